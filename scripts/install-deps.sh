@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the project needs, only those that are missing.
+#   install-deps.sh main   what building the plug-in, cse-host and quorbit-sim needs
+#   install-deps.sh test   additionally what the whole test suite needs (Windows cross build, Wine, OpenOCD, clang runtimes)
+set -euo pipefail
+
+mode="${1:-main}"
+packages=(cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev)
+if [[ "$mode" == "test" ]]; then
+    packages+=(clang libclang-rt-14-dev valgrind g++-mingw-w64-i686 openocd wine wine32:i386)
+fi
+
+missing=()
+for pkg in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" || missing+=("$pkg")
+done
+[[ ${#missing[@]} -eq 0 ]] && exit 0
+
+echo "installing: ${missing[*]}" >&2
+sudo_cmd=()
+[[ $(id -u) -ne 0 ]] && sudo_cmd=(sudo)
+if printf '%s\n' "${missing[@]}" | grep -q ':i386$'; then
+    dpkg --print-foreign-architectures | grep -qx i386 || "${sudo_cmd[@]}" dpkg --add-architecture i386
+fi
+"${sudo_cmd[@]}" apt-get update -qq
+DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
