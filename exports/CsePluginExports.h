@@ -1,0 +1,43 @@
+// The six functions the plug-in library exports to the host (plain C names; stdcall on 32-bit
+// Windows).
+#pragma once
+
+#include <cstdint>
+
+#include "exports/CsePluginCallbacks.h"
+
+namespace CsePluginInterface {
+class CsePlugin;
+}
+
+#if defined(_WIN32)
+#define CSE_EXPORT __declspec(dllexport)
+#else
+#define CSE_EXPORT __attribute__((visibility("default")))
+#endif
+
+// The interface version this library implements.
+constexpr uint32_t kCsePluginInterfaceVersion = 0x00140100;
+
+extern "C" {
+
+// A new plug-in object owned by the host, or null when it cannot be allocated.
+CSE_EXPORT CsePluginInterface::CsePlugin* CSE_CALLCONV CsePlugin_create(void);
+// Deletes the object through its virtual destructor; null is ignored.
+CSE_EXPORT void CSE_CALLCONV CsePlugin_destroy(CsePluginInterface::CsePlugin* plugin);
+// Load and unload notifications; they carry no state.
+CSE_EXPORT void CSE_CALLCONV CsePlugin_loaded(void);
+CSE_EXPORT void CSE_CALLCONV CsePlugin_unloaded(void);
+// Copies all five pointers into the process-wide record; null keeps the previous record.
+CSE_EXPORT void CSE_CALLCONV CsePlugin_setCallbacks(const CsePluginCallbacks* callbacks);
+// Always kCsePluginInterfaceVersion.
+CSE_EXPORT uint32_t CSE_CALLCONV CsePlugin_getCsePluginVersion(void);
+
+}  // extern "C"
+
+// Pointer types for a host that looks the exports up at run time.
+using CsePluginCreateFn = CsePluginInterface::CsePlugin*(CSE_CALLCONV*)(void);
+using CsePluginDestroyFn = void(CSE_CALLCONV*)(CsePluginInterface::CsePlugin*);
+using CsePluginNotifyFn = void(CSE_CALLCONV*)(void);
+using CsePluginSetCallbacksFn = void(CSE_CALLCONV*)(const CsePluginCallbacks*);
+using CsePluginGetVersionFn = uint32_t(CSE_CALLCONV*)(void);
