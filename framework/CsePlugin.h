@@ -230,7 +230,7 @@ class CsePlugin {
     virtual CseResult navigateTAP(CseJtagTapState state, uint32_t count, uint32_t waitMicroseconds);
     // 63: needs the lock; navigateTAPImpl(state, count), logged FROM/TO.
     virtual CseResult navigateTAP(CseJtagTapState state, uint32_t count);
-    // 64..69: chain-level IR and DR access; no lock, no checks beyond a read's null tdoBuffer.
+    // 64..69: chain-level IR and DR access; no lock; the read defaults refuse a null tdoBuffer.
     virtual CseResult readChainIR(bool tdiValue, uint8_t* tdoBuffer, uint8_t* tdoAuxBuffer,
                                   uint32_t bitCount, CseJtagTapState endState, uint32_t opaque1,
                                   uint32_t opaque2);
@@ -324,12 +324,12 @@ class CsePlugin {
 
   protected:
     // Formats nothing itself: hands level, format and arguments to the host's logCallback.
-    void log(uint32_t level, const char* format, ...) const CSE_PRINTF_FORMAT(3, 4);
+    static void log(uint32_t level, const char* format, ...) CSE_PRINTF_FORMAT(2, 3);
     // Raw text to messageCallback with handle, then to the log with the category's prefix and
     // level.
     void postMessage(uint32_t category, const char* text) const;
     // A level-5 dump of a bit buffer, only when the host set dumpCallback.
-    void dumpBuffer(const char* label, const uint8_t* buffer, uint32_t bitCount) const;
+    static void dumpBuffer(const char* label, const uint8_t* buffer, uint32_t bitCount);
 
     // ---- State, in this order ----
     CseJtagTapTracker tapState;  // written only by targets as they move the TAP

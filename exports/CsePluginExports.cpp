@@ -1,0 +1,30 @@
+#include "exports/CsePluginExports.h"
+
+#include "exports/CallbackRecord.h"
+#include "exports/TargetFactory.h"
+
+using CsePluginInterface::CsePlugin;
+
+extern "C" {
+
+CsePlugin* CSE_CALLCONV CsePlugin_create(void) {
+    return CsePluginInterface::newTargetPlugin();
+}
+
+void CSE_CALLCONV CsePlugin_destroy(CsePlugin* plugin) {
+    delete plugin;
+}
+
+void CSE_CALLCONV CsePlugin_loaded(void) {}
+
+void CSE_CALLCONV CsePlugin_unloaded(void) {}
+
+void CSE_CALLCONV CsePlugin_setCallbacks(const CsePluginCallbacks* callbacks) {
+    if (callbacks != nullptr) CsePluginInterface::CallbackRecord::replace(*callbacks);
+}
+
+uint32_t CSE_CALLCONV CsePlugin_getCsePluginVersion(void) {
+    return kCsePluginInterfaceVersion;
+}
+
+}  // extern "C"
