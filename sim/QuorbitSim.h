@@ -1,0 +1,229 @@
+// quorbit-sim as a library: an emulator of the debugger front end's UDP remote interface with a
+// virtual JTAG chain behind it. Tests, the host and the benchmarks start a Simulator on an
+// ephemeral port, talk to it over real UDP (and optionally remote_bitbang over TCP), and inspect
+// what it saw through the thread-safe accessors below.
+//
+// Nothing here throws or prints: failures come back as false plus an error text, and the running
+// emulator reports through SimOptions::logSink.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "sim/TapState.h"
+
+namespace quorbit {
+
+// ---- Chain description ------------------------------------------------------------------------
+
+// One device of the virtual chain.
+struct DeviceSpec {
+    std::string name;
+    unsigned irLength = 0;                       // 2..64 bits
+    std::optional<std::uint32_t> idcode;         // absent: the device has no IDCODE register
+    std::uint64_t idcodeOpcode = 0;              // instruction selecting IDCODE (if present)
+    std::map<std::uint64_t, unsigned> userRegisters;  // opcode -> width in bits (1..1048576)
+};
+
+// The whole chain; devices[0] is nearest TDI, the last device drives TDO.
+struct ChainSpec {
+    std::vector<DeviceSpec> devices;
+};
+
+constexpr unsigned kMinIrLength = 2;
+constexpr unsigned kMaxIrLength = 64;
+constexpr unsigned kMaxUserRegisterBits = 1u << 20;
+constexpr std::size_t kMaxChainDevices = 1024;
+
+// Three made-up devices with IR lengths 6, 8 and 4; the last has no IDCODE; the middle one has
+// user registers. Used when no chain file is given.
+ChainSpec defaultDemoChain();
+
+// Checks the rules the parser enforces (lengths, opcodes that fit, no clashes) on a chain built in
+// code. The error names the device by index and name.
+[[nodiscard]] bool validateChain(const ChainSpec& chain, std::string& error);
+
+// Chain text: one device per line, "#" starts a comment, blank lines are skipped:
+//   <name> <ir-length> <idcode-hex | -> <idcode-opcode-hex | -> [<opcode-hex>=<width> ...]
+// Errors read "<fileName>:<line>: <what is wrong>" (or "<fileName>: no devices").
+[[nodiscard]] bool parseChainText(const std::string& text, const std::string& fileName,
+                                  ChainSpec& chain, std::string& error);
+[[nodiscard]] bool parseChainFile(const std::string& path, ChainSpec& chain, std::string& error);
+
+// ---- Fault injection --------------------------------------------------------------------------
+
+// Per-run misbehaviour of the emulator, seeded so that a run can be repeated. Probabilities are
+// 0..1 and drawn per datagram (drops) or per reply (the others).
+//
+// Text form, comma separated; a flag without "=p" means probability 1:
+//   drop-in=P        ignore a fraction of the datagrams the client sends
+//   drop-out=P       do not send a fraction of the emulator's datagrams (tokens and replies too)
+//   dup-reply[=P]    send a reply twice, byte for byte
+//   delay-reply=Nms  hold each reply back for N milliseconds ("N" alone means milliseconds too)
+//   stale-first[=P]  first answer with the previous message id, then the real reply
+//   busy-first[=P]   first answer status 254 (not final), then the real reply
+//   same-toggle-first[=P]  first send the reply with the previous toggle bit (looks repeated)
+//   notify[=P]       send a notification datagram (0x06 ...) before the reply
+//   token-first[=P]  send a "+" before the reply
+//   tokens-between[=P]  send a "+" and a notification between the fragments of a reply
+//   sync-again       answer the first sync request of each connection with sync-again
+//   silent           never send anything
+//   silent-after=N   stop sending anything after N requests
+//   refuse | deny    answer every connect request with refused (0x23) / denied (0x53)
+//   spoof[=P]        before the reply, send a copy with inverted data from a second socket
+//   restart-after=N  forget the whole link state after the N-th request (once per run)
+//   release-fails    the TAP release request answers status kStatusReleaseFailed
+//   attach-fails     the attach request answers status kStatusAttachFailed
+//   ack-every=N      every N-th reply fragment that has a successor asks for an acknowledgement
+//   repeat-idle=Nms  repeat the last reply once when no new request came within N milliseconds
+//   seed=N           seed of the pseudo-random draws (default 1)
+struct FaultPlan {
+    double dropIn = 0.0;
+    double dropOut = 0.0;
+    double duplicateReply = 0.0;
+    unsigned delayReplyMs = 0;
+    double staleFirst = 0.0;
+    double busyFirst = 0.0;
+    double sameToggleFirst = 0.0;
+    double notify = 0.0;
+    double tokenFirst = 0.0;
+    double tokensBetween = 0.0;
+    bool syncAgain = false;
+    bool silent = false;
+    unsigned silentAfter = 0;   // 0 = never
+    bool refuse = false;
+    bool deny = false;
+    double spoof = 0.0;
+    unsigned restartAfter = 0;  // 0 = never
+    bool releaseFails = false;
+    bool attachFails = false;
+    unsigned ackEvery = 0;      // 0 = never ask
+    unsigned repeatIdleMs = 0;  // 0 = never repeat on idle
+    std::uint64_t seed = 1;
+};
+
+// Parses the text form above into a fresh plan (fields not named keep their defaults). An empty
+// text is an empty plan. On error the plan is unchanged and the error names the offending item.
+[[nodiscard]] bool parseFaultList(const std::string& text, FaultPlan& plan, std::string& error);
+
+// ---- Status bytes of the emulated debugger ----------------------------------------------------
+
+constexpr std::uint8_t kStatusOk = 0;
+constexpr std::uint8_t kStatusUnknownCommand = 1;   // command line not understood
+constexpr std::uint8_t kStatusNotAttached = 2;      // command or TAP access before attach
+constexpr std::uint8_t kStatusPinsDisabled = 3;     // raw shift before "JTAG.PIN ENABLE"
+constexpr std::uint8_t kStatusMalformed = 4;        // lengths or fields that do not add up
+constexpr std::uint8_t kStatusUnknownRequest = 5;   // request code or sub-code not known
+constexpr std::uint8_t kStatusBadShiftBlock = 6;    // TAP data that is not a valid raw-shift block
+constexpr std::uint8_t kStatusAttachFailed = 7;     // fault attach-fails
+constexpr std::uint8_t kStatusReleaseFailed = 8;    // fault release-fails
+constexpr std::uint8_t kStatusBusy = 254;           // not final; the real reply follows
+
+// ---- Options and inspection records -----------------------------------------------------------
+
+enum class LogKind {
+    Info,     // start, stop, connects, faults taking effect
+    Request,  // one line per request, only with SimOptions::verbose
+    Refusal,  // malformed or unexpected input that was refused or dropped
+};
+
+struct SimOptions {
+    std::string bindAddress = "127.0.0.1";  // dotted IPv4 address
+    std::uint16_t port = 0;                 // UDP port, 0 = ephemeral
+    int packetLength = 1024;                // 16..1472: length of the accept datagram, largest fragment
+    ChainSpec chain = defaultDemoChain();
+    FaultPlan faults;
+    std::string vcdPath;                    // empty = no waveform dump
+    std::uint64_t vcdMaxBytes = 64ull << 20;  // the dump stops growing at this size
+    bool verbose = false;
+    int rbbPort = -1;                       // remote_bitbang TCP port: -1 off, 0 ephemeral
+    std::function<void(LogKind, const std::string&)> logSink;  // called on the emulator's thread
+    // How long a reply fragment that asks for an acknowledgement waits for it before the rest of
+    // the reply is sent anyway. Tests shorten it.
+    unsigned ackWaitMs = 500;
+    std::size_t rawShiftLogCapacity = 1024;  // oldest records are dropped beyond this
+};
+
+// One raw-shift block as it was executed.
+struct RawShiftRecord {
+    std::uint16_t optionWord = 0;
+    std::uint32_t bitCount = 0;
+    std::vector<std::uint8_t> tms;  // TMS bytes when present and the shift is at most 128 bits
+    std::vector<std::uint8_t> tdi;  // TDI bytes likewise
+    std::size_t tdoBytes = 0;       // TDO bytes returned in the reply
+    TapState startState = TapState::TestLogicReset;
+    TapState endState = TapState::TestLogicReset;
+    std::uint8_t status = kStatusOk;
+};
+
+struct SimCounters {
+    std::uint64_t requests = 0;               // non-empty request messages executed
+    std::uint64_t emptyMessages = 0;          // empty messages from the client (no reply)
+    std::uint64_t fragmentsIn = 0;            // data fragments accepted from the client
+    std::uint64_t fragmentsOut = 0;           // reply fragments sent (repeats included)
+    std::uint64_t flowTokensSent = 0;         // "+" sent as flow control
+    std::uint64_t retransmittedRequests = 0;  // requests the client sent again
+    std::uint64_t repeatedReplies = 0;        // replies sent again byte for byte
+    std::uint64_t malformedDatagrams = 0;     // datagrams refused as malformed or unexpected
+    std::uint64_t droppedIn = 0;              // fault drop-in
+    std::uint64_t droppedOut = 0;             // fault drop-out
+    std::uint64_t acksReceived = 0;
+    std::uint64_t notificationsSent = 0;
+    std::uint64_t connects = 0;               // connect requests answered with accept
+    std::uint64_t syncs = 0;                  // sync replies sent
+    std::uint64_t disconnects = 0;            // disconnect notices that closed a link
+    std::uint64_t rbbClocks = 0;              // rising TCK edges over remote_bitbang
+};
+
+// ---- The emulator -----------------------------------------------------------------------------
+
+class Simulator {
+public:
+    explicit Simulator(SimOptions options);
+    ~Simulator();  // stops the emulator if it runs
+    Simulator(const Simulator&) = delete;
+    Simulator& operator=(const Simulator&) = delete;
+
+    // Validates the options, binds the sockets, opens the VCD file and starts the emulator's
+    // thread. False with a reason when any of it fails (nothing is left running then).
+    [[nodiscard]] bool start(std::string& error);
+    // Stops the thread promptly (no time-out is waited for) and closes everything. Idempotent.
+    void stop();
+    bool running() const;
+
+    std::uint16_t udpPort() const;  // the bound UDP port; 0 before start
+    int rbbPort() const;            // the bound remote_bitbang port; -1 when off
+
+    // Thread-safe inspection; each call takes a consistent snapshot.
+    std::size_t deviceCount() const;
+    TapState tapState() const;                     // all devices share TMS, so one state
+    TapState tapState(std::size_t device) const;  // the same, asked per device
+    bool linkConnected() const;
+    bool attached() const;
+    bool pinsEnabled() const;
+    bool tapAccessOpen() const;  // a TAP access continued with 0x93 and not yet ended
+    std::vector<std::string> commands() const;  // command lines received, oldest first
+    std::vector<RawShiftRecord> rawShifts() const;
+    SimCounters counters() const;
+    std::vector<std::string> recentLog() const;  // the last lines given to the log sink
+    void resetInspection();  // clears counters, commands, raw-shift records and the recent log
+
+    // The device's current instruction (what Update-IR last took effect with).
+    [[nodiscard]] bool instruction(std::size_t device, std::uint64_t& opcode) const;
+    // The value a user register holds (bit k in bit k%8 of byte k/8); false for an unknown
+    // device or opcode.
+    [[nodiscard]] bool userRegister(std::size_t device, std::uint64_t opcode,
+                                    std::vector<std::uint8_t>& bits) const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace quorbit

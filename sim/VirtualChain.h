@@ -1,0 +1,96 @@
+// The virtual JTAG chain behind the emulator, usable on its own (tests, benchmarks): every device
+// an IEEE 1149.1 TAP controller with an instruction register, BYPASS, an optional IDCODE and user
+// data registers. All devices share TCK and TMS, so the chain has one TAP state; TDI enters device
+// 0 and TDO leaves the last device.
+//
+// Long runs in Shift-DR / Shift-IR move 64 bits at a time through each device's register; only
+// the clocks that change state go bit by bit. Nothing is allocated while shifting.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+#include "sim/QuorbitSim.h"
+#include "sim/ShiftRegister.h"
+#include "sim/TapState.h"
+
+namespace quorbit {
+
+class VirtualChain {
+public:
+    // The spec must pass validateChain(); an invalid one yields an empty chain (deviceCount 0).
+    explicit VirtualChain(const ChainSpec& spec);
+
+    std::size_t deviceCount() const { return devices_.size(); }
+    TapState state() const { return state_; }
+
+    // The TDO level right now: bit 0 of the last device's shifting register in Shift-DR/Shift-IR,
+    // else 1 (the line is not driven and pulled up).
+    bool tdo() const;
+
+    // One rising TCK edge with the given TMS and TDI; returns TDO as it was before the edge.
+    bool clock(bool tms, bool tdi);
+
+    // bitCount clocks. Bit k of each stream is bit k%8 of byte k/8. A null tms means TMS 0, a
+    // null tdi means TDI 0, a null tdo discards TDO. With lastTmsHigh the last clock has TMS 1
+    // whatever the tms stream says.
+    void shift(std::uint64_t bitCount, const std::uint8_t* tms, const std::uint8_t* tdi,
+               std::uint8_t* tdo, bool lastTmsHigh);
+
+    // TRST: every TAP to Test-Logic-Reset at once, instructions reset.
+    void resetAsync();
+
+    // The instruction a device executes now (0 for a device index out of range).
+    std::uint64_t instruction(std::size_t device) const;
+    // A user register's held value (updated in Update-DR), bit k in bit k%8 of byte k/8.
+    bool userRegister(std::size_t device, std::uint64_t opcode,
+                      std::vector<std::uint8_t>& bits) const;
+
+    // Called on every change of the TAP state (not on clocks that stay in a state).
+    void setTransitionListener(std::function<void(TapState from, TapState to)> listener);
+
+private:
+    enum class DrKind : std::uint8_t { Bypass, Idcode, User };
+
+    struct UserRegister {
+        std::uint64_t opcode = 0;
+        ShiftRegister shifter;
+        std::vector<std::uint64_t> value;  // held value, whole words
+    };
+
+    struct Device {
+        unsigned irLength = 0;
+        std::uint64_t irMask = 0;
+        ShiftRegister ir;
+        std::uint64_t instruction = 0;
+        bool hasIdcode = false;
+        std::uint32_t idcode = 0;
+        std::uint64_t idcodeOpcode = 0;
+        ShiftRegister bypass;
+        ShiftRegister idcodeShifter;
+        std::vector<UserRegister> users;
+        DrKind selected = DrKind::Bypass;
+        std::size_t selectedUser = 0;
+    };
+
+    static Device makeDevice(const DeviceSpec& spec);
+    static void selectInstruction(Device& device, std::uint64_t opcode);
+    static ShiftRegister& selectedDr(Device& device);
+    static const ShiftRegister& selectedDr(const Device& device);
+
+    void enterState(TapState next);
+    void captureDr();
+    void updateDr();
+    void resetInstructions();
+    void shiftRun(std::uint64_t firstBit, std::uint64_t count, const std::uint8_t* tdi,
+                  std::uint8_t* tdo);
+
+    std::vector<Device> devices_;
+    std::vector<ShiftRegister*> runRegisters_;  // reused by shiftRun, sized once
+    TapState state_ = TapState::TestLogicReset;
+    std::function<void(TapState, TapState)> listener_;
+};
+
+}  // namespace quorbit
