@@ -1,0 +1,76 @@
+// The connect handshake and the synchronisation of sequence numbers with the peer.
+#include <cstring>
+
+#include "remote/LinkRoutines.h"
+#include "remote/RemoteLinkState.h"
+
+namespace {
+
+constexpr uint16_t kConnectSequence = 1;
+constexpr int kMaxSyncDatagrams = 20;
+// No repeated reply can be taken for the last one before the first reply has come.
+constexpr uint16_t kPreviousReplyDistance = 100;
+constexpr int kSyncAttempts = 4;
+
+bool hasMagic(const uint8_t* datagram) noexcept {
+    return std::memcmp(datagram + kLinkMagicOffset, kLinkMagic, kLinkMagicSize) == 0;
+}
+
+bool sendSyncDatagram(uint8_t type) noexcept {
+    uint8_t datagram[kLinkControlDatagramSize] = {type};
+    storeLE16(datagram + 2, gRemoteLink.transmitSequence);
+    std::memcpy(datagram + kLinkMagicOffset, kLinkMagic, kLinkMagicSize);
+    return LinkSendDatagram(datagram, kLinkControlDatagramSize) == kLinkControlDatagramSize;
+}
+
+}  // namespace
+
+int LinkConnectRequest() noexcept {
+    gRemoteLink.transmitSequence = kConnectSequence;
+    const int length = gRemoteLink.packetLength;
+    uint8_t datagram[kMaxPacketLength] = {LINK_CONNECT_REQUEST};
+    storeLE16(datagram + 2, kConnectSequence);
+    storeLE16(datagram + 4, gRemoteLink.peerPort);
+    storeLE16(datagram + 6, gRemoteLink.ownPort);
+    std::memcpy(datagram + kLinkMagicOffset, kLinkMagic, kLinkMagicSize);
+    if (LinkSendDatagram(datagram, length) != length) return 0;
+
+    const int received = LinkReceiveDatagram(LinkHandshakeTimeoutMicros(), datagram, length);
+    // A shorter answer cannot carry the magic, and would leave a packet length with no room for data.
+    if (received < kLinkControlDatagramSize || !hasMagic(datagram)) return 0;
+    gRemoteLink.receiveSequence = loadLE16(datagram + 2);
+    switch (datagram[0]) {
+        case LINK_CONNECT_ACCEPT: gRemoteLink.packetLength = received; return 1;
+        case LINK_CONNECT_REFUSED:
+        case LINK_CONNECT_DENIED: return 2;
+        default: return 0;
+    }
+}
+
+int LinkSync() noexcept {
+    if (!sendSyncDatagram(LINK_SYNC_REQUEST)) return -1;
+    uint8_t datagram[kMaxPacketLength] = {};
+    for (int count = 1; count <= kMaxSyncDatagrams; ++count) {
+        int received = 0;
+        if (LinkAwaitDatagram(LinkHandshakeTimeoutMicros(), datagram, kMaxPacketLength,
+                              &received) != LinkWait::Received) {
+            return -1;
+        }
+        if (received != kLinkControlDatagramSize) continue;
+        if (datagram[0] == LINK_SYNC_REPLY && hasMagic(datagram)) {
+            gRemoteLink.receiveSequence = loadLE16(datagram + 2);
+            gRemoteLink.previousReplySequence =
+                static_cast<uint16_t>(gRemoteLink.receiveSequence - kPreviousReplyDistance);
+            return sendSyncDatagram(LINK_SYNC_CONFIRM) ? 1 : -1;
+        }
+        if (datagram[0] == LINK_SYNC_AGAIN && !sendSyncDatagram(LINK_SYNC_REQUEST)) return -1;
+    }
+    return -1;
+}
+
+int LinkResync() noexcept {
+    for (int attempt = 0; attempt < kSyncAttempts; ++attempt) {
+        if (LinkSync() == 1) return 0;
+    }
+    return -1;
+}

@@ -1,0 +1,56 @@
+// The link's internal routines, shared between its source files, tests and fuzzers. None of them
+// is exported. All work on the one process-wide RemoteLinkState.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// Diagnostics of the set-up go into a caller's text of this size.
+constexpr size_t kLinkTextSize = 256;
+
+// Configuration (LinkConfig.cpp).
+// Value of a string of decimal digits; -1 for any other character or a value above INT32_MAX.
+[[nodiscard]] int LinkParseDecimal(const char* text) noexcept;
+// 1 when the "KEY=value" line is accepted, -1 when it is not (nothing changes then).
+[[nodiscard]] int LinkParseConfigLine(const char* line) noexcept;
+
+// Datagrams (LinkDatagram.cpp).
+enum class LinkWait { Received, TimedOut, Failed };
+// Waits for one datagram from the peer; datagrams from anyone else are skipped within the same
+// time. `*length` is the datagram's length when Received.
+[[nodiscard]] LinkWait LinkAwaitDatagram(int64_t timeoutMicros, uint8_t* buffer, int size,
+                                         int* length) noexcept;
+// The same as a number: the datagram's length, 0 on time-out, -1 on error.
+[[nodiscard]] int LinkReceiveDatagram(int64_t timeoutMicros, uint8_t* buffer, int size) noexcept;
+[[nodiscard]] int LinkSendDatagram(const uint8_t* data, int length) noexcept;
+// Appends the name of the last socket error to the text (nothing for an error without a name).
+void LinkAppendSocketError(char* text) noexcept;
+
+// Set-up (LinkSetup.cpp, LinkHandshake.cpp).
+// The peer's IPv4 address in host order, or -1 with a diagnostic in the text.
+[[nodiscard]] int64_t LinkResolveNode(char* text) noexcept;
+// 1 opened now, 0 was open already, -1 failed with a diagnostic in the text.
+[[nodiscard]] int LinkOpen(char* text) noexcept;
+// 1 accepted, 2 refused or denied, 0 no valid answer.
+[[nodiscard]] int LinkConnectRequest() noexcept;
+// 1 synchronised, -1 not.
+[[nodiscard]] int LinkSync() noexcept;
+// 0 after a successful sync within four tries, else -1.
+int LinkResync() noexcept;
+
+// Packet protocol (LinkProtocol.cpp).
+// `message` needs 4 writable bytes in front. Returns `length`, 0 when a datagram was not sent
+// whole, -1 when a flow-control wait failed.
+int LinkTransmit(uint8_t* message, int length) noexcept;
+// Reassembles one message from the peer at `buffer` (4 writable bytes in front); its length or -1.
+[[nodiscard]] int LinkReceiveMessage(uint8_t* buffer) noexcept;
+// Sends the request buffer's message; `length` is the even length from offset 5 on, 0 for an
+// empty message. 0, or -1 with the last result set to -2.
+[[nodiscard]] int LinkSendRequest(int length) noexcept;
+// The accepted reply's length minus 1, or -1 with the last result set to -1.
+[[nodiscard]] int LinkWaitReply() noexcept;
+
+// Notification list (NotificationList.cpp).
+// Keeps a copy as the newest record, dropping the oldest beyond the limit; -1 without memory.
+[[nodiscard]] int LinkKeepNotification(const uint8_t* datagram, int length) noexcept;
+void LinkReleaseNotifications() noexcept;

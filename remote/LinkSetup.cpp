@@ -1,0 +1,137 @@
+// Opening and closing the one link: socket, buffer sizes and the connect handshake.
+#include <cstdio>
+#include <cstring>
+
+#include "remote/LinkRoutines.h"
+#include "remote/RemoteLink.h"
+#include "remote/RemoteLinkState.h"
+
+namespace {
+
+constexpr int kSocketBufferBytes = 18000;
+constexpr int kConnectAttempts = 10;
+constexpr int kSyncAttempts = 4;
+constexpr int kDisconnectNotices = 5;
+
+enum class ErrorName { Omitted, Appended };
+
+void setText(char* text, const char* message, ErrorName errorName) noexcept {
+    std::snprintf(text, kLinkTextSize, "%s", message);
+    if (errorName == ErrorName::Appended) LinkAppendSocketError(text);
+}
+
+void closeLink() noexcept {
+    const LinkSocketOps& sockets = LinkSockets();
+    if (gRemoteLink.socket != kInvalidLinkSocket) sockets.close(gRemoteLink.socket);
+    sockets.cleanup();
+    gRemoteLink.socket = kInvalidLinkSocket;
+    gRemoteLink.connected = 0;
+}
+
+int failOpen(char* text, const char* message, ErrorName errorName) noexcept {
+    setText(text, message, errorName);
+    closeLink();
+    return -1;
+}
+
+// A small socket buffer also bounds the datagrams the link may use.
+bool sizeSocketBuffer(LinkSocketBuffer which) noexcept {
+    const LinkSocketOps& sockets = LinkSockets();
+    int bytes = 0;
+    if (sockets.getBufferSize(gRemoteLink.socket, which, &bytes) != 0) bytes = 0;
+    if (bytes > 0 && bytes < gRemoteLink.packetLength) {
+        gRemoteLink.packetLength = bytes < kMinPacketLength ? kMinPacketLength : bytes;
+    }
+    if (bytes >= kSocketBufferBytes) return true;
+    if (sockets.setBufferSize(gRemoteLink.socket, which, kSocketBufferBytes) != 0) return false;
+    return sockets.getBufferSize(gRemoteLink.socket, which, &bytes) == 0 &&
+           bytes >= kSocketBufferBytes;
+}
+
+int runHandshake(char* text) noexcept {
+    for (int attempt = 0; attempt < kConnectAttempts; ++attempt) {
+        const int answer = LinkConnectRequest();
+        if (answer == 1) {
+            gRemoteLink.connected = 1;
+            return 1;
+        }
+        if (answer == 2) return failOpen(text, "KORAVEN access refused", ErrorName::Omitted);
+    }
+    return failOpen(text, "KORAVEN not responding", ErrorName::Omitted);
+}
+
+void sendDisconnectNotices() noexcept {
+    uint8_t notice[kLinkControlDatagramSize] = {LINK_DISCONNECT};
+    std::memcpy(notice + kLinkMagicOffset, kLinkMagic, kLinkMagicSize);
+    for (int copy = 0; copy < kDisconnectNotices; ++copy) {
+        (void)LinkSendDatagram(notice, kLinkControlDatagramSize);
+    }
+}
+
+}  // namespace
+
+int64_t LinkResolveNode(char* text) noexcept {
+    const char* node = gRemoteLink.nodeName;
+    int part[4] = {};
+    if (std::sscanf(node, "%d.%d.%d.%d", &part[0], &part[1], &part[2], &part[3]) == 4 &&
+        (part[0] | part[1] | part[2] | part[3]) != 0) {
+        // Out-of-range parts are not refused; they spill into their neighbours.
+        return static_cast<int64_t>(
+            (static_cast<uint32_t>(part[0]) << 24) | (static_cast<uint32_t>(part[1]) << 16) |
+            (static_cast<uint32_t>(part[2]) << 8) | static_cast<uint32_t>(part[3]));
+    }
+    uint32_t ipv4 = 0;
+    if (LinkSockets().resolve(node, &ipv4) == 0) return ipv4;
+    std::snprintf(text, kLinkTextSize, "node name (%s) unknown", node);
+    LinkAppendSocketError(text);
+    return -1;
+}
+
+int LinkOpen(char* text) noexcept {
+    if (gRemoteLink.connected) return 0;
+    const LinkSocketOps& sockets = LinkSockets();
+    if (sockets.startup() != 0) {
+        setText(text, "TCP/IP not ready, check configuration", ErrorName::Omitted);
+        return -1;
+    }
+    const int64_t peerIpv4 = LinkResolveNode(text);
+    if (peerIpv4 < 0) {
+        sockets.cleanup();
+        return -1;
+    }
+    gRemoteLink.socket = sockets.open();
+    if (gRemoteLink.socket == kInvalidLinkSocket) {
+        return failOpen(text, "cannot create socket", ErrorName::Appended);
+    }
+    if (sockets.bind(gRemoteLink.socket, gRemoteLink.localPort) != 0) {
+        return failOpen(text, "cannot bind socket", ErrorName::Appended);
+    }
+    if (sockets.localPort(gRemoteLink.socket, &gRemoteLink.ownPort) != 0) {
+        return failOpen(text, "cannot identify port", ErrorName::Appended);
+    }
+    gRemoteLink.peerAddress = LinkAddress{static_cast<uint32_t>(peerIpv4), gRemoteLink.peerPort};
+    if (!sizeSocketBuffer(LinkSocketBuffer::Receive)) {
+        return failOpen(text, "cannot alloc buffer for rcvsocket", ErrorName::Omitted);
+    }
+    if (!sizeSocketBuffer(LinkSocketBuffer::Send)) {
+        return failOpen(text, "cannot alloc buffer for sndsocket", ErrorName::Omitted);
+    }
+    return runHandshake(text);
+}
+
+int KRV_Connect() {
+    char text[kLinkTextSize] = {};
+    if (LinkOpen(text) < 0) return -1;
+    gRemoteLink.replyToggle = -1;
+    for (int attempt = 0; attempt < kSyncAttempts; ++attempt) {
+        if (LinkSync() == 1) return 0;
+    }
+    return -1;  // still open: KRV_Disconnect closes it
+}
+
+void KRV_Disconnect() {
+    LinkReleaseNotifications();
+    if (!gRemoteLink.connected) return;
+    if (gRemoteLink.socket != kInvalidLinkSocket) sendDisconnectNotices();
+    closeLink();
+}

@@ -1,0 +1,42 @@
+// The remote calls of the debugger's UDP remote interface, as the target uses them. There is one
+// link per process; the calls take no handle. Results are plain integers: the debugger's status
+// byte (0 success, 1..255 its refusal or error) or a negative code of the link:
+//   -1 no acceptable reply, -2 request not transmitted, -3 request too long (nothing sent),
+//   -6 no memory for a raw-shift block.
+// Nothing here is exported from the plug-in.
+#pragma once
+
+#include <cstdint>
+
+// Sets one configuration item; the key includes its "=": "NODE=", "PORT=", "HOSTPORT=",
+// "PACKLEN=" (16..1472), "TIMEOUT=" (seconds per reply datagram). 0 accepted, -1 refused with
+// nothing changed. New node and port values take effect at the next connect.
+int KRV_SetConfigItem(const char* key, const char* value);
+
+// Opens the link if it is not open and synchronises it: 0, or -1. A link whose synchronisation
+// failed stays open until KRV_Disconnect.
+int KRV_Connect();
+
+// Closes the link if it is open and drops the kept notifications. Safe at any time.
+void KRV_Disconnect();
+
+int KRV_Attach();
+
+// A NUL-terminated command line of at most 2048 characters; -3 for a longer one.
+int KRV_ExecuteCommand(const char* command);
+
+// One TAP access: `bits` bits of `send` (negative: no size header and no data), `tdoBits` bits
+// read back into `receive`, `flags` 0..15, `keep` 1 to keep the access open afterwards.
+int KRV_TAPAccessRequest(int tdoBits, int flags, int bits, int keep, const uint8_t* send,
+                         uint8_t* receive);
+
+// A raw shift of `bits` clocks: TMS and TDI streams (each may be null), TDO captured into `tdo`
+// (may be null); `options` bits 3..15 go to the debugger unchanged. 0 bits send nothing.
+int KRV_TAPAccessShiftRaw(int options, int bits, const uint8_t* tms, const uint8_t* tdi,
+                          uint8_t* tdo);
+
+// Ends the TAP access on the debugger.
+int KRV_ReleaseTAP();
+
+// The result of the most recent remote call.
+int KRV_LastResult();

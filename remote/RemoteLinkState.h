@@ -1,0 +1,81 @@
+// The one process-wide record of the remote link: configuration, socket, sequence state, the
+// static request and reply buffers and the kept notifications.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "remote/LinkWire.h"
+#include "remote/SocketLayer.h"
+
+constexpr size_t kNodeNameSize = 80;  // 79 characters and the NUL
+constexpr int kMinPacketLength = 16;  // room for the handshake's magic and some fragment data
+constexpr int kMaxPacketLength = 1472;
+constexpr int kDefaultPacketLength = 1024;
+constexpr uint16_t kDefaultPeerPort = 20000;
+constexpr int32_t kDefaultReplyTimeoutSeconds = 5;
+constexpr int64_t kHandshakeTimeoutMicros = 500000;
+
+// Requests are built after 4 bytes of room for the first fragment header.
+constexpr size_t kRequestBufferSize = 16896;
+constexpr size_t kMaxRequestLength = kRequestBufferSize - kFragmentHeaderSize;
+// The most a reply may carry; one whole datagram of room lies beyond it so that the datagram
+// that overruns it still lands inside the buffer.
+constexpr int kMaxReplyLength = 16640;
+constexpr size_t kReplyBufferSize = kFragmentHeaderSize + kMaxReplyLength + kMaxPacketLength;
+
+// Only the newest notifications are kept; nothing in the library reads them yet.
+constexpr int kMaxKeptNotifications = 64;
+
+struct NotificationRecord {
+    uint8_t data[kMaxPacketLength] = {};
+    int length = 0;
+    NotificationRecord* older = nullptr;
+    NotificationRecord* newer = nullptr;
+};
+
+struct RemoteLinkState {
+    // Configuration.
+    char nodeName[kNodeNameSize] = "localhost";
+    uint16_t peerPort = kDefaultPeerPort;
+    uint16_t localPort = 0;  // 0: the system chooses
+    int32_t packetLength = kDefaultPacketLength;
+    int32_t replyTimeoutSeconds = kDefaultReplyTimeoutSeconds;
+
+    // Link.
+    LinkSocket socket = kInvalidLinkSocket;
+    int connected = 0;
+    uint16_t ownPort = 0;
+    LinkAddress peerAddress{};
+
+    // Sequence and reply state.
+    uint16_t transmitSequence = 0;
+    uint16_t receiveSequence = 0;
+    uint16_t previousReplySequence = 0;
+    uint16_t savedTransmitSequence = 0;
+    uint8_t* lastMessage = nullptr;
+    int32_t lastMessageLength = 0;
+    int replyToggle = -1;  // -1 not yet known, else 0 or 1
+    uint8_t messageId = 0;
+    int lastResult = 0;
+
+    // Notifications, newest first.
+    NotificationRecord* newestNotification = nullptr;
+    NotificationRecord* oldestNotification = nullptr;
+    int notificationCount = 0;
+
+    // Test settings; 0 keeps the normal time-outs.
+    int64_t handshakeTimeoutMicrosForTest = 0;
+    int64_t replyTimeoutMicrosForTest = 0;
+};
+
+extern RemoteLinkState gRemoteLink;
+extern uint8_t gRequestBuffer[kRequestBufferSize];
+extern uint8_t gReplyBuffer[kReplyBufferSize];
+
+// Where a request starts: after the room for the first fragment header.
+inline uint8_t* LinkRequestMessage() noexcept { return gRequestBuffer + kFragmentHeaderSize; }
+inline uint8_t* LinkReplyMessage() noexcept { return gReplyBuffer + kFragmentHeaderSize; }
+
+int64_t LinkHandshakeTimeoutMicros() noexcept;
+int64_t LinkReplyTimeoutMicros() noexcept;

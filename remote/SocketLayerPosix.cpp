@@ -1,0 +1,176 @@
+// BSD sockets under the link. Errors are kept in the Windows Sockets numbering so that the link
+// names them with one table on every platform.
+#ifndef _WIN32
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "remote/SocketLayer.h"
+
+int LinkErrorFromErrno(int errnoValue) noexcept {
+    switch (errnoValue) {
+        case EINTR: return kLinkErrorInterrupted;
+        case EMFILE: return kLinkErrorTooManySockets;
+        case EINPROGRESS: return kLinkErrorInProgress;
+        case EPROTOTYPE: return kLinkErrorProtocolType;
+        case EPROTONOSUPPORT: return kLinkErrorProtocolNotSupported;
+        case ESOCKTNOSUPPORT: return kLinkErrorSocketTypeNotSupported;
+        case EAFNOSUPPORT: return kLinkErrorFamilyNotSupported;
+        case ENETDOWN: return kLinkErrorNetworkDown;
+        case ENOBUFS: return kLinkErrorNoBuffers;
+        default: return kLinkErrorNone;
+    }
+}
+
+int LinkErrorFromResolver(int hostErrno, int errnoValue) noexcept {
+    switch (hostErrno) {
+        case HOST_NOT_FOUND: return kLinkErrorHostNotFound;
+        case TRY_AGAIN: return kLinkErrorTryAgain;
+        case NO_RECOVERY: return kLinkErrorNoRecovery;
+        case NO_DATA: return kLinkErrorNoData;
+        default: return LinkErrorFromErrno(errnoValue);  // NETDB_INTERNAL: the reason is in errno
+    }
+}
+
+namespace {
+
+int gLastError = kLinkErrorNone;
+
+int failWithErrno() noexcept {
+    gLastError = LinkErrorFromErrno(errno);
+    return -1;
+}
+
+int descriptorOf(LinkSocket socket) noexcept {
+    return socket > static_cast<LinkSocket>(INT_MAX) ? -1 : static_cast<int>(socket);
+}
+
+int optionOf(LinkSocketBuffer which) noexcept {
+    return which == LinkSocketBuffer::Receive ? SO_RCVBUF : SO_SNDBUF;
+}
+
+sockaddr_in socketAddressOf(uint32_t ipv4, uint16_t port) noexcept {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(ipv4);
+    return address;
+}
+
+int startup() { return 0; }
+
+void cleanup() {}
+
+LinkSocket openSocket() {
+    const int descriptor = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (descriptor < 0) {
+        failWithErrno();
+        return kInvalidLinkSocket;
+    }
+    return static_cast<LinkSocket>(descriptor);
+}
+
+int bindSocket(LinkSocket socket, uint16_t localPort) {
+    const sockaddr_in address = socketAddressOf(INADDR_ANY, localPort);
+    if (::bind(descriptorOf(socket), reinterpret_cast<const sockaddr*>(&address), sizeof address) <
+        0) {
+        return failWithErrno();
+    }
+    return 0;
+}
+
+int readLocalPort(LinkSocket socket, uint16_t* port) {
+    sockaddr_in address{};
+    socklen_t length = sizeof address;
+    if (::getsockname(descriptorOf(socket), reinterpret_cast<sockaddr*>(&address), &length) < 0) {
+        return failWithErrno();
+    }
+    *port = ntohs(address.sin_port);
+    return 0;
+}
+
+int getBufferSize(LinkSocket socket, LinkSocketBuffer which, int* bytes) {
+    socklen_t length = sizeof *bytes;
+    if (::getsockopt(descriptorOf(socket), SOL_SOCKET, optionOf(which), bytes, &length) < 0) {
+        return failWithErrno();
+    }
+    return 0;
+}
+
+int setBufferSize(LinkSocket socket, LinkSocketBuffer which, int bytes) {
+    if (::setsockopt(descriptorOf(socket), SOL_SOCKET, optionOf(which), &bytes, sizeof bytes) < 0) {
+        return failWithErrno();
+    }
+    return 0;
+}
+
+int sendTo(LinkSocket socket, const uint8_t* data, int length, const LinkAddress& to) {
+    const sockaddr_in address = socketAddressOf(to.ipv4, to.port);
+    const ssize_t sent = ::sendto(descriptorOf(socket), data, static_cast<size_t>(length), 0,
+                                  reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    return sent < 0 ? failWithErrno() : static_cast<int>(sent);
+}
+
+// poll instead of select: no limit on the descriptor's number.
+int waitReadable(LinkSocket socket, int64_t timeoutMicros) {
+    const int descriptor = descriptorOf(socket);
+    if (descriptor < 0) {
+        gLastError = kLinkErrorNone;
+        return -1;
+    }
+    const int64_t millis = timeoutMicros <= 0 ? 0 : (timeoutMicros + 999) / 1000;
+    pollfd entry{descriptor, POLLIN, 0};
+    const int ready = ::poll(&entry, 1, millis > INT_MAX ? INT_MAX : static_cast<int>(millis));
+    if (ready < 0) return failWithErrno();
+    return ready > 0 ? 1 : 0;
+}
+
+int receiveFrom(LinkSocket socket, uint8_t* data, int capacity, LinkAddress* from) {
+    sockaddr_in address{};
+    iovec space{data, static_cast<size_t>(capacity)};
+    msghdr message{};
+    message.msg_name = &address;
+    message.msg_namelen = sizeof address;
+    message.msg_iov = &space;
+    message.msg_iovlen = 1;
+    const ssize_t received = ::recvmsg(descriptorOf(socket), &message, 0);
+    if (received < 0) return failWithErrno();
+    from->ipv4 = ntohl(address.sin_addr.s_addr);
+    from->port = ntohs(address.sin_port);
+    if ((message.msg_flags & MSG_TRUNC) != 0) return capacity + 1;
+    return static_cast<int>(received);
+}
+
+void closeSocket(LinkSocket socket) { ::close(descriptorOf(socket)); }
+
+int resolve(const char* name, uint32_t* ipv4) {
+    errno = 0;
+    const hostent* host = ::gethostbyname(name);
+    if (host == nullptr || host->h_addrtype != AF_INET || host->h_addr_list[0] == nullptr) {
+        gLastError = host == nullptr ? LinkErrorFromResolver(h_errno, errno) : kLinkErrorNoData;
+        return -1;
+    }
+    in_addr address{};
+    std::memcpy(&address, host->h_addr_list[0], sizeof address);
+    *ipv4 = ntohl(address.s_addr);
+    return 0;
+}
+
+int lastError() { return gLastError; }
+
+}  // namespace
+
+const LinkSocketOps kLinkSystemSocketOps = {
+    startup,      cleanup,      openSocket,  bindSocket,   readLocalPort,
+    getBufferSize, setBufferSize, sendTo,     waitReadable, receiveFrom,
+    closeSocket,  resolve,      lastError,
+};
+
+#endif  // !_WIN32
