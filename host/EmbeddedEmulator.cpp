@@ -1,0 +1,33 @@
+#include "host/EmbeddedEmulator.h"
+
+#include "sim/QuorbitSim.h"
+
+namespace csehost {
+
+EmbeddedEmulator::EmbeddedEmulator() = default;
+
+EmbeddedEmulator::~EmbeddedEmulator() {
+    if (simulator_) simulator_->stop();
+}
+
+EmbeddedEmulator::StartResult EmbeddedEmulator::start(const std::string& chainPath,
+                                                      std::string& error) {
+    quorbit::SimOptions options;
+    options.bindAddress = node();
+    options.port = 0;  // a free port, so several runs can share the machine
+    if (!chainPath.empty() && !quorbit::parseChainFile(chainPath, options.chain, error)) {
+        return StartResult::kBadChain;
+    }
+    simulator_ = std::make_unique<quorbit::Simulator>(std::move(options));
+    if (!simulator_->start(error)) {
+        simulator_.reset();
+        return StartResult::kFailed;
+    }
+    return StartResult::kStarted;
+}
+
+uint16_t EmbeddedEmulator::port() const {
+    return simulator_ ? simulator_->udpPort() : 0;
+}
+
+}  // namespace csehost

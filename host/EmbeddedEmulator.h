@@ -1,0 +1,33 @@
+// quorbit-sim started inside cse-host, for runs without a front end.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace quorbit {
+class Simulator;
+}
+
+namespace csehost {
+
+class EmbeddedEmulator {
+  public:
+    EmbeddedEmulator();
+    ~EmbeddedEmulator();
+    EmbeddedEmulator(const EmbeddedEmulator&) = delete;
+    EmbeddedEmulator& operator=(const EmbeddedEmulator&) = delete;
+
+    // Reads the chain file (empty = the demo chain). False with a reason; a chain file that cannot
+    // be read or parsed is the user's to fix.
+    enum class StartResult { kStarted, kBadChain, kFailed };
+    [[nodiscard]] StartResult start(const std::string& chainPath, std::string& error);
+
+    [[nodiscard]] std::string node() const { return "127.0.0.1"; }
+    [[nodiscard]] uint16_t port() const;
+
+  private:
+    std::unique_ptr<quorbit::Simulator> simulator_;
+};
+
+}  // namespace csehost

@@ -1,0 +1,78 @@
+// cse-host's command line and the command lines of a run script, parsed without touching anything
+// else.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace csehost {
+
+enum class CommandKind {
+    kScan,
+    kIdcode,
+    kIrScan,
+    kDrScan,
+    kIrScanChain,
+    kDrScanChain,
+    kState,
+    kRun
+};
+
+struct HostCommand {
+    CommandKind kind = CommandKind::kScan;
+    std::string text;               // the command as written, for messages
+    uint32_t device = 0;            // idcode, irscan, drscan
+    uint32_t bitCount = 0;          // the four scans
+    std::vector<uint8_t> tdi;       // the four scans: (bitCount + 7) / 8 bytes
+    uint32_t state = 0;             // state: 0..15 in the order of the TAP state codes
+    uint32_t clocks = 0;            // state: extra TCK cycles in the goal state
+    bool hasWait = false;           // state: WAIT_US given (selects the waiting navigation)
+    uint32_t waitMicroseconds = 0;  // state
+    std::string file;               // run
+};
+
+struct HostOptions {
+    std::string libraryPath;          // --lib; empty = beside the executable
+    bool useFrontEnd = false;         // --node or --port given: no embedded emulator
+    std::string node = "localhost";   // --node
+    std::string port = "20000";       // --port, validated 1..65535
+    std::string simChainPath;         // --sim-chain
+    bool hasIrLengths = false;        // --irlen given
+    std::vector<uint32_t> irLengths;  // device 0 (nearest TDI) first
+    int verbosity = 0;                // number of -v, at most 4
+    bool dump = false;                // --dump
+    bool help = false;                // --help
+    HostCommand command;
+};
+
+constexpr uint32_t kMaxDeviceIndex = 254;  // the largest chain a scan accepts has 254 devices
+constexpr uint32_t kMaxIrLength = 65535;
+
+// args excludes the program name. False with a one-line reason on a usage error.
+[[nodiscard]] bool parseHostArguments(const std::vector<std::string>& args, HostOptions& options,
+                                      std::string& error);
+
+// One command and its arguments; a run script may not run another script.
+enum class RunNesting { kAllowRun, kRefuseRun };
+[[nodiscard]] bool parseCommandWords(const std::vector<std::string>& words, RunNesting nesting,
+                                     HostCommand& command, std::string& error);
+
+// A run script: one command a line, '#' starts a comment, blank lines are skipped. Errors name the
+// file and line.
+[[nodiscard]] bool parseRunScript(const std::string& text, const std::string& fileName,
+                                  std::vector<HostCommand>& commands, std::string& error);
+
+// "6,8,4": device 0 first.
+[[nodiscard]] bool parseIrLengthList(const std::string& text, std::vector<uint32_t>& lengths,
+                                     std::string& error);
+
+// A TAP state by name: "PAUSE_DR", "CSEJTAG_PAUSE_DR", "Pause-DR", "run-test/idle" (any case).
+[[nodiscard]] bool parseTapStateName(const std::string& text, uint32_t& state, std::string& error);
+
+// "CSEJTAG_" name of a state 0..15, "?" otherwise.
+[[nodiscard]] std::string tapStateName(uint32_t state);
+
+[[nodiscard]] std::string hostUsageText();
+
+}  // namespace csehost

@@ -1,0 +1,66 @@
+// One use of the cable, in the host's call order: create, openTarget, lockTarget, scanJTAGChain,
+// setIRLength for every device, the commands, unlockTarget, closeTarget, destroy. The plug-in
+// object is driven only through its virtual interface.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "host/HostArguments.h"
+#include "host/PluginExports.h"
+
+namespace CsePluginInterface {
+class CsePlugin;
+}
+
+namespace csehost {
+
+// Doubles as cse-host's exit status.
+enum class Outcome { kSuccess = 0, kFailed = 1, kUsage = 2 };
+
+class HostSession {
+  public:
+    HostSession(const PluginExports& exports, int verbosity, FILE* results);
+    ~HostSession();  // finishes a session that is still open
+    HostSession(const HostSession&) = delete;
+    HostSession& operator=(const HostSession&) = delete;
+
+    // Create, open (node, port, type), lock, scan, and set the IR lengths: the given ones, or
+    // derived ones when the chain allows exactly one reading.
+    [[nodiscard]] Outcome begin(const std::string& node, const std::string& port,
+                                const HostOptions& options);
+    [[nodiscard]] Outcome execute(const HostCommand& command);
+    // Unlock, close, destroy; kFailed when closing failed.
+    [[nodiscard]] Outcome finish();
+
+  private:
+    Outcome failed(const std::string& what);
+    Outcome usage(const std::string& what);
+    void clearLibraryErrors();
+    bool resetTap();
+    Outcome setIrLengths(const std::vector<uint32_t>& lengths);
+    Outcome deriveAndSetIrLengths();
+    bool measureIrPath(uint32_t& totalBits, std::vector<uint8_t>& capture);
+    Outcome checkDevice(uint32_t device);
+    Outcome needIrLengths(const HostCommand& command);
+
+    Outcome scan();
+    Outcome readIdcode(uint32_t device);
+    Outcome deviceScan(const HostCommand& command);
+    Outcome chainScan(const HostCommand& command);
+    Outcome moveTap(const HostCommand& command);
+
+    const PluginExports& exports_;
+    int verbosity_ = 0;
+    FILE* results_ = stdout;
+    CsePluginInterface::CsePlugin* plugin_ = nullptr;
+    bool opened_ = false;
+    bool locked_ = false;
+    uint32_t deviceCount_ = 0;
+    bool irLengthsKnown_ = false;
+    std::string irLengthProblem_;  // why they are not known
+};
+
+}  // namespace csehost

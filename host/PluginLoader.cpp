@@ -1,0 +1,100 @@
+#include "host/PluginLoader.h"
+
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <dlfcn.h>
+#include <unistd.h>
+
+#include <climits>
+#endif
+
+namespace csehost {
+
+#if defined(_WIN32)
+
+bool PluginLibrary::open(const std::string& path, std::string& error) {
+    close();
+    HMODULE module = LoadLibraryA(path.c_str());
+    if (module == nullptr) {
+        error = "cannot load " + path + " (error " + std::to_string(GetLastError()) + ")";
+        return false;
+    }
+    handle_ = reinterpret_cast<void*>(module);
+    return true;
+}
+
+void PluginLibrary::close() {
+    if (handle_ != nullptr) FreeLibrary(reinterpret_cast<HMODULE>(handle_));
+    handle_ = nullptr;
+}
+
+void* PluginLibrary::exportAddress(const char* exportName, unsigned argumentBytes) const {
+    if (handle_ == nullptr) return nullptr;
+#if defined(_WIN64)
+    (void)argumentBytes;
+    const std::string name = exportName;
+#else
+    // 32-bit standard-call exports carry their decorated names.
+    const std::string name = "_" + std::string(exportName) + "@" + std::to_string(argumentBytes);
+#endif
+    return reinterpret_cast<void*>(
+        GetProcAddress(reinterpret_cast<HMODULE>(handle_), name.c_str()));
+}
+
+std::string pluginFileName() {
+    return "KoravenCsePlugin_14.dll";
+}
+
+std::string executableDirectory() {
+    char path[MAX_PATH] = {};
+    const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) return "";
+    std::string text(path, length);
+    const size_t slash = text.find_last_of("\\/");
+    return slash == std::string::npos ? "" : text.substr(0, slash + 1);
+}
+
+#else
+
+bool PluginLibrary::open(const std::string& path, std::string& error) {
+    close();
+    handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (handle_ == nullptr) {
+        const char* reason = dlerror();
+        error = reason != nullptr ? reason : "cannot load " + path;
+        return false;
+    }
+    return true;
+}
+
+void PluginLibrary::close() {
+    if (handle_ != nullptr) dlclose(handle_);
+    handle_ = nullptr;
+}
+
+void* PluginLibrary::exportAddress(const char* exportName, unsigned argumentBytes) const {
+    (void)argumentBytes;
+    return handle_ != nullptr ? dlsym(handle_, exportName) : nullptr;
+}
+
+std::string pluginFileName() {
+    return "KoravenCsePlugin_14.so";
+}
+
+std::string executableDirectory() {
+    char path[PATH_MAX] = {};
+    const ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
+    if (length <= 0) return "";
+    std::string text(path, static_cast<size_t>(length));
+    const size_t slash = text.rfind('/');
+    return slash == std::string::npos ? "" : text.substr(0, slash + 1);
+}
+
+#endif
+
+PluginLibrary::~PluginLibrary() {
+    close();
+}
+
+}  // namespace csehost

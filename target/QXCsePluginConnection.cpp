@@ -1,0 +1,71 @@
+// Taking the host's node and port, opening the debugger link, and closing it.
+#include "remote/RemoteLink.h"
+#include "target/QXCsePlugin.h"
+
+namespace CsePluginInterface {
+namespace {
+
+constexpr char kInitializeTargetName[] = "QXCsePlugin::initializeTargetImpl";
+constexpr char kOpenTargetName[] = "QXCsePlugin::openTargetImpl";
+constexpr char kCloseTargetName[] = "QXCsePlugin::closeTargetImpl";
+
+constexpr char kDefaultNode[] = "localhost";
+constexpr char kDefaultPort[] = "20000";
+
+}  // namespace
+
+CseResult QXCsePlugin::initializeTargetImpl(uint32_t argc, const char* const* argv) {
+    traceEnter(kInitializeTargetName);
+    // Both look-ups come before the first configuration call.
+    const char* node = findKey(argc, argv, "node");
+    if (node == nullptr) node = kDefaultNode;
+    const char* port = findKey(argc, argv, "port");
+    if (port == nullptr) port = kDefaultPort;
+
+    if (KRV_SetConfigItem("NODE=", node) == -1) {
+        logMessage(CSE_MESSAGE_ERROR, "hostname %s not accepted\n", node);
+        return traceExit(kInitializeTargetName, CSE_FAILURE);
+    }
+    if (KRV_SetConfigItem("PORT=", port) == -1) {
+        logMessage(CSE_MESSAGE_ERROR, "Port %s not accepted\n", port);
+        return traceExit(kInitializeTargetName, CSE_FAILURE);
+    }
+    return traceExit(kInitializeTargetName, CSE_SUCCESS);
+}
+
+CseResult QXCsePlugin::openTargetImpl(uint32_t argc, const char* const* argv, uint32_t opaque1,
+                                      uint32_t opaque2) {
+    (void)opaque1;
+    (void)opaque2;
+    traceEnter(kOpenTargetName);
+    logMessage(CSE_MESSAGE_INFO, "Initializing KORAVEN-CsePlugin (32bit)\n");
+    KRV_Disconnect();  // ends a link an earlier open left behind
+
+    if (initializeTargetImpl(argc, argv) == CSE_FAILURE) {
+        logMessage(CSE_MESSAGE_ERROR, "error parsing arguments\n");
+        return traceExit(kOpenTargetName, CSE_FAILURE);
+    }
+    if (KRV_Connect() == -1) {
+        logMessage(CSE_MESSAGE_ERROR, "Failed to set up connection to KORAVEN debugger hardware\n");
+        logMessage(CSE_MESSAGE_ERROR,
+                   "Assure that the KORAVEN Quorbit GUI is running and configured for Remote API "
+                   "access.\n");
+        return traceExit(kOpenTargetName, CSE_FAILURE);
+    }
+    if (KRV_Attach() != 0) {
+        logMessage(CSE_MESSAGE_ERROR, "Error calling KRV_Attach.\n");
+        return traceExit(kOpenTargetName, CSE_FAILURE);
+    }
+    // The pins are enabled on every open; a refusal shows later as failing shifts.
+    (void)KRV_ExecuteCommand("JTAG.PIN ENABLE");
+    return traceExit(kOpenTargetName, CSE_SUCCESS);
+}
+
+CseResult QXCsePlugin::closeTargetImpl() {
+    traceEnter(kCloseTargetName);
+    const CseResult result = KRV_ReleaseTAP() != 0 ? CSE_FAILURE : CSE_SUCCESS;
+    KRV_Disconnect();  // whatever the release gave
+    return traceExit(kCloseTargetName, result);
+}
+
+}  // namespace CsePluginInterface

@@ -1,0 +1,13 @@
+// The plug-in object the exports hand to the host.
+#include <new>
+
+#include "exports/TargetFactory.h"
+#include "target/QXCsePlugin.h"
+
+namespace CsePluginInterface {
+
+CsePlugin* newTargetPlugin() noexcept {
+    return new (std::nothrow) QXCsePlugin();
+}
+
+}  // namespace CsePluginInterface
