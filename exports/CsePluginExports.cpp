@@ -12,7 +12,12 @@ CsePlugin* CSE_CALLCONV CsePlugin_create(void) {
 }
 
 void CSE_CALLCONV CsePlugin_destroy(CsePlugin* plugin) {
+#if defined(_WIN32)
+    // Slot 38 with bit 0 set: destroy and free, just as a Windows host does by itself.
+    if (plugin != nullptr) plugin->scalarDeletingDestructor(1);
+#else
     delete plugin;
+#endif
 }
 
 void CSE_CALLCONV CsePlugin_loaded(void) {}

@@ -8,6 +8,9 @@ namespace CsePluginInterface {
 namespace {
 
 class CablelessStandInPlugin final : public CsePlugin {
+  public:
+    CSE_PLUGIN_DESTRUCTOR(CablelessStandInPlugin) = default;
+
   protected:
     using CsePlugin::navigateTAPImpl;
 

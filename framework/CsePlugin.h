@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "framework/CseJtagTapTracker.h"
+#include "framework/CsePluginDestructorEntry.h"
 #include "framework/CsePluginTrace.h"
 #include "framework/CseTypes.h"
 #include "framework/JtagChain.h"
@@ -177,7 +178,18 @@ class CsePlugin {
 
   public:
     // ---- Slot 38: destructor (traces only; shutting the cable down is the target's business) ----
+#if defined(_WIN32)
+    // The Windows host's single entry: the most derived class's destructor, then the memory freed
+    // when bit 0 of flags is set; returns the object. Supplied by CSE_PLUGIN_DESTRUCTOR.
+    virtual CsePlugin* scalarDeletingDestructor(unsigned flags) = 0;  // slot 38
+
+  protected:
+    ~CsePlugin();  // reached only through slot 38
+
+  public:
+#else
     virtual ~CsePlugin();  // slot 38
+#endif
 
     // ---- Slots 39..89: public operations, traced as "CsePlugin::<name>" ----
 

@@ -17,7 +17,7 @@ static_assert(kMaxRawShiftBits / 8 + 8 == 15360, "one raw-shift block at most");
 class QXCsePlugin : public CsePlugin {
   public:
     QXCsePlugin();
-    ~QXCsePlugin() override;  // slot 38; makes no remote call
+    CSE_PLUGIN_DESTRUCTOR(QXCsePlugin);  // slot 38; makes no remote call
 
     // One "KORAVEN: " line: to postMessage, then by itself to the log at the category's level.
     // A formatted text longer than kMaxMessageCharacters is cut short.
