@@ -11,7 +11,8 @@ class CsePlugin;
 }
 
 #if defined(_WIN32)
-#define CSE_EXPORT __declspec(dllexport)
+// KoravenCsePlugin_14.def exports them under their decorated names, and only under those.
+#define CSE_EXPORT
 #else
 #define CSE_EXPORT __attribute__((visibility("default")))
 #endif
