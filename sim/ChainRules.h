@@ -1,0 +1,13 @@
+// Checks of one device description, shared by validateChain() and the chain file parser (which
+// adds the file name and line number to the error).
+#pragma once
+
+#include <string>
+
+#include "sim/QuorbitSim.h"
+
+namespace quorbit {
+
+[[nodiscard]] bool validateDevice(const DeviceSpec& device, std::string& error);
+
+}  // namespace quorbit

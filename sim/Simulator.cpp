@@ -1,0 +1,377 @@
+// The emulator's thread: one poll loop over the UDP socket, the remote_bitbang listener and
+// session, and a wake-up pipe for stop(). Everything the loop touches is guarded by one mutex,
+// which the inspection calls take too; log lines are handed to the sink after it is released.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <deque>
+#include <mutex>
+#include <thread>
+#include <utility>
+
+#include "sim/BitbangSession.h"
+#include "sim/EmulatedDebugger.h"
+#include "sim/LinkPeer.h"
+#include "sim/PeerWire.h"
+#include "sim/PosixSockets.h"
+#include "sim/QuorbitSim.h"
+
+namespace quorbit {
+namespace {
+
+constexpr std::size_t kReceiveBufferBytes = 2048;
+constexpr std::size_t kDatagramsPerWakeup = 256;
+constexpr std::size_t kRecentLogCapacity = 256;
+constexpr std::size_t kBitbangChunkBytes = 16384;
+
+}  // namespace
+
+struct Simulator::Impl final : PeerTransport {
+    explicit Impl(SimOptions simOptions)
+        : options(std::move(simOptions)),
+          debugger(options.chain, options.rawShiftLogCapacity),
+          peer(options, debugger, *this, counters,
+               [this](LogKind kind, const std::string& line) { addLog(kind, line); }) {}
+
+    void send(const PeerAddress& to, const std::uint8_t* data, std::size_t length,
+              bool fromSecondSocket) override {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = to.address;
+        address.sin_port = to.port;
+        const int fd = fromSecondSocket ? secondUdp.fd() : udp.fd();
+        (void)::sendto(fd, data, length, 0, reinterpret_cast<const sockaddr*>(&address),
+                       sizeof address);
+    }
+
+    void addLog(LogKind kind, const std::string& line) {
+        if (recentLog.size() == kRecentLogCapacity) recentLog.pop_front();
+        recentLog.push_back(line);
+        if (options.logSink) pendingLog.emplace_back(kind, line);
+    }
+
+    bool openSockets(std::string& error);
+    void loop();
+    void receiveDatagrams(PeerClock::time_point now);
+    void acceptBitbang();
+    void serveBitbang();
+    void flushBitbang();
+    void closeBitbang(const char* why);
+    int pollTimeoutMs();
+
+    SimOptions options;
+    mutable std::mutex mutex;
+    SimCounters counters;
+    EmulatedDebugger debugger;
+    LinkPeer peer;
+    std::deque<std::string> recentLog;
+    std::vector<std::pair<LogKind, std::string>> pendingLog;
+
+    SocketHandle udp;
+    SocketHandle secondUdp;
+    SocketHandle bitbangListener;
+    SocketHandle bitbangClient;
+    SocketHandle wakeRead;
+    SocketHandle wakeWrite;
+    std::unique_ptr<BitbangSession> bitbang;
+    std::string bitbangOutput;
+    std::vector<std::uint8_t> datagram = std::vector<std::uint8_t>(kReceiveBufferBytes);
+    std::vector<char> bitbangInput = std::vector<char>(kBitbangChunkBytes);
+
+    std::thread thread;
+    std::atomic<bool> stopRequested{false};
+    bool running = false;
+    std::uint16_t udpPort = 0;
+    int rbbPort = -1;
+};
+
+bool Simulator::Impl::openSockets(std::string& error) {
+    if (!openUdpSocket(options.bindAddress, options.port, udp, error)) return false;
+    if (!openUdpSocket(options.bindAddress, 0, secondUdp, error)) return false;
+    udpPort = boundPort(udp);
+    if (options.rbbPort >= 0) {
+        if (!openTcpListener(options.bindAddress, static_cast<std::uint16_t>(options.rbbPort),
+                             bitbangListener, error)) {
+            return false;
+        }
+        rbbPort = boundPort(bitbangListener);
+    }
+    return openWakePipe(wakeRead, wakeWrite, error);
+}
+
+int Simulator::Impl::pollTimeoutMs() {
+    std::lock_guard<std::mutex> lock(mutex);
+    const auto deadline = peer.nextDeadline();
+    if (!deadline) return -1;
+    const auto wait = *deadline - PeerClock::now();
+    if (wait <= PeerClock::duration::zero()) return 0;
+    // Round up so that the deadline has passed when poll returns.
+    return static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(wait).count());
+}
+
+void Simulator::Impl::loop() {
+    while (!stopRequested.load()) {
+        pollfd fds[4] = {};
+        nfds_t count = 0;
+        fds[count++] = {wakeRead.fd(), POLLIN, 0};
+        fds[count++] = {udp.fd(), POLLIN, 0};
+        const bool listening = bitbangListener.valid();
+        if (listening) fds[count++] = {bitbangListener.fd(), POLLIN, 0};
+        const bool serving = bitbangClient.valid();
+        if (serving) {
+            const short events = static_cast<short>(POLLIN | (bitbangOutput.empty() ? 0 : POLLOUT));
+            fds[count++] = {bitbangClient.fd(), events, 0};
+        }
+        const int ready = ::poll(fds, count, pollTimeoutMs());
+        if (stopRequested.load()) break;
+        if (ready < 0 && errno != EINTR) break;
+        std::vector<std::pair<LogKind, std::string>> logs;
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            const PeerClock::time_point now = PeerClock::now();
+            if ((fds[1].revents & POLLIN) != 0) receiveDatagrams(now);
+            if (listening && (fds[2].revents & POLLIN) != 0) acceptBitbang();
+            if (serving) {
+                const pollfd& client = fds[listening ? 3 : 2];
+                if ((client.revents & POLLOUT) != 0) flushBitbang();
+                if ((client.revents & (POLLIN | POLLHUP | POLLERR)) != 0) serveBitbang();
+            }
+            peer.onTimer(now);
+            logs.swap(pendingLog);
+        }
+        for (const auto& [kind, line] : logs) options.logSink(kind, line);
+    }
+}
+
+void Simulator::Impl::receiveDatagrams(PeerClock::time_point now) {
+    for (std::size_t i = 0; i < kDatagramsPerWakeup; ++i) {
+        sockaddr_in from{};
+        socklen_t fromLength = sizeof from;
+        const ssize_t length = ::recvfrom(udp.fd(), datagram.data(), datagram.size(), MSG_TRUNC,
+                                          reinterpret_cast<sockaddr*>(&from), &fromLength);
+        if (length < 0) return;  // drained (EAGAIN) or a transient error
+        PeerAddress sender;
+        sender.address = from.sin_addr.s_addr;
+        sender.port = from.sin_port;
+        if (static_cast<std::size_t>(length) > datagram.size()) {
+            ++counters.malformedDatagrams;
+            addLog(LogKind::Refusal, "datagram of " + std::to_string(length) + " bytes is too long");
+            continue;
+        }
+        peer.onDatagram(datagram.data(), static_cast<std::size_t>(length), sender, now);
+    }
+}
+
+void Simulator::Impl::acceptBitbang() {
+    SocketHandle client(::accept4(bitbangListener.fd(), nullptr, nullptr, SOCK_CLOEXEC));
+    if (!client.valid()) return;
+    if (bitbangClient.valid()) {
+        addLog(LogKind::Refusal, "remote_bitbang: second connection refused, one session at a time");
+        return;  // closed by the handle
+    }
+    const int yes = 1;
+    (void)::setsockopt(client.fd(), IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
+    (void)setNonBlocking(client.fd());
+    bitbangClient = std::move(client);
+    bitbang = std::make_unique<BitbangSession>(debugger);
+    bitbangOutput.clear();
+    addLog(LogKind::Info, "remote_bitbang session opened");
+}
+
+void Simulator::Impl::serveBitbang() {
+    const ssize_t length = ::recv(bitbangClient.fd(), bitbangInput.data(), bitbangInput.size(), 0);
+    if (length == 0) {
+        closeBitbang("closed by the client");
+        return;
+    }
+    if (length < 0) {
+        if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) closeBitbang("receive error");
+        return;
+    }
+    const BitbangSession::FeedResult result =
+        bitbang->feed(bitbangInput.data(), static_cast<std::size_t>(length), bitbangOutput);
+    counters.rbbClocks += result.clocks;
+    if (result.unknown > 0) {
+        addLog(LogKind::Refusal, "remote_bitbang: " + std::to_string(result.unknown) +
+                                     " unknown characters ignored");
+    }
+    flushBitbang();
+    if (!result.open) closeBitbang("ended with Q");
+}
+
+void Simulator::Impl::flushBitbang() {
+    while (!bitbangOutput.empty() && bitbangClient.valid()) {
+        const ssize_t sent = ::send(bitbangClient.fd(), bitbangOutput.data(), bitbangOutput.size(),
+                                    MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (sent <= 0) {
+            if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;  // POLLOUT later
+            closeBitbang("send error");
+            return;
+        }
+        bitbangOutput.erase(0, static_cast<std::size_t>(sent));
+    }
+}
+
+void Simulator::Impl::closeBitbang(const char* why) {
+    bitbangClient.reset();
+    bitbang.reset();
+    bitbangOutput.clear();
+    addLog(LogKind::Info, std::string("remote_bitbang session ") + why);
+}
+
+// ---- Simulator --------------------------------------------------------------------------------
+
+Simulator::Simulator(SimOptions options) : impl_(std::make_unique<Impl>(std::move(options))) {}
+
+Simulator::~Simulator() { stop(); }
+
+bool Simulator::start(std::string& error) {
+    Impl& impl = *impl_;
+    if (impl.running) {
+        error = "the emulator is already running";
+        return false;
+    }
+    if (impl.options.packetLength < kMinPacketLength || impl.options.packetLength > kMaxPacketLength) {
+        error = "packet length " + std::to_string(impl.options.packetLength) + " out of range " +
+                std::to_string(kMinPacketLength) + ".." + std::to_string(kMaxPacketLength);
+        return false;
+    }
+    if (impl.options.rbbPort < -1 || impl.options.rbbPort > 65535) {
+        error = "remote_bitbang port " + std::to_string(impl.options.rbbPort) + " out of range";
+        return false;
+    }
+    std::string chainError;
+    if (!validateChain(impl.options.chain, chainError)) {
+        error = "chain: " + chainError;
+        return false;
+    }
+    if (!impl.openSockets(error)) {
+        impl.udp.reset();
+        impl.secondUdp.reset();
+        impl.bitbangListener.reset();
+        impl.rbbPort = -1;
+        impl.udpPort = 0;
+        return false;
+    }
+    if (!impl.options.vcdPath.empty()) {
+        std::lock_guard<std::mutex> lock(impl.mutex);
+        if (!impl.debugger.openVcd(impl.options.vcdPath, impl.options.vcdMaxBytes, error)) {
+            impl.udp.reset();
+            impl.secondUdp.reset();
+            impl.bitbangListener.reset();
+            return false;
+        }
+    }
+    impl.stopRequested = false;
+    try {
+        impl.thread = std::thread([&impl] { impl.loop(); });
+    } catch (const std::exception& failure) {
+        error = std::string("cannot start the emulator's thread: ") + failure.what();
+        return false;
+    }
+    impl.running = true;
+    return true;
+}
+
+void Simulator::stop() {
+    Impl& impl = *impl_;
+    if (!impl.running) return;
+    impl.stopRequested = true;
+    const char wake = 1;
+    (void)::write(impl.wakeWrite.fd(), &wake, 1);
+    if (impl.thread.joinable()) impl.thread.join();
+    impl.running = false;
+    impl.bitbangClient.reset();
+    impl.bitbang.reset();
+    impl.bitbangListener.reset();
+    impl.udp.reset();
+    impl.secondUdp.reset();
+    impl.wakeRead.reset();
+    impl.wakeWrite.reset();
+}
+
+bool Simulator::running() const { return impl_->running; }
+std::uint16_t Simulator::udpPort() const { return impl_->udpPort; }
+int Simulator::rbbPort() const { return impl_->rbbPort; }
+
+std::size_t Simulator::deviceCount() const {
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    return impl_->debugger.chain().deviceCount();
+}
+
+TapState Simulator::tapState() const {
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    return impl_->debugger.chain().state();
+}
+
+TapState Simulator::tapState(std::size_t /*device*/) const { return tapState(); }
+
+bool Simulator::linkConnected() const {
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    return impl_->peer.connected();
+}
+
+bool Simulator::attached() const {
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    return impl_->debugger.attached();
+}
+
+bool Simulator::pinsEnabled() const {
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    return impl_->debugger.pinsEnabled();
+}
+
+bool Simulator::tapAccessOpen() const {
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    return impl_->debugger.tapAccessOpen();
+}
+
+std::vector<std::string> Simulator::commands() const {
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    const auto& commands = impl_->debugger.commands();
+    return {commands.begin(), commands.end()};
+}
+
+std::vector<RawShiftRecord> Simulator::rawShifts() const {
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    const auto& shifts = impl_->debugger.rawShifts();
+    return {shifts.begin(), shifts.end()};
+}
+
+SimCounters Simulator::counters() const {
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    return impl_->counters;
+}
+
+std::vector<std::string> Simulator::recentLog() const {
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    return {impl_->recentLog.begin(), impl_->recentLog.end()};
+}
+
+void Simulator::resetInspection() {
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    impl_->counters = SimCounters{};
+    impl_->debugger.clearRecords();
+    impl_->recentLog.clear();
+}
+
+bool Simulator::instruction(std::size_t device, std::uint64_t& opcode) const {
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    if (device >= impl_->debugger.chain().deviceCount()) return false;
+    opcode = impl_->debugger.chain().instruction(device);
+    return true;
+}
+
+bool Simulator::userRegister(std::size_t device, std::uint64_t opcode,
+                             std::vector<std::uint8_t>& bits) const {
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    return impl_->debugger.chain().userRegister(device, opcode, bits);
+}
+
+}  // namespace quorbit

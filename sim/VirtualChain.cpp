@@ -1,0 +1,227 @@
+#include "sim/VirtualChain.h"
+
+#include <algorithm>
+#include <string>
+#include <utility>
+
+#include "sim/BitBuffer.h"
+
+namespace quorbit {
+namespace {
+
+constexpr std::uint64_t kIrCaptureValue = 0x1;  // the mandatory ...01 pattern
+
+bool isShiftState(TapState state) {
+    return state == TapState::ShiftDr || state == TapState::ShiftIr;
+}
+
+// Number of clocks from `first` on whose TMS is 0, at most `limit` (the stream's end).
+std::uint64_t zeroTmsRun(const std::uint8_t* tms, std::uint64_t first, std::uint64_t limit) {
+    if (tms == nullptr) return limit - first;
+    std::uint64_t position = first;
+    while (position < limit) {
+        const unsigned count = static_cast<unsigned>(std::min<std::uint64_t>(64, limit - position));
+        const std::uint64_t bits = readBits(tms, position, count);
+        if (bits != 0) return position + static_cast<unsigned>(__builtin_ctzll(bits)) - first;
+        position += count;
+    }
+    return limit - first;
+}
+
+}  // namespace
+
+VirtualChain::VirtualChain(const ChainSpec& spec) {
+    std::string error;
+    if (!validateChain(spec, error)) return;
+    devices_.reserve(spec.devices.size());
+    for (const DeviceSpec& device : spec.devices) devices_.push_back(makeDevice(device));
+    runRegisters_.resize(devices_.size(), nullptr);
+    resetInstructions();
+}
+
+VirtualChain::Device VirtualChain::makeDevice(const DeviceSpec& spec) {
+    Device device;
+    device.irLength = spec.irLength;
+    device.irMask = lowBitMask(spec.irLength);
+    device.ir.resize(spec.irLength);
+    device.hasIdcode = spec.idcode.has_value();
+    device.idcode = spec.idcode.value_or(0);
+    device.idcodeOpcode = spec.idcodeOpcode;
+    device.bypass.resize(1);
+    device.idcodeShifter.resize(32);
+    for (const auto& [opcode, width] : spec.userRegisters) {
+        UserRegister user;
+        user.opcode = opcode;
+        user.shifter.resize(width);
+        user.value.assign(user.shifter.wordCount(), 0);
+        device.users.push_back(std::move(user));
+    }
+    return device;
+}
+
+void VirtualChain::selectInstruction(Device& device, std::uint64_t opcode) {
+    device.instruction = opcode & device.irMask;
+    device.selected = DrKind::Bypass;
+    if (device.instruction == device.irMask) return;  // all ones is always BYPASS
+    if (device.hasIdcode && device.instruction == device.idcodeOpcode) {
+        device.selected = DrKind::Idcode;
+        return;
+    }
+    for (std::size_t i = 0; i < device.users.size(); ++i) {
+        if (device.users[i].opcode == device.instruction) {
+            device.selected = DrKind::User;
+            device.selectedUser = i;
+            return;
+        }
+    }
+}
+
+ShiftRegister& VirtualChain::selectedDr(Device& device) {
+    switch (device.selected) {
+        case DrKind::Idcode: return device.idcodeShifter;
+        case DrKind::User: return device.users[device.selectedUser].shifter;
+        case DrKind::Bypass: break;
+    }
+    return device.bypass;
+}
+
+const ShiftRegister& VirtualChain::selectedDr(const Device& device) {
+    return selectedDr(const_cast<Device&>(device));
+}
+
+bool VirtualChain::tdo() const {
+    if (devices_.empty()) return true;
+    const Device& last = devices_.back();
+    if (state_ == TapState::ShiftDr) return selectedDr(last).outBit();
+    if (state_ == TapState::ShiftIr) return last.ir.outBit();
+    return true;
+}
+
+bool VirtualChain::clock(bool tms, bool tdi) {
+    const bool out = tdo();
+    if (state_ == TapState::ShiftDr) {
+        std::uint64_t bit = tdi ? 1 : 0;
+        for (Device& device : devices_) bit = selectedDr(device).shift(bit, 1);
+    } else if (state_ == TapState::ShiftIr) {
+        std::uint64_t bit = tdi ? 1 : 0;
+        for (Device& device : devices_) bit = device.ir.shift(bit, 1);
+    }
+    enterState(nextTapState(state_, tms));
+    return out;
+}
+
+void VirtualChain::shift(std::uint64_t bitCount, const std::uint8_t* tms, const std::uint8_t* tdi,
+                         std::uint8_t* tdo, bool lastTmsHigh) {
+    // The stream's own TMS bits cover [0, tmsLimit); a forced last clock is handled on its own.
+    const std::uint64_t tmsLimit = (lastTmsHigh && bitCount > 0) ? bitCount - 1 : bitCount;
+    std::uint64_t bit = 0;
+    while (bit < bitCount) {
+        if (isShiftState(state_) && bit < tmsLimit) {
+            const std::uint64_t run = zeroTmsRun(tms, bit, tmsLimit);
+            if (run > 0) {
+                shiftRun(bit, run, tdi, tdo);
+                bit += run;
+                continue;
+            }
+        }
+        const bool tmsBit = bit >= tmsLimit ? (lastTmsHigh || (tms != nullptr && bitAt(tms, bit)))
+                                            : (tms != nullptr && bitAt(tms, bit));
+        const bool out = clock(tmsBit, tdi != nullptr && bitAt(tdi, bit));
+        if (tdo != nullptr) setBitAt(tdo, bit, out);
+        ++bit;
+    }
+}
+
+void VirtualChain::shiftRun(std::uint64_t firstBit, std::uint64_t count, const std::uint8_t* tdi,
+                            std::uint8_t* tdo) {
+    const bool dr = state_ == TapState::ShiftDr;
+    for (std::size_t i = 0; i < devices_.size(); ++i) {
+        runRegisters_[i] = dr ? &selectedDr(devices_[i]) : &devices_[i].ir;
+    }
+    std::uint64_t done = 0;
+    while (done < count) {
+        const unsigned step = static_cast<unsigned>(std::min<std::uint64_t>(64, count - done));
+        std::uint64_t bits = tdi != nullptr ? readBits(tdi, firstBit + done, step) : 0;
+        for (ShiftRegister* reg : runRegisters_) bits = reg->shift(bits, step);
+        if (tdo != nullptr) writeBits(tdo, firstBit + done, step, bits);
+        done += step;
+    }
+}
+
+void VirtualChain::enterState(TapState next) {
+    const TapState previous = state_;
+    state_ = next;
+    switch (next) {
+        case TapState::TestLogicReset: resetInstructions(); break;
+        case TapState::CaptureDr: captureDr(); break;
+        case TapState::CaptureIr:
+            for (Device& device : devices_) device.ir.loadValue(kIrCaptureValue);
+            break;
+        case TapState::UpdateDr: updateDr(); break;
+        case TapState::UpdateIr:
+            for (Device& device : devices_) selectInstruction(device, device.ir.value());
+            break;
+        default: break;
+    }
+    if (listener_ && previous != next) listener_(previous, next);
+}
+
+void VirtualChain::captureDr() {
+    for (Device& device : devices_) {
+        switch (device.selected) {
+            case DrKind::Bypass: device.bypass.loadValue(0); break;
+            case DrKind::Idcode: device.idcodeShifter.loadValue(device.idcode); break;
+            case DrKind::User: {
+                UserRegister& user = device.users[device.selectedUser];
+                user.shifter.load(user.value.data());
+                break;
+            }
+        }
+    }
+}
+
+void VirtualChain::updateDr() {
+    for (Device& device : devices_) {
+        if (device.selected != DrKind::User) continue;
+        UserRegister& user = device.users[device.selectedUser];
+        user.shifter.store(user.value.data());
+    }
+}
+
+void VirtualChain::resetInstructions() {
+    for (Device& device : devices_) {
+        selectInstruction(device, device.hasIdcode ? device.idcodeOpcode : device.irMask);
+    }
+}
+
+void VirtualChain::resetAsync() {
+    const TapState previous = state_;
+    state_ = TapState::TestLogicReset;
+    resetInstructions();
+    if (listener_ && previous != state_) listener_(previous, state_);
+}
+
+std::uint64_t VirtualChain::instruction(std::size_t device) const {
+    return device < devices_.size() ? devices_[device].instruction : 0;
+}
+
+bool VirtualChain::userRegister(std::size_t device, std::uint64_t opcode,
+                                std::vector<std::uint8_t>& bits) const {
+    if (device >= devices_.size()) return false;
+    for (const UserRegister& user : devices_[device].users) {
+        if (user.opcode != opcode) continue;
+        const unsigned width = user.shifter.width();
+        bits.assign(bytesForBits(width), 0);
+        for (unsigned k = 0; k < width; ++k) {
+            setBitAt(bits.data(), k, ((user.value[k / 64] >> (k % 64)) & 1u) != 0);
+        }
+        return true;
+    }
+    return false;
+}
+
+void VirtualChain::setTransitionListener(std::function<void(TapState, TapState)> listener) {
+    listener_ = std::move(listener);
+}
+
+}  // namespace quorbit

@@ -1,0 +1,70 @@
+// quorbit-sim: runs the emulator until SIGINT or SIGTERM.
+// Exit status: 0 after a signal, 1 when the emulator cannot start, 2 on a usage error.
+#include <pthread.h>
+#include <signal.h>
+
+#include <cstdio>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "sim/CommandLine.h"
+#include "sim/QuorbitSim.h"
+
+namespace {
+
+void printLog(bool verbose, quorbit::LogKind kind, const std::string& line) {
+    if (kind == quorbit::LogKind::Refusal) {
+        std::fprintf(stderr, "quorbit-sim: %s\n", line.c_str());
+    } else if (verbose) {
+        std::fprintf(stdout, "%s\n", line.c_str());
+        std::fflush(stdout);
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    quorbit::CommandLine line;
+    std::string error;
+    switch (quorbit::parseCommandLine(args, line, error)) {
+        case quorbit::CommandLineOutcome::Help: std::cout << quorbit::usageText(); return 0;
+        case quorbit::CommandLineOutcome::UsageError:
+            std::cerr << "quorbit-sim: " << error << "\n";
+            return 2;
+        case quorbit::CommandLineOutcome::Run: break;
+    }
+    if (!line.chainPath.empty() && !quorbit::parseChainFile(line.chainPath, line.options.chain, error)) {
+        std::cerr << "quorbit-sim: " << error << "\n";
+        return 1;
+    }
+    const bool verbose = line.options.verbose;
+    line.options.logSink = [verbose](quorbit::LogKind kind, const std::string& text) {
+        printLog(verbose, kind, text);
+    };
+
+    // Signals are taken by sigwait below, never by the emulator's thread.
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+
+    const std::string bindAddress = line.options.bindAddress;
+    quorbit::Simulator simulator(std::move(line.options));
+    if (!simulator.start(error)) {
+        std::cerr << "quorbit-sim: " << error << "\n";
+        return 1;
+    }
+    std::printf("listening on %s:%u\n", bindAddress.c_str(), static_cast<unsigned>(simulator.udpPort()));
+    if (simulator.rbbPort() >= 0) {
+        std::printf("remote_bitbang on %s:%d\n", bindAddress.c_str(), simulator.rbbPort());
+    }
+    std::fflush(stdout);
+
+    int received = 0;
+    sigwait(&signals, &received);
+    simulator.stop();
+    return 0;
+}
