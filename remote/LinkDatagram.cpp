@@ -63,9 +63,12 @@ LinkWait LinkAwaitDatagram(int64_t timeoutMicros, uint8_t* buffer, int size, int
 int LinkReceiveDatagram(int64_t timeoutMicros, uint8_t* buffer, int size) noexcept {
     int length = 0;
     switch (LinkAwaitDatagram(timeoutMicros, buffer, size, &length)) {
-        case LinkWait::Received: return length;
-        case LinkWait::TimedOut: return 0;
-        case LinkWait::Failed: break;
+        case LinkWait::Received:
+            return length;
+        case LinkWait::TimedOut:
+            return 0;
+        case LinkWait::Failed:
+            break;
     }
     return -1;
 }

@@ -36,14 +36,18 @@ int LinkConnectRequest() noexcept {
     if (LinkSendDatagram(datagram, length) != length) return 0;
 
     const int received = LinkReceiveDatagram(LinkHandshakeTimeoutMicros(), datagram, length);
-    // A shorter answer cannot carry the magic, and would leave a packet length with no room for data.
+    // A shorter answer has no magic of its own and would shrink the packet length to nothing.
     if (received < kLinkControlDatagramSize || !hasMagic(datagram)) return 0;
     gRemoteLink.receiveSequence = loadLE16(datagram + 2);
     switch (datagram[0]) {
-        case LINK_CONNECT_ACCEPT: gRemoteLink.packetLength = received; return 1;
+        case LINK_CONNECT_ACCEPT:
+            gRemoteLink.packetLength = received;
+            return 1;
         case LINK_CONNECT_REFUSED:
-        case LINK_CONNECT_DENIED: return 2;
-        default: return 0;
+        case LINK_CONNECT_DENIED:
+            return 2;
+        default:
+            return 0;
     }
 }
 

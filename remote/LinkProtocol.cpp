@@ -14,11 +14,11 @@ constexpr int kReplyHeadSize = static_cast<int>(kReplyDataOffset);
 
 // The 4 bytes a fragment header is written over, put back once the datagram is gone.
 class HeaderRoom {
-public:
+  public:
     explicit HeaderRoom(uint8_t* at) noexcept : at_(at) { std::memcpy(saved_, at_, sizeof saved_); }
     void restore() const noexcept { std::memcpy(at_, saved_, sizeof saved_); }
 
-private:
+  private:
     uint8_t* at_ = nullptr;
     uint8_t saved_[kFragmentHeaderSize] = {};
 };

@@ -11,7 +11,8 @@
 namespace {
 
 constexpr size_t kMaxCommandLength = 2048;
-constexpr size_t kCommandTextOverhead = 3;  // the short form's length byte counts NUL and code bytes
+// The short form's length byte is the text with its NUL plus 2.
+constexpr size_t kCommandTextOverhead = 3;
 constexpr size_t kShortFormLimit = 255;
 constexpr int64_t kMaxRawShiftBlock = 15360;
 constexpr int64_t kRawShiftHeadSize = 8;
@@ -81,7 +82,9 @@ uint8_t* writeSizeHeader(uint8_t* out, int flags, int bits) noexcept {
     return out + 4;
 }
 
-int64_t bytesOfBits(int bits) noexcept { return bits > 0 ? (int64_t{bits} + 7) / 8 : 0; }
+int64_t bytesOfBits(int bits) noexcept {
+    return bits > 0 ? (int64_t{bits} + 7) / 8 : 0;
+}
 
 }  // namespace
 
@@ -112,7 +115,8 @@ int KRV_TAPAccessRequest(int tdoBits, int flags, int bits, int keep, const uint8
     int accessFlags = flags & 0x0F;
     if (send != nullptr) accessFlags |= kFlagSendData;
     if (receive != nullptr) accessFlags |= kFlagReadBack;
-    const int64_t dataBytes = (bits >= 0 && (accessFlags & kFlagSendData) != 0) ? bytesOfBits(bits) : 0;
+    const int64_t dataBytes =
+        (bits >= 0 && (accessFlags & kFlagSendData) != 0) ? bytesOfBits(bits) : 0;
     const int64_t blockLength =
         static_cast<int64_t>(sizeHeaderLength(bits)) + dataBytes + (keep == kKeepAccess ? 0 : 1);
     // Room for the block and a filler byte; a longer request is refused before anything is built.
@@ -120,7 +124,8 @@ int KRV_TAPAccessRequest(int tdoBits, int flags, int bits, int keep, const uint8
         static_cast<int64_t>(kMaxRequestLength)) {
         return finish(-3);
     }
-    uint8_t* request = beginRequest(REQ_TAP, keep == kKeepAccess ? kTapContinueSubCode : kTapEndSubCode, 0);
+    uint8_t* request =
+        beginRequest(REQ_TAP, keep == kKeepAccess ? kTapContinueSubCode : kTapEndSubCode, 0);
     storeLE16(request + kRequestLongLengthOffset, static_cast<uint16_t>(blockLength + 4));
     uint8_t* out = request + kRequestLongParamsOffset;
     if (bits >= 0) out = writeSizeHeader(out, accessFlags, bits);
@@ -173,8 +178,8 @@ int KRV_TAPAccessShiftRaw(int options, int bits, const uint8_t* tms, const uint8
     if (tdi != nullptr) std::memcpy(out, tdi, static_cast<size_t>(streamBytes));
     if (tdoOnly) std::memset(out, 0, static_cast<size_t>(streamBytes));  // counted, not used
     return finish(KRV_TAPAccessRequest(tdo != nullptr ? bits : 0, kRawShiftAccessFlags,
-                                       static_cast<int>(blockLength * 8), kKeepAccess,
-                                       block.get(), tdo));
+                                       static_cast<int>(blockLength * 8), kKeepAccess, block.get(),
+                                       tdo));
 }
 
 int KRV_ReleaseTAP() {
@@ -182,4 +187,6 @@ int KRV_ReleaseTAP() {
     return KRV_TAPAccessRequest(0, 0, -1, 0, nullptr, nullptr);
 }
 
-int KRV_LastResult() { return gRemoteLink.lastResult; }
+int KRV_LastResult() {
+    return gRemoteLink.lastResult;
+}

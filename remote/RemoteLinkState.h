@@ -74,8 +74,12 @@ extern uint8_t gRequestBuffer[kRequestBufferSize];
 extern uint8_t gReplyBuffer[kReplyBufferSize];
 
 // Where a request starts: after the room for the first fragment header.
-inline uint8_t* LinkRequestMessage() noexcept { return gRequestBuffer + kFragmentHeaderSize; }
-inline uint8_t* LinkReplyMessage() noexcept { return gReplyBuffer + kFragmentHeaderSize; }
+inline uint8_t* LinkRequestMessage() noexcept {
+    return gRequestBuffer + kFragmentHeaderSize;
+}
+inline uint8_t* LinkReplyMessage() noexcept {
+    return gReplyBuffer + kFragmentHeaderSize;
+}
 
 int64_t LinkHandshakeTimeoutMicros() noexcept;
 int64_t LinkReplyTimeoutMicros() noexcept;

@@ -38,10 +38,11 @@ constexpr int kLinkErrorTryAgain = 11002;
 constexpr int kLinkErrorNoRecovery = 11003;
 constexpr int kLinkErrorNoData = 11004;
 
-// Every operation returns -1 (or kInvalidLinkSocket) on failure and leaves the reason for lastError.
+// Every operation returns -1 (or kInvalidLinkSocket) on failure and leaves the reason for
+// lastError.
 struct LinkSocketOps {
-    int (*startup)();    // starts the socket library where the platform has one
-    void (*cleanup)();   // releases it again
+    int (*startup)();      // starts the socket library where the platform has one
+    void (*cleanup)();     // releases it again
     LinkSocket (*open)();  // an IPv4 UDP socket
     int (*bind)(LinkSocket socket, uint16_t localPort);  // any local address; 0 = any port
     int (*localPort)(LinkSocket socket, uint16_t* port);
@@ -66,7 +67,9 @@ extern const LinkSocketOps kLinkSystemSocketOps;
 // The layer the link uses now: the system layer unless a test replaced it.
 extern const LinkSocketOps* gLinkSocketOps;
 
-inline const LinkSocketOps& LinkSockets() noexcept { return *gLinkSocketOps; }
+inline const LinkSocketOps& LinkSockets() noexcept {
+    return *gLinkSocketOps;
+}
 
 #ifndef _WIN32
 // Translation of POSIX error numbers into the numbering above; 0 for numbers without a name.

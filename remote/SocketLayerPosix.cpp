@@ -3,40 +3,62 @@
 #ifndef _WIN32
 
 #include <arpa/inet.h>
-#include <cerrno>
-#include <climits>
-#include <cstring>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <climits>
+#include <cstddef>
+#include <cstring>
+
 #include "remote/SocketLayer.h"
 
-int LinkErrorFromErrno(int errnoValue) noexcept {
-    switch (errnoValue) {
-        case EINTR: return kLinkErrorInterrupted;
-        case EMFILE: return kLinkErrorTooManySockets;
-        case EINPROGRESS: return kLinkErrorInProgress;
-        case EPROTOTYPE: return kLinkErrorProtocolType;
-        case EPROTONOSUPPORT: return kLinkErrorProtocolNotSupported;
-        case ESOCKTNOSUPPORT: return kLinkErrorSocketTypeNotSupported;
-        case EAFNOSUPPORT: return kLinkErrorFamilyNotSupported;
-        case ENETDOWN: return kLinkErrorNetworkDown;
-        case ENOBUFS: return kLinkErrorNoBuffers;
-        default: return kLinkErrorNone;
+namespace {
+
+struct ErrorTranslation {
+    int posix;
+    int link;
+};
+
+constexpr ErrorTranslation kErrnoTranslations[] = {
+    {EINTR, kLinkErrorInterrupted},
+    {EMFILE, kLinkErrorTooManySockets},
+    {EINPROGRESS, kLinkErrorInProgress},
+    {EPROTOTYPE, kLinkErrorProtocolType},
+    {EPROTONOSUPPORT, kLinkErrorProtocolNotSupported},
+    {ESOCKTNOSUPPORT, kLinkErrorSocketTypeNotSupported},
+    {EAFNOSUPPORT, kLinkErrorFamilyNotSupported},
+    {ENETDOWN, kLinkErrorNetworkDown},
+    {ENOBUFS, kLinkErrorNoBuffers},
+};
+
+constexpr ErrorTranslation kResolverTranslations[] = {
+    {HOST_NOT_FOUND, kLinkErrorHostNotFound},
+    {TRY_AGAIN, kLinkErrorTryAgain},
+    {NO_RECOVERY, kLinkErrorNoRecovery},
+    {NO_DATA, kLinkErrorNoData},
+};
+
+template <size_t N>
+int translate(const ErrorTranslation (&table)[N], int posix, int otherwise) noexcept {
+    for (const ErrorTranslation& entry : table) {
+        if (entry.posix == posix) return entry.link;
     }
+    return otherwise;
 }
 
+}  // namespace
+
+int LinkErrorFromErrno(int errnoValue) noexcept {
+    return translate(kErrnoTranslations, errnoValue, kLinkErrorNone);
+}
+
+// NETDB_INTERNAL and the like leave the reason in errno.
 int LinkErrorFromResolver(int hostErrno, int errnoValue) noexcept {
-    switch (hostErrno) {
-        case HOST_NOT_FOUND: return kLinkErrorHostNotFound;
-        case TRY_AGAIN: return kLinkErrorTryAgain;
-        case NO_RECOVERY: return kLinkErrorNoRecovery;
-        case NO_DATA: return kLinkErrorNoData;
-        default: return LinkErrorFromErrno(errnoValue);  // NETDB_INTERNAL: the reason is in errno
-    }
+    return translate(kResolverTranslations, hostErrno, LinkErrorFromErrno(errnoValue));
 }
 
 namespace {
@@ -64,7 +86,9 @@ sockaddr_in socketAddressOf(uint32_t ipv4, uint16_t port) noexcept {
     return address;
 }
 
-int startup() { return 0; }
+int startup() {
+    return 0;
+}
 
 void cleanup() {}
 
@@ -148,7 +172,9 @@ int receiveFrom(LinkSocket socket, uint8_t* data, int capacity, LinkAddress* fro
     return static_cast<int>(received);
 }
 
-void closeSocket(LinkSocket socket) { ::close(descriptorOf(socket)); }
+void closeSocket(LinkSocket socket) {
+    ::close(descriptorOf(socket));
+}
 
 int resolve(const char* name, uint32_t* ipv4) {
     errno = 0;
@@ -163,14 +189,15 @@ int resolve(const char* name, uint32_t* ipv4) {
     return 0;
 }
 
-int lastError() { return gLastError; }
+int lastError() {
+    return gLastError;
+}
 
 }  // namespace
 
 const LinkSocketOps kLinkSystemSocketOps = {
-    startup,      cleanup,      openSocket,  bindSocket,   readLocalPort,
-    getBufferSize, setBufferSize, sendTo,     waitReadable, receiveFrom,
-    closeSocket,  resolve,      lastError,
+    startup, cleanup,      openSocket,  bindSocket,  readLocalPort, getBufferSize, setBufferSize,
+    sendTo,  waitReadable, receiveFrom, closeSocket, resolve,       lastError,
 };
 
 #endif  // !_WIN32

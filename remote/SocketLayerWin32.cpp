@@ -9,7 +9,9 @@
 
 namespace {
 
-SOCKET handleOf(LinkSocket socket) noexcept { return static_cast<SOCKET>(socket); }
+SOCKET handleOf(LinkSocket socket) noexcept {
+    return static_cast<SOCKET>(socket);
+}
 
 int optionOf(LinkSocketBuffer which) noexcept {
     return which == LinkSocketBuffer::Receive ? SO_RCVBUF : SO_SNDBUF;
@@ -28,7 +30,9 @@ int startup() {
     return WSAStartup(MAKEWORD(1, 1), &data) == 0 ? 0 : -1;
 }
 
-void cleanup() { WSACleanup(); }
+void cleanup() {
+    WSACleanup();
+}
 
 LinkSocket openSocket() {
     const SOCKET handle = ::socket(AF_INET, SOCK_DGRAM, 0);
@@ -104,7 +108,9 @@ int receiveFrom(LinkSocket socket, uint8_t* data, int capacity, LinkAddress* fro
     return received;
 }
 
-void closeSocket(LinkSocket socket) { ::closesocket(handleOf(socket)); }
+void closeSocket(LinkSocket socket) {
+    ::closesocket(handleOf(socket));
+}
 
 int resolve(const char* name, uint32_t* ipv4) {
     const hostent* host = ::gethostbyname(name);
@@ -117,14 +123,15 @@ int resolve(const char* name, uint32_t* ipv4) {
     return 0;
 }
 
-int lastError() { return WSAGetLastError(); }
+int lastError() {
+    return WSAGetLastError();
+}
 
 }  // namespace
 
 const LinkSocketOps kLinkSystemSocketOps = {
-    startup,       cleanup,       openSocket, bindSocket,   readLocalPort,
-    getBufferSize, setBufferSize, sendTo,     waitReadable, receiveFrom,
-    closeSocket,   resolve,       lastError,
+    startup, cleanup,      openSocket,  bindSocket,  readLocalPort, getBufferSize, setBufferSize,
+    sendTo,  waitReadable, receiveFrom, closeSocket, resolve,       lastError,
 };
 
 #endif  // _WIN32

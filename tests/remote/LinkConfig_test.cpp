@@ -11,7 +11,9 @@ namespace {
 
 using LinkConfigTest = LinkFixture;
 
-const RemoteLinkState& link() { return LinkStateForTest(); }
+const RemoteLinkState& link() {
+    return LinkStateForTest();
+}
 
 struct DecimalCase {
     const char* text;
@@ -54,8 +56,8 @@ INSTANTIATE_TEST_SUITE_P(
     Values, LinkPortItemTest,
     ::testing::Values(PortCase{"PORT=", "", 0, 0}, PortCase{"PORT=", "70000", 0, 4464},
                       PortCase{"PORT=", "20001", 0, 20001}, PortCase{"PORT=", "-1", -1, 1234},
-                      PortCase{"PORT=", "4294967296", -1, 1234},
-                      PortCase{"port=", "1", -1, 1234}, PortCase{"HOSTPORT=", "65535", 0, 65535},
+                      PortCase{"PORT=", "4294967296", -1, 1234}, PortCase{"port=", "1", -1, 1234},
+                      PortCase{"HOSTPORT=", "65535", 0, 65535},
                       PortCase{"HOSTPORT=", "x", -1, 1234}));
 
 TEST_F(LinkConfigTest, TimeoutTakesWholeSecondsOnly) {
@@ -83,14 +85,12 @@ TEST_P(LinkPacketLengthTest, AcceptsOnly16To1472) {
     EXPECT_EQ(link().packetLength, GetParam().expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(Lengths, LinkPacketLengthTest,
-                         ::testing::Values(PacketLengthCase{"16", 0, 16},
-                                           PacketLengthCase{"1472", 0, 1472},
-                                           PacketLengthCase{"600", 0, 600},
-                                           PacketLengthCase{"15", -1, 1000},
-                                           PacketLengthCase{"0", -1, 1000},
-                                           PacketLengthCase{"1473", -1, 1000},
-                                           PacketLengthCase{"", -1, 1000}));
+INSTANTIATE_TEST_SUITE_P(
+    Lengths, LinkPacketLengthTest,
+    ::testing::Values(PacketLengthCase{"16", 0, 16}, PacketLengthCase{"1472", 0, 1472},
+                      PacketLengthCase{"600", 0, 600}, PacketLengthCase{"15", -1, 1000},
+                      PacketLengthCase{"0", -1, 1000}, PacketLengthCase{"1473", -1, 1000},
+                      PacketLengthCase{"", -1, 1000}));
 
 TEST_F(LinkConfigTest, NodeNameOf79CharactersIsKeptWhole) {
     const std::string name(79, 'n');

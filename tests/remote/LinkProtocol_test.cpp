@@ -11,7 +11,9 @@
 
 namespace {
 
-const RemoteLinkState& link() { return LinkStateForTest(); }
+const RemoteLinkState& link() {
+    return LinkStateForTest();
+}
 
 Bytes pattern(size_t length, uint8_t seed) {
     Bytes bytes(length);
@@ -24,7 +26,7 @@ Bytes replyTo(const Bytes& request, uint8_t status = 0, uint8_t flags = 0, const
 }
 
 class LinkProtocolTest : public LinkFixture {
-protected:
+  protected:
     void SetUp() override {
         LinkFixture::SetUp();
         ASSERT_EQ(KRV_Connect(), 0);
@@ -74,8 +76,7 @@ TEST_P(LinkFragmentTest, CutsTheMessageInPlaceAndNumbersEveryFragment) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Lengths, LinkFragmentTest,
-                         ::testing::Values(FragmentCase{0, {0}, {0}},
-                                           FragmentCase{1, {1}, {0}},
+                         ::testing::Values(FragmentCase{0, {0}, {0}}, FragmentCase{1, {1}, {0}},
                                            FragmentCase{1020, {1020}, {0}},
                                            FragmentCase{1021, {1020, 1}, {1, 0}},
                                            FragmentCase{2041, {1020, 1020, 1}, {1, 1, 0}}));
@@ -92,7 +93,8 @@ class LinkFlowControlTest : public LinkProtocolTest,
 // 8000 bytes are eight fragments; from the fifth on each one waits for a token.
 TEST_P(LinkFlowControlTest, WaitsForATokenAfterEveryFragmentFromTheFifthOn) {
     const FlowCase& flow = GetParam();
-    if (flow.tokens >= 0) useShortTimeouts();
+    // The tokens that do come must not be missed; only the wait for the withheld one is meant.
+    if (flow.tokens >= 0) LinkSetTimeoutsForTest(0, 100000);
     peer.setFlowTokenLimit(flow.tokens);
     peer.onRequest([](ScriptedPeer&, const Bytes&) {});
     fillRequestBuffer(8000);
@@ -171,14 +173,12 @@ const Bytes kNotification = {LINK_NOTIFY, 1, 2, 3, 4, 5};
 // A token or a notification between fragments keeps the fragments received before it.
 INSTANTIATE_TEST_SUITE_P(
     Shapes, LinkReassemblyTest,
-    ::testing::Values(ShapeCase{ReplyShape{}, 0, 0},
-                      ShapeCase{ReplyShape{0, 1, {{0, {kToken}}}}, 0, 0},
-                      ShapeCase{ReplyShape{0, 1, {{1, {kToken, kToken}}}}, 0, 0},
-                      ShapeCase{ReplyShape{0, 1, {{1, {kNotification}}, {2, {kNotification}}}},
-                                2, 0},
-                      ShapeCase{ReplyShape{0, 1, {{1, {strayFragment()}}}}, 0, 0},
-                      ShapeCase{ReplyShape{0, 2, {}}, 0, 2},
-                      ShapeCase{ReplyShape{100, 1, {}}, 0, 0}));
+    ::testing::Values(
+        ShapeCase{ReplyShape{}, 0, 0}, ShapeCase{ReplyShape{0, 1, {{0, {kToken}}}}, 0, 0},
+        ShapeCase{ReplyShape{0, 1, {{1, {kToken, kToken}}}}, 0, 0},
+        ShapeCase{ReplyShape{0, 1, {{1, {kNotification}}, {2, {kNotification}}}}, 2, 0},
+        ShapeCase{ReplyShape{0, 1, {{1, {strayFragment()}}}}, 0, 0},
+        ShapeCase{ReplyShape{0, 2, {}}, 0, 2}, ShapeCase{ReplyShape{100, 1, {}}, 0, 0}));
 
 TEST_F(LinkProtocolTest, RepeatedPreviousReplyMakesTheClientSendItsRequestAgain) {
     std::atomic<int> arrivals{0};
@@ -264,13 +264,12 @@ TEST_P(LinkExaminedRepliesTest, AtMostFiveRepliesPerRequest) {
 
 INSTANTIATE_TEST_SUITE_P(
     Sequences, LinkExaminedRepliesTest,
-    ::testing::Values(ExaminedCase{{Stale, Stale, Stale, Stale, Right}, 9},
-                      ExaminedCase{{Stale, Stale, Stale, Stale, Stale, Right}, -1},
-                      ExaminedCase{{Stale, Stale, Stale, Stale, Pending, Stale, Stale, Stale, Right},
-                                   9},
-                      ExaminedCase{
-                          {Stale, Stale, Stale, Stale, Pending, Stale, Stale, Stale, Stale, Right},
-                          -1}));
+    ::testing::Values(
+        ExaminedCase{{Stale, Stale, Stale, Stale, Right}, 9},
+        ExaminedCase{{Stale, Stale, Stale, Stale, Stale, Right}, -1},
+        ExaminedCase{{Stale, Stale, Stale, Stale, Pending, Stale, Stale, Stale, Right}, 9},
+        ExaminedCase{{Stale, Stale, Stale, Stale, Pending, Stale, Stale, Stale, Stale, Right},
+                     -1}));
 
 TEST_F(LinkProtocolTest, SilentPeerTimesTheReplyOut) {
     useShortTimeouts();
@@ -300,8 +299,7 @@ Bytes longerThanThePacketLength() {
 
 INSTANTIATE_TEST_SUITE_P(Datagrams, LinkMalformedDatagramTest,
                          ::testing::Values(Bytes{}, Bytes{'-'}, Bytes{LINK_DATA_IN, 0},
-                                           Bytes{LINK_DATA_IN, 0, 1, 2},
-                                           Bytes{0x42, 0, 0, 0, 0, 0},
+                                           Bytes{LINK_DATA_IN, 0, 1, 2}, Bytes{0x42, 0, 0, 0, 0, 0},
                                            longerThanThePacketLength()));
 
 struct ReplyLengthCase {
@@ -334,9 +332,10 @@ TEST_F(LinkProtocolTest, ReplyTooShortForAnIdIsDropped) {
 
 // Nobody else on the network can answer in the debugger's name.
 TEST_F(LinkProtocolTest, ReplyFromAStrangerIsSkipped) {
-    peer.onRequest([](ScriptedPeer& p, const Bytes& request) {
-        Bytes forged = {LINK_DATA_IN, 0, static_cast<uint8_t>(LinkStateForTest().receiveSequence),
-                        static_cast<uint8_t>(LinkStateForTest().receiveSequence >> 8)};
+    const uint16_t sequence = link().receiveSequence;
+    peer.onRequest([sequence](ScriptedPeer& p, const Bytes& request) {
+        Bytes forged = {LINK_DATA_IN, 0, static_cast<uint8_t>(sequence),
+                        static_cast<uint8_t>(sequence >> 8)};
         const Bytes message = replyTo(request, 7);
         forged.insert(forged.end(), message.begin(), message.end());
         p.sendFromStranger(forged);
@@ -384,7 +383,8 @@ TEST_F(LinkProtocolTest, NegotiatedPacketLengthCutsRequests) {
     ASSERT_EQ(KRV_Connect(), 0);
     EXPECT_EQ(KRV_ExecuteCommand(std::string(2048, 'c').c_str()), 0);  // a 2061-byte message
     std::vector<size_t> sizes;
-    for (const Bytes& fragment : peer.datagramsOfType(LINK_DATA_OUT)) sizes.push_back(fragment.size());
+    for (const Bytes& fragment : peer.datagramsOfType(LINK_DATA_OUT))
+        sizes.push_back(fragment.size());
     EXPECT_EQ(sizes, (std::vector<size_t>{600, 600, 600, 2061 - 3 * 596 + 4}));
 }
 

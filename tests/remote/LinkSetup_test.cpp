@@ -13,7 +13,9 @@ namespace {
 
 using LinkSetupTest = LinkFixture;
 
-const RemoteLinkState& link() { return LinkStateForTest(); }
+const RemoteLinkState& link() {
+    return LinkStateForTest();
+}
 
 Bytes connectRequest(size_t length, uint16_t peerPort, uint16_t ownPort) {
     Bytes expected = ScriptedPeer::controlDatagram(LINK_CONNECT_REQUEST, 1, length);
@@ -139,8 +141,7 @@ TEST_F(LinkSetupTest, SyncAgainMakesTheClientAskOnceMore) {
     EXPECT_EQ(peer.datagramsOfType(LINK_SYNC_CONFIRM).size(), 1u);
 }
 
-class LinkIgnoredSyncReplyTest : public LinkFixture,
-                                 public ::testing::WithParamInterface<Bytes> {};
+class LinkIgnoredSyncReplyTest : public LinkFixture, public ::testing::WithParamInterface<Bytes> {};
 
 // The ignored datagram announces sequence 999; the valid reply after it 4000.
 TEST_P(LinkIgnoredSyncReplyTest, IsSkippedForTheValidReply) {
@@ -164,12 +165,11 @@ INSTANTIATE_TEST_SUITE_P(Datagrams, LinkIgnoredSyncReplyTest,
                          ::testing::Values(ScriptedPeer::controlDatagram(LINK_SYNC_REPLY, 999, 17),
                                            ScriptedPeer::controlDatagram(LINK_SYNC_REPLY, 999, 15),
                                            syncReplyWithoutMagic(),
-                                           ScriptedPeer::controlDatagram(0x42, 999),
-                                           Bytes{}));
+                                           ScriptedPeer::controlDatagram(0x42, 999), Bytes{}));
 
 struct JunkCase {
-    int junk;           // datagrams before the valid reply to the first sync request
-    size_t syncsSent;   // sync requests the connect needs
+    int junk;          // datagrams before the valid reply to the first sync request
+    size_t syncsSent;  // sync requests the connect needs
 };
 
 class LinkSyncDatagramLimitTest : public LinkFixture,
@@ -224,8 +224,7 @@ TEST_F(LinkSetupTest, DisconnectSendsTheNoticeFiveTimesAndCloses) {
     KRV_Disconnect();
     const std::vector<Bytes> all = peer.datagrams();
     const std::vector<Bytes> notices(all.begin() + static_cast<long>(before), all.end());
-    EXPECT_EQ(notices,
-              std::vector<Bytes>(5, ScriptedPeer::controlDatagram(LINK_DISCONNECT, 0)));
+    EXPECT_EQ(notices, std::vector<Bytes>(5, ScriptedPeer::controlDatagram(LINK_DISCONNECT, 0)));
     EXPECT_EQ(link().connected, 0);
     EXPECT_EQ(link().socket, kInvalidLinkSocket);
 }
@@ -261,7 +260,9 @@ struct FakeSockets {
         ++cleanups;
         system().cleanup();
     }
-    static LinkSocket open() { return failing == Step::Open ? kInvalidLinkSocket : system().open(); }
+    static LinkSocket open() {
+        return failing == Step::Open ? kInvalidLinkSocket : system().open();
+    }
     static int bind(LinkSocket s, uint16_t port) {
         return failing == Step::Bind ? -1 : system().bind(s, port);
     }
@@ -306,10 +307,19 @@ struct FakeSockets {
         closes = cleanups = receiveBufferBytes = 0;
         resolved.clear();
         static const LinkSocketOps ops = {
-            startup,       cleanup,       open,          bind,
-            localPort,     getBufferSize, setBufferSize, kLinkSystemSocketOps.sendTo,
-            kLinkSystemSocketOps.waitReadable, kLinkSystemSocketOps.receiveFrom,
-            close,         resolve,       lastError,
+            startup,
+            cleanup,
+            open,
+            bind,
+            localPort,
+            getBufferSize,
+            setBufferSize,
+            kLinkSystemSocketOps.sendTo,
+            kLinkSystemSocketOps.waitReadable,
+            kLinkSystemSocketOps.receiveFrom,
+            close,
+            resolve,
+            lastError,
         };
         LinkSetSocketOpsForTest(&ops);
     }
@@ -342,19 +352,19 @@ TEST_P(LinkOpenFailureTest, ReportsTheStepAndReleasesWhatWasTaken) {
 
 INSTANTIATE_TEST_SUITE_P(
     Steps, LinkOpenFailureTest,
-    ::testing::Values(
-        SetupFailure{Step::Startup, 0, "TCP/IP not ready, check configuration", 0, 0},
-        SetupFailure{Step::Resolve, kLinkErrorHostNotFound,
-                     "node name (no.such.node) unknown (HOST_NOT_FOUND)", 0, 1},
-        SetupFailure{Step::Open, kLinkErrorTooManySockets, "cannot create socket (WSAEMFILE)", 0,
-                     1},
-        SetupFailure{Step::Bind, kLinkErrorNoBuffers, "cannot bind socket (WSAENOBUFS)", 1, 1},
-        SetupFailure{Step::LocalPort, kLinkErrorNetworkDown, "cannot identify port (NETDOWN)", 1,
-                     1},
-        SetupFailure{Step::ReceiveBuffer, kLinkErrorInterrupted,
-                     "cannot alloc buffer for rcvsocket", 1, 1},
-        SetupFailure{Step::SendBuffer, kLinkErrorInterrupted, "cannot alloc buffer for sndsocket",
-                     1, 1}));
+    ::testing::Values(SetupFailure{Step::Startup, 0, "TCP/IP not ready, check configuration", 0, 0},
+                      SetupFailure{Step::Resolve, kLinkErrorHostNotFound,
+                                   "node name (no.such.node) unknown (HOST_NOT_FOUND)", 0, 1},
+                      SetupFailure{Step::Open, kLinkErrorTooManySockets,
+                                   "cannot create socket (WSAEMFILE)", 0, 1},
+                      SetupFailure{Step::Bind, kLinkErrorNoBuffers,
+                                   "cannot bind socket (WSAENOBUFS)", 1, 1},
+                      SetupFailure{Step::LocalPort, kLinkErrorNetworkDown,
+                                   "cannot identify port (NETDOWN)", 1, 1},
+                      SetupFailure{Step::ReceiveBuffer, kLinkErrorInterrupted,
+                                   "cannot alloc buffer for rcvsocket", 1, 1},
+                      SetupFailure{Step::SendBuffer, kLinkErrorInterrupted,
+                                   "cannot alloc buffer for sndsocket", 1, 1}));
 
 TEST_F(LinkSetupTest, ZeroAddressIsLookedUpAsAName) {
     FakeSockets::install(Step::None, 0);

@@ -10,7 +10,9 @@
 
 namespace {
 
-const RemoteLinkState& link() { return LinkStateForTest(); }
+const RemoteLinkState& link() {
+    return LinkStateForTest();
+}
 
 Bytes fragmentHeader(uint16_t sequence, uint8_t continuation = 0) {
     return {LINK_DATA_OUT, continuation, static_cast<uint8_t>(sequence),
@@ -23,7 +25,7 @@ Bytes join(Bytes first, const Bytes& second) {
 }
 
 class RemoteCallsTest : public LinkFixture {
-protected:
+  protected:
     void SetUp() override {
         LinkFixture::SetUp();
         ASSERT_EQ(KRV_Connect(), 0);
@@ -61,7 +63,8 @@ TEST_F(RemoteCallsTest, PinEnableCommandIsOne29ByteDatagram) {
     const uint16_t sequence = link().transmitSequence;
     EXPECT_EQ(KRV_ExecuteCommand("JTAG.PIN ENABLE"), 0);
     const std::string text = "JTAG.PIN ENABLE";
-    Bytes expected = join(fragmentHeader(sequence), {0, 0, 0, 0, 0, 18, 0x72, 0x02, link().messageId});
+    Bytes expected =
+        join(fragmentHeader(sequence), {0, 0, 0, 0, 0, 18, 0x72, 0x02, link().messageId});
     expected.insert(expected.end(), text.begin(), text.end());
     expected.push_back(0);  // the NUL; the body of 20 bytes needs no filler
     ASSERT_EQ(expected.size(), 29u);
@@ -77,9 +80,9 @@ TEST_F(RemoteCallsTest, ReleaseTapIsExactlyThe13ByteMessage) {
 TEST_F(RemoteCallsTest, SixOnesResetIsOneRawShiftOfNineBytes) {
     const uint8_t ones = 0xFF;
     EXPECT_EQ(KRV_TAPAccessShiftRaw(0, 6, &ones, nullptr, nullptr), 0);
-    const Bytes expected = {0,    0,    0,    0,    0,    0x00, 0x74, 0x93, link().messageId, 15, 0,
-                            0xEF, 0x48, 0x90, 0x00, 0x01, 0x00, 0x06, 0x00, 0x00,           0x00, 0xFF,
-                            0};
+    const Bytes expected = {0,    0,    0,    0,    0,    0x00, 0x74, 0x93, link().messageId,
+                            15,   0,    0xEF, 0x48, 0x90, 0x00, 0x01, 0x00, 0x06,
+                            0x00, 0x00, 0x00, 0xFF, 0};
     EXPECT_EQ(lastRequest(), expected);
 }
 
@@ -108,13 +111,12 @@ TEST_P(SizeHeaderTest, PicksTheShortestForm) {
     EXPECT_EQ(request.size(), 5 + ((block.size() + 6 + 1) & ~size_t{1}));
 }
 
-INSTANTIATE_TEST_SUITE_P(Bits, SizeHeaderTest,
-                         ::testing::Values(SizeHeaderCase{0, {0xF0}}, SizeHeaderCase{14, {0xFE}},
-                                           SizeHeaderCase{15, {0xFF, 15}},
-                                           SizeHeaderCase{254, {0xFF, 254}},
-                                           SizeHeaderCase{255, {0xFF, 0xFF, 0xFF, 0, 0, 0}},
-                                           SizeHeaderCase{70000,
-                                                          {0xFF, 0xFF, 0x70, 0x11, 0x01, 0x00}}));
+INSTANTIATE_TEST_SUITE_P(
+    Bits, SizeHeaderTest,
+    ::testing::Values(SizeHeaderCase{0, {0xF0}}, SizeHeaderCase{14, {0xFE}},
+                      SizeHeaderCase{15, {0xFF, 15}}, SizeHeaderCase{254, {0xFF, 254}},
+                      SizeHeaderCase{255, {0xFF, 0xFF, 0xFF, 0, 0, 0}},
+                      SizeHeaderCase{70000, {0xFF, 0xFF, 0x70, 0x11, 0x01, 0x00}}));
 
 TEST_F(RemoteCallsTest, EndingAccessWithoutBuffersCarriesTheCallersFlagsAndAZero) {
     EXPECT_EQ(KRV_TAPAccessRequest(0, 12, 3, 0, nullptr, nullptr), 0);
@@ -242,8 +244,9 @@ TEST_P(TdoReplyTest, ShortReplyLeavesTheTdoBufferAlone) {
     const size_t dataBytes = GetParam().replyDataBytes;
     peer.onRequest([dataBytes](ScriptedPeer& p, const Bytes& request) {
         const Bytes data = {0xAB, 0xCD, 0xEF};
-        p.sendReply(ScriptedPeer::replyMessage(0, 4, request[kRequestIdOffset],
-                                               Bytes(data.begin(), data.begin() + static_cast<long>(dataBytes))));
+        p.sendReply(ScriptedPeer::replyMessage(
+            0, 4, request[kRequestIdOffset],
+            Bytes(data.begin(), data.begin() + static_cast<long>(dataBytes))));
     });
     const uint8_t tdi[2] = {0x12, 0x34};
     Bytes tdo = {0x5A, 0x5A};

@@ -12,11 +12,13 @@
 namespace {
 
 int gError = 0;
-int reportError() { return gError; }
+int reportError() {
+    return gError;
+}
 
 // The system layer with only the error report replaced.
 class SocketErrorNameTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ops_ = kLinkSystemSocketOps;
         ops_.lastError = reportError;
@@ -39,22 +41,24 @@ struct ErrnoCase {
     const char* name;
 };
 
-class ErrnoNameTest : public SocketErrorNameTest, public ::testing::WithParamInterface<ErrnoCase> {};
+class ErrnoNameTest : public SocketErrorNameTest,
+                      public ::testing::WithParamInterface<ErrnoCase> {};
 
 TEST_P(ErrnoNameTest, IsNamedAsTheTableSays) {
     EXPECT_EQ(appended(LinkErrorFromErrno(GetParam().errnoValue)), GetParam().name);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Errnos, ErrnoNameTest,
-    ::testing::Values(ErrnoCase{EINTR, " (INTR)"}, ErrnoCase{EMFILE, " (WSAEMFILE)"},
-                      ErrnoCase{EINPROGRESS, " (INPROGRESS)"},
-                      ErrnoCase{EPROTOTYPE, " (WSAEPROTOTYPE)"},
-                      ErrnoCase{EPROTONOSUPPORT, " (WSAEPROTONOSUPPORT)"},
-                      ErrnoCase{ESOCKTNOSUPPORT, " (WSAESOCKTNOSUPPORT)"},
-                      ErrnoCase{EAFNOSUPPORT, " (WSAEAFNOSUPPORT)"},
-                      ErrnoCase{ENETDOWN, " (NETDOWN)"}, ErrnoCase{ENOBUFS, " (WSAENOBUFS)"},
-                      ErrnoCase{EADDRINUSE, ""}, ErrnoCase{0, ""}));
+INSTANTIATE_TEST_SUITE_P(Errnos, ErrnoNameTest,
+                         ::testing::Values(ErrnoCase{EINTR, " (INTR)"},
+                                           ErrnoCase{EMFILE, " (WSAEMFILE)"},
+                                           ErrnoCase{EINPROGRESS, " (INPROGRESS)"},
+                                           ErrnoCase{EPROTOTYPE, " (WSAEPROTOTYPE)"},
+                                           ErrnoCase{EPROTONOSUPPORT, " (WSAEPROTONOSUPPORT)"},
+                                           ErrnoCase{ESOCKTNOSUPPORT, " (WSAESOCKTNOSUPPORT)"},
+                                           ErrnoCase{EAFNOSUPPORT, " (WSAEAFNOSUPPORT)"},
+                                           ErrnoCase{ENETDOWN, " (NETDOWN)"},
+                                           ErrnoCase{ENOBUFS, " (WSAENOBUFS)"},
+                                           ErrnoCase{EADDRINUSE, ""}, ErrnoCase{0, ""}));
 
 class ResolverNameTest : public SocketErrorNameTest,
                          public ::testing::WithParamInterface<ErrnoCase> {};

@@ -26,9 +26,13 @@ void LinkFixture::SetUp() {
     setItem("PORT=", std::to_string(peer.port()));
 }
 
-void LinkFixture::TearDown() { restoreDefaults(); }
+void LinkFixture::TearDown() {
+    restoreDefaults();
+}
 
-void LinkFixture::useShortTimeouts() { LinkSetTimeoutsForTest(30000, 30000); }
+void LinkFixture::useShortTimeouts() {
+    LinkSetTimeoutsForTest(30000, 30000);
+}
 
 void LinkFixture::setItem(const char* key, const std::string& value) {
     ASSERT_EQ(KRV_SetConfigItem(key, value.c_str()), 0) << key << value;

@@ -9,7 +9,7 @@
 #include "ScriptedPeer.h"
 
 class LinkFixture : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override;
     void TearDown() override;
 

@@ -90,7 +90,9 @@ void ScriptedPeer::sendFrom(int socket, const Bytes& datagram, const sockaddr_in
              sizeof to);
 }
 
-void ScriptedPeer::send(const Bytes& datagram) { sendFrom(socket_, datagram, client_); }
+void ScriptedPeer::send(const Bytes& datagram) {
+    sendFrom(socket_, datagram, client_);
+}
 
 void ScriptedPeer::sendFromStranger(const Bytes& datagram) {
     sendFrom(stranger_, datagram, client_);
@@ -134,7 +136,8 @@ uint16_t ScriptedPeer::sendReply(const Bytes& message, const ReplyShape& shape) 
         do {
             const size_t piece = std::min(perFragment, message.size() - offset);
             const bool last = offset + piece >= message.size();
-            Bytes fragment = {LINK_DATA_IN, last ? kLinkLastFragment : shape.moreContinuation, 0, 0};
+            Bytes fragment = {LINK_DATA_IN, last ? kLinkLastFragment : shape.moreContinuation, 0,
+                              0};
             storeLE16(&fragment[2], sequence_++);
             fragment.insert(fragment.end(), message.begin() + static_cast<long>(offset),
                             message.begin() + static_cast<long>(offset + piece));
@@ -177,8 +180,9 @@ std::vector<Bytes> ScriptedPeer::datagrams() {
 std::vector<Bytes> ScriptedPeer::datagramsOfType(uint8_t type) {
     std::vector<Bytes> all = datagrams();
     std::vector<Bytes> chosen;
-    std::copy_if(all.begin(), all.end(), std::back_inserter(chosen),
-                 [type](const Bytes& datagram) { return !datagram.empty() && datagram[0] == type; });
+    std::copy_if(all.begin(), all.end(), std::back_inserter(chosen), [type](const Bytes& datagram) {
+        return !datagram.empty() && datagram[0] == type;
+    });
     return chosen;
 }
 
@@ -249,8 +253,11 @@ void ScriptedPeer::dispatch(const Bytes& datagram) {
             }
             break;
         }
-        case LINK_DATA_OUT: takeFragment(datagram); break;
-        default: break;
+        case LINK_DATA_OUT:
+            takeFragment(datagram);
+            break;
+        default:
+            break;
     }
 }
 

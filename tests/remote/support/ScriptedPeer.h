@@ -22,7 +22,7 @@ struct ReplyShape {
 };
 
 class ScriptedPeer {
-public:
+  public:
     // Runs on the peer's thread with the datagram (or, for requests, the whole message).
     using Handler = std::function<void(ScriptedPeer& peer, const Bytes& received)>;
 
@@ -63,7 +63,7 @@ public:
     // A datagram of `length` bytes with the type, the sequence number and the link magic.
     static Bytes controlDatagram(uint8_t type, uint16_t sequence, size_t length = 16);
 
-private:
+  private:
     void run();
     void dispatch(const Bytes& datagram);
     void takeFragment(const Bytes& datagram);
@@ -71,9 +71,9 @@ private:
     void fence();
     void sendFrom(int socket, const Bytes& datagram, const sockaddr_in& to);
 
-    int socket_ = -1;     // the peer's own
-    int control_ = -1;    // fences and the stop signal
-    int stranger_ = -1;   // someone else on the network
+    int socket_ = -1;    // the peer's own
+    int control_ = -1;   // fences and the stop signal
+    int stranger_ = -1;  // someone else on the network
     uint16_t port_ = 0;
     uint16_t controlPort_ = 0;
     sockaddr_in self_{};
