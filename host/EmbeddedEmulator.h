@@ -27,7 +27,9 @@ class EmbeddedEmulator {
     [[nodiscard]] uint16_t port() const;
 
   private:
+#if !defined(_WIN32)  // the Windows build has no emulator to hold
     std::unique_ptr<quorbit::Simulator> simulator_;
+#endif
 };
 
 }  // namespace csehost

@@ -1,0 +1,22 @@
+// The Windows cse-host has no embedded emulator (quorbit-sim's sockets are POSIX-only): without
+// --node and --port it says so and stops.
+#include "host/EmbeddedEmulator.h"
+
+namespace csehost {
+
+EmbeddedEmulator::EmbeddedEmulator() = default;
+
+EmbeddedEmulator::~EmbeddedEmulator() = default;
+
+EmbeddedEmulator::StartResult EmbeddedEmulator::start(const std::string& chainPath,
+                                                      std::string& error) {
+    (void)chainPath;
+    error = "this build has none; give --node and --port of a running front end";
+    return StartResult::kFailed;
+}
+
+uint16_t EmbeddedEmulator::port() const {
+    return 0;
+}
+
+}  // namespace csehost

@@ -1,0 +1,292 @@
+// The cse-host program run as a user runs it: every command against the embedded emulator, a run
+// script, the IR-length derivation, verbosity, and the exit codes.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <memory>
+#include <sstream>
+
+#include "sim/QuorbitSim.h"
+#include "support/ProcessRunner.h"
+
+namespace {
+
+using hosttest::ProcessResult;
+using hosttest::runProcess;
+
+ProcessResult cseHost(const std::vector<std::string>& args) {
+    return runProcess(CSE_HOST_PATH, args);
+}
+
+std::vector<std::string> linesOf(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream stream(text);
+    for (std::string line; std::getline(stream, line);) lines.push_back(line);
+    return lines;
+}
+
+std::string hex8(uint32_t value) {
+    char text[16] = {};
+    std::snprintf(text, sizeof text, "0x%08X", value);
+    return text;
+}
+
+// A file that lives for one test.
+class TemporaryFile {
+  public:
+    explicit TemporaryFile(const std::string& content) {
+        char path[] = "/tmp/cse_host_test_XXXXXX";
+        const int fd = mkstemp(path);
+        if (fd >= 0) close(fd);
+        path_ = path;
+        std::ofstream(path_) << content;
+    }
+    ~TemporaryFile() { std::remove(path_.c_str()); }
+    const std::string& path() const { return path_; }
+
+  private:
+    std::string path_;
+};
+
+const quorbit::ChainSpec& demo() {
+    static const quorbit::ChainSpec chain = quorbit::defaultDemoChain();
+    return chain;
+}
+
+TEST(CseHost, ScanListsTheDemoChainWithDerivedIrLengths) {
+    const ProcessResult result = cseHost({"scan"});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_NE(result.err.find("cse-host: embedded quorbit-sim on 127.0.0.1:"), std::string::npos);
+    EXPECT_EQ(linesOf(result.err).size(), 1u) << "one line about the emulator, nothing else";
+    const std::vector<std::string> lines = linesOf(result.out);
+    ASSERT_EQ(lines.size(), 5u) << result.out;
+    EXPECT_EQ(lines[0].rfind("dev  idcode", 0), 0u);
+    for (size_t device = 0; device < 3; ++device) {
+        const auto& spec = demo().devices[device];
+        std::istringstream row(lines[1 + device]);
+        std::string position, idcode, version, part, bank, id, irLength;
+        row >> position >> idcode >> version >> part >> bank >> id >> irLength;
+        EXPECT_EQ(position, std::to_string(device));
+        EXPECT_EQ(idcode, spec.idcode ? hex8(*spec.idcode) : "-");
+        EXPECT_EQ(irLength, std::to_string(spec.irLength));
+    }
+    EXPECT_EQ(lines[4], "3 devices");
+}
+
+TEST(CseHost, GivenIrLengthsAreShownAndAWrongCountIsAUsageError) {
+    ProcessResult result = cseHost({"--irlen", "6,8,4", "scan"});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    result = cseHost({"--irlen", "6,8", "scan"});
+    EXPECT_EQ(result.exitCode, 2);
+    EXPECT_NE(result.err.find("--irlen gives 2 lengths, but the chain has 3 devices"),
+              std::string::npos)
+        << result.err;
+}
+
+TEST(CseHost, IdcodeReadsTheRegisterAfterAReset) {
+    ProcessResult result = cseHost({"idcode", "0"});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(result.out, hex8(*demo().devices[0].idcode) + "\n");
+    result = cseHost({"idcode", "1"});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(result.out, hex8(*demo().devices[1].idcode) + "\n");
+}
+
+TEST(CseHost, IdcodeOfADeviceWithoutOneFailsAndOutOfRangeIsAUsageError) {
+    ProcessResult result = cseHost({"idcode", "2"});
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_NE(result.err.find("device 2 has no IDCODE register"), std::string::npos);
+    result = cseHost({"idcode", "3"});
+    EXPECT_EQ(result.exitCode, 2);
+    EXPECT_NE(result.err.find("device 3 is out of range: the chain has 3 devices (0..2)"),
+              std::string::npos)
+        << result.err;
+}
+
+TEST(CseHost, DeviceIrScanPrintsTheCapturedInstructionBits) {
+    const auto& device1 = demo().devices[1];
+    const ProcessResult result = cseHost({"irscan", "1", std::to_string(device1.irLength), "0"});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    ASSERT_EQ(result.out.rfind("0x", 0), 0u);
+    const unsigned long captured = std::stoul(result.out.substr(2), nullptr, 16);
+    EXPECT_EQ(captured & 0x3u, 0x1u) << "an IR captures ...01";
+}
+
+TEST(CseHost, RunScriptWritesAndReadsBackTheUserRegisterInOneSession) {
+    const auto& device1 = demo().devices[1];
+    ASSERT_FALSE(device1.userRegisters.empty());
+    const auto [opcode, width] = *device1.userRegisters.begin();
+    char opcodeHex[32] = {};
+    std::snprintf(opcodeHex, sizeof opcodeHex, "0x%llX", static_cast<unsigned long long>(opcode));
+    const std::string value = width >= 16 ? "0xBEEF" : "0x1";
+    TemporaryFile script(
+        "# user register of the middle device\n"
+        "irscan 1 " +
+        std::to_string(device1.irLength) + " " + opcodeHex +
+        "\n"
+        "drscan 1 " +
+        std::to_string(width) + " " + value +
+        "   # write\n"
+        "\n"
+        "drscan 1 " +
+        std::to_string(width) +
+        " 0          # read back\n"
+        "state PAUSE_DR\n");
+    const ProcessResult result = cseHost({"run", script.path()});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    const std::vector<std::string> lines = linesOf(result.out);
+    ASSERT_EQ(lines.size(), 4u) << result.out;
+    EXPECT_EQ(std::stoull(lines[2].substr(2), nullptr, 16),
+              std::stoull(value.substr(2), nullptr, 16));
+    EXPECT_EQ(lines[3], "CSEJTAG_PAUSE_DR");
+}
+
+TEST(CseHost, RunScriptErrorsAreUsageErrorsBeforeAnythingIsOpened) {
+    TemporaryFile script("scan\nirscan 1 8 0x1FF\n");
+    const ProcessResult result = cseHost({"run", script.path()});
+    EXPECT_EQ(result.exitCode, 2);
+    EXPECT_NE(result.err.find(script.path() + ":2: "), std::string::npos) << result.err;
+    EXPECT_EQ(result.err.find("embedded quorbit-sim"), std::string::npos);
+    EXPECT_EQ(cseHost({"run", "/nonexistent/script.run"}).exitCode, 2);
+}
+
+TEST(CseHost, ChainDrScanAfterResetShowsTheIdcodesBehindTheBypassBit) {
+    const ProcessResult result = cseHost({"drscan-chain", "33", "0"});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    // Device 2 (nearest TDO) has no IDCODE: one BYPASS bit (0), then device 1's IDCODE.
+    const unsigned long long value = std::stoull(result.out.substr(2), nullptr, 16);
+    EXPECT_EQ(value, static_cast<unsigned long long>(*demo().devices[1].idcode) << 1);
+}
+
+TEST(CseHost, ChainIrScanShowsEveryDevicesCapture) {
+    const ProcessResult result = cseHost({"irscan-chain", "18", "3FFFF"});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    const unsigned long captured = std::stoul(result.out.substr(2), nullptr, 16);
+    EXPECT_EQ(captured & 0x3u, 0x1u);
+    EXPECT_EQ((captured >> 4) & 0x3u, 0x1u);
+    EXPECT_EQ((captured >> 12) & 0x3u, 0x1u);
+}
+
+TEST(CseHost, StateMovesTheTapAndPrintsWhereItIs) {
+    ProcessResult result = cseHost({"state", "Pause-IR", "10", "1500"});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(result.out, "CSEJTAG_PAUSE_IR\n");
+    result = cseHost({"state", "nowhere"});
+    EXPECT_EQ(result.exitCode, 2);
+}
+
+TEST(CseHost, SimChainFileReplacesTheDemoChain) {
+    TemporaryFile chain("first 5 1A2B3C4D 1\nsecond 7 - -\n");
+    ProcessResult result = cseHost({"--sim-chain", chain.path(), "scan"});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_NE(result.out.find("0x1A2B3C4D"), std::string::npos);
+    EXPECT_NE(result.out.find("2 devices"), std::string::npos);
+    EXPECT_NE(result.err.find("with the chain of " + chain.path()), std::string::npos);
+
+    TemporaryFile broken("first five 1A2B3C4D 1\n");
+    result = cseHost({"--sim-chain", broken.path(), "scan"});
+    EXPECT_EQ(result.exitCode, 2);
+    EXPECT_NE(result.err.find(broken.path() + ":1"), std::string::npos) << result.err;
+}
+
+TEST(CseHost, VerbosityShowsLogsAndIndentedTraces) {
+    ProcessResult result = cseHost({"scan"});
+    ASSERT_EQ(result.exitCode, 0);
+    EXPECT_EQ(result.err.find("KORAVEN:"), std::string::npos) << "quiet by default";
+
+    result = cseHost({"-vv", "scan"});
+    ASSERT_EQ(result.exitCode, 0);
+    EXPECT_NE(result.err.find("KORAVEN: Initializing KORAVEN-CsePlugin (32bit)"),
+              std::string::npos);
+    EXPECT_EQ(result.err.find("-> CsePlugin::openTarget"), std::string::npos);
+
+    result = cseHost({"-vvvv", "--dump", "scan"});
+    ASSERT_EQ(result.exitCode, 0);
+    EXPECT_NE(result.err.find("\n-> CsePlugin::openTarget\n"), std::string::npos);
+    EXPECT_NE(result.err.find("\n  -> CsePlugin::initializeTarget\n"), std::string::npos);
+    EXPECT_NE(result.err.find("dump BUFFER AFTER SHIFTDR: 1024 bits: 0x"), std::string::npos);
+}
+
+TEST(CseHost, HelpAndUsageErrors) {
+    ProcessResult result = cseHost({"--help"});
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_NE(result.out.find("usage: cse-host"), std::string::npos);
+    result = cseHost({});
+    EXPECT_EQ(result.exitCode, 2);
+    EXPECT_NE(result.err.find("no command given"), std::string::npos);
+    EXPECT_EQ(cseHost({"drscan", "1", "0", "0"}).exitCode, 2);
+    EXPECT_EQ(cseHost({"drscan-chain", "4", "0x1F"}).exitCode, 2);
+}
+
+TEST(CseHost, MissingPluginLibraryIsAFailure) {
+    const ProcessResult result = cseHost({"--lib", "/nonexistent/plugin.so", "scan"});
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_NE(result.err.find("cannot load the plug-in"), std::string::npos);
+}
+
+// A front end started outside cse-host, reached with --node and --port.
+class FrontEnd {
+  public:
+    explicit FrontEnd(quorbit::FaultPlan faults = quorbit::FaultPlan()) {
+        quorbit::SimOptions options;
+        options.faults = faults;
+        simulator_ = std::make_unique<quorbit::Simulator>(options);
+        std::string error;
+        started_ = simulator_->start(error);
+    }
+    bool started() const { return started_; }
+    std::string port() const { return std::to_string(simulator_->udpPort()); }
+
+  private:
+    std::unique_ptr<quorbit::Simulator> simulator_;
+    bool started_ = false;
+};
+
+TEST(CseHost, TalksToAFrontEndGivenByNodeAndPort) {
+    FrontEnd frontEnd;
+    ASSERT_TRUE(frontEnd.started());
+    const ProcessResult result =
+        cseHost({"--node", "127.0.0.1", "--port", frontEnd.port(), "scan"});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(result.err.find("embedded"), std::string::npos);
+    EXPECT_NE(result.out.find("3 devices"), std::string::npos);
+}
+
+TEST(CseHost, FailingReleaseOnCloseIsAFailedOperation) {
+    quorbit::FaultPlan faults;
+    faults.releaseFails = true;
+    FrontEnd frontEnd(faults);
+    ASSERT_TRUE(frontEnd.started());
+    const ProcessResult result =
+        cseHost({"--node", "127.0.0.1", "--port", frontEnd.port(), "scan"});
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_NE(result.out.find("3 devices"), std::string::npos) << "the results still come out";
+    EXPECT_NE(result.err.find("closing the target failed"), std::string::npos) << result.err;
+}
+
+TEST(CseHost, NoFrontEndListeningFailsWithTheLibrarysExplanation) {
+    // A bound port that never answers; the handshake gives up after its normal time-outs.
+    const int silent = ::socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(silent, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    socklen_t length = sizeof address;
+    ::getsockname(silent, reinterpret_cast<sockaddr*>(&address), &length);
+    const ProcessResult result =
+        cseHost({"--node", "127.0.0.1", "--port", std::to_string(ntohs(address.sin_port)), "scan"});
+    ::close(silent);
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_NE(result.err.find("cannot open the target through the front end at 127.0.0.1:"),
+              std::string::npos);
+    EXPECT_NE(result.err.find("KORAVEN: Failed to set up connection to KORAVEN debugger hardware"),
+              std::string::npos)
+        << result.err;
+}
+
+}  // namespace

@@ -1,0 +1,167 @@
+// cse-host's command line, its commands and run scripts.
+#include <gtest/gtest.h>
+
+#include "host/HostArguments.h"
+
+namespace {
+
+using namespace csehost;
+
+bool parse(const std::vector<std::string>& args, HostOptions& options, std::string& error) {
+    options = HostOptions{};
+    return parseHostArguments(args, options, error);
+}
+
+TEST(HostArguments, DefaultsUseTheEmbeddedEmulatorQuietly) {
+    HostOptions options;
+    std::string error;
+    ASSERT_TRUE(parse({"scan"}, options, error)) << error;
+    EXPECT_FALSE(options.useFrontEnd);
+    EXPECT_EQ(options.verbosity, 0);
+    EXPECT_FALSE(options.dump);
+    EXPECT_FALSE(options.hasIrLengths);
+    EXPECT_EQ(options.command.kind, CommandKind::kScan);
+}
+
+TEST(HostArguments, OptionsMayComeBeforeOrAfterTheCommand) {
+    HostOptions options;
+    std::string error;
+    ASSERT_TRUE(parse(
+        {"-vv", "irscan", "1", "8", "0x02", "--irlen=6,8,4", "-v", "--dump", "--lib", "/x/p.so"},
+        options, error))
+        << error;
+    EXPECT_EQ(options.verbosity, 3);
+    EXPECT_TRUE(options.dump);
+    EXPECT_EQ(options.irLengths, (std::vector<uint32_t>{6, 8, 4}));
+    EXPECT_EQ(options.libraryPath, "/x/p.so");
+    EXPECT_EQ(options.command.kind, CommandKind::kIrScan);
+    EXPECT_EQ(options.command.device, 1u);
+    EXPECT_EQ(options.command.bitCount, 8u);
+    EXPECT_EQ(options.command.tdi, std::vector<uint8_t>{0x02});
+}
+
+TEST(HostArguments, VerbosityStopsAtFour) {
+    HostOptions options;
+    std::string error;
+    ASSERT_TRUE(parse({"-vvvvvv", "scan"}, options, error));
+    EXPECT_EQ(options.verbosity, 4);
+}
+
+TEST(HostArguments, NodeOrPortSelectAFrontEnd) {
+    HostOptions options;
+    std::string error;
+    ASSERT_TRUE(parse({"--node", "bench-pc", "scan"}, options, error));
+    EXPECT_TRUE(options.useFrontEnd);
+    EXPECT_EQ(options.node, "bench-pc");
+    EXPECT_EQ(options.port, "20000");
+    ASSERT_TRUE(parse({"--port", "20001", "scan"}, options, error));
+    EXPECT_TRUE(options.useFrontEnd);
+    EXPECT_EQ(options.node, "localhost");
+    EXPECT_EQ(options.port, "20001");
+}
+
+struct UsageCase {
+    std::vector<std::string> args;
+    const char* reasonPart;
+};
+
+class UsageError : public ::testing::TestWithParam<UsageCase> {};
+
+TEST_P(UsageError, IsRefusedWithAOneLineReason) {
+    HostOptions options;
+    std::string error;
+    EXPECT_FALSE(parse(GetParam().args, options, error));
+    EXPECT_NE(error.find(GetParam().reasonPart), std::string::npos) << error;
+    EXPECT_EQ(error.find('\n'), std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, UsageError,
+    ::testing::Values(
+        UsageCase{{}, "no command"}, UsageCase{{"--bogus", "scan"}, "unknown option"},
+        UsageCase{{"frobnicate"}, "unknown command"}, UsageCase{{"scan", "extra"}, "usage: scan"},
+        UsageCase{{"idcode"}, "usage: idcode DEV"}, UsageCase{{"idcode", "255"}, "larger than 254"},
+        UsageCase{{"idcode", "x"}, "not a decimal"},
+        UsageCase{{"irscan", "0", "0", "1"}, "at least 1"},
+        UsageCase{{"drscan", "0", "99999999999", "1"}, "larger than"},
+        UsageCase{{"drscan-chain", "8", "0x123"}, "more than the 2"},
+        UsageCase{{"irscan-chain", "8", "zz"}, "not a hex digit"},
+        UsageCase{{"state", "NOWHERE"}, "unknown TAP state"},
+        UsageCase{{"state", "PAUSE_DR", "x"}, "clocks"},
+        UsageCase{{"state", "PAUSE_DR", "1", "4294967296"}, "wait"},
+        UsageCase{{"--port", "0", "scan"}, "1..65535"},
+        UsageCase{{"--port", "70000", "scan"}, "larger than 65535"},
+        UsageCase{{"--node", "", "scan"}, "--node"}, UsageCase{{"scan", "--lib"}, "needs a value"},
+        UsageCase{{"--irlen", "6,,4", "scan"}, "--irlen"},
+        UsageCase{{"--irlen", "6,0", "scan"}, "at least 1"},
+        UsageCase{{"--node", "pc", "--sim-chain", "c.chain", "scan"}, "--sim-chain"}));
+
+struct StateCase {
+    const char* text;
+    uint32_t state;
+};
+
+class StateName : public ::testing::TestWithParam<StateCase> {};
+
+TEST_P(StateName, AcceptsTheNamesInTheirUsualSpellings) {
+    uint32_t state = 99;
+    std::string error;
+    ASSERT_TRUE(parseTapStateName(GetParam().text, state, error)) << error;
+    EXPECT_EQ(state, GetParam().state);
+}
+
+INSTANTIATE_TEST_SUITE_P(Spellings, StateName,
+                         ::testing::Values(StateCase{"TEST_LOGIC_RESET", 0},
+                                           StateCase{"run-test/idle", 1},
+                                           StateCase{"CSEJTAG_SHIFT_DR", 4},
+                                           StateCase{"Pause-DR", 6}, StateCase{"update_ir", 15},
+                                           StateCase{"Select-IR-Scan", 9}));
+
+TEST(StateName, NamesEveryStateWithItsPrefix) {
+    EXPECT_EQ(tapStateName(0), "CSEJTAG_TEST_LOGIC_RESET");
+    EXPECT_EQ(tapStateName(13), "CSEJTAG_PAUSE_IR");
+    EXPECT_EQ(tapStateName(16), "?");
+}
+
+TEST(StateCommand, TakesOptionalClocksAndWait) {
+    HostCommand command;
+    std::string error;
+    ASSERT_TRUE(parseCommandWords({"state", "PAUSE_DR"}, RunNesting::kAllowRun, command, error));
+    EXPECT_FALSE(command.hasWait);
+    ASSERT_TRUE(parseCommandWords({"state", "RUN_TEST_IDLE", "100", "1500"}, RunNesting::kAllowRun,
+                                  command, error));
+    EXPECT_EQ(command.state, 1u);
+    EXPECT_EQ(command.clocks, 100u);
+    EXPECT_TRUE(command.hasWait);
+    EXPECT_EQ(command.waitMicroseconds, 1500u);
+}
+
+TEST(RunScript, ReadsOneCommandALineSkippingCommentsAndBlanks) {
+    std::vector<HostCommand> commands;
+    std::string error;
+    ASSERT_TRUE(
+        parseRunScript("# select the user register\n"
+                       "irscan 1 8 0x02   # USER\n"
+                       "\n"
+                       "   drscan 1 16 BEEF\n"
+                       "state PAUSE_DR\r\n",
+                       "t.run", commands, error))
+        << error;
+    ASSERT_EQ(commands.size(), 3u);
+    EXPECT_EQ(commands[0].kind, CommandKind::kIrScan);
+    EXPECT_EQ(commands[1].tdi, (std::vector<uint8_t>{0xEF, 0xBE}));
+    EXPECT_EQ(commands[2].kind, CommandKind::kState);
+}
+
+TEST(RunScript, ErrorsNameTheFileAndLine) {
+    std::vector<HostCommand> commands;
+    std::string error;
+    EXPECT_FALSE(parseRunScript("scan\n\ndrscan 1 4 0x1F\n", "t.run", commands, error));
+    EXPECT_EQ(error.rfind("t.run:3: ", 0), 0u) << error;
+    EXPECT_FALSE(parseRunScript("run other.run\n", "t.run", commands, error));
+    EXPECT_NE(error.find("cannot run another script"), std::string::npos);
+    EXPECT_FALSE(parseRunScript("# nothing\n", "t.run", commands, error));
+    EXPECT_NE(error.find("no commands"), std::string::npos);
+}
+
+}  // namespace

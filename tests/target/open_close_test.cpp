@@ -1,0 +1,204 @@
+// Opening and closing the target against the emulator: arguments, connection, attach, pins,
+// release, and what each failure says.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstring>
+
+#include "remote/RemoteLink.h"
+#include "remote/RemoteLinkTesting.h"
+#include "support/SimulatedTarget.h"
+
+namespace {
+
+using namespace targettest;
+
+constexpr uint32_t kError = 0x100;
+constexpr uint32_t kDebug = 0x8000;
+
+// A bound UDP socket that never answers: a port where no front end listens.
+class SilentPort {
+  public:
+    SilentPort() {
+        socket_ = ::socket(AF_INET, SOCK_DGRAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::bind(socket_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        socklen_t length = sizeof address;
+        ::getsockname(socket_, reinterpret_cast<sockaddr*>(&address), &length);
+        port_ = ntohs(address.sin_port);
+    }
+    ~SilentPort() { ::close(socket_); }
+    uint16_t port() const { return port_; }
+
+  private:
+    int socket_ = -1;
+    uint16_t port_ = 0;
+};
+
+class OpenClose : public SimulatedTargetTest {};
+
+TEST_F(OpenClose, ConnectsAttachesAndEnablesThePins) {
+    startSimulator();
+    ASSERT_EQ(openTarget(), CSE_SUCCESS);
+    EXPECT_TRUE(plugin->isOpened());
+    EXPECT_TRUE(simulator->linkConnected());
+    EXPECT_TRUE(simulator->attached());
+    EXPECT_TRUE(simulator->pinsEnabled());
+    EXPECT_EQ(simulator->commands(), std::vector<std::string>{"JTAG.PIN ENABLE"});
+    const auto lines = recorder.targetLines();
+    const std::vector<std::string> expected = {
+        ">>Enter>> QXCsePlugin::initializeTargetImpl()\n",
+        "<<Exit<<  QXCsePlugin::initializeTargetImpl() : CSE_SUCCESS\n",
+        ">>Enter>> QXCsePlugin::openTargetImpl()\n",
+        "Initializing KORAVEN-CsePlugin (32bit)\n",
+        ">>Enter>> QXCsePlugin::initializeTargetImpl()\n",
+        "<<Exit<<  QXCsePlugin::initializeTargetImpl() : CSE_SUCCESS\n",
+        "<<Exit<<  QXCsePlugin::openTargetImpl() : CSE_SUCCESS\n"};
+    EXPECT_EQ(lines, expected);
+    EXPECT_EQ(std::string(LinkStateForTest().nodeName), "127.0.0.1");
+    EXPECT_EQ(LinkStateForTest().peerPort, simulator->udpPort());
+}
+
+TEST_F(OpenClose, WithoutNodeAndPortConfiguresLocalhostAnd20000) {
+    plugin = std::make_unique<QXCsePlugin>();
+    KRV_SetConfigItem("NODE=", "elsewhere");
+    KRV_SetConfigItem("PORT=", "1");
+    ASSERT_EQ(plugin->initializeTarget(0, nullptr), CSE_SUCCESS);
+    EXPECT_EQ(std::string(LinkStateForTest().nodeName), "localhost");
+    EXPECT_EQ(LinkStateForTest().peerPort, 20000);
+}
+
+TEST_F(OpenClose, KeysAreFoundWithoutRegardToCaseAndBareKeysCountAsAbsent) {
+    plugin = std::make_unique<QXCsePlugin>();
+    const char* const argv[] = {"NODE=10.1.2.3", "port"};
+    ASSERT_EQ(plugin->initializeTarget(2, argv), CSE_SUCCESS);
+    EXPECT_EQ(std::string(LinkStateForTest().nodeName), "10.1.2.3");
+    EXPECT_EQ(LinkStateForTest().peerPort, 20000);
+}
+
+TEST_F(OpenClose, RefusedNodeFailsBeforeThePortIsLookedAt) {
+    plugin = std::make_unique<QXCsePlugin>();
+    const std::string node = "node=" + std::string(100, 'n');
+    const char* const argv[] = {node.c_str(), "port=1234"};
+    EXPECT_EQ(plugin->initializeTarget(2, argv), CSE_FAILURE);
+    EXPECT_TRUE(recorder.hasMessage(
+        kError, "KORAVEN: hostname " + std::string(100, 'n') + " not accepted\n"));
+    EXPECT_NE(LinkStateForTest().peerPort, 1234);
+}
+
+TEST_F(OpenClose, RefusedPortFailsTheOpenWithBothMessages) {
+    startSimulator();
+    const char* const argv[] = {"node=127.0.0.1", "port=20x00"};
+    EXPECT_EQ(plugin->openTarget(2, argv, 0, 0), CSE_FAILURE);
+    EXPECT_FALSE(plugin->isOpened());
+    const std::vector<std::string> errors = recorder.messages(kError);
+    ASSERT_EQ(errors.size(), 2u) << "the framework stops after its own initializeTarget";
+    EXPECT_EQ(errors[0], "KORAVEN: Port 20x00 not accepted\n");
+    EXPECT_EQ(errors[1], "KORAVEN: <<Exit<<  QXCsePlugin::initializeTargetImpl() : CSE_FAILURE\n");
+    EXPECT_FALSE(simulator->linkConnected());
+}
+
+// The framework stops at its own initializeTarget; the target's open reports the arguments too.
+class ExposedTarget : public QXCsePlugin {
+  public:
+    using QXCsePlugin::openTargetImpl;
+};
+
+TEST_F(OpenClose, RefusedPortInsideOpenTargetImplAddsArgumentParsingError) {
+    ExposedTarget target;
+    recorder.clear();
+    const char* const argv[] = {"port=abc"};
+    EXPECT_EQ(target.openTargetImpl(1, argv, 0, 0), CSE_FAILURE);
+    const std::vector<std::string> expected = {
+        "KORAVEN: Port abc not accepted\n",
+        "KORAVEN: <<Exit<<  QXCsePlugin::initializeTargetImpl() : CSE_FAILURE\n",
+        "KORAVEN: error parsing arguments\n",
+        "KORAVEN: <<Exit<<  QXCsePlugin::openTargetImpl() : CSE_FAILURE\n"};
+    EXPECT_EQ(recorder.messages(kError), expected);
+    EXPECT_EQ(LinkStateForTest().connected, 0);
+}
+
+TEST_F(OpenClose, NoFrontEndListeningFailsAfterTheTwoConnectionMessages) {
+    plugin = std::make_unique<QXCsePlugin>();
+    SilentPort silent;
+    LinkSetTimeoutsForTest(20000, 20000);  // the handshake is waited for on purpose
+    const std::string port = "port=" + std::to_string(silent.port());
+    const char* const argv[] = {"node=127.0.0.1", port.c_str()};
+    EXPECT_EQ(plugin->openTarget(2, argv, 0, 0), CSE_FAILURE);
+    EXPECT_FALSE(plugin->isOpened());
+    const std::vector<std::string> expected = {
+        "KORAVEN: Failed to set up connection to KORAVEN debugger hardware\n",
+        "KORAVEN: Assure that the KORAVEN Quorbit GUI is running and configured for Remote API "
+        "access.\n",
+        "KORAVEN: <<Exit<<  QXCsePlugin::openTargetImpl() : CSE_FAILURE\n"};
+    EXPECT_EQ(recorder.messages(kError), expected);
+}
+
+TEST_F(OpenClose, FailedAttachFailsTheOpenAndLeavesTheLinkOpen) {
+    quorbit::SimOptions options;
+    options.faults.attachFails = true;
+    startSimulator(options);
+    EXPECT_EQ(openTarget(), CSE_FAILURE);
+    EXPECT_TRUE(recorder.hasMessage(kError, "KORAVEN: Error calling KRV_Attach.\n"));
+    EXPECT_EQ(LinkStateForTest().connected, 1);
+    EXPECT_TRUE(simulator->commands().empty()) << "no pin command after a failed attach";
+}
+
+TEST_F(OpenClose, SecondOpenClosesTheFirstLinkBeforeConnecting) {
+    startSimulator();
+    ASSERT_EQ(openTarget(), CSE_SUCCESS);
+    ASSERT_EQ(openTarget(), CSE_SUCCESS);
+    const quorbit::SimCounters counters = simulator->counters();
+    EXPECT_EQ(counters.connects, 2u);
+    EXPECT_GE(counters.disconnects, 1u);
+    EXPECT_TRUE(simulator->linkConnected());
+}
+
+TEST_F(OpenClose, CloseReleasesTheTapAndDisconnects) {
+    startSimulator();
+    ASSERT_EQ(openTarget(), CSE_SUCCESS);
+    recorder.clear();
+    EXPECT_EQ(plugin->closeTarget(), CSE_SUCCESS);
+    EXPECT_FALSE(plugin->isOpened());
+    EXPECT_EQ(LinkStateForTest().connected, 0);
+    EXPECT_FALSE(simulator->tapAccessOpen());
+    EXPECT_EQ(
+        recorder.targetLines(),
+        (std::vector<std::string>{">>Enter>> QXCsePlugin::closeTargetImpl()\n",
+                                  "<<Exit<<  QXCsePlugin::closeTargetImpl() : CSE_SUCCESS\n"}));
+}
+
+TEST_F(OpenClose, FailingReleaseFailsTheCloseButStillDisconnectsAndAllowsReopen) {
+    quorbit::SimOptions options;
+    options.faults.releaseFails = true;
+    startSimulator(options);
+    openAndLock();
+    EXPECT_EQ(plugin->closeTarget(), CSE_FAILURE);
+    EXPECT_FALSE(plugin->isOpened());
+    EXPECT_EQ(LinkStateForTest().connected, 0);
+    EXPECT_TRUE(recorder.hasMessage(
+        kError, "KORAVEN: <<Exit<<  QXCsePlugin::closeTargetImpl() : CSE_FAILURE\n"));
+    // The unlock that closeTarget runs first reports the same failed release, and succeeds.
+    EXPECT_TRUE(recorder.hasMessage(
+        kDebug, "KORAVEN: Setting errorCode to CSE_FAILURE (but returning CSE_SUCCESS!)"));
+
+    ASSERT_EQ(openTarget(), CSE_SUCCESS);
+    ASSERT_EQ(plugin->lockTarget(0), CSE_SUCCESS);
+    EXPECT_EQ(simulatorState(), CSEJTAG_RUN_TEST_IDLE);
+}
+
+TEST_F(OpenClose, DestructionMakesNoRemoteCall) {
+    startSimulator();
+    ASSERT_EQ(openTarget(), CSE_SUCCESS);
+    simulator->resetInspection();
+    plugin.reset();
+    EXPECT_EQ(simulator->counters().requests, 0u);
+    EXPECT_EQ(LinkStateForTest().connected, 1);
+}
+
+}  // namespace
