@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "sim/RequestDecoder.h"
-#include "support/ScriptedClient.h"
+#include "support/RequestBuilder.h"
 
 namespace {
 
@@ -30,8 +30,8 @@ TEST(RequestDecoder, AttachIsAShortFormWithoutParameters) {
 }
 
 TEST(RequestDecoder, PinEnableCommandIsShortFormWithItsNul) {
-    simtest::ScriptedClient builder(1);
-    const Bytes message = builder.commandRequest("JTAG.PIN ENABLE");
+    simtest::RequestBuilder builder;
+    const Bytes message = builder.command("JTAG.PIN ENABLE");
     ASSERT_EQ(message.size(), 25u);
     EXPECT_EQ(message[5], 18);
     const RequestEnvelope envelope = decoded(message);
@@ -40,8 +40,8 @@ TEST(RequestDecoder, PinEnableCommandIsShortFormWithItsNul) {
 }
 
 TEST(RequestDecoder, LongCommandUsesTheLongForm) {
-    simtest::ScriptedClient builder(1);
-    const Bytes message = builder.commandRequest(std::string(252, 'x'));
+    simtest::RequestBuilder builder;
+    const Bytes message = builder.command(std::string(252, 'x'));
     const RequestEnvelope envelope = decoded(message);
     EXPECT_TRUE(envelope.longForm);
     EXPECT_EQ(envelope.parameterLength, 253u);

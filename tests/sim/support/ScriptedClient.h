@@ -8,9 +8,10 @@
 #include <string>
 #include <vector>
 
+#include "support/RequestBuilder.h"
+
 namespace simtest {
 
-using Bytes = std::vector<std::uint8_t>;
 
 struct Reply {
     std::uint8_t flags = 0;
@@ -46,49 +47,34 @@ public:
     Reply receiveReply(int timeoutMs = 2000);
     Reply call(const Bytes& message) { return sendMessage(message) ? receiveReply() : Reply{}; }
 
-    // Request builders (they advance the message id).
-    Bytes attachRequest();
-    Bytes commandRequest(const std::string& line);
-    Bytes tapRequest(const Bytes& sendData, bool readBack, bool ends);
-    Bytes rawShiftRequest(std::uint16_t options, std::uint32_t bits, const Bytes* tms,
-                          const Bytes* tdi, bool tdo);
-    Bytes releaseRequest();
+    RequestBuilder requests;  // builds the messages and numbers them
 
-    Reply attach() { return call(attachRequest()); }
-    Reply command(const std::string& line) { return call(commandRequest(line)); }
+    Reply attach() { return call(requests.attach()); }
+    Reply command(const std::string& line) { return call(requests.command(line)); }
     Reply rawShift(std::uint16_t options, std::uint32_t bits, const Bytes* tms, const Bytes* tdi,
                    bool tdo) {
-        return call(rawShiftRequest(options, bits, tms, tdi, tdo));
+        return call(requests.rawShift(options, bits, tms, tdi, tdo));
     }
-    Reply release() { return call(releaseRequest()); }
+    Reply release() { return call(requests.release()); }
 
     int packetLength() const { return packetLength_; }
     std::uint16_t transmitSequence() const { return transmitSequence_; }
     std::uint16_t receiveSequence() const { return receiveSequence_; }
-    std::uint8_t messageId() const { return messageId_; }
     std::size_t tokensWaitedFor() const { return tokensWaitedFor_; }
     std::size_t tokensSkipped() const { return tokensSkipped_; }
     std::size_t notificationsSkipped() const { return notificationsSkipped_; }
     std::size_t replyFragments() const { return replyFragments_; }
 
 private:
-    Bytes finishEnvelope(Bytes message) const;
-
     int socket_ = -1;
     std::uint16_t peerPort_ = 0;
     int packetLength_ = 1024;
     std::uint16_t transmitSequence_ = 1;
     std::uint16_t receiveSequence_ = 0;
-    std::uint8_t messageId_ = 0;
     std::size_t tokensWaitedFor_ = 0;
     std::size_t tokensSkipped_ = 0;
     std::size_t notificationsSkipped_ = 0;
     std::size_t replyFragments_ = 0;
 };
-
-// Little-endian helpers for building test datagrams.
-void putLe16(Bytes& bytes, std::uint16_t value);
-void putLe32(Bytes& bytes, std::uint32_t value);
-Bytes handshakeDatagram(std::uint8_t type, std::uint16_t sequence, std::size_t length = 16);
 
 }  // namespace simtest
