@@ -10,14 +10,14 @@
 #pragma once
 
 #if defined(_WIN32)
-#define CSE_PLUGIN_DESTRUCTOR(Class)                                                          \
-    ::CsePluginInterface::CsePlugin* scalarDeletingDestructor(unsigned flags) override {     \
-        ::CsePluginInterface::CsePlugin* const object = this;                                \
-        void* const memory = this;                                                           \
-        this->~Class();                                                                      \
-        if ((flags & 1u) != 0) ::operator delete(memory);                                    \
-        return object;                                                                       \
-    }                                                                                        \
+#define CSE_PLUGIN_DESTRUCTOR(Class)                                                     \
+    ::CsePluginInterface::CsePlugin* scalarDeletingDestructor(unsigned flags) override { \
+        ::CsePluginInterface::CsePlugin* const object = this;                            \
+        void* const memory = this;                                                       \
+        this->~Class();                                                                  \
+        if ((flags & 1u) != 0) ::operator delete(memory);                                \
+        return object;                                                                   \
+    }                                                                                    \
     ~Class()
 #else
 #define CSE_PLUGIN_DESTRUCTOR(Class) ~Class() override
