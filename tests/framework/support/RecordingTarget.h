@@ -32,6 +32,7 @@ class RecordingTarget : public CsePlugin {
   public:
     explicit RecordingTarget(StateRecording recording = StateRecording::Record)
         : recordStates(recording) {}
+    CSE_PLUGIN_DESTRUCTOR(RecordingTarget) = default;
 
     // Results the cable Impls give.
     CseResult openResult = CSE_SUCCESS;
