@@ -1,8 +1,6 @@
 // The remote calls: each builds one request in the request buffer, sends it, waits for the
 // matching reply and keeps its result as the last result.
 #include <cstring>
-#include <memory>
-#include <new>
 
 #include "remote/LinkRoutines.h"
 #include "remote/RemoteLink.h"
@@ -86,6 +84,61 @@ int64_t bytesOfBits(int bits) noexcept {
     return bits > 0 ? (int64_t{bits} + 7) / 8 : 0;
 }
 
+// The shape of one TAP access: its flags as sent, how many data bytes follow the size header and
+// the length of the whole parameter block.
+struct TapAccessLayout {
+    int accessFlags = 0;
+    int bits = -1;
+    bool keep = false;
+    int64_t dataBytes = 0;
+    int64_t blockLength = 0;
+};
+
+TapAccessLayout layTapAccess(int flags, int bits, int keep, bool withSend,
+                             bool withReceive) noexcept {
+    TapAccessLayout layout;
+    layout.accessFlags = flags & 0x0F;
+    if (withSend) layout.accessFlags |= kFlagSendData;
+    if (withReceive) layout.accessFlags |= kFlagReadBack;
+    layout.bits = bits;
+    layout.keep = keep == kKeepAccess;
+    layout.dataBytes =
+        (bits >= 0 && (layout.accessFlags & kFlagSendData) != 0) ? bytesOfBits(bits) : 0;
+    layout.blockLength =
+        static_cast<int64_t>(sizeHeaderLength(bits)) + layout.dataBytes + (layout.keep ? 0 : 1);
+    return layout;
+}
+
+// Room for the block and a filler byte.
+bool fitsRequestBuffer(const TapAccessLayout& layout) noexcept {
+    return static_cast<int64_t>(kRequestLongParamsOffset) + layout.blockLength + 1 <=
+           static_cast<int64_t>(kMaxRequestLength);
+}
+
+// Writes the envelope and the size header; returns where the data bytes go.
+uint8_t* beginTapAccess(const TapAccessLayout& layout) noexcept {
+    uint8_t* request = beginRequest(REQ_TAP, layout.keep ? kTapContinueSubCode : kTapEndSubCode, 0);
+    storeLE16(request + kRequestLongLengthOffset, static_cast<uint16_t>(layout.blockLength + 4));
+    uint8_t* out = request + kRequestLongParamsOffset;
+    if (layout.bits >= 0) out = writeSizeHeader(out, layout.accessFlags, layout.bits);
+    return out;
+}
+
+// Ends the block, sends it and copies the TDO bytes out of the reply: their only copy.
+int completeTapAccess(const TapAccessLayout& layout, int tdoBits, uint8_t* receive) noexcept {
+    if (!layout.keep) {
+        LinkRequestMessage()[kRequestLongParamsOffset + layout.blockLength - 1] = 0;
+    }
+    int replyValue = -1;
+    const int result = exchange(static_cast<size_t>(layout.blockLength) + 6, &replyValue);
+    const int64_t tdoBytes = bytesOfBits(tdoBits);
+    // A reply with fewer data bytes than asked for leaves `receive` as it was.
+    if (result >= 0 && receive != nullptr && tdoBytes > 0 && replyValue >= tdoBytes + 4) {
+        std::memcpy(receive, LinkReplyMessage() + kReplyDataOffset, static_cast<size_t>(tdoBytes));
+    }
+    return result;
+}
+
 }  // namespace
 
 int KRV_Attach() {
@@ -112,42 +165,19 @@ int KRV_ExecuteCommand(const char* command) {
 
 int KRV_TAPAccessRequest(int tdoBits, int flags, int bits, int keep, const uint8_t* send,
                          uint8_t* receive) {
-    int accessFlags = flags & 0x0F;
-    if (send != nullptr) accessFlags |= kFlagSendData;
-    if (receive != nullptr) accessFlags |= kFlagReadBack;
-    const int64_t dataBytes =
-        (bits >= 0 && (accessFlags & kFlagSendData) != 0) ? bytesOfBits(bits) : 0;
-    const int64_t blockLength =
-        static_cast<int64_t>(sizeHeaderLength(bits)) + dataBytes + (keep == kKeepAccess ? 0 : 1);
-    // Room for the block and a filler byte; a longer request is refused before anything is built.
-    if (static_cast<int64_t>(kRequestLongParamsOffset) + blockLength + 1 >
-        static_cast<int64_t>(kMaxRequestLength)) {
-        return finish(-3);
-    }
-    uint8_t* request =
-        beginRequest(REQ_TAP, keep == kKeepAccess ? kTapContinueSubCode : kTapEndSubCode, 0);
-    storeLE16(request + kRequestLongLengthOffset, static_cast<uint16_t>(blockLength + 4));
-    uint8_t* out = request + kRequestLongParamsOffset;
-    if (bits >= 0) out = writeSizeHeader(out, accessFlags, bits);
-    if (dataBytes > 0) {
+    const TapAccessLayout layout =
+        layTapAccess(flags, bits, keep, send != nullptr, receive != nullptr);
+    if (!fitsRequestBuffer(layout)) return finish(-3);  // refused before anything is built
+    uint8_t* data = beginTapAccess(layout);
+    if (layout.dataBytes > 0) {
         // Flag bit 1 from the caller without data: zeros keep the block as long as it says.
         if (send != nullptr) {
-            std::memcpy(out, send, static_cast<size_t>(dataBytes));
+            std::memcpy(data, send, static_cast<size_t>(layout.dataBytes));
         } else {
-            std::memset(out, 0, static_cast<size_t>(dataBytes));
+            std::memset(data, 0, static_cast<size_t>(layout.dataBytes));
         }
-        out += dataBytes;
     }
-    if (keep != kKeepAccess) *out = 0;
-
-    int replyValue = -1;
-    const int result = exchange(static_cast<size_t>(blockLength) + 6, &replyValue);
-    const int64_t tdoBytes = bytesOfBits(tdoBits);
-    // A reply with fewer data bytes than asked for leaves `receive` as it was.
-    if (result >= 0 && receive != nullptr && tdoBytes > 0 && replyValue >= tdoBytes + 4) {
-        std::memcpy(receive, LinkReplyMessage() + kReplyDataOffset, static_cast<size_t>(tdoBytes));
-    }
-    return finish(result);
+    return finish(completeTapAccess(layout, tdoBits, receive));
 }
 
 int KRV_TAPAccessShiftRaw(int options, int bits, const uint8_t* tms, const uint8_t* tdi,
@@ -158,28 +188,29 @@ int KRV_TAPAccessShiftRaw(int options, int bits, const uint8_t* tms, const uint8
     const bool tdoOnly = tms == nullptr && tdi == nullptr && tdo != nullptr;
     const int64_t blockLength = kRawShiftHeadSize + (tms != nullptr ? streamBytes : 0) +
                                 (tdi != nullptr ? streamBytes : 0) + (tdoOnly ? streamBytes : 0);
-    if (blockLength > kMaxRawShiftBlock) return finish(-3);  // refused before allocating
+    if (blockLength > kMaxRawShiftBlock) return finish(-3);  // refused before anything is built
 
-    std::unique_ptr<uint8_t[]> block(new (std::nothrow) uint8_t[blockLength]);
-    if (!block) return -6;
+    // The block is built straight into the request as the data of its TAP access, so the TDI
+    // bytes are copied once; its length, known now, fixes the size header in front of it.
+    const TapAccessLayout layout = layTapAccess(
+        kRawShiftAccessFlags, static_cast<int>(blockLength * 8), kKeepAccess, true, tdo != nullptr);
+    uint8_t* block = beginTapAccess(layout);
     int optionWord = options & ~(kOptionTms | kOptionTdi | kOptionTdo);
     if (tms != nullptr) optionWord |= kOptionTms;
     if (tdi != nullptr) optionWord |= kOptionTdi;
     if (tdo != nullptr) optionWord |= kOptionTdo;
     block[0] = TAP_RAW_SHIFT;
     block[1] = 0;
-    storeLE16(&block[2], static_cast<uint16_t>(optionWord));
-    storeLE32(&block[4], static_cast<uint32_t>(bits));
-    uint8_t* out = &block[kRawShiftHeadSize];
+    storeLE16(block + 2, static_cast<uint16_t>(optionWord));
+    storeLE32(block + 4, static_cast<uint32_t>(bits));
+    uint8_t* out = block + kRawShiftHeadSize;
     if (tms != nullptr) {
         std::memcpy(out, tms, static_cast<size_t>(streamBytes));
         out += streamBytes;
     }
     if (tdi != nullptr) std::memcpy(out, tdi, static_cast<size_t>(streamBytes));
     if (tdoOnly) std::memset(out, 0, static_cast<size_t>(streamBytes));  // counted, not used
-    return finish(KRV_TAPAccessRequest(tdo != nullptr ? bits : 0, kRawShiftAccessFlags,
-                                       static_cast<int>(blockLength * 8), kKeepAccess, block.get(),
-                                       tdo));
+    return finish(completeTapAccess(layout, tdo != nullptr ? bits : 0, tdo));
 }
 
 int KRV_ReleaseTAP() {

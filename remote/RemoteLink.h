@@ -2,7 +2,7 @@
 // link per process; the calls take no handle. Results are plain integers: the debugger's status
 // byte (0 success, 1..255 its refusal or error) or a negative code of the link:
 //   -1 no acceptable reply, -2 request not transmitted, -3 request too long (nothing sent),
-//   -6 no memory for a raw-shift block.
+//   -6 no memory for a raw-shift block (not produced now: the block is built in the request).
 // Nothing here is exported from the plug-in.
 #pragma once
 
