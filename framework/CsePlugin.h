@@ -150,9 +150,11 @@ class CsePlugin {
     virtual CseResult cleanLocksImpl();
     // 23: sends queued cable activity; default: not implemented.
     virtual CseResult flushImpl();
-    // 24..26: cable pins; default: not implemented, arguments untouched.
+    // 24: drives a cable pin; default: not implemented, arguments untouched.
     virtual CseResult setPinImpl(uint32_t pin, uint32_t value);
+    // 25: reads a cable pin; default: not implemented, nothing written through the arguments.
     virtual CseResult getPinImpl(uint32_t pin, uint32_t value);
+    // 26: pulses a cable pin; default: not implemented.
     virtual CseResult pulsePinImpl(uint32_t pin, uint32_t value);
     // 27: default: public flush, sleep rounded up to whole ms, log; always CSE_SUCCESS.
     virtual CseResult waitTimeImpl(uint32_t microseconds);
@@ -170,10 +172,13 @@ class CsePlugin {
     virtual CseResult getOptionImpl(const char* key, char* outBuffer, uint32_t outSize);
     // 33: default: stores 0 (shifts never go to a file).
     virtual CseResult isFileOutputImpl(uint32_t* flag);
-    // 34..37: default: not implemented.
+    // 34: writes a comment to the cable's output; default: not implemented.
     virtual CseResult writeCommentImpl(uint32_t comment);
+    // 35: writes a header to the cable's output; default: not implemented.
     virtual CseResult writeHeaderImpl(uint32_t header);
+    // 36: chooses the states scans end in; default: not implemented.
     virtual CseResult scanEndStateImpl(uint32_t irEndState, uint32_t drEndState);
+    // 37: announces the start of an operation; default: not implemented.
     virtual CseResult startOperationImpl(uint32_t operation);
 
   public:
@@ -228,9 +233,11 @@ class CsePlugin {
     virtual void setHandle(uint32_t value);
     // 55: stores the host's client data; not traced.
     virtual void setClientData(uint32_t value);
-    // 56..58: lockTargetImpl, unlockTargetImpl, cleanLocksImpl.
+    // 56: lockTargetImpl: takes the exclusive lock and resets the TAP.
     virtual CseResult lockTarget(uint32_t opaque);
+    // 57: unlockTargetImpl: gives the lock back.
     virtual CseResult unlockTarget();
+    // 58: cleanLocksImpl.
     virtual CseResult cleanLocks();
     // 59: declares the lock held or free without touching the TAP; not traced; CSE_SUCCESS.
     virtual CseResult setLocked(bool value);
@@ -242,69 +249,89 @@ class CsePlugin {
     virtual CseResult navigateTAP(CseJtagTapState state, uint32_t count, uint32_t waitMicroseconds);
     // 63: needs the lock; navigateTAPImpl(state, count), logged FROM/TO.
     virtual CseResult navigateTAP(CseJtagTapState state, uint32_t count);
-    // 64..69: chain-level IR and DR access; no lock; the read defaults refuse a null tdoBuffer.
+    // 64..69: whole-chain access, no lock needed. 64: readChainIRImpl (a null tdoBuffer is
+    // refused by the default: it carries the constant stream).
     virtual CseResult readChainIR(bool tdiValue, uint8_t* tdoBuffer, uint8_t* tdoAuxBuffer,
                                   uint32_t bitCount, CseJtagTapState endState, uint32_t opaque1,
                                   uint32_t opaque2);
+    // 65: writeChainIRImpl.
     virtual CseResult writeChainIR(const uint8_t* tdiBuffer, const uint8_t* tdiAuxBuffer,
                                    uint32_t bitCount, CseJtagTapState endState, uint32_t opaque1,
                                    uint32_t opaque2);
+    // 66: shiftChainIRImpl.
     virtual CseResult shiftChainIR(const uint8_t* tdiBuffer, uint8_t* tdoBuffer,
                                    const uint8_t* tdiAuxBuffer, uint8_t* tdoAuxBuffer,
                                    uint32_t bitCount, CseJtagTapState endState, uint32_t opaque1,
                                    uint32_t opaque2);
+    // 67: readChainDRImpl (null tdoBuffer refused as for 64).
     virtual CseResult readChainDR(bool tdiValue, uint8_t* tdoBuffer, uint8_t* tdoAuxBuffer,
                                   uint32_t bitCount, CseJtagTapState endState, uint32_t opaque1,
                                   uint32_t opaque2);
+    // 68: writeChainDRImpl.
     virtual CseResult writeChainDR(const uint8_t* tdiBuffer, const uint8_t* tdiAuxBuffer,
                                    uint32_t bitCount, CseJtagTapState endState, uint32_t opaque1,
                                    uint32_t opaque2);
+    // 69: shiftChainDRImpl.
     virtual CseResult shiftChainDR(const uint8_t* tdiBuffer, uint8_t* tdoBuffer,
                                    const uint8_t* tdiAuxBuffer, uint8_t* tdoAuxBuffer,
                                    uint32_t bitCount, CseJtagTapState endState, uint32_t opaque1,
                                    uint32_t opaque2);
     // 70..75: one device with every other device bypassed; need all IR lengths set.
+    // 70: readDeviceIRImpl.
     virtual CseResult readDeviceIR(uint32_t device, bool tdiValue, uint8_t* tdoBuffer,
                                    uint8_t* tdoAuxBuffer, uint32_t bitCount,
                                    CseJtagTapState endState, uint32_t opaque1, uint32_t opaque2);
+    // 71: writeDeviceIRImpl.
     virtual CseResult writeDeviceIR(uint32_t device, const uint8_t* tdiBuffer,
                                     const uint8_t* tdiAuxBuffer, uint32_t bitCount,
                                     CseJtagTapState endState, uint32_t opaque1, uint32_t opaque2);
+    // 72: shiftDeviceIRImpl.
     virtual CseResult shiftDeviceIR(uint32_t device, const uint8_t* tdiBuffer, uint8_t* tdoBuffer,
                                     const uint8_t* tdiAuxBuffer, uint8_t* tdoAuxBuffer,
                                     uint32_t bitCount, CseJtagTapState endState, uint32_t opaque1,
                                     uint32_t opaque2);
+    // 73: readDeviceDRImpl.
     virtual CseResult readDeviceDR(uint32_t device, bool tdiValue, uint8_t* tdoBuffer,
                                    uint8_t* tdoAuxBuffer, uint32_t bitCount,
                                    CseJtagTapState endState, uint32_t opaque1, uint32_t opaque2);
+    // 74: writeDeviceDRImpl.
     virtual CseResult writeDeviceDR(uint32_t device, const uint8_t* tdiBuffer,
                                     const uint8_t* tdiAuxBuffer, uint32_t bitCount,
                                     CseJtagTapState endState, uint32_t opaque1, uint32_t opaque2);
+    // 75: shiftDeviceDRImpl.
     virtual CseResult shiftDeviceDR(uint32_t device, const uint8_t* tdiBuffer, uint8_t* tdoBuffer,
                                     const uint8_t* tdiAuxBuffer, uint8_t* tdoAuxBuffer,
                                     uint32_t bitCount, CseJtagTapState endState, uint32_t opaque1,
                                     uint32_t opaque2);
-    // 76..79: flushImpl and the pin Impls.
+    // 76: flushImpl.
     virtual CseResult flush();
+    // 77: setPinImpl.
     virtual CseResult setPin(uint32_t pin, uint32_t value);
+    // 78: getPinImpl.
     virtual CseResult getPin(uint32_t pin, uint32_t value);
+    // 79: pulsePinImpl.
     virtual CseResult pulsePin(uint32_t pin, uint32_t value);
     // 80: waitTimeImpl.
     virtual CseResult waitTime(uint32_t microseconds);
-    // 81, 82: setWaitTimeAndRetriesImpl, sendCommandImpl.
+    // 81: setWaitTimeAndRetriesImpl.
     virtual CseResult setWaitTimeAndRetries(uint32_t waitTime, uint32_t retries);
+    // 82: sendCommandImpl.
     virtual CseResult sendCommand(const char* command, const void* inData, uint32_t inSize,
                                   void* outData, uint32_t outSize, uint32_t opaque1,
                                   uint32_t opaque2);
-    // 83, 84: option Impls; a null key is refused.
+    // 83: setOptionImpl; a null key or value is refused.
     virtual CseResult setOption(const char* key, const char* value);
+    // 84: getOptionImpl; a null key is refused.
     virtual CseResult getOption(const char* key, char* outBuffer, uint32_t outSize);
     // 85: isFileOutputImpl; a null pointer is refused.
     virtual CseResult isFileOutput(uint32_t* flag);
-    // 86..89: the Impls of the same name.
+    // 86: writeCommentImpl.
     virtual CseResult writeComment(uint32_t comment);
+    // 87: writeHeaderImpl.
     virtual CseResult writeHeader(uint32_t header);
+    // 88: scanEndStateImpl.
     virtual CseResult scanEndState(uint32_t irEndState, uint32_t drEndState);
+    // 89: startOperationImpl.
     virtual CseResult startOperation(uint32_t operation);
 
     // ---- Non-virtual members (not part of the slot table) ----
@@ -313,7 +340,9 @@ class CsePlugin {
     // argv; null for a bare key, no match or a null key.
     static const char* findKey(uint32_t argc, const char* const* argv, const char* key);
 
-    uint32_t getClientData() const noexcept { return clientData; }
+    uint32_t getClientData() const noexcept {
+        return clientData;
+    }
 
     // IR pad bits of a device (0 when out of range) and DR pad bits (no bound check).
     uint32_t getIRHeadingPadBits(uint32_t device);
