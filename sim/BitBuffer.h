@@ -60,8 +60,7 @@ inline void writeBits(std::uint8_t* bytes, std::uint64_t first, unsigned count,
 }
 
 // The same on 64-bit words (bit k in bit k%64 of word k/64); the bits must lie inside the array.
-inline std::uint64_t readWordBits(const std::uint64_t* words, std::uint64_t first,
-                                  unsigned count) {
+inline std::uint64_t readWordBits(const std::uint64_t* words, std::uint64_t first, unsigned count) {
     const std::size_t index = static_cast<std::size_t>(first / 64);
     const unsigned offset = static_cast<unsigned>(first % 64);
     std::uint64_t value = words[index] >> offset;

@@ -25,19 +25,30 @@ BitbangSession::FeedResult BitbangSession::feed(const char* data, std::size_t le
                 // that the rising edge sampled.
                 response.push_back((tck_ ? tdoAfterEdge_ : debugger_.bitbangTdo()) ? '1' : '0');
                 break;
-            case 'B': led_ = true; break;
-            case 'b': led_ = false; break;
+            case 'B':
+                led_ = true;
+                break;
+            case 'b':
+                led_ = false;
+                break;
             case 'r':
-            case 's': trst_ = false; break;
+            case 's':
+                trst_ = false;
+                break;
             case 't':
             case 'u':
                 trst_ = true;
                 debugger_.bitbangTrst();
                 break;
-            case 'Q': result.open = false; return result;
+            case 'Q':
+                result.open = false;
+                return result;
             case '\n':
-            case '\r': break;
-            default: ++result.unknown; break;
+            case '\r':
+                break;
+            default:
+                ++result.unknown;
+                break;
         }
     }
     return result;

@@ -12,13 +12,13 @@
 namespace quorbit {
 
 class BitbangSession {
-public:
+  public:
     explicit BitbangSession(EmulatedDebugger& debugger) : debugger_(debugger) {}
 
     struct FeedResult {
-        bool open = true;             // false once 'Q' arrived (the rest is ignored)
-        std::uint64_t clocks = 0;     // rising TCK edges
-        std::uint64_t unknown = 0;    // characters that are not commands
+        bool open = true;           // false once 'Q' arrived (the rest is ignored)
+        std::uint64_t clocks = 0;   // rising TCK edges
+        std::uint64_t unknown = 0;  // characters that are not commands
     };
 
     // Executes the characters; the answers to 'R' are appended to `response`.
@@ -27,7 +27,7 @@ public:
     bool ledOn() const { return led_; }
     bool trstAsserted() const { return trst_; }
 
-private:
+  private:
     EmulatedDebugger& debugger_;
     bool tck_ = false;
     bool tdoAfterEdge_ = true;  // TDO while TCK is high: the level the last edge sampled

@@ -26,7 +26,8 @@ std::vector<std::string> splitFields(const std::string& line) {
 // Digits only (no sign, no spaces), at most maxDigits of them, value below 2^64.
 bool parseDigits(const std::string& text, int base, std::size_t maxDigits, std::uint64_t& value) {
     std::string digits = text;
-    if (base == 16 && digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) {
+    if (base == 16 && digits.size() > 2 && digits[0] == '0' &&
+        (digits[1] == 'x' || digits[1] == 'X')) {
         digits = digits.substr(2);
     }
     if (digits.empty() || digits.size() > maxDigits) return false;
@@ -73,8 +74,9 @@ bool parseUserRegister(const std::string& field, DeviceSpec& device, std::string
 bool parseDeviceLine(const std::vector<std::string>& fields, DeviceSpec& device,
                      std::string& error) {
     if (fields.size() < 4) {
-        error = "expected at least 4 fields (name, IR length, IDCODE or -, IDCODE opcode or -), got " +
-                std::to_string(fields.size());
+        error =
+            "expected at least 4 fields (name, IR length, IDCODE or -, IDCODE opcode or -), got " +
+            std::to_string(fields.size());
         return false;
     }
     device.name = fields[0];

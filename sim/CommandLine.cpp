@@ -83,7 +83,8 @@ CommandLineOutcome parseCommandLine(const std::vector<std::string>& args, Comman
             if (!takeValue(args, i, "--chain", value, error)) return CommandLineOutcome::UsageError;
             parsed.chainPath = value;
         } else if (matches(arg, "--packlen")) {
-            if (!takeValue(args, i, "--packlen", value, error)) return CommandLineOutcome::UsageError;
+            if (!takeValue(args, i, "--packlen", value, error))
+                return CommandLineOutcome::UsageError;
             if (!parseNumber(value, 1472, number) || number < 16) {
                 error = "--packlen takes 16..1472, not '" + value + "'";
                 return CommandLineOutcome::UsageError;
@@ -93,7 +94,8 @@ CommandLineOutcome parseCommandLine(const std::vector<std::string>& args, Comman
             if (!takeValue(args, i, "--vcd", value, error)) return CommandLineOutcome::UsageError;
             parsed.options.vcdPath = value;
         } else if (matches(arg, "--faults")) {
-            if (!takeValue(args, i, "--faults", value, error)) return CommandLineOutcome::UsageError;
+            if (!takeValue(args, i, "--faults", value, error))
+                return CommandLineOutcome::UsageError;
             std::string faultError;
             if (!parseFaultList(value, parsed.options.faults, faultError)) {
                 error = "--faults: " + faultError;
@@ -108,7 +110,8 @@ CommandLineOutcome parseCommandLine(const std::vector<std::string>& args, Comman
             seedGiven = true;
             seed = number;
         } else if (matches(arg, "--rbb-port")) {
-            if (!takeValue(args, i, "--rbb-port", value, error)) return CommandLineOutcome::UsageError;
+            if (!takeValue(args, i, "--rbb-port", value, error))
+                return CommandLineOutcome::UsageError;
             if (!parseNumber(value, 65535, number)) {
                 error = "--rbb-port takes 0..65535, not '" + value + "'";
                 return CommandLineOutcome::UsageError;

@@ -45,6 +45,7 @@ EmulatedDebugger::EmulatedDebugger(const ChainSpec& chain, std::size_t rawShiftL
     : chain_(chain), rawShiftLogCapacity_(rawShiftLogCapacity) {
     statePath_.reserve(kStatePathCapacity);
     chain_.setTransitionListener([this](TapState, TapState to) {
+        if (!describeShifts_) return;
         if (statePath_.size() < kStatePathCapacity) {
             statePath_.push_back(to);
         } else {
@@ -83,10 +84,14 @@ RequestOutcome EmulatedDebugger::execute(const std::uint8_t* message, std::size_
         return {kStatusMalformed, "malformed request: " + error};
     }
     switch (envelope.code) {
-        case REQ_ATTACH: return attach();
-        case REQ_COMMAND: return command(envelope);
-        case REQ_TAP: return tapAccess(envelope, replyData);
-        default: break;
+        case REQ_ATTACH:
+            return attach();
+        case REQ_COMMAND:
+            return command(envelope);
+        case REQ_TAP:
+            return tapAccess(envelope, replyData);
+        default:
+            break;
     }
     return {kStatusUnknownRequest, "unknown request code " + hexByte(envelope.code)};
 }
@@ -159,7 +164,7 @@ std::uint8_t EmulatedDebugger::runShifts(std::vector<std::uint8_t>& replyData,
                                          std::string& description) {
     statePath_.clear();
     statePathDropped_ = 0;
-    statePath_.push_back(chain_.state());
+    if (describeShifts_) statePath_.push_back(chain_.state());
     for (const RawShift& shift : shifts_) {
         const TapState start = chain_.state();
         const std::size_t streamBytes = bytesForBits(shift.bitCount);
@@ -175,11 +180,14 @@ std::uint8_t EmulatedDebugger::runShifts(std::vector<std::uint8_t>& replyData,
             tdo = scratchTdo_.data();
         }
         chain_.shift(shift.bitCount, shift.tms, shift.tdi, tdo, shift.lastTmsHigh);
-        if (vcd_.isOpen()) vcd_.clocks(shift.bitCount, shift.tms, shift.tdi, tdo, shift.lastTmsHigh);
+        if (vcd_.isOpen())
+            vcd_.clocks(shift.bitCount, shift.tms, shift.tdi, tdo, shift.lastTmsHigh);
         recordShift(shift, start, tdoBytes, kStatusOk);
-        description += " shift " + std::to_string(shift.bitCount) + " bits" + shiftKind(shift);
+        if (describeShifts_) {
+            description += " shift " + std::to_string(shift.bitCount) + " bits" + shiftKind(shift);
+        }
     }
-    description += " states " + statePathText();
+    if (describeShifts_) description += " states " + statePathText();
     return kStatusOk;
 }
 
@@ -218,6 +226,8 @@ bool EmulatedDebugger::bitbangClock(bool tms, bool tdi) {
     return tdo;
 }
 
-void EmulatedDebugger::bitbangTrst() { chain_.resetAsync(); }
+void EmulatedDebugger::bitbangTrst() {
+    chain_.resetAsync();
+}
 
 }  // namespace quorbit

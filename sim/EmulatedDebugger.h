@@ -25,7 +25,7 @@ struct RequestOutcome {
 };
 
 class EmulatedDebugger {
-public:
+  public:
     EmulatedDebugger(const ChainSpec& chain, std::size_t rawShiftLogCapacity);
     EmulatedDebugger(const EmulatedDebugger&) = delete;  // the chain's listener points here
     EmulatedDebugger& operator=(const EmulatedDebugger&) = delete;
@@ -33,6 +33,9 @@ public:
     // Opens the waveform dump; false with a reason when the file cannot be created.
     [[nodiscard]] bool openVcd(const std::string& path, std::uint64_t maxBytes, std::string& error);
     void setFaults(bool attachFails, bool releaseFails);
+    // Whether successful TAP accesses get a description (kind, bits, states passed); building it
+    // costs more than the shift of a short scan, so it is done only for verbose output.
+    void setDescribeShifts(bool describe) { describeShifts_ = describe; }
 
     // Executes one reassembled request; the reply data (TDO) go to replyData (cleared first).
     RequestOutcome execute(const std::uint8_t* message, std::size_t length,
@@ -56,7 +59,7 @@ public:
     const std::deque<RawShiftRecord>& rawShifts() const { return rawShifts_; }
     void clearRecords();
 
-private:
+  private:
     RequestOutcome attach();
     RequestOutcome command(const RequestEnvelope& envelope);
     RequestOutcome tapAccess(const RequestEnvelope& envelope, std::vector<std::uint8_t>& replyData);
@@ -67,13 +70,14 @@ private:
 
     VirtualChain chain_;
     VcdWriter vcd_;
-    std::vector<RawShift> shifts_;            // reused per request
-    std::vector<std::uint8_t> scratchTdo_;    // TDO for the dump when the client wants none
-    std::vector<TapState> statePath_;         // states passed during the current request
+    std::vector<RawShift> shifts_;          // reused per request
+    std::vector<std::uint8_t> scratchTdo_;  // TDO for the dump when the client wants none
+    std::vector<TapState> statePath_;       // states passed during the current request
     std::size_t statePathDropped_ = 0;
     std::deque<std::string> commands_;
     std::deque<RawShiftRecord> rawShifts_;
     std::size_t rawShiftLogCapacity_ = 0;
+    bool describeShifts_ = true;
     bool attachFails_ = false;
     bool releaseFails_ = false;
     bool attached_ = false;

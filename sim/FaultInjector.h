@@ -8,7 +8,7 @@
 namespace quorbit {
 
 class FaultInjector {
-public:
+  public:
     explicit FaultInjector(std::uint64_t seed) : engine_(seed) {}
 
     // True with the given probability; 0 and 1 are exact and draw nothing.
@@ -19,7 +19,7 @@ public:
         return draw < probability;
     }
 
-private:
+  private:
     std::mt19937_64 engine_;
 };
 

@@ -63,27 +63,48 @@ struct FaultItem {
 
 const std::vector<FaultItem>& faultItems() {
     static const std::vector<FaultItem> items = {
-        {"drop-in", ValueKind::Probability, true, [](FaultPlan& p, double v, std::uint64_t) { p.dropIn = v; }},
-        {"drop-out", ValueKind::Probability, true, [](FaultPlan& p, double v, std::uint64_t) { p.dropOut = v; }},
-        {"dup-reply", ValueKind::Probability, false, [](FaultPlan& p, double v, std::uint64_t) { p.duplicateReply = v; }},
-        {"delay-reply", ValueKind::Milliseconds, true, [](FaultPlan& p, double, std::uint64_t n) { p.delayReplyMs = static_cast<unsigned>(n); }},
-        {"stale-first", ValueKind::Probability, false, [](FaultPlan& p, double v, std::uint64_t) { p.staleFirst = v; }},
-        {"busy-first", ValueKind::Probability, false, [](FaultPlan& p, double v, std::uint64_t) { p.busyFirst = v; }},
-        {"same-toggle-first", ValueKind::Probability, false, [](FaultPlan& p, double v, std::uint64_t) { p.sameToggleFirst = v; }},
-        {"notify", ValueKind::Probability, false, [](FaultPlan& p, double v, std::uint64_t) { p.notify = v; }},
-        {"token-first", ValueKind::Probability, false, [](FaultPlan& p, double v, std::uint64_t) { p.tokenFirst = v; }},
-        {"tokens-between", ValueKind::Probability, false, [](FaultPlan& p, double v, std::uint64_t) { p.tokensBetween = v; }},
-        {"sync-again", ValueKind::None, false, [](FaultPlan& p, double, std::uint64_t) { p.syncAgain = true; }},
-        {"silent", ValueKind::None, false, [](FaultPlan& p, double, std::uint64_t) { p.silent = true; }},
-        {"silent-after", ValueKind::Count, true, [](FaultPlan& p, double, std::uint64_t n) { p.silentAfter = static_cast<unsigned>(n); }},
-        {"refuse", ValueKind::None, false, [](FaultPlan& p, double, std::uint64_t) { p.refuse = true; }},
-        {"deny", ValueKind::None, false, [](FaultPlan& p, double, std::uint64_t) { p.deny = true; }},
-        {"spoof", ValueKind::Probability, false, [](FaultPlan& p, double v, std::uint64_t) { p.spoof = v; }},
-        {"restart-after", ValueKind::Count, true, [](FaultPlan& p, double, std::uint64_t n) { p.restartAfter = static_cast<unsigned>(n); }},
-        {"release-fails", ValueKind::None, false, [](FaultPlan& p, double, std::uint64_t) { p.releaseFails = true; }},
-        {"attach-fails", ValueKind::None, false, [](FaultPlan& p, double, std::uint64_t) { p.attachFails = true; }},
-        {"ack-every", ValueKind::Count, true, [](FaultPlan& p, double, std::uint64_t n) { p.ackEvery = static_cast<unsigned>(n); }},
-        {"repeat-idle", ValueKind::Milliseconds, true, [](FaultPlan& p, double, std::uint64_t n) { p.repeatIdleMs = static_cast<unsigned>(n); }},
+        {"drop-in", ValueKind::Probability, true,
+         [](FaultPlan& p, double v, std::uint64_t) { p.dropIn = v; }},
+        {"drop-out", ValueKind::Probability, true,
+         [](FaultPlan& p, double v, std::uint64_t) { p.dropOut = v; }},
+        {"dup-reply", ValueKind::Probability, false,
+         [](FaultPlan& p, double v, std::uint64_t) { p.duplicateReply = v; }},
+        {"delay-reply", ValueKind::Milliseconds, true,
+         [](FaultPlan& p, double, std::uint64_t n) { p.delayReplyMs = static_cast<unsigned>(n); }},
+        {"stale-first", ValueKind::Probability, false,
+         [](FaultPlan& p, double v, std::uint64_t) { p.staleFirst = v; }},
+        {"busy-first", ValueKind::Probability, false,
+         [](FaultPlan& p, double v, std::uint64_t) { p.busyFirst = v; }},
+        {"same-toggle-first", ValueKind::Probability, false,
+         [](FaultPlan& p, double v, std::uint64_t) { p.sameToggleFirst = v; }},
+        {"notify", ValueKind::Probability, false,
+         [](FaultPlan& p, double v, std::uint64_t) { p.notify = v; }},
+        {"token-first", ValueKind::Probability, false,
+         [](FaultPlan& p, double v, std::uint64_t) { p.tokenFirst = v; }},
+        {"tokens-between", ValueKind::Probability, false,
+         [](FaultPlan& p, double v, std::uint64_t) { p.tokensBetween = v; }},
+        {"sync-again", ValueKind::None, false,
+         [](FaultPlan& p, double, std::uint64_t) { p.syncAgain = true; }},
+        {"silent", ValueKind::None, false,
+         [](FaultPlan& p, double, std::uint64_t) { p.silent = true; }},
+        {"silent-after", ValueKind::Count, true,
+         [](FaultPlan& p, double, std::uint64_t n) { p.silentAfter = static_cast<unsigned>(n); }},
+        {"refuse", ValueKind::None, false,
+         [](FaultPlan& p, double, std::uint64_t) { p.refuse = true; }},
+        {"deny", ValueKind::None, false,
+         [](FaultPlan& p, double, std::uint64_t) { p.deny = true; }},
+        {"spoof", ValueKind::Probability, false,
+         [](FaultPlan& p, double v, std::uint64_t) { p.spoof = v; }},
+        {"restart-after", ValueKind::Count, true,
+         [](FaultPlan& p, double, std::uint64_t n) { p.restartAfter = static_cast<unsigned>(n); }},
+        {"release-fails", ValueKind::None, false,
+         [](FaultPlan& p, double, std::uint64_t) { p.releaseFails = true; }},
+        {"attach-fails", ValueKind::None, false,
+         [](FaultPlan& p, double, std::uint64_t) { p.attachFails = true; }},
+        {"ack-every", ValueKind::Count, true,
+         [](FaultPlan& p, double, std::uint64_t n) { p.ackEvery = static_cast<unsigned>(n); }},
+        {"repeat-idle", ValueKind::Milliseconds, true,
+         [](FaultPlan& p, double, std::uint64_t n) { p.repeatIdleMs = static_cast<unsigned>(n); }},
         {"seed", ValueKind::Seed, true, [](FaultPlan& p, double, std::uint64_t n) { p.seed = n; }},
     };
     return items;
@@ -91,11 +112,16 @@ const std::vector<FaultItem>& faultItems() {
 
 const char* valueDescription(ValueKind kind) {
     switch (kind) {
-        case ValueKind::Probability: return "a probability between 0 and 1";
-        case ValueKind::Count: return "a count from 1 to 1000000000";
-        case ValueKind::Milliseconds: return "a time such as 20ms (at most 1 hour)";
-        case ValueKind::Seed: return "a decimal number";
-        case ValueKind::None: break;
+        case ValueKind::Probability:
+            return "a probability between 0 and 1";
+        case ValueKind::Count:
+            return "a count from 1 to 1000000000";
+        case ValueKind::Milliseconds:
+            return "a time such as 20ms (at most 1 hour)";
+        case ValueKind::Seed:
+            return "a decimal number";
+        case ValueKind::None:
+            break;
     }
     return "no value";
 }
@@ -121,14 +147,22 @@ bool applyItem(const std::string& item, FaultPlan& plan, std::string& error) {
         unsigned milliseconds = 0;
         bool ok = false;
         switch (known.kind) {
-            case ValueKind::None: ok = false; break;
-            case ValueKind::Probability: ok = parseProbability(value, probability); break;
-            case ValueKind::Count: ok = parseUnsigned(value, number) && number >= 1 && number <= 1000000000; break;
+            case ValueKind::None:
+                ok = false;
+                break;
+            case ValueKind::Probability:
+                ok = parseProbability(value, probability);
+                break;
+            case ValueKind::Count:
+                ok = parseUnsigned(value, number) && number >= 1 && number <= 1000000000;
+                break;
             case ValueKind::Milliseconds:
                 ok = parseMilliseconds(value, milliseconds);
                 number = milliseconds;
                 break;
-            case ValueKind::Seed: ok = parseUnsigned(value, number); break;
+            case ValueKind::Seed:
+                ok = parseUnsigned(value, number);
+                break;
         }
         if (!ok) {
             error = problem + ", not '" + value + "'";

@@ -38,6 +38,7 @@ LinkPeer::LinkPeer(const SimOptions& options, EmulatedDebugger& debugger, PeerTr
     request_.reserve(kMaxRequestBytes);
     replyData_.reserve(kMaxReplyDataBytes);
     debugger_.setFaults(faults_.attachFails, faults_.releaseFails);
+    debugger_.setDescribeShifts(options_.verbose);
 }
 
 // ---- Dispatch ---------------------------------------------------------------------------------
@@ -71,12 +72,24 @@ void LinkPeer::onDatagram(const std::uint8_t* data, std::size_t length, const Pe
         return;
     }
     switch (type) {
-        case LINK_SYNC_REQUEST: onSyncRequest(data, length); break;
-        case LINK_SYNC_CONFIRM: onSyncConfirm(data, length); break;
-        case LINK_DISCONNECT: onDisconnect(data, length); break;
-        case LINK_ACK: onAck(data, length, now); break;
-        case LINK_DATA_OUT: onDataFragment(data, length, now); break;
-        default: refuse("unknown datagram type " + hexByte(type)); break;
+        case LINK_SYNC_REQUEST:
+            onSyncRequest(data, length);
+            break;
+        case LINK_SYNC_CONFIRM:
+            onSyncConfirm(data, length);
+            break;
+        case LINK_DISCONNECT:
+            onDisconnect(data, length);
+            break;
+        case LINK_ACK:
+            onAck(data, length, now);
+            break;
+        case LINK_DATA_OUT:
+            onDataFragment(data, length, now);
+            break;
+        default:
+            refuse("unknown datagram type " + hexByte(type));
+            break;
     }
     flush(now);
 }
@@ -161,7 +174,8 @@ void LinkPeer::onSyncConfirm(const std::uint8_t* data, std::size_t length) {
 
 void LinkPeer::onDisconnect(const std::uint8_t* data, std::size_t length) {
     if (length != kHandshakeBytes || !hasLinkMagic(data, length)) {
-        refuse("disconnect notice of " + std::to_string(length) + " bytes or without the link magic");
+        refuse("disconnect notice of " + std::to_string(length) +
+               " bytes or without the link magic");
         return;
     }
     forgetLink(false);
@@ -229,13 +243,16 @@ void LinkPeer::onDataFragment(const std::uint8_t* data, std::size_t length,
 
     bool counts = true;  // whether the client counted this fragment (and may wait for a token)
     switch (mode_) {
-        case ReceiveMode::Idle: counts = false; break;
+        case ReceiveMode::Idle:
+            counts = false;
+            break;
         case ReceiveMode::Assembling:
             if (sequence == expected_) {
                 if (request_.size() > kRequestIdOffset &&
                     looksLikeRequestStart(payload, payloadLength, last) &&
                     payloadLength > kRequestIdOffset &&
-                    payload[kRequestIdOffset] == static_cast<std::uint8_t>(request_[kRequestIdOffset] + 1)) {
+                    payload[kRequestIdOffset] ==
+                        static_cast<std::uint8_t>(request_[kRequestIdOffset] + 1)) {
                     // The client gave up on the request (a flow token it waited for got lost)
                     // and started the next one with the same number.
                     refuse("request " + std::to_string(messageStart_) + " abandoned by the client");
@@ -250,7 +267,8 @@ void LinkPeer::onDataFragment(const std::uint8_t* data, std::size_t length,
                 return;  // a copy of a fragment already taken
             } else {
                 refuse("request fragment " + std::to_string(sequence) + " while " +
-                       std::to_string(expected_) + " was expected; skipping the rest of the request");
+                       std::to_string(expected_) +
+                       " was expected; skipping the rest of the request");
                 mode_ = ReceiveMode::Skipping;
                 expected_ = static_cast<std::uint16_t>(sequence + 1);
             }
@@ -279,13 +297,18 @@ void LinkPeer::onDataFragment(const std::uint8_t* data, std::size_t length,
     sendFlowTokenIfDue(sequence, length);
     if (!last) return;
     switch (mode_) {
-        case ReceiveMode::Assembling: completeMessage(now); break;
-        case ReceiveMode::Skipping: finishSkipped(now); break;
+        case ReceiveMode::Assembling:
+            completeMessage(now);
+            break;
+        case ReceiveMode::Skipping:
+            finishSkipped(now);
+            break;
         case ReceiveMode::Retransmission:
             mode_ = ReceiveMode::Idle;
             repeatLastReply(now, "retransmitted request");
             break;
-        case ReceiveMode::Idle: break;
+        case ReceiveMode::Idle:
+            break;
     }
 }
 
@@ -378,19 +401,18 @@ void LinkPeer::completeMessage(PeerClock::time_point now) {
     RequestOutcome outcome;
     if (requestOverflow_) {
         replyData_.clear();
-        outcome = {kStatusMalformed, "request longer than " + std::to_string(kMaxRequestBytes) +
-                                         " bytes refused"};
+        outcome = {kStatusMalformed,
+                   "request longer than " + std::to_string(kMaxRequestBytes) + " bytes refused"};
     } else {
         outcome = debugger_.execute(request_.data(), request_.size(), replyData_);
     }
-    const std::string line = "request " + std::to_string(requestsExecuted_) + " id " +
-                             hexByte(id) + ": " + outcome.description + " -> status " +
-                             std::to_string(outcome.status);
-    if (outcome.status == kStatusMalformed || outcome.status == kStatusBadShiftBlock ||
-        outcome.status == kStatusUnknownRequest) {
-        log(LogKind::Refusal, line);
-    } else {
-        log(LogKind::Request, line);
+    const bool refused = outcome.status == kStatusMalformed ||
+                         outcome.status == kStatusBadShiftBlock ||
+                         outcome.status == kStatusUnknownRequest;
+    if (refused || options_.verbose) {
+        log(refused ? LogKind::Refusal : LogKind::Request,
+            "request " + std::to_string(requestsExecuted_) + " id " + hexByte(id) + ": " +
+                outcome.description + " -> status " + std::to_string(outcome.status));
     }
     sendReply(outcome.status, id, replyData_, now);
     if (faults_.restartAfter != 0 && !restartDone_ && requestsExecuted_ >= faults_.restartAfter) {
@@ -414,7 +436,8 @@ void LinkPeer::buildEnvelope(std::vector<std::uint8_t>& message, bool toggle, st
     message.assign(kReplyDataOffset, 0);
     message[0] = static_cast<std::uint8_t>(kReplyToggleValid | (toggle ? kReplyToggleBit : 0));
     // Bytes 1-2 are not examined by the client; they carry the data length for readers of dumps.
-    writeLe16(message.data() + 1, static_cast<std::uint16_t>(std::min<std::size_t>(dataLength, 0xFFFF)));
+    writeLe16(message.data() + 1,
+              static_cast<std::uint16_t>(std::min<std::size_t>(dataLength, 0xFFFF)));
     message[kReplyStatusOffset] = status;
     message[kReplyIdOffset] = id;
     if (dataLength > 0) message.insert(message.end(), data, data + dataLength);
@@ -428,7 +451,8 @@ void LinkPeer::sendReply(std::uint8_t status, std::uint8_t id,
     if (injector_.happens(faults_.notify)) queueDecoration(notificationDatagram(), due);
     if (injector_.happens(faults_.tokenFirst)) queueDecoration({LINK_FLOW_TOKEN}, due);
     if (injector_.happens(faults_.staleFirst)) {
-        buildEnvelope(decoy, previousToggle, kStatusOk, static_cast<std::uint8_t>(id - 1), nullptr, 0);
+        buildEnvelope(decoy, previousToggle, kStatusOk, static_cast<std::uint8_t>(id - 1), nullptr,
+                      0);
         transmitSequence_ = queueMessage(decoy, transmitSequence_, due, false, false, false);
     }
     if (injector_.happens(faults_.busyFirst)) {
@@ -462,22 +486,24 @@ void LinkPeer::sendReply(std::uint8_t status, std::uint8_t id,
 
 std::uint16_t LinkPeer::queueMessage(const std::vector<std::uint8_t>& message,
                                      std::uint16_t firstSequence, PeerClock::time_point due,
-                                     bool fromSecondSocket, bool decorateBetween,
-                                     bool freshReply) {
+                                     bool fromSecondSocket, bool decorateBetween, bool freshReply) {
     const std::size_t perFragment =
         static_cast<std::size_t>(options_.packetLength) - kFragmentHeaderBytes;
-    const std::size_t fragments = std::max<std::size_t>(1, (message.size() + perFragment - 1) / perFragment);
+    const std::size_t fragments =
+        std::max<std::size_t>(1, (message.size() + perFragment - 1) / perFragment);
     std::uint16_t sequence = firstSequence;
     for (std::size_t k = 0; k < fragments; ++k) {
         const bool lastFragment = k + 1 == fragments;
         const std::size_t begin = k * perFragment;
         const std::size_t end = std::min(message.size(), begin + perFragment);
-        const bool askAck = !lastFragment && faults_.ackEvery != 0 && (k + 1) % faults_.ackEvery == 0;
+        const bool askAck =
+            !lastFragment && faults_.ackEvery != 0 && (k + 1) % faults_.ackEvery == 0;
         Pending pending;
         pending.due = due;
         pending.bytes.resize(kFragmentHeaderBytes + (end - begin));
         pending.bytes[0] = LINK_DATA_IN;
-        pending.bytes[1] = lastFragment ? kLastFragment : (askAck ? kMoreFragmentsAckPlease : kMoreFragments);
+        pending.bytes[1] =
+            lastFragment ? kLastFragment : (askAck ? kMoreFragmentsAckPlease : kMoreFragments);
         writeLe16(pending.bytes.data() + 2, sequence);
         std::copy(message.begin() + static_cast<std::ptrdiff_t>(begin),
                   message.begin() + static_cast<std::ptrdiff_t>(end),
@@ -529,7 +555,8 @@ void LinkPeer::flush(PeerClock::time_point now) {
         Pending& pending = outbox_.front();
         if (pending.due > now) return;
         sendNow(pending.bytes.data(), pending.bytes.size(), pending.kind, pending.fromSecondSocket);
-        if (pending.waitsForAck) ackWaitUntil_ = now + std::chrono::milliseconds(options_.ackWaitMs);
+        if (pending.waitsForAck)
+            ackWaitUntil_ = now + std::chrono::milliseconds(options_.ackWaitMs);
         if (pending.endsReply && faults_.repeatIdleMs != 0) {
             idleRepeatAt_ = now + std::chrono::milliseconds(faults_.repeatIdleMs);
         }
@@ -546,12 +573,17 @@ void LinkPeer::sendNow(const std::uint8_t* data, std::size_t length, DatagramKin
     }
     transport_.send(client_, data, length, fromSecondSocket);
     switch (kind) {
-        case DatagramKind::Fragment: ++counters_.fragmentsOut; break;
-        case DatagramKind::FlowToken: ++counters_.flowTokensSent; break;
+        case DatagramKind::Fragment:
+            ++counters_.fragmentsOut;
+            break;
+        case DatagramKind::FlowToken:
+            ++counters_.flowTokensSent;
+            break;
         case DatagramKind::Decoration:
             if (data[0] == LINK_NOTIFY) ++counters_.notificationsSent;
             break;
-        case DatagramKind::Handshake: break;
+        case DatagramKind::Handshake:
+            break;
     }
 }
 

@@ -40,7 +40,7 @@ struct PeerAddress {
 };
 
 class PeerTransport {
-public:
+  public:
     virtual ~PeerTransport() = default;
     // fromSecondSocket: send from the emulator's other socket (another source port).
     virtual void send(const PeerAddress& to, const std::uint8_t* data, std::size_t length,
@@ -50,7 +50,7 @@ public:
 using PeerLog = std::function<void(LogKind, const std::string&)>;
 
 class LinkPeer {
-public:
+  public:
     LinkPeer(const SimOptions& options, EmulatedDebugger& debugger, PeerTransport& transport,
              SimCounters& counters, PeerLog log);
 
@@ -64,7 +64,7 @@ public:
 
     bool connected() const { return connected_; }
 
-private:
+  private:
     enum class DatagramKind { Handshake, FlowToken, Fragment, Decoration };
     enum class ReceiveMode { Idle, Assembling, Skipping, Retransmission };
 
@@ -89,8 +89,8 @@ private:
 
     // Request reception.
     void onDataFragment(const std::uint8_t* data, std::size_t length, PeerClock::time_point now);
-    void dispatchIdle(std::uint16_t sequence, const std::uint8_t* payload, std::size_t payloadLength,
-                      bool last);
+    void dispatchIdle(std::uint16_t sequence, const std::uint8_t* payload,
+                      std::size_t payloadLength, bool last);
     void startMessage(std::uint16_t sequence);
     void appendFragment(std::uint16_t sequence, const std::uint8_t* payload, std::size_t length);
     bool looksLikeRequestStart(const std::uint8_t* payload, std::size_t length, bool last) const;
@@ -103,9 +103,9 @@ private:
                    PeerClock::time_point now);
     void buildEnvelope(std::vector<std::uint8_t>& message, bool toggle, std::uint8_t status,
                        std::uint8_t id, const std::uint8_t* data, std::size_t dataLength) const;
-    std::uint16_t queueMessage(const std::vector<std::uint8_t>& message, std::uint16_t firstSequence,
-                               PeerClock::time_point due, bool fromSecondSocket,
-                               bool decorateBetween, bool freshReply);
+    std::uint16_t queueMessage(const std::vector<std::uint8_t>& message,
+                               std::uint16_t firstSequence, PeerClock::time_point due,
+                               bool fromSecondSocket, bool decorateBetween, bool freshReply);
     void queueDecoration(std::vector<std::uint8_t> bytes, PeerClock::time_point due);
     std::vector<std::uint8_t> notificationDatagram();
     void repeatLastReply(PeerClock::time_point now, const char* why);

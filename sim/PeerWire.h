@@ -9,14 +9,14 @@
 namespace quorbit {
 
 // Datagram types (byte 0).
-constexpr std::uint8_t LINK_DATA_IN = 0x01;          // reply fragment, to the client
+constexpr std::uint8_t LINK_DATA_IN = 0x01;  // reply fragment, to the client
 constexpr std::uint8_t LINK_SYNC_REQUEST = 0x02;
 constexpr std::uint8_t LINK_CONNECT_REQUEST = 0x03;
 constexpr std::uint8_t LINK_DISCONNECT = 0x04;
 constexpr std::uint8_t LINK_SYNC_AGAIN = 0x05;
 constexpr std::uint8_t LINK_NOTIFY = 0x06;
 constexpr std::uint8_t LINK_ACK = 0x07;
-constexpr std::uint8_t LINK_DATA_OUT = 0x11;         // request fragment, from the client
+constexpr std::uint8_t LINK_DATA_OUT = 0x11;  // request fragment, from the client
 constexpr std::uint8_t LINK_SYNC_REPLY = 0x12;
 constexpr std::uint8_t LINK_CONNECT_ACCEPT = 0x13;
 constexpr std::uint8_t LINK_SYNC_CONFIRM = 0x22;

@@ -16,7 +16,9 @@ namespace {
 // Room for bursts of fragments from the client while the emulator's thread is busy.
 constexpr int kReceiveBufferBytes = 1 << 20;
 
-std::string errnoText(const std::string& what) { return what + " (" + std::strerror(errno) + ")"; }
+std::string errnoText(const std::string& what) {
+    return what + " (" + std::strerror(errno) + ")";
+}
 
 bool makeAddress(const std::string& bindAddress, std::uint16_t port, sockaddr_in& address,
                  std::string& error) {

@@ -8,7 +8,7 @@
 namespace quorbit {
 
 class SocketHandle {
-public:
+  public:
     SocketHandle() = default;
     explicit SocketHandle(int fd) : fd_(fd) {}
     ~SocketHandle() { reset(); }
@@ -32,7 +32,7 @@ public:
     }
     void reset();
 
-private:
+  private:
     int fd_ = -1;
 };
 

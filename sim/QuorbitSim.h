@@ -25,9 +25,9 @@ namespace quorbit {
 // One device of the virtual chain.
 struct DeviceSpec {
     std::string name;
-    unsigned irLength = 0;                       // 2..64 bits
-    std::optional<std::uint32_t> idcode;         // absent: the device has no IDCODE register
-    std::uint64_t idcodeOpcode = 0;              // instruction selecting IDCODE (if present)
+    unsigned irLength = 0;                            // 2..64 bits
+    std::optional<std::uint32_t> idcode;              // absent: the device has no IDCODE register
+    std::uint64_t idcodeOpcode = 0;                   // instruction selecting IDCODE (if present)
     std::map<std::uint64_t, unsigned> userRegisters;  // opcode -> width in bits (1..1048576)
 };
 
@@ -96,7 +96,7 @@ struct FaultPlan {
     double tokensBetween = 0.0;
     bool syncAgain = false;
     bool silent = false;
-    unsigned silentAfter = 0;   // 0 = never
+    unsigned silentAfter = 0;  // 0 = never
     bool refuse = false;
     bool deny = false;
     double spoof = 0.0;
@@ -115,15 +115,15 @@ struct FaultPlan {
 // ---- Status bytes of the emulated debugger ----------------------------------------------------
 
 constexpr std::uint8_t kStatusOk = 0;
-constexpr std::uint8_t kStatusUnknownCommand = 1;   // command line not understood
-constexpr std::uint8_t kStatusNotAttached = 2;      // command or TAP access before attach
-constexpr std::uint8_t kStatusPinsDisabled = 3;     // raw shift before "JTAG.PIN ENABLE"
-constexpr std::uint8_t kStatusMalformed = 4;        // lengths or fields that do not add up
-constexpr std::uint8_t kStatusUnknownRequest = 5;   // request code or sub-code not known
-constexpr std::uint8_t kStatusBadShiftBlock = 6;    // TAP data that is not a valid raw-shift block
-constexpr std::uint8_t kStatusAttachFailed = 7;     // fault attach-fails
-constexpr std::uint8_t kStatusReleaseFailed = 8;    // fault release-fails
-constexpr std::uint8_t kStatusBusy = 254;           // not final; the real reply follows
+constexpr std::uint8_t kStatusUnknownCommand = 1;  // command line not understood
+constexpr std::uint8_t kStatusNotAttached = 2;     // command or TAP access before attach
+constexpr std::uint8_t kStatusPinsDisabled = 3;    // raw shift before "JTAG.PIN ENABLE"
+constexpr std::uint8_t kStatusMalformed = 4;       // lengths or fields that do not add up
+constexpr std::uint8_t kStatusUnknownRequest = 5;  // request code or sub-code not known
+constexpr std::uint8_t kStatusBadShiftBlock = 6;   // TAP data that is not a valid raw-shift block
+constexpr std::uint8_t kStatusAttachFailed = 7;    // fault attach-fails
+constexpr std::uint8_t kStatusReleaseFailed = 8;   // fault release-fails
+constexpr std::uint8_t kStatusBusy = 254;          // not final; the real reply follows
 
 // ---- Options and inspection records -----------------------------------------------------------
 
@@ -136,13 +136,13 @@ enum class LogKind {
 struct SimOptions {
     std::string bindAddress = "127.0.0.1";  // dotted IPv4 address
     std::uint16_t port = 0;                 // UDP port, 0 = ephemeral
-    int packetLength = 1024;                // 16..1472: length of the accept datagram, largest fragment
+    int packetLength = 1024;  // 16..1472: length of the accept datagram, largest fragment
     ChainSpec chain = defaultDemoChain();
     FaultPlan faults;
-    std::string vcdPath;                    // empty = no waveform dump
+    std::string vcdPath;                      // empty = no waveform dump
     std::uint64_t vcdMaxBytes = 64ull << 20;  // the dump stops growing at this size
     bool verbose = false;
-    int rbbPort = -1;                       // remote_bitbang TCP port: -1 off, 0 ephemeral
+    int rbbPort = -1;  // remote_bitbang TCP port: -1 off, 0 ephemeral
     std::function<void(LogKind, const std::string&)> logSink;  // called on the emulator's thread
     // How long a reply fragment that asks for an acknowledgement waits for it before the rest of
     // the reply is sent anyway. Tests shorten it.
@@ -175,16 +175,16 @@ struct SimCounters {
     std::uint64_t droppedOut = 0;             // fault drop-out
     std::uint64_t acksReceived = 0;
     std::uint64_t notificationsSent = 0;
-    std::uint64_t connects = 0;               // connect requests answered with accept
-    std::uint64_t syncs = 0;                  // sync replies sent
-    std::uint64_t disconnects = 0;            // disconnect notices that closed a link
-    std::uint64_t rbbClocks = 0;              // rising TCK edges over remote_bitbang
+    std::uint64_t connects = 0;     // connect requests answered with accept
+    std::uint64_t syncs = 0;        // sync replies sent
+    std::uint64_t disconnects = 0;  // disconnect notices that closed a link
+    std::uint64_t rbbClocks = 0;    // rising TCK edges over remote_bitbang
 };
 
 // ---- The emulator -----------------------------------------------------------------------------
 
 class Simulator {
-public:
+  public:
     explicit Simulator(SimOptions options);
     ~Simulator();  // stops the emulator if it runs
     Simulator(const Simulator&) = delete;
@@ -202,7 +202,7 @@ public:
 
     // Thread-safe inspection; each call takes a consistent snapshot.
     std::size_t deviceCount() const;
-    TapState tapState() const;                     // all devices share TMS, so one state
+    TapState tapState() const;                    // all devices share TMS, so one state
     TapState tapState(std::size_t device) const;  // the same, asked per device
     bool linkConnected() const;
     bool attached() const;
@@ -221,7 +221,7 @@ public:
     [[nodiscard]] bool userRegister(std::size_t device, std::uint64_t opcode,
                                     std::vector<std::uint8_t>& bits) const;
 
-private:
+  private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };

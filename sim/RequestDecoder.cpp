@@ -7,7 +7,9 @@
 namespace quorbit {
 namespace {
 
-constexpr std::size_t roundUpEven(std::size_t value) { return value + (value & 1u); }
+constexpr std::size_t roundUpEven(std::size_t value) {
+    return value + (value & 1u);
+}
 
 }  // namespace
 
@@ -58,8 +60,8 @@ bool decodeEnvelope(const std::uint8_t* message, std::size_t length, RequestEnve
     }
     // The part from offset 5 on travels with an even length.
     const std::size_t expected =
-        kRequestShortLengthOffset + roundUpEven(parametersOffset - kRequestShortLengthOffset +
-                                                result.parameterLength);
+        kRequestShortLengthOffset +
+        roundUpEven(parametersOffset - kRequestShortLengthOffset + result.parameterLength);
     if (length != expected) {
         error = "request length " + std::to_string(length) + " does not match its length field (" +
                 std::to_string(expected) + " expected)";
@@ -141,7 +143,8 @@ bool decodeRawShifts(const std::uint8_t* data, std::size_t length, std::size_t m
             return false;
         }
         if (block[0] != TAP_RAW_SHIFT || block[1] != 0) {
-            error = "TAP command " + hexByte(block[0]) + " " + hexByte(block[1]) + " is not a raw shift";
+            error = "TAP command " + hexByte(block[0]) + " " + hexByte(block[1]) +
+                    " is not a raw shift";
             return false;
         }
         RawShift shift;
@@ -158,7 +161,8 @@ bool decodeRawShifts(const std::uint8_t* data, std::size_t length, std::size_t m
         const std::uint64_t blockBytes = kRawShiftHeadBytes + streams * streamBytes;
         if (blockBytes > remaining) {
             error = "raw shift of " + std::to_string(shift.bitCount) + " bits needs " +
-                    std::to_string(blockBytes) + " bytes, " + std::to_string(remaining) + " present";
+                    std::to_string(blockBytes) + " bytes, " + std::to_string(remaining) +
+                    " present";
             return false;
         }
         const std::uint8_t* stream = block + kRawShiftHeadBytes;

@@ -25,8 +25,7 @@ struct RequestEnvelope {
                                   RequestEnvelope& envelope, std::string& error);
 
 // The message id alone, when the message is long enough to carry one.
-[[nodiscard]] bool peekMessageId(const std::uint8_t* message, std::size_t length,
-                                 std::uint8_t& id);
+[[nodiscard]] bool peekMessageId(const std::uint8_t* message, std::size_t length, std::uint8_t& id);
 
 struct TapAccess {
     bool ends = false;           // sub-code 0x92: the access ends after this request

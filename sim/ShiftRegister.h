@@ -10,7 +10,7 @@
 namespace quorbit {
 
 class ShiftRegister {
-public:
+  public:
     ShiftRegister() = default;
     explicit ShiftRegister(unsigned widthBits) { resize(widthBits); }
 
@@ -34,7 +34,7 @@ public:
 
     std::size_t wordCount() const { return (width_ + 63) / 64; }
 
-private:
+  private:
     std::uint64_t shiftWord(std::uint64_t in, unsigned count);
     std::uint64_t shiftRing(std::uint64_t in, unsigned count);
 

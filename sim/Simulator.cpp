@@ -161,7 +161,8 @@ void Simulator::Impl::receiveDatagrams(PeerClock::time_point now) {
         sender.port = from.sin_port;
         if (static_cast<std::size_t>(length) > datagram.size()) {
             ++counters.malformedDatagrams;
-            addLog(LogKind::Refusal, "datagram of " + std::to_string(length) + " bytes is too long");
+            addLog(LogKind::Refusal,
+                   "datagram of " + std::to_string(length) + " bytes is too long");
             continue;
         }
         peer.onDatagram(datagram.data(), static_cast<std::size_t>(length), sender, now);
@@ -172,7 +173,8 @@ void Simulator::Impl::acceptBitbang() {
     SocketHandle client(::accept4(bitbangListener.fd(), nullptr, nullptr, SOCK_CLOEXEC));
     if (!client.valid()) return;
     if (bitbangClient.valid()) {
-        addLog(LogKind::Refusal, "remote_bitbang: second connection refused, one session at a time");
+        addLog(LogKind::Refusal,
+               "remote_bitbang: second connection refused, one session at a time");
         return;  // closed by the handle
     }
     const int yes = 1;
@@ -191,15 +193,16 @@ void Simulator::Impl::serveBitbang() {
         return;
     }
     if (length < 0) {
-        if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) closeBitbang("receive error");
+        if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
+            closeBitbang("receive error");
         return;
     }
     const BitbangSession::FeedResult result =
         bitbang->feed(bitbangInput.data(), static_cast<std::size_t>(length), bitbangOutput);
     counters.rbbClocks += result.clocks;
     if (result.unknown > 0) {
-        addLog(LogKind::Refusal, "remote_bitbang: " + std::to_string(result.unknown) +
-                                     " unknown characters ignored");
+        addLog(LogKind::Refusal,
+               "remote_bitbang: " + std::to_string(result.unknown) + " unknown characters ignored");
     }
     flushBitbang();
     if (!result.open) closeBitbang("ended with Q");
@@ -229,7 +232,9 @@ void Simulator::Impl::closeBitbang(const char* why) {
 
 Simulator::Simulator(SimOptions options) : impl_(std::make_unique<Impl>(std::move(options))) {}
 
-Simulator::~Simulator() { stop(); }
+Simulator::~Simulator() {
+    stop();
+}
 
 bool Simulator::start(std::string& error) {
     Impl& impl = *impl_;
@@ -237,7 +242,8 @@ bool Simulator::start(std::string& error) {
         error = "the emulator is already running";
         return false;
     }
-    if (impl.options.packetLength < kMinPacketLength || impl.options.packetLength > kMaxPacketLength) {
+    if (impl.options.packetLength < kMinPacketLength ||
+        impl.options.packetLength > kMaxPacketLength) {
         error = "packet length " + std::to_string(impl.options.packetLength) + " out of range " +
                 std::to_string(kMinPacketLength) + ".." + std::to_string(kMaxPacketLength);
         return false;
@@ -296,9 +302,15 @@ void Simulator::stop() {
     impl.wakeWrite.reset();
 }
 
-bool Simulator::running() const { return impl_->running; }
-std::uint16_t Simulator::udpPort() const { return impl_->udpPort; }
-int Simulator::rbbPort() const { return impl_->rbbPort; }
+bool Simulator::running() const {
+    return impl_->running;
+}
+std::uint16_t Simulator::udpPort() const {
+    return impl_->udpPort;
+}
+int Simulator::rbbPort() const {
+    return impl_->rbbPort;
+}
 
 std::size_t Simulator::deviceCount() const {
     std::lock_guard<std::mutex> lock(impl_->mutex);
@@ -310,7 +322,9 @@ TapState Simulator::tapState() const {
     return impl_->debugger.chain().state();
 }
 
-TapState Simulator::tapState(std::size_t /*device*/) const { return tapState(); }
+TapState Simulator::tapState(std::size_t /*device*/) const {
+    return tapState();
+}
 
 bool Simulator::linkConnected() const {
     std::lock_guard<std::mutex> lock(impl_->mutex);

@@ -37,7 +37,9 @@ constexpr const char kHeader[] =
 
 }  // namespace
 
-VcdWriter::~VcdWriter() { close(); }
+VcdWriter::~VcdWriter() {
+    close();
+}
 
 bool VcdWriter::open(const std::string& path, std::uint64_t maxBytes, std::string& error) {
     close();
@@ -81,8 +83,8 @@ void VcdWriter::clock(bool tms, bool tdi, bool tdo) {
     }
     const std::uint64_t fallTime = (2 * clockIndex_ + 1) * kHalfPeriodNs;
     char stamp[32];
-    int length = std::snprintf(stamp, sizeof stamp, "#%llu\n0!\n",
-                               static_cast<unsigned long long>(fallTime));
+    int length = std::snprintf(stamp, sizeof stamp, "#%llu\n0%c\n",
+                               static_cast<unsigned long long>(fallTime), kTckId);
     write(stamp, static_cast<std::size_t>(length));
     const char tmsValue = tms ? '1' : '0';
     const char tdiValue = tdi ? '1' : '0';
@@ -93,8 +95,8 @@ void VcdWriter::clock(bool tms, bool tdi, bool tdo) {
     tms_ = tmsValue;
     tdi_ = tdiValue;
     tdo_ = tdoValue;
-    length = std::snprintf(stamp, sizeof stamp, "#%llu\n1!\n",
-                           static_cast<unsigned long long>(fallTime + kHalfPeriodNs));
+    length = std::snprintf(stamp, sizeof stamp, "#%llu\n1%c\n",
+                           static_cast<unsigned long long>(fallTime + kHalfPeriodNs), kTckId);
     write(stamp, static_cast<std::size_t>(length));
     ++clockIndex_;
 }

@@ -10,7 +10,7 @@
 namespace quorbit {
 
 class VcdWriter {
-public:
+  public:
     VcdWriter() = default;
     ~VcdWriter();
     VcdWriter(const VcdWriter&) = delete;
@@ -29,7 +29,7 @@ public:
     bool truncated() const { return truncated_; }
     std::uint64_t bytesWritten() const { return bytes_; }
 
-private:
+  private:
     void write(const char* text, std::size_t length);
     void change(char value, char id);
 

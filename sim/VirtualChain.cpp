@@ -78,9 +78,12 @@ void VirtualChain::selectInstruction(Device& device, std::uint64_t opcode) {
 
 ShiftRegister& VirtualChain::selectedDr(Device& device) {
     switch (device.selected) {
-        case DrKind::Idcode: return device.idcodeShifter;
-        case DrKind::User: return device.users[device.selectedUser].shifter;
-        case DrKind::Bypass: break;
+        case DrKind::Idcode:
+            return device.idcodeShifter;
+        case DrKind::User:
+            return device.users[device.selectedUser].shifter;
+        case DrKind::Bypass:
+            break;
     }
     return device.bypass;
 }
@@ -152,16 +155,23 @@ void VirtualChain::enterState(TapState next) {
     const TapState previous = state_;
     state_ = next;
     switch (next) {
-        case TapState::TestLogicReset: resetInstructions(); break;
-        case TapState::CaptureDr: captureDr(); break;
+        case TapState::TestLogicReset:
+            resetInstructions();
+            break;
+        case TapState::CaptureDr:
+            captureDr();
+            break;
         case TapState::CaptureIr:
             for (Device& device : devices_) device.ir.loadValue(kIrCaptureValue);
             break;
-        case TapState::UpdateDr: updateDr(); break;
+        case TapState::UpdateDr:
+            updateDr();
+            break;
         case TapState::UpdateIr:
             for (Device& device : devices_) selectInstruction(device, device.ir.value());
             break;
-        default: break;
+        default:
+            break;
     }
     if (listener_ && previous != next) listener_(previous, next);
 }
@@ -169,8 +179,12 @@ void VirtualChain::enterState(TapState next) {
 void VirtualChain::captureDr() {
     for (Device& device : devices_) {
         switch (device.selected) {
-            case DrKind::Bypass: device.bypass.loadValue(0); break;
-            case DrKind::Idcode: device.idcodeShifter.loadValue(device.idcode); break;
+            case DrKind::Bypass:
+                device.bypass.loadValue(0);
+                break;
+            case DrKind::Idcode:
+                device.idcodeShifter.loadValue(device.idcode);
+                break;
             case DrKind::User: {
                 UserRegister& user = device.users[device.selectedUser];
                 user.shifter.load(user.value.data());

@@ -19,7 +19,7 @@
 namespace quorbit {
 
 class VirtualChain {
-public:
+  public:
     // The spec must pass validateChain(); an invalid one yields an empty chain (deviceCount 0).
     explicit VirtualChain(const ChainSpec& spec);
 
@@ -51,7 +51,7 @@ public:
     // Called on every change of the TAP state (not on clocks that stay in a state).
     void setTransitionListener(std::function<void(TapState from, TapState to)> listener);
 
-private:
+  private:
     enum class DrKind : std::uint8_t { Bypass, Idcode, User };
 
     struct UserRegister {

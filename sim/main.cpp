@@ -29,13 +29,17 @@ int main(int argc, char** argv) {
     quorbit::CommandLine line;
     std::string error;
     switch (quorbit::parseCommandLine(args, line, error)) {
-        case quorbit::CommandLineOutcome::Help: std::cout << quorbit::usageText(); return 0;
+        case quorbit::CommandLineOutcome::Help:
+            std::cout << quorbit::usageText();
+            return 0;
         case quorbit::CommandLineOutcome::UsageError:
             std::cerr << "quorbit-sim: " << error << "\n";
             return 2;
-        case quorbit::CommandLineOutcome::Run: break;
+        case quorbit::CommandLineOutcome::Run:
+            break;
     }
-    if (!line.chainPath.empty() && !quorbit::parseChainFile(line.chainPath, line.options.chain, error)) {
+    if (!line.chainPath.empty() &&
+        !quorbit::parseChainFile(line.chainPath, line.options.chain, error)) {
         std::cerr << "quorbit-sim: " << error << "\n";
         return 1;
     }
@@ -57,7 +61,8 @@ int main(int argc, char** argv) {
         std::cerr << "quorbit-sim: " << error << "\n";
         return 1;
     }
-    std::printf("listening on %s:%u\n", bindAddress.c_str(), static_cast<unsigned>(simulator.udpPort()));
+    std::printf("listening on %s:%u\n", bindAddress.c_str(),
+                static_cast<unsigned>(simulator.udpPort()));
     if (simulator.rbbPort() >= 0) {
         std::printf("remote_bitbang on %s:%d\n", bindAddress.c_str(), simulator.rbbPort());
     }

@@ -79,7 +79,7 @@ TEST(BitbangSession, BlinkQuitAndUnknownCharacters) {
 }
 
 class BitbangOverTcp : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         quorbit::SimOptions options;
         options.rbbPort = 0;

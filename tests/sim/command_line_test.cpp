@@ -8,7 +8,8 @@ namespace {
 using quorbit::CommandLine;
 using quorbit::CommandLineOutcome;
 
-CommandLineOutcome parse(const std::vector<std::string>& args, CommandLine& line, std::string& error) {
+CommandLineOutcome parse(const std::vector<std::string>& args, CommandLine& line,
+                         std::string& error) {
     return quorbit::parseCommandLine(args, line, error);
 }
 
@@ -75,7 +76,8 @@ INSTANTIATE_TEST_SUITE_P(
         BadArgs{"PortTooLarge", {"--port", "65536"}, "--port takes 0..65535, not '65536'"},
         BadArgs{"PortNotANumber", {"--port=x"}, "--port takes 0..65535, not 'x'"},
         BadArgs{"PacketLengthTooSmall", {"--packlen", "15"}, "--packlen takes 16..1472, not '15'"},
-        BadArgs{"PacketLengthTooLarge", {"--packlen", "1473"}, "--packlen takes 16..1472, not '1473'"},
+        BadArgs{
+            "PacketLengthTooLarge", {"--packlen", "1473"}, "--packlen takes 16..1472, not '1473'"},
         BadArgs{"BadFaults", {"--faults", "explode"}, "--faults: unknown fault 'explode'"},
         BadArgs{"BadSeed", {"--seed", "-4"}, "--seed takes a decimal number, not '-4'"},
         BadArgs{"BadRbbPort", {"--rbb-port", "99999"}, "--rbb-port takes 0..65535, not '99999'"}),

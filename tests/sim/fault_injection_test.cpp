@@ -209,7 +209,8 @@ TEST_P(RefusedConnectTest, ConnectIsAnsweredWithTheConfiguredRefusal) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, RefusedConnectTest,
-                         ::testing::Values(ConnectAnswer{"refuse", 0x23}, ConnectAnswer{"deny", 0x53}));
+                         ::testing::Values(ConnectAnswer{"refuse", 0x23},
+                                           ConnectAnswer{"deny", 0x53}));
 
 TEST(FaultInjection, SilentSendsNothingAtAll) {
     PeerHarness harness(optionsWithFaults("silent"));

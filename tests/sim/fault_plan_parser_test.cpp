@@ -20,11 +20,11 @@ TEST(FaultPlanParser, EveryItemSetsItsField) {
     FaultPlan plan;
     std::string error;
     ASSERT_TRUE(quorbit::parseFaultList(
-                    "drop-in=0.1, drop-out=0.05,dup-reply,delay-reply=20ms,stale-first=0.5,"
-                    "busy-first,same-toggle-first,notify=0.25,token-first,tokens-between,sync-again,"
-                    "silent,silent-after=7,refuse,deny,spoof,restart-after=3,release-fails,"
-                    "attach-fails,ack-every=2,repeat-idle=2s,seed=42",
-                    plan, error))
+        "drop-in=0.1, drop-out=0.05,dup-reply,delay-reply=20ms,stale-first=0.5,"
+        "busy-first,same-toggle-first,notify=0.25,token-first,tokens-between,sync-again,"
+        "silent,silent-after=7,refuse,deny,spoof,restart-after=3,release-fails,"
+        "attach-fails,ack-every=2,repeat-idle=2s,seed=42",
+        plan, error))
         << error;
     EXPECT_DOUBLE_EQ(plan.dropIn, 0.1);
     EXPECT_DOUBLE_EQ(plan.dropOut, 0.05);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <random>
 
 #include "sim/PeerWire.h"
 #include "support/ChainDriver.h"
@@ -367,14 +368,48 @@ Bytes withMagicCut(Bytes datagram) {
 
 INSTANTIATE_TEST_SUITE_P(
     Kinds, MalformedDatagramTest,
-    ::testing::Values(Malformed{"Empty", {}}, Malformed{"UnknownType", {0x99, 0, 0, 0, 0}},
-                      Malformed{"DataTooShort", {0x11, 0, 1}},
-                      Malformed{"DataBadContinuation", {0x11, 7, 1, 0, 0}},
-                      Malformed{"DataLongerThan1472", Bytes(1500, 0x11)},
-                      Malformed{"SyncOf17Bytes", simtest::handshakeDatagram(0x02, 1, 17)},
-                      Malformed{"ConfirmWithoutMagic", withMagicCut(simtest::handshakeDatagram(0x22, 1))},
-                      Malformed{"AckOf3Bytes", {0x07, 0, 0}},
-                      Malformed{"ConnectWithoutMagic", withMagicCut(simtest::handshakeDatagram(0x03, 1, 1024))}),
+    ::testing::Values(
+        Malformed{"Empty", {}}, Malformed{"UnknownType", {0x99, 0, 0, 0, 0}},
+        Malformed{"DataTooShort", {0x11, 0, 1}},
+        Malformed{"DataBadContinuation", {0x11, 7, 1, 0, 0}},
+        Malformed{"DataLongerThan1472", Bytes(1500, 0x11)},
+        Malformed{"SyncOf17Bytes", simtest::handshakeDatagram(0x02, 1, 17)},
+        Malformed{"ConfirmWithoutMagic", withMagicCut(simtest::handshakeDatagram(0x22, 1))},
+        Malformed{"AckOf3Bytes", {0x07, 0, 0}},
+        Malformed{"ConnectWithoutMagic", withMagicCut(simtest::handshakeDatagram(0x03, 1, 1024))}),
     [](const ::testing::TestParamInfo<Malformed>& info) { return info.param.name; });
+
+}  // namespace
+
+namespace {
+
+// Random datagrams, many of them with plausible headers, in any order: the peer refuses or takes
+// them, and never reads or writes outside what it was given (the sanitizer build checks that).
+TEST(LinkPeerRobustness, RandomDatagramsNeverBreakThePeer) {
+    PeerHarness harness;
+    harness.open();
+    harness.attachAndEnable();
+    std::mt19937 random(99);
+    const std::uint8_t types[] = {0x01, 0x02, 0x03, 0x04, 0x05, 0x07, 0x11, 0x11, 0x11, 0x22, 0x99};
+    for (int i = 0; i < 20000; ++i) {
+        Bytes datagram(random() % 1500);
+        for (auto& byte : datagram) byte = static_cast<std::uint8_t>(random());
+        if (!datagram.empty()) datagram[0] = types[random() % sizeof types];
+        if (datagram.size() > 16 && random() % 2 == 0) std::memcpy(datagram.data() + 8, kMagic, 8);
+        if (datagram.size() > 12 && datagram[0] == 0x11 && random() % 2 == 0) {
+            // A request head the peer will try to decode.
+            std::fill(datagram.begin() + 4, datagram.begin() + 9, 0);
+            datagram[10] = static_cast<std::uint8_t>(0x71 + random() % 4);
+            datagram[1] = static_cast<std::uint8_t>(random() % 2);
+        }
+        harness.deliver(datagram);
+        harness.advance(std::chrono::milliseconds(random() % 3));
+        harness.take();
+    }
+    EXPECT_GT(harness.counters.malformedDatagrams, 0u);
+    harness.open();
+    harness.sendMessage(harness.requests.attach());
+    EXPECT_EQ(repliesIn(harness.take()).size(), 1u) << "a fresh connection still works";
+}
 
 }  // namespace

@@ -17,7 +17,7 @@ extern char** environ;
 namespace {
 
 class Program {
-public:
+  public:
     explicit Program(const std::vector<std::string>& args) {
         int out[2];
         int err[2];
@@ -65,7 +65,7 @@ public:
         return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     }
 
-private:
+  private:
     pid_t pid_ = -1;
     FILE* out_ = nullptr;
     FILE* err_ = nullptr;
@@ -118,13 +118,23 @@ TEST_P(ProgramFailureTest, ExitsWithItsStatusAndAOneLineReason) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, ProgramFailureTest,
-    ::testing::Values(
-        Failure{"UnknownOption", {"--nope"}, 2, "quorbit-sim: unknown argument '--nope' (see --help)\n"},
-        Failure{"BadPacketLength", {"--packlen", "9"}, 2, "quorbit-sim: --packlen takes 16..1472, not '9'\n"},
-        Failure{"MissingChainFile", {"--port", "0", "--chain", "/nonexistent/x.chain"}, 1,
-                "quorbit-sim: /nonexistent/x.chain: cannot open the file\n"},
-        Failure{"BadBindAddress", {"--port", "0", "--bind", "10.0.0.300"}, 1,
-                "quorbit-sim: bind address '10.0.0.300' is not a dotted IPv4 address\n"}),
+    ::testing::Values(Failure{"UnknownOption",
+                              {"--nope"},
+                              2,
+                              "quorbit-sim: unknown argument '--nope' (see --help)\n"},
+                      Failure{"BadPacketLength",
+                              {"--packlen", "9"},
+                              2,
+                              "quorbit-sim: --packlen takes 16..1472, not '9'\n"},
+                      Failure{"MissingChainFile",
+                              {"--port", "0", "--chain", "/nonexistent/x.chain"},
+                              1,
+                              "quorbit-sim: /nonexistent/x.chain: cannot open the file\n"},
+                      Failure{
+                          "BadBindAddress",
+                          {"--port", "0", "--bind", "10.0.0.300"},
+                          1,
+                          "quorbit-sim: bind address '10.0.0.300' is not a dotted IPv4 address\n"}),
     [](const ::testing::TestParamInfo<Failure>& info) { return info.param.name; });
 
 TEST(Program, HelpPrintsUsageAndSucceeds) {

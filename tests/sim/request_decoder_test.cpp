@@ -100,7 +100,8 @@ TEST(RequestDecoder, ResetShiftOfSixTmsOnesMatchesTheClientsBytes) {
     std::string error;
     ASSERT_TRUE(quorbit::decodeTapAccess(decoded(message), access, error)) << error;
     std::vector<RawShift> shifts;
-    ASSERT_TRUE(quorbit::decodeRawShifts(access.sendData, access.sendLength, 100, shifts, error)) << error;
+    ASSERT_TRUE(quorbit::decodeRawShifts(access.sendData, access.sendLength, 100, shifts, error))
+        << error;
     ASSERT_EQ(shifts.size(), 1u);
     EXPECT_EQ(shifts[0].bitCount, 6u);
     ASSERT_NE(shifts[0].tms, nullptr);
@@ -140,19 +141,25 @@ TEST_P(EnvelopeErrorTest, RefusedWithReason) {
 INSTANTIATE_TEST_SUITE_P(
     Errors, EnvelopeErrorTest,
     ::testing::Values(
-        BadMessage{"TooShort", {0, 0, 0, 0, 0, 2, 0x71, 1},
+        BadMessage{"TooShort",
+                   {0, 0, 0, 0, 0, 2, 0x71, 1},
                    "request of 8 bytes is shorter than its envelope"},
-        BadMessage{"HeadNotZero", {0, 0, 1, 0, 0, 2, 0x71, 1, 1},
-                   "request head byte 2 is not zero"},
-        BadMessage{"ShortLengthOne", {0, 0, 0, 0, 0, 1, 0x71, 1, 1},
+        BadMessage{
+            "HeadNotZero", {0, 0, 1, 0, 0, 2, 0x71, 1, 1}, "request head byte 2 is not zero"},
+        BadMessage{"ShortLengthOne",
+                   {0, 0, 0, 0, 0, 1, 0x71, 1, 1},
                    "short-form length byte 1 is below the minimum of 2"},
-        BadMessage{"ShortLengthTooBig", {0, 0, 0, 0, 0, 10, 0x72, 2, 1, 'a', 0},
+        BadMessage{"ShortLengthTooBig",
+                   {0, 0, 0, 0, 0, 10, 0x72, 2, 1, 'a', 0},
                    "request length 11 does not match its length field (17 expected)"},
-        BadMessage{"LongWithoutLength", {0, 0, 0, 0, 0, 0, 0x74, 0x93, 1, 5},
+        BadMessage{"LongWithoutLength",
+                   {0, 0, 0, 0, 0, 0, 0x74, 0x93, 1, 5},
                    "long-form request of 10 bytes has no length field"},
-        BadMessage{"LongLengthBelowFour", {0, 0, 0, 0, 0, 0, 0x74, 0x93, 1, 3, 0},
+        BadMessage{"LongLengthBelowFour",
+                   {0, 0, 0, 0, 0, 0, 0x74, 0x93, 1, 3, 0},
                    "long-form length 3 is below the minimum of 4"},
-        BadMessage{"LongLengthPastTheEnd", {0, 0, 0, 0, 0, 0, 0x74, 0x93, 1, 0xFF, 0x3F, 0, 0},
+        BadMessage{"LongLengthPastTheEnd",
+                   {0, 0, 0, 0, 0, 0, 0x74, 0x93, 1, 0xFF, 0x3F, 0, 0},
                    "request length 13 does not match its length field (16391 expected)"}),
     [](const ::testing::TestParamInfo<BadMessage>& info) { return info.param.name; });
 
@@ -175,18 +182,30 @@ TEST_P(RawShiftErrorTest, RefusedWithReason) {
 
 INSTANTIATE_TEST_SUITE_P(
     Errors, RawShiftErrorTest,
-    ::testing::Values(
-        BadBlock{"HeadCutShort", {0x90, 0, 1, 0, 6}, 100, "raw-shift block head cut short (5 bytes)"},
-        BadBlock{"NotARawShift", {0x91, 0, 1, 0, 6, 0, 0, 0, 0xFF}, 100,
-                 "TAP command 0x91 0x00 is not a raw shift"},
-        BadBlock{"DataMissing", {0x90, 0, 3, 0, 16, 0, 0, 0, 1, 2, 3}, 100,
-                 "raw shift of 16 bits needs 12 bytes, 11 present"},
-        BadBlock{"HugeBitCount", {0x90, 0, 2, 0, 0xFF, 0xFF, 0xFF, 0xFF}, 100,
-                 "raw shift of 4294967295 bits needs 536870920 bytes, 8 present"},
-        BadBlock{"TdoTooLong", {0x90, 0, 6, 0, 64, 0, 0, 0, 1, 2, 3, 4, 5, 6, 7, 8}, 7,
-                 "TDO of 8 bytes would not fit in a reply"},
-        BadBlock{"TrailingGarbage", {0x90, 0, 1, 0, 1, 0, 0, 0, 1, 0x90}, 100,
-                 "raw-shift block head cut short (1 bytes)"}),
+    ::testing::Values(BadBlock{"HeadCutShort",
+                               {0x90, 0, 1, 0, 6},
+                               100,
+                               "raw-shift block head cut short (5 bytes)"},
+                      BadBlock{"NotARawShift",
+                               {0x91, 0, 1, 0, 6, 0, 0, 0, 0xFF},
+                               100,
+                               "TAP command 0x91 0x00 is not a raw shift"},
+                      BadBlock{"DataMissing",
+                               {0x90, 0, 3, 0, 16, 0, 0, 0, 1, 2, 3},
+                               100,
+                               "raw shift of 16 bits needs 12 bytes, 11 present"},
+                      BadBlock{"HugeBitCount",
+                               {0x90, 0, 2, 0, 0xFF, 0xFF, 0xFF, 0xFF},
+                               100,
+                               "raw shift of 4294967295 bits needs 536870920 bytes, 8 present"},
+                      BadBlock{"TdoTooLong",
+                               {0x90, 0, 6, 0, 64, 0, 0, 0, 1, 2, 3, 4, 5, 6, 7, 8},
+                               7,
+                               "TDO of 8 bytes would not fit in a reply"},
+                      BadBlock{"TrailingGarbage",
+                               {0x90, 0, 1, 0, 1, 0, 0, 0, 1, 0x90},
+                               100,
+                               "raw-shift block head cut short (1 bytes)"}),
     [](const ::testing::TestParamInfo<BadBlock>& info) { return info.param.name; });
 
 struct BadAccess {
@@ -216,11 +235,18 @@ INSTANTIATE_TEST_SUITE_P(
     Errors, TapAccessErrorTest,
     ::testing::Values(
         BadAccess{"UnknownSubCode", 0x95, {0}, "TAP access sub-code 0x95 is not known"},
-        BadAccess{"EndWithoutZero", 0x92, {0xE1, 0x01}, "ending TAP access lacks its terminating zero byte"},
+        BadAccess{"EndWithoutZero",
+                  0x92,
+                  {0xE1, 0x01},
+                  "ending TAP access lacks its terminating zero byte"},
         BadAccess{"CountByteMissing", 0x93, {0xEF}, "size header ends before its count byte"},
-        BadAccess{"WordCountMissing", 0x93, {0xEF, 0xFF, 1, 0}, "size header ends before its 32-bit count"},
+        BadAccess{"WordCountMissing",
+                  0x93,
+                  {0xEF, 0xFF, 1, 0},
+                  "size header ends before its 32-bit count"},
         BadAccess{"DataShort", 0x93, {0xEF, 16, 1}, "TAP access announces 2 data bytes, 1 present"},
-        BadAccess{"BytesAfterData", 0x93, {0xE8, 0xAA, 0xBB}, "TAP access has 1 bytes after its data"}),
+        BadAccess{
+            "BytesAfterData", 0x93, {0xE8, 0xAA, 0xBB}, "TAP access has 1 bytes after its data"}),
     [](const ::testing::TestParamInfo<BadAccess>& info) { return info.param.name; });
 
 }  // namespace

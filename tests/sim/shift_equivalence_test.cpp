@@ -56,7 +56,8 @@ TEST_P(ShiftRegisterWidthTest, LoadThenStoreGivesTheSameBits) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Widths, ShiftRegisterWidthTest,
-                         ::testing::Values(1u, 2u, 31u, 32u, 63u, 64u, 65u, 127u, 128u, 130u, 1000u));
+                         ::testing::Values(1u, 2u, 31u, 32u, 63u, 64u, 65u, 127u, 128u, 130u,
+                                           1000u));
 
 quorbit::ChainSpec mixedChain() {
     quorbit::ChainSpec spec;

@@ -18,7 +18,7 @@ using simtest::Bytes;
 using simtest::ScriptedClient;
 
 class RunningSimulator : public ::testing::Test {
-protected:
+  protected:
     void startWith(quorbit::SimOptions options) {
         simulator = std::make_unique<quorbit::Simulator>(std::move(options));
         std::string error;
@@ -194,16 +194,16 @@ TEST_P(StartRefusalTest, StartFailsWithAReasonAndNothingRuns) {
 
 INSTANTIATE_TEST_SUITE_P(
     Refusals, StartRefusalTest,
-    ::testing::Values(
-        BadOptions{"PacketLengthTooSmall", badOptions(15, "127.0.0.1", -1, false),
-                   "packet length 15 out of range 16..1472"},
-        BadOptions{"PacketLengthTooLarge", badOptions(1473, "127.0.0.1", -1, false),
-                   "packet length 1473 out of range 16..1472"},
-        BadOptions{"BindAddressNotIpv4", badOptions(1024, "localhost", -1, false),
-                   "bind address 'localhost' is not a dotted IPv4 address"},
-        BadOptions{"RbbPortOutOfRange", badOptions(1024, "127.0.0.1", 70000, false),
-                   "remote_bitbang port 70000 out of range"},
-        BadOptions{"EmptyChain", badOptions(1024, "127.0.0.1", -1, true), "chain: no devices"}),
+    ::testing::Values(BadOptions{"PacketLengthTooSmall", badOptions(15, "127.0.0.1", -1, false),
+                                 "packet length 15 out of range 16..1472"},
+                      BadOptions{"PacketLengthTooLarge", badOptions(1473, "127.0.0.1", -1, false),
+                                 "packet length 1473 out of range 16..1472"},
+                      BadOptions{"BindAddressNotIpv4", badOptions(1024, "localhost", -1, false),
+                                 "bind address 'localhost' is not a dotted IPv4 address"},
+                      BadOptions{"RbbPortOutOfRange", badOptions(1024, "127.0.0.1", 70000, false),
+                                 "remote_bitbang port 70000 out of range"},
+                      BadOptions{"EmptyChain", badOptions(1024, "127.0.0.1", -1, true),
+                                 "chain: no devices"}),
     [](const ::testing::TestParamInfo<BadOptions>& info) { return info.param.name; });
 
 TEST(SimulatorOptions, PortInUseIsReported) {

@@ -48,7 +48,8 @@ TEST_P(TapDiagramTest, SuccessorMatchesTheStandardsDiagram) {
     const auto from = static_cast<TapState>(c.state);
     EXPECT_STREQ(quorbit::tapStateName(from), kDiagram[c.state].from);
     const TapState next = quorbit::nextTapState(from, c.tms);
-    EXPECT_STREQ(quorbit::tapStateName(next), c.tms ? kDiagram[c.state].onOne : kDiagram[c.state].onZero);
+    EXPECT_STREQ(quorbit::tapStateName(next),
+                 c.tms ? kDiagram[c.state].onOne : kDiagram[c.state].onZero);
 }
 
 std::vector<Case> allCases() {

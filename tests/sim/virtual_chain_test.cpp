@@ -27,14 +27,14 @@ simtest::BitBytes demoIr(std::uint64_t orbis, std::uint64_t talpa, std::uint64_t
 }
 
 class DemoChainTest : public ::testing::Test {
-protected:
+  protected:
     VirtualChain chain{quorbit::defaultDemoChain()};
     ChainDriver driver{chain};
 };
 
 TEST_F(DemoChainTest, AfterResetADrScanReadsBypassThenBothIdcodes) {
     driver.resetToIdle();
-    const auto tdo = driver.scanDr(bitsOf(~0ull, 64), 65);
+    const auto tdo = driver.scanDr(simtest::BitBytes(9, 0xFF), 65);
     EXPECT_EQ(valueOf(tdo, 0, 1), 0u) << "nerid has no IDCODE: its BYPASS captures 0";
     EXPECT_EQ(valueOf(tdo, 1, 32), kTalpaIdcode);
     EXPECT_EQ(valueOf(tdo, 33, 32), kOrbisIdcode);
@@ -98,7 +98,8 @@ TEST_F(DemoChainTest, SeventyTwoBitRegisterKeepsBitsAcrossTheWordBoundary) {
     // Shift in one bypass bit's worth of padding for nerid first: the data sit at bits 1..72.
     simtest::BitBytes in(10, 0);
     for (unsigned k = 0; k < 72; ++k) {
-        if ((value[k / 8] >> (k % 8)) & 1u) in[(k + 1) / 8] |= static_cast<std::uint8_t>(1u << ((k + 1) % 8));
+        if ((value[k / 8] >> (k % 8)) & 1u)
+            in[(k + 1) / 8] |= static_cast<std::uint8_t>(1u << ((k + 1) % 8));
     }
     driver.scanDr(in, 74);
     std::vector<std::uint8_t> held;
@@ -203,7 +204,9 @@ TEST_P(ProbePlacementTest, UserRegisterSitsBehindOneBypassBitPerDeviceNearerTdo)
 INSTANTIATE_TEST_SUITE_P(Positions, ProbePlacementTest,
                          ::testing::Values(Placement{"First", 3, 0}, Placement{"Middle", 3, 1},
                                            Placement{"Last", 3, 2}, Placement{"Alone", 1, 0}),
-                         [](const ::testing::TestParamInfo<Placement>& info) { return info.param.name; });
+                         [](const ::testing::TestParamInfo<Placement>& info) {
+                             return info.param.name;
+                         });
 
 TEST(VirtualChainWide, ThousandBitRegisterRoundTripsRandomData) {
     ChainSpec spec;

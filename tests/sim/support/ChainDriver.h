@@ -15,7 +15,8 @@ using BitBytes = std::vector<std::uint8_t>;
 inline BitBytes bitsOf(std::uint64_t value, unsigned count) {
     BitBytes bytes((count + 7) / 8, 0);
     for (unsigned k = 0; k < count; ++k) {
-        if ((value >> k) & 1u) bytes[k / 8] = static_cast<std::uint8_t>(bytes[k / 8] | (1u << (k % 8)));
+        if ((value >> k) & 1u)
+            bytes[k / 8] = static_cast<std::uint8_t>(bytes[k / 8] | (1u << (k % 8)));
     }
     return bytes;
 }
@@ -30,7 +31,7 @@ inline std::uint64_t valueOf(const BitBytes& bytes, unsigned first, unsigned cou
 }
 
 class ChainDriver {
-public:
+  public:
     explicit ChainDriver(quorbit::VirtualChain& chain) : chain_(chain) {}
 
     void tms(std::initializer_list<int> bits) {
@@ -49,7 +50,7 @@ public:
         return shiftAndReturn(tdi, bitCount);
     }
 
-private:
+  private:
     BitBytes shiftAndReturn(const BitBytes& tdi, unsigned bitCount) {
         BitBytes tdo((bitCount + 7) / 8, 0);
         chain_.shift(bitCount, nullptr, tdi.data(), tdo.data(), true);

@@ -23,7 +23,9 @@ PeerHarness::PeerHarness(quorbit::SimOptions simOptions)
     client.port = htons(40000);
 }
 
-void PeerHarness::deliver(const Bytes& datagram) { deliverFrom(client, datagram); }
+void PeerHarness::deliver(const Bytes& datagram) {
+    deliverFrom(client, datagram);
+}
 
 void PeerHarness::deliverFrom(const quorbit::PeerAddress& from, const Bytes& datagram) {
     peer.onDatagram(datagram.data(), datagram.size(), from, now);

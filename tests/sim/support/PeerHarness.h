@@ -17,7 +17,7 @@ struct SentDatagram {
 };
 
 class RecordingTransport final : public quorbit::PeerTransport {
-public:
+  public:
     void send(const quorbit::PeerAddress& to, const std::uint8_t* data, std::size_t length,
               bool fromSecondSocket) override {
         destinations.push_back(to);
@@ -40,7 +40,7 @@ struct ParsedReply {
 quorbit::SimOptions optionsWithFaults(const char* faults);
 
 class PeerHarness {
-public:
+  public:
     explicit PeerHarness(quorbit::SimOptions simOptions = {});
 
     void deliver(const Bytes& datagram);

@@ -15,7 +15,8 @@ void putLe16(Bytes& bytes, std::uint16_t value) {
 }
 
 void putLe32(Bytes& bytes, std::uint32_t value) {
-    for (int i = 0; i < 4; ++i) bytes.push_back(static_cast<std::uint8_t>((value >> (8 * i)) & 0xFF));
+    for (int i = 0; i < 4; ++i)
+        bytes.push_back(static_cast<std::uint8_t>((value >> (8 * i)) & 0xFF));
 }
 
 Bytes handshakeDatagram(std::uint8_t type, std::uint16_t sequence, std::size_t length) {
@@ -67,22 +68,27 @@ Bytes RequestBuilder::tap(const Bytes& sendData, bool readBack, bool ends) {
     }
     block.insert(block.end(), sendData.begin(), sendData.end());
     if (ends) block.push_back(0);
-    Bytes message = {0, 0, 0, 0, 0, 0, 0x74, static_cast<std::uint8_t>(ends ? 0x92 : 0x93), ++messageId_};
+    Bytes message = {
+        0, 0, 0, 0, 0, 0, 0x74, static_cast<std::uint8_t>(ends ? 0x92 : 0x93), ++messageId_};
     putLe16(message, static_cast<std::uint16_t>(block.size() + 4));
     message.insert(message.end(), block.begin(), block.end());
     return finishEnvelope(message);
 }
 
 Bytes RequestBuilder::rawShift(std::uint16_t options, std::uint32_t bits, const Bytes* tms,
-                                      const Bytes* tdi, bool tdo) {
+                               const Bytes* tdi, bool tdo) {
     const std::size_t streamBytes = (bits + 7) / 8;
     const auto word = static_cast<std::uint16_t>((options & ~7u) | (tms ? 1u : 0u) |
                                                  (tdi ? 2u : 0u) | (tdo ? 4u : 0u));
     Bytes block = {0x90, 0};
     putLe16(block, word);
     putLe32(block, bits);
-    if (tms) block.insert(block.end(), tms->begin(), tms->begin() + static_cast<std::ptrdiff_t>(streamBytes));
-    if (tdi) block.insert(block.end(), tdi->begin(), tdi->begin() + static_cast<std::ptrdiff_t>(streamBytes));
+    if (tms)
+        block.insert(block.end(), tms->begin(),
+                     tms->begin() + static_cast<std::ptrdiff_t>(streamBytes));
+    if (tdi)
+        block.insert(block.end(), tdi->begin(),
+                     tdi->begin() + static_cast<std::ptrdiff_t>(streamBytes));
     if (!tms && !tdi && tdo) block.resize(block.size() + streamBytes, 0);
     return tap(block, tdo, false);
 }

@@ -12,7 +12,7 @@ namespace simtest {
 using Bytes = std::vector<std::uint8_t>;
 
 class RequestBuilder {
-public:
+  public:
     Bytes attach();
     Bytes command(const std::string& line);
     // A TAP access carrying sendData (a size header counts its bits); ends = sub-code 0x92.
@@ -24,7 +24,7 @@ public:
 
     std::uint8_t lastId() const { return messageId_; }
 
-private:
+  private:
     static Bytes finishEnvelope(Bytes message);
 
     std::uint8_t messageId_ = 0;

@@ -12,7 +12,6 @@
 
 namespace simtest {
 
-
 struct Reply {
     std::uint8_t flags = 0;
     std::uint8_t status = 0;
@@ -22,7 +21,7 @@ struct Reply {
 };
 
 class ScriptedClient {
-public:
+  public:
     explicit ScriptedClient(std::uint16_t peerPort, int packetLength = 1024);
     ~ScriptedClient();
     ScriptedClient(const ScriptedClient&) = delete;
@@ -65,7 +64,7 @@ public:
     std::size_t notificationsSkipped() const { return notificationsSkipped_; }
     std::size_t replyFragments() const { return replyFragments_; }
 
-private:
+  private:
     int socket_ = -1;
     std::uint16_t peerPort_ = 0;
     int packetLength_ = 1024;
