@@ -67,13 +67,13 @@ TEST(CseHost, ScanListsTheDemoChainWithDerivedIrLengths) {
     ASSERT_EQ(lines.size(), 5u) << result.out;
     EXPECT_EQ(lines[0].rfind("dev  idcode", 0), 0u);
     for (size_t device = 0; device < 3; ++device) {
-        const auto& spec = demo().devices[device];
+        const auto& described = demo().devices[device];
         std::istringstream row(lines[1 + device]);
         std::string position, idcode, version, part, bank, id, irLength;
         row >> position >> idcode >> version >> part >> bank >> id >> irLength;
         EXPECT_EQ(position, std::to_string(device));
-        EXPECT_EQ(idcode, spec.idcode ? hex8(*spec.idcode) : "-");
-        EXPECT_EQ(irLength, std::to_string(spec.irLength));
+        EXPECT_EQ(idcode, described.idcode ? hex8(*described.idcode) : "-");
+        EXPECT_EQ(irLength, std::to_string(described.irLength));
     }
     EXPECT_EQ(lines[4], "3 devices");
 }

@@ -17,7 +17,7 @@ constexpr uint32_t kIdcodeBits = 32;
 class DeviceAccess : public SimulatedTargetTest {
   protected:
     void startWithChain(const quorbit::ChainSpec& chain) {
-        spec = chain;
+        emulated = chain;
         quorbit::SimOptions options;
         options.chain = chain;
         startSimulator(options);
@@ -27,23 +27,23 @@ class DeviceAccess : public SimulatedTargetTest {
     // scanJTAGChain, then the IR lengths from the chain's description.
     void scanAndSetIrLengths() {
         ASSERT_EQ(plugin->scanJTAGChain(), CSE_SUCCESS);
-        ASSERT_EQ(plugin->getDeviceCount(), spec.devices.size());
-        for (uint32_t device = 0; device < spec.devices.size(); ++device) {
-            ASSERT_EQ(plugin->setIRLength(device, spec.devices[device].irLength), CSE_SUCCESS);
+        ASSERT_EQ(plugin->getDeviceCount(), emulated.devices.size());
+        for (uint32_t device = 0; device < emulated.devices.size(); ++device) {
+            ASSERT_EQ(plugin->setIRLength(device, emulated.devices[device].irLength), CSE_SUCCESS);
         }
     }
 
-    void expectScanMatchesSpec() {
-        ASSERT_EQ(plugin->getDeviceCount(), spec.devices.size());
-        for (uint32_t device = 0; device < spec.devices.size(); ++device) {
-            EXPECT_EQ(plugin->getDeviceID(device), spec.devices[device].idcode.value_or(0))
+    void expectScanMatchesEmulatedChain() {
+        ASSERT_EQ(plugin->getDeviceCount(), emulated.devices.size());
+        for (uint32_t device = 0; device < emulated.devices.size(); ++device) {
+            EXPECT_EQ(plugin->getDeviceID(device), emulated.devices[device].idcode.value_or(0))
                 << "device " << device;
         }
     }
 
     // The device's instruction register gets `opcode`, every other device BYPASS.
     void selectInstruction(uint32_t device, uint64_t opcode) {
-        const uint32_t irLength = spec.devices[device].irLength;
+        const uint32_t irLength = emulated.devices[device].irLength;
         std::vector<uint8_t> tdi((irLength + 7) / 8, 0);
         for (uint32_t bit = 0; bit < irLength; ++bit) {
             if ((opcode >> bit) & 1u) tdi[bit / 8] |= static_cast<uint8_t>(1u << (bit % 8));
@@ -68,19 +68,19 @@ class DeviceAccess : public SimulatedTargetTest {
     }
 
     uint32_t readIdcodeRegister(uint32_t device) {
-        selectInstruction(device, spec.devices[device].idcodeOpcode);
+        selectInstruction(device, emulated.devices[device].idcodeOpcode);
         const std::vector<uint8_t> tdo = shiftDr(device, std::vector<uint8_t>(4, 0), kIdcodeBits);
         return static_cast<uint32_t>(tdo[0]) | static_cast<uint32_t>(tdo[1]) << 8 |
                static_cast<uint32_t>(tdo[2]) << 16 | static_cast<uint32_t>(tdo[3]) << 24;
     }
 
-    quorbit::ChainSpec spec;
+    quorbit::ChainSpec emulated;  // the chain the emulator runs
 };
 
 TEST_F(DeviceAccess, ScanOfTheDemoChainFindsItsThreeDevices) {
     startWithChain(quorbit::defaultDemoChain());
     ASSERT_EQ(plugin->scanJTAGChain(), CSE_SUCCESS);
-    expectScanMatchesSpec();
+    expectScanMatchesEmulatedChain();
     EXPECT_EQ(plugin->getDeviceCount(), 3u);
     EXPECT_EQ(plugin->getDeviceID(2), 0u) << "the last demo device has no IDCODE";
     EXPECT_EQ(simulatorState(), CSEJTAG_RUN_TEST_IDLE);
@@ -89,17 +89,18 @@ TEST_F(DeviceAccess, ScanOfTheDemoChainFindsItsThreeDevices) {
 TEST_F(DeviceAccess, DeviceLevelShiftsReadEveryIdcodeRegister) {
     startWithChain(quorbit::defaultDemoChain());
     scanAndSetIrLengths();
-    for (uint32_t device = 0; device < spec.devices.size(); ++device) {
-        if (!spec.devices[device].idcode) continue;
-        EXPECT_EQ(readIdcodeRegister(device), *spec.devices[device].idcode) << "device " << device;
+    for (uint32_t device = 0; device < emulated.devices.size(); ++device) {
+        if (!emulated.devices[device].idcode) continue;
+        EXPECT_EQ(readIdcodeRegister(device), *emulated.devices[device].idcode)
+            << "device " << device;
     }
 }
 
 TEST_F(DeviceAccess, UserRegisterOfTheMiddleDeviceKeepsWhatWasWritten) {
     startWithChain(quorbit::defaultDemoChain());
     scanAndSetIrLengths();
-    ASSERT_FALSE(spec.devices[1].userRegisters.empty());
-    const auto [opcode, width] = *spec.devices[1].userRegisters.begin();
+    ASSERT_FALSE(emulated.devices[1].userRegisters.empty());
+    const auto [opcode, width] = *emulated.devices[1].userRegisters.begin();
     selectInstruction(1, opcode);
 
     const std::vector<uint8_t> pattern = patternBytes((width + 7) / 8, 42);
@@ -144,7 +145,7 @@ TEST_F(ChainFromFile, ChainWithoutIdcodesGivesZeroForEveryDevice) {
         "beta 5 - -\n"
         "gamma 3 - -\n");
     ASSERT_EQ(plugin->scanJTAGChain(), CSE_SUCCESS);
-    expectScanMatchesSpec();
+    expectScanMatchesEmulatedChain();
 }
 
 TEST_F(ChainFromFile, LongChainIsScannedCompletely) {
@@ -161,10 +162,10 @@ TEST_F(ChainFromFile, LongChainIsScannedCompletely) {
     }
     startWithChainText(text);
     scanAndSetIrLengths();
-    expectScanMatchesSpec();
-    EXPECT_EQ(readIdcodeRegister(0), *spec.devices[0].idcode);
-    EXPECT_EQ(readIdcodeRegister(19), *spec.devices[19].idcode);
-    EXPECT_EQ(readIdcodeRegister(39), *spec.devices[39].idcode);
+    expectScanMatchesEmulatedChain();
+    EXPECT_EQ(readIdcodeRegister(0), *emulated.devices[0].idcode);
+    EXPECT_EQ(readIdcodeRegister(19), *emulated.devices[19].idcode);
+    EXPECT_EQ(readIdcodeRegister(39), *emulated.devices[39].idcode);
 }
 
 TEST_F(ChainFromFile, EveryShippedChainFileScansAsDescribed) {
@@ -180,7 +181,7 @@ TEST_F(ChainFromFile, EveryShippedChainFileScansAsDescribed) {
         SetUp();
         startWithChain(chain);
         ASSERT_EQ(plugin->scanJTAGChain(), CSE_SUCCESS);
-        expectScanMatchesSpec();
+        expectScanMatchesEmulatedChain();
     }
     EXPECT_GE(files, 1u);
 }
