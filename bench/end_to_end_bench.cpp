@@ -1,0 +1,128 @@
+// The plug-in through the whole stack (library -> UDP loopback -> quorbit-sim process -> virtual
+// chain -> back) next to the floor: the very same datagram sequence, recorded from the library
+// and replayed by a minimal client and peer with no logic of their own.
+#include <cstdio>
+#include <string>
+
+#include "BenchRegistry.h"
+#include "support/AllocationCounter.h"
+#include "support/FloorClient.h"
+#include "support/HostCall.h"
+#include "support/PluginSessions.h"
+#include "support/WireRecorder.h"
+
+namespace krvbench {
+namespace {
+
+constexpr int kPacketLengths[] = {1024, 1472};
+constexpr uint32_t kChainShiftBits[] = {32, 1024, 122816, 1048576};
+// The link's default packet length: what the plug-in uses unless configured otherwise.
+constexpr int kDefaultPacketLength = 1024;
+// The length of the DR shift compared with OpenOCD over remote_bitbang.
+constexpr uint32_t kOpenOcdShiftBits = 100000;
+// A fixed number of calls, so that callgrind's count divides exactly.
+constexpr int kClientCostCalls = 8;
+
+void reportCounters(benchmark::State& state, const CallSpec& spec, uint64_t roundTrips) {
+    const double iterations = static_cast<double>(state.iterations());
+    state.counters["bits_per_second"] =
+        benchmark::Counter(iterations * spec.bitCount, benchmark::Counter::kIsRate);
+    state.counters["round_trips"] =
+        benchmark::Counter(static_cast<double>(roundTrips), benchmark::Counter::kAvgIterations);
+}
+
+CsePluginInterface::CsePlugin* preparedPlugin(benchmark::State& state, HostCall& call,
+                                              const CallSpec& spec) {
+    std::string error;
+    CsePluginInterface::CsePlugin* plugin = pluginSessions().at(spec.packetLength, error);
+    if (plugin == nullptr || !call.prepare(*plugin, error)) {
+        failBenchmark(state, error);
+        return nullptr;
+    }
+    return plugin;
+}
+
+void runLibrary(benchmark::State& state, CallSpec spec) {
+    HostCall call(spec);
+    CsePluginInterface::CsePlugin* plugin = preparedPlugin(state, call, spec);
+    if (plugin == nullptr) return;
+    uint64_t roundTrips = 0;
+    uint64_t allocations = 0;
+    for (auto _ : state) {
+        const uint8_t callsBefore = remoteCallCount();
+        const uint64_t allocationsBefore = allocationCount();
+        if (!call(*plugin)) {
+            failBenchmark(state, "the host call failed");
+            break;
+        }
+        allocations += allocationCount() - allocationsBefore;
+        roundTrips += static_cast<uint8_t>(remoteCallCount() - callsBefore);
+    }
+    reportCounters(state, spec, roundTrips);
+    state.counters["allocations"] =
+        benchmark::Counter(static_cast<double>(allocations), benchmark::Counter::kAvgIterations);
+    // callgrind counts every call of the function, the checking one in prepare too.
+    state.counters["calls_made"] = static_cast<double>(call.callsMade());
+}
+
+void runFloor(benchmark::State& state, CallSpec spec) {
+    HostCall call(spec);
+    CsePluginInterface::CsePlugin* plugin = preparedPlugin(state, call, spec);
+    if (plugin == nullptr) return;
+    bool recordedCallWorked = false;
+    const uint8_t callsBefore = remoteCallCount();
+    const WireScript script = recordWire([&] { recordedCallWorked = call(*plugin); });
+    const auto roundTripsPerCall = static_cast<uint8_t>(remoteCallCount() - callsBefore);
+    std::string error;
+    if (!recordedCallWorked || !floorClient().load(script, error)) {
+        failBenchmark(state, recordedCallWorked ? error : "the recorded host call failed");
+        return;
+    }
+    for (auto _ : state) {
+        if (!floorClient().run()) {
+            failBenchmark(state, "the floor exchange lost a datagram");
+            break;
+        }
+    }
+    reportCounters(state, spec, roundTripsPerCall * state.iterations());
+    state.counters["datagrams"] = static_cast<double>(script.size());
+}
+
+std::string nameOf(const char* what, const char* side, const CallSpec& spec) {
+    char name[160];
+    std::snprintf(name, sizeof name, "e2e/%s/%s/bits:%u/packlen:%d", what, side, spec.bitCount,
+                  spec.packetLength);
+    return name;
+}
+
+void registerPair(const char* what, const CallSpec& spec) {
+    benchmark::RegisterBenchmark(nameOf(what, "library", spec).c_str(), runLibrary, spec)
+        ->UseRealTime()
+        ->Unit(benchmark::kMicrosecond);
+    benchmark::RegisterBenchmark(nameOf(what, "floor", spec).c_str(), runFloor, spec)
+        ->UseRealTime()
+        ->Unit(benchmark::kMicrosecond);
+}
+
+}  // namespace
+
+void registerEndToEndBenchmarks() {
+    // Grouped by packet length: the plug-in reconnects when it changes.
+    for (const int packetLength : kPacketLengths) {
+        for (const uint32_t bits : kChainShiftBits) {
+            registerPair("chain_dr", {CallKind::ChainDR, bits, packetLength});
+        }
+        if (packetLength != kDefaultPacketLength) continue;
+        registerPair("navigate", {CallKind::Navigate, 0, packetLength});
+        registerPair("idcode", {CallKind::IdcodeRead, 32, packetLength});
+        registerPair("device_dr", {CallKind::DeviceDR, kOpenOcdShiftBits, packetLength});
+        const CallSpec cost = {CallKind::ChainDR, 1048576, packetLength};
+        benchmark::RegisterBenchmark(nameOf("chain_dr", "client_cost", cost).c_str(), runLibrary,
+                                     cost)
+            ->UseRealTime()
+            ->Unit(benchmark::kMicrosecond)
+            ->Iterations(kClientCostCalls);
+    }
+}
+
+}  // namespace krvbench

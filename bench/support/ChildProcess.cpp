@@ -1,0 +1,118 @@
+#include "support/ChildProcess.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sched.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+
+namespace krvbench {
+namespace {
+
+constexpr int kLineWaitMillis = 5000;
+
+// Only async-signal-safe calls between fork and exec: the benchmark process has threads.
+[[noreturn]] void becomeChild(char* const* argv, int pipeWrite, int cpu) {
+    if (cpu >= 0) {
+        cpu_set_t set;
+        CPU_ZERO(&set);
+        CPU_SET(cpu, &set);
+        (void)sched_setaffinity(0, sizeof set, &set);
+    }
+    (void)dup2(pipeWrite, STDOUT_FILENO);
+    ::close(pipeWrite);
+    ::execv(argv[0], argv);
+    _exit(127);
+}
+
+}  // namespace
+
+ChildProcess::~ChildProcess() {
+    stop();
+}
+
+bool ChildProcess::start(const std::vector<std::string>& argv, int cpu, std::string& error) {
+    stop();
+    int pipeFds[2] = {-1, -1};
+    if (::pipe2(pipeFds, O_CLOEXEC) != 0) {
+        error = std::string("pipe: ") + std::strerror(errno);
+        return false;
+    }
+    std::vector<char*> args;
+    for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
+    args.push_back(nullptr);
+    const pid_t pid = ::fork();
+    if (pid < 0) {
+        error = std::string("fork: ") + std::strerror(errno);
+        ::close(pipeFds[0]);
+        ::close(pipeFds[1]);
+        return false;
+    }
+    if (pid == 0) becomeChild(args.data(), pipeFds[1], cpu);
+    ::close(pipeFds[1]);
+    pid_ = pid;
+    stdoutFd_ = pipeFds[0];
+    pending_.clear();
+    return true;
+}
+
+bool ChildProcess::readMore(std::string& error) {
+    pollfd readable = {stdoutFd_, POLLIN, 0};
+    const int ready = ::poll(&readable, 1, kLineWaitMillis);
+    if (ready <= 0) {
+        error =
+            "no output from the helper program within " + std::to_string(kLineWaitMillis) + " ms";
+        return false;
+    }
+    char chunk[512];
+    const ssize_t count = ::read(stdoutFd_, chunk, sizeof chunk);
+    if (count <= 0) {
+        error = "the helper program ended before it was ready";
+        return false;
+    }
+    pending_.append(chunk, static_cast<size_t>(count));
+    return true;
+}
+
+bool ChildProcess::awaitLine(const std::string& prefix, std::string& rest, std::string& error) {
+    for (;;) {
+        for (size_t end = pending_.find('\n'); end != std::string::npos;
+             end = pending_.find('\n')) {
+            const std::string line = pending_.substr(0, end);
+            pending_.erase(0, end + 1);
+            if (line.compare(0, prefix.size(), prefix) == 0) {
+                rest = line.substr(prefix.size());
+                return true;
+            }
+        }
+        if (!readMore(error)) return false;
+    }
+}
+
+void ChildProcess::stop() {
+    if (pid_ > 0) {
+        ::kill(pid_, SIGTERM);
+        int status = 0;
+        while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+        }
+    }
+    if (stdoutFd_ >= 0) ::close(stdoutFd_);
+    pid_ = -1;
+    stdoutFd_ = -1;
+}
+
+std::string executableDirectory() {
+    char path[PATH_MAX] = {};
+    const ssize_t length = ::readlink("/proc/self/exe", path, sizeof path - 1);
+    if (length <= 0) return ".";
+    std::string text(path, static_cast<size_t>(length));
+    const size_t slash = text.rfind('/');
+    return slash == std::string::npos ? "." : text.substr(0, slash);
+}
+
+}  // namespace krvbench

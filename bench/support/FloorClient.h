@@ -1,0 +1,36 @@
+// The client half of the floor: replays a recorded datagram sequence against the floor peer
+// process with plain blocking sendto and recvfrom, and nothing else.
+#pragma once
+
+#include <netinet/in.h>
+
+#include <cstdint>
+#include <string>
+
+#include "support/ChildProcess.h"
+#include "support/WireRecorder.h"
+
+namespace krvbench {
+
+class FloorClient {
+  public:
+    ~FloorClient();
+    // Starts the peer process (once) and hands it the script.
+    [[nodiscard]] bool load(const WireScript& script, std::string& error);
+    // One pass of the loaded script; false when a datagram does not come or has the wrong size.
+    [[nodiscard]] bool run();
+
+  private:
+    bool startPeer(std::string& error);
+
+    ChildProcess peer_;
+    int socket_ = -1;
+    sockaddr_in peerAddress_{};
+    WireScript script_;
+    uint8_t sendBuffer_[2048] = {};
+    uint8_t receiveBuffer_[2048] = {};
+};
+
+FloorClient& floorClient();
+
+}  // namespace krvbench

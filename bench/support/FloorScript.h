@@ -1,0 +1,30 @@
+// The floor: a minimal client and peer that exchange a recorded datagram sequence over loopback
+// with nothing but sendto and recvfrom. This is what the two of them share: how the client hands
+// the peer a script and the marks that tell control datagrams from scripted ones.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "support/WireRecorder.h"
+
+namespace krvbench {
+
+// First byte of the datagram that loads a script, and the peer's one-byte answer.
+constexpr uint8_t kFloorLoadMark = 'S';
+constexpr uint8_t kFloorReadyMark = 'K';
+// First byte of every scripted datagram from the client (a request fragment's type).
+constexpr uint8_t kFloorClientMark = 0x11;
+// First byte of every scripted datagram from the peer (a reply fragment's type).
+constexpr uint8_t kFloorPeerMark = 0x01;
+// Scripted datagrams are never longer than the link's largest packet.
+constexpr int kFloorMaxDatagram = 1472;
+constexpr size_t kFloorMaxSteps = 8192;
+
+// "S", the step count (16 bits), then each size as a signed 16-bit number; little-endian.
+std::vector<uint8_t> encodeFloorScript(const WireScript& script);
+// False for a datagram that is not a well-formed script.
+bool decodeFloorScript(const uint8_t* datagram, size_t length, WireScript& script);
+
+}  // namespace krvbench
