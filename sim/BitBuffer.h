@@ -28,10 +28,30 @@ inline void setBitAt(std::uint8_t* bytes, std::uint64_t bit, bool value) {
     }
 }
 
+// Eight bytes as one little-endian word; compilers turn these into a single load or store.
+inline std::uint64_t loadLE64(const std::uint8_t* p) {
+    return std::uint64_t{p[0]} | (std::uint64_t{p[1]} << 8) | (std::uint64_t{p[2]} << 16) |
+           (std::uint64_t{p[3]} << 24) | (std::uint64_t{p[4]} << 32) | (std::uint64_t{p[5]} << 40) |
+           (std::uint64_t{p[6]} << 48) | (std::uint64_t{p[7]} << 56);
+}
+
+inline void storeLE64(std::uint8_t* p, std::uint64_t value) {
+    p[0] = static_cast<std::uint8_t>(value);
+    p[1] = static_cast<std::uint8_t>(value >> 8);
+    p[2] = static_cast<std::uint8_t>(value >> 16);
+    p[3] = static_cast<std::uint8_t>(value >> 24);
+    p[4] = static_cast<std::uint8_t>(value >> 32);
+    p[5] = static_cast<std::uint8_t>(value >> 40);
+    p[6] = static_cast<std::uint8_t>(value >> 48);
+    p[7] = static_cast<std::uint8_t>(value >> 56);
+}
+
 // count (1..64) bits from bit `first`; touches only the bytes that hold them.
 inline std::uint64_t readBits(const std::uint8_t* bytes, std::uint64_t first, unsigned count) {
     const std::uint8_t* p = bytes + first / 8;
     const unsigned offset = static_cast<unsigned>(first % 8);
+    // Long shifts move whole byte-aligned words; the general path below costs a byte at a time.
+    if (offset == 0 && count == 64) return loadLE64(p);
     const unsigned byteCount = (offset + count + 7) / 8;  // at most 9
     std::uint64_t value = 0;
     const unsigned lowBytes = byteCount < 8 ? byteCount : 8;
@@ -46,6 +66,10 @@ inline void writeBits(std::uint8_t* bytes, std::uint64_t first, unsigned count,
                       std::uint64_t value) {
     std::uint8_t* p = bytes + first / 8;
     unsigned offset = static_cast<unsigned>(first % 8);
+    if (offset == 0 && count == 64) {
+        storeLE64(p, value);
+        return;
+    }
     unsigned remaining = count;
     while (remaining > 0) {
         const unsigned take = (8 - offset) < remaining ? (8 - offset) : remaining;
