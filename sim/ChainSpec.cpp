@@ -9,8 +9,9 @@
 namespace quorbit {
 namespace {
 
-// Made-up manufacturer code (JEDEC field, bits 11..1 of an IDCODE) for the demo devices.
-constexpr std::uint32_t kDemoManufacturer = 0x4F3;
+// Manufacturer field (bits 11..1 of an IDCODE) of the demo devices: bank 14 with the id 0x7F,
+// which is the continuation code itself and so belongs to no manufacturer.
+constexpr std::uint32_t kDemoManufacturer = 0x77F;
 
 constexpr std::uint32_t makeIdcode(std::uint32_t version, std::uint32_t part) {
     return (version << 28) | (part << 12) | (kDemoManufacturer << 1) | 1u;

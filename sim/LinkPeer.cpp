@@ -131,6 +131,7 @@ void LinkPeer::onConnect(const std::uint8_t* data, std::size_t length, const Pee
     }
     forgetLink(false);
     connected_ = true;
+    clientToggleKnown_ = false;
     expected_ = readLe16(data + 2);
     syncAgainPending_ = faults_.syncAgain;
     clientPacketLength_ = static_cast<std::size_t>(options_.packetLength);
@@ -152,6 +153,7 @@ void LinkPeer::onSyncRequest(const std::uint8_t* data, std::size_t length) {
     idleRepeatAt_.reset();
     haveLastRequest_ = false;
     haveLastReply_ = false;
+    clientToggleKnown_ = false;
     if (syncAgainPending_) {
         syncAgainPending_ = false;
         sendHandshake(LINK_SYNC_AGAIN, kHandshakeBytes);
@@ -455,15 +457,17 @@ void LinkPeer::sendReply(std::uint8_t status, std::uint8_t id,
                       0);
         transmitSequence_ = queueMessage(decoy, transmitSequence_, due, false, false, false);
     }
+    // Before busy-first: status 254 makes the client forget its toggle.
+    if (clientToggleKnown_ && injector_.happens(faults_.sameToggleFirst)) {
+        buildEnvelope(decoy, previousToggle, status, id, data.data(), data.size());
+        transmitSequence_ = queueMessage(decoy, transmitSequence_, due, false, false, false);
+    }
     if (injector_.happens(faults_.busyFirst)) {
         buildEnvelope(decoy, previousToggle, kStatusBusy, id, nullptr, 0);
         transmitSequence_ = queueMessage(decoy, transmitSequence_, due, false, false, false);
     }
-    if (injector_.happens(faults_.sameToggleFirst)) {
-        buildEnvelope(decoy, previousToggle, status, id, data.data(), data.size());
-        transmitSequence_ = queueMessage(decoy, transmitSequence_, due, false, false, false);
-    }
     toggle_ = !toggle_;
+    clientToggleKnown_ = true;
     buildEnvelope(lastReply_, toggle_, status, id, data.data(), data.size());
     lastReplyFirstSequence_ = transmitSequence_;
     haveLastReply_ = true;

@@ -130,6 +130,9 @@ class LinkPeer {
     bool syncAgainPending_ = false;
     std::uint16_t transmitSequence_ = 0x2000;  // far from the client's numbers, to expose mix-ups
     bool toggle_ = false;
+    // Whether the client has accepted a reply since it connected or synchronised (its toggle is
+    // only known then; before that it takes any toggle, and a repetition would not look like one).
+    bool clientToggleKnown_ = false;
     std::uint32_t notificationCount_ = 0;
 
     // Reception.

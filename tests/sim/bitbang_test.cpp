@@ -131,8 +131,8 @@ TEST_F(BitbangOverTcp, ReadsTheDemoChainsIdcodes) {
         if (tdo[k] == '1') bits[k / 8] = static_cast<std::uint8_t>(bits[k / 8] | (1u << (k % 8)));
     }
     EXPECT_EQ(simtest::valueOf(bits, 0, 1), 0u);
-    EXPECT_EQ(simtest::valueOf(bits, 1, 32), 0x27A319E7u);
-    EXPECT_EQ(simtest::valueOf(bits, 33, 32), 0x151C09E7u);
+    EXPECT_EQ(simtest::valueOf(bits, 1, 32), 0x27A31EFFu);
+    EXPECT_EQ(simtest::valueOf(bits, 33, 32), 0x151C0EFFu);
     send("Q");
     EXPECT_EQ(receive(1), "") << "the emulator closes the session after Q";
     EXPECT_EQ(simulator->tapState(), TapState::RunTestIdle);

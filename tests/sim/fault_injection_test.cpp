@@ -58,7 +58,10 @@ TEST(FaultInjection, SameToggleFirstRepeatsThePreviousToggleThenFlipsIt) {
     PeerHarness harness(optionsWithFaults("same-toggle-first"));
     harness.open();
     harness.sendMessage(harness.requests.attach());
-    const std::uint8_t accepted = repliesIn(harness.take()).back().flags;
+    const auto first = repliesIn(harness.take());
+    ASSERT_EQ(first.size(), 1u)
+        << "no decoy while the client's toggle is unknown: it would take it";
+    const std::uint8_t accepted = first[0].flags;
     harness.sendMessage(harness.requests.command("JTAG.PIN ENABLE"));
     const auto replies = repliesIn(harness.take());
     ASSERT_EQ(replies.size(), 2u);
@@ -68,6 +71,19 @@ TEST(FaultInjection, SameToggleFirstRepeatsThePreviousToggleThenFlipsIt) {
     // The client's empty message after the repetition is taken without a reply.
     harness.sendMessage({});
     EXPECT_TRUE(harness.take().empty());
+}
+
+TEST(FaultInjection, SameToggleDecoyComesBeforeBusySinceStatus254ResetsTheClientsToggle) {
+    PeerHarness harness(optionsWithFaults("same-toggle-first,busy-first"));
+    harness.open();
+    harness.sendMessage(harness.requests.attach());
+    harness.take();
+    harness.sendMessage(harness.requests.attach());
+    const auto replies = repliesIn(harness.take());
+    ASSERT_EQ(replies.size(), 3u);
+    EXPECT_EQ(replies[0].status, 0);
+    EXPECT_EQ(replies[1].status, quorbit::kStatusBusy);
+    EXPECT_EQ(replies[2].status, 0);
 }
 
 TEST(FaultInjection, NotifyAndTokenFirstPrecedeTheReply) {

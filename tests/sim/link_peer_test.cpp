@@ -180,8 +180,8 @@ TEST(LinkPeer, RawShiftsReadTheIdcodesAsReplyData) {
     EXPECT_TRUE(replies[0].data.empty());
     ASSERT_EQ(replies[2].data.size(), 9u);
     EXPECT_EQ(simtest::valueOf(replies[2].data, 0, 1), 0u);
-    EXPECT_EQ(simtest::valueOf(replies[2].data, 1, 32), 0x27A319E7u);
-    EXPECT_EQ(simtest::valueOf(replies[2].data, 33, 32), 0x151C09E7u);
+    EXPECT_EQ(simtest::valueOf(replies[2].data, 1, 32), 0x27A31EFFu);
+    EXPECT_EQ(simtest::valueOf(replies[2].data, 33, 32), 0x151C0EFFu);
     EXPECT_EQ(harness.debugger.chain().state(), quorbit::TapState::Exit1Dr);
     EXPECT_TRUE(harness.debugger.tapAccessOpen());
     const auto& record = harness.debugger.rawShifts().back();

@@ -50,8 +50,8 @@ TEST_F(RunningSimulator, ClientOpensAttachesEnablesPinsAndReadsTheIdcodes) {
     ASSERT_TRUE(reply.received);
     EXPECT_EQ(reply.status, 0);
     ASSERT_EQ(reply.data.size(), 9u);
-    EXPECT_EQ(simtest::valueOf(reply.data, 1, 32), 0x27A319E7u);
-    EXPECT_EQ(simtest::valueOf(reply.data, 33, 32), 0x151C09E7u);
+    EXPECT_EQ(simtest::valueOf(reply.data, 1, 32), 0x27A31EFFu);
+    EXPECT_EQ(simtest::valueOf(reply.data, 33, 32), 0x151C0EFFu);
     EXPECT_EQ(client.release().status, 0);
 
     EXPECT_TRUE(simulator->linkConnected());

@@ -17,8 +17,8 @@ using simtest::bitsOf;
 using simtest::ChainDriver;
 using simtest::valueOf;
 
-constexpr std::uint32_t kOrbisIdcode = 0x151C09E7;
-constexpr std::uint32_t kTalpaIdcode = 0x27A319E7;
+constexpr std::uint32_t kOrbisIdcode = 0x151C0EFF;
+constexpr std::uint32_t kTalpaIdcode = 0x27A31EFF;
 constexpr unsigned kDemoIrBits = 6 + 8 + 4;
 
 // IR stream for the demo chain: the device nearest TDO (nerid) takes the first bits.
