@@ -7,11 +7,22 @@
 #include "exports/CallbackRecord.h"
 
 namespace CsePluginInterface {
+namespace {
+
+// A plain bounded copy: snprintf("%s") costs several hundred instructions per public call.
+void copyText(char* out, size_t size, const char* text) noexcept {
+    size_t length = 0;
+    while (length + 1 < size && text[length] != '\0') ++length;
+    std::memcpy(out, text, length);
+    out[length] = '\0';
+}
+
+}  // namespace
 
 void formatResultText(CseResult code, char* text, size_t textSize) noexcept {
     if (text == nullptr || textSize == 0) return;
     if (!cseFailed(code)) {
-        std::snprintf(text, textSize, "CSE_SUCCESS");
+        copyText(text, textSize, "CSE_SUCCESS");
     } else {
         std::snprintf(text, textSize, "CSE_FAILURE, ERROR CODE: %X",
                       static_cast<unsigned>(static_cast<uint32_t>(code) & 0xFFFFu));
@@ -19,7 +30,7 @@ void formatResultText(CseResult code, char* text, size_t textSize) noexcept {
 }
 
 CsePluginTrace::CsePluginTrace(const char* qualifiedName) {
-    if (qualifiedName != nullptr) std::snprintf(buffer, kHalfSize, "%s", qualifiedName);
+    if (qualifiedName != nullptr) copyText(buffer, kHalfSize, qualifiedName);
     CallbackRecord::traceEnter(buffer);
 }
 
@@ -35,7 +46,7 @@ CseResult CsePluginTrace::setResult(CseResult code) noexcept {
 
 void CsePluginTrace::setText(const char* text) noexcept {
     std::memset(buffer + kHalfSize, 0, kHalfSize);
-    if (text != nullptr) std::snprintf(buffer + kHalfSize, kHalfSize, "%s", text);
+    if (text != nullptr) copyText(buffer + kHalfSize, kHalfSize, text);
 }
 
 void CsePluginTrace::setFormatted(const char* format, ...) noexcept {

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdio>
+#include <cstring>
 
 namespace CsePluginInterface {
 namespace {
@@ -129,7 +130,8 @@ uint32_t tmsPathLength(CseJtagTapState from, CseJtagTapState to) noexcept {
 TapStateLabel::TapStateLabel(CseJtagTapState state) noexcept {
     const char* name = stateName(state);
     if (name != nullptr) {
-        std::snprintf(label, sizeof label, "%s", name);
+        // Every name fits; a plain copy, as this runs twice per navigation whether logged or not.
+        std::strncpy(label, name, sizeof label - 1);
     } else {
         std::snprintf(label, sizeof label, "CSEJTAG_INVALID_STATE(%u)",
                       static_cast<unsigned>(state));

@@ -2,6 +2,7 @@
 #include <cstdarg>
 #include <cstdio>
 
+#include "exports/CallbackRecord.h"
 #include "target/QXCsePlugin.h"
 
 namespace CsePluginInterface {
@@ -33,6 +34,10 @@ uint32_t logLevelOf(uint32_t category) {
 }  // namespace
 
 void QXCsePlugin::logMessage(uint32_t category, const char* format, ...) {
+    // A line that no callback receives is not formatted: on a small request that formatting
+    // would be most of the client's own work.
+    const CsePluginCallbacks callbacks = CallbackRecord::current();
+    if (callbacks.messageCallback == nullptr && callbacks.logCallback == nullptr) return;
     char line[kLogLineBytes] = "KORAVEN: ";  // the bytes after the prefix start out zero
     va_list args;
     va_start(args, format);
