@@ -279,6 +279,11 @@ bool Simulator::start(std::string& error) {
         impl.thread = std::thread([&impl] { impl.loop(); });
     } catch (const std::exception& failure) {
         error = std::string("cannot start the emulator's thread: ") + failure.what();
+        impl.udp.reset();
+        impl.secondUdp.reset();
+        impl.bitbangListener.reset();
+        impl.wakeRead.reset();
+        impl.wakeWrite.reset();
         return false;
     }
     impl.running = true;
