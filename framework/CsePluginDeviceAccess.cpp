@@ -359,18 +359,37 @@ CseResult CsePlugin::shiftDeviceDRImpl(uint32_t device, const uint8_t* tdiBuffer
 
 // ---- Bit helpers offered to targets ----
 
+namespace {
+
+void copyOneBit(uint8_t* destination, uint32_t to, const uint8_t* source, uint32_t from) noexcept {
+    const uint8_t mask = static_cast<uint8_t>(1u << (to % 8u));
+    if ((source[from / 8u] >> (from % 8u)) & 1u) {
+        destination[to / 8u] |= mask;
+    } else {
+        destination[to / 8u] &= static_cast<uint8_t>(~mask);
+    }
+}
+
+}  // namespace
+
 void CsePlugin::copyBits(uint8_t* destination, uint32_t destinationBit, const uint8_t* source,
                          uint32_t sourceBit, uint32_t count) noexcept {
-    for (uint32_t k = 0; k < count; ++k) {
-        const uint32_t from = sourceBit + k;
-        const uint32_t to = destinationBit + k;
-        const uint8_t mask = static_cast<uint8_t>(1u << (to % 8u));
-        if ((source[from / 8u] >> (from % 8u)) & 1u) {
-            destination[to / 8u] |= mask;
-        } else {
-            destination[to / 8u] &= static_cast<uint8_t>(~mask);
-        }
+    // Single bits up to a byte boundary of the destination, then whole destination bytes (each
+    // from at most two source bytes), then the last few bits: device shifts of many bits pad and
+    // unpad at byte speed, not bit by bit.
+    uint32_t k = 0;
+    for (; k < count && (destinationBit + k) % 8u != 0; ++k) {
+        copyOneBit(destination, destinationBit + k, source, sourceBit + k);
     }
+    const uint32_t shift = (sourceBit + k) % 8u;
+    for (; count - k >= 8u; k += 8u) {
+        const uint8_t* from = source + (sourceBit + k) / 8u;
+        // With a shift the eight bits end in from[1], which lies inside the source's count.
+        destination[(destinationBit + k) / 8u] =
+            shift == 0 ? from[0]
+                       : static_cast<uint8_t>((from[0] >> shift) | (from[1] << (8u - shift)));
+    }
+    for (; k < count; ++k) copyOneBit(destination, destinationBit + k, source, sourceBit + k);
 }
 
 CseResult CsePlugin::maskBuffer(uint8_t* destination, const uint8_t* source, const uint8_t* mask,
