@@ -23,6 +23,7 @@
 
 #include "sim/EmulatedDebugger.h"
 #include "sim/FaultInjector.h"
+#include "sim/PeerWire.h"  // datagram limits that the transport contract below refers to
 #include "sim/QuorbitSim.h"
 
 namespace quorbit {
@@ -42,7 +43,8 @@ struct PeerAddress {
 class PeerTransport {
   public:
     virtual ~PeerTransport() = default;
-    // fromSecondSocket: send from the emulator's other socket (another source port).
+    // Datagrams are 1 to kMaxPacketLength bytes. fromSecondSocket: send from the emulator's other
+    // socket (another source port).
     virtual void send(const PeerAddress& to, const std::uint8_t* data, std::size_t length,
                       bool fromSecondSocket) = 0;
 };
