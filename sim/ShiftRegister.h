@@ -32,6 +32,19 @@ class ShiftRegister {
         return width_ <= 64 ? shiftWord(in, count) : shiftRing(in, count);
     }
 
+    // shift(in, 64) without its general cases, inline: long runs make one such step per 64 bits
+    // and device, and a register of up to 64 bits is then just a delay line.
+    std::uint64_t shift64(std::uint64_t in) {
+        if (width_ > 64) return shiftRing(in, 64);
+        const std::uint64_t out = word_;
+        if (width_ == 64) {
+            word_ = in;
+            return out;
+        }
+        word_ = in >> (64 - width_);
+        return out | (in << width_);
+    }
+
     std::size_t wordCount() const { return (width_ + 63) / 64; }
 
   private:

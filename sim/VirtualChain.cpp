@@ -145,7 +145,11 @@ void VirtualChain::shiftRun(std::uint64_t firstBit, std::uint64_t count, const s
     while (done < count) {
         const unsigned step = static_cast<unsigned>(std::min<std::uint64_t>(64, count - done));
         std::uint64_t bits = tdi != nullptr ? readBits(tdi, firstBit + done, step) : 0;
-        for (ShiftRegister* reg : runRegisters_) bits = reg->shift(bits, step);
+        if (step == 64) {
+            for (ShiftRegister* reg : runRegisters_) bits = reg->shift64(bits);
+        } else {
+            for (ShiftRegister* reg : runRegisters_) bits = reg->shift(bits, step);
+        }
         if (tdo != nullptr) writeBits(tdo, firstBit + done, step, bits);
         done += step;
     }
