@@ -6,3 +6,8 @@ scripts/install-deps.sh test
 cmake -S . -B build-test -DKRV_WERROR=ON -DKRV_BUILD_TESTS=ON >/dev/null
 cmake --build build-test -j"$(nproc)"
 ctest --test-dir build-test --output-on-failure -j"$(nproc)"
+# Reliability: the whole suite under AddressSanitizer and UBSan, valgrind memcheck of the end-to-end
+# tests, and every fuzz target for about 30 s; any finding fails the run.
+scripts/sanitizers.sh
+scripts/valgrind.sh
+scripts/fuzz.sh 30

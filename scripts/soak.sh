@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# A long soak: cse-soak over several seeds, without faults and at two fault rates, each run
+# checking every TDO bit against its own chain model. Any wrong result fails the script.
+#   soak.sh [operations per run] [seeds]     (defaults: 20000 operations, seeds 1 2 3)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+ops="${1:-20000}"
+seeds="${2:-1 2 3}"
+build="${BUILD_DIR:-build/default}"
+if [[ ! -x "$build/bin/cse-soak" ]]; then
+    cmake --preset default >/dev/null
+    cmake --build --preset default -j"${JOBS:-$(nproc)}" --target cse-soak
+fi
+for seed in $seeds; do
+    for rate in 0 0.002 0.01; do
+        echo "== seed $seed, fault rate $rate, $ops operations"
+        "$build/bin/cse-soak" --seed "$seed" --ops "$ops" --fault-rate "$rate" --devices 6 \
+            --timeout-ms 200
+    done
+done

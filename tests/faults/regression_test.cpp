@@ -1,0 +1,102 @@
+// Faults found by the soak and the fault suite, each pinned down by losing exactly one datagram: a
+// request the front end never sees, or a reply to a request it carried out.
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "remote/RemoteLink.h"
+#include "support/DroppingSockets.h"
+#include "support/FaultSession.h"
+
+namespace faults {
+namespace {
+
+class LostReplyRegression : public FaultSession {
+  protected:
+    void SetUp() override {
+        FaultSession::SetUp();
+        ASSERT_NO_FATAL_FAILURE(startSimulator(quorbit::FaultPlan()));
+        useTimeouts(kShortHandshakeMicros, kShortReplyMicros);
+        sockets = std::make_unique<DroppingSockets>();  // after the fixture chose the platform's
+    }
+
+    void TearDown() override {
+        sockets.reset();
+        FaultSession::TearDown();
+    }
+
+    CseResult open() {
+        const std::string port = "port=" + std::to_string(simulator->udpPort());
+        const char* const argv[] = {"node=127.0.0.1", port.c_str()};
+        return plugin->openTarget(2, argv, 0, 0);
+    }
+
+    // The next session must work as if nothing had happened. A lost reply leaves the link a
+    // sequence number behind, so the old session's close goes unanswered: it runs on short time.
+    void expectRecovery() {
+        loseFragments(Direction::Replies, {});
+        (void)close();
+        useTimeouts(kPatientMicros, kPatientMicros);
+        model->forgetUserRegisters();
+        EXPECT_EQ(runRounds(1), 1);
+        EXPECT_EQ(counts.wrong, 0u) << ::testing::PrintToString(wrongResults);
+    }
+
+    std::unique_ptr<DroppingSockets> sockets;
+};
+
+// Broke: open succeeded although "JTAG.PIN ENABLE" was never answered, and IR shifts on the
+// disabled pins then passed with a TDO buffer nobody had written.
+TEST_F(LostReplyRegression, OpenWithUnansweredPinEnableFails) {
+    loseFragments(Direction::Replies, {2});  // attach, then the command
+    EXPECT_EQ(open(), CSE_FAILURE);
+    expectRecovery();
+}
+
+// Broke: lock reported success although the TAP reset was never carried out; the walk to
+// Run-Test/Idle that followed went from wherever the TAP stood, while the plug-in believed it in
+// Run-Test/Idle.
+TEST_F(LostReplyRegression, LockWithLostResetFails) {
+    ASSERT_EQ(open(), CSE_SUCCESS);
+    loseFragments(Direction::Requests, {1});  // the reset; the walk goes through and is answered
+    EXPECT_EQ(plugin->lockTarget(0), CSE_FAILURE);
+    EXPECT_EQ(simulator->counters().requests, 3u) << "attach, command and the walk";
+    expectRecovery();
+}
+
+// Broke: lock reported success although the reset was carried out but never answered.
+TEST_F(LostReplyRegression, LockWithUnansweredResetFails) {
+    ASSERT_EQ(open(), CSE_SUCCESS);
+    loseFragments(Direction::Replies, {1});
+    EXPECT_EQ(plugin->lockTarget(0), CSE_FAILURE);
+    expectRecovery();
+}
+
+// Broke: lock reported success although its walk to Run-Test/Idle was never answered.
+TEST_F(LostReplyRegression, LockWithUnansweredWalkFails) {
+    ASSERT_EQ(open(), CSE_SUCCESS);
+    loseFragments(Direction::Replies, {2});
+    EXPECT_EQ(plugin->lockTarget(0), CSE_FAILURE);
+    expectRecovery();
+}
+
+// Broke: a navigation to Shift-DR with extra clocks reported success although the clocks (which
+// shift the data register) were never answered, so the next shift's bits were off by their count.
+TEST_F(LostReplyRegression, ExtraClocksWithoutAnswerFailTheNavigation) {
+    ASSERT_EQ(open(), CSE_SUCCESS);
+    ASSERT_EQ(plugin->lockTarget(0), CSE_SUCCESS);
+    loseFragments(Direction::Replies, {2});  // the walk is answered, the extra clocks are not
+    EXPECT_EQ(plugin->navigateTAP(CSEJTAG_SHIFT_DR, 5), CSE_FAILURE);
+    expectRecovery();
+}
+
+// Still sound: a walk that is answered with extra clocks that are answered succeeds.
+TEST_F(LostReplyRegression, AnsweredExtraClocksStillSucceed) {
+    ASSERT_EQ(open(), CSE_SUCCESS);
+    ASSERT_EQ(plugin->lockTarget(0), CSE_SUCCESS);
+    EXPECT_EQ(plugin->navigateTAP(CSEJTAG_PAUSE_DR, 5), CSE_SUCCESS);
+    EXPECT_EQ(plugin->getTAPState(), CSEJTAG_PAUSE_DR);
+}
+
+}  // namespace
+}  // namespace faults

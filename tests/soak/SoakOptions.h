@@ -1,0 +1,27 @@
+// cse-soak's command line.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace soak {
+
+struct SoakOptions {
+    uint64_t seed = 1;
+    uint64_t operations = 1000;
+    double faultRate = 0.0;    // per datagram and per reply, for every probabilistic fault
+    unsigned devices = 4;      // 1..32
+    unsigned timeoutMs = 200;  // reply and handshake time-out of the link
+    unsigned longestShiftBits = 300000;
+    bool verbose = false;  // one line per operation
+    bool help = false;
+};
+
+// args excludes the program name; false with a one-line reason.
+[[nodiscard]] bool parseSoakOptions(const std::vector<std::string>& args, SoakOptions& options,
+                                    std::string& error);
+
+std::string soakUsage();
+
+}  // namespace soak

@@ -1,0 +1,92 @@
+// One soak run: quorbit-sim with a random chain and the fault plan of the options, the plug-in's
+// debugger target driven through its C++ interface by a seeded random mix of operations, and every
+// result held against the soak's own chain model.
+#pragma once
+
+#include <cstdint>
+#include <iosfwd>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "ReferenceChain.h"
+#include "SoakChain.h"
+#include "SoakOptions.h"
+#include "sim/QuorbitSim.h"
+#include "target/QXCsePlugin.h"
+
+namespace soak {
+
+struct SoakReport {
+    uint64_t operations = 0;  // host calls that may reach the debugger
+    uint64_t successes = 0;
+    uint64_t cleanFailures = 0;  // CSE_FAILURE, or an open that did not succeed
+    uint64_t wrongResults = 0;  // success with a TDO bit, state or ID code the model disagrees with
+    uint64_t timeouts = 0;      // failures whose last link result was "no acceptable reply"
+    uint64_t reopenings = 0;    // close and open after a failure, or on purpose
+    uint64_t refusals = 0;      // bad arguments refused as they must be (counted as successes too)
+    uint64_t checkedBits = 0;   // TDO bits compared with the model
+    uint64_t unknownBits = 0;   // TDO bits from registers a failed operation may have changed
+    uint64_t hangs = 0;         // calls that took longer than any time-out could explain
+    double longestCallMs = 0.0;
+};
+
+// The report as the program prints it, one "name: value" per line.
+std::string formatReport(const SoakReport& report);
+
+class SoakRunner {
+  public:
+    SoakRunner(const SoakOptions& options, std::ostream& out);
+    ~SoakRunner();
+    SoakRunner(const SoakRunner&) = delete;
+    SoakRunner& operator=(const SoakRunner&) = delete;
+
+    // False (with a reason) when the emulator does not start or no session can be opened at all.
+    [[nodiscard]] bool run(SoakReport& report, std::string& error);
+
+  private:
+    enum class Outcome { Success, Failure, Wrong };
+    using Plugin = CsePluginInterface::QXCsePlugin;
+    using State = CsePluginInterface::CseJtagTapState;
+
+    bool startEmulator(std::string& error);
+    bool openSession();
+    void step();
+
+    Outcome navigate();
+    Outcome chainShift(bool instructionPath);
+    Outcome deviceAccess();
+    Outcome scan();
+    Outcome relock();
+    Outcome refusedArguments();
+
+    // Runs one host call, timing it and counting it.
+    template <typename Call>
+    int32_t call(Call&& body);
+    void settle(Outcome outcome, const std::string& what);
+    Outcome compare(const std::vector<Trit>& expected, size_t offset, const uint8_t* actual,
+                    uint32_t bitCount, const std::string& what);
+    Outcome stateAgrees(const std::string& what);
+
+    // The model's side of a chain-level shift of `stream` ending in `end`; TDO of every bit.
+    std::vector<Trit> modelShift(bool instructionPath, const std::vector<uint8_t>& stream,
+                                 uint32_t bitCount, Tap end);
+    void modelReset();  // six TMS ones
+    uint32_t drawLength(uint32_t typical);
+    State drawEndState();
+    std::vector<uint8_t> drawBits(uint32_t bitCount);
+    uint64_t draw(uint64_t low, uint64_t high);
+
+    SoakOptions options_;
+    std::ostream& out_;
+    std::mt19937_64 random_;
+    SoakChain chain_;
+    std::unique_ptr<quorbit::Simulator> simulator_;
+    std::unique_ptr<Plugin> plugin_;
+    std::unique_ptr<ReferenceChain> model_;
+    SoakReport report_;
+    std::string currentStep_;
+};
+
+}  // namespace soak

@@ -1,0 +1,44 @@
+#include <gtest/gtest.h>
+
+#include "SoakOptions.h"
+
+namespace soak {
+namespace {
+
+TEST(SoakOptionsTest, TakesEveryOption) {
+    SoakOptions options;
+    std::string error;
+    ASSERT_TRUE(parseSoakOptions({"--seed", "9", "--ops", "50", "--fault-rate", "0.05", "--devices",
+                                  "7", "--timeout-ms", "80", "--max-bits", "1000", "-v"},
+                                 options, error))
+        << error;
+    EXPECT_EQ(options.seed, 9u);
+    EXPECT_EQ(options.operations, 50u);
+    EXPECT_DOUBLE_EQ(options.faultRate, 0.05);
+    EXPECT_EQ(options.devices, 7u);
+    EXPECT_EQ(options.timeoutMs, 80u);
+    EXPECT_EQ(options.longestShiftBits, 1000u);
+    EXPECT_TRUE(options.verbose);
+}
+
+class SoakOptionsRefusal : public ::testing::TestWithParam<std::vector<std::string>> {};
+
+TEST_P(SoakOptionsRefusal, NamesTheBadArgument) {
+    SoakOptions options;
+    std::string error;
+    EXPECT_FALSE(parseSoakOptions(GetParam(), options, error));
+    EXPECT_NE(error.find(GetParam().front()), std::string::npos) << error;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    BadArguments, SoakOptionsRefusal,
+    ::testing::Values(std::vector<std::string>{"--seed"}, std::vector<std::string>{"--ops", "0"},
+                      std::vector<std::string>{"--ops", "-3"},
+                      std::vector<std::string>{"--fault-rate", "0.9"},
+                      std::vector<std::string>{"--fault-rate", "1e"},
+                      std::vector<std::string>{"--devices", "33"},
+                      std::vector<std::string>{"--devices", "99999999999999999999999"},
+                      std::vector<std::string>{"--frobnicate", "1"}));
+
+}  // namespace
+}  // namespace soak
