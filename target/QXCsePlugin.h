@@ -52,8 +52,9 @@ class QXCsePlugin : public CsePlugin {
     CseResult traceExit(const char* qualifiedName, CseResult result);
     // Stores the state here and in the framework's tapState.
     void setCurrentTapState(CseJtagTapState state);
-    // Clocks count TMS zeros, several raw shifts when count exceeds one; stops at a failing one.
-    void clockExtraCycles(uint32_t count);
+    // Clocks count TMS zeros, several raw shifts when count exceeds one; stops at a failing one
+    // and returns false then.
+    bool clockExtraCycles(uint32_t count);
     // Refuses (message, failing exit) a state outside 0..15; true when the state is valid.
     bool acceptsTapState(const char* qualifiedName, const char* what, CseJtagTapState state);
     // The DR shift that leaves Shift-DR, in pieces of at most kMaxRawShiftBits.
@@ -63,6 +64,8 @@ class QXCsePlugin : public CsePlugin {
     bool lockedMode = false;  // lockTargetImpl .. unlockTargetImpl; gates navigation
     // The state the chain's TAP controllers are believed to be in; mirrors tapState on every write.
     int32_t currentTapState = CSEJTAG_TEST_LOGIC_RESET;
+    // The last TAP reset got no answer: the TAP may stand anywhere, whatever currentTapState says.
+    bool resetUnanswered = false;
 };
 
 }  // namespace CsePluginInterface

@@ -56,8 +56,12 @@ CseResult QXCsePlugin::openTargetImpl(uint32_t argc, const char* const* argv, ui
         logMessage(CSE_MESSAGE_ERROR, "Error calling KRV_Attach.\n");
         return traceExit(kOpenTargetName, CSE_FAILURE);
     }
-    // The pins are enabled on every open; a refusal shows later as failing shifts.
-    (void)KRV_ExecuteCommand("JTAG.PIN ENABLE");
+    // The pins are enabled on every open; a refusal shows later as failing shifts. No answer at
+    // all is another matter: with the pins perhaps off, IR shifts would pass with stale TDO bits.
+    if (KRV_ExecuteCommand("JTAG.PIN ENABLE") < 0) {
+        logMessage(CSE_MESSAGE_ERROR, "Error calling KRV_ExecuteCommand.\n");
+        return traceExit(kOpenTargetName, CSE_FAILURE);
+    }
     return traceExit(kOpenTargetName, CSE_SUCCESS);
 }
 

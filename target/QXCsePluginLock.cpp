@@ -15,9 +15,13 @@ CseResult QXCsePlugin::lockTargetImpl(uint32_t opaque) {
     lockedMode =
         true;  // first, so the reset and navigation the framework's lock runs are carried out
     traceEnter(kLockName);
+    const bool takesLock = !locked;
     // A lock already held is only reported by the framework; the target answers success anyway.
-    (void)CsePlugin::lockTargetImpl(opaque);
-    return traceExit(kLockName, CSE_SUCCESS);
+    const CseResult reset = CsePlugin::lockTargetImpl(opaque);
+    // But a reset or walk that went unanswered leaves the TAP anywhere while currentTapState says
+    // Run-Test/Idle: the host must hear of it, or its next shifts would pass with wrong bits.
+    const bool tapUnknown = takesLock && (resetUnanswered || reset != CSE_SUCCESS);
+    return traceExit(kLockName, tapUnknown ? CSE_FAILURE : CSE_SUCCESS);
 }
 
 CseResult QXCsePlugin::unlockTargetImpl() {

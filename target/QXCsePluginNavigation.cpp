@@ -49,31 +49,37 @@ CseResult QXCsePlugin::navigateTAPImpl(CseJtagTapState state, uint32_t count) {
 
     if (count != 0) {
         logMessage(CSE_MESSAGE_DEBUG, "Extra cycle Count = %d \n", static_cast<int>(count));
-        clockExtraCycles(count);  // TMS stays 0, so the state does not change
+        // TMS stays 0, so the state does not change; but in Shift-DR or Shift-IR the clocks shift
+        // the register, so clocks that may not have happened make the next bits unknown.
+        if (!clockExtraCycles(count)) {
+            logMessage(CSE_MESSAGE_ERROR, "navigateTAPImpl: RawShift failed \n");
+            return traceExit(kNavigateName, CSE_FAILURE);
+        }
     }
     logMessage(CSE_MESSAGE_DEBUG, "Exit navigateTAPimpl() with currentTapState = %d \n",
                currentTapState);
     return traceExit(kNavigateName, CSE_SUCCESS);
 }
 
-void QXCsePlugin::clockExtraCycles(uint32_t count) {
+bool QXCsePlugin::clockExtraCycles(uint32_t count) {
     // One raw shift carries at most kMaxRawShiftBits, so a longer run goes out in several.
     for (uint32_t remaining = count; remaining != 0;) {
         const uint32_t piece = std::min(remaining, kMaxRawShiftBits);
         // A failing piece means the link is gone; the rest would only wait for time-outs.
         if (rawShiftFailed(
                 KRV_TAPAccessShiftRaw(0, static_cast<int>(piece), kZeroTms, nullptr, nullptr))) {
-            return;
+            return false;
         }
         remaining -= piece;
     }
+    return true;
 }
 
 CseResult QXCsePlugin::initializeTAPImpl() {
     traceEnter(kInitializeTAPName);
-    if (rawShiftFailed(KRV_TAPAccessShiftRaw(0, kResetTmsBits, kResetTms, nullptr, nullptr))) {
-        return traceExit(kInitializeTAPName, CSE_FAILURE);
-    }
+    resetUnanswered =
+        rawShiftFailed(KRV_TAPAccessShiftRaw(0, kResetTmsBits, kResetTms, nullptr, nullptr));
+    if (resetUnanswered) return traceExit(kInitializeTAPName, CSE_FAILURE);
     setCurrentTapState(CSEJTAG_TEST_LOGIC_RESET);
     return traceExit(kInitializeTAPName, CSE_SUCCESS);
 }
