@@ -50,8 +50,12 @@ inline void storeLE64(std::uint8_t* p, std::uint64_t value) {
 inline std::uint64_t readBits(const std::uint8_t* bytes, std::uint64_t first, unsigned count) {
     const std::uint8_t* p = bytes + first / 8;
     const unsigned offset = static_cast<unsigned>(first % 8);
-    // Long shifts move whole byte-aligned words; the general path below costs a byte at a time.
-    if (offset == 0 && count == 64) return loadLE64(p);
+    // Long shifts move whole words; the general path below costs a byte at a time. 64 bits at a
+    // bit offset span exactly nine bytes, so reading p[8] stays within the stream.
+    if (count == 64) {
+        if (offset == 0) return loadLE64(p);
+        return (loadLE64(p) >> offset) | (std::uint64_t{p[8]} << (64 - offset));
+    }
     const unsigned byteCount = (offset + count + 7) / 8;  // at most 9
     std::uint64_t value = 0;
     const unsigned lowBytes = byteCount < 8 ? byteCount : 8;
@@ -66,8 +70,13 @@ inline void writeBits(std::uint8_t* bytes, std::uint64_t first, unsigned count,
                       std::uint64_t value) {
     std::uint8_t* p = bytes + first / 8;
     unsigned offset = static_cast<unsigned>(first % 8);
-    if (offset == 0 && count == 64) {
-        storeLE64(p, value);
+    if (count == 64) {
+        if (offset == 0) {
+            storeLE64(p, value);
+            return;
+        }
+        storeLE64(p, (loadLE64(p) & lowBitMask(offset)) | (value << offset));
+        p[8] = static_cast<std::uint8_t>((p[8] & ~lowBitMask(offset)) | (value >> (64 - offset)));
         return;
     }
     unsigned remaining = count;

@@ -36,6 +36,8 @@ VirtualChain::VirtualChain(const ChainSpec& spec) {
     devices_.reserve(spec.devices.size());
     for (const DeviceSpec& device : spec.devices) devices_.push_back(makeDevice(device));
     runRegisters_.resize(devices_.size(), nullptr);
+    heldBits_.resize(devices_.size() + 1, 0);
+    nextValues_.resize(devices_.size(), 0);
     resetInstructions();
 }
 
@@ -141,6 +143,7 @@ void VirtualChain::shiftRun(std::uint64_t firstBit, std::uint64_t count, const s
     for (std::size_t i = 0; i < devices_.size(); ++i) {
         runRegisters_[i] = dr ? &selectedDr(devices_[i]) : &devices_[i].ir;
     }
+    if (shiftRunAsDelayLine(firstBit, count, tdi, tdo)) return;
     std::uint64_t done = 0;
     while (done < count) {
         const unsigned step = static_cast<unsigned>(std::min<std::uint64_t>(64, count - done));
@@ -153,6 +156,47 @@ void VirtualChain::shiftRun(std::uint64_t firstBit, std::uint64_t count, const s
         if (tdo != nullptr) writeBits(tdo, firstBit + done, step, bits);
         done += step;
     }
+}
+
+// Within a run the registers in series are one delay line: the bits they hold come out first
+// (the device nearest TDO first), then the input, and they keep the last bits that went in. So
+// a long run is a copy of the input stream moved by the line's length, at word speed.
+bool VirtualChain::shiftRunAsDelayLine(std::uint64_t firstBit, std::uint64_t count,
+                                       const std::uint8_t* tdi, std::uint8_t* tdo) {
+    std::uint64_t lineBits = 0;
+    for (const ShiftRegister* reg : runRegisters_) {
+        if (reg->width() > 64) return false;
+        lineBits += reg->width();
+    }
+    if (lineBits == 0 || count < lineBits) return false;
+    // What the line holds, in the order it leaves, and what each register keeps afterwards;
+    // both read before any TDO bit is written, as tdo may be the tdi buffer itself.
+    std::uint64_t offset = 0;
+    for (std::size_t k = runRegisters_.size(); k-- > 0;) {
+        const unsigned width = runRegisters_[k]->width();
+        writeWordBits(heldBits_.data(), offset, width, runRegisters_[k]->value());
+        const std::uint64_t kept = firstBit + count - lineBits + offset;
+        nextValues_[k] = tdi != nullptr ? readBits(tdi, kept, width) : 0;
+        offset += width;
+    }
+    if (tdo != nullptr) {
+        // Backwards, so that in place no input bit is overwritten before it is read.
+        std::uint64_t remaining = count - lineBits;
+        while (remaining > 0) {
+            const auto take = static_cast<unsigned>(remaining % 64 != 0 ? remaining % 64 : 64);
+            remaining -= take;
+            const std::uint64_t bits =
+                tdi != nullptr ? readBits(tdi, firstBit + remaining, take) : 0;
+            writeBits(tdo, firstBit + lineBits + remaining, take, bits);
+        }
+        for (std::uint64_t done = 0; done < lineBits; done += 64) {
+            const auto take = static_cast<unsigned>(std::min<std::uint64_t>(64, lineBits - done));
+            writeBits(tdo, firstBit + done, take, readWordBits(heldBits_.data(), done, take));
+        }
+    }
+    for (std::size_t k = 0; k < runRegisters_.size(); ++k)
+        runRegisters_[k]->loadValue(nextValues_[k]);
+    return true;
 }
 
 void VirtualChain::enterState(TapState next) {

@@ -3,8 +3,10 @@
 // data registers. All devices share TCK and TMS, so the chain has one TAP state; TDI enters device
 // 0 and TDO leaves the last device.
 //
-// Long runs in Shift-DR / Shift-IR move 64 bits at a time through each device's register; only
-// the clocks that change state go bit by bit. Nothing is allocated while shifting.
+// Long runs in Shift-DR / Shift-IR move 64 bits at a time through each device's register, or,
+// when every register is at most 64 bits wide and the run outlasts them, go through the chain as
+// through one delay line; only the clocks that change state go bit by bit. Nothing is allocated
+// while shifting.
 #pragma once
 
 #include <cstddef>
@@ -86,9 +88,15 @@ class VirtualChain {
     void resetInstructions();
     void shiftRun(std::uint64_t firstBit, std::uint64_t count, const std::uint8_t* tdi,
                   std::uint8_t* tdo);
+    // The same for a run at least as long as the registers together, all of them 64 bits or
+    // narrower; false (nothing done) otherwise.
+    bool shiftRunAsDelayLine(std::uint64_t firstBit, std::uint64_t count, const std::uint8_t* tdi,
+                             std::uint8_t* tdo);
 
     std::vector<Device> devices_;
     std::vector<ShiftRegister*> runRegisters_;  // reused by shiftRun, sized once
+    std::vector<std::uint64_t> heldBits_;       // reused by shiftRunAsDelayLine, sized once
+    std::vector<std::uint64_t> nextValues_;     // likewise
     TapState state_ = TapState::TestLogicReset;
     std::function<void(TapState, TapState)> listener_;
 };
