@@ -1,13 +1,16 @@
 // The plug-in through the whole stack (library -> UDP loopback -> quorbit-sim process -> virtual
 // chain -> back) next to the floor: the very same datagram sequence, recorded from the library
 // and replayed by a minimal client and peer with no logic of their own.
+#include <cstdarg>
 #include <cstdio>
 #include <string>
 
 #include "BenchRegistry.h"
+#include "exports/CallbackRecord.h"
 #include "support/AllocationCounter.h"
 #include "support/FloorClient.h"
 #include "support/HostCall.h"
+#include "support/PlacementProbe.h"
 #include "support/PluginSessions.h"
 #include "support/WireRecorder.h"
 
@@ -23,12 +26,42 @@ constexpr uint32_t kOpenOcdShiftBits = 100000;
 // A fixed number of calls, so that callgrind's count divides exactly.
 constexpr int kClientCostCalls = 8;
 
-void reportCounters(benchmark::State& state, const CallSpec& spec, uint64_t roundTrips) {
+// A host that registers every callback and discards what it gets: the library then formats every
+// message line, as it must for a host that listens.
+void CSE_CALLCONV ignoreMessage(uint32_t, uint32_t, const char*) {}
+void CSE_CALLCONV ignoreLog(uint32_t, const char*, va_list) {}
+void CSE_CALLCONV ignoreDump(uint32_t, const char*, const uint8_t*, uint32_t) {}
+void CSE_CALLCONV ignoreTrace(const char*) {}
+
+class ScopedHostCallbacks {
+  public:
+    explicit ScopedHostCallbacks(bool install) : installed_(install) {
+        if (installed_) {
+            CsePluginInterface::CallbackRecord::replace(
+                {ignoreMessage, ignoreLog, ignoreDump, ignoreTrace, ignoreTrace});
+        }
+    }
+    ~ScopedHostCallbacks() {
+        if (installed_) CsePluginInterface::CallbackRecord::replace({});
+    }
+    ScopedHostCallbacks(const ScopedHostCallbacks&) = delete;
+    ScopedHostCallbacks& operator=(const ScopedHostCallbacks&) = delete;
+
+  private:
+    bool installed_ = false;
+};
+
+// The peer's CPU time (emulator or floor peer) is read from the system in clock ticks, so it is
+// meaningful only over runs of many calls.
+void reportCounters(benchmark::State& state, const CallSpec& spec, uint64_t roundTrips,
+                    double peerCpuSeconds) {
     const double iterations = static_cast<double>(state.iterations());
     state.counters["bits_per_second"] =
         benchmark::Counter(iterations * spec.bitCount, benchmark::Counter::kIsRate);
     state.counters["round_trips"] =
         benchmark::Counter(static_cast<double>(roundTrips), benchmark::Counter::kAvgIterations);
+    state.counters["peer_cpu_us"] =
+        benchmark::Counter(peerCpuSeconds * 1e6, benchmark::Counter::kAvgIterations);
 }
 
 CsePluginInterface::CsePlugin* preparedPlugin(benchmark::State& state, HostCall& call,
@@ -43,12 +76,16 @@ CsePluginInterface::CsePlugin* preparedPlugin(benchmark::State& state, HostCall&
 }
 
 void runLibrary(benchmark::State& state, CallSpec spec) {
+    const ScopedHostCallbacks callbacks(spec.hostCallbacks);
     HostCall call(spec);
     CsePluginInterface::CsePlugin* plugin = preparedPlugin(state, call, spec);
     if (plugin == nullptr) return;
     uint64_t roundTrips = 0;
     uint64_t allocations = 0;
+    const double peerCpuBefore = pluginSessions().peerCpuSeconds();
+    PlacementProbe placement([] { return pluginSessions().peerLastCpu(); });
     for (auto _ : state) {
+        placement.iteration(state);
         const uint8_t callsBefore = remoteCallCount();
         const uint64_t allocationsBefore = allocationCount();
         if (!call(*plugin)) {
@@ -58,14 +95,15 @@ void runLibrary(benchmark::State& state, CallSpec spec) {
         allocations += allocationCount() - allocationsBefore;
         roundTrips += static_cast<uint8_t>(remoteCallCount() - callsBefore);
     }
-    reportCounters(state, spec, roundTrips);
+    reportCounters(state, spec, roundTrips, pluginSessions().peerCpuSeconds() - peerCpuBefore);
+    placement.report(state);
     state.counters["allocations"] =
         benchmark::Counter(static_cast<double>(allocations), benchmark::Counter::kAvgIterations);
     // callgrind counts every call of the function, the checking one in prepare too.
     state.counters["calls_made"] = static_cast<double>(call.callsMade());
 }
 
-void runFloor(benchmark::State& state, CallSpec spec) {
+void runFloor(benchmark::State& state, CallSpec spec, FloorWaits waits) {
     HostCall call(spec);
     CsePluginInterface::CsePlugin* plugin = preparedPlugin(state, call, spec);
     if (plugin == nullptr) return;
@@ -74,17 +112,22 @@ void runFloor(benchmark::State& state, CallSpec spec) {
     const WireScript script = recordWire([&] { recordedCallWorked = call(*plugin); });
     const auto roundTripsPerCall = static_cast<uint8_t>(remoteCallCount() - callsBefore);
     std::string error;
-    if (!recordedCallWorked || !floorClient().load(script, error)) {
+    if (!recordedCallWorked || !floorClient().load(script, waits, error)) {
         failBenchmark(state, recordedCallWorked ? error : "the recorded host call failed");
         return;
     }
+    const double peerCpuBefore = floorClient().peerCpuSeconds();
+    PlacementProbe placement([] { return floorClient().peerLastCpu(); });
     for (auto _ : state) {
+        placement.iteration(state);
         if (!floorClient().run()) {
             failBenchmark(state, "the floor exchange lost a datagram");
             break;
         }
     }
-    reportCounters(state, spec, roundTripsPerCall * state.iterations());
+    reportCounters(state, spec, roundTripsPerCall * state.iterations(),
+                   floorClient().peerCpuSeconds() - peerCpuBefore);
+    placement.report(state);
     state.counters["datagrams"] = static_cast<double>(script.size());
 }
 
@@ -99,7 +142,12 @@ void registerPair(const char* what, const CallSpec& spec) {
     benchmark::RegisterBenchmark(nameOf(what, "library", spec).c_str(), runLibrary, spec)
         ->UseRealTime()
         ->Unit(benchmark::kMicrosecond);
-    benchmark::RegisterBenchmark(nameOf(what, "floor", spec).c_str(), runFloor, spec)
+    benchmark::RegisterBenchmark(nameOf(what, "floor", spec).c_str(), runFloor, spec,
+                                 FloorWaits::Blocking)
+        ->UseRealTime()
+        ->Unit(benchmark::kMicrosecond);
+    benchmark::RegisterBenchmark(nameOf(what, "floor_polled", spec).c_str(), runFloor, spec,
+                                 FloorWaits::Polled)
         ->UseRealTime()
         ->Unit(benchmark::kMicrosecond);
 }
@@ -116,6 +164,14 @@ void registerEndToEndBenchmarks() {
         registerPair("navigate", {CallKind::Navigate, 0, packetLength});
         registerPair("idcode", {CallKind::IdcodeRead, 32, packetLength});
         registerPair("device_dr", {CallKind::DeviceDR, kOpenOcdShiftBits, packetLength});
+        for (const CallSpec& listened : {CallSpec{CallKind::Navigate, 0, packetLength, true},
+                                         CallSpec{CallKind::ChainDR, 1024, packetLength, true}}) {
+            const char* what = listened.kind == CallKind::Navigate ? "navigate" : "chain_dr";
+            benchmark::RegisterBenchmark(nameOf(what, "library_callbacks", listened).c_str(),
+                                         runLibrary, listened)
+                ->UseRealTime()
+                ->Unit(benchmark::kMicrosecond);
+        }
         const CallSpec cost = {CallKind::ChainDR, 1048576, packetLength};
         benchmark::RegisterBenchmark(nameOf("chain_dr", "client_cost", cost).c_str(), runLibrary,
                                      cost)

@@ -3,6 +3,7 @@
 // once, with no protocol logic at all. Runs until killed.
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -17,6 +18,7 @@ using krvbench::WireScript;
 struct PeerState {
     int socket = -1;
     WireScript script;
+    krvbench::FloorWaits waits = krvbench::FloorWaits::Blocking;
     size_t position = 0;  // the next step expected
     sockaddr_in client{};
     uint8_t sendBuffer[krvbench::kFloorMaxDatagram] = {krvbench::kFloorPeerMark};
@@ -60,14 +62,24 @@ int main() {
     std::fflush(stdout);
 
     static uint8_t datagram[65536];
+    bool drained = true;
     for (;;) {
+        // Polled waits: a poll when the socket was drained, then reads until it says so again.
+        const bool polled = peer.waits == krvbench::FloorWaits::Polled;
+        if (polled && drained) {
+            pollfd readable = {peer.socket, POLLIN, 0};
+            (void)::poll(&readable, 1, -1);
+        }
         sockaddr_in from{};
         socklen_t fromLength = sizeof from;
-        const ssize_t received = ::recvfrom(peer.socket, datagram, sizeof datagram, 0,
-                                            reinterpret_cast<sockaddr*>(&from), &fromLength);
+        const ssize_t received =
+            ::recvfrom(peer.socket, datagram, sizeof datagram, polled ? MSG_DONTWAIT : 0,
+                       reinterpret_cast<sockaddr*>(&from), &fromLength);
+        drained = received < 0;
         if (received <= 0) continue;
         if (datagram[0] == krvbench::kFloorLoadMark &&
-            krvbench::decodeFloorScript(datagram, static_cast<size_t>(received), peer.script)) {
+            krvbench::decodeFloorScript(datagram, static_cast<size_t>(received), peer.script,
+                                        peer.waits)) {
             peer.position = 0;
             peer.client = from;
             const uint8_t ready = krvbench::kFloorReadyMark;

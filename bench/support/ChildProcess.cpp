@@ -9,7 +9,9 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstring>
+#include <sstream>
 
 namespace krvbench {
 namespace {
@@ -104,6 +106,41 @@ void ChildProcess::stop() {
     if (stdoutFd_ >= 0) ::close(stdoutFd_);
     pid_ = -1;
     stdoutFd_ = -1;
+}
+
+std::vector<std::string> ChildProcess::statFields() const {
+    std::vector<std::string> fields;
+    if (pid_ <= 0) return fields;
+    char path[64];
+    std::snprintf(path, sizeof path, "/proc/%d/stat", static_cast<int>(pid_));
+    FILE* file = std::fopen(path, "r");
+    if (file == nullptr) return fields;
+    char text[1024] = {};
+    const size_t length = std::fread(text, 1, sizeof text - 1, file);
+    std::fclose(file);
+    // The fields after the command name, which is in parentheses and may hold spaces; the
+    // first of them is field 3 of proc(5).
+    const char* rest = length > 0 ? std::strrchr(text, ')') : nullptr;
+    if (rest == nullptr) return fields;
+    std::istringstream words(rest + 1);
+    fields.assign(3, std::string());
+    for (std::string word; words >> word;) fields.push_back(word);
+    return fields;
+}
+
+double ChildProcess::cpuSeconds() const {
+    constexpr size_t kUserTime = 14;
+    constexpr size_t kSystemTime = 15;
+    const std::vector<std::string> fields = statFields();
+    if (fields.size() <= kSystemTime) return 0.0;
+    const double ticks = std::stod(fields[kUserTime]) + std::stod(fields[kSystemTime]);
+    return ticks / static_cast<double>(::sysconf(_SC_CLK_TCK));
+}
+
+int ChildProcess::lastCpu() const {
+    constexpr size_t kProcessor = 39;
+    const std::vector<std::string> fields = statFields();
+    return fields.size() > kProcessor ? std::stoi(fields[kProcessor]) : -1;
 }
 
 std::string executableDirectory() {

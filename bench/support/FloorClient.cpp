@@ -1,6 +1,7 @@
 #include "support/FloorClient.h"
 
 #include <arpa/inet.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -47,13 +48,13 @@ bool FloorClient::startPeer(std::string& error) {
     return true;
 }
 
-bool FloorClient::load(const WireScript& script, std::string& error) {
+bool FloorClient::load(const WireScript& script, FloorWaits waits, std::string& error) {
     if (!peer_.running() && !startPeer(error)) return false;
     if (script.empty() || script.size() > kFloorMaxSteps || script.front() < 0) {
         error = "a script must start with a datagram from the client";
         return false;
     }
-    const std::vector<uint8_t> encoded = encodeFloorScript(script);
+    const std::vector<uint8_t> encoded = encodeFloorScript(script, waits);
     const auto* to = reinterpret_cast<const sockaddr*>(&peerAddress_);
     if (::sendto(socket_, encoded.data(), encoded.size(), 0, to, sizeof peerAddress_) !=
             static_cast<ssize_t>(encoded.size()) ||
@@ -63,6 +64,7 @@ bool FloorClient::load(const WireScript& script, std::string& error) {
         return false;
     }
     script_ = script;
+    waits_ = waits;
     return true;
 }
 
@@ -74,8 +76,12 @@ bool FloorClient::run() {
             if (::sendto(socket_, sendBuffer_, length, 0, to, sizeof peerAddress_) != step) {
                 return false;
             }
-        } else if (::recv(socket_, receiveBuffer_, sizeof receiveBuffer_, 0) != -step) {
-            return false;
+        } else {
+            if (waits_ == FloorWaits::Polled) {
+                pollfd readable = {socket_, POLLIN, 0};
+                if (::poll(&readable, 1, kReceiveTimeoutSeconds * 1000) != 1) return false;
+            }
+            if (::recv(socket_, receiveBuffer_, sizeof receiveBuffer_, 0) != -step) return false;
         }
     }
     return true;

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "support/ChildProcess.h"
+#include "support/FloorScript.h"
 #include "support/WireRecorder.h"
 
 namespace krvbench {
@@ -16,9 +17,12 @@ class FloorClient {
   public:
     ~FloorClient();
     // Starts the peer process (once) and hands it the script.
-    [[nodiscard]] bool load(const WireScript& script, std::string& error);
+    [[nodiscard]] bool load(const WireScript& script, FloorWaits waits, std::string& error);
     // One pass of the loaded script; false when a datagram does not come or has the wrong size.
     [[nodiscard]] bool run();
+    // CPU time used so far by the peer process.
+    double peerCpuSeconds() const { return peer_.cpuSeconds(); }
+    int peerLastCpu() const { return peer_.lastCpu(); }
 
   private:
     bool startPeer(std::string& error);
@@ -27,6 +31,7 @@ class FloorClient {
     int socket_ = -1;
     sockaddr_in peerAddress_{};
     WireScript script_;
+    FloorWaits waits_ = FloorWaits::Blocking;
     uint8_t sendBuffer_[2048] = {};
     uint8_t receiveBuffer_[2048] = {};
 };

@@ -3,7 +3,7 @@
 namespace krvbench {
 namespace {
 
-constexpr size_t kHeadBytes = 3;
+constexpr size_t kHeadBytes = 4;
 
 void putLE16(std::vector<uint8_t>& out, uint16_t value) {
     out.push_back(static_cast<uint8_t>(value));
@@ -16,16 +16,18 @@ uint16_t getLE16(const uint8_t* bytes) {
 
 }  // namespace
 
-std::vector<uint8_t> encodeFloorScript(const WireScript& script) {
-    std::vector<uint8_t> out = {kFloorLoadMark};
+std::vector<uint8_t> encodeFloorScript(const WireScript& script, FloorWaits waits) {
+    std::vector<uint8_t> out = {kFloorLoadMark, static_cast<uint8_t>(waits)};
     putLE16(out, static_cast<uint16_t>(script.size()));
     for (const int size : script) putLE16(out, static_cast<uint16_t>(static_cast<int16_t>(size)));
     return out;
 }
 
-bool decodeFloorScript(const uint8_t* datagram, size_t length, WireScript& script) {
+bool decodeFloorScript(const uint8_t* datagram, size_t length, WireScript& script,
+                       FloorWaits& waits) {
     if (length < kHeadBytes || datagram[0] != kFloorLoadMark) return false;
-    const size_t steps = getLE16(datagram + 1);
+    if (datagram[1] > static_cast<uint8_t>(FloorWaits::Polled)) return false;
+    const size_t steps = getLE16(datagram + 2);
     if (steps > kFloorMaxSteps || length != kHeadBytes + 2 * steps) return false;
     WireScript decoded;
     decoded.reserve(steps);
@@ -35,6 +37,7 @@ bool decodeFloorScript(const uint8_t* datagram, size_t length, WireScript& scrip
         decoded.push_back(size);
     }
     script = std::move(decoded);
+    waits = static_cast<FloorWaits>(datagram[1]);
     return true;
 }
 

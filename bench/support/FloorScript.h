@@ -22,9 +22,17 @@ constexpr uint8_t kFloorPeerMark = 0x01;
 constexpr int kFloorMaxDatagram = 1472;
 constexpr size_t kFloorMaxSteps = 8192;
 
-// "S", the step count (16 bits), then each size as a signed 16-bit number; little-endian.
-std::vector<uint8_t> encodeFloorScript(const WireScript& script);
+// How both ends wait for a datagram. Blocking is the floor itself. Polled copies the waits of the
+// real ends, to tell their cost from the library's own work: the client polls before every
+// receive (as the link waits with a time-out), the peer polls and then reads until the socket
+// is drained (as quorbit-sim's loop does).
+enum class FloorWaits : uint8_t { Blocking = 0, Polled = 1 };
+
+// "S", the waits, the step count (16 bits), then each size as a signed 16-bit number;
+// little-endian.
+std::vector<uint8_t> encodeFloorScript(const WireScript& script, FloorWaits waits);
 // False for a datagram that is not a well-formed script.
-bool decodeFloorScript(const uint8_t* datagram, size_t length, WireScript& script);
+bool decodeFloorScript(const uint8_t* datagram, size_t length, WireScript& script,
+                       FloorWaits& waits);
 
 }  // namespace krvbench

@@ -23,6 +23,7 @@ struct CallSpec {
     CallKind kind = CallKind::ChainDR;
     uint32_t bitCount = 0;
     int packetLength = 1024;
+    bool hostCallbacks = false;  // true: every host callback registered (and discarding)
 };
 
 class HostCall {

@@ -64,6 +64,17 @@ bool PluginSessions::open(int packetLength, std::string& error) {
     return true;
 }
 
+double PluginSessions::peerCpuSeconds() const {
+    const auto simulator = simulators_.find(openPacketLength_);
+    return simulator != simulators_.end() && simulator->second ? simulator->second->cpuSeconds()
+                                                               : 0.0;
+}
+
+int PluginSessions::peerLastCpu() const {
+    const auto simulator = simulators_.find(openPacketLength_);
+    return simulator != simulators_.end() && simulator->second ? simulator->second->lastCpu() : -1;
+}
+
 void PluginSessions::close() {
     if (plugin_) {
         (void)plugin_->closeTarget();

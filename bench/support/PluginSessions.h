@@ -19,6 +19,10 @@ class PluginSessions {
     ~PluginSessions();
     // The open plug-in at this packet length; null with a reason when it cannot be opened.
     CsePluginInterface::CsePlugin* at(int packetLength, std::string& error);
+    // CPU time used so far by the emulator process of the open session.
+    double peerCpuSeconds() const;
+    // The processor the emulator process last ran on; -1 when none is open.
+    int peerLastCpu() const;
 
   private:
     bool open(int packetLength, std::string& error);

@@ -13,6 +13,8 @@ class SimProcess {
     // An ephemeral UDP port on 127.0.0.1 and the demo chain.
     [[nodiscard]] bool start(int packetLength, std::string& error);
     uint16_t udpPort() const { return udpPort_; }
+    double cpuSeconds() const { return child_.cpuSeconds(); }
+    int lastCpu() const { return child_.lastCpu(); }
 
   private:
     ChildProcess child_;

@@ -1,0 +1,145 @@
+#!/usr/bin/env bash
+# Runs every benchmark of the plug-in in one go and prints one table; the rows also go to
+# bench/results/latest.json and, with the machine and this command, to bench/RESULTS.md.
+#
+#   scripts/bench.sh [--pin CLIENT,PEER] [--compare-pinned CLIENT,PEER] [--quick]
+#     --pin CLIENT,PEER  pin the benchmark (and OpenOCD) to CPU CLIENT and every peer process
+#                        (quorbit-sim, the floor's peer) to CPU PEER; unpinned by default
+#     --compare-pinned CLIENT,PEER
+#                        run the end-to-end part once more, pinned so, into an extra column
+#     --quick            one short repetition instead of five, to try the script out
+#
+# Parts: krv-bench (end to end against quorbit-sim and the floor, framework against a null target,
+# the virtual chain alone), OpenOCD over remote_bitbang against quorbit-sim, callgrind on the
+# client side of a long shift. Without openocd or valgrind those rows say "not measured".
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+pin=""
+compare_pin=""
+repetitions=5
+min_time=0.5
+openocd_shifts=5
+while [[ $# -gt 0 ]]; do
+    case "$1" in
+        --pin) pin="${2:?--pin needs CLIENT,PEER}"; shift 2 ;;
+        --compare-pinned) compare_pin="${2:?--compare-pinned needs CLIENT,PEER}"; shift 2 ;;
+        --quick) repetitions=1; min_time=0.05; openocd_shifts=2; shift ;;
+        *)
+            echo "usage: scripts/bench.sh [--pin CLIENT,PEER] [--compare-pinned CLIENT,PEER] [--quick]" >&2
+            exit 2
+            ;;
+    esac
+done
+
+build="${KRV_BENCH_BUILD:-build-bench}"
+results=bench/results
+bin="$build/bin"
+mkdir -p "$results"
+rm -f "$results"/*.json "$results"/*.txt "$results"/callgrind.out*
+
+echo "building in $build ..." >&2
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKRV_BUILD_BENCH=ON >/dev/null
+cmake --build "$build" -j2 --target krv-bench quorbit-sim krv-floor-peer >/dev/null
+
+client_cpu=""
+peer_cpu=""
+if [[ -n "$pin" ]]; then
+    client_cpu="${pin%,*}"
+    peer_cpu="${pin#*,}"
+    export KRV_BENCH_PIN="$pin"
+fi
+on_cpu() {  # on_cpu CPU COMMAND...: runs the command pinned when a CPU is given
+    local cpu="$1"
+    shift
+    if [[ -n "$cpu" ]]; then taskset -c "$cpu" "$@"; else "$@"; fi
+}
+
+machine="$(nproc) CPUs, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ *//'), $(uname -sr)"
+load="$(cut -d' ' -f1-3 /proc/loadavg)"
+
+echo "krv-bench: $repetitions repetitions ..." >&2
+"$bin/krv-bench" --benchmark_repetitions="$repetitions" --benchmark_report_aggregates_only=true \
+    --benchmark_min_time="$min_time" --benchmark_out="$results/gbench.json" \
+    --benchmark_out_format=json >"$results/gbench.txt" 2>&1 || {
+    cat "$results/gbench.txt" >&2
+    exit 1
+}
+
+pinned_json=""
+if [[ -n "$compare_pin" ]]; then
+    echo "krv-bench end to end, pinned $compare_pin ..." >&2
+    KRV_BENCH_PIN="$compare_pin" "$bin/krv-bench" --benchmark_filter='^e2e/.*/(library|floor)/' \
+        --benchmark_repetitions="$repetitions" --benchmark_report_aggregates_only=true \
+        --benchmark_min_time="$min_time" --benchmark_out="$results/gbench-pinned.json" \
+        --benchmark_out_format=json >"$results/gbench-pinned.txt" 2>&1 || {
+        cat "$results/gbench-pinned.txt" >&2
+        exit 1
+    }
+    pinned_json="$results/gbench-pinned.json"
+fi
+
+# OpenOCD drives the same demo chain over remote_bitbang; its TAPs are declared from the TDO end.
+openocd_times=""
+if command -v openocd >/dev/null; then
+    echo "OpenOCD over remote_bitbang ..." >&2
+    chain=sim/chains/demo.chain
+    on_cpu "$peer_cpu" "$bin/quorbit-sim" --port 0 --rbb-port 0 --chain "$chain" \
+        >"$results/sim-rbb.txt" 2>&1 &
+    sim_pid=$!
+    trap 'kill "$sim_pid" 2>/dev/null || true' EXIT
+    for _ in $(seq 50); do
+        grep -q '^remote_bitbang on' "$results/sim-rbb.txt" && break
+        sleep 0.1
+    done
+    rbb_port="$(sed -n 's/^remote_bitbang on .*:\([0-9]*\)$/\1/p' "$results/sim-rbb.txt")"
+    mapfile -t devices < <(sed 's/#.*//' "$chain" | awk 'NF >= 2 {print $1, $2}')
+    config="$results/openocd-demo.cfg"
+    {
+        echo "adapter driver remote_bitbang"
+        echo "remote_bitbang host 127.0.0.1"
+        echo "remote_bitbang port $rbb_port"
+        echo "transport select jtag"
+        echo "gdb_port disabled"
+        echo "tcl_port disabled"
+        echo "telnet_port disabled"
+        for ((i = ${#devices[@]} - 1; i >= 0; i--)); do
+            read -r name irlen <<<"${devices[i]}"
+            echo "jtag newtap $name tap -irlen $irlen"
+        done
+    } >"$config"
+    # The plug-in's device-level shift goes through the middle device (index 1).
+    read -r middle middle_irlen <<<"${devices[1]}"
+    bypass="$(printf '0x%x' $(((1 << middle_irlen) - 1)))"
+    on_cpu "$client_cpu" timeout 600 openocd \
+        -c "set tap $middle.tap; set bypass $bypass; set shift_bits 100000; set shifts $openocd_shifts" \
+        -f "$config" -f bench/openocd/drscan_timing.tcl >"$results/openocd.txt" 2>&1 || true
+    kill "$sim_pid" 2>/dev/null || true
+    wait "$sim_pid" 2>/dev/null || true
+    trap - EXIT
+    grep -q '^drscan_us' "$results/openocd.txt" && openocd_times="$results/openocd.txt"
+fi
+
+# Instructions of the library side alone: callgrind counts only inside shiftChainDR, while
+# quorbit-sim runs natively in its own process.
+callgrind_ir=0
+cost_json=""
+if command -v valgrind >/dev/null; then
+    echo "callgrind on the client side ..." >&2
+    valgrind --tool=callgrind --callgrind-out-file="$results/callgrind.out" \
+        --collect-atstart=no --toggle-collect='CsePluginInterface::CsePlugin::shiftChainDR(*' \
+        "$bin/krv-bench" --benchmark_filter='client_cost' \
+        --benchmark_out="$results/client_cost.json" --benchmark_out_format=json \
+        >"$results/callgrind.txt" 2>&1
+    callgrind_ir="$(sed -n 's/^\(summary\|totals\): *\([0-9]*\).*/\2/p' "$results/callgrind.out" | head -1)"
+    cost_json="$results/client_cost.json"
+fi
+
+command_line="scripts/bench.sh${pin:+ --pin $pin}${compare_pin:+ --compare-pinned $compare_pin}"
+python3 bench/bench_report.py --gbench "$results/gbench.json" \
+    ${pinned_json:+--gbench-pinned "$pinned_json"} \
+    ${openocd_times:+--openocd "$openocd_times"} \
+    --callgrind-ir "${callgrind_ir:-0}" ${cost_json:+--client-cost "$cost_json"} \
+    --machine "$machine" --load "$load" --command "$command_line" \
+    --out-json "$results/latest.json" --out-md "$results/latest.md"
+cp "$results/latest.md" bench/RESULTS.md
