@@ -81,23 +81,23 @@ TEST(OpenOcdAgreementTest, OpenOcdAndThePluginFindTheSameChain) {
 // symmetric chain, so the order is pinned here on an asymmetric one.
 TEST(ChainListingsTest, OpenOcdProbeIsTurnedAroundToStartAtTdi) {
     const std::string log =
-        "Info : TAP auto0.tap does not have valid IDCODE (idcode=0x4f4633ce)\n"
-        "Info : JTAG tap: auto1.tap tap/device found: 0x27a319e7 (part: 0x7a31, ver: 0x2)\n"
+        "Info : TAP auto0.tap does not have valid IDCODE\n"
+        "Info : JTAG tap: auto1.tap tap/device found: 0x27a31eff (part: 0x7a31, ver: 0x2)\n"
         "Warn : AUTO auto0.tap - use \"jtag newtap auto0 tap -irlen 4 -expected-id 0x00000000\"\n"
-        "Warn : AUTO auto1.tap - use \"jtag newtap auto1 tap -irlen 8 -expected-id 0x27a319e7\"\n"
-        "Warn : AUTO auto2.tap - use \"jtag newtap auto2 tap -irlen 6 -expected-id 0x151c09e7\"\n";
+        "Warn : AUTO auto1.tap - use \"jtag newtap auto1 tap -irlen 8 -expected-id 0x27a31eff\"\n"
+        "Warn : AUTO auto2.tap - use \"jtag newtap auto2 tap -irlen 6 -expected-id 0x151c0eff\"\n";
     const std::vector<ListedDevice> expected = {
-        {0x151C09E7u, 6}, {0x27A319E7u, 8}, {std::nullopt, 4}};
+        {0x151C0EFFu, 6}, {0x27A31EFFu, 8}, {std::nullopt, 4}};
     EXPECT_EQ(systemtest::devicesFromOpenOcdProbe(log), expected);
 }
 
 TEST(ChainListingsTest, HostScanRowsGiveIdcodesAndIrLengths) {
     const std::string table =
         "dev  idcode      version  part    bank  id    irlen\n"
-        "  0  0x151C09E7        1  0x51C0    10  0x73      6\n"
+        "  0  0x151C0EFF        1  0x51C0    15  0x7F      6\n"
         "  1  -                 -  -          -  -         ?\n"
         "2 devices\n";
-    const std::vector<ListedDevice> expected = {{0x151C09E7u, 6}, {std::nullopt, 0}};
+    const std::vector<ListedDevice> expected = {{0x151C0EFFu, 6}, {std::nullopt, 0}};
     EXPECT_EQ(systemtest::devicesFromHostScan(table), expected);
 }
 
