@@ -22,7 +22,11 @@ void CSE_CALLCONV CsePlugin_destroy(CsePlugin* plugin) {
 
 void CSE_CALLCONV CsePlugin_loaded(void) {}
 
-void CSE_CALLCONV CsePlugin_unloaded(void) {}
+#if !defined(_WIN32)
+// The unload notification is one and the same function as the load notification; on Windows the
+// module-definition file exports both names at that one address.
+void CSE_CALLCONV CsePlugin_unloaded(void) __attribute__((alias("CsePlugin_loaded")));
+#endif
 
 void CSE_CALLCONV CsePlugin_setCallbacks(const CsePluginCallbacks* callbacks) {
     if (callbacks != nullptr) CsePluginInterface::CallbackRecord::replace(*callbacks);

@@ -118,6 +118,10 @@ TEST_F(LoadedPlugin, SecondRecordReplacesAllFivePointers) {
     EXPECT_TRUE(recorder.events().empty());
 }
 
+TEST_F(LoadedPlugin, UnloadNotificationIsTheLoadNotificationItself) {
+    EXPECT_EQ(reinterpret_cast<void*>(unloaded), reinterpret_cast<void*>(loaded));
+}
+
 TEST_F(LoadedPlugin, DestroyIgnoresNull) {
     RecordingCallbacks recorder;
     setCallbacks(&recorder.record());
