@@ -35,7 +35,8 @@ void CSE_CALLCONV ignoreTrace(const char*) {}
 
 class ScopedHostCallbacks {
   public:
-    explicit ScopedHostCallbacks(bool install) : installed_(install) {
+    explicit ScopedHostCallbacks(HostCallbacks callbacks)
+        : installed_(callbacks == HostCallbacks::Discarding) {
         if (installed_) {
             CsePluginInterface::CallbackRecord::replace(
                 {ignoreMessage, ignoreLog, ignoreDump, ignoreTrace, ignoreTrace});
@@ -164,8 +165,10 @@ void registerEndToEndBenchmarks() {
         registerPair("navigate", {CallKind::Navigate, 0, packetLength});
         registerPair("idcode", {CallKind::IdcodeRead, 32, packetLength});
         registerPair("device_dr", {CallKind::DeviceDR, kOpenOcdShiftBits, packetLength});
-        for (const CallSpec& listened : {CallSpec{CallKind::Navigate, 0, packetLength, true},
-                                         CallSpec{CallKind::ChainDR, 1024, packetLength, true}}) {
+        constexpr HostCallbacks kListening = HostCallbacks::Discarding;
+        for (const CallSpec& listened :
+             {CallSpec{CallKind::Navigate, 0, packetLength, kListening},
+              CallSpec{CallKind::ChainDR, 1024, packetLength, kListening}}) {
             const char* what = listened.kind == CallKind::Navigate ? "navigate" : "chain_dr";
             benchmark::RegisterBenchmark(nameOf(what, "library_callbacks", listened).c_str(),
                                          runLibrary, listened)

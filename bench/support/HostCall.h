@@ -19,11 +19,14 @@ enum class CallKind {
     DeviceDR,    // shiftDeviceDR through the middle device, every device in BYPASS
 };
 
+// Whether the host has registered its callbacks (here: ones that discard what they get).
+enum class HostCallbacks { None, Discarding };
+
 struct CallSpec {
     CallKind kind = CallKind::ChainDR;
     uint32_t bitCount = 0;
     int packetLength = 1024;
-    bool hostCallbacks = false;  // true: every host callback registered (and discarding)
+    HostCallbacks hostCallbacks = HostCallbacks::None;
 };
 
 class HostCall {
