@@ -65,25 +65,28 @@ def verdict(met):
 
 
 class Table:
-    def __init__(self):
+    def __init__(self, pinned_labels):
+        self.pinned_labels = pinned_labels
         self.rows = []
 
     def add(self, part, what, library, reference="", ratio="", trips="", target="", polled="",
-            pinned="", same_cpu=""):
+            pinned=(), same_cpu=""):
         self.rows.append({"part": part, "measurement": what, "library": library,
                           "reference": reference, "ratio": ratio, "round_trips": trips,
-                          "target": target, "floor_polled": polled, "pinned": pinned,
-                          "same_cpu": same_cpu})
+                          "target": target, "same_cpu": same_cpu, "floor_polled": polled,
+                          "pinned": list(pinned)})
 
-    def markdown(self, pinned_label):
+    def markdown(self):
         head = ["#", "Measurement", "Library", "Floor / reference", "Library vs reference",
-                "Round trips", "Target", "On one CPU: library / floor", "Floor with polled waits",
-                pinned_label]
+                "Round trips", "Target", "On one CPU: library / floor", "Floor with polled waits"]
+        head += [f"Pinned {label}: library / floor" for label in self.pinned_labels]
         keys = ["part", "measurement", "library", "reference", "ratio", "round_trips", "target",
-                "same_cpu", "floor_polled", "pinned"]
+                "same_cpu", "floor_polled"]
         lines = ["| " + " | ".join(head) + " |", "|" + "---|" * len(head)]
         for row in self.rows:
-            lines.append("| " + " | ".join(str(row[k]) for k in keys) + " |")
+            cells = [str(row[k]) for k in keys]
+            pinned = row["pinned"] + [""] * (len(self.pinned_labels) - len(row["pinned"]))
+            lines.append("| " + " | ".join(cells + pinned) + " |")
         return "\n".join(lines)
 
 
@@ -92,43 +95,67 @@ def pair(results, what, bits, packlen, side="library"):
     return results.get(key.format(side)), results.get(key.format("floor"))
 
 
+def comparison(library, floor, small):
+    """The library against the floor: text, and whether the target is met."""
+    if small:
+        extra = micros(library) / micros(floor) - 1
+        return f"{extra:+.0%}", extra <= SMALL_REQUEST_TARGET
+    share = library["bits_per_second"] / floor["bits_per_second"]
+    return f"{share:.0%} of floor throughput", share >= THROUGHPUT_TARGET
+
+
+def same_placement(library, floor):
+    """Whether both ran mostly on one CPU, or both mostly apart: only then do they compare."""
+    if "same_cpu" not in library or "same_cpu" not in floor:
+        return True
+    both_together = library["same_cpu"] >= 0.75 and floor["same_cpu"] >= 0.75
+    both_apart = library["same_cpu"] <= 0.25 and floor["same_cpu"] <= 0.25
+    return both_together or both_apart
+
+
 class Context:
-    """The main (unpinned) results, and those of the optional run pinned apart."""
+    """The main run (unpinned unless --pin) and the runs pinned for comparison."""
 
-    def __init__(self, results, pinned):
+    def __init__(self, results, pinned_runs):
         self.results = results
-        self.pinned = pinned
+        self.pinned_runs = pinned_runs  # [(label, results)]
 
-    def same_cpu(self, what, bits, packlen):
+    def e2e_row(self, table, part, label, what, bits, packlen, target_text, judged):
+        """One end-to-end row; judged: whether a target applies, small: a round-trip target."""
+        small = judged == "small"
         library, floor = pair(self.results, what, bits, packlen)
-        if not library or not floor or "same_cpu" not in library or "same_cpu" not in floor:
-            return ""
-        return f"{library['same_cpu']:.0%} / {floor['same_cpu']:.0%}"
-
-    def polled(self, what, bits, packlen):
-        entry = self.results.get(f"e2e/{what}/floor_polled/bits:{bits}/packlen:{packlen}")
-        return time_text(micros(entry)) if entry else ""
-
-    def pinned_text(self, what, bits, packlen, side="library", small=False):
-        library, floor = pair(self.pinned, what, bits, packlen, side)
         if not library or not floor:
-            return ""
+            return None
+        ratio, met = comparison(library, floor, small)
+        verdicts = []
+        if judged:
+            verdicts.append("unpinned " + (verdict(met) if same_placement(library, floor)
+                                            else "n/a (placements differed)"))
+        pinned_cells = []
+        for pinned_label, results in self.pinned_runs:
+            pinned_library, pinned_floor = pair(results, what, bits, packlen)
+            if not pinned_library or not pinned_floor:
+                pinned_cells.append("")
+                continue
+            pinned_ratio, pinned_met = comparison(pinned_library, pinned_floor, small)
+            pinned_cells.append(f"{time_text(micros(pinned_library))} / "
+                                f"{time_text(micros(pinned_floor))} "
+                                f"({pinned_ratio.replace(' throughput', '')})")
+            if judged:
+                verdicts.append(f"{pinned_label} {verdict(pinned_met)}")
         if small:
-            ratio = f"{micros(library) / micros(floor) - 1:+.0%}"
+            library_text, floor_text = time_text(micros(library)), time_text(micros(floor))
         else:
-            ratio = f"{library['bits_per_second'] / floor['bits_per_second']:.0%} of floor"
-        return f"{time_text(micros(library))} / {time_text(micros(floor))} ({ratio})"
-
-
-def small_request_row(table, context, part, label, what, bits, packlen):
-    library, floor = pair(context.results, what, bits, packlen)
-    extra = micros(library) / micros(floor) - 1
-    table.add(part, label, time_text(micros(library)), time_text(micros(floor)),
-              f"{extra:+.0%}", f"{library['round_trips']:.0f}",
-              f"≤ +10%: {verdict(extra <= SMALL_REQUEST_TARGET)}",
-              context.polled(what, bits, packlen),
-              context.pinned_text(what, bits, packlen, small=True),
-              context.same_cpu(what, bits, packlen))
+            library_text = f"{time_text(micros(library))}, {rate_text(library['bits_per_second'])}"
+            floor_text = f"{time_text(micros(floor))}, {rate_text(floor['bits_per_second'])}"
+        same_cpu = ""
+        if "same_cpu" in library and "same_cpu" in floor:
+            same_cpu = f"{library['same_cpu']:.0%} / {floor['same_cpu']:.0%}"
+        polled = self.results.get(f"e2e/{what}/floor_polled/bits:{bits}/packlen:{packlen}")
+        target = f"{target_text}: " + ", ".join(verdicts) if judged else ""
+        table.add(part, label, library_text, floor_text, ratio, f"{library['round_trips']:.0f}",
+                  target, time_text(micros(polled)) if polled else "", pinned_cells, same_cpu)
+        return library, floor
 
 
 def chain_shift_rows(table, context, packlens, sizes):
@@ -136,41 +163,34 @@ def chain_shift_rows(table, context, packlens, sizes):
     best_library = 0.0
     for packlen in packlens:
         for bits in sizes:
-            library, floor = pair(context.results, "chain_dr", bits, packlen)
-            if not library or not floor:
-                continue
-            best_floor = max(best_floor, floor["bits_per_second"])
-            best_library = max(best_library, library["bits_per_second"])
             label = f"DR shift {bits_text(bits)}, packet {packlen}"
             if bits == 32:
-                small_request_row(table, context, "1, 3", label, "chain_dr", bits, packlen)
-                continue
-            share = library["bits_per_second"] / floor["bits_per_second"]
-            target = ""
-            if bits >= LARGE_SHIFT_BITS:
-                target = f"≥ 85% of floor: {verdict(share >= THROUGHPUT_TARGET)}"
-            table.add("1, 3", label,
-                      f"{time_text(micros(library))}, {rate_text(library['bits_per_second'])}",
-                      f"{time_text(micros(floor))}, {rate_text(floor['bits_per_second'])}",
-                      f"{share:.0%} of floor throughput", f"{library['round_trips']:.0f}", target,
-                      context.polled("chain_dr", bits, packlen),
-                      context.pinned_text("chain_dr", bits, packlen),
-                      context.same_cpu("chain_dr", bits, packlen))
+                judged, target_text = "small", "≤ +10%"
+            elif bits >= LARGE_SHIFT_BITS:
+                judged, target_text = "large", "≥ 85% of floor"
+            else:
+                judged, target_text = "", ""
+            found = context.e2e_row(table, "1, 3", label, "chain_dr", bits, packlen, target_text,
+                                    judged)
+            if found:
+                best_library = max(best_library, found[0]["bits_per_second"])
+                best_floor = max(best_floor, found[1]["bits_per_second"])
     return best_floor, best_library
 
 
 def latency_rows(table, context, packlen):
-    for what, label in (("navigate", "TAP navigation"), ("idcode", "Device IDCODE read, 32 bits")):
-        bits = 32 if what == "idcode" else 0
-        library, floor = pair(context.results, what, bits, packlen)
-        if library and floor:
-            small_request_row(table, context, 2, label, what, bits, packlen)
+    context.e2e_row(table, 2, "TAP navigation", "navigate", 0, packlen, "≤ +10%", "small")
+    context.e2e_row(table, 2, "Device IDCODE read, 32 bits", "idcode", 32, packlen, "≤ +10%",
+                    "small")
     for what, bits, label in (("navigate", 0, "TAP navigation"),
                               ("chain_dr", 1024, "DR shift 1 Kbit")):
-        listened, floor = pair(context.results, what, bits, packlen, "library_callbacks")
-        if listened and floor:
+        listened = context.results.get(
+            f"e2e/{what}/library_callbacks/bits:{bits}/packlen:{packlen}")
+        library, _ = pair(context.results, what, bits, packlen)
+        if listened and library:
             table.add(2, f"{label}, host callbacks registered", time_text(micros(listened)),
-                      time_text(micros(floor)), f"{micros(listened) / micros(floor) - 1:+.0%}",
+                      f"without: {time_text(micros(library))}",
+                      f"{micros(listened) / micros(library) - 1:+.0%}",
                       f"{listened['round_trips']:.0f}", "(every message formatted)")
 
 
@@ -231,7 +251,8 @@ def chain_row(table, results, best_floor, best_library):
 def main():
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("--gbench", required=True)
-    parser.add_argument("--gbench-pinned", help="the end-to-end run pinned apart")
+    parser.add_argument("--gbench-pinned", action="append", default=[],
+                        help="LABEL=FILE: an end-to-end run pinned for comparison")
     parser.add_argument("--openocd", help="file with one 'drscan_us N' line per OpenOCD shift")
     parser.add_argument("--callgrind-ir", type=float, default=0.0)
     parser.add_argument("--client-cost", help="Google Benchmark JSON of the callgrind run")
@@ -249,9 +270,12 @@ def main():
             openocd_us = [float(line.split()[1]) for line in handle if line.startswith("drscan_us")]
     cost_results = load_benchmarks(args.client_cost)[0] if args.client_cost else {}
 
-    pinned, pinned_context = load_benchmarks(args.gbench_pinned) if args.gbench_pinned else ({}, {})
-    both = Context(results, pinned)
-    table = Table()
+    pinned_runs = []
+    for item in args.gbench_pinned:
+        label, path = item.split("=", 1)
+        pinned_runs.append((label, load_benchmarks(path)[0]))
+    both = Context(results, pinned_runs)
+    table = Table([label for label, _ in pinned_runs])
     best_floor, best_library = chain_shift_rows(table, both, (1024, 1472),
                                                 (32, 1024, 122816, 1048576))
     latency_rows(table, both, 1024)
@@ -260,16 +284,14 @@ def main():
     chain_row(table, results, best_floor, best_library)
 
     placement = context.get("placement", "unpinned")
-    pinned_placement = pinned_context.get("placement", "")
-    pinned_label = f"Pinned: {pinned_placement}" if pinned else "Pinned (not run)"
     header = (f"Machine: {args.machine}; load before the run: {args.load}; "
               f"placement: {placement}; {context.get('date', '')}")
-    markdown = table.markdown(pinned_label)
+    markdown = table.markdown()
     print(header)
     print(markdown)
     with open(args.out_json, "w") as handle:
         json.dump({"machine": args.machine, "load": args.load, "placement": placement,
-                   "pinned_placement": pinned_placement,
+                   "pinned_runs": [label for label, _ in pinned_runs],
                    "date": context.get("date", ""), "command": args.command,
                    "rows": table.rows, "openocd_us": openocd_us,
                    "callgrind_ir": args.callgrind_ir}, handle, indent=2)
@@ -280,10 +302,11 @@ def main():
                      "Floor: the very same datagram sequence between a minimal client and peer "
                      "process with no logic; with polled waits, the same with a poll before "
                      "every receive at both ends, as the link and quorbit-sim wait. Times are "
-                     "medians per host call; the pinned column gives library / floor. \"On one "
-                     "CPU\" is how often, sampled, the benchmark and its peer process had last "
-                     "run on the same processor: on two cores that alone moves a round trip "
-                     "several-fold.\n\n")
+                     "medians per host call. \"On one CPU\" is how often, sampled, the "
+                     "benchmark and its peer process had last run on the same processor: on two "
+                     "cores that alone moves a round trip several-fold, so an unpinned row is "
+                     "judged only when library and floor were placed alike. \"Pinned C,P\": "
+                     "client on CPU C, peer process on CPU P.\n\n")
         handle.write(markdown + "\n")
     return 0
 

@@ -7,6 +7,7 @@
 #                        (quorbit-sim, the floor's peer) to CPU PEER; unpinned by default
 #     --compare-pinned CLIENT,PEER
 #                        run the end-to-end part once more, pinned so, into an extra column
+#                        (may be given more than once, e.g. 0,0 for one CPU and 0,1 apart)
 #     --quick            one short repetition instead of five, to try the script out
 #
 # Parts: krv-bench (end to end against quorbit-sim and the floor, framework against a null target,
@@ -16,14 +17,14 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 pin=""
-compare_pin=""
+compare_pins=()
 repetitions=5
 min_time=0.5
 openocd_shifts=5
 while [[ $# -gt 0 ]]; do
     case "$1" in
         --pin) pin="${2:?--pin needs CLIENT,PEER}"; shift 2 ;;
-        --compare-pinned) compare_pin="${2:?--compare-pinned needs CLIENT,PEER}"; shift 2 ;;
+        --compare-pinned) compare_pins+=("${2:?--compare-pinned needs CLIENT,PEER}"); shift 2 ;;
         --quick) repetitions=1; min_time=0.05; openocd_shifts=2; shift ;;
         *)
             echo "usage: scripts/bench.sh [--pin CLIENT,PEER] [--compare-pinned CLIENT,PEER] [--quick]" >&2
@@ -66,18 +67,19 @@ echo "krv-bench: $repetitions repetitions ..." >&2
     exit 1
 }
 
-pinned_json=""
-if [[ -n "$compare_pin" ]]; then
+pinned_args=()
+for compare_pin in "${compare_pins[@]}"; do
     echo "krv-bench end to end, pinned $compare_pin ..." >&2
+    out="$results/gbench-pinned-${compare_pin/,/-}"
     KRV_BENCH_PIN="$compare_pin" "$bin/krv-bench" --benchmark_filter='^e2e/.*/(library|floor)/' \
         --benchmark_repetitions="$repetitions" --benchmark_report_aggregates_only=true \
-        --benchmark_min_time="$min_time" --benchmark_out="$results/gbench-pinned.json" \
-        --benchmark_out_format=json >"$results/gbench-pinned.txt" 2>&1 || {
-        cat "$results/gbench-pinned.txt" >&2
+        --benchmark_min_time="$min_time" --benchmark_out="$out.json" \
+        --benchmark_out_format=json >"$out.txt" 2>&1 || {
+        cat "$out.txt" >&2
         exit 1
     }
-    pinned_json="$results/gbench-pinned.json"
-fi
+    pinned_args+=(--gbench-pinned "$compare_pin=$out.json")
+done
 
 # OpenOCD drives the same demo chain over remote_bitbang; its TAPs are declared from the TDO end.
 openocd_times=""
@@ -135,9 +137,10 @@ if command -v valgrind >/dev/null; then
     cost_json="$results/client_cost.json"
 fi
 
-command_line="scripts/bench.sh${pin:+ --pin $pin}${compare_pin:+ --compare-pinned $compare_pin}"
+command_line="scripts/bench.sh${pin:+ --pin $pin}"
+for compare_pin in "${compare_pins[@]}"; do command_line+=" --compare-pinned $compare_pin"; done
 python3 bench/bench_report.py --gbench "$results/gbench.json" \
-    ${pinned_json:+--gbench-pinned "$pinned_json"} \
+    "${pinned_args[@]}" \
     ${openocd_times:+--openocd "$openocd_times"} \
     --callgrind-ir "${callgrind_ir:-0}" ${cost_json:+--client-cost "$cost_json"} \
     --machine "$machine" --load "$load" --command "$command_line" \

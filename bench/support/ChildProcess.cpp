@@ -1,5 +1,6 @@
 #include "support/ChildProcess.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <sched.h>
@@ -108,12 +109,10 @@ void ChildProcess::stop() {
     stdoutFd_ = -1;
 }
 
-std::vector<std::string> ChildProcess::statFields() const {
+std::vector<std::string> ChildProcess::statFields(const std::string& path) const {
     std::vector<std::string> fields;
     if (pid_ <= 0) return fields;
-    char path[64];
-    std::snprintf(path, sizeof path, "/proc/%d/stat", static_cast<int>(pid_));
-    FILE* file = std::fopen(path, "r");
+    FILE* file = std::fopen(path.c_str(), "r");
     if (file == nullptr) return fields;
     char text[1024] = {};
     const size_t length = std::fread(text, 1, sizeof text - 1, file);
@@ -128,19 +127,42 @@ std::vector<std::string> ChildProcess::statFields() const {
     return fields;
 }
 
-double ChildProcess::cpuSeconds() const {
-    constexpr size_t kUserTime = 14;
-    constexpr size_t kSystemTime = 15;
-    const std::vector<std::string> fields = statFields();
+namespace {
+
+constexpr size_t kUserTime = 14;
+constexpr size_t kSystemTime = 15;
+constexpr size_t kProcessor = 39;
+
+double ticksOf(const std::vector<std::string>& fields) {
     if (fields.size() <= kSystemTime) return 0.0;
-    const double ticks = std::stod(fields[kUserTime]) + std::stod(fields[kSystemTime]);
+    return std::stod(fields[kUserTime]) + std::stod(fields[kSystemTime]);
+}
+
+}  // namespace
+
+double ChildProcess::cpuSeconds() const {
+    // The process's line counts the time of all its threads.
+    const double ticks = ticksOf(statFields("/proc/" + std::to_string(pid_) + "/stat"));
     return ticks / static_cast<double>(::sysconf(_SC_CLK_TCK));
 }
 
 int ChildProcess::lastCpu() const {
-    constexpr size_t kProcessor = 39;
-    const std::vector<std::string> fields = statFields();
-    return fields.size() > kProcessor ? std::stoi(fields[kProcessor]) : -1;
+    // The process's own line names its main thread's processor; quorbit-sim works on another
+    // thread, so the thread that has used the most time is asked instead.
+    const std::string tasks = "/proc/" + std::to_string(pid_) + "/task";
+    DIR* directory = ::opendir(tasks.c_str());
+    if (directory == nullptr) return -1;
+    double busiest = -1.0;
+    int cpu = -1;
+    while (const dirent* entry = ::readdir(directory)) {
+        if (entry->d_name[0] == '.') continue;
+        const std::vector<std::string> fields = statFields(tasks + "/" + entry->d_name + "/stat");
+        if (fields.size() <= kProcessor || ticksOf(fields) <= busiest) continue;
+        busiest = ticksOf(fields);
+        cpu = std::stoi(fields[kProcessor]);
+    }
+    ::closedir(directory);
+    return cpu;
 }
 
 std::string executableDirectory() {

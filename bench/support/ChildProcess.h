@@ -25,13 +25,13 @@ class ChildProcess {
     bool running() const { return pid_ > 0; }
     // User and system CPU time the program has used so far (clock-tick resolution); 0 if gone.
     double cpuSeconds() const;
-    // The processor the program last ran on; -1 if gone.
+    // The processor the program's busiest thread last ran on; -1 if gone.
     int lastCpu() const;
 
   private:
     bool readMore(std::string& error);
-    // The fields of /proc/<pid>/stat, numbered as in proc(5) (0..2 left empty).
-    std::vector<std::string> statFields() const;
+    // The fields of a stat file of /proc, numbered as in proc(5) (0..2 left empty).
+    std::vector<std::string> statFields(const std::string& path) const;
 
     pid_t pid_ = -1;
     int stdoutFd_ = -1;
