@@ -104,8 +104,10 @@ int fakeReceiveFrom(LinkSocket, uint8_t* data, int capacity, LinkAddress* from) 
     const Datagram datagram = queue.front();
     queue.pop_front();
     const int length = static_cast<int>(datagram.bytes.size());
-    std::memcpy(data, datagram.bytes.data(),
-                static_cast<size_t>(length < capacity ? length : capacity));
+    if (length > 0) {
+        std::memcpy(data, datagram.bytes.data(),
+                    static_cast<size_t>(length < capacity ? length : capacity));
+    }
     *from = datagram.fromPeer ? LinkAddress{kPeerIpv4, kPeerPort} : LinkAddress{kPeerIpv4, 9};
     return length;
 }
