@@ -137,6 +137,7 @@ if command -v valgrind >/dev/null; then
     cost_json="$results/client_cost.json"
 fi
 
+load="$load; after the run: $(cut -d' ' -f1-3 /proc/loadavg)"
 command_line="scripts/bench.sh${pin:+ --pin $pin}"
 for compare_pin in "${compare_pins[@]}"; do command_line+=" --compare-pinned $compare_pin"; done
 python3 bench/bench_report.py --gbench "$results/gbench.json" \
