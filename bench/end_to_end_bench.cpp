@@ -54,11 +54,11 @@ class ScopedHostCallbacks {
 
 // The peer's CPU time (emulator or floor peer) is read from the system in clock ticks, so it is
 // meaningful only over runs of many calls.
-void reportCounters(benchmark::State& state, const CallSpec& spec, uint64_t roundTrips,
+void reportCounters(benchmark::State& state, const CallSetup& setup, uint64_t roundTrips,
                     double peerCpuSeconds) {
     const double iterations = static_cast<double>(state.iterations());
     state.counters["bits_per_second"] =
-        benchmark::Counter(iterations * spec.bitCount, benchmark::Counter::kIsRate);
+        benchmark::Counter(iterations * setup.bitCount, benchmark::Counter::kIsRate);
     state.counters["round_trips"] =
         benchmark::Counter(static_cast<double>(roundTrips), benchmark::Counter::kAvgIterations);
     state.counters["peer_cpu_us"] =
@@ -66,9 +66,9 @@ void reportCounters(benchmark::State& state, const CallSpec& spec, uint64_t roun
 }
 
 CsePluginInterface::CsePlugin* preparedPlugin(benchmark::State& state, HostCall& call,
-                                              const CallSpec& spec) {
+                                              const CallSetup& setup) {
     std::string error;
-    CsePluginInterface::CsePlugin* plugin = pluginSessions().at(spec.packetLength, error);
+    CsePluginInterface::CsePlugin* plugin = pluginSessions().at(setup.packetLength, error);
     if (plugin == nullptr || !call.prepare(*plugin, error)) {
         failBenchmark(state, error);
         return nullptr;
@@ -76,10 +76,10 @@ CsePluginInterface::CsePlugin* preparedPlugin(benchmark::State& state, HostCall&
     return plugin;
 }
 
-void runLibrary(benchmark::State& state, CallSpec spec) {
-    const ScopedHostCallbacks callbacks(spec.hostCallbacks);
-    HostCall call(spec);
-    CsePluginInterface::CsePlugin* plugin = preparedPlugin(state, call, spec);
+void runLibrary(benchmark::State& state, CallSetup setup) {
+    const ScopedHostCallbacks callbacks(setup.hostCallbacks);
+    HostCall call(setup);
+    CsePluginInterface::CsePlugin* plugin = preparedPlugin(state, call, setup);
     if (plugin == nullptr) return;
     uint64_t roundTrips = 0;
     uint64_t allocations = 0;
@@ -96,7 +96,7 @@ void runLibrary(benchmark::State& state, CallSpec spec) {
         allocations += allocationCount() - allocationsBefore;
         roundTrips += static_cast<uint8_t>(remoteCallCount() - callsBefore);
     }
-    reportCounters(state, spec, roundTrips, pluginSessions().peerCpuSeconds() - peerCpuBefore);
+    reportCounters(state, setup, roundTrips, pluginSessions().peerCpuSeconds() - peerCpuBefore);
     placement.report(state);
     state.counters["allocations"] =
         benchmark::Counter(static_cast<double>(allocations), benchmark::Counter::kAvgIterations);
@@ -104,9 +104,9 @@ void runLibrary(benchmark::State& state, CallSpec spec) {
     state.counters["calls_made"] = static_cast<double>(call.callsMade());
 }
 
-void runFloor(benchmark::State& state, CallSpec spec, FloorWaits waits) {
-    HostCall call(spec);
-    CsePluginInterface::CsePlugin* plugin = preparedPlugin(state, call, spec);
+void runFloor(benchmark::State& state, CallSetup setup, FloorWaits waits) {
+    HostCall call(setup);
+    CsePluginInterface::CsePlugin* plugin = preparedPlugin(state, call, setup);
     if (plugin == nullptr) return;
     bool recordedCallWorked = false;
     const uint8_t callsBefore = remoteCallCount();
@@ -126,28 +126,28 @@ void runFloor(benchmark::State& state, CallSpec spec, FloorWaits waits) {
             break;
         }
     }
-    reportCounters(state, spec, roundTripsPerCall * state.iterations(),
+    reportCounters(state, setup, roundTripsPerCall * state.iterations(),
                    floorClient().peerCpuSeconds() - peerCpuBefore);
     placement.report(state);
     state.counters["datagrams"] = static_cast<double>(script.size());
 }
 
-std::string nameOf(const char* what, const char* side, const CallSpec& spec) {
+std::string nameOf(const char* what, const char* side, const CallSetup& setup) {
     char name[160];
-    std::snprintf(name, sizeof name, "e2e/%s/%s/bits:%u/packlen:%d", what, side, spec.bitCount,
-                  spec.packetLength);
+    std::snprintf(name, sizeof name, "e2e/%s/%s/bits:%u/packlen:%d", what, side, setup.bitCount,
+                  setup.packetLength);
     return name;
 }
 
-void registerPair(const char* what, const CallSpec& spec) {
-    benchmark::RegisterBenchmark(nameOf(what, "library", spec).c_str(), runLibrary, spec)
+void registerPair(const char* what, const CallSetup& setup) {
+    benchmark::RegisterBenchmark(nameOf(what, "library", setup).c_str(), runLibrary, setup)
         ->UseRealTime()
         ->Unit(benchmark::kMicrosecond);
-    benchmark::RegisterBenchmark(nameOf(what, "floor", spec).c_str(), runFloor, spec,
+    benchmark::RegisterBenchmark(nameOf(what, "floor", setup).c_str(), runFloor, setup,
                                  FloorWaits::Blocking)
         ->UseRealTime()
         ->Unit(benchmark::kMicrosecond);
-    benchmark::RegisterBenchmark(nameOf(what, "floor_polled", spec).c_str(), runFloor, spec,
+    benchmark::RegisterBenchmark(nameOf(what, "floor_polled", setup).c_str(), runFloor, setup,
                                  FloorWaits::Polled)
         ->UseRealTime()
         ->Unit(benchmark::kMicrosecond);
@@ -166,16 +166,16 @@ void registerEndToEndBenchmarks() {
         registerPair("idcode", {CallKind::IdcodeRead, 32, packetLength});
         registerPair("device_dr", {CallKind::DeviceDR, kOpenOcdShiftBits, packetLength});
         constexpr HostCallbacks kListening = HostCallbacks::Discarding;
-        for (const CallSpec& listened :
-             {CallSpec{CallKind::Navigate, 0, packetLength, kListening},
-              CallSpec{CallKind::ChainDR, 1024, packetLength, kListening}}) {
+        for (const CallSetup& listened :
+             {CallSetup{CallKind::Navigate, 0, packetLength, kListening},
+              CallSetup{CallKind::ChainDR, 1024, packetLength, kListening}}) {
             const char* what = listened.kind == CallKind::Navigate ? "navigate" : "chain_dr";
             benchmark::RegisterBenchmark(nameOf(what, "library_callbacks", listened).c_str(),
                                          runLibrary, listened)
                 ->UseRealTime()
                 ->Unit(benchmark::kMicrosecond);
         }
-        const CallSpec cost = {CallKind::ChainDR, 1048576, packetLength};
+        const CallSetup cost = {CallKind::ChainDR, 1048576, packetLength};
         benchmark::RegisterBenchmark(nameOf("chain_dr", "client_cost", cost).c_str(), runLibrary,
                                      cost)
             ->UseRealTime()

@@ -46,11 +46,11 @@ bool HostCall::selectInstruction(CsePlugin& plugin, bool bypass) {
 }
 
 bool HostCall::prepare(CsePlugin& plugin, std::string& error) {
-    const size_t bytes = (spec_.bitCount + 7u) / 8u;
-    tdi_ = patternBytes(bytes, spec_.bitCount);
+    const size_t bytes = (setup_.bitCount + 7u) / 8u;
+    tdi_ = patternBytes(bytes, setup_.bitCount);
     tdo_.assign(bytes, 0);
-    const bool bypass = spec_.kind != CallKind::IdcodeRead;
-    if (spec_.kind != CallKind::Navigate && !selectInstruction(plugin, bypass)) {
+    const bool bypass = setup_.kind != CallKind::IdcodeRead;
+    if (setup_.kind != CallKind::Navigate && !selectInstruction(plugin, bypass)) {
         error = "writeDeviceIR failed";
         return false;
     }
@@ -62,7 +62,7 @@ bool HostCall::prepare(CsePlugin& plugin, std::string& error) {
 }
 
 bool HostCall::checkResult(std::string& error) const {
-    switch (spec_.kind) {
+    switch (setup_.kind) {
         case CallKind::Navigate:
             return true;
         case CallKind::IdcodeRead: {
@@ -73,7 +73,7 @@ bool HostCall::checkResult(std::string& error) const {
         }
         case CallKind::ChainDR:
         case CallKind::DeviceDR:
-            if (delayOf(tdi_, tdo_, spec_.bitCount) >= 0) return true;
+            if (delayOf(tdi_, tdo_, setup_.bitCount) >= 0) return true;
             error = "the TDO bits do not repeat the TDI bits through the BYPASS registers";
             return false;
     }
@@ -82,9 +82,9 @@ bool HostCall::checkResult(std::string& error) const {
 
 bool HostCall::operator()(CsePlugin& plugin) {
     ++callsMade_;
-    switch (spec_.kind) {
+    switch (setup_.kind) {
         case CallKind::ChainDR:
-            return plugin.shiftChainDR(tdi_.data(), tdo_.data(), nullptr, nullptr, spec_.bitCount,
+            return plugin.shiftChainDR(tdi_.data(), tdo_.data(), nullptr, nullptr, setup_.bitCount,
                                        CSEJTAG_RUN_TEST_IDLE, 0, 0) == CSE_SUCCESS;
         case CallKind::Navigate:
             towardsPause_ = !towardsPause_;
@@ -95,7 +95,8 @@ bool HostCall::operator()(CsePlugin& plugin) {
                                        CSEJTAG_RUN_TEST_IDLE, 0, 0) == CSE_SUCCESS;
         case CallKind::DeviceDR:
             return plugin.shiftDeviceDR(kMiddleDevice, tdi_.data(), tdo_.data(), nullptr, nullptr,
-                                        spec_.bitCount, CSEJTAG_RUN_TEST_IDLE, 0, 0) == CSE_SUCCESS;
+                                        setup_.bitCount, CSEJTAG_RUN_TEST_IDLE, 0,
+                                        0) == CSE_SUCCESS;
     }
     return false;
 }

@@ -22,7 +22,7 @@ enum class CallKind {
 // Whether the host has registered its callbacks (here: ones that discard what they get).
 enum class HostCallbacks { None, Discarding };
 
-struct CallSpec {
+struct CallSetup {
     CallKind kind = CallKind::ChainDR;
     uint32_t bitCount = 0;
     int packetLength = 1024;
@@ -31,7 +31,7 @@ struct CallSpec {
 
 class HostCall {
   public:
-    explicit HostCall(CallSpec spec) : spec_(spec) {}
+    explicit HostCall(CallSetup setup) : setup_(setup) {}
 
     // Selects the instructions, fills the buffers and checks one call's result.
     [[nodiscard]] bool prepare(CsePluginInterface::CsePlugin& plugin, std::string& error);
@@ -44,7 +44,7 @@ class HostCall {
     bool selectInstruction(CsePluginInterface::CsePlugin& plugin, bool bypass);
     bool checkResult(std::string& error) const;
 
-    CallSpec spec_;
+    CallSetup setup_;
     std::vector<uint8_t> tdi_;
     std::vector<uint8_t> tdo_;
     bool towardsPause_ = false;

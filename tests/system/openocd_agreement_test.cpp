@@ -18,8 +18,8 @@ constexpr int kTimeLimitSeconds = 60;
 
 std::vector<ListedDevice> demoChainDevices() {
     std::vector<ListedDevice> devices;
-    for (const quorbit::DeviceSpec& spec : quorbit::defaultDemoChain().devices) {
-        devices.push_back({spec.idcode, spec.irLength});
+    for (const quorbit::DeviceSpec& device : quorbit::defaultDemoChain().devices) {
+        devices.push_back({device.idcode, device.irLength});
     }
     return devices;
 }
