@@ -15,6 +15,6 @@ for seed in $seeds; do
     for rate in 0 0.002 0.01; do
         echo "== seed $seed, fault rate $rate, $ops operations"
         "$build/bin/cse-soak" --seed "$seed" --ops "$ops" --fault-rate "$rate" --devices 6 \
-            --timeout-ms 200
+            --timeout-ms 100
     done
 done

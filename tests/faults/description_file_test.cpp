@@ -127,7 +127,11 @@ INSTANTIATE_TEST_SUITE_P(
         FileCase{"Exactly256Devices", lines("0x0FACE001", 256), Outcome::Refused, 0},
         FileCase{"TenThousandDevices", lines("0x0FACE001", 10000), Outcome::Refused, 0},
         FileCase{"CarriageReturnsOnly", "0x11111111\r0x22222222\r", Outcome::Devices, 1},
-        FileCase{"NulInsideALine", std::string("0x1234567\0" "9\n", 12), Outcome::Devices, 1}),
+        FileCase{"NulInsideALine",
+                 std::string("0x1234567\0"
+                             "9\n",
+                             12),
+                 Outcome::Devices, 1}),
     [](const ::testing::TestParamInfo<FileCase>& info) { return std::string(info.param.name); });
 
 TEST(DescriptionFolder, AFolderNamedAsTheFileFindsNoDevices) {

@@ -61,7 +61,10 @@ TEST(HostInput, ArgumentsWithoutValuesOrWithNulsAreRefused) {
     for (const std::vector<std::string>& args :
          {std::vector<std::string>{"scan", "--node"}, std::vector<std::string>{"scan", "--port"},
           std::vector<std::string>{"--irlen", "", "scan"},
-          std::vector<std::string>{"drscan", "0", "8", std::string("0x1\0" "2", 5)},
+          std::vector<std::string>{"drscan", "0", "8",
+                                   std::string("0x1\0"
+                                               "2",
+                                               5)},
           std::vector<std::string>{"--port", std::string(100000, '1'), "scan"}}) {
         EXPECT_FALSE(parseHostArguments(args, options, error)) << args.back().size();
         EXPECT_FALSE(error.empty());
@@ -75,8 +78,8 @@ TEST(HostInput, RunScriptsWithNulsAndHugeLinesNameTheLine) {
     const std::string script = "scan\n" + std::string(200000, 'x') + "\nscan\n";
     EXPECT_FALSE(parseRunScript(script, "big.run", commands, error));
     EXPECT_NE(error.find("big.run:2"), std::string::npos) << error.substr(0, 80);
-    EXPECT_FALSE(parseRunScript(std::string("scan\nstate\0PAUSE_DR\n", 20), "nul.run", commands,
-                                error));
+    EXPECT_FALSE(
+        parseRunScript(std::string("scan\nstate\0PAUSE_DR\n", 20), "nul.run", commands, error));
     EXPECT_NE(error.find("nul.run:2"), std::string::npos) << error.substr(0, 80);
 }
 

@@ -174,6 +174,10 @@ struct ArgumentCase {
     bool opens;
 };
 
+void PrintTo(const ArgumentCase& arguments, std::ostream* out) {
+    *out << arguments.name;
+}
+
 class HostArgumentTest : public FaultSession, public ::testing::WithParamInterface<ArgumentCase> {};
 
 TEST_P(HostArgumentTest, OpenSucceedsOrFailsCleanlyAndAGoodOpenFollows) {

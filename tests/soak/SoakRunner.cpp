@@ -1,5 +1,6 @@
 #include "SoakRunner.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <ostream>
@@ -275,8 +276,11 @@ SoakRunner::Outcome SoakRunner::navigate() {
 SoakRunner::Outcome SoakRunner::chainShift(bool instructionPath) {
     const uint32_t typical =
         static_cast<uint32_t>(instructionPath ? model_->irPathLength() : model_->drPathLength());
-    const uint32_t bitCount = drawLength(typical);
     const State end = drawEndState();
+    // An IR shift, and a DR shift that stays in Shift-DR, is one raw shift; longer ones are refused
+    // (refusedArguments tries that).
+    const bool oneRawShift = instructionPath || end == CSEJTAG_SHIFT_DR;
+    const uint32_t bitCount = drawLength(typical, oneRawShift ? kMaxRawShiftBits : UINT32_MAX);
     const uint64_t variant = draw(0, 2);  // shift, read, write
     const char* names[2][3] = {{"shiftChainDR", "readChainDR", "writeChainDR"},
                                {"shiftChainIR", "readChainIR", "writeChainIR"}};
@@ -374,9 +378,12 @@ SoakRunner::Outcome SoakRunner::deviceAccess() {
 
     // The data register the device now has selected, or any other length.
     size_t selectedWidth = model_->drPathLength() - (count - 1);
-    const uint32_t bitCount = draw(0, 4) == 0 ? drawLength(static_cast<uint32_t>(selectedWidth))
-                                              : static_cast<uint32_t>(selectedWidth);
     const State drEnd = drawEndState();
+    const uint32_t limit =
+        drEnd == CSEJTAG_SHIFT_DR ? kMaxRawShiftBits - (count - 1) : kMaxRawShiftBits * 4;
+    const uint32_t bitCount =
+        std::min(limit, draw(0, 4) == 0 ? drawLength(static_cast<uint32_t>(selectedWidth), limit)
+                                        : static_cast<uint32_t>(selectedWidth));
     const uint64_t drVariant = draw(0, 3);  // shift (twice as likely), write, read
     currentStep_ = "device " + std::to_string(device) + " DR " + std::to_string(bitCount) +
                    " bits to " + tapName(tapOf(drEnd)) + " variant " + std::to_string(drVariant);
@@ -443,8 +450,9 @@ SoakRunner::Outcome SoakRunner::relock() {
 SoakRunner::Outcome SoakRunner::refusedArguments() {
     const auto count = static_cast<uint32_t>(chain_.modelled.size());
     uint8_t buffer[8] = {};
-    const uint64_t kind = draw(0, 3);
+    const uint64_t kind = draw(0, 4);
     int32_t result = CSE_SUCCESS;
+    std::vector<uint8_t> longBuffer;
     switch (kind) {
         case 0:
             currentStep_ = "device out of range";
@@ -460,6 +468,16 @@ SoakRunner::Outcome SoakRunner::refusedArguments() {
             result = plugin_->shiftChainDR(buffer, buffer, nullptr, nullptr, 8,
                                            static_cast<State>(99), 0, 0);
             break;
+        case 3: {
+            // Refused by the link before it is sent, but after the walk to Shift-IR went out.
+            currentStep_ = "IR shift longer than one raw shift";
+            longBuffer.assign(kMaxRawShiftBits / 8 + 1, 0xFF);
+            result = plugin_->shiftChainIR(longBuffer.data(), longBuffer.data(), nullptr, nullptr,
+                                           kMaxRawShiftBits + 1, CSEJTAG_RUN_TEST_IDLE, 0, 0);
+            if (result == CSE_SUCCESS) break;
+            ++report_.refusals;
+            return Outcome::Failure;  // the TAP has moved: a new session
+        }
         default:
             currentStep_ = "device IR longer than the device's IR";
             result = plugin_->shiftDeviceIR(0, buffer, buffer, nullptr, nullptr,
@@ -482,12 +500,19 @@ uint64_t SoakRunner::draw(uint64_t low, uint64_t high) {
     return std::uniform_int_distribution<uint64_t>(low, high)(random_);
 }
 
-uint32_t SoakRunner::drawLength(uint32_t typical) {
+uint32_t SoakRunner::drawLength(uint32_t typical, uint32_t limit) {
     const uint64_t kind = draw(0, 99);
-    if (kind < 3) return 0;
-    if (kind < 65) return static_cast<uint32_t>(draw(1, typical + 64));
-    if (kind < 93) return static_cast<uint32_t>(draw(1, 5000));
-    return static_cast<uint32_t>(draw(1, options_.longestShiftBits));
+    uint64_t length = 0;
+    if (kind < 3) {
+        length = 0;
+    } else if (kind < 65) {
+        length = draw(1, typical + 64);
+    } else if (kind < 93) {
+        length = draw(1, 5000);
+    } else {
+        length = draw(1, options_.longestShiftBits);
+    }
+    return static_cast<uint32_t>(std::min<uint64_t>(length, limit));
 }
 
 SoakRunner::State SoakRunner::drawEndState() {

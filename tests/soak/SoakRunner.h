@@ -25,7 +25,7 @@ struct SoakReport {
     uint64_t wrongResults = 0;  // success with a TDO bit, state or ID code the model disagrees with
     uint64_t timeouts = 0;      // failures whose last link result was "no acceptable reply"
     uint64_t reopenings = 0;    // close and open after a failure, or on purpose
-    uint64_t refusals = 0;      // bad arguments refused as they must be (counted as successes too)
+    uint64_t refusals = 0;      // bad arguments refused as they must be (not counted as calls)
     uint64_t checkedBits = 0;   // TDO bits compared with the model
     uint64_t unknownBits = 0;   // TDO bits from registers a failed operation may have changed
     uint64_t hangs = 0;         // calls that took longer than any time-out could explain
@@ -73,7 +73,8 @@ class SoakRunner {
     std::vector<Trit> modelShift(bool instructionPath, const std::vector<uint8_t>& stream,
                                  uint32_t bitCount, Tap end);
     void modelReset();  // six TMS ones
-    uint32_t drawLength(uint32_t typical);
+    // 0, around `typical`, up to 5000 or up to the longest shift of the options; at most `limit`.
+    uint32_t drawLength(uint32_t typical, uint32_t limit);
     State drawEndState();
     std::vector<uint8_t> drawBits(uint32_t bitCount);
     uint64_t draw(uint64_t low, uint64_t high);

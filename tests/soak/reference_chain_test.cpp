@@ -141,6 +141,10 @@ struct WalkCase {
     std::vector<bool> tms;
 };
 
+void PrintTo(const WalkCase& walk, std::ostream* out) {
+    *out << tapName(walk.from) << " -> " << tapName(walk.to);
+}
+
 class NavigationWalkExamples : public ::testing::TestWithParam<WalkCase> {};
 
 TEST_P(NavigationWalkExamples, ClocksTheExpectedTms) {

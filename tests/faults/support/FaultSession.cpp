@@ -96,10 +96,14 @@ void FaultSession::TearDown() {
     KRV_Disconnect();
     LinkSetTimeoutsForTest(0, 0);
     if (simulator) simulator->stop();
-    // Figures for the record: how many calls ran under the fault and how they ended.
+    printFigures("all calls");
+}
+
+void FaultSession::printFigures(const char* what) const {
+    // Figures for the record: how many calls ran and how they ended.
     const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
-    std::printf("[ figures  ] %s: %llu calls, %llu succeeded, %llu failed, %llu wrong\n",
-                test->name(), static_cast<unsigned long long>(counts.calls),
+    std::printf("[ figures  ] %s, %s: %llu calls, %llu succeeded, %llu failed, %llu wrong\n",
+                test->name(), what, static_cast<unsigned long long>(counts.calls),
                 static_cast<unsigned long long>(counts.successes),
                 static_cast<unsigned long long>(counts.failures),
                 static_cast<unsigned long long>(counts.wrong));

@@ -47,6 +47,8 @@ class FaultSession : public ::testing::Test {
     int runRounds(int rounds);
     // closeTarget when open; its result.
     CseResult close();
+    // One line "[ figures  ] <test>, <what>: calls, successes, failures, wrong" on the output.
+    void printFigures(const char* what) const;
 
     CallCounts counts;
     int openings = 0;  // successful openTarget calls
