@@ -11,6 +11,10 @@ constexpr std::size_t roundUpEven(std::size_t value) {
     return value + (value & 1u);
 }
 
+// A block without streams carries its clock count in its head alone; bounded by what the longest
+// request could carry as a stream, it cannot keep the emulator busy for minutes.
+constexpr std::uint64_t kMaxClocksPerRequest = std::uint64_t{kMaxRequestBytes} * 8u;
+
 }  // namespace
 
 bool peekMessageId(const std::uint8_t* message, std::size_t length, std::uint8_t& id) {
@@ -135,6 +139,7 @@ bool decodeRawShifts(const std::uint8_t* data, std::size_t length, std::size_t m
     shifts.clear();
     std::size_t position = 0;
     std::uint64_t tdoBytes = 0;
+    std::uint64_t clocks = 0;
     while (position < length) {
         const std::size_t remaining = length - position;
         const std::uint8_t* block = data + position;
@@ -163,6 +168,12 @@ bool decodeRawShifts(const std::uint8_t* data, std::size_t length, std::size_t m
             error = "raw shift of " + std::to_string(shift.bitCount) + " bits needs " +
                     std::to_string(blockBytes) + " bytes, " + std::to_string(remaining) +
                     " present";
+            return false;
+        }
+        clocks += shift.bitCount;
+        if (clocks > kMaxClocksPerRequest) {
+            error = "raw shifts of " + std::to_string(clocks) + " clocks, more than the " +
+                    std::to_string(kMaxClocksPerRequest) + " a request can carry";
             return false;
         }
         const std::uint8_t* stream = block + kRawShiftHeadBytes;

@@ -3,8 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "remote/RemoteLink.h"
+#include "sim/RequestDecoder.h"
 #include "support/DroppingSockets.h"
 #include "support/FaultSession.h"
 
@@ -96,6 +99,46 @@ TEST_F(LostReplyRegression, AnsweredExtraClocksStillSucceed) {
     ASSERT_EQ(plugin->lockTarget(0), CSE_SUCCESS);
     EXPECT_EQ(plugin->navigateTAP(CSEJTAG_PAUSE_DR, 5), CSE_SUCCESS);
     EXPECT_EQ(plugin->getTAPState(), CSEJTAG_PAUSE_DR);
+}
+
+}  // namespace
+}  // namespace faults
+
+namespace faults {
+namespace {
+
+// A raw-shift block without streams: the head alone says how many clocks.
+std::vector<uint8_t> streamLessBlock(uint32_t clocks) {
+    return {0x90,
+            0x00,
+            0x00,
+            0x00,
+            static_cast<uint8_t>(clocks),
+            static_cast<uint8_t>(clocks >> 8),
+            static_cast<uint8_t>(clocks >> 16),
+            static_cast<uint8_t>(clocks >> 24)};
+}
+
+// Broke (found by fuzzing): quorbit-sim clocked whatever count a stream-less raw-shift block named,
+// so an 8-byte block of 4 billion clocks kept the emulator busy for minutes.
+TEST(EmulatorRegression, RawShiftsOfMoreClocksThanARequestCanCarryAreRefused) {
+    std::vector<quorbit::RawShift> shifts;
+    std::string error;
+    const std::vector<uint8_t> huge = streamLessBlock(0xFB000400u);
+    EXPECT_FALSE(quorbit::decodeRawShifts(huge.data(), huge.size(), 1024, shifts, error));
+    EXPECT_NE(error.find("clocks"), std::string::npos) << error;
+
+    // Many blocks add up: the limit is per request.
+    std::vector<uint8_t> many;
+    for (int i = 0; i < 3; ++i) {
+        const std::vector<uint8_t> block = streamLessBlock(60000);
+        many.insert(many.end(), block.begin(), block.end());
+    }
+    EXPECT_FALSE(quorbit::decodeRawShifts(many.data(), many.size(), 1024, shifts, error));
+
+    const std::vector<uint8_t> modest = streamLessBlock(100000);
+    EXPECT_TRUE(quorbit::decodeRawShifts(modest.data(), modest.size(), 1024, shifts, error))
+        << error;
 }
 
 }  // namespace
