@@ -10,6 +10,8 @@
 #include "FailingAllocator.h"
 #include "exports/CallbackRecord.h"
 #include "exports/TargetFactory.h"
+#include "remote/RemoteLink.h"
+#include "remote/RemoteLinkTesting.h"
 #include "sim/QuorbitSim.h"
 
 namespace {
@@ -64,6 +66,9 @@ SessionResult runSession(const std::string& port, const std::string& description
     result.idcode =
         uint32_t{tdo[0]} | uint32_t{tdo[1]} << 8 | uint32_t{tdo[2]} << 16 | uint32_t{tdo[3]} << 24;
     delete plugin;
+    // A failed open leaves the process-wide link open with its kept notifications until the next
+    // open or the unload; closing it here ends what the session took.
+    KRV_Disconnect();
     return result;
 }
 
@@ -71,7 +76,12 @@ TEST(AllocationSweep, EveryFailingAllocationOfASessionFailsCleanly) {
     CsePluginCallbacks callbacks{};
     callbacks.logCallback = ignoreLog;
     CallbackRecord::replace(callbacks);
-    quorbit::Simulator simulator{quorbit::SimOptions{}};
+    // A notification before every reply: the link's kept copies are allocations of the session too.
+    quorbit::SimOptions options;
+    options.faults.notify = 1.0;
+    quorbit::Simulator simulator{options};
+    // A call that fails midway leaves its reply behind; later calls skip it within short waits.
+    LinkSetTimeoutsForTest(100000, 200000);
     std::string error;
     ASSERT_TRUE(simulator.start(error)) << error;
     const std::string port = std::to_string(simulator.udpPort());
@@ -108,6 +118,7 @@ TEST(AllocationSweep, EveryFailingAllocationOfASessionFailsCleanly) {
     EXPECT_EQ(clean.idcode, kMiddleDeviceIdcode);
     EXPECT_EQ(sweep::allocationsStillHeld(), 0);
     std::remove(descriptionPath.c_str());
+    LinkSetTimeoutsForTest(0, 0);
     CallbackRecord::replace(CsePluginCallbacks{});
 }
 
