@@ -16,6 +16,11 @@ const char* const kStateNames[16] = {
     "UPDATE_DR",        "SELECT_IR_SCAN", "CAPTURE_IR",     "SHIFT_IR",
     "EXIT1_IR",         "PAUSE_IR",       "EXIT2_IR",       "UPDATE_IR"};
 
+// The names OpenOCD and SVF give the same states (both use these); "RUN/IDLE" is OpenOCD's own.
+const char* const kOpenOcdStateNames[16] = {
+    "RESET",  "IDLE",   "DRSELECT", "DRCAPTURE", "DRSHIFT", "DREXIT1", "DRPAUSE", "DREXIT2",
+    "DRUPDATE", "IRSELECT", "IRCAPTURE", "IRSHIFT", "IREXIT1", "IRPAUSE", "IREXIT2", "IRUPDATE"};
+
 struct CommandShape {
     const char* name;
     CommandKind kind;
@@ -33,6 +38,7 @@ const CommandShape kCommands[] = {
     {"drscan-chain", CommandKind::kDrScanChain, 2, 2, "drscan-chain BITS HEX"},
     {"state", CommandKind::kState, 1, 3, "state NAME [CLOCKS] [WAIT_US]"},
     {"run", CommandKind::kRun, 1, 1, "run FILE"},
+    {"diagnose", CommandKind::kDiagnose, 0, 0, "diagnose"},
 };
 
 bool parseUnsigned32(const std::string& text, const char* what, uint64_t maxValue, uint32_t& value,
@@ -121,6 +127,9 @@ bool applyValueOption(const std::string& name, const std::string& value, HostOpt
     } else if (name == "--irlen") {
         options.hasIrLengths = true;
         return parseIrLengthList(value, options.irLengths, error);
+    } else if (name == "--sim-board-fault") {
+        // The emulator checks the kinds; several options add up.
+        options.boardFaults += (options.boardFaults.empty() ? "" : ",") + value;
     }
     return true;
 }
@@ -129,8 +138,8 @@ bool applyValueOption(const std::string& name, const std::string& value, HostOpt
 
 bool parseHostArguments(const std::vector<std::string>& args, HostOptions& options,
                         std::string& error) {
-    static const char* const kValueOptions[] = {"--lib", "--node", "--port", "--sim-chain",
-                                                "--irlen"};
+    static const char* const kValueOptions[] = {"--lib",   "--node",           "--port",
+                                                "--sim-chain", "--irlen", "--sim-board-fault"};
     std::vector<std::string> words;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
@@ -140,6 +149,10 @@ bool parseHostArguments(const std::vector<std::string>& args, HostOptions& optio
         }
         if (arg == "--dump") {
             options.dump = true;
+            continue;
+        }
+        if (arg == "--json" || arg == "--quiet") {
+            (arg == "--json" ? options.json : options.quiet) = true;
             continue;
         }
         if (arg == "--verbose" || isVerboseFlag(arg)) {
@@ -164,8 +177,9 @@ bool parseHostArguments(const std::vector<std::string>& args, HostOptions& optio
         words.push_back(arg);
     }
     if (options.help) return true;
-    if (options.useFrontEnd && !options.simChainPath.empty()) {
-        error = "--sim-chain is for the embedded emulator; it cannot go with --node or --port";
+    if (options.useFrontEnd && (!options.simChainPath.empty() || !options.boardFaults.empty())) {
+        error = std::string(options.simChainPath.empty() ? "--sim-board-fault" : "--sim-chain") +
+                " is for the embedded emulator; it cannot go with --node or --port";
         return false;
     }
     if (words.empty()) {
@@ -195,6 +209,7 @@ bool parseCommandWords(const std::vector<std::string>& words, RunNesting nesting
     command.kind = shape->kind;
     switch (shape->kind) {
         case CommandKind::kScan:
+        case CommandKind::kDiagnose:
             return true;
         case CommandKind::kIdcode:
             return parseUnsigned32(args[0], "device", kMaxDeviceIndex, command.device, error);
@@ -234,6 +249,7 @@ bool parseRunScript(const std::string& text, const std::string& fileName,
             error = fileName + ":" + std::to_string(lineNumber) + ": " + error;
             return false;
         }
+        command.origin = fileName + ":" + std::to_string(lineNumber);
         commands.push_back(std::move(command));
     }
     if (commands.empty()) {
@@ -274,13 +290,14 @@ bool parseTapStateName(const std::string& text, uint32_t& state, std::string& er
         name += (upper == '-' || upper == '/') ? '_' : upper;
     }
     if (name.compare(0, 8, "CSEJTAG_") == 0) name.erase(0, 8);
+    if (name == "RUN_IDLE") name = "IDLE";
     for (uint32_t i = 0; i < 16; ++i) {
-        if (name == kStateNames[i]) {
+        if (name == kStateNames[i] || name == kOpenOcdStateNames[i]) {
             state = i;
             return true;
         }
     }
-    error = "unknown TAP state '" + text + "' (e.g. RUN_TEST_IDLE, SHIFT_DR, PAUSE_IR)";
+    error = "unknown TAP state '" + text + "' (e.g. RUN_TEST_IDLE, SHIFT_DR, PAUSE_IR, DRPAUSE)";
     return false;
 }
 

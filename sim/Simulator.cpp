@@ -257,6 +257,11 @@ bool Simulator::start(std::string& error) {
         error = "chain: " + chainError;
         return false;
     }
+    if (!checkBoardFaults(impl.options.boardFaults, impl.options.chain, chainError)) {
+        error = "board fault " + chainError;
+        return false;
+    }
+    impl.debugger.setBoardFaults(impl.options.boardFaults);
     if (!impl.openSockets(error)) {
         impl.udp.reset();
         impl.secondUdp.reset();
