@@ -188,14 +188,13 @@ Outcome HostSession::finish() {
     Outcome outcome = Outcome::kSuccess;
     origin_.clear();
     clearLibraryErrors();
-    const bool unlocked = !locked_ || !cseFailed(plugin_->unlockTarget());
+    if (locked_) (void)plugin_->unlockTarget();
     locked_ = false;
+    // Closing ends the TAP access on the debugger (the release), then disconnects.
     if (opened_ && cseFailed(plugin_->closeTarget())) {
-        // Closing ends the TAP access on the debugger, then disconnects.
-        outcome = failed(std::string("closing the target failed: ") +
-                         (unlocked ? "the debugger did not release the TAP"
-                                   : "releasing the TAP on the debugger failed") +
-                         " (results printed above stand)");
+        outcome = failed(
+            "closing the target failed: releasing the TAP on the debugger failed (the results "
+            "above stand)");
     }
     opened_ = false;
     exports_.destroy(plugin_);
