@@ -58,6 +58,7 @@ bool parseItem(const std::string& item, BoardFaults& faults, std::string& error)
 }  // namespace
 
 bool parseBoardFaults(const std::string& text, BoardFaults& faults, std::string& error) {
+    if (text.empty()) return true;
     BoardFaults parsed = faults;
     std::size_t start = 0;
     while (start <= text.size()) {

@@ -1,5 +1,7 @@
 #include "sim/CommandLine.h"
 
+#include <arpa/inet.h>
+
 #include <cstdint>
 
 namespace quorbit {
@@ -48,7 +50,8 @@ std::string usageText() {
            "  --chain FILE      chain description (default: the built-in demo chain)\n"
            "  --packlen N       packet length 16..1472 (default 1024)\n"
            "  --vcd FILE        write TCK/TMS/TDI/TDO as a value change dump (at most 64 MiB)\n"
-           "  --faults LIST     link fault injection, e.g. drop-in=0.02,delay-reply=20ms,busy-first\n"
+           "  --faults LIST     link fault injection, e.g. drop-out=0.05,repeat-idle=100ms (lost\n"
+           "                    replies the client recovers from) or busy-first=0.3,delay-reply=20ms\n"
            "  --board-fault KIND  a fault of the board: tdo-stuck-0, tdo-stuck-1, tdo-echoes-tdi,\n"
            "                    open-after=N (TDI of device N+1 open, pulled high),\n"
            "                    ir-capture=N:VALUE (device N captures VALUE in Capture-IR)\n"
@@ -74,6 +77,11 @@ CommandLineOutcome parseCommandLine(const std::vector<std::string>& args, Comman
             parsed.options.verbose = true;
         } else if (matches(arg, "--bind")) {
             if (!takeValue(args, i, "--bind", value, error)) return CommandLineOutcome::UsageError;
+            in_addr address{};
+            if (inet_pton(AF_INET, value.c_str(), &address) != 1) {
+                error = "bind address '" + value + "' is not a dotted IPv4 address";
+                return CommandLineOutcome::UsageError;
+            }
             parsed.options.bindAddress = value;
         } else if (matches(arg, "--port")) {
             if (!takeValue(args, i, "--port", value, error)) return CommandLineOutcome::UsageError;

@@ -303,6 +303,11 @@ void Simulator::stop() {
     (void)::write(impl.wakeWrite.fd(), &wake, 1);
     if (impl.thread.joinable()) impl.thread.join();
     impl.running = false;
+    {
+        // What was recorded is on disk when stop returns, not only when the emulator is gone.
+        std::lock_guard<std::mutex> lock(impl.mutex);
+        impl.debugger.flushVcd();
+    }
     impl.bitbangClient.reset();
     impl.bitbang.reset();
     impl.bitbangListener.reset();
