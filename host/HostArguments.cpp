@@ -313,15 +313,20 @@ IR lengths, run the command, unlock, close. Without --node and --port it starts 
 emulator in-process on 127.0.0.1 with a free port.
 
 commands:
-  scan                           list the devices of the chain (IDCODE fields, IR lengths)
+  scan                           list the devices of the chain (IDCODE fields, IR lengths, and
+                                 the position OpenOCD gives each; device 0 is nearest TDI)
   idcode DEV                     read the IDCODE of device DEV (0 = nearest TDI) after a TAP reset
-  irscan DEV BITS HEX            shift BITS bits into the IR of device DEV, the others get BYPASS
-  drscan DEV BITS HEX            shift BITS bits through the DR of device DEV, the others in BYPASS
-  irscan-chain BITS HEX          shift BITS bits through the whole IR path
+  irscan DEV BITS HEX            shift BITS bits (exactly the device's IR length) into the IR of
+                                 device DEV, the others get BYPASS
+  drscan DEV BITS HEX            shift BITS bits through the DR of device DEV, the others in
+                                 BYPASS (after an irscan of the same session: use run)
+  irscan-chain BITS HEX          shift BITS bits through the whole IR path (at most 122816)
   drscan-chain BITS HEX          shift BITS bits through the whole DR path
-  state NAME [CLOCKS] [WAIT_US]  move the TAP to NAME (e.g. PAUSE_DR), clock CLOCKS extra cycles
-                                 there, then wait WAIT_US microseconds
+  state NAME [CLOCKS] [WAIT_US]  move the TAP to NAME (PAUSE_DR, Pause-DR or DRPAUSE), clock
+                                 CLOCKS extra cycles there, then wait WAIT_US microseconds
   run FILE                       run the commands of FILE, one a line (# comments), in one session
+  diagnose                       board bring-up checks (TDO, device count, IR lengths, IDCODEs,
+                                 the link), each ok, warning or fault with its reason
 The scans print the captured TDO as hex and end in RUN_TEST_IDLE. HEX is a number whose least
 significant bit is shifted first.
 
@@ -330,13 +335,17 @@ options:
   --node HOST         use the front end on HOST instead of the embedded emulator
   --port N            UDP port of that front end (default 20000)
   --sim-chain FILE    chain file for the embedded emulator (default: its demo chain)
-  --irlen L0,L1,...   IR lengths, device 0 first (default: derived from the chain when possible)
-  -v, -vv, -vvv       show the library's messages and logs up to level 1, 2 or 3
+  --sim-board-fault KIND  a board fault in the embedded emulator (as quorbit-sim --board-fault)
+  --irlen L0,L1,...   IR lengths, device 0 first, checked against the chain (default: derived)
+  --json              every result as one JSON document on stdout, errors included
+  --quiet             nothing on stderr unless something fails
+  -v, -vv, -vvv       show the library's log lines up to level 1, 2 or 3
   -vvvv               also level 4 and the entry and exit traces, indented by nesting
   --dump              show the library's buffer dumps
   -h, --help          show this text
 
-exit status: 0 success, 1 an operation failed, 2 usage error
+exit status: 0 success, 1 an operation failed (diagnose: a fault found), 2 usage error,
+130 / 143 interrupted by SIGINT / SIGTERM (after unlocking, closing and disconnecting)
 )";
 }
 

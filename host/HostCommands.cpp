@@ -24,6 +24,8 @@ constexpr uint32_t kIdcodeBits = 32;
 // Longer chain scans and clock runs go in pieces with a progress line when stderr is a terminal.
 constexpr uint32_t kProgressThresholdBits = 4u << 20;
 constexpr uint32_t kProgressPieceBits = 1u << 20;
+// A shift that stays in Shift-DR/Shift-IR must fit one raw shift of the debugger.
+constexpr uint32_t kShiftPieceBits = kMaxIrScanBits;
 
 std::string hexNumber(uint32_t value, int digits) {
     char text[16] = {};
@@ -90,7 +92,7 @@ bool HostSession::shiftChain(bool ir, const uint8_t* tdi, uint8_t* tdo, uint32_t
     };
     if (!showsProgress(bitCount)) return shift(0, bitCount, CSEJTAG_RUN_TEST_IDLE);
     for (uint32_t done = 0; done < bitCount;) {
-        const uint32_t piece = std::min(kProgressPieceBits, bitCount - done);
+        const uint32_t piece = std::min(kShiftPieceBits, bitCount - done);
         const bool last = done + piece == bitCount;
         if (!shift(done, piece,
                    last ? CSEJTAG_RUN_TEST_IDLE : (ir ? CSEJTAG_SHIFT_IR : CSEJTAG_SHIFT_DR))) {
