@@ -242,15 +242,17 @@ TEST(CseHost, MissingPluginLibraryIsAFailure) {
 // A front end started outside cse-host, reached with --node and --port.
 class FrontEnd {
   public:
-    explicit FrontEnd(quorbit::FaultPlan faults = quorbit::FaultPlan()) {
+    explicit FrontEnd(quorbit::FaultPlan faults = quorbit::FaultPlan(), bool verbose = false) {
         quorbit::SimOptions options;
         options.faults = faults;
+        options.verbose = verbose;
         simulator_ = std::make_unique<quorbit::Simulator>(options);
         std::string error;
         started_ = simulator_->start(error);
     }
     bool started() const { return started_; }
     std::string port() const { return std::to_string(simulator_->udpPort()); }
+    std::vector<std::string> log() const { return simulator_->recentLog(); }
 
   private:
     std::unique_ptr<quorbit::Simulator> simulator_;
@@ -265,6 +267,20 @@ TEST(CseHost, TalksToAFrontEndGivenByNodeAndPort) {
     ASSERT_EQ(result.exitCode, 0) << result.err;
     EXPECT_EQ(result.err.find("embedded"), std::string::npos);
     EXPECT_NE(result.out.find("3 devices"), std::string::npos);
+}
+
+TEST(CseHost, RecoversFromBusyRepliesThatTheVerboseEmulatorNames) {
+    quorbit::FaultPlan faults;
+    faults.busyFirst = 1.0;
+    FrontEnd frontEnd(faults, true);
+    ASSERT_TRUE(frontEnd.started());
+    const ProcessResult result =
+        cseHost({"--node", "127.0.0.1", "--port", frontEnd.port(), "idcode", "1"});
+    EXPECT_EQ(result.out, hex8(*demo().devices[1].idcode) + "\n") << result.err;
+    size_t named = 0;
+    for (const std::string& line : frontEnd.log())
+        named += line.rfind("fault busy-first fired on the reply to message id 0x", 0) == 0;
+    EXPECT_GT(named, 0u);
 }
 
 TEST(CseHost, FailingReleaseOnCloseIsAFailedOperation) {

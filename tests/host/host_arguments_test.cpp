@@ -94,7 +94,23 @@ INSTANTIATE_TEST_SUITE_P(
         UsageCase{{"--node", "", "scan"}, "--node"}, UsageCase{{"scan", "--lib"}, "needs a value"},
         UsageCase{{"--irlen", "6,,4", "scan"}, "--irlen"},
         UsageCase{{"--irlen", "6,0", "scan"}, "at least 1"},
-        UsageCase{{"--node", "pc", "--sim-chain", "c.chain", "scan"}, "--sim-chain"}));
+        UsageCase{{"--node", "pc", "--sim-chain", "c.chain", "scan"}, "--sim-chain"},
+        UsageCase{{"--port", "1", "--sim-board-fault", "tdo-stuck-0", "diagnose"},
+                  "--sim-board-fault is for the embedded emulator"},
+        UsageCase{{"diagnose", "now"}, "usage: diagnose"}));
+
+TEST(HostArguments, ScriptingOptionsAndBoardFaultsAreTaken) {
+    HostOptions options;
+    std::string error;
+    ASSERT_TRUE(parse({"--json", "--quiet", "--sim-board-fault", "tdo-stuck-1",
+                       "--sim-board-fault=open-after=1", "diagnose"},
+                      options, error))
+        << error;
+    EXPECT_TRUE(options.json);
+    EXPECT_TRUE(options.quiet);
+    EXPECT_EQ(options.boardFaults, "tdo-stuck-1,open-after=1");
+    EXPECT_EQ(options.command.kind, CommandKind::kDiagnose);
+}
 
 struct StateCase {
     const char* text;
@@ -161,6 +177,8 @@ TEST(RunScript, ReadsOneCommandALineSkippingCommentsAndBlanks) {
 TEST(RunScript, ErrorsNameTheFileAndLine) {
     std::vector<HostCommand> commands;
     std::string error;
+    ASSERT_TRUE(parseRunScript("scan\n\nidcode 1\n", "t.run", commands, error)) << error;
+    EXPECT_EQ(commands[1].origin, "t.run:3") << "for errors at run time";
     EXPECT_FALSE(parseRunScript("scan\n\ndrscan 1 4 0x1F\n", "t.run", commands, error));
     EXPECT_EQ(error.rfind("t.run:3: ", 0), 0u) << error;
     EXPECT_FALSE(parseRunScript("run other.run\n", "t.run", commands, error));
