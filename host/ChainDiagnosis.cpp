@@ -45,8 +45,9 @@ std::string idcodeProblem(uint32_t idcode) {
     const IdcodeFields fields = decodeIdcode(idcode);
     char text[128] = {};
     if (fields.id == 0 || fields.id == 0x7F) {
-        std::snprintf(text, sizeof text, "%s carries manufacturer id 0x%02X, which JEP106 never assigns",
-                      code, fields.id);
+        std::snprintf(text, sizeof text,
+                      "%s carries manufacturer id 0x%02X, which JEP106 never assigns", code,
+                      fields.id);
     } else if (fields.bank > kJep106Banks) {
         std::snprintf(text, sizeof text, "%s names JEP106 bank %u, which does not exist", code,
                       fields.bank);

@@ -11,12 +11,12 @@ namespace csehost {
 // What a path (IR or DR) did with a stream of flushBits zeros followed by flushBits ones.
 struct PathReading {
     enum class Kind {
-        kDelayed,      // the step from zeros to ones came out `length` bits later: the path length
-        kStuckLow,     // TDO never left 0
-        kStuckHigh,    // TDO never left 1
-        kEchoesTdi,    // TDO equals TDI bit for bit: TDI and TDO shorted
-        kOpen,         // the zeros never came out; TDO went to 1 for good after `length` bits
-        kNoOnes,       // the ones never came out (a path longer than flushBits)
+        kDelayed,    // the step from zeros to ones came out `length` bits later: the path length
+        kStuckLow,   // TDO never left 0
+        kStuckHigh,  // TDO never left 1
+        kEchoesTdi,  // TDO equals TDI bit for bit: TDI and TDO shorted
+        kOpen,       // the zeros never came out; TDO went to 1 for good after `length` bits
+        kNoOnes,     // the ones never came out (a path longer than flushBits)
     };
     Kind kind = Kind::kDelayed;
     uint32_t length = 0;

@@ -18,8 +18,8 @@ const char* const kStateNames[16] = {
 
 // The names OpenOCD and SVF give the same states (both use these); "RUN/IDLE" is OpenOCD's own.
 const char* const kOpenOcdStateNames[16] = {
-    "RESET",  "IDLE",   "DRSELECT", "DRCAPTURE", "DRSHIFT", "DREXIT1", "DRPAUSE", "DREXIT2",
-    "DRUPDATE", "IRSELECT", "IRCAPTURE", "IRSHIFT", "IREXIT1", "IRPAUSE", "IREXIT2", "IRUPDATE"};
+    "RESET",    "IDLE",     "DRSELECT",  "DRCAPTURE", "DRSHIFT", "DREXIT1", "DRPAUSE", "DREXIT2",
+    "DRUPDATE", "IRSELECT", "IRCAPTURE", "IRSHIFT",   "IREXIT1", "IRPAUSE", "IREXIT2", "IRUPDATE"};
 
 struct CommandShape {
     const char* name;
@@ -138,7 +138,7 @@ bool applyValueOption(const std::string& name, const std::string& value, HostOpt
 
 bool parseHostArguments(const std::vector<std::string>& args, HostOptions& options,
                         std::string& error) {
-    static const char* const kValueOptions[] = {"--lib",   "--node",           "--port",
+    static const char* const kValueOptions[] = {"--lib",       "--node",  "--port",
                                                 "--sim-chain", "--irlen", "--sim-board-fault"};
     std::vector<std::string> words;
     for (size_t i = 0; i < args.size(); ++i) {

@@ -38,9 +38,8 @@ bool showsProgress(uint64_t bitCount) {
 }
 
 void printProgress(uint64_t done, uint64_t total) {
-    std::fprintf(stderr, "\rcse-host: %llu of %llu bits%s",
-                 static_cast<unsigned long long>(done), static_cast<unsigned long long>(total),
-                 done == total ? "\n" : "");
+    std::fprintf(stderr, "\rcse-host: %llu of %llu bits%s", static_cast<unsigned long long>(done),
+                 static_cast<unsigned long long>(total), done == total ? "\n" : "");
     std::fflush(stderr);
 }
 
@@ -232,8 +231,7 @@ Outcome HostSession::moveTap(const HostCommand& command) {
     }
     if (!moved) return failed("'" + command.text + "' failed");
     if (command.state == 0) instructionsLoaded_ = false;  // Test-Logic-Reset reloads IDCODE
-    writer_.value(command.text, command.origin, "state",
-                  tapStateName(plugin_->getTAPState()), 0);
+    writer_.value(command.text, command.origin, "state", tapStateName(plugin_->getTAPState()), 0);
     return Outcome::kSuccess;
 }
 

@@ -79,10 +79,9 @@ Outcome HostSession::diagnose(const HostOptions& options) {
     // The DR path with every device in BYPASS (the IR stream ended in ones): one bit each.
     const std::vector<uint8_t> drStream = buildIrMeasureStream(kDrFlushBits);
     std::vector<uint8_t> drTdo(drStream.size(), 0);
-    const bool drShifted =
-        irShifted &&
-        !cseFailed(plugin_->shiftChainDR(drStream.data(), drTdo.data(), nullptr, nullptr,
-                                         2 * kDrFlushBits, CSEJTAG_RUN_TEST_IDLE, 0, 0));
+    const bool drShifted = irShifted && !cseFailed(plugin_->shiftChainDR(
+                                            drStream.data(), drTdo.data(), nullptr, nullptr,
+                                            2 * kDrFlushBits, CSEJTAG_RUN_TEST_IDLE, 0, 0));
     const PathReading drPath = drShifted ? readPath(drTdo.data(), kDrFlushBits) : PathReading{};
 
     std::string tdoFault;
@@ -102,13 +101,13 @@ Outcome HostSession::diagnose(const HostOptions& options) {
         add("device-count", Verdict::kWarning, notChecked);
     } else if (!scanned_) {
         add("device-count", Verdict::kFault,
-            std::to_string(drPath.length) + " devices in BYPASS, but the IDCODE scan failed: " +
-                scanProblem_);
+            std::to_string(drPath.length) +
+                " devices in BYPASS, but the IDCODE scan failed: " + scanProblem_);
     } else {
         const bool same = drPath.length == deviceCount_;
         add("device-count", same ? Verdict::kOk : Verdict::kFault,
-            std::to_string(drPath.length) + " devices in BYPASS, " +
-                std::to_string(deviceCount_) + " in the IDCODE scan" +
+            std::to_string(drPath.length) + " devices in BYPASS, " + std::to_string(deviceCount_) +
+                " in the IDCODE scan" +
                 (same ? "" : ": a device that does not answer, or a broken scan"));
     }
 
@@ -125,8 +124,8 @@ Outcome HostSession::diagnose(const HostOptions& options) {
         if (options.hasIrLengths && options.irLengths.size() == devices) {
             const uint32_t misfit = firstMisfittingDevice(capture.data(), total, options.irLengths);
             if (misfit == UINT32_MAX) {
-                add("ir-length", Verdict::kOk, measured + ": --irlen " +
-                                                   lengthList(options.irLengths) + " fits");
+                add("ir-length", Verdict::kOk,
+                    measured + ": --irlen " + lengthList(options.irLengths) + " fits");
             } else if (misfit == devices) {
                 add("ir-length", Verdict::kFault,
                     measured + ": --irlen " + lengthList(options.irLengths) +

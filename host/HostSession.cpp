@@ -70,7 +70,8 @@ Outcome HostSession::begin(const std::string& node, const std::string& port,
     const bool diagnosing = options.command.kind == CommandKind::kDiagnose;
     if (cseFailed(plugin_->scanJTAGChain())) {
         if (!diagnosing) return failed("the chain scan failed");
-        for (const std::string& line : takeLibraryErrors()) scanProblem_ += (scanProblem_.empty() ? "" : "; ") + line;
+        for (const std::string& line : takeLibraryErrors())
+            scanProblem_ += (scanProblem_.empty() ? "" : "; ") + line;
         if (scanProblem_.empty()) scanProblem_ = "the plug-in's chain scan failed";
         return Outcome::kSuccess;
     }
@@ -129,7 +130,8 @@ Outcome HostSession::checkGivenIrLengths(const std::vector<uint32_t>& lengths) {
         reason += "device " + std::to_string(misfit) +
                   "'s field of the captured IR pattern does not start with 1,0";
     }
-    reason += " (captured 0x" + formatHexBits(capture.data(), totalBits) + ", the device nearest TDO in the lowest bits";
+    reason += " (captured 0x" + formatHexBits(capture.data(), totalBits) +
+              ", the device nearest TDO in the lowest bits";
     const IrSplit split = deriveIrLengths(capture.data(), totalBits, deviceCount_);
     if (split.outcome == IrSplit::Outcome::kUnique) {
         reason += "; it splits as " + lengthList(split.lengths);

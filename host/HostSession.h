@@ -72,7 +72,7 @@ class HostSession {
     std::string scanProblem_;  // why the scan failed (diagnose goes on without it)
     uint32_t deviceCount_ = 0;
     bool irLengthsKnown_ = false;
-    std::string irLengthProblem_;     // why they are not known
+    std::string irLengthProblem_;      // why they are not known
     bool instructionsLoaded_ = false;  // an irscan since the last TAP reset
     std::string origin_;               // "FILE:LINE: " of the running script command
 };

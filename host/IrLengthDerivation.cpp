@@ -54,8 +54,7 @@ namespace {
 
 // ways[k * (totalBits + 1) + p]: splits of bits p.. into k devices (saturated at 2); built from the
 // TDO end backwards.
-std::vector<uint8_t> countSplits(const uint8_t* capture, uint32_t totalBits,
-                                 uint32_t deviceCount) {
+std::vector<uint8_t> countSplits(const uint8_t* capture, uint32_t totalBits, uint32_t deviceCount) {
     const size_t width = static_cast<size_t>(totalBits) + 1;
     std::vector<uint8_t> ways((static_cast<size_t>(deviceCount) + 1) * width, 0);
     std::vector<uint8_t> suffix(width + 2, 0);  // suffix[q] = sum of ways[k-1][q..totalBits]
@@ -105,7 +104,8 @@ uint32_t firstMisfittingDevice(const uint8_t* capture, uint32_t totalBits,
     const auto count = static_cast<uint32_t>(lengths.size());
     uint64_t offset = 0;  // the device nearest TDO comes out first
     for (uint32_t device = count; device-- > 0;) {
-        if (offset + 2 > totalBits || !deviceCanStartAt(capture, totalBits, static_cast<uint32_t>(offset)))
+        if (offset + 2 > totalBits ||
+            !deviceCanStartAt(capture, totalBits, static_cast<uint32_t>(offset)))
             return device;
         offset += lengths[device];
     }

@@ -39,9 +39,9 @@ class JsonOutput : public ResultWriter {
             devices.push_back(device);
         }
         results_.push_back({{"command", command},
-                                 {"devices", devices},
-                                 {"nearestTdi", "device 0"},
-                                 {"openocdNearestTdo", "openocdPosition 0"}});
+                            {"devices", devices},
+                            {"nearestTdi", "device 0"},
+                            {"openocdNearestTdo", "openocdPosition 0"}});
     }
 
     void value(const std::string& command, const std::string& origin, const std::string& field,
@@ -63,8 +63,10 @@ class JsonOutput : public ResultWriter {
                             {"verdict", verdictName(check.verdict)},
                             {"reason", check.reason}});
         }
-        results_.push_back(
-            {{"command", "diagnose"}, {"checks", list}, {"faults", faults}, {"warnings", warnings}});
+        results_.push_back({{"command", "diagnose"},
+                            {"checks", list},
+                            {"faults", faults},
+                            {"warnings", warnings}});
     }
 
     void note(const std::string& text) override { notes_.push_back(text); }

@@ -18,7 +18,8 @@ class TextResults : public ResultWriter {
     TextResults(FILE* results, bool quiet) : results_(results), quiet_(quiet) {}
 
     void scanTable(const std::string&, const std::vector<ScanRow>& rows) override {
-        std::fprintf(results_, "dev  idcode      version  part    bank  id    irlen  openocd\n");
+        // The IR length stays the last column, where scripts reading the table find it.
+        std::fprintf(results_, "dev  idcode      version  part    bank  id    openocd  irlen\n");
         const auto count = static_cast<uint32_t>(rows.size());
         for (const ScanRow& row : rows) {
             const std::string irLength = row.irLengthKnown ? std::to_string(row.irLength) : "?";
@@ -26,21 +27,21 @@ class TextResults : public ResultWriter {
             const uint32_t openOcdPosition = count - 1 - row.device;
             const IdcodeFields fields = decodeIdcode(row.idcode);
             if (fields.present) {
-                std::fprintf(results_, "%3u  %s  %7u  %s  %4u  %s  %5s  %7u\n", row.device,
+                std::fprintf(results_, "%3u  %s  %7u  %s  %4u  %s  %7u  %5s\n", row.device,
                              hexNumber(row.idcode, 8).c_str(), fields.version,
                              hexNumber(fields.part, 4).c_str(), fields.bank,
-                             hexNumber(fields.id, 2).c_str(), irLength.c_str(), openOcdPosition);
+                             hexNumber(fields.id, 2).c_str(), openOcdPosition, irLength.c_str());
             } else {
-                std::fprintf(results_, "%3u  %-10s  %7s  %-6s  %4s  %-4s  %5s  %7u\n", row.device,
-                             "-", "-", "-", "-", "-", irLength.c_str(), openOcdPosition);
+                std::fprintf(results_, "%3u  %-10s  %7s  %-6s  %4s  %-4s  %7u  %5s\n", row.device,
+                             "-", "-", "-", "-", "-", openOcdPosition, irLength.c_str());
             }
         }
         std::fprintf(results_, "%u device%s; dev 0 is nearest TDI, OpenOCD counts from TDO\n",
                      count, count == 1 ? "" : "s");
     }
 
-    void value(const std::string&, const std::string&, const std::string&,
-               const std::string& text, uint32_t) override {
+    void value(const std::string&, const std::string&, const std::string&, const std::string& text,
+               uint32_t) override {
         std::fprintf(results_, "%s\n", text.c_str());
     }
 

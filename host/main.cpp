@@ -80,14 +80,16 @@ int runSession(const PluginExports& exports, const HostOptions& options, const s
     for (; outcome == Outcome::kSuccess && done < commands.size(); ++done) {
         if (InterruptWatch::received() != 0) break;
         outcome = session.execute(commands[done]);
-        if (progress) std::fprintf(stderr, "\rcse-host: %zu of %zu commands", done + 1, commands.size());
+        if (progress)
+            std::fprintf(stderr, "\rcse-host: %zu of %zu commands", done + 1, commands.size());
     }
     if (progress) std::fputc('\n', stderr);
     std::fflush(stdout);
     const Outcome closing = session.finish();
     if (InterruptWatch::received() != 0) {
         const int signal = InterruptWatch::received();
-        std::fprintf(stderr, "cse-host: %s after %zu of %zu commands; the TAP was released and the "
+        std::fprintf(stderr,
+                     "cse-host: %s after %zu of %zu commands; the TAP was released and the "
                      "link closed\n",
                      signal == SIGTERM ? "terminated" : "interrupted", done, commands.size());
         writer.error(signal == SIGTERM ? "terminated" : "interrupted");

@@ -7,7 +7,8 @@ namespace quorbit {
 namespace {
 
 bool parseIndex(const std::string& text, std::size_t& value) {
-    if (text.empty() || text.size() > 6 || text.find_first_not_of("0123456789") != std::string::npos)
+    if (text.empty() || text.size() > 6 ||
+        text.find_first_not_of("0123456789") != std::string::npos)
         return false;
     value = static_cast<std::size_t>(std::strtoul(text.c_str(), nullptr, 10));
     return true;

@@ -600,9 +600,9 @@ bool LinkPeer::fires(double probability, const char* fault, int messageId) {
     if (options_.verbose) {
         log(LogKind::Request,
             std::string("fault ") + fault + " fired on " +
-                (messageId < 0 ? std::string("a datagram")
-                               : "the reply to message id " +
-                                     hexByte(static_cast<std::uint8_t>(messageId))) +
+                (messageId < 0
+                     ? std::string("a datagram")
+                     : "the reply to message id " + hexByte(static_cast<std::uint8_t>(messageId))) +
                 " after request " + std::to_string(requestsExecuted_));
     }
     return true;

@@ -115,8 +115,8 @@ bool VirtualChain::faultyTdo(bool driven, bool tdi) const {
 }
 
 // What the TDO pin shows of a stream the chain produced, under a TDO fault.
-void VirtualChain::overrideTdo(std::uint64_t firstBit, std::uint64_t count,
-                               const std::uint8_t* tdi, std::uint8_t* tdo) const {
+void VirtualChain::overrideTdo(std::uint64_t firstBit, std::uint64_t count, const std::uint8_t* tdi,
+                               std::uint8_t* tdo) const {
     if (tdo == nullptr || tdoFault_ == BoardFaults::Tdo::Driven) return;
     for (std::uint64_t bit = firstBit; bit < firstBit + count; ++bit) {
         setBitAt(tdo, bit, faultyTdo(false, tdi != nullptr && bitAt(tdi, bit)));
@@ -185,7 +185,8 @@ void VirtualChain::shiftRun(std::uint64_t firstBit, std::uint64_t count, const s
         std::uint64_t bits = tdi != nullptr ? readBits(tdi, firstBit + done, step) : 0;
         for (std::size_t i = 0; i < runRegisters_.size(); ++i) {
             if (i == openBefore_) bits = ~std::uint64_t{0} >> (64 - step);
-            bits = step == 64 ? runRegisters_[i]->shift64(bits) : runRegisters_[i]->shift(bits, step);
+            bits =
+                step == 64 ? runRegisters_[i]->shift64(bits) : runRegisters_[i]->shift(bits, step);
         }
         if (tdo != nullptr) writeBits(tdo, firstBit + done, step, bits);
         done += step;

@@ -1,10 +1,10 @@
 // The cse-host program run as a user runs it: every command against the embedded emulator, a run
 // script, the IR-length derivation, verbosity, and the exit codes.
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
-#include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -75,9 +75,10 @@ TEST(CseHost, ScanListsTheDemoChainWithDerivedIrLengths) {
     for (size_t device = 0; device < 3; ++device) {
         const auto& described = demo().devices[device];
         std::istringstream row(lines[1 + device]);
-        std::string position, idcode, version, part, bank, id, irLength;
-        row >> position >> idcode >> version >> part >> bank >> id >> irLength;
+        std::string position, idcode, version, part, bank, id, openOcd, irLength;
+        row >> position >> idcode >> version >> part >> bank >> id >> openOcd >> irLength;
         EXPECT_EQ(position, std::to_string(device));
+        EXPECT_EQ(openOcd, std::to_string(2 - device)) << "OpenOCD counts from TDO";
         EXPECT_EQ(idcode, described.idcode ? hex8(*described.idcode) : "-");
         EXPECT_EQ(irLength, std::to_string(described.irLength));
     }
@@ -292,8 +293,9 @@ TEST(CseHost, FailingReleaseOnCloseIsAFailedOperation) {
         cseHost({"--node", "127.0.0.1", "--port", frontEnd.port(), "scan"});
     EXPECT_EQ(result.exitCode, 1);
     EXPECT_NE(result.out.find("3 devices"), std::string::npos) << "the results still come out";
-    EXPECT_NE(result.err.find("closing the target failed: releasing the TAP on the debugger failed"),
-              std::string::npos)
+    EXPECT_NE(
+        result.err.find("closing the target failed: releasing the TAP on the debugger failed"),
+        std::string::npos)
         << result.err;
 }
 
@@ -317,7 +319,8 @@ TEST(CseHost, NoFrontEndListeningFailsWithTheLibrarysExplanation) {
         << result.err;
 }
 
-// Each of these once gave a wrong answer with exit status 0, or an error that pointed the wrong way.
+// Each of these once gave a wrong answer with exit status 0, or an error that pointed the wrong
+// way.
 struct RefusalCase {
     std::vector<std::string> args;
     int exitCode;
@@ -336,14 +339,16 @@ TEST_P(Refusal, SaysWhyInsteadOfAWrongAnswer) {
 INSTANTIATE_TEST_SUITE_P(
     CseHost, Refusal,
     ::testing::Values(
-        RefusalCase{{"--irlen", "5,8,5", "scan"}, 2,
+        RefusalCase{{"--irlen", "5,8,5", "scan"},
+                    2,
                     "--irlen 5,8,5 does not fit the chain: device 1's field"},
         RefusalCase{{"--irlen", "6,8,5", "scan"}, 2, "add up to 19 bits, the IR path measures 18"},
         RefusalCase{{"irscan", "1", "7", "0x0E"}, 2, "irscan takes exactly that many, not 7"},
         RefusalCase{{"drscan", "0", "32", "0"}, 2, "comes before any irscan"},
         RefusalCase{{"run", "/dev/zero"}, 2, "larger than 1 MiB"},
         RefusalCase{{"irscan-chain", "122817", "0"}, 2, "an IR scan carries at most 122816 bits"},
-        RefusalCase{{"--node", "no-such-host.invalid", "scan"}, 1,
+        RefusalCase{{"--node", "no-such-host.invalid", "scan"},
+                    1,
                     "cannot resolve host no-such-host.invalid"},
         RefusalCase{{"--sim-board-fault", "open-after=9", "scan"}, 2, "the chain has 3 devices"}));
 
@@ -412,18 +417,26 @@ INSTANTIATE_TEST_SUITE_P(
         DiagnosisCase{{}, "device-count", "ok", "3 devices in BYPASS, 3 in the IDCODE scan"},
         DiagnosisCase{{}, "idcode", "warning", "manufacturer id 0x7F"},
         DiagnosisCase{{}, "link", "ok", "1 Mbit through BYPASS"},
-        DiagnosisCase{{"--sim-chain", CSE_SIM_CHAINS "/long20.chain"}, "device-count", "ok",
+        DiagnosisCase{{"--sim-chain", CSE_SIM_CHAINS "/long20.chain"},
+                      "device-count",
+                      "ok",
                       "20 devices in BYPASS, 20 in the IDCODE scan"},
         DiagnosisCase{{"--sim-board-fault", "tdo-stuck-0"}, "tdo", "fault", "TDO stuck at 0"},
         DiagnosisCase{{"--sim-board-fault", "tdo-stuck-1"}, "tdo", "fault", "TDO stuck at 1"},
         DiagnosisCase{{"--sim-board-fault", "tdo-echoes-tdi"}, "tdo", "fault", "echoes TDI"},
-        DiagnosisCase{{"--sim-board-fault", "open-after=0"}, "tdo", "fault",
+        DiagnosisCase{{"--sim-board-fault", "open-after=0"},
+                      "tdo",
+                      "fault",
                       "open: the zeros shifted in never reached TDO, which read 1 for good after "
                       "12 IR bits"},
-        DiagnosisCase{{"--sim-board-fault", "ir-capture=0:0"}, "ir-length", "fault",
+        DiagnosisCase{{"--sim-board-fault", "ir-capture=0:0"},
+                      "ir-length",
+                      "fault",
                       "a device captures a wrong IR pattern"},
-        DiagnosisCase{{"--sim-board-fault", "ir-capture=1:0x3", "--irlen", "6,8,4"}, "ir-length",
-                      "fault", "device 1 captures a wrong IR pattern"}));
+        DiagnosisCase{{"--sim-board-fault", "ir-capture=1:0x3", "--irlen", "6,8,4"},
+                      "ir-length",
+                      "fault",
+                      "device 1 captures a wrong IR pattern"}));
 
 // cse-host started on its own, so that a signal can reach it in the middle of a session.
 pid_t startCseHost(const std::vector<std::string>& args) {
@@ -451,8 +464,8 @@ TEST_P(Interrupt, ReleasesClosesAndDisconnectsBeforeExiting) {
     ASSERT_TRUE(simulator.start(error)) << error;
     // A long wait keeps the session open; the signal may come at any point after the open.
     TemporaryFile script("scan\nstate IDLE 0 3000000\nscan\n");
-    const pid_t child = startCseHost(
-        {"--node", "127.0.0.1", "--port", std::to_string(simulator.udpPort()), "run", script.path()});
+    const pid_t child = startCseHost({"--node", "127.0.0.1", "--port",
+                                      std::to_string(simulator.udpPort()), "run", script.path()});
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while (!simulator.pinsEnabled() && std::chrono::steady_clock::now() < deadline) {
         std::this_thread::yield();

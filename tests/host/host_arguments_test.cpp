@@ -126,17 +126,15 @@ TEST_P(StateName, AcceptsTheNamesInTheirUsualSpellings) {
     EXPECT_EQ(state, GetParam().state);
 }
 
-INSTANTIATE_TEST_SUITE_P(Spellings, StateName,
-                         ::testing::Values(StateCase{"TEST_LOGIC_RESET", 0},
-                                           StateCase{"run-test/idle", 1},
-                                           StateCase{"CSEJTAG_SHIFT_DR", 4},
-                                           StateCase{"Pause-DR", 6}, StateCase{"update_ir", 15},
-                                           StateCase{"Select-IR-Scan", 9},
-                                           // OpenOCD's and SVF's names
-                                           StateCase{"RESET", 0}, StateCase{"idle", 1},
-                                           StateCase{"RUN/IDLE", 1}, StateCase{"DRSHIFT", 4},
-                                           StateCase{"DRPAUSE", 6}, StateCase{"IRPAUSE", 13},
-                                           StateCase{"IRUPDATE", 15}));
+INSTANTIATE_TEST_SUITE_P(
+    Spellings, StateName,
+    ::testing::Values(StateCase{"TEST_LOGIC_RESET", 0}, StateCase{"run-test/idle", 1},
+                      StateCase{"CSEJTAG_SHIFT_DR", 4}, StateCase{"Pause-DR", 6},
+                      StateCase{"update_ir", 15}, StateCase{"Select-IR-Scan", 9},
+                      // OpenOCD's and SVF's names
+                      StateCase{"RESET", 0}, StateCase{"idle", 1}, StateCase{"RUN/IDLE", 1},
+                      StateCase{"DRSHIFT", 4}, StateCase{"DRPAUSE", 6}, StateCase{"IRPAUSE", 13},
+                      StateCase{"IRUPDATE", 15}));
 
 TEST(StateName, NamesEveryStateWithItsPrefix) {
     EXPECT_EQ(tapStateName(0), "CSEJTAG_TEST_LOGIC_RESET");
