@@ -39,18 +39,14 @@ PathReading readPath(const uint8_t* tdo, uint32_t flushBits) {
 }
 
 std::string idcodeProblem(uint32_t idcode) {
-    char code[16] = {};
-    std::snprintf(code, sizeof code, "0x%08X", idcode);
-    if ((idcode & 1u) == 0) return std::string(code) + " has bit 0 clear";
+    if ((idcode & 1u) == 0) return "bit 0 clear";
     const IdcodeFields fields = decodeIdcode(idcode);
-    char text[128] = {};
+    char text[96] = {};
     if (fields.id == 0 || fields.id == 0x7F) {
-        std::snprintf(text, sizeof text,
-                      "%s carries manufacturer id 0x%02X, which JEP106 never assigns", code,
+        std::snprintf(text, sizeof text, "manufacturer id 0x%02X, which JEP106 never assigns",
                       fields.id);
     } else if (fields.bank > kJep106Banks) {
-        std::snprintf(text, sizeof text, "%s names JEP106 bank %u, which does not exist", code,
-                      fields.bank);
+        std::snprintf(text, sizeof text, "JEP106 bank %u, which does not exist", fields.bank);
     }
     return text;
 }

@@ -24,8 +24,9 @@ struct PathReading {
 
 [[nodiscard]] PathReading readPath(const uint8_t* tdo, uint32_t flushBits);
 
-// Empty when the IDCODE looks sound, else why not: bit 0 clear, a manufacturer id of 0 or 0x7F
-// (a continuation code, not an id), or a bank JEP106 has not opened.
+// Empty when the IDCODE looks sound, else why not (without the code, so that devices with the same
+// problem can be named together): bit 0 clear, a manufacturer id of 0 or 0x7F (a continuation
+// code, not an id), or a bank JEP106 has not opened.
 [[nodiscard]] std::string idcodeProblem(uint32_t idcode);
 
 // The banks JEP106 has opened so far: continuation codes 0 .. kJep106Banks - 1.

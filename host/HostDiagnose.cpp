@@ -157,21 +157,31 @@ Outcome HostSession::diagnose(const HostOptions& options) {
     if (!scanned_) {
         add("idcode", Verdict::kFault, "the IDCODE scan failed: " + scanProblem_);
     } else {
-        std::string problems;
+        // Devices with the same problem are named together, to keep the reason to one line.
+        std::vector<std::pair<std::string, std::string>> problems;  // problem -> devices
+        const auto note = [&problems](const std::string& problem, const std::string& device) {
+            for (auto& [known, devices] : problems) {
+                if (known != problem) continue;
+                devices += ", " + device;
+                return;
+            }
+            problems.emplace_back(problem, device);
+        };
         for (uint32_t device = 0; device < deviceCount_; ++device) {
             const uint32_t idcode = plugin_->getDeviceID(device);
             if (idcode == 0) continue;
             const std::string problem = idcodeProblem(idcode);
-            if (!problem.empty()) problems += "; device " + std::to_string(device) + ": " + problem;
+            if (!problem.empty()) note(problem, std::to_string(device));
             if (device > 0 && plugin_->getDeviceID(device - 1) == idcode) {
-                problems += "; devices " + std::to_string(device - 1) + " and " +
-                            std::to_string(device) + " both read " + hexNumber(idcode) +
-                            " (twin parts, or a read that repeats)";
+                note("the same IDCODE as the device before (twin parts, or a read that repeats)",
+                     std::to_string(device) + " (" + hexNumber(idcode) + ")");
             }
         }
-        add("idcode", problems.empty() ? Verdict::kOk : Verdict::kWarning,
-            problems.empty() ? "every IDCODE has bit 0 set and a JEP106 manufacturer"
-                             : problems.substr(2));
+        std::string reason;
+        for (const auto& [problem, devices] : problems)
+            reason += (reason.empty() ? "" : "; ") + problem + ": device " + devices;
+        add("idcode", reason.empty() ? Verdict::kOk : Verdict::kWarning,
+            reason.empty() ? "every IDCODE has bit 0 set and a JEP106 manufacturer" : reason);
     }
 
     // The link: round trips of a small request and a 1-Mbit DR shift through BYPASS.
