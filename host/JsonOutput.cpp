@@ -38,10 +38,10 @@ class JsonOutput : public ResultWriter {
             device["irLength"] = row.irLengthKnown ? nlohmann::json(row.irLength) : nullptr;
             devices.push_back(device);
         }
-        results_.push_back({{"command", command},
-                            {"devices", devices},
-                            {"nearestTdi", "device 0"},
-                            {"openocdNearestTdo", "openocdPosition 0"}});
+        results_.push_back(
+            {{"command", command},
+             {"devices", devices},
+             {"order", "device 0 is nearest TDI; openocdPosition 0 is nearest TDO"}});
     }
 
     void value(const std::string& command, const std::string& origin, const std::string& field,
