@@ -377,6 +377,10 @@ TEST(CseHost, QuietAndJsonGiveOneParsableDocument) {
     const nlohmann::json failure = nlohmann::json::parse(result.out);
     EXPECT_EQ(failure["ok"], false);
     EXPECT_NE(failure["error"].get<std::string>().find("no IDCODE"), std::string::npos);
+
+    result = cseHost({"--json", "frobnicate"});
+    EXPECT_EQ(result.exitCode, 2);
+    EXPECT_EQ(nlohmann::json::parse(result.out)["error"], "unknown command 'frobnicate'");
 }
 
 // diagnose against quorbit-sim's board faults: the check that must show the fault, as parsed
