@@ -11,11 +11,18 @@ EmbeddedEmulator::~EmbeddedEmulator() {
 }
 
 EmbeddedEmulator::StartResult EmbeddedEmulator::start(const std::string& chainPath,
+                                                      const std::string& boardFaults,
                                                       std::string& error) {
     quorbit::SimOptions options;
     options.bindAddress = node();
     options.port = 0;  // a free port, so several runs can share the machine
     if (!chainPath.empty() && !quorbit::parseChainFile(chainPath, options.chain, error)) {
+        return StartResult::kBadChain;
+    }
+    if (!boardFaults.empty() &&
+        (!quorbit::parseBoardFaults(boardFaults, options.boardFaults, error) ||
+         !quorbit::checkBoardFaults(options.boardFaults, options.chain, error))) {
+        error = "--sim-board-fault: " + error;
         return StartResult::kBadChain;
     }
     simulator_ = std::make_unique<quorbit::Simulator>(std::move(options));

@@ -18,10 +18,12 @@ class EmbeddedEmulator {
     EmbeddedEmulator(const EmbeddedEmulator&) = delete;
     EmbeddedEmulator& operator=(const EmbeddedEmulator&) = delete;
 
-    // Reads the chain file (empty = the demo chain). False with a reason; a chain file that cannot
-    // be read or parsed is the user's to fix.
+    // Reads the chain file (empty = the demo chain) and the board faults (quorbit-sim's
+    // --board-fault kinds, comma separated). A chain file or fault list that cannot be read or
+    // parsed, or that do not fit together, is the user's to fix.
     enum class StartResult { kStarted, kBadChain, kFailed };
-    [[nodiscard]] StartResult start(const std::string& chainPath, std::string& error);
+    [[nodiscard]] StartResult start(const std::string& chainPath, const std::string& boardFaults,
+                                    std::string& error);
 
     [[nodiscard]] std::string node() const { return "127.0.0.1"; }
     [[nodiscard]] uint16_t port() const;

@@ -9,8 +9,10 @@ EmbeddedEmulator::EmbeddedEmulator() = default;
 EmbeddedEmulator::~EmbeddedEmulator() = default;
 
 EmbeddedEmulator::StartResult EmbeddedEmulator::start(const std::string& chainPath,
+                                                      const std::string& boardFaults,
                                                       std::string& error) {
     (void)chainPath;
+    (void)boardFaults;
     error = "this build has none; give --node and --port of a running front end";
     return StartResult::kFailed;
 }

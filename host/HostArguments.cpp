@@ -16,6 +16,11 @@ const char* const kStateNames[16] = {
     "UPDATE_DR",        "SELECT_IR_SCAN", "CAPTURE_IR",     "SHIFT_IR",
     "EXIT1_IR",         "PAUSE_IR",       "EXIT2_IR",       "UPDATE_IR"};
 
+// The names OpenOCD and SVF give the same states (both use these); "RUN/IDLE" is OpenOCD's own.
+const char* const kOpenOcdStateNames[16] = {
+    "RESET",    "IDLE",     "DRSELECT",  "DRCAPTURE", "DRSHIFT", "DREXIT1", "DRPAUSE", "DREXIT2",
+    "DRUPDATE", "IRSELECT", "IRCAPTURE", "IRSHIFT",   "IREXIT1", "IRPAUSE", "IREXIT2", "IRUPDATE"};
+
 struct CommandShape {
     const char* name;
     CommandKind kind;
@@ -33,6 +38,7 @@ const CommandShape kCommands[] = {
     {"drscan-chain", CommandKind::kDrScanChain, 2, 2, "drscan-chain BITS HEX"},
     {"state", CommandKind::kState, 1, 3, "state NAME [CLOCKS] [WAIT_US]"},
     {"run", CommandKind::kRun, 1, 1, "run FILE"},
+    {"diagnose", CommandKind::kDiagnose, 0, 0, "diagnose"},
 };
 
 bool parseUnsigned32(const std::string& text, const char* what, uint64_t maxValue, uint32_t& value,
@@ -121,6 +127,9 @@ bool applyValueOption(const std::string& name, const std::string& value, HostOpt
     } else if (name == "--irlen") {
         options.hasIrLengths = true;
         return parseIrLengthList(value, options.irLengths, error);
+    } else if (name == "--sim-board-fault") {
+        // The emulator checks the kinds; several options add up.
+        options.boardFaults += (options.boardFaults.empty() ? "" : ",") + value;
     }
     return true;
 }
@@ -129,8 +138,8 @@ bool applyValueOption(const std::string& name, const std::string& value, HostOpt
 
 bool parseHostArguments(const std::vector<std::string>& args, HostOptions& options,
                         std::string& error) {
-    static const char* const kValueOptions[] = {"--lib", "--node", "--port", "--sim-chain",
-                                                "--irlen"};
+    static const char* const kValueOptions[] = {"--lib",       "--node",  "--port",
+                                                "--sim-chain", "--irlen", "--sim-board-fault"};
     std::vector<std::string> words;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
@@ -140,6 +149,10 @@ bool parseHostArguments(const std::vector<std::string>& args, HostOptions& optio
         }
         if (arg == "--dump") {
             options.dump = true;
+            continue;
+        }
+        if (arg == "--json" || arg == "--quiet") {
+            (arg == "--json" ? options.json : options.quiet) = true;
             continue;
         }
         if (arg == "--verbose" || isVerboseFlag(arg)) {
@@ -164,8 +177,9 @@ bool parseHostArguments(const std::vector<std::string>& args, HostOptions& optio
         words.push_back(arg);
     }
     if (options.help) return true;
-    if (options.useFrontEnd && !options.simChainPath.empty()) {
-        error = "--sim-chain is for the embedded emulator; it cannot go with --node or --port";
+    if (options.useFrontEnd && (!options.simChainPath.empty() || !options.boardFaults.empty())) {
+        error = std::string(options.simChainPath.empty() ? "--sim-board-fault" : "--sim-chain") +
+                " is for the embedded emulator; it cannot go with --node or --port";
         return false;
     }
     if (words.empty()) {
@@ -195,6 +209,7 @@ bool parseCommandWords(const std::vector<std::string>& words, RunNesting nesting
     command.kind = shape->kind;
     switch (shape->kind) {
         case CommandKind::kScan:
+        case CommandKind::kDiagnose:
             return true;
         case CommandKind::kIdcode:
             return parseUnsigned32(args[0], "device", kMaxDeviceIndex, command.device, error);
@@ -234,6 +249,7 @@ bool parseRunScript(const std::string& text, const std::string& fileName,
             error = fileName + ":" + std::to_string(lineNumber) + ": " + error;
             return false;
         }
+        command.origin = fileName + ":" + std::to_string(lineNumber);
         commands.push_back(std::move(command));
     }
     if (commands.empty()) {
@@ -274,13 +290,14 @@ bool parseTapStateName(const std::string& text, uint32_t& state, std::string& er
         name += (upper == '-' || upper == '/') ? '_' : upper;
     }
     if (name.compare(0, 8, "CSEJTAG_") == 0) name.erase(0, 8);
+    if (name == "RUN_IDLE") name = "IDLE";
     for (uint32_t i = 0; i < 16; ++i) {
-        if (name == kStateNames[i]) {
+        if (name == kStateNames[i] || name == kOpenOcdStateNames[i]) {
             state = i;
             return true;
         }
     }
-    error = "unknown TAP state '" + text + "' (e.g. RUN_TEST_IDLE, SHIFT_DR, PAUSE_IR)";
+    error = "unknown TAP state '" + text + "' (e.g. RUN_TEST_IDLE, SHIFT_DR, PAUSE_IR, DRPAUSE)";
     return false;
 }
 
@@ -296,15 +313,20 @@ IR lengths, run the command, unlock, close. Without --node and --port it starts 
 emulator in-process on 127.0.0.1 with a free port.
 
 commands:
-  scan                           list the devices of the chain (IDCODE fields, IR lengths)
+  scan                           list the devices of the chain (IDCODE fields, IR lengths, and
+                                 the position OpenOCD gives each; device 0 is nearest TDI)
   idcode DEV                     read the IDCODE of device DEV (0 = nearest TDI) after a TAP reset
-  irscan DEV BITS HEX            shift BITS bits into the IR of device DEV, the others get BYPASS
-  drscan DEV BITS HEX            shift BITS bits through the DR of device DEV, the others in BYPASS
-  irscan-chain BITS HEX          shift BITS bits through the whole IR path
+  irscan DEV BITS HEX            shift BITS bits (exactly the device's IR length) into the IR of
+                                 device DEV, the others get BYPASS
+  drscan DEV BITS HEX            shift BITS bits through the DR of device DEV, the others in
+                                 BYPASS (after an irscan of the same session: use run)
+  irscan-chain BITS HEX          shift BITS bits through the whole IR path (at most 122816)
   drscan-chain BITS HEX          shift BITS bits through the whole DR path
-  state NAME [CLOCKS] [WAIT_US]  move the TAP to NAME (e.g. PAUSE_DR), clock CLOCKS extra cycles
-                                 there, then wait WAIT_US microseconds
+  state NAME [CLOCKS] [WAIT_US]  move the TAP to NAME (PAUSE_DR, Pause-DR or DRPAUSE), clock
+                                 CLOCKS extra cycles there, then wait WAIT_US microseconds
   run FILE                       run the commands of FILE, one a line (# comments), in one session
+  diagnose                       board bring-up checks (TDO, device count, IR lengths, IDCODEs,
+                                 the link), each ok, warning or fault with its reason
 The scans print the captured TDO as hex and end in RUN_TEST_IDLE. HEX is a number whose least
 significant bit is shifted first.
 
@@ -313,13 +335,17 @@ options:
   --node HOST         use the front end on HOST instead of the embedded emulator
   --port N            UDP port of that front end (default 20000)
   --sim-chain FILE    chain file for the embedded emulator (default: its demo chain)
-  --irlen L0,L1,...   IR lengths, device 0 first (default: derived from the chain when possible)
-  -v, -vv, -vvv       show the library's messages and logs up to level 1, 2 or 3
+  --sim-board-fault KIND  a board fault in the embedded emulator (as quorbit-sim --board-fault)
+  --irlen L0,L1,...   IR lengths, device 0 first, checked against the chain (default: derived)
+  --json              every result as one JSON document on stdout, errors included
+  --quiet             nothing on stderr unless something fails
+  -v, -vv, -vvv       show the library's log lines up to level 1, 2 or 3
   -vvvv               also level 4 and the entry and exit traces, indented by nesting
   --dump              show the library's buffer dumps
   -h, --help          show this text
 
-exit status: 0 success, 1 an operation failed, 2 usage error
+exit status: 0 success, 1 an operation failed (diagnose: a fault found), 2 usage error,
+130 / 143 interrupted by SIGINT / SIGTERM (after unlocking, closing and disconnecting)
 )";
 }
 

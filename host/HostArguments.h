@@ -16,7 +16,8 @@ enum class CommandKind {
     kIrScanChain,
     kDrScanChain,
     kState,
-    kRun
+    kRun,
+    kDiagnose
 };
 
 struct HostCommand {
@@ -30,6 +31,7 @@ struct HostCommand {
     bool hasWait = false;           // state: WAIT_US given (selects the waiting navigation)
     uint32_t waitMicroseconds = 0;  // state
     std::string file;               // run
+    std::string origin;             // "FILE:LINE" for a command of a run script, else empty
 };
 
 struct HostOptions {
@@ -42,6 +44,9 @@ struct HostOptions {
     std::vector<uint32_t> irLengths;  // device 0 (nearest TDI) first
     int verbosity = 0;                // number of -v, at most 4
     bool dump = false;                // --dump
+    bool json = false;                // --json: one JSON document on stdout
+    bool quiet = false;               // --quiet: nothing on stderr unless something fails
+    std::string boardFaults;          // --sim-board-fault, for the embedded emulator
     bool help = false;                // --help
     HostCommand command;
 };
@@ -67,7 +72,8 @@ enum class RunNesting { kAllowRun, kRefuseRun };
 [[nodiscard]] bool parseIrLengthList(const std::string& text, std::vector<uint32_t>& lengths,
                                      std::string& error);
 
-// A TAP state by name: "PAUSE_DR", "CSEJTAG_PAUSE_DR", "Pause-DR", "run-test/idle" (any case).
+// A TAP state by name: "PAUSE_DR", "CSEJTAG_PAUSE_DR", "Pause-DR", "run-test/idle", and the
+// OpenOCD and SVF names "DRPAUSE", "IDLE", "RESET", "RUN/IDLE" (any case).
 [[nodiscard]] bool parseTapStateName(const std::string& text, uint32_t& state, std::string& error);
 
 // "CSEJTAG_" name of a state 0..15, "?" otherwise.

@@ -1,26 +1,51 @@
-// The commands of a session: what each asks of the plug-in and what it prints.
+// The commands of a session: what each asks of the plug-in and what it reports.
+#include <unistd.h>
+
+#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "framework/CsePlugin.h"
 #include "host/HexBits.h"
 #include "host/HostSession.h"
-#include "host/IdcodeFields.h"
+#include "host/InterruptWatch.h"
 
 namespace csehost {
 
 using CsePluginInterface::cseFailed;
 using CsePluginInterface::CSEJTAG_RUN_TEST_IDLE;
+using CsePluginInterface::CSEJTAG_SHIFT_DR;
+using CsePluginInterface::CSEJTAG_SHIFT_IR;
 using CsePluginInterface::CseJtagTapState;
 
 namespace {
 
 constexpr uint32_t kIdcodeBits = 32;
+// Longer chain scans and clock runs go in pieces with a progress line when stderr is a terminal.
+constexpr uint32_t kProgressThresholdBits = 4u << 20;
+constexpr uint32_t kProgressPieceBits = 1u << 20;
+// A shift that stays in Shift-DR/Shift-IR must fit one raw shift of the debugger.
+constexpr uint32_t kShiftPieceBits = kMaxIrScanBits;
 
 std::string hexNumber(uint32_t value, int digits) {
     char text[16] = {};
     std::snprintf(text, sizeof text, "0x%0*X", digits, value);
     return text;
+}
+
+bool showsProgress(uint64_t bitCount) {
+    return bitCount > kProgressThresholdBits && isatty(STDERR_FILENO) == 1;
+}
+
+void printProgress(uint64_t done, uint64_t total) {
+    std::fprintf(stderr, "\rcse-host: %llu of %llu bits%s", static_cast<unsigned long long>(done),
+                 static_cast<unsigned long long>(total), done == total ? "\n" : "");
+    std::fflush(stderr);
+}
+
+// The states a TAP can stay in while clocked.
+bool isStableState(uint32_t state) {
+    return state == 0 || state == 1 || state == 4 || state == 6 || state == 11 || state == 13;
 }
 
 }  // namespace
@@ -39,34 +64,70 @@ Outcome HostSession::needIrLengths(const HostCommand& command) {
                  "; give them with --irlen (device 0 first, e.g. --irlen 6,8,4)");
 }
 
-Outcome HostSession::scan() {
-    std::fprintf(results_, "dev  idcode      version  part    bank  id    irlen\n");
-    for (uint32_t device = 0; device < deviceCount_; ++device) {
-        const uint32_t idcode = plugin_->getDeviceID(device);
-        const std::string irLength =
-            irLengthsKnown_ ? std::to_string(plugin_->getIRLength(device)) : "?";
-        const IdcodeFields fields = decodeIdcode(idcode);
-        if (fields.present) {
-            std::fprintf(results_, "%3u  %s  %7u  %s  %4u  %s  %5s\n", device,
-                         hexNumber(idcode, 8).c_str(), fields.version,
-                         hexNumber(fields.part, 4).c_str(), fields.bank,
-                         hexNumber(fields.id, 2).c_str(), irLength.c_str());
-        } else {
-            std::fprintf(results_, "%3u  %-10s  %7s  %-6s  %4s  %-4s  %5s\n", device, "-", "-", "-",
-                         "-", "-", irLength.c_str());
-        }
-    }
-    std::fprintf(results_, "%u device%s\n", deviceCount_, deviceCount_ == 1 ? "" : "s");
-    if (!irLengthsKnown_) {
-        std::fprintf(stderr,
-                     "cse-host: IR lengths unknown: %s; --irlen is needed for device-level "
-                     "commands\n",
-                     irLengthProblem_.c_str());
+// A device-level DR scan pads every other device with one bit, which is right only while they
+// are in BYPASS; after a reset those with an IDCODE present 32 bits instead.
+Outcome HostSession::needInstructions(const HostCommand& command) {
+    if (instructionsLoaded_) return Outcome::kSuccess;
+    for (uint32_t other = 0; other < deviceCount_; ++other) {
+        if (other == command.device || plugin_->getDeviceID(other) == 0) continue;
+        return usage("'" + command.text + "' comes before any irscan: after the TAP reset device " +
+                     std::to_string(other) +
+                     " holds IDCODE, not BYPASS, so its one pad bit would be wrong; load the "
+                     "instruction first with 'irscan " +
+                     std::to_string(command.device) +
+                     " BITS HEX' in the same run script (it puts the others in BYPASS), or use "
+                     "drscan-chain");
     }
     return Outcome::kSuccess;
 }
 
-Outcome HostSession::readIdcode(uint32_t device) {
+// The whole path in one call, or in pieces that stay in Shift-IR/Shift-DR when progress is shown.
+bool HostSession::shiftChain(bool ir, const uint8_t* tdi, uint8_t* tdo, uint32_t bitCount) {
+    const auto shift = [&](uint32_t first, uint32_t count, CseJtagTapState end) {
+        const uint8_t* in = tdi + first / 8;
+        uint8_t* out = tdo + first / 8;
+        return !cseFailed(ir ? plugin_->shiftChainIR(in, out, nullptr, nullptr, count, end, 0, 0)
+                             : plugin_->shiftChainDR(in, out, nullptr, nullptr, count, end, 0, 0));
+    };
+    if (!showsProgress(bitCount)) return shift(0, bitCount, CSEJTAG_RUN_TEST_IDLE);
+    for (uint32_t done = 0; done < bitCount;) {
+        const uint32_t piece = std::min(kShiftPieceBits, bitCount - done);
+        const bool last = done + piece == bitCount;
+        if (!shift(done, piece,
+                   last ? CSEJTAG_RUN_TEST_IDLE : (ir ? CSEJTAG_SHIFT_IR : CSEJTAG_SHIFT_DR))) {
+            std::fputc('\n', stderr);
+            return false;
+        }
+        done += piece;
+        printProgress(done, bitCount);
+        if (InterruptWatch::received() != 0 && !last) {
+            std::fputc('\n', stderr);
+            return false;
+        }
+    }
+    return true;
+}
+
+Outcome HostSession::scan(const HostCommand& command) {
+    std::vector<ScanRow> rows;
+    for (uint32_t device = 0; device < deviceCount_; ++device) {
+        ScanRow row;
+        row.device = device;
+        row.idcode = plugin_->getDeviceID(device);
+        row.irLengthKnown = irLengthsKnown_;
+        row.irLength = irLengthsKnown_ ? plugin_->getIRLength(device) : 0;
+        rows.push_back(row);
+    }
+    writer_.scanTable(command.text, rows);
+    if (!irLengthsKnown_) {
+        writer_.note("IR lengths unknown: " + irLengthProblem_ +
+                     "; --irlen is needed for device-level commands");
+    }
+    return Outcome::kSuccess;
+}
+
+Outcome HostSession::readIdcode(const HostCommand& command) {
+    const uint32_t device = command.device;
     if (checkDevice(device) != Outcome::kSuccess) return Outcome::kUsage;
     if (plugin_->getDeviceID(device) == 0) {
         return failed("device " + std::to_string(device) +
@@ -91,7 +152,7 @@ Outcome HostSession::readIdcode(uint32_t device) {
     for (uint32_t bit = 0; bit < kIdcodeBits; ++bit) {
         if (bitAt(buffer.data(), offset + bit)) idcode |= 1u << bit;
     }
-    std::fprintf(results_, "%s\n", hexNumber(idcode, 8).c_str());
+    writer_.value(command.text, command.origin, "idcode", hexNumber(idcode, 8), 0);
     return Outcome::kSuccess;
 }
 
@@ -99,10 +160,24 @@ Outcome HostSession::deviceScan(const HostCommand& command) {
     if (checkDevice(command.device) != Outcome::kSuccess) return Outcome::kUsage;
     if (needIrLengths(command) != Outcome::kSuccess) return Outcome::kUsage;
     const bool ir = command.kind == CommandKind::kIrScan;
-    if (ir && command.bitCount > plugin_->getIRLength(command.device)) {
-        return usage("device " + std::to_string(command.device) + " has an IR of " +
-                     std::to_string(plugin_->getIRLength(command.device)) + " bits; " +
-                     std::to_string(command.bitCount) + " bits do not fit");
+    if (ir) {
+        // Fewer bits would leave the rest of the IR to ones (often BYPASS) without a word.
+        const uint32_t irLength = plugin_->getIRLength(command.device);
+        if (command.bitCount != irLength) {
+            return usage("device " + std::to_string(command.device) + " has an IR of " +
+                         std::to_string(irLength) + " bits; irscan takes exactly that many, not " +
+                         std::to_string(command.bitCount));
+        }
+        uint64_t totalIr = 0;
+        for (uint32_t device = 0; device < deviceCount_; ++device)
+            totalIr += plugin_->getIRLength(device);
+        if (totalIr > kMaxIrScanBits) {
+            return usage("the IR path has " + std::to_string(totalIr) +
+                         " bits; an IR scan carries at most " + std::to_string(kMaxIrScanBits) +
+                         " (one raw shift of the debugger)");
+        }
+    } else if (needInstructions(command) != Outcome::kSuccess) {
+        return Outcome::kUsage;
     }
     std::vector<uint8_t> tdo(command.tdi.size(), 0);
     const auto result =
@@ -111,29 +186,52 @@ Outcome HostSession::deviceScan(const HostCommand& command) {
            : plugin_->shiftDeviceDR(command.device, command.tdi.data(), tdo.data(), nullptr,
                                     nullptr, command.bitCount, CSEJTAG_RUN_TEST_IDLE, 0, 0);
     if (cseFailed(result)) return failed("'" + command.text + "' failed");
-    std::fprintf(results_, "0x%s\n", formatHexBits(tdo.data(), command.bitCount).c_str());
+    if (ir) instructionsLoaded_ = true;
+    writer_.value(command.text, command.origin, "tdo",
+                  "0x" + formatHexBits(tdo.data(), command.bitCount), command.bitCount);
     return Outcome::kSuccess;
 }
 
 Outcome HostSession::chainScan(const HostCommand& command) {
-    std::vector<uint8_t> tdo(command.tdi.size(), 0);
     const bool ir = command.kind == CommandKind::kIrScanChain;
-    const auto result = ir ? plugin_->shiftChainIR(command.tdi.data(), tdo.data(), nullptr, nullptr,
-                                                   command.bitCount, CSEJTAG_RUN_TEST_IDLE, 0, 0)
-                           : plugin_->shiftChainDR(command.tdi.data(), tdo.data(), nullptr, nullptr,
-                                                   command.bitCount, CSEJTAG_RUN_TEST_IDLE, 0, 0);
-    if (cseFailed(result)) return failed("'" + command.text + "' failed");
-    std::fprintf(results_, "0x%s\n", formatHexBits(tdo.data(), command.bitCount).c_str());
+    if (ir && command.bitCount > kMaxIrScanBits) {
+        return usage("an IR scan carries at most " + std::to_string(kMaxIrScanBits) +
+                     " bits (one raw shift of the debugger), not " +
+                     std::to_string(command.bitCount));
+    }
+    std::vector<uint8_t> tdo(command.tdi.size(), 0);
+    if (!shiftChain(ir, command.tdi.data(), tdo.data(), command.bitCount)) {
+        return failed("'" + command.text + "' failed");
+    }
+    // The user chose every device's instruction.
+    if (ir) instructionsLoaded_ = true;
+    writer_.value(command.text, command.origin, "tdo",
+                  "0x" + formatHexBits(tdo.data(), command.bitCount), command.bitCount);
     return Outcome::kSuccess;
 }
 
 Outcome HostSession::moveTap(const HostCommand& command) {
     const auto state = static_cast<CseJtagTapState>(command.state);
-    const auto result = command.hasWait
-                            ? plugin_->navigateTAP(state, command.clocks, command.waitMicroseconds)
-                            : plugin_->navigateTAP(state, command.clocks);
-    if (cseFailed(result)) return failed("'" + command.text + "' failed");
-    std::fprintf(results_, "%s\n", tapStateName(plugin_->getTAPState()).c_str());
+    const auto navigate = [&](uint32_t clocks, bool wait) {
+        return !cseFailed(wait ? plugin_->navigateTAP(state, clocks, command.waitMicroseconds)
+                               : plugin_->navigateTAP(state, clocks));
+    };
+    bool moved = true;
+    if (showsProgress(command.clocks) && isStableState(command.state)) {
+        // Clocks in a stable state add up, so the run can go in pieces.
+        for (uint32_t done = 0; moved && done < command.clocks;) {
+            const uint32_t piece = std::min(kProgressPieceBits, command.clocks - done);
+            done += piece;
+            moved = navigate(piece, command.hasWait && done == command.clocks);
+            printProgress(done, command.clocks);
+            if (InterruptWatch::received() != 0 && done < command.clocks) moved = false;
+        }
+    } else {
+        moved = navigate(command.clocks, command.hasWait);
+    }
+    if (!moved) return failed("'" + command.text + "' failed");
+    if (command.state == 0) instructionsLoaded_ = false;  // Test-Logic-Reset reloads IDCODE
+    writer_.value(command.text, command.origin, "state", tapStateName(plugin_->getTAPState()), 0);
     return Outcome::kSuccess;
 }
 

@@ -15,6 +15,7 @@ constexpr size_t kMaxKeptErrors = 64;
 
 OutputSettings gSettings;
 int gTraceDepth = 0;
+std::string gLastCategorisedText;  // the text of the last "<CsePlugin> Kind:" line shown
 std::vector<std::string> gErrors;
 
 std::string withoutTrailingNewlines(std::string text) {
@@ -68,7 +69,19 @@ void CSE_CALLCONV onLog(uint32_t level, const char* format, va_list args) {
         !startsWith(line, "<CsePlugin> Warning:")) {
         keepError(line);
     }
-    if (gSettings.verbosity > 0 && static_cast<int>(level) <= gSettings.verbosity) printLine(line);
+    if (gSettings.verbosity == 0 || static_cast<int>(level) > gSettings.verbosity) return;
+    // A categorised message comes as "<CsePlugin> Info:TEXT" and then as TEXT: show it once.
+    if (!gLastCategorisedText.empty() && line == gLastCategorisedText) {
+        gLastCategorisedText.clear();
+        return;
+    }
+    gLastCategorisedText.clear();
+    const size_t colon = line.find(':');
+    if (startsWith(line, "<CsePlugin> ") && colon != std::string::npos &&
+        line.find(' ', 12) > colon) {
+        gLastCategorisedText = line.substr(colon + 1);
+    }
+    printLine(line);
 }
 
 void CSE_CALLCONV onDump(uint32_t level, const char* label, const uint8_t* buffer,

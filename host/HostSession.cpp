@@ -11,26 +11,39 @@ using CsePluginInterface::cseFailed;
 using CsePluginInterface::CseJtagTapState;
 using CsePluginInterface::CseResult;
 
-HostSession::HostSession(const PluginExports& exports, int verbosity, FILE* results)
-    : exports_(exports), verbosity_(verbosity), results_(results) {}
+namespace {
+
+std::string lengthList(const std::vector<uint32_t>& lengths) {
+    std::string text;
+    for (size_t i = 0; i < lengths.size(); ++i) text += (i ? "," : "") + std::to_string(lengths[i]);
+    return text;
+}
+
+}  // namespace
+
+HostSession::HostSession(const PluginExports& exports, int verbosity, ResultWriter& writer)
+    : exports_(exports), verbosity_(verbosity), writer_(writer) {}
 
 HostSession::~HostSession() {
     (void)finish();
 }
 
 Outcome HostSession::failed(const std::string& what) {
-    std::fprintf(stderr, "cse-host: %s\n", what.c_str());
+    std::fprintf(stderr, "cse-host: %s%s\n", origin_.c_str(), what.c_str());
+    std::string reason = origin_ + what;
     // With -v the library's lines have been shown as they came.
     const std::vector<std::string> errors = takeLibraryErrors();
-    if (verbosity_ == 0) {
-        for (const std::string& line : errors)
-            std::fprintf(stderr, "cse-host:   %s\n", line.c_str());
+    for (const std::string& line : errors) {
+        if (verbosity_ == 0) std::fprintf(stderr, "cse-host:   %s\n", line.c_str());
+        reason += "; " + line;
     }
+    writer_.error(reason);
     return Outcome::kFailed;
 }
 
 Outcome HostSession::usage(const std::string& what) {
-    std::fprintf(stderr, "cse-host: %s\n", what.c_str());
+    std::fprintf(stderr, "cse-host: %s%s\n", origin_.c_str(), what.c_str());
+    writer_.error(origin_ + what);
     return Outcome::kUsage;
 }
 
@@ -40,6 +53,7 @@ void HostSession::clearLibraryErrors() {
 
 Outcome HostSession::begin(const std::string& node, const std::string& port,
                            const HostOptions& options) {
+    options_ = &options;
     clearLibraryErrors();
     plugin_ = exports_.create();
     if (plugin_ == nullptr) return failed("the plug-in could not create its object");
@@ -53,7 +67,15 @@ Outcome HostSession::begin(const std::string& node, const std::string& port,
     opened_ = true;
     if (cseFailed(plugin_->lockTarget(0))) return failed("cannot lock the target");
     locked_ = true;
-    if (cseFailed(plugin_->scanJTAGChain())) return failed("the chain scan failed");
+    const bool diagnosing = options.command.kind == CommandKind::kDiagnose;
+    if (cseFailed(plugin_->scanJTAGChain())) {
+        if (!diagnosing) return failed("the chain scan failed");
+        for (const std::string& line : takeLibraryErrors())
+            scanProblem_ += (scanProblem_.empty() ? "" : "; ") + line;
+        if (scanProblem_.empty()) scanProblem_ = "the plug-in's chain scan failed";
+        return Outcome::kSuccess;
+    }
+    scanned_ = true;
     deviceCount_ = plugin_->getDeviceCount();
 
     if (options.hasIrLengths) {
@@ -62,12 +84,18 @@ Outcome HostSession::begin(const std::string& node, const std::string& port,
                          " lengths, but the chain has " + std::to_string(deviceCount_) +
                          " devices");
         }
+        // diagnose makes the same check and reports it as one of its verdicts.
+        if (!diagnosing) {
+            const Outcome checked = checkGivenIrLengths(options.irLengths);
+            if (checked != Outcome::kSuccess) return checked;
+        }
         return setIrLengths(options.irLengths);
     }
     return deriveAndSetIrLengths();
 }
 
 bool HostSession::resetTap() {
+    instructionsLoaded_ = false;
     return !cseFailed(plugin_->initializeTAP()) &&
            !cseFailed(plugin_->navigateTAP(CsePluginInterface::CSEJTAG_RUN_TEST_IDLE, 0));
 }
@@ -80,6 +108,35 @@ Outcome HostSession::setIrLengths(const std::vector<uint32_t>& lengths) {
     }
     irLengthsKnown_ = true;
     return Outcome::kSuccess;
+}
+
+// Given lengths that do not match the chain would make every device-level scan read the wrong
+// bits, so they are measured against the IR path first.
+Outcome HostSession::checkGivenIrLengths(const std::vector<uint32_t>& lengths) {
+    uint32_t totalBits = 0;
+    std::vector<uint8_t> capture;
+    const bool measured = measureIrPath(totalBits, capture);
+    if (!resetTap()) return failed("cannot reset the TAP after measuring the IR path");
+    if (!measured) return failed("cannot check --irlen against the chain: " + irLengthProblem_);
+    const uint32_t misfit = firstMisfittingDevice(capture.data(), totalBits, lengths);
+    if (misfit == UINT32_MAX) return Outcome::kSuccess;
+    uint64_t given = 0;
+    for (uint32_t length : lengths) given += length;
+    std::string reason = "--irlen " + lengthList(lengths) + " does not fit the chain: ";
+    if (given != totalBits) {
+        reason += "they add up to " + std::to_string(given) + " bits, the IR path measures " +
+                  std::to_string(totalBits);
+    } else {
+        reason += "device " + std::to_string(misfit) +
+                  "'s field of the captured IR pattern does not start with 1,0";
+    }
+    reason += " (captured 0x" + formatHexBits(capture.data(), totalBits) +
+              ", the device nearest TDO in the lowest bits";
+    const IrSplit split = deriveIrLengths(capture.data(), totalBits, deviceCount_);
+    if (split.outcome == IrSplit::Outcome::kUnique) {
+        reason += "; it splits as " + lengthList(split.lengths);
+    }
+    return usage(reason + ")");
 }
 
 bool HostSession::measureIrPath(uint32_t& totalBits, std::vector<uint8_t>& capture) {
@@ -131,11 +188,15 @@ Outcome HostSession::deriveAndSetIrLengths() {
 Outcome HostSession::finish() {
     if (plugin_ == nullptr) return Outcome::kSuccess;
     Outcome outcome = Outcome::kSuccess;
+    origin_.clear();
     clearLibraryErrors();
     if (locked_) (void)plugin_->unlockTarget();
     locked_ = false;
+    // Closing ends the TAP access on the debugger (the release), then disconnects.
     if (opened_ && cseFailed(plugin_->closeTarget())) {
-        outcome = failed("closing the target failed");
+        outcome = failed(
+            "closing the target failed: releasing the TAP on the debugger failed (the results "
+            "above stand)");
     }
     opened_ = false;
     exports_.destroy(plugin_);
@@ -145,11 +206,12 @@ Outcome HostSession::finish() {
 
 Outcome HostSession::execute(const HostCommand& command) {
     clearLibraryErrors();
+    origin_ = command.origin.empty() ? "" : command.origin + ": ";
     switch (command.kind) {
         case CommandKind::kScan:
-            return scan();
+            return scan(command);
         case CommandKind::kIdcode:
-            return readIdcode(command.device);
+            return readIdcode(command);
         case CommandKind::kIrScan:
         case CommandKind::kDrScan:
             return deviceScan(command);
@@ -158,6 +220,8 @@ Outcome HostSession::execute(const HostCommand& command) {
             return chainScan(command);
         case CommandKind::kState:
             return moveTap(command);
+        case CommandKind::kDiagnose:
+            return diagnose(*options_);
         case CommandKind::kRun:
             break;  // main expands a script into its commands
     }

@@ -50,12 +50,11 @@ bool measureTotalIrLength(const uint8_t* tdo, uint32_t flushBits, uint32_t& tota
     return true;
 }
 
-IrSplit deriveIrLengths(const uint8_t* capture, uint32_t totalBits, uint32_t deviceCount) {
-    IrSplit split;
-    if (deviceCount == 0 || totalBits < 2 * static_cast<uint64_t>(deviceCount)) return split;
+namespace {
 
-    // ways[k][p]: splits of bits p.. into k devices (saturated at 2); built from the TDO end
-    // backwards.
+// ways[k * (totalBits + 1) + p]: splits of bits p.. into k devices (saturated at 2); built from the
+// TDO end backwards.
+std::vector<uint8_t> countSplits(const uint8_t* capture, uint32_t totalBits, uint32_t deviceCount) {
     const size_t width = static_cast<size_t>(totalBits) + 1;
     std::vector<uint8_t> ways((static_cast<size_t>(deviceCount) + 1) * width, 0);
     std::vector<uint8_t> suffix(width + 2, 0);  // suffix[q] = sum of ways[k-1][q..totalBits]
@@ -69,6 +68,55 @@ IrSplit deriveIrLengths(const uint8_t* capture, uint32_t totalBits, uint32_t dev
             if (deviceCanStartAt(capture, totalBits, p)) current[p] = suffix[p + 2];
         }
     }
+    return ways;
+}
+
+void collectSplits(const std::vector<uint8_t>& ways, uint32_t totalBits, uint32_t devicesLeft,
+                   uint32_t start, std::vector<uint32_t>& lengths,
+                   std::vector<std::vector<uint32_t>>& splits, size_t maxSplits) {
+    const size_t width = static_cast<size_t>(totalBits) + 1;
+    if (devicesLeft == 0) {
+        splits.push_back(lengths);
+        return;
+    }
+    for (uint32_t next = start + 2; next <= totalBits && splits.size() < maxSplits; ++next) {
+        if (ways[(devicesLeft - 1) * width + next] == 0) continue;
+        lengths[devicesLeft - 1] = next - start;
+        collectSplits(ways, totalBits, devicesLeft - 1, next, lengths, splits, maxSplits);
+    }
+}
+
+}  // namespace
+
+std::vector<std::vector<uint32_t>> listIrSplits(const uint8_t* capture, uint32_t totalBits,
+                                                uint32_t deviceCount, size_t maxSplits) {
+    std::vector<std::vector<uint32_t>> splits;
+    if (deviceCount == 0 || totalBits < 2 * static_cast<uint64_t>(deviceCount)) return splits;
+    const std::vector<uint8_t> ways = countSplits(capture, totalBits, deviceCount);
+    if (ways[static_cast<size_t>(deviceCount) * (totalBits + 1)] == 0) return splits;
+    std::vector<uint32_t> lengths(deviceCount, 0);
+    collectSplits(ways, totalBits, deviceCount, 0, lengths, splits, maxSplits);
+    return splits;
+}
+
+uint32_t firstMisfittingDevice(const uint8_t* capture, uint32_t totalBits,
+                               const std::vector<uint32_t>& lengths) {
+    const auto count = static_cast<uint32_t>(lengths.size());
+    uint64_t offset = 0;  // the device nearest TDO comes out first
+    for (uint32_t device = count; device-- > 0;) {
+        if (offset + 2 > totalBits ||
+            !deviceCanStartAt(capture, totalBits, static_cast<uint32_t>(offset)))
+            return device;
+        offset += lengths[device];
+    }
+    return offset == totalBits ? UINT32_MAX : count;
+}
+
+IrSplit deriveIrLengths(const uint8_t* capture, uint32_t totalBits, uint32_t deviceCount) {
+    IrSplit split;
+    if (deviceCount == 0 || totalBits < 2 * static_cast<uint64_t>(deviceCount)) return split;
+    const size_t width = static_cast<size_t>(totalBits) + 1;
+    const std::vector<uint8_t> ways = countSplits(capture, totalBits, deviceCount);
 
     const uint8_t total = ways[static_cast<size_t>(deviceCount) * width];
     if (total == 0) return split;

@@ -36,4 +36,16 @@ struct IrSplit {
 [[nodiscard]] IrSplit deriveIrLengths(const uint8_t* capture, uint32_t totalBits,
                                       uint32_t deviceCount);
 
+// Up to maxSplits of those splits (device 0 first in each), for saying which ones are possible.
+[[nodiscard]] std::vector<std::vector<uint32_t>> listIrSplits(const uint8_t* capture,
+                                                              uint32_t totalBits,
+                                                              uint32_t deviceCount,
+                                                              size_t maxSplits);
+
+// Whether given lengths (device 0 first) fit the captured pattern: they add up to totalBits and
+// every device's field starts with 1, 0. Otherwise the first device that does not fit, or
+// deviceCount when only the total is wrong.
+[[nodiscard]] uint32_t firstMisfittingDevice(const uint8_t* capture, uint32_t totalBits,
+                                             const std::vector<uint32_t>& lengths);
+
 }  // namespace csehost

@@ -1,7 +1,11 @@
 // cse-host: loads the plug-in library, registers its callbacks and drives one session with it.
+#include <unistd.h>
+
+#include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <fstream>
-#include <sstream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -9,33 +13,43 @@
 #include "host/HostArguments.h"
 #include "host/HostOutput.h"
 #include "host/HostSession.h"
+#include "host/InterruptWatch.h"
+#include "host/NodeResolution.h"
 #include "host/PluginExports.h"
 #include "host/PluginLoader.h"
+#include "host/ResultWriter.h"
 
 namespace csehost {
 namespace {
 
 constexpr std::streamsize kMaxScriptBytes = 1 << 20;
+// Run scripts at least this long show which line they are on (stderr a terminal, stdout not).
+constexpr size_t kProgressCommands = 200;
 
-int usageError(const std::string& error) {
+int usageError(ResultWriter& writer, const std::string& error) {
     std::fprintf(stderr, "cse-host: %s\ncse-host: try 'cse-host --help'\n", error.c_str());
+    writer.error(error);
+    writer.finish(static_cast<int>(Outcome::kUsage));
     return static_cast<int>(Outcome::kUsage);
 }
 
-int failure(const std::string& error) {
+int failure(ResultWriter& writer, const std::string& error) {
     std::fprintf(stderr, "cse-host: %s\n", error.c_str());
+    writer.error(error);
+    writer.finish(static_cast<int>(Outcome::kFailed));
     return static_cast<int>(Outcome::kFailed);
 }
 
+// Reads one byte more than the limit at most, so an endless stream (/dev/zero) is refused too.
 bool readScript(const std::string& path, std::string& text, std::string& error) {
     std::ifstream file(path, std::ios::binary);
     if (!file) {
         error = "cannot read the script " + path;
         return false;
     }
-    std::ostringstream content;
-    content << file.rdbuf();
-    text = content.str();
+    text.assign(static_cast<size_t>(kMaxScriptBytes) + 1, '\0');
+    file.read(&text[0], kMaxScriptBytes + 1);
+    text.resize(static_cast<size_t>(file.gcount()));
     if (static_cast<std::streamsize>(text.size()) > kMaxScriptBytes) {
         error = "the script " + path + " is larger than 1 MiB";
         return false;
@@ -55,57 +69,89 @@ bool collectCommands(const HostCommand& command, std::vector<HostCommand>& comma
            parseRunScript(text, command.file, commands, error);
 }
 
-Outcome runSession(const PluginExports& exports, const HostOptions& options,
-                   const std::string& node, const std::string& port,
-                   const std::vector<HostCommand>& commands) {
-    HostSession session(exports, options.verbosity, stdout);
+int runSession(const PluginExports& exports, const HostOptions& options, const std::string& node,
+               const std::string& port, const std::vector<HostCommand>& commands,
+               ResultWriter& writer) {
+    HostSession session(exports, options.verbosity, writer);
     Outcome outcome = session.begin(node, port, options);
-    for (size_t i = 0; outcome == Outcome::kSuccess && i < commands.size(); ++i) {
-        outcome = session.execute(commands[i]);
+    const bool progress = commands.size() >= kProgressCommands && !options.quiet &&
+                          isatty(STDERR_FILENO) == 1 && isatty(STDOUT_FILENO) != 1;
+    size_t done = 0;
+    for (; outcome == Outcome::kSuccess && done < commands.size(); ++done) {
+        if (InterruptWatch::received() != 0) break;
+        outcome = session.execute(commands[done]);
+        if (progress)
+            std::fprintf(stderr, "\rcse-host: %zu of %zu commands", done + 1, commands.size());
     }
+    if (progress) std::fputc('\n', stderr);
     std::fflush(stdout);
     const Outcome closing = session.finish();
-    return outcome != Outcome::kSuccess ? outcome : closing;
+    if (InterruptWatch::received() != 0) {
+        const int signal = InterruptWatch::received();
+        std::fprintf(stderr,
+                     "cse-host: %s after %zu of %zu commands; the TAP was released and the "
+                     "link closed\n",
+                     signal == SIGTERM ? "terminated" : "interrupted", done, commands.size());
+        writer.error(signal == SIGTERM ? "terminated" : "interrupted");
+        writer.finish(InterruptWatch::exitStatus());
+        return InterruptWatch::exitStatus();
+    }
+    const int status = static_cast<int>(outcome != Outcome::kSuccess ? outcome : closing);
+    writer.finish(status);
+    return status;
 }
 
 int run(const std::vector<std::string>& args) {
     HostOptions options;
     std::string error;
-    if (!parseHostArguments(args, options, error)) return usageError(error);
+    const bool json = std::find(args.begin(), args.end(), "--json") != args.end();
+    const bool quiet = std::find(args.begin(), args.end(), "--quiet") != args.end();
+    const std::unique_ptr<ResultWriter> writer =
+        json ? makeJsonWriter(stdout) : makeTextWriter(stdout, quiet);
+    if (!parseHostArguments(args, options, error)) return usageError(*writer, error);
     if (options.help) {
         std::fputs(hostUsageText().c_str(), stdout);
         return 0;
     }
     std::vector<HostCommand> commands;
-    if (!collectCommands(options.command, commands, error)) return usageError(error);
+    if (!collectCommands(options.command, commands, error)) return usageError(*writer, error);
+    if (options.useFrontEnd && !nodeResolves(options.node)) {
+        return failure(*writer, "cannot resolve host " + options.node);
+    }
 
     const std::string libraryPath = options.libraryPath.empty()
                                         ? executableDirectory() + pluginFileName()
                                         : options.libraryPath;
     PluginLibrary library;
     PluginExports exports;
-    if (!library.open(libraryPath, error)) return failure("cannot load the plug-in: " + error);
+    if (!library.open(libraryPath, error))
+        return failure(*writer, "cannot load the plug-in: " + error);
     if (!findPluginExports(library, exports, error))
-        return failure(error + " (" + libraryPath + ")");
+        return failure(*writer, error + " (" + libraryPath + ")");
 
+    // Before the emulator's thread starts, so that it inherits the blocked signals.
+    InterruptWatch interrupts;
     EmbeddedEmulator emulator;
     std::string node = options.node;
     std::string port = options.port;
     if (!options.useFrontEnd) {
-        switch (emulator.start(options.simChainPath, error)) {
+        switch (emulator.start(options.simChainPath, options.boardFaults, error)) {
             case EmbeddedEmulator::StartResult::kBadChain:
-                return usageError(error);
+                return usageError(*writer, error);
             case EmbeddedEmulator::StartResult::kFailed:
-                return failure("cannot start the embedded quorbit-sim: " + error);
+                return failure(*writer, "cannot start the embedded quorbit-sim: " + error);
             case EmbeddedEmulator::StartResult::kStarted:
                 break;
         }
         node = emulator.node();
         port = std::to_string(emulator.port());
-        std::fprintf(
-            stderr, "cse-host: embedded quorbit-sim on %s:%s with %s\n", node.c_str(), port.c_str(),
-            options.simChainPath.empty() ? "the demo chain"
-                                         : ("the chain of " + options.simChainPath).c_str());
+        if (!options.quiet) {
+            std::fprintf(stderr, "cse-host: embedded quorbit-sim on %s:%s with %s\n", node.c_str(),
+                         port.c_str(),
+                         options.simChainPath.empty()
+                             ? "the demo chain"
+                             : ("the chain of " + options.simChainPath).c_str());
+        }
     }
 
     OutputSettings output;
@@ -114,9 +160,9 @@ int run(const std::vector<std::string>& args) {
     configureOutput(output);
     exports.loaded();
     exports.setCallbacks(&hostCallbacks());
-    const Outcome outcome = runSession(exports, options, node, port, commands);
+    const int status = runSession(exports, options, node, port, commands, *writer);
     exports.unloaded();
-    return static_cast<int>(outcome);
+    return status;
 }
 
 }  // namespace

@@ -5,7 +5,7 @@
 set -euo pipefail
 
 mode="${1:-main}"
-packages=(cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev)
+packages=(cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev)
 if [[ "$mode" == "test" ]]; then
     packages+=(clang libclang-rt-14-dev valgrind g++-mingw-w64-i686 openocd wine wine32:i386)
 fi

@@ -1,5 +1,7 @@
 #include "sim/CommandLine.h"
 
+#include <arpa/inet.h>
+
 #include <cstdint>
 
 namespace quorbit {
@@ -48,9 +50,14 @@ std::string usageText() {
            "  --chain FILE      chain description (default: the built-in demo chain)\n"
            "  --packlen N       packet length 16..1472 (default 1024)\n"
            "  --vcd FILE        write TCK/TMS/TDI/TDO as a value change dump (at most 64 MiB)\n"
-           "  --faults LIST     fault injection, e.g. drop-in=0.1,delay-reply=20ms,busy-first\n"
+           "  --faults LIST     link fault injection, e.g. drop-out=0.05,repeat-idle=100ms (lost\n"
+           "                    replies the client recovers from) or "
+           "busy-first=0.3,delay-reply=20ms\n"
+           "  --board-fault KIND  a fault of the board: tdo-stuck-0, tdo-stuck-1, tdo-echoes-tdi,\n"
+           "                    open-after=N (TDI of device N+1 open, pulled high),\n"
+           "                    ir-capture=N:VALUE (device N captures VALUE in Capture-IR)\n"
            "  --seed N          seed of the fault injection (overrides seed= in --faults)\n"
-           "  --verbose         one line per request: kind, bits, TAP states passed\n"
+           "  --verbose         one line per request: kind, bits, TAP states passed, faults fired\n"
            "  --rbb-port N      also serve remote_bitbang over TCP (0 picks a free port)\n"
            "  --help            show this text\n"
            "Runs until SIGINT or SIGTERM.\n";
@@ -71,6 +78,11 @@ CommandLineOutcome parseCommandLine(const std::vector<std::string>& args, Comman
             parsed.options.verbose = true;
         } else if (matches(arg, "--bind")) {
             if (!takeValue(args, i, "--bind", value, error)) return CommandLineOutcome::UsageError;
+            in_addr address{};
+            if (inet_pton(AF_INET, value.c_str(), &address) != 1) {
+                error = "bind address '" + value + "' is not a dotted IPv4 address";
+                return CommandLineOutcome::UsageError;
+            }
             parsed.options.bindAddress = value;
         } else if (matches(arg, "--port")) {
             if (!takeValue(args, i, "--port", value, error)) return CommandLineOutcome::UsageError;
@@ -99,6 +111,14 @@ CommandLineOutcome parseCommandLine(const std::vector<std::string>& args, Comman
             std::string faultError;
             if (!parseFaultList(value, parsed.options.faults, faultError)) {
                 error = "--faults: " + faultError;
+                return CommandLineOutcome::UsageError;
+            }
+        } else if (matches(arg, "--board-fault")) {
+            if (!takeValue(args, i, "--board-fault", value, error))
+                return CommandLineOutcome::UsageError;
+            std::string faultError;
+            if (!parseBoardFaults(value, parsed.options.boardFaults, faultError)) {
+                error = "--board-fault: " + faultError;
                 return CommandLineOutcome::UsageError;
             }
         } else if (matches(arg, "--seed")) {

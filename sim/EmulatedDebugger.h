@@ -33,6 +33,8 @@ class EmulatedDebugger {
     // Opens the waveform dump; false with a reason when the file cannot be created.
     [[nodiscard]] bool openVcd(const std::string& path, std::uint64_t maxBytes, std::string& error);
     void setFaults(bool attachFails, bool releaseFails);
+    void setBoardFaults(const BoardFaults& faults) { chain_.setBoardFaults(faults); }
+    void flushVcd() { vcd_.flush(); }
     // Whether successful TAP accesses get a description (kind, bits, states passed); building it
     // costs more than the shift of a short scan, so it is done only for verbose output.
     void setDescribeShifts(bool describe) { describeShifts_ = describe; }

@@ -49,7 +49,7 @@ void LinkPeer::onDatagram(const std::uint8_t* data, std::size_t length, const Pe
         refuse("empty datagram from " + addressText(from));
         return;
     }
-    if (injector_.happens(faults_.dropIn)) {
+    if (fires(faults_.dropIn, "drop-in")) {
         ++counters_.droppedIn;
         return;
     }
@@ -461,19 +461,19 @@ void LinkPeer::sendReply(std::uint8_t status, std::uint8_t id,
     const PeerClock::time_point due = now + std::chrono::milliseconds(faults_.delayReplyMs);
     const bool previousToggle = toggle_;
     std::vector<std::uint8_t> decoy;
-    if (injector_.happens(faults_.notify)) queueDecoration(notificationDatagram(), due);
-    if (injector_.happens(faults_.tokenFirst)) queueDecoration({LINK_FLOW_TOKEN}, due);
-    if (injector_.happens(faults_.staleFirst)) {
+    if (fires(faults_.notify, "notify", id)) queueDecoration(notificationDatagram(), due);
+    if (fires(faults_.tokenFirst, "token-first", id)) queueDecoration({LINK_FLOW_TOKEN}, due);
+    if (fires(faults_.staleFirst, "stale-first", id)) {
         buildEnvelope(decoy, previousToggle, kStatusOk, static_cast<std::uint8_t>(id - 1), nullptr,
                       0);
         transmitSequence_ = queueMessage(decoy, transmitSequence_, due, false, false, false);
     }
     // Before busy-first: status 254 makes the client forget its toggle.
-    if (clientToggleKnown_ && injector_.happens(faults_.sameToggleFirst)) {
+    if (clientToggleKnown_ && fires(faults_.sameToggleFirst, "same-toggle-first", id)) {
         buildEnvelope(decoy, previousToggle, status, id, data.data(), data.size());
         transmitSequence_ = queueMessage(decoy, transmitSequence_, due, false, false, false);
     }
-    if (injector_.happens(faults_.busyFirst)) {
+    if (fires(faults_.busyFirst, "busy-first", id)) {
         buildEnvelope(decoy, previousToggle, kStatusBusy, id, nullptr, 0);
         transmitSequence_ = queueMessage(decoy, transmitSequence_, due, false, false, false);
     }
@@ -482,7 +482,7 @@ void LinkPeer::sendReply(std::uint8_t status, std::uint8_t id,
     buildEnvelope(lastReply_, toggle_, status, id, data.data(), data.size());
     lastReplyFirstSequence_ = transmitSequence_;
     haveLastReply_ = true;
-    if (injector_.happens(faults_.spoof)) {
+    if (fires(faults_.spoof, "spoof", id)) {
         // Same numbers as the real reply, inverted data, from the other socket.
         decoy = lastReply_;
         for (std::size_t i = kReplyDataOffset; i < decoy.size(); ++i) {
@@ -490,9 +490,9 @@ void LinkPeer::sendReply(std::uint8_t status, std::uint8_t id,
         }
         (void)queueMessage(decoy, transmitSequence_, due, true, false, false);
     }
-    const bool between = injector_.happens(faults_.tokensBetween);
+    const bool between = fires(faults_.tokensBetween, "tokens-between", id);
     transmitSequence_ = queueMessage(lastReply_, transmitSequence_, due, false, between, true);
-    if (injector_.happens(faults_.duplicateReply)) {
+    if (fires(faults_.duplicateReply, "dup-reply", id)) {
         (void)queueMessage(lastReply_, lastReplyFirstSequence_, due, false, false, false);
         ++counters_.repeatedReplies;
     }
@@ -582,7 +582,7 @@ void LinkPeer::flush(PeerClock::time_point now) {
 void LinkPeer::sendNow(const std::uint8_t* data, std::size_t length, DatagramKind kind,
                        bool fromSecondSocket) {
     if (silentNow()) return;
-    if (injector_.happens(faults_.dropOut)) {
+    if (fires(faults_.dropOut, "drop-out")) {
         ++counters_.droppedOut;
         return;
     }
@@ -629,6 +629,19 @@ void LinkPeer::chatter(PeerClock::time_point now) {
 
 bool LinkPeer::silentNow() const {
     return faults_.silent || (faults_.silentAfter != 0 && requestsExecuted_ > faults_.silentAfter);
+}
+
+bool LinkPeer::fires(double probability, const char* fault, int messageId) {
+    if (!injector_.happens(probability)) return false;
+    if (options_.verbose) {
+        log(LogKind::Request,
+            std::string("fault ") + fault + " fired on " +
+                (messageId < 0
+                     ? std::string("a datagram")
+                     : "the reply to message id " + hexByte(static_cast<std::uint8_t>(messageId))) +
+                " after request " + std::to_string(requestsExecuted_));
+    }
+    return true;
 }
 
 void LinkPeer::log(LogKind kind, const std::string& line) const {

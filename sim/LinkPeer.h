@@ -117,6 +117,9 @@ class LinkPeer {
     bool silentNow() const;
     void chatter(PeerClock::time_point now);
     void log(LogKind kind, const std::string& line) const;
+    // A draw of the fault injector that, when it fires, says so in the verbose log.
+    // messageId < 0: the fault hits a datagram, not a reply.
+    bool fires(double probability, const char* fault, int messageId = -1);
     void refuse(const std::string& why);
 
     const SimOptions& options_;

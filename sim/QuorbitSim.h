@@ -115,6 +115,30 @@ struct FaultPlan {
 // text is an empty plan. On error the plan is unchanged and the error names the offending item.
 [[nodiscard]] bool parseFaultList(const std::string& text, FaultPlan& plan, std::string& error);
 
+// ---- Board faults -----------------------------------------------------------------------------
+
+// Faults of the board rather than of the link, on the virtual chain's lines. Text form, comma
+// separated (the option --board-fault may also be repeated):
+//   tdo-stuck-0, tdo-stuck-1  TDO reads 0 / 1 whatever the chain drives
+//   tdo-echoes-tdi            TDO follows TDI (the two lines are shorted)
+//   open-after=N              the line from device N's TDO to device N+1 is open and pulled high:
+//                             the devices beyond N shift in ones, and nothing from TDI or devices
+//                             0..N reaches the TDO pin
+//   ir-capture=N:VALUE        device N captures VALUE (hexadecimal) in Capture-IR instead of ...01
+struct BoardFaults {
+    enum class Tdo { Driven, StuckLow, StuckHigh, EchoesTdi };
+    Tdo tdo = Tdo::Driven;
+    std::optional<std::size_t> openAfter;
+    std::map<std::size_t, std::uint64_t> irCapture;  // device -> captured value
+};
+
+// Adds the faults of the text to `faults`. The error names the offending item.
+[[nodiscard]] bool parseBoardFaults(const std::string& text, BoardFaults& faults,
+                                    std::string& error);
+// Whether the faults fit the chain (device numbers, capture values within the IR length).
+[[nodiscard]] bool checkBoardFaults(const BoardFaults& faults, const ChainSpec& chain,
+                                    std::string& error);
+
 // ---- Status bytes of the emulated debugger ----------------------------------------------------
 
 constexpr std::uint8_t kStatusOk = 0;
@@ -142,6 +166,7 @@ struct SimOptions {
     int packetLength = 1024;  // 16..1472: length of the accept datagram, largest fragment
     ChainSpec chain = defaultDemoChain();
     FaultPlan faults;
+    BoardFaults boardFaults;
     std::string vcdPath;                      // empty = no waveform dump
     std::uint64_t vcdMaxBytes = 64ull << 20;  // the dump stops growing at this size
     bool verbose = false;

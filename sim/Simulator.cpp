@@ -257,6 +257,11 @@ bool Simulator::start(std::string& error) {
         error = "chain: " + chainError;
         return false;
     }
+    if (!checkBoardFaults(impl.options.boardFaults, impl.options.chain, chainError)) {
+        error = "board fault " + chainError;
+        return false;
+    }
+    impl.debugger.setBoardFaults(impl.options.boardFaults);
     if (!impl.openSockets(error)) {
         impl.udp.reset();
         impl.secondUdp.reset();
@@ -298,6 +303,11 @@ void Simulator::stop() {
     (void)::write(impl.wakeWrite.fd(), &wake, 1);
     if (impl.thread.joinable()) impl.thread.join();
     impl.running = false;
+    {
+        // What was recorded is on disk when stop returns, not only when the emulator is gone.
+        std::lock_guard<std::mutex> lock(impl.mutex);
+        impl.debugger.flushVcd();
+    }
     impl.bitbangClient.reset();
     impl.bitbang.reset();
     impl.bitbangListener.reset();

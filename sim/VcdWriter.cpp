@@ -11,6 +11,7 @@ namespace {
 
 constexpr std::uint64_t kHalfPeriodNs = 50;  // shown as a 10 MHz TCK
 constexpr std::size_t kLongestClockText = 64;
+constexpr std::size_t kStopMarkerRoom = 160;  // kept free for the comment that ends a capped dump
 
 constexpr char kTckId = '!';
 constexpr char kTmsId = '"';
@@ -63,6 +64,10 @@ void VcdWriter::close() {
     file_ = nullptr;
 }
 
+void VcdWriter::flush() {
+    if (file_ != nullptr) std::fflush(file_);
+}
+
 void VcdWriter::write(const char* text, std::size_t length) {
     std::fwrite(text, 1, length, file_);
     bytes_ += length;
@@ -75,9 +80,17 @@ void VcdWriter::change(char value, char id) {
 
 void VcdWriter::clock(bool tms, bool tdi, bool tdo) {
     if (file_ == nullptr || truncated_) return;
-    if (bytes_ + kLongestClockText > maxBytes_) {
-        // Stop at a clock boundary; what was written stays a complete dump.
+    if (bytes_ + kLongestClockText + kStopMarkerRoom > maxBytes_) {
+        // Stop at a clock boundary; what was written stays a complete dump, and says why it ends.
         truncated_ = true;
+        char marker[kStopMarkerRoom];
+        const int length = std::snprintf(
+            marker, sizeof marker,
+            "$comment recording stopped at the size cap of %llu bytes after %llu clocks $end\n",
+            static_cast<unsigned long long>(maxBytes_),
+            static_cast<unsigned long long>(clockIndex_));
+        if (length > 0 && bytes_ + static_cast<std::size_t>(length) <= maxBytes_)
+            write(marker, static_cast<std::size_t>(length));
         std::fflush(file_);
         return;
     }

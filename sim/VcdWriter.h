@@ -1,6 +1,6 @@
 // Writes the JTAG signals TCK, TMS, TDI and TDO as an IEEE 1364 value change dump, one TCK period
 // per clock (falling edge with the new TMS/TDI/TDO, then the rising edge). The file stops growing
-// at a size limit so that a long session cannot fill the disk.
+// at a size limit so that a long session cannot fill the disk, and says so in a closing comment.
 #pragma once
 
 #include <cstdint>
@@ -18,6 +18,7 @@ class VcdWriter {
 
     [[nodiscard]] bool open(const std::string& path, std::uint64_t maxBytes, std::string& error);
     void close();
+    void flush();
     bool isOpen() const { return file_ != nullptr; }
 
     void clock(bool tms, bool tdi, bool tdo);

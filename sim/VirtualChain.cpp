@@ -9,8 +9,6 @@
 namespace quorbit {
 namespace {
 
-constexpr std::uint64_t kIrCaptureValue = 0x1;  // the mandatory ...01 pattern
-
 bool isShiftState(TapState state) {
     return state == TapState::ShiftDr || state == TapState::ShiftIr;
 }
@@ -94,7 +92,39 @@ const ShiftRegister& VirtualChain::selectedDr(const Device& device) {
     return selectedDr(const_cast<Device&>(device));
 }
 
+void VirtualChain::setBoardFaults(const BoardFaults& faults) {
+    tdoFault_ = faults.tdo;
+    openBefore_ = faults.openAfter ? *faults.openAfter + 1 : SIZE_MAX;
+    for (const auto& [device, value] : faults.irCapture) {
+        if (device < devices_.size()) devices_[device].irCapture = value & devices_[device].irMask;
+    }
+}
+
+bool VirtualChain::faultyTdo(bool driven, bool tdi) const {
+    switch (tdoFault_) {
+        case BoardFaults::Tdo::StuckLow:
+            return false;
+        case BoardFaults::Tdo::StuckHigh:
+            return true;
+        case BoardFaults::Tdo::EchoesTdi:
+            return tdi;
+        case BoardFaults::Tdo::Driven:
+            break;
+    }
+    return driven;
+}
+
+// What the TDO pin shows of a stream the chain produced, under a TDO fault.
+void VirtualChain::overrideTdo(std::uint64_t firstBit, std::uint64_t count, const std::uint8_t* tdi,
+                               std::uint8_t* tdo) const {
+    if (tdo == nullptr || tdoFault_ == BoardFaults::Tdo::Driven) return;
+    for (std::uint64_t bit = firstBit; bit < firstBit + count; ++bit) {
+        setBitAt(tdo, bit, faultyTdo(false, tdi != nullptr && bitAt(tdi, bit)));
+    }
+}
+
 bool VirtualChain::tdo() const {
+    if (tdoFault_ != BoardFaults::Tdo::Driven) return faultyTdo(true, lastTdi_);
     if (devices_.empty()) return true;
     const Device& last = devices_.back();
     if (state_ == TapState::ShiftDr) return selectedDr(last).outBit();
@@ -103,13 +133,15 @@ bool VirtualChain::tdo() const {
 }
 
 bool VirtualChain::clock(bool tms, bool tdi) {
+    lastTdi_ = tdi;
     const bool out = tdo();
-    if (state_ == TapState::ShiftDr) {
+    if (state_ == TapState::ShiftDr || state_ == TapState::ShiftIr) {
+        const bool dr = state_ == TapState::ShiftDr;
         std::uint64_t bit = tdi ? 1 : 0;
-        for (Device& device : devices_) bit = selectedDr(device).shift(bit, 1);
-    } else if (state_ == TapState::ShiftIr) {
-        std::uint64_t bit = tdi ? 1 : 0;
-        for (Device& device : devices_) bit = device.ir.shift(bit, 1);
+        for (std::size_t i = 0; i < devices_.size(); ++i) {
+            if (i == openBefore_) bit = 1;
+            bit = (dr ? selectedDr(devices_[i]) : devices_[i].ir).shift(bit, 1);
+        }
     }
     enterState(nextTapState(state_, tms));
     return out;
@@ -124,7 +156,10 @@ void VirtualChain::shift(std::uint64_t bitCount, const std::uint8_t* tms, const 
         if (isShiftState(state_) && bit < tmsLimit) {
             const std::uint64_t run = zeroTmsRun(tms, bit, tmsLimit);
             if (run > 0) {
-                shiftRun(bit, run, tdi, tdo);
+                // Under a TDO fault the chain's own output is not wanted (tdo may be tdi).
+                const bool driven = tdoFault_ == BoardFaults::Tdo::Driven;
+                shiftRun(bit, run, tdi, driven ? tdo : nullptr);
+                overrideTdo(bit, run, tdi, tdo);
                 bit += run;
                 continue;
             }
@@ -143,15 +178,15 @@ void VirtualChain::shiftRun(std::uint64_t firstBit, std::uint64_t count, const s
     for (std::size_t i = 0; i < devices_.size(); ++i) {
         runRegisters_[i] = dr ? &selectedDr(devices_[i]) : &devices_[i].ir;
     }
-    if (shiftRunAsDelayLine(firstBit, count, tdi, tdo)) return;
+    if (openBefore_ == SIZE_MAX && shiftRunAsDelayLine(firstBit, count, tdi, tdo)) return;
     std::uint64_t done = 0;
     while (done < count) {
         const unsigned step = static_cast<unsigned>(std::min<std::uint64_t>(64, count - done));
         std::uint64_t bits = tdi != nullptr ? readBits(tdi, firstBit + done, step) : 0;
-        if (step == 64) {
-            for (ShiftRegister* reg : runRegisters_) bits = reg->shift64(bits);
-        } else {
-            for (ShiftRegister* reg : runRegisters_) bits = reg->shift(bits, step);
+        for (std::size_t i = 0; i < runRegisters_.size(); ++i) {
+            if (i == openBefore_) bits = ~std::uint64_t{0} >> (64 - step);
+            bits =
+                step == 64 ? runRegisters_[i]->shift64(bits) : runRegisters_[i]->shift(bits, step);
         }
         if (tdo != nullptr) writeBits(tdo, firstBit + done, step, bits);
         done += step;
@@ -210,7 +245,7 @@ void VirtualChain::enterState(TapState next) {
             captureDr();
             break;
         case TapState::CaptureIr:
-            for (Device& device : devices_) device.ir.loadValue(kIrCaptureValue);
+            for (Device& device : devices_) device.ir.loadValue(device.irCapture);
             break;
         case TapState::UpdateDr:
             updateDr();

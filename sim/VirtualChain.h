@@ -50,6 +50,9 @@ class VirtualChain {
     bool userRegister(std::size_t device, std::uint64_t opcode,
                       std::vector<std::uint8_t>& bits) const;
 
+    // Board faults on the chain's lines (the faults must pass checkBoardFaults for this chain).
+    void setBoardFaults(const BoardFaults& faults);
+
     // Called on every change of the TAP state (not on clocks that stay in a state).
     void setTransitionListener(std::function<void(TapState from, TapState to)> listener);
 
@@ -65,6 +68,7 @@ class VirtualChain {
     struct Device {
         unsigned irLength = 0;
         std::uint64_t irMask = 0;
+        std::uint64_t irCapture = 1;  // ...01, unless a board fault says otherwise
         ShiftRegister ir;
         std::uint64_t instruction = 0;
         bool hasIdcode = false;
@@ -86,6 +90,9 @@ class VirtualChain {
     void captureDr();
     void updateDr();
     void resetInstructions();
+    bool faultyTdo(bool driven, bool tdi) const;
+    void overrideTdo(std::uint64_t firstBit, std::uint64_t count, const std::uint8_t* tdi,
+                     std::uint8_t* tdo) const;
     void shiftRun(std::uint64_t firstBit, std::uint64_t count, const std::uint8_t* tdi,
                   std::uint8_t* tdo);
     // The same for a run at least as long as the registers together, all of them 64 bits or
@@ -98,6 +105,9 @@ class VirtualChain {
     std::vector<std::uint64_t> heldBits_;       // reused by shiftRunAsDelayLine, sized once
     std::vector<std::uint64_t> nextValues_;     // likewise
     TapState state_ = TapState::TestLogicReset;
+    BoardFaults::Tdo tdoFault_ = BoardFaults::Tdo::Driven;
+    std::size_t openBefore_ = SIZE_MAX;  // the first device whose TDI is open and pulled high
+    bool lastTdi_ = false;               // what TDO echoes between clocks
     std::function<void(TapState, TapState)> listener_;
 };
 

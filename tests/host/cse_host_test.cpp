@@ -1,15 +1,21 @@
 // The cse-host program run as a user runs it: every command against the embedded emulator, a run
 // script, the IR-length derivation, verbosity, and the exit codes.
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <fstream>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <sstream>
+#include <thread>
 
 #include "sim/QuorbitSim.h"
 #include "support/ProcessRunner.h"
@@ -69,13 +75,14 @@ TEST(CseHost, ScanListsTheDemoChainWithDerivedIrLengths) {
     for (size_t device = 0; device < 3; ++device) {
         const auto& described = demo().devices[device];
         std::istringstream row(lines[1 + device]);
-        std::string position, idcode, version, part, bank, id, irLength;
-        row >> position >> idcode >> version >> part >> bank >> id >> irLength;
+        std::string position, idcode, version, part, bank, id, openOcd, irLength;
+        row >> position >> idcode >> version >> part >> bank >> id >> openOcd >> irLength;
         EXPECT_EQ(position, std::to_string(device));
+        EXPECT_EQ(openOcd, std::to_string(2 - device)) << "OpenOCD counts from TDO";
         EXPECT_EQ(idcode, described.idcode ? hex8(*described.idcode) : "-");
         EXPECT_EQ(irLength, std::to_string(described.irLength));
     }
-    EXPECT_EQ(lines[4], "3 devices");
+    EXPECT_EQ(lines[4], "3 devices; dev 0 is nearest TDI, OpenOCD counts from TDO");
 }
 
 TEST(CseHost, GivenIrLengthsAreShownAndAWrongCountIsAUsageError) {
@@ -176,6 +183,8 @@ TEST(CseHost, StateMovesTheTapAndPrintsWhereItIs) {
     ProcessResult result = cseHost({"state", "Pause-IR", "10", "1500"});
     ASSERT_EQ(result.exitCode, 0) << result.err;
     EXPECT_EQ(result.out, "CSEJTAG_PAUSE_IR\n");
+    result = cseHost({"state", "DRPAUSE"});
+    EXPECT_EQ(result.out, "CSEJTAG_PAUSE_DR\n") << "OpenOCD's and SVF's name";
     result = cseHost({"state", "nowhere"});
     EXPECT_EQ(result.exitCode, 2);
 }
@@ -201,8 +210,10 @@ TEST(CseHost, VerbosityShowsLogsAndIndentedTraces) {
 
     result = cseHost({"-vv", "scan"});
     ASSERT_EQ(result.exitCode, 0);
-    EXPECT_NE(result.err.find("KORAVEN: Initializing KORAVEN-CsePlugin (32bit)"),
-              std::string::npos);
+    const std::string initializing = "KORAVEN: Initializing KORAVEN-CsePlugin (32bit)";
+    const size_t first = result.err.find(initializing);
+    EXPECT_NE(first, std::string::npos);
+    EXPECT_EQ(result.err.find(initializing, first + 1), std::string::npos) << "shown once";
     EXPECT_EQ(result.err.find("-> CsePlugin::openTarget"), std::string::npos);
 
     result = cseHost({"-vvvv", "--dump", "scan"});
@@ -232,15 +243,17 @@ TEST(CseHost, MissingPluginLibraryIsAFailure) {
 // A front end started outside cse-host, reached with --node and --port.
 class FrontEnd {
   public:
-    explicit FrontEnd(quorbit::FaultPlan faults = quorbit::FaultPlan()) {
+    explicit FrontEnd(quorbit::FaultPlan faults = quorbit::FaultPlan(), bool verbose = false) {
         quorbit::SimOptions options;
         options.faults = faults;
+        options.verbose = verbose;
         simulator_ = std::make_unique<quorbit::Simulator>(options);
         std::string error;
         started_ = simulator_->start(error);
     }
     bool started() const { return started_; }
     std::string port() const { return std::to_string(simulator_->udpPort()); }
+    std::vector<std::string> log() const { return simulator_->recentLog(); }
 
   private:
     std::unique_ptr<quorbit::Simulator> simulator_;
@@ -257,6 +270,20 @@ TEST(CseHost, TalksToAFrontEndGivenByNodeAndPort) {
     EXPECT_NE(result.out.find("3 devices"), std::string::npos);
 }
 
+TEST(CseHost, RecoversFromBusyRepliesThatTheVerboseEmulatorNames) {
+    quorbit::FaultPlan faults;
+    faults.busyFirst = 1.0;
+    FrontEnd frontEnd(faults, true);
+    ASSERT_TRUE(frontEnd.started());
+    const ProcessResult result =
+        cseHost({"--node", "127.0.0.1", "--port", frontEnd.port(), "idcode", "1"});
+    EXPECT_EQ(result.out, hex8(*demo().devices[1].idcode) + "\n") << result.err;
+    size_t named = 0;
+    for (const std::string& line : frontEnd.log())
+        named += line.rfind("fault busy-first fired on the reply to message id 0x", 0) == 0;
+    EXPECT_GT(named, 0u);
+}
+
 TEST(CseHost, FailingReleaseOnCloseIsAFailedOperation) {
     quorbit::FaultPlan faults;
     faults.releaseFails = true;
@@ -266,7 +293,10 @@ TEST(CseHost, FailingReleaseOnCloseIsAFailedOperation) {
         cseHost({"--node", "127.0.0.1", "--port", frontEnd.port(), "scan"});
     EXPECT_EQ(result.exitCode, 1);
     EXPECT_NE(result.out.find("3 devices"), std::string::npos) << "the results still come out";
-    EXPECT_NE(result.err.find("closing the target failed"), std::string::npos) << result.err;
+    EXPECT_NE(
+        result.err.find("closing the target failed: releasing the TAP on the debugger failed"),
+        std::string::npos)
+        << result.err;
 }
 
 TEST(CseHost, NoFrontEndListeningFailsWithTheLibrarysExplanation) {
@@ -288,5 +318,177 @@ TEST(CseHost, NoFrontEndListeningFailsWithTheLibrarysExplanation) {
               std::string::npos)
         << result.err;
 }
+
+// Each of these once gave a wrong answer with exit status 0, or an error that pointed the wrong
+// way.
+struct RefusalCase {
+    std::vector<std::string> args;
+    int exitCode;
+    const char* reason;
+};
+
+class Refusal : public ::testing::TestWithParam<RefusalCase> {};
+
+TEST_P(Refusal, SaysWhyInsteadOfAWrongAnswer) {
+    const ProcessResult result = cseHost(GetParam().args);
+    EXPECT_EQ(result.exitCode, GetParam().exitCode) << result.out;
+    EXPECT_NE(result.err.find(GetParam().reason), std::string::npos) << result.err;
+    EXPECT_EQ(result.out, "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    CseHost, Refusal,
+    ::testing::Values(
+        RefusalCase{{"--irlen", "5,8,5", "scan"},
+                    2,
+                    "--irlen 5,8,5 does not fit the chain: device 1's field"},
+        RefusalCase{{"--irlen", "6,8,5", "scan"}, 2, "add up to 19 bits, the IR path measures 18"},
+        RefusalCase{{"irscan", "1", "7", "0x0E"}, 2, "irscan takes exactly that many, not 7"},
+        RefusalCase{{"drscan", "0", "32", "0"}, 2, "comes before any irscan"},
+        RefusalCase{{"run", "/dev/zero"}, 2, "larger than 1 MiB"},
+        RefusalCase{{"irscan-chain", "122817", "0"}, 2, "an IR scan carries at most 122816 bits"},
+        RefusalCase{{"--node", "no-such-host.invalid", "scan"},
+                    1,
+                    "cannot resolve host no-such-host.invalid"},
+        RefusalCase{{"--sim-board-fault", "open-after=9", "scan"}, 2, "the chain has 3 devices"}));
+
+TEST(CseHost, RunScriptFailuresNameFileAndLine) {
+    TemporaryFile script("scan\n# a device without IDCODE\nidcode 2\n");
+    const ProcessResult result = cseHost({"run", script.path()});
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_NE(result.err.find(script.path() + ":3: device 2 has no IDCODE"), std::string::npos)
+        << result.err;
+}
+
+TEST(CseHost, QuietAndJsonGiveOneParsableDocument) {
+    ProcessResult result = cseHost({"--quiet", "--json", "scan"});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(result.err, "");
+    const nlohmann::json scan = nlohmann::json::parse(result.out);
+    EXPECT_EQ(scan["exitStatus"], 0);
+    const nlohmann::json& devices = scan["results"][0]["devices"];
+    ASSERT_EQ(devices.size(), 3u);
+    EXPECT_EQ(devices[0]["idcode"], hex8(*demo().devices[0].idcode));
+    EXPECT_EQ(devices[0]["openocdPosition"], 2) << "OpenOCD counts from TDO";
+    EXPECT_EQ(devices[2]["irLength"], demo().devices[2].irLength);
+
+    result = cseHost({"--json", "idcode", "2"});
+    EXPECT_EQ(result.exitCode, 1);
+    const nlohmann::json failure = nlohmann::json::parse(result.out);
+    EXPECT_EQ(failure["ok"], false);
+    EXPECT_NE(failure["error"].get<std::string>().find("no IDCODE"), std::string::npos);
+
+    result = cseHost({"--json", "frobnicate"});
+    EXPECT_EQ(result.exitCode, 2);
+    EXPECT_EQ(nlohmann::json::parse(result.out)["error"], "unknown command 'frobnicate'");
+}
+
+// diagnose against quorbit-sim's board faults: the check that must show the fault, as parsed
+// from the JSON document.
+struct DiagnosisCase {
+    std::vector<std::string> options;
+    const char* check;
+    const char* verdict;
+    const char* reason;
+};
+
+class Diagnosis : public ::testing::TestWithParam<DiagnosisCase> {};
+
+TEST_P(Diagnosis, ReportsTheBoardAsItIs) {
+    std::vector<std::string> args = GetParam().options;
+    args.insert(args.end(), {"--json", "diagnose"});
+    const ProcessResult result = cseHost(args);
+    const nlohmann::json document = nlohmann::json::parse(result.out);
+    const nlohmann::json& checks = document["results"][0]["checks"];
+    bool anyFault = false;
+    bool found = false;
+    for (const nlohmann::json& check : checks) {
+        anyFault = anyFault || check["verdict"] == "fault";
+        if (check["name"] != GetParam().check) continue;
+        found = true;
+        EXPECT_EQ(check["verdict"], GetParam().verdict);
+        EXPECT_NE(check["reason"].get<std::string>().find(GetParam().reason), std::string::npos)
+            << check["reason"];
+    }
+    EXPECT_TRUE(found) << result.out;
+    EXPECT_EQ(result.exitCode, anyFault ? 1 : 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    CseHost, Diagnosis,
+    ::testing::Values(
+        DiagnosisCase{{}, "ir-length", "ok", "18-bit IR path, captured 0x01011: IR lengths 6,8,4"},
+        DiagnosisCase{{}, "device-count", "ok", "3 devices in BYPASS, 3 in the IDCODE scan"},
+        DiagnosisCase{{}, "idcode", "warning", "manufacturer id 0x7F"},
+        DiagnosisCase{{}, "link", "ok", "1 Mbit through BYPASS"},
+        DiagnosisCase{{"--sim-chain", CSE_SIM_CHAINS "/long20.chain"},
+                      "device-count",
+                      "ok",
+                      "20 devices in BYPASS, 20 in the IDCODE scan"},
+        DiagnosisCase{{"--sim-board-fault", "tdo-stuck-0"}, "tdo", "fault", "TDO stuck at 0"},
+        DiagnosisCase{{"--sim-board-fault", "tdo-stuck-1"}, "tdo", "fault", "TDO stuck at 1"},
+        DiagnosisCase{{"--sim-board-fault", "tdo-echoes-tdi"}, "tdo", "fault", "echoes TDI"},
+        DiagnosisCase{{"--sim-board-fault", "open-after=0"},
+                      "tdo",
+                      "fault",
+                      "open: the zeros shifted in never reached TDO, which read 1 for good after "
+                      "12 IR bits"},
+        DiagnosisCase{{"--sim-board-fault", "ir-capture=0:0"},
+                      "ir-length",
+                      "fault",
+                      "a device captures a wrong IR pattern"},
+        DiagnosisCase{{"--sim-board-fault", "ir-capture=1:0x3", "--irlen", "6,8,4"},
+                      "ir-length",
+                      "fault",
+                      "device 1 captures a wrong IR pattern"}));
+
+// cse-host started on its own, so that a signal can reach it in the middle of a session.
+pid_t startCseHost(const std::vector<std::string>& args) {
+    std::vector<char*> argv{const_cast<char*>(CSE_HOST_PATH)};
+    for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    const pid_t child = fork();
+    if (child == 0) {
+        const int null = ::open("/dev/null", O_WRONLY);
+        dup2(null, STDOUT_FILENO);
+        dup2(null, STDERR_FILENO);
+        execv(CSE_HOST_PATH, argv.data());
+        _exit(127);
+    }
+    return child;
+}
+
+class Interrupt : public ::testing::TestWithParam<std::pair<int, int>> {};
+
+TEST_P(Interrupt, ReleasesClosesAndDisconnectsBeforeExiting) {
+    quorbit::SimOptions options;
+    options.verbose = true;
+    quorbit::Simulator simulator(options);
+    std::string error;
+    ASSERT_TRUE(simulator.start(error)) << error;
+    // A long wait keeps the session open; the signal may come at any point after the open.
+    TemporaryFile script("scan\nstate IDLE 0 3000000\nscan\n");
+    const pid_t child = startCseHost({"--node", "127.0.0.1", "--port",
+                                      std::to_string(simulator.udpPort()), "run", script.path()});
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!simulator.pinsEnabled() && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::yield();
+    }
+    ASSERT_TRUE(simulator.pinsEnabled()) << "cse-host never opened the target";
+    kill(child, GetParam().first);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), GetParam().second);
+    EXPECT_EQ(simulator.counters().disconnects, 1u);
+    bool released = false;
+    for (const std::string& line : simulator.recentLog())
+        released = released || line.find("release TAP -> status 0") != std::string::npos;
+    EXPECT_TRUE(released);
+}
+
+INSTANTIATE_TEST_SUITE_P(CseHost, Interrupt,
+                         ::testing::Values(std::make_pair(SIGINT, 130),
+                                           std::make_pair(SIGTERM, 143)));
 
 }  // namespace

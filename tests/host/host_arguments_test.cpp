@@ -94,7 +94,23 @@ INSTANTIATE_TEST_SUITE_P(
         UsageCase{{"--node", "", "scan"}, "--node"}, UsageCase{{"scan", "--lib"}, "needs a value"},
         UsageCase{{"--irlen", "6,,4", "scan"}, "--irlen"},
         UsageCase{{"--irlen", "6,0", "scan"}, "at least 1"},
-        UsageCase{{"--node", "pc", "--sim-chain", "c.chain", "scan"}, "--sim-chain"}));
+        UsageCase{{"--node", "pc", "--sim-chain", "c.chain", "scan"}, "--sim-chain"},
+        UsageCase{{"--port", "1", "--sim-board-fault", "tdo-stuck-0", "diagnose"},
+                  "--sim-board-fault is for the embedded emulator"},
+        UsageCase{{"diagnose", "now"}, "usage: diagnose"}));
+
+TEST(HostArguments, ScriptingOptionsAndBoardFaultsAreTaken) {
+    HostOptions options;
+    std::string error;
+    ASSERT_TRUE(parse({"--json", "--quiet", "--sim-board-fault", "tdo-stuck-1",
+                       "--sim-board-fault=open-after=1", "diagnose"},
+                      options, error))
+        << error;
+    EXPECT_TRUE(options.json);
+    EXPECT_TRUE(options.quiet);
+    EXPECT_EQ(options.boardFaults, "tdo-stuck-1,open-after=1");
+    EXPECT_EQ(options.command.kind, CommandKind::kDiagnose);
+}
 
 struct StateCase {
     const char* text;
@@ -110,12 +126,15 @@ TEST_P(StateName, AcceptsTheNamesInTheirUsualSpellings) {
     EXPECT_EQ(state, GetParam().state);
 }
 
-INSTANTIATE_TEST_SUITE_P(Spellings, StateName,
-                         ::testing::Values(StateCase{"TEST_LOGIC_RESET", 0},
-                                           StateCase{"run-test/idle", 1},
-                                           StateCase{"CSEJTAG_SHIFT_DR", 4},
-                                           StateCase{"Pause-DR", 6}, StateCase{"update_ir", 15},
-                                           StateCase{"Select-IR-Scan", 9}));
+INSTANTIATE_TEST_SUITE_P(
+    Spellings, StateName,
+    ::testing::Values(StateCase{"TEST_LOGIC_RESET", 0}, StateCase{"run-test/idle", 1},
+                      StateCase{"CSEJTAG_SHIFT_DR", 4}, StateCase{"Pause-DR", 6},
+                      StateCase{"update_ir", 15}, StateCase{"Select-IR-Scan", 9},
+                      // OpenOCD's and SVF's names
+                      StateCase{"RESET", 0}, StateCase{"idle", 1}, StateCase{"RUN/IDLE", 1},
+                      StateCase{"DRSHIFT", 4}, StateCase{"DRPAUSE", 6}, StateCase{"IRPAUSE", 13},
+                      StateCase{"IRUPDATE", 15}));
 
 TEST(StateName, NamesEveryStateWithItsPrefix) {
     EXPECT_EQ(tapStateName(0), "CSEJTAG_TEST_LOGIC_RESET");
@@ -156,6 +175,8 @@ TEST(RunScript, ReadsOneCommandALineSkippingCommentsAndBlanks) {
 TEST(RunScript, ErrorsNameTheFileAndLine) {
     std::vector<HostCommand> commands;
     std::string error;
+    ASSERT_TRUE(parseRunScript("scan\n\nidcode 1\n", "t.run", commands, error)) << error;
+    EXPECT_EQ(commands[1].origin, "t.run:3") << "for errors at run time";
     EXPECT_FALSE(parseRunScript("scan\n\ndrscan 1 4 0x1F\n", "t.run", commands, error));
     EXPECT_EQ(error.rfind("t.run:3: ", 0), 0u) << error;
     EXPECT_FALSE(parseRunScript("run other.run\n", "t.run", commands, error));

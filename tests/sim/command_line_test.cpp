@@ -80,7 +80,14 @@ INSTANTIATE_TEST_SUITE_P(
             "PacketLengthTooLarge", {"--packlen", "1473"}, "--packlen takes 16..1472, not '1473'"},
         BadArgs{"BadFaults", {"--faults", "explode"}, "--faults: unknown fault 'explode'"},
         BadArgs{"BadSeed", {"--seed", "-4"}, "--seed takes a decimal number, not '-4'"},
-        BadArgs{"BadRbbPort", {"--rbb-port", "99999"}, "--rbb-port takes 0..65535, not '99999'"}),
+        BadArgs{"BadRbbPort", {"--rbb-port", "99999"}, "--rbb-port takes 0..65535, not '99999'"},
+        BadArgs{"BadBind",
+                {"--bind", "localhost"},
+                "bind address 'localhost' is not a dotted IPv4 address"},
+        BadArgs{"BadBoardFault",
+                {"--board-fault", "ir-capture=1"},
+                "--board-fault: 'ir-capture=1': ir-capture takes DEVICE:HEX, e.g. "
+                "ir-capture=1:0x3"}),
     [](const ::testing::TestParamInfo<BadArgs>& info) { return info.param.name; });
 
 }  // namespace

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "sim/QuorbitSim.h"
+#include "sim/VirtualChain.h"
 
 namespace {
 
@@ -95,3 +96,46 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<BadList>& info) { return info.param.name; });
 
 }  // namespace
+
+// Board faults: the text form, and each kind on the virtual chain's lines.
+struct BoardFaultCase {
+    const char* text;
+    std::uint64_t irPath;  // what the demo chain's 18-bit IR path captures under the fault
+};
+
+class BoardFaultTest : public ::testing::TestWithParam<BoardFaultCase> {};
+
+TEST_P(BoardFaultTest, ShowsOnTheCapturedIrPath) {
+    quorbit::BoardFaults faults;
+    std::string error;
+    ASSERT_TRUE(quorbit::parseBoardFaults(GetParam().text, faults, error)) << error;
+    const quorbit::ChainSpec chain = quorbit::defaultDemoChain();
+    ASSERT_TRUE(quorbit::checkBoardFaults(faults, chain, error)) << error;
+    quorbit::VirtualChain virtualChain(chain);
+    virtualChain.setBoardFaults(faults);
+    // Reset, then Shift-IR (TMS 1x5, 0, 1, 1, 0, 0), then 18 bits of TDI ones.
+    for (const bool tms : {true, true, true, true, true, false, true, true, false, false})
+        (void)virtualChain.clock(tms, true);
+    std::uint8_t tdo[3] = {};
+    const std::uint8_t ones[3] = {0xFF, 0xFF, 0xFF};
+    virtualChain.shift(18, nullptr, ones, tdo, false);
+    EXPECT_EQ(tdo[0] | tdo[1] << 8 | std::uint64_t{tdo[2]} << 16, GetParam().irPath);
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, BoardFaultTest,
+                         ::testing::Values(BoardFaultCase{"", 0x01011},
+                                           BoardFaultCase{"tdo-stuck-0", 0},
+                                           BoardFaultCase{"tdo-stuck-1", 0x3FFFF},
+                                           BoardFaultCase{"tdo-echoes-tdi", 0x3FFFF},
+                                           BoardFaultCase{"open-after=1", 0x3FFF1},
+                                           BoardFaultCase{"ir-capture=1:0x3A", 0x013A1}));
+
+TEST(BoardFaults, RefusesKindsAndDevicesThatDoNotFit) {
+    quorbit::BoardFaults faults;
+    std::string error;
+    EXPECT_FALSE(quorbit::parseBoardFaults("tdo-stuck-2", faults, error));
+    EXPECT_NE(error.find("unknown board fault 'tdo-stuck-2'"), std::string::npos);
+    ASSERT_TRUE(quorbit::parseBoardFaults("ir-capture=2:0x1F", faults, error));
+    EXPECT_FALSE(quorbit::checkBoardFaults(faults, quorbit::defaultDemoChain(), error));
+    EXPECT_EQ(error, "ir-capture: the value does not fit device 2's IR of 4 bits");
+}

@@ -133,7 +133,7 @@ INSTANTIATE_TEST_SUITE_P(
                       Failure{
                           "BadBindAddress",
                           {"--port", "0", "--bind", "10.0.0.300"},
-                          1,
+                          2,  // a usage error like every other bad option
                           "quorbit-sim: bind address '10.0.0.300' is not a dotted IPv4 address\n"}),
     [](const ::testing::TestParamInfo<Failure>& info) { return info.param.name; });
 

@@ -1,0 +1,103 @@
+// Results as one JSON document for scripts and CI, written when the program ends:
+//   {"exitStatus": 0, "ok": true, "results": [...], "notes": [...], "error": "..."}
+// A scan result is {"command", "devices": [{"device", "openocdPosition", "idcode", ...}]}; a
+// value is {"command", "origin"?, FIELD, "bits"?}; diagnose gives {"command", "checks": [{"name",
+// "verdict", "reason"}], "faults", "warnings"}.
+#include <nlohmann/json.hpp>
+
+#include "host/IdcodeFields.h"
+#include "host/ResultWriter.h"
+
+namespace csehost {
+namespace {
+
+std::string hexNumber(uint32_t value, int digits) {
+    char text[16] = {};
+    std::snprintf(text, sizeof text, "0x%0*X", digits, value);
+    return text;
+}
+
+class JsonOutput : public ResultWriter {
+  public:
+    explicit JsonOutput(FILE* stream) : stream_(stream) {}
+
+    void scanTable(const std::string& command, const std::vector<ScanRow>& rows) override {
+        nlohmann::json devices = nlohmann::json::array();
+        const auto count = static_cast<uint32_t>(rows.size());
+        for (const ScanRow& row : rows) {
+            const IdcodeFields fields = decodeIdcode(row.idcode);
+            nlohmann::json device = {{"device", row.device},
+                                     {"openocdPosition", count - 1 - row.device}};
+            device["idcode"] = fields.present ? nlohmann::json(hexNumber(row.idcode, 8)) : nullptr;
+            if (fields.present) {
+                device["version"] = fields.version;
+                device["part"] = hexNumber(fields.part, 4);
+                device["bank"] = fields.bank;
+                device["id"] = hexNumber(fields.id, 2);
+            }
+            device["irLength"] = row.irLengthKnown ? nlohmann::json(row.irLength) : nullptr;
+            devices.push_back(device);
+        }
+        results_.push_back(
+            {{"command", command},
+             {"devices", devices},
+             {"order", "device 0 is nearest TDI; openocdPosition 0 is nearest TDO"}});
+    }
+
+    void value(const std::string& command, const std::string& origin, const std::string& field,
+               const std::string& text, uint32_t bitCount) override {
+        nlohmann::json result = {{"command", command}, {field, text}};
+        if (!origin.empty()) result["origin"] = origin;
+        if (bitCount != 0) result["bits"] = bitCount;
+        results_.push_back(result);
+    }
+
+    void diagnosis(const std::vector<DiagnosisCheck>& checks) override {
+        nlohmann::json list = nlohmann::json::array();
+        unsigned faults = 0;
+        unsigned warnings = 0;
+        for (const DiagnosisCheck& check : checks) {
+            faults += check.verdict == Verdict::kFault ? 1 : 0;
+            warnings += check.verdict == Verdict::kWarning ? 1 : 0;
+            list.push_back({{"name", check.name},
+                            {"verdict", verdictName(check.verdict)},
+                            {"reason", check.reason}});
+        }
+        results_.push_back({{"command", "diagnose"},
+                            {"checks", list},
+                            {"faults", faults},
+                            {"warnings", warnings}});
+    }
+
+    void note(const std::string& text) override { notes_.push_back(text); }
+
+    void error(const std::string& reason) override {
+        if (error_.empty()) error_ = reason;  // the first is the cause
+    }
+
+    void finish(int exitStatus) override {
+        nlohmann::json document = {
+            {"exitStatus", exitStatus}, {"ok", exitStatus == 0}, {"results", results_}};
+        if (!notes_.empty()) document["notes"] = notes_;
+        if (!error_.empty()) document["error"] = error_;
+        // Replacement characters keep a stray byte from a chain file from breaking the document.
+        const std::string text =
+            document.dump(2, ' ', false, nlohmann::json::error_handler_t::replace);
+        std::fprintf(stream_, "%s\n", text.c_str());
+        std::fflush(stream_);
+    }
+
+  private:
+    FILE* stream_;
+    nlohmann::json results_ = nlohmann::json::array();
+    std::vector<std::string> notes_;
+    std::string error_;
+};
+
+}  // namespace
+
+std::unique_ptr<ResultWriter> makeJsonWriter(FILE* results) {
+    return std::make_unique<JsonOutput>(results);
+}
+
+}  // namespace csehost
