@@ -33,6 +33,7 @@ const CommandShape kCommands[] = {
     {"drscan-chain", CommandKind::kDrScanChain, 2, 2, "drscan-chain BITS HEX"},
     {"state", CommandKind::kState, 1, 3, "state NAME [CLOCKS] [WAIT_US]"},
     {"run", CommandKind::kRun, 1, 1, "run FILE"},
+    {"svf", CommandKind::kSvf, 1, 1, "svf FILE"},
 };
 
 bool parseUnsigned32(const std::string& text, const char* what, uint64_t maxValue, uint32_t& value,
@@ -142,6 +143,10 @@ bool parseHostArguments(const std::vector<std::string>& args, HostOptions& optio
             options.dump = true;
             continue;
         }
+        if (arg == "--keep-going") {
+            options.keepGoing = true;
+            continue;
+        }
         if (arg == "--verbose" || isVerboseFlag(arg)) {
             const int added = arg == "--verbose" ? 1 : static_cast<int>(arg.size() - 1);
             options.verbosity = std::min(4, options.verbosity + added);
@@ -172,7 +177,13 @@ bool parseHostArguments(const std::vector<std::string>& args, HostOptions& optio
         error = "no command given (try --help)";
         return false;
     }
-    return parseCommandWords(words, RunNesting::kAllowRun, options.command, error);
+    if (!parseCommandWords(words, RunNesting::kAllowRun, options.command, error)) return false;
+    if (options.keepGoing && options.command.kind != CommandKind::kSvf) {
+        error = "--keep-going is for the svf command";
+        return false;
+    }
+    options.command.keepGoing = options.keepGoing;
+    return true;
 }
 
 bool parseCommandWords(const std::vector<std::string>& words, RunNesting nesting,
@@ -209,6 +220,13 @@ bool parseCommandWords(const std::vector<std::string>& words, RunNesting nesting
         case CommandKind::kRun:
             if (nesting == RunNesting::kRefuseRun) {
                 error = "a run script cannot run another script";
+                return false;
+            }
+            command.file = args[0];
+            return true;
+        case CommandKind::kSvf:
+            if (nesting == RunNesting::kRefuseRun) {
+                error = "a run script cannot play an SVF file";
                 return false;
             }
             command.file = args[0];
@@ -305,6 +323,9 @@ commands:
   state NAME [CLOCKS] [WAIT_US]  move the TAP to NAME (e.g. PAUSE_DR), clock CLOCKS extra cycles
                                  there, then wait WAIT_US microseconds
   run FILE                       run the commands of FILE, one a line (# comments), in one session
+  svf FILE                       play the SVF file FILE (- for standard input) through the whole
+                                 chain and check every TDO; exit 1 at the first mismatch, 2 for a
+                                 file that is malformed or uses what the cable cannot do
 The scans print the captured TDO as hex and end in RUN_TEST_IDLE. HEX is a number whose least
 significant bit is shifted first.
 
@@ -317,6 +338,7 @@ options:
   -v, -vv, -vvv       show the library's messages and logs up to level 1, 2 or 3
   -vvvv               also level 4 and the entry and exit traces, indented by nesting
   --dump              show the library's buffer dumps
+  --keep-going        svf: report every TDO mismatch instead of stopping at the first
   -h, --help          show this text
 
 exit status: 0 success, 1 an operation failed, 2 usage error

@@ -3,10 +3,13 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace csehost {
+
+struct SvfProgram;
 
 enum class CommandKind {
     kScan,
@@ -16,7 +19,8 @@ enum class CommandKind {
     kIrScanChain,
     kDrScanChain,
     kState,
-    kRun
+    kRun,
+    kSvf
 };
 
 struct HostCommand {
@@ -29,7 +33,9 @@ struct HostCommand {
     uint32_t clocks = 0;            // state: extra TCK cycles in the goal state
     bool hasWait = false;           // state: WAIT_US given (selects the waiting navigation)
     uint32_t waitMicroseconds = 0;  // state
-    std::string file;               // run
+    std::string file;               // run, svf
+    bool keepGoing = false;         // svf: --keep-going
+    std::shared_ptr<const SvfProgram> svf;  // svf: the file, parsed before the session
 };
 
 struct HostOptions {
@@ -43,6 +49,7 @@ struct HostOptions {
     int verbosity = 0;                // number of -v, at most 4
     bool dump = false;                // --dump
     bool help = false;                // --help
+    bool keepGoing = false;           // --keep-going (svf)
     HostCommand command;
 };
 

@@ -158,6 +158,8 @@ Outcome HostSession::execute(const HostCommand& command) {
             return chainScan(command);
         case CommandKind::kState:
             return moveTap(command);
+        case CommandKind::kSvf:
+            return playSvfCommand(command);
         case CommandKind::kRun:
             break;  // main expands a script into its commands
     }

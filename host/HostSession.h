@@ -51,6 +51,7 @@ class HostSession {
     Outcome deviceScan(const HostCommand& command);
     Outcome chainScan(const HostCommand& command);
     Outcome moveTap(const HostCommand& command);
+    Outcome playSvfCommand(const HostCommand& command);  // HostSvf.cpp
 
     const PluginExports& exports_;
     int verbosity_ = 0;

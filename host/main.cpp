@@ -9,6 +9,7 @@
 #include "host/HostArguments.h"
 #include "host/HostOutput.h"
 #include "host/HostSession.h"
+#include "host/HostSvf.h"
 #include "host/PluginExports.h"
 #include "host/PluginLoader.h"
 
@@ -75,6 +76,10 @@ int run(const std::vector<std::string>& args) {
     if (options.help) {
         std::fputs(hostUsageText().c_str(), stdout);
         return 0;
+    }
+    if (options.command.kind == CommandKind::kSvf && !loadSvfProgram(options.command, error)) {
+        std::fprintf(stderr, "cse-host: %s\n", error.c_str());  // the file is at fault, not usage
+        return static_cast<int>(Outcome::kUsage);
     }
     std::vector<HostCommand> commands;
     if (!collectCommands(options.command, commands, error)) return usageError(error);
