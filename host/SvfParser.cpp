@@ -463,19 +463,21 @@ bool SvfParser::runTestStatement(SvfCommand& command, std::string& error) {
     return true;
 }
 
-// STATE s1 ... sn: the last one stable; an unstable one must follow its predecessor in one TCK.
+// STATE s: the default path to a stable state. STATE s1 ... sn: an explicit path, each state one
+// TCK after the one before (RESET is reached from anywhere), ending in a stable state.
 bool SvfParser::stateStatement(SvfCommand& command, std::string& error) {
     if (tokens_.size() < 2) {
         error = "STATE needs at least one state";
         return false;
     }
+    const bool explicitPath = tokens_.size() > 2;
     SvfState previous = current_;
     for (size_t i = 1; i < tokens_.size(); ++i) {
         SvfState state = SvfState::kReset;
         const bool last = i + 1 == tokens_.size();
         if (!stateWord(tokens_[i].word, last, state, error)) return false;
         const uint8_t* next = kNextState[static_cast<size_t>(previous)];
-        if (!svfStableState(state) && next[0] != static_cast<uint8_t>(state) &&
+        if (explicitPath && state != SvfState::kReset && next[0] != static_cast<uint8_t>(state) &&
             next[1] != static_cast<uint8_t>(state)) {
             error = std::string(svfStateName(state)) + " cannot follow " + svfStateName(previous) +
                     " in one TCK";

@@ -75,7 +75,7 @@ struct SvfError {
     std::string message;  // without file and line
 };
 
-// The statements of one text, one at a time; statements that only set something (ENDIR,
+// The statements of one text, one at a time, for a TAP that starts in RESET; statements that only set something (ENDIR,
 // FREQUENCY, HDR, TRST OFF, ...) produce no command. The text must outlive the parser.
 class SvfParser {
   public:
@@ -125,7 +125,7 @@ class SvfParser {
     SvfState endIr_ = SvfState::kIdle;
     SvfState endDr_ = SvfState::kIdle;
     SvfState runState_ = SvfState::kIdle;
-    SvfState current_ = SvfState::kIdle;  // where the commands so far leave the TAP
+    SvfState current_ = SvfState::kReset;  // where the commands so far leave the TAP
     double frequencyHz_ = 0;
 };
 

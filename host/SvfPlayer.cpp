@@ -35,6 +35,12 @@ class Player {
         : plugin_(plugin), options_(options), reports_(reports) {}
 
     SvfPlayResult play(const std::vector<SvfCommand>& commands) {
+        // Every file starts from Test-Logic-Reset, as the parser assumes.
+        if (cseFailed(plugin_.initializeTAP())) {
+            result_.outcome = SvfPlayResult::Outcome::kFailed;
+            result_.failure = options_.fileName + ": the TAP reset before the file failed";
+            return result_;
+        }
         for (const SvfCommand& command : commands) {
             if (!execute(command)) break;
             ++result_.commands;
