@@ -75,8 +75,9 @@ struct SvfError {
     std::string message;  // without file and line
 };
 
-// The statements of one text, one at a time, for a TAP that starts in RESET; statements that only set something (ENDIR,
-// FREQUENCY, HDR, TRST OFF, ...) produce no command. The text must outlive the parser.
+// The statements of one text, one at a time, for a TAP that starts in RESET; statements that only
+// set something (ENDIR, FREQUENCY, HDR, TRST OFF, ...) produce no command. The text must outlive
+// the parser.
 class SvfParser {
   public:
     explicit SvfParser(std::string_view text);

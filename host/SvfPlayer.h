@@ -38,9 +38,4 @@ struct SvfPlayResult {
                                     const std::vector<SvfCommand>& commands,
                                     const SvfPlayOptions& options, FILE* reports);
 
-// The report of one failed check, without the "cse-host: " prefixes: a headline and three lines.
-[[nodiscard]] std::vector<std::string> describeMismatch(const std::string& where,
-                                                        const SvfScan& scan, const uint8_t* read,
-                                                        uint32_t firstBit);
-
 }  // namespace csehost
