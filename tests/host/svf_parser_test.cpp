@@ -152,11 +152,14 @@ TEST(SvfReportTest, LongScansShowAWindowAroundTheFirstDifferingBit) {
     ASSERT_EQ(bit, 1503u);
     const auto lines = csehost::describeMismatch("f.svf:1", commands[0].scan, read.data(), bit);
     ASSERT_EQ(lines.size(), 4u);
-    EXPECT_EQ(lines[0],
-              "f.svf:1: SDR 2000: TDO mismatch at bit 1503 of the 2003 shifted with header and "
-              "trailer (bit 1500 of the statement's 2000); bits 1535..1280 shown");
-    // Bit 1503 is bit 223 of the window: digit 55 from the right, its top bit.
-    EXPECT_EQ(lines[2], "  read     " + std::string(64, '0').replace(63 - 55, 1, "8"));
+    EXPECT_EQ(lines[0], "f.svf:1: SDR 2000: TDO mismatch at bit 1500; bits 1535..1280 shown");
+    // The statement's bit 1500 is bit 220 of the window: digit 55 from the right, its low bit.
+    EXPECT_EQ(lines[2], "  read     " + std::string(64, '0').replace(63 - 55, 1, "1"));
+    read.assign(read.size(), 0);
+    csehost::setBit(read.data(), 1, true);
+    EXPECT_EQ(csehost::describeMismatch("f.svf:1", commands[0].scan, read.data(), 1)[0],
+              "f.svf:1: SDR 2000: TDO mismatch at header bit 1 (bit 1 of the 2003 shifted with "
+              "header and trailer); bits 255..0 shown");
 }
 
 }  // namespace
