@@ -6,27 +6,57 @@
 
 namespace csehost {
 
-bool svfHexToBits(const std::vector<uint8_t>& nibbles, uint32_t bitCount,
-                  std::vector<uint8_t>& buffer, std::string& error) {
+namespace {
+
+struct HexTable {
+    uint8_t kind[256];
+    constexpr HexTable() : kind() {
+        for (int c = 0; c < 256; ++c) kind[c] = kHexOther;
+        for (int c = 0; c < 10; ++c) kind['0' + c] = static_cast<uint8_t>(c);
+        for (int c = 0; c < 6; ++c) {
+            kind['a' + c] = static_cast<uint8_t>(10 + c);
+            kind['A' + c] = static_cast<uint8_t>(10 + c);
+        }
+        for (const char c : {' ', '\t', '\n', '\r', '\v', '\f'})
+            kind[static_cast<uint8_t>(c)] = kHexBlank;
+    }
+};
+constexpr HexTable kHexTable;
+
+}  // namespace
+
+uint8_t hexDigitKind(char c) {
+    return kHexTable.kind[static_cast<uint8_t>(c)];
+}
+
+bool svfHexToBits(std::string_view digits, uint32_t bitCount, std::vector<uint8_t>& buffer,
+                  std::string& error) {
     buffer.assign((static_cast<size_t>(bitCount) + 7) / 8, 0);
     const size_t needed = (static_cast<size_t>(bitCount) + 3) / 4;
-    const size_t count = nibbles.size();
-    // Digit j from the right holds bits 4j .. 4j + 3.
-    for (size_t j = 0; j < count; ++j) {
-        const uint8_t nibble = nibbles[count - 1 - j];
-        if (j >= needed) {
-            if (nibble != 0) {
-                error = "the value has more bits than the length " + std::to_string(bitCount);
-                return false;
+    const unsigned spare = static_cast<unsigned>(needed * 4 - bitCount);
+    uint8_t* out = buffer.data();
+    size_t j = 0;  // digit j from the right holds bits 4j .. 4j + 3
+    for (size_t i = digits.size(); i-- > 0;) {
+        // Two digits into one byte while both are digits well below the top.
+        if (j % 2 == 0 && j + 2 < needed && i > 0) {
+            const uint8_t low = kHexTable.kind[static_cast<uint8_t>(digits[i])];
+            const uint8_t high = kHexTable.kind[static_cast<uint8_t>(digits[i - 1])];
+            if ((low | high) < 16) {
+                out[j / 2] = static_cast<uint8_t>(low | (high << 4));
+                j += 2;
+                --i;
+                continue;
             }
-            continue;
         }
-        buffer[j / 2] = static_cast<uint8_t>(buffer[j / 2] | (nibble << (4 * (j % 2))));
-    }
-    const uint32_t spare = static_cast<uint32_t>(needed * 4 - bitCount);
-    if (count >= needed && needed > 0 && (nibbles[count - needed] >> (4 - spare)) != 0) {
-        error = "the value has more bits than the length " + std::to_string(bitCount);
-        return false;
+        const uint8_t value = kHexTable.kind[static_cast<uint8_t>(digits[i])];
+        if (value == kHexBlank) continue;
+        const bool fits = j + 1 < needed || (j + 1 == needed && (value >> (4 - spare)) == 0);
+        if (!fits && value != 0) {
+            error = "the value has more bits than the length " + std::to_string(bitCount);
+            return false;
+        }
+        if (j < needed) out[j / 2] = static_cast<uint8_t>(out[j / 2] | (value << (4 * (j % 2))));
+        ++j;
     }
     return true;
 }

@@ -6,14 +6,20 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace csehost {
 
-// The hex digits of an SVF string (most significant first, white space already skipped) as a
+// Hex digit values 0..15 by character; kHexBlank for white space, kHexOther for the rest.
+constexpr uint8_t kHexBlank = 16;
+constexpr uint8_t kHexOther = 17;
+[[nodiscard]] uint8_t hexDigitKind(char c);
+
+// The inside of an SVF hex string (digits, most significant first, and white space only) as a
 // buffer of bitCount bits. Leading digits beyond bitCount must be zero, as must the unused high
 // bits of the top digit. False with a one-line reason otherwise.
-[[nodiscard]] bool svfHexToBits(const std::vector<uint8_t>& nibbles, uint32_t bitCount,
+[[nodiscard]] bool svfHexToBits(std::string_view digits, uint32_t bitCount,
                                 std::vector<uint8_t>& buffer, std::string& error);
 
 // Copies bitCount bits of source (from its bit 0) into target from bit targetOffset on; target

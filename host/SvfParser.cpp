@@ -32,13 +32,6 @@ bool same(std::string_view word, std::string_view keyword) {
            });
 }
 
-int hexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
 std::string quoted(std::string_view word) {
     std::string text(word.substr(0, 40));
     for (char& c : text) {
@@ -138,12 +131,32 @@ void SvfParser::skipBlanks() {
     }
 }
 
-// From just past '(' to just past ')': hex digits, white space, line ends and comments.
+// From just past '(' to just past ')'. The inside is taken as it stands when it holds only digits
+// and white space; a comment in it is taken out into a copy.
 bool SvfParser::readHex(SvfError& error) {
-    if (hexUsed_ == hex_.size()) hex_.emplace_back();
-    std::vector<uint8_t>& nibbles = hex_[hexUsed_];
-    nibbles.clear();
-    tokens_.push_back({std::string_view(), hexUsed_++});
+    const size_t close = text_.find(')', position_);
+    const size_t stop = close == std::string_view::npos ? text_.size() : close;
+    Token token;
+    uint32_t lines = 0;
+    size_t i = position_;
+    for (; i < stop; ++i) {
+        const uint8_t kind = hexDigitKind(text_[i]);
+        if (kind < kHexBlank) continue;
+        if (text_[i] == '\n') ++lines;
+        if (kind == kHexOther && (text_[i] == '!' || text_[i] == '/')) break;  // a comment
+        if (kind == kHexOther && token.bad == 0) token.bad = text_[i];
+    }
+    if (i == stop && close != std::string_view::npos) {
+        token.hex = text_.substr(position_, close - position_);
+        tokens_.push_back(token);
+        line_ += lines;
+        position_ = close + 1;
+        return true;
+    }
+    if (cleanedUsed_ == cleaned_.size()) cleaned_.emplace_back();
+    std::string& digits = cleaned_[cleanedUsed_++];
+    digits.clear();
+    token.bad = 0;
     while (true) {
         skipBlanks();
         if (position_ >= text_.size()) {
@@ -151,18 +164,20 @@ bool SvfParser::readHex(SvfError& error) {
             return false;
         }
         const char c = text_[position_++];
-        if (c == ')') return true;
-        const int value = hexValue(c);
+        if (c == ')') break;
         // Refused only where a hex value is wanted: PIO's parentheses hold other letters.
-        if (value < 0 && tokens_.back().bad == 0) tokens_.back().bad = c;
-        if (value >= 0) nibbles.push_back(static_cast<uint8_t>(value));
+        if (hexDigitKind(c) == kHexOther && token.bad == 0) token.bad = c;
+        digits += c;
     }
+    token.hex = digits;
+    tokens_.push_back(token);
+    return true;
 }
 
 // One statement into tokens_; false at the end of the text (error.message empty) or on an error.
 bool SvfParser::readStatement(SvfError& error) {
     tokens_.clear();
-    hexUsed_ = 0;
+    cleanedUsed_ = 0;
     while (true) {
         skipBlanks();
         if (position_ >= text_.size()) {
@@ -199,7 +214,7 @@ bool SvfParser::readStatement(SvfError& error) {
             }
             ++position_;
         }
-        tokens_.push_back({text_.substr(start, position_ - start), 0});
+        tokens_.push_back({text_.substr(start, position_ - start), {}, 0});
     }
 }
 
@@ -309,7 +324,7 @@ bool SvfParser::scanParameters(Pattern& pattern, bool& hasTdo, std::vector<uint8
                                        : which == 1 ? tdo
                                        : which == 2 ? pattern.mask
                                                     : pattern.smask;
-        if (!svfHexToBits(hex_[tokens_[i + 1].hex], pattern.bits, target, error)) {
+        if (!svfHexToBits(tokens_[i + 1].hex, pattern.bits, target, error)) {
             error = std::string(names[which]) + ": " + error;
             return false;
         }
@@ -494,8 +509,9 @@ bool SvfParser::stateStatement(SvfCommand& command, std::string& error) {
 bool parseSvf(std::string_view text, std::vector<SvfCommand>& commands, SvfError& error) {
     commands.clear();
     SvfParser parser(text);
-    SvfCommand command;
-    while (parser.next(command, error)) commands.push_back(command);
+    while (parser.next(commands.emplace_back(), error)) {
+    }
+    commands.pop_back();
     return error.message.empty();
 }
 

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -98,7 +99,7 @@ class SvfParser {
 
     struct Token {
         std::string_view word;  // empty for a parenthesised hex string
-        size_t hex = 0;         // index into hex_ when word is empty
+        std::string_view hex;   // its inside: hex digits and white space
         char bad = 0;           // the first character in it that is no hex digit
     };
 
@@ -119,9 +120,9 @@ class SvfParser {
     size_t position_ = 0;
     uint32_t line_ = 1;
     uint32_t statementLine_ = 0;
-    std::vector<Token> tokens_;              // of the current statement
-    std::vector<std::vector<uint8_t>> hex_;  // its hex strings as digits (allocations reused)
-    size_t hexUsed_ = 0;
+    std::vector<Token> tokens_;        // of the current statement
+    std::deque<std::string> cleaned_;  // hex strings with comments taken out (stable addresses)
+    size_t cleanedUsed_ = 0;
     Pattern patterns_[6];  // SIR, SDR, HIR, HDR, TIR, TDR
     SvfState endIr_ = SvfState::kIdle;
     SvfState endDr_ = SvfState::kIdle;

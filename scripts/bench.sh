@@ -78,7 +78,7 @@ PY
     $on_peer "$bin/quorbit-sim" --port 0 --rbb-port 0 >"$dir/sim.txt" 2>&1 &
     sim_pid=$!
     for _ in $(seq 50); do
-        grep -q '^remote_bitbang on' "$dir/sim.txt" && break
+        grep -qs '^remote_bitbang on' "$dir/sim.txt" && break
         sleep 0.1
     done
     udp_port="$(sed -n 's/^listening on .*:\([0-9]*\)$/\1/p' "$dir/sim.txt")"
