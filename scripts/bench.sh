@@ -58,7 +58,7 @@ svf_row() {
     local runs="$1" dir="$results/svf" file sim_pid udp_port rbb_port host_ms="" ocd_ms=""
     local on_peer=""
     mkdir -p "$dir"
-    rm -f "$dir"/*-ms.txt
+    rm -f "$dir"/*-ms.txt "$dir/sim.txt"  # no port of an earlier run may be read
     echo "SVF playback: cse-host and OpenOCD, $runs runs each ..." >&2
     cmake --build "$build" -j2 --target cse-host quorbit-sim krv-svf-parse-bench >/dev/null
     file="$dir/bypass-4mbit.svf"
