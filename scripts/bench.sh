@@ -105,9 +105,10 @@ PY
     wait "$sim_pid" 2>/dev/null || true
     "$bin/krv-svf-parse-bench" --benchmark_min_time=0.5 --benchmark_format=json \
         >"$dir/parse.json" 2>/dev/null
-    python3 - "$file" "$host_ms" "${ocd_ms:-}" "$dir/parse.json" "$runs" >"$dir/row.md" <<'PY'
+    python3 - "$file" "$host_ms" "${ocd_ms:-}" "$dir/parse.json" "$runs" \
+        "$(date -u +%F), load average $(cut -d' ' -f1-3 /proc/loadavg)" >"$dir/row.md" <<'PY'
 import json, os, sys
-path, host_ms, ocd_ms, parse_json, runs = sys.argv[1:]
+path, host_ms, ocd_ms, parse_json, runs, when = sys.argv[1:]
 mb = os.path.getsize(path) / 1e6
 parse = json.load(open(parse_json))["benchmarks"][0]["bytes_per_second"] / 1e6
 host = int(host_ms)
@@ -118,7 +119,8 @@ if ocd_ms:
     ratio = "%.0f× faster" % r
     target = "≥ 20×: " + ("met" if r >= 20 else "MISSED")
 print("\n## SVF playback\n")
-print("Medians of %s runs each, process start included, one quorbit-sim process for both." % runs)
+print("Medians of %s runs each, process start included, one quorbit-sim process for both; %s."
+      % (runs, when))
 print("\n| Measurement | cse-host | OpenOCD (remote_bitbang) | cse-host vs OpenOCD | Target |")
 print("|---|---|---|---|---|")
 print("| SVF 4 Mbit (20 SDR of 200,000 bits, demo chain in BYPASS, TDO checked; %.1f MB of text) | %d ms | %s | %s | %s |"
