@@ -94,7 +94,18 @@ INSTANTIATE_TEST_SUITE_P(
         UsageCase{{"--node", "", "scan"}, "--node"}, UsageCase{{"scan", "--lib"}, "needs a value"},
         UsageCase{{"--irlen", "6,,4", "scan"}, "--irlen"},
         UsageCase{{"--irlen", "6,0", "scan"}, "at least 1"},
-        UsageCase{{"--node", "pc", "--sim-chain", "c.chain", "scan"}, "--sim-chain"}));
+        UsageCase{{"--node", "pc", "--sim-chain", "c.chain", "scan"}, "--sim-chain"},
+        UsageCase{{"svf"}, "usage: svf FILE"},
+        UsageCase{{"--keep-going", "scan"}, "--keep-going is for the svf command"}));
+
+TEST(HostArguments, SvfTakesAFileOrStandardInputAndKeepGoing) {
+    HostOptions options;
+    std::string error;
+    ASSERT_TRUE(parse({"svf", "-", "--keep-going"}, options, error)) << error;
+    EXPECT_EQ(options.command.kind, CommandKind::kSvf);
+    EXPECT_EQ(options.command.file, "-");
+    EXPECT_TRUE(options.command.keepGoing);
+}
 
 struct StateCase {
     const char* text;

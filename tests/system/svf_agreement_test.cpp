@@ -262,6 +262,17 @@ TEST(SvfPlaybackTest, KeepGoingReportsEveryMismatchAndStandardInputWorks) {
               std::string::npos)
         << all.output;
     EXPECT_NE(all.output.find("<stdin>: 3 scans, 3 TDO checks, 2 mismatches"), std::string::npos);
+
+    const SvfFile good("SDR 3 TDI(0) TDO(6);\n"), bad("SDR 3 TDI(0);\nRUNTEST 4 SCK;\n");
+    EXPECT_EQ(
+        systemtest::runCommand({KRV_CSE_HOST, "svf", good.path()}, kTimeLimitSeconds).exitCode, 0);
+    const systemtest::CommandRun refused =
+        systemtest::runCommand({KRV_CSE_HOST, "svf", bad.path()}, kTimeLimitSeconds);
+    EXPECT_EQ(refused.exitCode, 2);
+    EXPECT_EQ(refused.output, "cse-host: " + bad.path() +
+                                  ":2: RUNTEST in SCK cycles is not supported: the cable clocks "
+                                  "only TCK\n")
+        << "refused before the cable is opened, in one line";
 }
 
 }  // namespace
