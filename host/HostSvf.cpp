@@ -7,7 +7,7 @@
 #include <fstream>
 #include <iostream>
 #include <iterator>
-#include <sstream>
+#include <vector>
 
 #include "host/HostSession.h"
 #include "host/SvfPlayer.h"
@@ -17,12 +17,19 @@ namespace {
 
 constexpr size_t kMaxSvfFileBytes = size_t{1} << 30;
 
+// Read in pieces so that an oversized input is refused without being held whole.
 bool readAll(std::istream& in, const std::string& name, std::string& text, std::string& error) {
-    std::ostringstream content;
-    content << in.rdbuf();
-    text = content.str();
-    if (text.size() > kMaxSvfFileBytes) {
-        error = "the SVF file " + name + " is larger than 1 GiB";
+    std::vector<char> chunk(1 << 16);
+    text.clear();
+    while (in.read(chunk.data(), static_cast<std::streamsize>(chunk.size())) || in.gcount() > 0) {
+        text.append(chunk.data(), static_cast<size_t>(in.gcount()));
+        if (text.size() > kMaxSvfFileBytes) {
+            error = "the SVF file " + name + " is larger than 1 GiB";
+            return false;
+        }
+    }
+    if (in.bad()) {
+        error = "cannot read the SVF file " + name;
         return false;
     }
     return true;
