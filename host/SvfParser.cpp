@@ -10,8 +10,6 @@
 namespace csehost {
 namespace {
 
-constexpr size_t kMaxTokens = 4096;  // a STATE path or a scan never needs more
-
 const char* const kStateNames[16] = {
     "RESET",    "IDLE",     "DRSELECT",  "DRCAPTURE", "DRSHIFT", "DREXIT1", "DRPAUSE", "DREXIT2",
     "DRUPDATE", "IRSELECT", "IRCAPTURE", "IRSHIFT",   "IREXIT1", "IRPAUSE", "IREXIT2", "IRUPDATE"};
@@ -114,120 +112,18 @@ bool svfStableState(SvfState state) {
            state == SvfState::kIrPause;
 }
 
-SvfParser::SvfParser(std::string_view text) : text_(text) {}
-
-void SvfParser::skipBlanks() {
-    while (position_ < text_.size()) {
-        const char c = text_[position_];
-        if (c == '!' || (c == '/' && position_ + 1 < text_.size() && text_[position_ + 1] == '/')) {
-            const size_t end = text_.find('\n', position_);
-            position_ = end == std::string_view::npos ? text_.size() : end;
-        } else if (std::isspace(static_cast<unsigned char>(c))) {
-            if (c == '\n') ++line_;
-            ++position_;
-        } else {
-            return;
-        }
-    }
-}
-
-// From just past '(' to just past ')'. The inside is taken as it stands when it holds only digits
-// and white space; a comment in it is taken out into a copy.
-bool SvfParser::readHex(SvfError& error) {
-    const size_t close = text_.find(')', position_);
-    const size_t stop = close == std::string_view::npos ? text_.size() : close;
-    Token token;
-    uint32_t lines = 0;
-    size_t i = position_;
-    for (; i < stop; ++i) {
-        const uint8_t kind = hexDigitKind(text_[i]);
-        if (kind < kHexBlank) continue;
-        if (text_[i] == '\n') ++lines;
-        if (kind == kHexOther && (text_[i] == '!' || text_[i] == '/')) break;  // a comment
-        if (kind == kHexOther && token.bad == 0) token.bad = text_[i];
-    }
-    if (i == stop && close != std::string_view::npos) {
-        token.hex = text_.substr(position_, close - position_);
-        tokens_.push_back(token);
-        line_ += lines;
-        position_ = close + 1;
-        return true;
-    }
-    if (cleanedUsed_ == cleaned_.size()) cleaned_.emplace_back();
-    std::string& digits = cleaned_[cleanedUsed_++];
-    digits.clear();
-    token.bad = 0;
-    while (true) {
-        skipBlanks();
-        if (position_ >= text_.size()) {
-            error = {line_, "a hex string has no closing ')'"};
-            return false;
-        }
-        const char c = text_[position_++];
-        if (c == ')') break;
-        // Refused only where a hex value is wanted: PIO's parentheses hold other letters.
-        if (hexDigitKind(c) == kHexOther && token.bad == 0) token.bad = c;
-        digits += c;
-    }
-    token.hex = digits;
-    tokens_.push_back(token);
-    return true;
-}
-
-// One statement into tokens_; false at the end of the text (error.message empty) or on an error.
-bool SvfParser::readStatement(SvfError& error) {
-    tokens_.clear();
-    cleanedUsed_ = 0;
-    while (true) {
-        skipBlanks();
-        if (position_ >= text_.size()) {
-            if (!tokens_.empty()) error = {statementLine_, "the last statement has no ';'"};
-            return false;
-        }
-        if (tokens_.empty()) statementLine_ = line_;
-        if (tokens_.size() >= kMaxTokens) {
-            error = {statementLine_, "a statement of more than 4096 words"};
-            return false;
-        }
-        const char c = text_[position_];
-        if (c == ';') {
-            ++position_;
-            if (tokens_.empty()) continue;  // an empty statement
-            return true;
-        }
-        if (c == '(') {
-            ++position_;
-            if (!readHex(error)) return false;
-            continue;
-        }
-        if (c == ')') {
-            error = {line_, "')' without '('"};
-            return false;
-        }
-        const size_t start = position_;
-        while (position_ < text_.size()) {
-            const char d = text_[position_];
-            if (std::isspace(static_cast<unsigned char>(d)) || d == '(' || d == ')' || d == ';' ||
-                d == '!' ||
-                (d == '/' && position_ + 1 < text_.size() && text_[position_ + 1] == '/')) {
-                break;
-            }
-            ++position_;
-        }
-        tokens_.push_back({text_.substr(start, position_ - start), {}, 0});
-    }
-}
+SvfParser::SvfParser(std::string_view text) : lexer_(text) {}
 
 bool SvfParser::next(SvfCommand& command, SvfError& error) {
     error = SvfError{};
-    while (readStatement(error)) {
+    while (lexer_.readStatement(error)) {
         bool produced = false;
         command.path.clear();
-        command.line = statementLine_;
-        command.endOffset = position_;
+        command.line = lexer_.statementLine();
+        command.endOffset = lexer_.position();
         std::string message;
         if (!execute(command, produced, message)) {
-            error = {statementLine_, message};
+            error = {lexer_.statementLine(), message};
             return false;
         }
         if (produced) return true;
@@ -236,8 +132,8 @@ bool SvfParser::next(SvfCommand& command, SvfError& error) {
 }
 
 bool SvfParser::execute(SvfCommand& command, bool& produced, std::string& error) {
-    const std::string_view keyword = tokens_[0].word;
-    const size_t count = tokens_.size();
+    const std::string_view keyword = tokens()[0].word;
+    const size_t count = tokens().size();
     for (size_t i = 0; i < 6; ++i) {
         if (same(keyword, kScanKeywords[i])) return scanStatement(i, command, produced, error);
     }
@@ -250,11 +146,11 @@ bool SvfParser::execute(SvfCommand& command, bool& produced, std::string& error)
         return stateStatement(command, error);
     }
     if (same(keyword, "ENDIR") || same(keyword, "ENDDR")) {
-        if (count != 2 || tokens_[1].word.empty()) {
+        if (count != 2 || tokens()[1].word.empty()) {
             error = std::string(same(keyword, "ENDIR") ? "ENDIR" : "ENDDR") + " takes one state";
             return false;
         }
-        return stateWord(tokens_[1].word, true, same(keyword, "ENDIR") ? endIr_ : endDr_, error);
+        return stateWord(tokens()[1].word, true, same(keyword, "ENDIR") ? endIr_ : endDr_, error);
     }
     if (same(keyword, "FREQUENCY")) {
         if (count == 1) {
@@ -262,7 +158,8 @@ bool SvfParser::execute(SvfCommand& command, bool& produced, std::string& error)
             return true;
         }
         double hz = 0;
-        if (count == 3 && parseReal(tokens_[1].word, hz) && hz > 0 && same(tokens_[2].word, "HZ")) {
+        if (count == 3 && parseReal(tokens()[1].word, hz) && hz > 0 &&
+            same(tokens()[2].word, "HZ")) {
             frequencyHz_ = hz;  // recorded only: the cable sets its own clock
             return true;
         }
@@ -270,7 +167,7 @@ bool SvfParser::execute(SvfCommand& command, bool& produced, std::string& error)
         return false;
     }
     if (same(keyword, "TRST")) {
-        const std::string_view mode = count == 2 ? tokens_[1].word : std::string_view();
+        const std::string_view mode = count == 2 ? tokens()[1].word : std::string_view();
         if (same(mode, "ON")) {
             // No TRST line on this cable: a TMS reset brings every TAP to RESET the same way.
             command.kind = SvfCommand::Kind::kTapReset;
@@ -296,17 +193,17 @@ bool SvfParser::scanParameters(Pattern& pattern, bool& hasTdo, std::vector<uint8
                                std::string& error) {
     const char* const names[4] = {"TDI", "TDO", "MASK", "SMASK"};
     bool given[4] = {};
-    for (size_t i = 2; i < tokens_.size(); i += 2) {
+    for (size_t i = 2; i < tokens().size(); i += 2) {
         size_t which = 4;
         for (size_t n = 0; n < 4; ++n) {
-            if (same(tokens_[i].word, names[n])) which = n;
+            if (same(tokens()[i].word, names[n])) which = n;
         }
         if (which == 4) {
-            error = "unexpected " + quoted(tokens_[i].word.empty() ? "(" : tokens_[i].word) +
+            error = "unexpected " + quoted(tokens()[i].word.empty() ? "(" : tokens()[i].word) +
                     " (TDI, TDO, MASK or SMASK expected)";
             return false;
         }
-        if (i + 1 >= tokens_.size() || !tokens_[i + 1].word.empty()) {
+        if (i + 1 >= tokens().size() || !tokens()[i + 1].word.empty()) {
             error = std::string(names[which]) + " needs a hex value in parentheses";
             return false;
         }
@@ -314,7 +211,7 @@ bool SvfParser::scanParameters(Pattern& pattern, bool& hasTdo, std::vector<uint8
             error = std::string(names[which]) + " given twice";
             return false;
         }
-        if (const char bad = tokens_[i + 1].bad) {
+        if (const char bad = tokens()[i + 1].bad) {
             error = std::string(names[which]) + ": unexpected " +
                     quoted(std::string_view(&bad, 1)) + " in a hex string";
             return false;
@@ -324,7 +221,7 @@ bool SvfParser::scanParameters(Pattern& pattern, bool& hasTdo, std::vector<uint8
                                        : which == 1 ? tdo
                                        : which == 2 ? pattern.mask
                                                     : pattern.smask;
-        if (!svfHexToBits(tokens_[i + 1].hex, pattern.bits, target, error)) {
+        if (!svfHexToBits(tokens()[i + 1].hex, pattern.bits, target, error)) {
             error = std::string(names[which]) + ": " + error;
             return false;
         }
@@ -344,9 +241,9 @@ bool SvfParser::scanStatement(size_t patternIndex, SvfCommand& command, bool& pr
     Pattern& pattern = patterns_[patternIndex];
     const bool instruction = patternIndex % 2 == 0;
     uint32_t bits = 0;
-    if (tokens_.size() < 2 ||
-        !parseLength(tokens_[1].word, instruction ? kMaxSvfIrBits : kMaxSvfDrBits, bits, error)) {
-        if (tokens_.size() < 2) error = "a length is missing";
+    if (tokens().size() < 2 ||
+        !parseLength(tokens()[1].word, instruction ? kMaxSvfIrBits : kMaxSvfDrBits, bits, error)) {
+        if (tokens().size() < 2) error = "a length is missing";
         return false;
     }
     if (!pattern.seen || pattern.bits != bits) {
@@ -421,9 +318,11 @@ void SvfParser::joinScan(size_t patternIndex, const std::vector<uint8_t>* tdo,
 
 // RUNTEST [run_state] [count TCK] [min SEC [MAXIMUM max SEC]] [ENDSTATE end_state]
 bool SvfParser::runTestStatement(SvfCommand& command, std::string& error) {
-    const size_t count = tokens_.size();
+    const size_t count = tokens().size();
     size_t i = 1;
-    const auto word = [&](size_t at) { return at < count ? tokens_[at].word : std::string_view(); };
+    const auto word = [&](size_t at) {
+        return at < count ? tokens()[at].word : std::string_view();
+    };
     SvfState state = runState_;
     if (svfStateByName(word(i), state)) {
         if (!stateWord(word(i), true, state, error)) return false;
@@ -481,16 +380,16 @@ bool SvfParser::runTestStatement(SvfCommand& command, std::string& error) {
 // STATE s: the default path to a stable state. STATE s1 ... sn: an explicit path, each state one
 // TCK after the one before (RESET is reached from anywhere), ending in a stable state.
 bool SvfParser::stateStatement(SvfCommand& command, std::string& error) {
-    if (tokens_.size() < 2) {
+    if (tokens().size() < 2) {
         error = "STATE needs at least one state";
         return false;
     }
-    const bool explicitPath = tokens_.size() > 2;
+    const bool explicitPath = tokens().size() > 2;
     SvfState previous = current_;
-    for (size_t i = 1; i < tokens_.size(); ++i) {
+    for (size_t i = 1; i < tokens().size(); ++i) {
         SvfState state = SvfState::kReset;
-        const bool last = i + 1 == tokens_.size();
-        if (!stateWord(tokens_[i].word, last, state, error)) return false;
+        const bool last = i + 1 == tokens().size();
+        if (!stateWord(tokens()[i].word, last, state, error)) return false;
         const uint8_t* next = kNextState[static_cast<size_t>(previous)];
         if (explicitPath && state != SvfState::kReset && next[0] != static_cast<uint8_t>(state) &&
             next[1] != static_cast<uint8_t>(state)) {

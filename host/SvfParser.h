@@ -6,10 +6,11 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "host/SvfLexer.h"
 
 namespace csehost {
 
@@ -71,11 +72,6 @@ struct SvfCommand {
     std::vector<SvfState> path;  // kState: each state in turn; kTapReset: none
 };
 
-struct SvfError {
-    uint32_t line = 0;
-    std::string message;  // without file and line
-};
-
 // The statements of one text, one at a time, for a TAP that starts in RESET; statements that only
 // set something (ENDIR, FREQUENCY, HDR, TRST OFF, ...) produce no command. The text must outlive
 // the parser.
@@ -97,16 +93,8 @@ class SvfParser {
         std::vector<uint8_t> tdo;
     };
 
-    struct Token {
-        std::string_view word;  // empty for a parenthesised hex string
-        std::string_view hex;   // its inside: hex digits and white space
-        char bad = 0;           // the first character in it that is no hex digit
-    };
-
   private:
-    bool readStatement(SvfError& error);
-    void skipBlanks();
-    bool readHex(SvfError& error);
+    const std::vector<SvfLexer::Token>& tokens() const { return lexer_.tokens(); }
     bool execute(SvfCommand& command, bool& produced, std::string& error);
     bool scanStatement(size_t patternIndex, SvfCommand& command, bool& produced,
                        std::string& error);
@@ -116,13 +104,7 @@ class SvfParser {
     bool runTestStatement(SvfCommand& command, std::string& error);
     bool stateStatement(SvfCommand& command, std::string& error);
 
-    std::string_view text_;
-    size_t position_ = 0;
-    uint32_t line_ = 1;
-    uint32_t statementLine_ = 0;
-    std::vector<Token> tokens_;        // of the current statement
-    std::deque<std::string> cleaned_;  // hex strings with comments taken out (stable addresses)
-    size_t cleanedUsed_ = 0;
+    SvfLexer lexer_;
     Pattern patterns_[6];  // SIR, SDR, HIR, HDR, TIR, TDR
     SvfState endIr_ = SvfState::kIdle;
     SvfState endDr_ = SvfState::kIdle;
