@@ -41,7 +41,10 @@ std::string quoted(std::string_view word) {
 bool parseLength(std::string_view word, uint64_t maxValue, uint32_t& value, std::string& error) {
     uint64_t parsed = 0;
     bool ok = !word.empty() && word.size() <= 10;
-    for (char c : word) ok = ok && c >= '0' && c <= '9' && (parsed = parsed * 10 + (c - '0'), true);
+    for (size_t i = 0; ok && i < word.size(); ++i) {
+        ok = word[i] >= '0' && word[i] <= '9';
+        parsed = parsed * 10 + static_cast<uint64_t>(word[i] - '0');
+    }
     if (!ok || parsed > maxValue) {
         error = "bad length " + quoted(word) + " (a whole number up to " +
                 std::to_string(maxValue) + ")";
@@ -56,7 +59,7 @@ bool parseReal(std::string_view word, double& value) {
     size_t i = 0, digits = 0;
     const auto run = [&] {
         size_t n = 0;
-        while (i < word.size() && std::isdigit(static_cast<unsigned char>(word[i]))) ++i, ++n;
+        for (; i < word.size() && std::isdigit(static_cast<unsigned char>(word[i])); ++i) ++n;
         return n;
     };
     digits += run();
