@@ -39,6 +39,7 @@ const CommandShape kCommands[] = {
     {"state", CommandKind::kState, 1, 3, "state NAME [CLOCKS] [WAIT_US]"},
     {"run", CommandKind::kRun, 1, 1, "run FILE"},
     {"diagnose", CommandKind::kDiagnose, 0, 0, "diagnose"},
+    {"svf", CommandKind::kSvf, 1, 1, "svf FILE"},
 };
 
 bool parseUnsigned32(const std::string& text, const char* what, uint64_t maxValue, uint32_t& value,
@@ -155,6 +156,10 @@ bool parseHostArguments(const std::vector<std::string>& args, HostOptions& optio
             (arg == "--json" ? options.json : options.quiet) = true;
             continue;
         }
+        if (arg == "--keep-going") {
+            options.keepGoing = true;
+            continue;
+        }
         if (arg == "--verbose" || isVerboseFlag(arg)) {
             const int added = arg == "--verbose" ? 1 : static_cast<int>(arg.size() - 1);
             options.verbosity = std::min(4, options.verbosity + added);
@@ -186,7 +191,13 @@ bool parseHostArguments(const std::vector<std::string>& args, HostOptions& optio
         error = "no command given (try --help)";
         return false;
     }
-    return parseCommandWords(words, RunNesting::kAllowRun, options.command, error);
+    if (!parseCommandWords(words, RunNesting::kAllowRun, options.command, error)) return false;
+    if (options.keepGoing && options.command.kind != CommandKind::kSvf) {
+        error = "--keep-going is for the svf command";
+        return false;
+    }
+    options.command.keepGoing = options.keepGoing;
+    return true;
 }
 
 bool parseCommandWords(const std::vector<std::string>& words, RunNesting nesting,
@@ -224,6 +235,13 @@ bool parseCommandWords(const std::vector<std::string>& words, RunNesting nesting
         case CommandKind::kRun:
             if (nesting == RunNesting::kRefuseRun) {
                 error = "a run script cannot run another script";
+                return false;
+            }
+            command.file = args[0];
+            return true;
+        case CommandKind::kSvf:
+            if (nesting == RunNesting::kRefuseRun) {
+                error = "a run script cannot play an SVF file";
                 return false;
             }
             command.file = args[0];
@@ -327,6 +345,9 @@ commands:
   run FILE                       run the commands of FILE, one a line (# comments), in one session
   diagnose                       board bring-up checks (TDO, device count, IR lengths, IDCODEs,
                                  the link), each ok, warning or fault with its reason
+  svf FILE                       play the SVF file FILE (- for standard input) through the whole
+                                 chain and check every TDO; exit 1 at the first mismatch, 2 for a
+                                 file that is malformed or uses what the cable cannot do
 The scans print the captured TDO as hex and end in RUN_TEST_IDLE. HEX is a number whose least
 significant bit is shifted first.
 
@@ -342,6 +363,7 @@ options:
   -v, -vv, -vvv       show the library's log lines up to level 1, 2 or 3
   -vvvv               also level 4 and the entry and exit traces, indented by nesting
   --dump              show the library's buffer dumps
+  --keep-going        svf: report every TDO mismatch instead of stopping at the first
   -h, --help          show this text
 
 exit status: 0 success, 1 an operation failed (diagnose: a fault found), 2 usage error,

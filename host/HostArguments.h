@@ -3,10 +3,13 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace csehost {
+
+struct SvfProgram;
 
 enum class CommandKind {
     kScan,
@@ -17,7 +20,8 @@ enum class CommandKind {
     kDrScanChain,
     kState,
     kRun,
-    kDiagnose
+    kDiagnose,
+    kSvf
 };
 
 struct HostCommand {
@@ -30,8 +34,10 @@ struct HostCommand {
     uint32_t clocks = 0;            // state: extra TCK cycles in the goal state
     bool hasWait = false;           // state: WAIT_US given (selects the waiting navigation)
     uint32_t waitMicroseconds = 0;  // state
-    std::string file;               // run
+    std::string file;               // run, svf
     std::string origin;             // "FILE:LINE" for a command of a run script, else empty
+    bool keepGoing = false;         // svf: --keep-going
+    std::shared_ptr<const SvfProgram> svf;  // svf: the file, parsed before the session
 };
 
 struct HostOptions {
@@ -48,6 +54,7 @@ struct HostOptions {
     bool quiet = false;               // --quiet: nothing on stderr unless something fails
     std::string boardFaults;          // --sim-board-fault, for the embedded emulator
     bool help = false;                // --help
+    bool keepGoing = false;           // --keep-going (svf)
     HostCommand command;
 };
 

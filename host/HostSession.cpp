@@ -222,6 +222,8 @@ Outcome HostSession::execute(const HostCommand& command) {
             return moveTap(command);
         case CommandKind::kDiagnose:
             return diagnose(*options_);
+        case CommandKind::kSvf:
+            return playSvfCommand(command);
         case CommandKind::kRun:
             break;  // main expands a script into its commands
     }

@@ -60,6 +60,7 @@ class HostSession {
     Outcome chainScan(const HostCommand& command);
     Outcome moveTap(const HostCommand& command);
     Outcome diagnose(const HostOptions& options);
+    Outcome playSvfCommand(const HostCommand& command);  // HostSvf.cpp
 
     const PluginExports& exports_;
     int verbosity_ = 0;

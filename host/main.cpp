@@ -13,6 +13,7 @@
 #include "host/HostArguments.h"
 #include "host/HostOutput.h"
 #include "host/HostSession.h"
+#include "host/HostSvf.h"
 #include "host/InterruptWatch.h"
 #include "host/NodeResolution.h"
 #include "host/PluginExports.h"
@@ -112,6 +113,12 @@ int run(const std::vector<std::string>& args) {
     if (options.help) {
         std::fputs(hostUsageText().c_str(), stdout);
         return 0;
+    }
+    if (options.command.kind == CommandKind::kSvf && !loadSvfProgram(options.command, error)) {
+        std::fprintf(stderr, "cse-host: %s\n", error.c_str());  // the file is at fault, not usage
+        writer->error(error);
+        writer->finish(static_cast<int>(Outcome::kUsage));
+        return static_cast<int>(Outcome::kUsage);
     }
     std::vector<HostCommand> commands;
     if (!collectCommands(options.command, commands, error)) return usageError(*writer, error);

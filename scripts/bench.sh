@@ -2,13 +2,14 @@
 # Runs every benchmark of the plug-in in one go and prints one table; the rows also go to
 # bench/results/latest.json and, with the machine and this command, to bench/RESULTS.md.
 #
-#   scripts/bench.sh [--pin CLIENT,PEER] [--compare-pinned CLIENT,PEER] [--quick]
+#   scripts/bench.sh [--pin CLIENT,PEER] [--compare-pinned CLIENT,PEER] [--quick] [--svf-only]
 #     --pin CLIENT,PEER  pin the benchmark (and OpenOCD) to CPU CLIENT and every peer process
 #                        (quorbit-sim, the floor's peer) to CPU PEER; unpinned by default
 #     --compare-pinned CLIENT,PEER
 #                        run the end-to-end part once more, pinned so, into an extra column
 #                        (may be given more than once, e.g. 0,0 for one CPU and 0,1 apart)
 #     --quick            one short repetition instead of five, to try the script out
+#     --svf-only         only the SVF playback row (appended to bench/RESULTS.md)
 #
 # Parts: krv-bench (end to end against quorbit-sim and the floor, framework against a null target,
 # the virtual chain alone), OpenOCD over remote_bitbang against quorbit-sim, callgrind on the
@@ -21,13 +22,15 @@ compare_pins=()
 repetitions=5
 min_time=0.5
 openocd_shifts=5
+svf_only=""
 while [[ $# -gt 0 ]]; do
     case "$1" in
         --pin) pin="${2:?--pin needs CLIENT,PEER}"; shift 2 ;;
         --compare-pinned) compare_pins+=("${2:?--compare-pinned needs CLIENT,PEER}"); shift 2 ;;
         --quick) repetitions=1; min_time=0.05; openocd_shifts=2; shift ;;
+        --svf-only) svf_only=1; shift ;;
         *)
-            echo "usage: scripts/bench.sh [--pin CLIENT,PEER] [--compare-pinned CLIENT,PEER] [--quick]" >&2
+            echo "usage: scripts/bench.sh [--pin CLIENT,PEER] [--compare-pinned CLIENT,PEER] [--quick] [--svf-only]" >&2
             exit 2
             ;;
     esac
@@ -37,6 +40,105 @@ build="${KRV_BENCH_BUILD:-build-bench}"
 results=bench/results
 bin="$build/bin"
 mkdir -p "$results"
+
+# ---- SVF playback row (self-contained) ----
+# A 4-Mbit SVF file (20 SDR of 200,000 bits through the demo chain in BYPASS, TDO checked) played
+# end to end, process start included, by cse-host through the plug-in and by OpenOCD over
+# remote_bitbang, both against one quorbit-sim process; and the parser alone in MB/s of SVF text.
+# Prints a small table and appends it to bench/RESULTS.md.
+svf_run_ms() {  # svf_run_ms COMMAND...: wall time of one run in ms; fails when the run fails
+    local start end
+    start=$(date +%s%N)
+    ${svf_client_pin:+taskset -c "$svf_client_pin"} "$@" >"$results/svf/last-run.txt" 2>&1 || return 1
+    end=$(date +%s%N)
+    echo $(((end - start) / 1000000))
+}
+svf_median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+svf_row() {
+    local runs="$1" dir="$results/svf" file sim_pid udp_port rbb_port host_ms="" ocd_ms=""
+    local on_peer=""
+    mkdir -p "$dir"
+    rm -f "$dir"/*-ms.txt "$dir/sim.txt"  # no port of an earlier run may be read
+    echo "SVF playback: cse-host and OpenOCD, $runs runs each ..." >&2
+    cmake --build "$build" -j2 --target cse-host quorbit-sim krv-svf-parse-bench >/dev/null
+    file="$dir/bypass-4mbit.svf"
+    python3 - "$file" <<'PY'
+import random, sys
+random.seed(13)
+bits = 200000
+lines = ["TRST OFF;", "ENDIR IDLE;", "ENDDR IDLE;", "STATE RESET;", "STATE IDLE;", "SIR 18 TDI(3FFFF);"]
+mask = "%X" % ((1 << bits) - 1)
+for _ in range(20):
+    tdi = random.getrandbits(bits)
+    lines.append("SDR %d TDI(%X)\n  TDO(%X)\n  MASK(%s);" % (bits, tdi, (tdi << 3) & ((1 << bits) - 1), mask))
+open(sys.argv[1], "w").write("\n".join(lines) + "\n")
+PY
+    [[ -n "${peer_cpu:-}" ]] && on_peer="taskset -c $peer_cpu"
+    svf_client_pin="${client_cpu:-}"
+    $on_peer "$bin/quorbit-sim" --port 0 --rbb-port 0 >"$dir/sim.txt" 2>&1 &
+    sim_pid=$!
+    for _ in $(seq 50); do
+        grep -qs '^remote_bitbang on' "$dir/sim.txt" && break
+        sleep 0.1
+    done
+    udp_port="$(sed -n 's/^listening on .*:\([0-9]*\)$/\1/p' "$dir/sim.txt")"
+    rbb_port="$(sed -n 's/^remote_bitbang on .*:\([0-9]*\)$/\1/p' "$dir/sim.txt")"
+    for _ in $(seq "$runs"); do
+        svf_run_ms "$bin/cse-host" --node 127.0.0.1 --port "$udp_port" svf "$file" \
+            >>"$dir/host-ms.txt" || { cat "$dir/last-run.txt" >&2; kill "$sim_pid"; return 1; }
+    done
+    host_ms="$(svf_median <"$dir/host-ms.txt")"
+    if command -v openocd >/dev/null; then
+        for _ in $(seq "$runs"); do
+            svf_run_ms timeout 600 openocd -c "adapter driver remote_bitbang" \
+                -c "remote_bitbang host 127.0.0.1" -c "remote_bitbang port $rbb_port" \
+                -c "transport select jtag" -c "gdb_port disabled" -c "tcl_port disabled" \
+                -c "telnet_port disabled" -c "jtag newtap nerid tap -irlen 4" \
+                -c "jtag newtap talpa tap -irlen 8" -c "jtag newtap orbis tap -irlen 6" \
+                -c init -c "svf -quiet $file" -c shutdown >>"$dir/openocd-ms.txt" &&
+                grep -q "programmed successfully" "$dir/last-run.txt" ||
+                { cat "$dir/last-run.txt" >&2; kill "$sim_pid"; return 1; }
+        done
+        ocd_ms="$(svf_median <"$dir/openocd-ms.txt")"
+    fi
+    kill "$sim_pid" 2>/dev/null || true
+    wait "$sim_pid" 2>/dev/null || true
+    "$bin/krv-svf-parse-bench" --benchmark_min_time=0.5 --benchmark_format=json \
+        >"$dir/parse.json" 2>/dev/null
+    python3 - "$file" "$host_ms" "${ocd_ms:-}" "$dir/parse.json" "$runs" \
+        "$(date -u +%F), load average $(cut -d' ' -f1-3 /proc/loadavg)" >"$dir/row.md" <<'PY'
+import json, os, sys
+path, host_ms, ocd_ms, parse_json, runs, when = sys.argv[1:]
+mb = os.path.getsize(path) / 1e6
+parse = json.load(open(parse_json))["benchmarks"][0]["bytes_per_second"] / 1e6
+host = int(host_ms)
+ratio = "not measured (no openocd)"
+target = "not measured"
+if ocd_ms:
+    r = int(ocd_ms) / max(host, 1)
+    ratio = "%.0f× faster" % r
+    target = "≥ 20×: " + ("met" if r >= 20 else "MISSED")
+print("\n## SVF playback\n")
+print("Medians of %s runs each, process start included, one quorbit-sim process for both; %s."
+      % (runs, when))
+print("\n| Measurement | cse-host | OpenOCD (remote_bitbang) | cse-host vs OpenOCD | Target |")
+print("|---|---|---|---|---|")
+print("| SVF 4 Mbit (20 SDR of 200,000 bits, demo chain in BYPASS, TDO checked; %.1f MB of text) | %d ms | %s | %s | %s |"
+      % (mb, host, (ocd_ms + " ms") if ocd_ms else "not measured", ratio, target))
+print("| SVF parsing alone (same file, in memory) | %.0f MB/s | | | far above the link |" % parse)
+PY
+    cat "$dir/row.md"
+    sed -i '/^## SVF playback$/,$d' bench/RESULTS.md  # a section of an earlier run goes
+    cat "$dir/row.md" >>bench/RESULTS.md
+}
+
+if [[ -n "$svf_only" ]]; then
+    cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKRV_BUILD_BENCH=ON >/dev/null
+    client_cpu="${pin%,*}"
+    peer_cpu="${pin#*,}"
+    svf_row "$repetitions"
+    exit 0
+fi
 rm -f "$results"/*.json "$results"/*.txt "$results"/callgrind.out*
 
 echo "building in $build ..." >&2
@@ -147,3 +249,4 @@ python3 bench/bench_report.py --gbench "$results/gbench.json" \
     --machine "$machine" --load "$load" --command "$command_line" \
     --out-json "$results/latest.json" --out-md "$results/latest.md"
 cp "$results/latest.md" bench/RESULTS.md
+svf_row "$repetitions"

@@ -10,7 +10,7 @@ seconds="${1:-30}"
 shift || true
 targets=("$@")
 if [[ ${#targets[@]} -eq 0 ]]; then
-    targets=(link_reply chain_description sim_text sim_request sim_link_peer host_arguments host_hex)
+    targets=(link_reply chain_description sim_text sim_request sim_link_peer host_arguments host_hex svf_parser)
 fi
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz -j"${JOBS:-$(nproc)}" --target "${targets[@]/%/_fuzzer}"

@@ -97,7 +97,9 @@ INSTANTIATE_TEST_SUITE_P(
         UsageCase{{"--node", "pc", "--sim-chain", "c.chain", "scan"}, "--sim-chain"},
         UsageCase{{"--port", "1", "--sim-board-fault", "tdo-stuck-0", "diagnose"},
                   "--sim-board-fault is for the embedded emulator"},
-        UsageCase{{"diagnose", "now"}, "usage: diagnose"}));
+        UsageCase{{"diagnose", "now"}, "usage: diagnose"},
+        UsageCase{{"svf"}, "usage: svf FILE"},
+        UsageCase{{"--keep-going", "scan"}, "--keep-going is for the svf command"}));
 
 TEST(HostArguments, ScriptingOptionsAndBoardFaultsAreTaken) {
     HostOptions options;
@@ -110,6 +112,15 @@ TEST(HostArguments, ScriptingOptionsAndBoardFaultsAreTaken) {
     EXPECT_TRUE(options.quiet);
     EXPECT_EQ(options.boardFaults, "tdo-stuck-1,open-after=1");
     EXPECT_EQ(options.command.kind, CommandKind::kDiagnose);
+}
+
+TEST(HostArguments, SvfTakesAFileOrStandardInputAndKeepGoing) {
+    HostOptions options;
+    std::string error;
+    ASSERT_TRUE(parse({"svf", "-", "--keep-going"}, options, error)) << error;
+    EXPECT_EQ(options.command.kind, CommandKind::kSvf);
+    EXPECT_EQ(options.command.file, "-");
+    EXPECT_TRUE(options.command.keepGoing);
 }
 
 struct StateCase {

@@ -1,0 +1,104 @@
+#include "host/SvfBits.h"
+
+#include <cstring>
+
+#include "host/HexBits.h"
+
+namespace csehost {
+
+namespace {
+
+struct HexTable {
+    uint8_t kind[256];
+    constexpr HexTable() : kind() {
+        for (int c = 0; c < 256; ++c) kind[c] = kHexOther;
+        for (int c = 0; c < 10; ++c) kind['0' + c] = static_cast<uint8_t>(c);
+        for (int c = 0; c < 6; ++c) {
+            kind['a' + c] = static_cast<uint8_t>(10 + c);
+            kind['A' + c] = static_cast<uint8_t>(10 + c);
+        }
+        for (const char c : {' ', '\t', '\n', '\r', '\v', '\f'})
+            kind[static_cast<uint8_t>(c)] = kHexBlank;
+    }
+};
+constexpr HexTable kHexTable;
+
+}  // namespace
+
+uint8_t hexDigitKind(char c) {
+    return kHexTable.kind[static_cast<uint8_t>(c)];
+}
+
+bool svfHexToBits(std::string_view digits, uint32_t bitCount, std::vector<uint8_t>& buffer,
+                  std::string& error) {
+    buffer.assign((static_cast<size_t>(bitCount) + 7) / 8, 0);
+    const size_t needed = (static_cast<size_t>(bitCount) + 3) / 4;
+    const unsigned spare = static_cast<unsigned>(needed * 4 - bitCount);
+    uint8_t* out = buffer.data();
+    size_t j = 0;  // digit j from the right holds bits 4j .. 4j + 3
+    for (size_t i = digits.size(); i-- > 0;) {
+        // Two digits into one byte while both are digits well below the top.
+        if (j % 2 == 0 && j + 2 < needed && i > 0) {
+            const uint8_t low = kHexTable.kind[static_cast<uint8_t>(digits[i])];
+            const uint8_t high = kHexTable.kind[static_cast<uint8_t>(digits[i - 1])];
+            if ((low | high) < 16) {
+                out[j / 2] = static_cast<uint8_t>(low | (high << 4));
+                j += 2;
+                --i;
+                continue;
+            }
+        }
+        const uint8_t value = kHexTable.kind[static_cast<uint8_t>(digits[i])];
+        if (value == kHexBlank) continue;
+        const bool fits = j + 1 < needed || (j + 1 == needed && (value >> (4 - spare)) == 0);
+        if (!fits && value != 0) {
+            error = "the value has more bits than the length " + std::to_string(bitCount);
+            return false;
+        }
+        if (j < needed) out[j / 2] = static_cast<uint8_t>(out[j / 2] | (value << (4 * (j % 2))));
+        ++j;
+    }
+    return true;
+}
+
+void appendBits(uint8_t* target, uint64_t targetOffset, const uint8_t* source, uint32_t bitCount) {
+    if (bitCount == 0) return;
+    const size_t bytes = (static_cast<size_t>(bitCount) + 7) / 8;
+    uint8_t* out = target + targetOffset / 8;
+    const unsigned shift = static_cast<unsigned>(targetOffset % 8);
+    const unsigned tailBits = bitCount % 8;
+    const uint8_t lastMask = tailBits == 0 ? 0xFF : static_cast<uint8_t>((1u << tailBits) - 1);
+    if (shift == 0) {
+        std::memcpy(out, source, bytes);
+        out[bytes - 1] = static_cast<uint8_t>(out[bytes - 1] & lastMask);
+        return;
+    }
+    for (size_t i = 0; i < bytes; ++i) {
+        const unsigned value = i + 1 == bytes ? (source[i] & lastMask) : source[i];
+        out[i] = static_cast<uint8_t>(out[i] | (value << shift));
+        const unsigned high = value >> (8 - shift);
+        // The spill of the last byte lands beyond the copy only when it carries bits.
+        if (i + 1 < bytes || high != 0) out[i + 1] = static_cast<uint8_t>(out[i + 1] | high);
+    }
+}
+
+uint32_t firstMismatchBit(const uint8_t* read, const uint8_t* expected, const uint8_t* mask,
+                          uint32_t bitCount) {
+    const size_t bytes = (static_cast<size_t>(bitCount) + 7) / 8;
+    for (size_t i = 0; i < bytes; ++i) {
+        const unsigned differing = (read[i] ^ expected[i]) & mask[i];
+        if (differing == 0) continue;
+        const uint32_t bit = static_cast<uint32_t>(i * 8 + __builtin_ctz(differing));
+        return bit < bitCount ? bit : bitCount;
+    }
+    return bitCount;
+}
+
+std::string bitsToHex(const uint8_t* buffer, uint32_t first, uint32_t count) {
+    std::vector<uint8_t> window((static_cast<size_t>(count) + 7) / 8, 0);
+    for (uint32_t bit = 0; bit < count; ++bit)
+        setBit(window.data(), bit, bitAt(buffer, first + bit));
+    return formatHexBits(window.data(), count);
+}
+
+}  // namespace csehost
