@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "exports/CallbackRecord.h"
+#include "framework/CallbackRecord.h"
 #include "framework/CsePlugin.h"
 
 namespace CsePluginInterface {

@@ -138,6 +138,10 @@ bool parseHostArguments(const std::vector<std::string>& args, HostOptions& optio
             options.help = true;
             continue;
         }
+        if (arg == "--version") {
+            options.version = true;
+            continue;
+        }
         if (arg == "--dump") {
             options.dump = true;
             continue;
@@ -163,7 +167,7 @@ bool parseHostArguments(const std::vector<std::string>& args, HostOptions& optio
         }
         words.push_back(arg);
     }
-    if (options.help) return true;
+    if (options.help || options.version) return true;
     if (options.useFrontEnd && !options.simChainPath.empty()) {
         error = "--sim-chain is for the embedded emulator; it cannot go with --node or --port";
         return false;
@@ -309,7 +313,9 @@ The scans print the captured TDO as hex and end in RUN_TEST_IDLE. HEX is a numbe
 significant bit is shifted first.
 
 options:
-  --lib PATH          the plug-in library (default: the one beside cse-host)
+  --lib PATH          the plug-in library (default: $CSE_HOST_PLUGIN, else the one beside
+                      cse-host, else the installed one in LIBDIR/koraven-cse-plugin/ next to
+                      cse-host's BINDIR)
   --node HOST         use the front end on HOST instead of the embedded emulator
   --port N            UDP port of that front end (default 20000)
   --sim-chain FILE    chain file for the embedded emulator (default: its demo chain)
@@ -318,6 +324,11 @@ options:
   -vvvv               also level 4 and the entry and exit traces, indented by nesting
   --dump              show the library's buffer dumps
   -h, --help          show this text
+  --version           show the version (and the git commit it was built from)
+
+environment:
+  CSE_HOST_PLUGIN     the plug-in library to load when --lib is not given
+  CSE_JTAGFILE        read by the plug-in: a file of IDCODEs, one a line, that stands for the scan
 
 exit status: 0 success, 1 an operation failed, 2 usage error
 )";

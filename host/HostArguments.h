@@ -33,7 +33,7 @@ struct HostCommand {
 };
 
 struct HostOptions {
-    std::string libraryPath;          // --lib; empty = beside the executable
+    std::string libraryPath;          // --lib; empty = the lookup of locatePlugin
     bool useFrontEnd = false;         // --node or --port given: no embedded emulator
     std::string node = "localhost";   // --node
     std::string port = "20000";       // --port, validated 1..65535
@@ -43,6 +43,7 @@ struct HostOptions {
     int verbosity = 0;                // number of -v, at most 4
     bool dump = false;                // --dump
     bool help = false;                // --help
+    bool version = false;             // --version
     HostCommand command;
 };
 

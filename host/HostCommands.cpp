@@ -2,10 +2,10 @@
 #include <string>
 #include <vector>
 
-#include "framework/CsePlugin.h"
 #include "host/HexBits.h"
 #include "host/HostSession.h"
 #include "host/IdcodeFields.h"
+#include "koraven-cse-plugin/CsePlugin.h"
 
 namespace csehost {
 

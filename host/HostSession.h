@@ -12,7 +12,7 @@
 #include "host/PluginExports.h"
 
 namespace CsePluginInterface {
-class CsePlugin;
+class ICsePlugin;
 }
 
 namespace csehost {
@@ -55,7 +55,7 @@ class HostSession {
     const PluginExports& exports_;
     int verbosity_ = 0;
     FILE* results_ = stdout;
-    CsePluginInterface::CsePlugin* plugin_ = nullptr;
+    CsePluginInterface::ICsePlugin* plugin_ = nullptr;
     bool opened_ = false;
     bool locked_ = false;
     uint32_t deviceCount_ = 0;

@@ -1,5 +1,6 @@
 // cse-host: loads the plug-in library, registers its callbacks and drives one session with it.
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -11,6 +12,8 @@
 #include "host/HostSession.h"
 #include "host/PluginExports.h"
 #include "host/PluginLoader.h"
+#include "host/PluginSearch.h"
+#include "krv/ProjectVersion.h"
 
 namespace csehost {
 namespace {
@@ -76,12 +79,20 @@ int run(const std::vector<std::string>& args) {
         std::fputs(hostUsageText().c_str(), stdout);
         return 0;
     }
+    if (options.version) {
+        std::printf("cse-host %s%s%s\n", KRV_PROJECT_VERSION, *KRV_GIT_COMMIT ? " git " : "",
+                    KRV_GIT_COMMIT);
+        return 0;
+    }
     std::vector<HostCommand> commands;
     if (!collectCommands(options.command, commands, error)) return usageError(error);
 
-    const std::string libraryPath = options.libraryPath.empty()
-                                        ? executableDirectory() + pluginFileName()
-                                        : options.libraryPath;
+    std::string libraryPath;
+    if (!choosePlugin(pluginCandidates(options.libraryPath, std::getenv(kPluginPathVariable),
+                                       executableDirectory()),
+                      libraryPath, error)) {
+        return failure(error);
+    }
     PluginLibrary library;
     PluginExports exports;
     if (!library.open(libraryPath, error)) return failure("cannot load the plug-in: " + error);

@@ -53,6 +53,7 @@ std::string usageText() {
            "  --verbose         one line per request: kind, bits, TAP states passed\n"
            "  --rbb-port N      also serve remote_bitbang over TCP (0 picks a free port)\n"
            "  --help            show this text\n"
+           "  --version         show the version (and the git commit it was built from)\n"
            "Runs until SIGINT or SIGTERM.\n";
 }
 
@@ -67,6 +68,7 @@ CommandLineOutcome parseCommandLine(const std::vector<std::string>& args, Comman
         std::string value;
         std::uint64_t number = 0;
         if (arg == "--help" || arg == "-h") return CommandLineOutcome::Help;
+        if (arg == "--version") return CommandLineOutcome::Version;
         if (arg == "--verbose" || arg == "-v") {
             parsed.options.verbose = true;
         } else if (matches(arg, "--bind")) {

@@ -53,8 +53,8 @@ class TemporaryFile {
     std::string path_;
 };
 
-const quorbit::ChainSpec& demo() {
-    static const quorbit::ChainSpec chain = quorbit::defaultDemoChain();
+const quorbit::ChainDescription& demo() {
+    static const quorbit::ChainDescription chain = quorbit::defaultDemoChain();
     return chain;
 }
 

@@ -6,7 +6,7 @@
 #include <ostream>
 #include <sstream>
 
-#include "exports/CallbackRecord.h"
+#include "framework/CallbackRecord.h"
 #include "remote/RemoteLink.h"
 #include "remote/RemoteLinkTesting.h"
 
