@@ -53,6 +53,7 @@ install(FILES ${CMAKE_BINARY_DIR}/packaging/KoravenCsePluginConfig.cmake
 
 # pkg-config: the prefix is found from the .pc file's own folder.
 file(RELATIVE_PATH krv_pc_to_prefix ${CMAKE_INSTALL_FULL_LIBDIR}/pkgconfig ${CMAKE_INSTALL_PREFIX})
+string(REGEX REPLACE "/$" "" krv_pc_to_prefix "${krv_pc_to_prefix}")
 file(RELATIVE_PATH krv_prefix_to_include ${CMAKE_INSTALL_PREFIX} ${CMAKE_INSTALL_FULL_INCLUDEDIR})
 file(RELATIVE_PATH krv_prefix_to_plugindir ${CMAKE_INSTALL_PREFIX} ${KRV_INSTALL_FULL_PLUGINDIR})
 configure_file(${PROJECT_SOURCE_DIR}/packaging/koraven-cse-plugin.pc.in

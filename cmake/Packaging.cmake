@@ -6,17 +6,18 @@ set(CPACK_PACKAGE_CONTACT
     "KoravenCsePlugin_14 maintainers <maintainers@users.noreply.c-seed-05d7b8ae.example>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "JTAG cable plug-in for a KORAVEN in-circuit debugger")
 set(CPACK_PACKAGE_DESCRIPTION
-    "A cable plug-in library that host JTAG tool chains load to drive a KORAVEN in-circuit
-debugger over its front end's UDP remote interface: chain discovery, TAP navigation and IR/DR
-shifts through the whole chain or one device. With cse-host, a small host that loads the
-plug-in and drives it from the command line, quorbit-sim, an emulator of the front end with a
-virtual JTAG chain, and the headers, CMake package and pkg-config file for host authors.")
+    "A cable plug-in library that host JTAG tool chains load to drive a
+KORAVEN in-circuit debugger over its front end's UDP remote interface:
+chain discovery, TAP navigation and IR/DR shifts through the whole chain
+or one device. With cse-host, a small host that loads the plug-in and
+drives it from the command line; quorbit-sim, an emulator of the front
+end with a virtual JTAG chain; and the headers, CMake package and
+pkg-config file for host authors.")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_INSTALL_DIRECTORY ${KRV_PACKAGE_NAME})
 set(CPACK_STRIP_FILES ON)
 set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
     OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
-set(CPACK_PACKAGE_DIRECTORY ${PROJECT_SOURCE_DIR}/dist)
 
 if(WIN32)
     set(CPACK_GENERATOR ZIP)
