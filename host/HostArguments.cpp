@@ -314,8 +314,8 @@ significant bit is shifted first.
 
 options:
   --lib PATH          the plug-in library (default: $CSE_HOST_PLUGIN, else the one beside
-                      cse-host, else the installed one in LIBDIR/koraven-cse-plugin/ next to
-                      cse-host's BINDIR)
+                      cse-host, else the installed one, ../lib/<multiarch>/koraven-cse-plugin/
+                      from cse-host's folder)
   --node HOST         use the front end on HOST instead of the embedded emulator
   --port N            UDP port of that front end (default 20000)
   --sim-chain FILE    chain file for the embedded emulator (default: its demo chain)
