@@ -41,7 +41,7 @@ bool matches(const std::string& arg, const std::string& name) {
 }  // namespace
 
 std::string usageText() {
-    return "usage: quorbit-sim [options]\n"
+    return "usage: quorbit-sim [options]\n\n"
            "Emulates the debugger front end's UDP remote interface with a virtual JTAG chain.\n"
            "  --bind ADDR       IPv4 address to listen on (default 127.0.0.1)\n"
            "  --port N          UDP port (default 20000; 0 picks a free port)\n"
