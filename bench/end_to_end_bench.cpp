@@ -6,7 +6,7 @@
 #include <string>
 
 #include "BenchRegistry.h"
-#include "exports/CallbackRecord.h"
+#include "framework/CallbackRecord.h"
 #include "support/AllocationCounter.h"
 #include "support/FloorClient.h"
 #include "support/HostCall.h"

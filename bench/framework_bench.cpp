@@ -19,7 +19,7 @@ constexpr uint32_t kDeviceShiftBits[] = {32, 100000};
 
 // Three devices with the demo chain's IR lengths, locked, as a host leaves a target.
 bool prepareTarget(NullTarget& target) {
-    const quorbit::ChainSpec chain = quorbit::defaultDemoChain();
+    const quorbit::ChainDescription chain = quorbit::defaultDemoChain();
     const char* const argv[] = {"node=none"};
     if (target.openTarget(1, argv, 0, 0) != CSE_SUCCESS || target.lockTarget(0) != CSE_SUCCESS ||
         target.setDeviceCount(static_cast<uint32_t>(chain.devices.size())) != CSE_SUCCESS) {

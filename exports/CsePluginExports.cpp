@@ -1,17 +1,17 @@
-#include "exports/CsePluginExports.h"
+#include "koraven-cse-plugin/CsePluginExports.h"
 
-#include "exports/CallbackRecord.h"
-#include "exports/TargetFactory.h"
+#include "framework/CallbackRecord.h"
+#include "framework/TargetFactory.h"
 
-using CsePluginInterface::CsePlugin;
+using CsePluginInterface::ICsePlugin;
 
 extern "C" {
 
-CsePlugin* CSE_CALLCONV CsePlugin_create(void) {
+ICsePlugin* CSE_CALLCONV CsePlugin_create(void) {
     return CsePluginInterface::newTargetPlugin();
 }
 
-void CSE_CALLCONV CsePlugin_destroy(CsePlugin* plugin) {
+void CSE_CALLCONV CsePlugin_destroy(ICsePlugin* plugin) {
 #if defined(_WIN32)
     // Slot 38 with bit 0 set: destroy and free, just as a Windows host does by itself.
     if (plugin != nullptr) plugin->scalarDeletingDestructor(1);

@@ -1,8 +1,8 @@
 // The per-object record of the TAP state a target has reached.
 #pragma once
 
-#include "framework/CseTypes.h"
 #include "framework/TapStateTables.h"
+#include "koraven-cse-plugin/CseTypes.h"
 
 namespace CsePluginInterface {
 

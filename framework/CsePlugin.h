@@ -1,6 +1,5 @@
-// The host-facing base class of every cable plug-in: the virtual interface in the host's slot
-// order, tracing and messages, lifecycle, lock, TAP model, chain model and chain/device access
-// defaults.
+// The framework base class of every cable plug-in: the host interface with tracing and messages,
+// lifecycle, lock, TAP model, chain model and chain/device access defaults.
 #pragma once
 
 #include <cstddef>
@@ -9,52 +8,23 @@
 #include "framework/CseJtagTapTracker.h"
 #include "framework/CsePluginDestructorEntry.h"
 #include "framework/CsePluginTrace.h"
-#include "framework/CseTypes.h"
 #include "framework/JtagChain.h"
 #include "framework/TapStateTables.h"
+#include "koraven-cse-plugin/CsePlugin.h"
+#include "koraven-cse-plugin/CseTypes.h"
 
 namespace CsePluginInterface {
 
-// The record getTargetInfo copies whole into the host's own; its layout is part of the host
-// interface.
-struct CseTargetInfo {
-    char type[8192] = {};     // "type" argument of the last openTarget that had one
-    char name[2048] = {};     // "CSE Plug-in"
-    char version[1024] = {};  // "CsePlugin Version 1.0"
-    uint32_t reserved = 0;    // always 0
-};
-static_assert(sizeof(CseTargetInfo) == 11268, "CseTargetInfo is a fixed host record");
-static_assert(offsetof(CseTargetInfo, type) == 0, "CseTargetInfo.type offset");
-static_assert(offsetof(CseTargetInfo, name) == 8192, "CseTargetInfo.name offset");
-static_assert(offsetof(CseTargetInfo, version) == 10240, "CseTargetInfo.version offset");
-static_assert(offsetof(CseTargetInfo, reserved) == 11264, "CseTargetInfo.reserved offset");
-
-// Message categories for postMessage (and the messageCallback's category argument).
-enum CseMessageCategory : uint32_t {
-    CSE_MESSAGE_ERROR = 0x100,
-    CSE_MESSAGE_WARNING = 0x200,
-    CSE_MESSAGE_STATUS = 0x300,
-    CSE_MESSAGE_INFO = 0x400,
-    CSE_MESSAGE_PLAIN = 0x500,
-    CSE_MESSAGE_DEBUG = 0x8000,  // any other code is treated as debug too
-};
-
-// The host calls the object only through its table of virtual functions, by slot number, so the
-// virtual functions below are declared in exactly the slot order and must never be reordered,
-// inserted or removed. Slots 0..37 are the Impl operations a target overrides; slot 38 is the
-// virtual destructor; slots 39..89 are the public operations the host calls. Public operations
-// trace and delegate to the Impl of the same name; a target changes behaviour only through Impls.
-//
-// ABI note: on GCC's C++ ABI (Linux, MinGW) a virtual destructor takes two table entries (complete
-// and deleting destructor), so slots 39..89 sit one entry later than their slot number there. A
-// 32-bit Windows host expects the single scalar-deleting-destructor entry of the Windows ABI.
+// The framework's implementation of the host interface ICsePlugin (koraven-cse-plugin/CsePlugin.h,
+// which fixes the slot order): every public operation, and a default for most Impl operations. The
+// declarations below repeat the interface's in its order, so both read alike.
 //
 // Opaque arguments are 32-bit values passed on unchanged. Bit buffers hold bit k of a stream in bit
 // k mod 8 of byte k div 8, bit 0 shifted first. Device 0 is the device nearest TDI.
 //
 // A target overriding one navigateTAPImpl overload adds `using CsePlugin::navigateTAPImpl;` so the
 // other one stays visible.
-class CsePlugin {
+class CsePlugin : public ICsePlugin {
   public:
     CsePlugin();
     CsePlugin(const CsePlugin&) = delete;

@@ -5,7 +5,7 @@
 #include <memory>
 #include <new>
 
-#include "exports/CallbackRecord.h"
+#include "framework/CallbackRecord.h"
 #include "framework/CsePlugin.h"
 
 namespace CsePluginInterface {

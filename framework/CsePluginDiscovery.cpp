@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "exports/CallbackRecord.h"
+#include "framework/CallbackRecord.h"
 #include "framework/CsePlugin.h"
 
 namespace CsePluginInterface {

@@ -1,7 +1,7 @@
 // Output to the host: log lines, categorised messages and buffer dumps, all through the callbacks.
 #include <cstdarg>
 
-#include "exports/CallbackRecord.h"
+#include "framework/CallbackRecord.h"
 #include "framework/CsePlugin.h"
 
 namespace CsePluginInterface {

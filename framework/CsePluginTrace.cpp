@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "exports/CallbackRecord.h"
+#include "framework/CallbackRecord.h"
 
 namespace CsePluginInterface {
 namespace {

@@ -4,7 +4,7 @@
 
 #include <cstddef>
 
-#include "framework/CseTypes.h"
+#include "koraven-cse-plugin/CseTypes.h"
 
 #if defined(__GNUC__) || defined(__clang__)
 #define CSE_PRINTF_FORMAT(formatIndex, firstArgIndex) \

@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "exports/CallbackRecord.h"
+#include "framework/CallbackRecord.h"
 #include "target/QXCsePlugin.h"
 
 namespace {

@@ -15,7 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string error;
     switch (data[0] % 3) {
         case 0: {
-            quorbit::ChainSpec chain;
+            quorbit::ChainDescription chain;
             if (quorbit::parseChainText(text, "fuzz.chain", chain, error)) {
                 std::string invalid;
                 if (!quorbit::validateChain(chain, invalid)) std::abort();

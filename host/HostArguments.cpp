@@ -148,6 +148,10 @@ bool parseHostArguments(const std::vector<std::string>& args, HostOptions& optio
             options.help = true;
             continue;
         }
+        if (arg == "--version") {
+            options.version = true;
+            continue;
+        }
         if (arg == "--dump") {
             options.dump = true;
             continue;
@@ -181,7 +185,7 @@ bool parseHostArguments(const std::vector<std::string>& args, HostOptions& optio
         }
         words.push_back(arg);
     }
-    if (options.help) return true;
+    if (options.help || options.version) return true;
     if (options.useFrontEnd && (!options.simChainPath.empty() || !options.boardFaults.empty())) {
         error = std::string(options.simChainPath.empty() ? "--sim-board-fault" : "--sim-chain") +
                 " is for the embedded emulator; it cannot go with --node or --port";
@@ -352,7 +356,9 @@ The scans print the captured TDO as hex and end in RUN_TEST_IDLE. HEX is a numbe
 significant bit is shifted first.
 
 options:
-  --lib PATH          the plug-in library (default: the one beside cse-host)
+  --lib PATH          the plug-in library (default: $CSE_HOST_PLUGIN, else the one beside
+                      cse-host, else the installed one, ../lib/<multiarch>/koraven-cse-plugin/
+                      from cse-host's folder)
   --node HOST         use the front end on HOST instead of the embedded emulator
   --port N            UDP port of that front end (default 20000)
   --sim-chain FILE    chain file for the embedded emulator (default: its demo chain)
@@ -365,6 +371,11 @@ options:
   --dump              show the library's buffer dumps
   --keep-going        svf: report every TDO mismatch instead of stopping at the first
   -h, --help          show this text
+  --version           show the version (and the git commit it was built from)
+
+environment:
+  CSE_HOST_PLUGIN     the plug-in library to load when --lib is not given
+  CSE_JTAGFILE        read by the plug-in: a file of IDCODEs, one a line, that stands for the scan
 
 exit status: 0 success, 1 an operation failed (diagnose: a fault found), 2 usage error,
 130 / 143 interrupted by SIGINT / SIGTERM (after unlocking, closing and disconnecting)

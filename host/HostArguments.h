@@ -26,22 +26,22 @@ enum class CommandKind {
 
 struct HostCommand {
     CommandKind kind = CommandKind::kScan;
-    std::string text;               // the command as written, for messages
-    uint32_t device = 0;            // idcode, irscan, drscan
-    uint32_t bitCount = 0;          // the four scans
-    std::vector<uint8_t> tdi;       // the four scans: (bitCount + 7) / 8 bytes
-    uint32_t state = 0;             // state: 0..15 in the order of the TAP state codes
-    uint32_t clocks = 0;            // state: extra TCK cycles in the goal state
-    bool hasWait = false;           // state: WAIT_US given (selects the waiting navigation)
-    uint32_t waitMicroseconds = 0;  // state
-    std::string file;               // run, svf
-    std::string origin;             // "FILE:LINE" for a command of a run script, else empty
-    bool keepGoing = false;         // svf: --keep-going
+    std::string text;                       // the command as written, for messages
+    uint32_t device = 0;                    // idcode, irscan, drscan
+    uint32_t bitCount = 0;                  // the four scans
+    std::vector<uint8_t> tdi;               // the four scans: (bitCount + 7) / 8 bytes
+    uint32_t state = 0;                     // state: 0..15 in the order of the TAP state codes
+    uint32_t clocks = 0;                    // state: extra TCK cycles in the goal state
+    bool hasWait = false;                   // state: WAIT_US given (selects the waiting navigation)
+    uint32_t waitMicroseconds = 0;          // state
+    std::string file;                       // run, svf
+    std::string origin;                     // "FILE:LINE" for a command of a run script, else empty
+    bool keepGoing = false;                 // svf: --keep-going
     std::shared_ptr<const SvfProgram> svf;  // svf: the file, parsed before the session
 };
 
 struct HostOptions {
-    std::string libraryPath;          // --lib; empty = beside the executable
+    std::string libraryPath;          // --lib; empty = the lookup of locatePlugin
     bool useFrontEnd = false;         // --node or --port given: no embedded emulator
     std::string node = "localhost";   // --node
     std::string port = "20000";       // --port, validated 1..65535
@@ -55,6 +55,7 @@ struct HostOptions {
     std::string boardFaults;          // --sim-board-fault, for the embedded emulator
     bool help = false;                // --help
     bool keepGoing = false;           // --keep-going (svf)
+    bool version = false;             // --version
     HostCommand command;
 };
 

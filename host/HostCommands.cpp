@@ -5,10 +5,11 @@
 #include <string>
 #include <vector>
 
-#include "framework/CsePlugin.h"
 #include "host/HexBits.h"
 #include "host/HostSession.h"
+#include "host/IdcodeFields.h"
 #include "host/InterruptWatch.h"
+#include "koraven-cse-plugin/CsePlugin.h"
 
 namespace csehost {
 

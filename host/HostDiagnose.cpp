@@ -5,11 +5,11 @@
 #include <string>
 #include <vector>
 
-#include "framework/CsePlugin.h"
 #include "host/ChainDiagnosis.h"
 #include "host/HexBits.h"
 #include "host/HostSession.h"
 #include "host/IrLengthDerivation.h"
+#include "koraven-cse-plugin/CsePlugin.h"
 
 namespace csehost {
 

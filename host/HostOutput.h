@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "exports/CsePluginCallbacks.h"
+#include "koraven-cse-plugin/CsePluginCallbacks.h"
 
 namespace csehost {
 

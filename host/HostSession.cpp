@@ -1,9 +1,9 @@
 #include "host/HostSession.h"
 
-#include "framework/CsePlugin.h"
 #include "host/HexBits.h"
 #include "host/HostOutput.h"
 #include "host/IrLengthDerivation.h"
+#include "koraven-cse-plugin/CsePlugin.h"
 
 namespace csehost {
 

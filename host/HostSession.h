@@ -13,7 +13,7 @@
 #include "host/ResultWriter.h"
 
 namespace CsePluginInterface {
-class CsePlugin;
+class ICsePlugin;
 }
 
 namespace csehost {
@@ -66,7 +66,7 @@ class HostSession {
     int verbosity_ = 0;
     ResultWriter& writer_;
     const HostOptions* options_ = nullptr;
-    CsePluginInterface::CsePlugin* plugin_ = nullptr;
+    CsePluginInterface::ICsePlugin* plugin_ = nullptr;
     bool opened_ = false;
     bool locked_ = false;
     bool scanned_ = false;

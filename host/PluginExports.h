@@ -3,8 +3,8 @@
 
 #include <string>
 
-#include "exports/CsePluginExports.h"
 #include "host/PluginLoader.h"
+#include "koraven-cse-plugin/CsePluginExports.h"
 
 namespace csehost {
 

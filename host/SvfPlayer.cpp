@@ -4,15 +4,15 @@
 #include <chrono>
 #include <cmath>
 
-#include "framework/CsePlugin.h"
 #include "host/SvfBits.h"
 #include "host/SvfReport.h"
+#include "koraven-cse-plugin/CsePlugin.h"
 
 namespace csehost {
 
 using CsePluginInterface::cseFailed;
 using CsePluginInterface::CseJtagTapState;
-using CsePluginInterface::CsePlugin;
+using CsePluginInterface::ICsePlugin;
 
 static_assert(static_cast<int>(SvfState::kDrPause) == CsePluginInterface::CSEJTAG_PAUSE_DR &&
                   static_cast<int>(SvfState::kIrUpdate) == CsePluginInterface::CSEJTAG_UPDATE_IR,
@@ -30,7 +30,7 @@ CseJtagTapState tapState(SvfState state) {
 
 class Player {
   public:
-    Player(CsePlugin& plugin, const SvfPlayOptions& options, FILE* reports)
+    Player(ICsePlugin& plugin, const SvfPlayOptions& options, FILE* reports)
         : plugin_(plugin), options_(options), reports_(reports) {}
 
     SvfPlayResult play(const std::vector<SvfCommand>& commands) {
@@ -175,7 +175,7 @@ class Player {
         std::fflush(reports_);
     }
 
-    CsePlugin& plugin_;
+    ICsePlugin& plugin_;
     const SvfPlayOptions& options_;
     FILE* reports_;
     SvfPlayResult result_;
@@ -187,7 +187,7 @@ class Player {
 
 }  // namespace
 
-SvfPlayResult playSvf(CsePlugin& plugin, const std::vector<SvfCommand>& commands,
+SvfPlayResult playSvf(ICsePlugin& plugin, const std::vector<SvfCommand>& commands,
                       const SvfPlayOptions& options, FILE* reports) {
     return Player(plugin, options, reports).play(commands);
 }

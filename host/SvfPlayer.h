@@ -11,7 +11,7 @@
 #include "host/SvfParser.h"
 
 namespace CsePluginInterface {
-class CsePlugin;
+class ICsePlugin;
 }
 
 namespace csehost {
@@ -36,7 +36,7 @@ struct SvfPlayResult {
 };
 
 // Mismatch reports and progress go to reports.
-[[nodiscard]] SvfPlayResult playSvf(CsePluginInterface::CsePlugin& plugin,
+[[nodiscard]] SvfPlayResult playSvf(CsePluginInterface::ICsePlugin& plugin,
                                     const std::vector<SvfCommand>& commands,
                                     const SvfPlayOptions& options, FILE* reports);
 

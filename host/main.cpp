@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <memory>
 #include <string>
@@ -18,7 +19,9 @@
 #include "host/NodeResolution.h"
 #include "host/PluginExports.h"
 #include "host/PluginLoader.h"
+#include "host/PluginSearch.h"
 #include "host/ResultWriter.h"
+#include "krv/ProjectVersion.h"
 
 namespace csehost {
 namespace {
@@ -114,6 +117,11 @@ int run(const std::vector<std::string>& args) {
         std::fputs(hostUsageText().c_str(), stdout);
         return 0;
     }
+    if (options.version) {
+        std::printf("cse-host %s%s%s\n", KRV_PROJECT_VERSION, *KRV_GIT_COMMIT ? " git " : "",
+                    KRV_GIT_COMMIT);
+        return 0;
+    }
     if (options.command.kind == CommandKind::kSvf && !loadSvfProgram(options.command, error)) {
         std::fprintf(stderr, "cse-host: %s\n", error.c_str());  // the file is at fault, not usage
         writer->error(error);
@@ -126,9 +134,12 @@ int run(const std::vector<std::string>& args) {
         return failure(*writer, "cannot resolve host " + options.node);
     }
 
-    const std::string libraryPath = options.libraryPath.empty()
-                                        ? executableDirectory() + pluginFileName()
-                                        : options.libraryPath;
+    std::string libraryPath;
+    if (!choosePlugin(pluginCandidates(options.libraryPath, std::getenv(kPluginPathVariable),
+                                       executableDirectory()),
+                      libraryPath, error)) {
+        return failure(*writer, error);
+    }
     PluginLibrary library;
     PluginExports exports;
     if (!library.open(libraryPath, error))

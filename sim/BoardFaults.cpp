@@ -74,7 +74,8 @@ bool parseBoardFaults(const std::string& text, BoardFaults& faults, std::string&
     return true;
 }
 
-bool checkBoardFaults(const BoardFaults& faults, const ChainSpec& chain, std::string& error) {
+bool checkBoardFaults(const BoardFaults& faults, const ChainDescription& chain,
+                      std::string& error) {
     const std::size_t count = chain.devices.size();
     if (faults.openAfter && *faults.openAfter >= count) {
         error = "open-after=" + std::to_string(*faults.openAfter) + ": the chain has " +

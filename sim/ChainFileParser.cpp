@@ -54,7 +54,7 @@ bool hasControlCharacter(const std::string& text) {
     return false;
 }
 
-bool parseUserRegister(const std::string& field, DeviceSpec& device, std::string& error) {
+bool parseUserRegister(const std::string& field, DeviceDescription& device, std::string& error) {
     const std::size_t equals = field.find('=');
     std::uint64_t opcode = 0;
     std::uint64_t width = 0;
@@ -71,7 +71,7 @@ bool parseUserRegister(const std::string& field, DeviceSpec& device, std::string
     return true;
 }
 
-bool parseDeviceLine(const std::vector<std::string>& fields, DeviceSpec& device,
+bool parseDeviceLine(const std::vector<std::string>& fields, DeviceDescription& device,
                      std::string& error) {
     if (fields.size() < 4) {
         error =
@@ -117,9 +117,9 @@ bool parseDeviceLine(const std::vector<std::string>& fields, DeviceSpec& device,
 
 }  // namespace
 
-bool parseChainText(const std::string& text, const std::string& fileName, ChainSpec& chain,
+bool parseChainText(const std::string& text, const std::string& fileName, ChainDescription& chain,
                     std::string& error) {
-    ChainSpec parsed;
+    ChainDescription parsed;
     std::istringstream stream(text);
     std::string line;
     std::size_t lineNumber = 0;
@@ -142,7 +142,7 @@ bool parseChainText(const std::string& text, const std::string& fileName, ChainS
             error = where + "more than " + std::to_string(kMaxChainDevices) + " devices";
             return false;
         }
-        DeviceSpec device;
+        DeviceDescription device;
         std::string what;
         if (!parseDeviceLine(fields, device, what)) {
             error = where + what;
@@ -158,7 +158,7 @@ bool parseChainText(const std::string& text, const std::string& fileName, ChainS
     return true;
 }
 
-bool parseChainFile(const std::string& path, ChainSpec& chain, std::string& error) {
+bool parseChainFile(const std::string& path, ChainDescription& chain, std::string& error) {
     std::ifstream file(path, std::ios::binary);
     if (!file) {
         error = path + ": cannot open the file";

@@ -8,6 +8,6 @@
 
 namespace quorbit {
 
-[[nodiscard]] bool validateDevice(const DeviceSpec& device, std::string& error);
+[[nodiscard]] bool validateDevice(const DeviceDescription& device, std::string& error);
 
 }  // namespace quorbit

@@ -43,7 +43,7 @@ bool matches(const std::string& arg, const std::string& name) {
 }  // namespace
 
 std::string usageText() {
-    return "usage: quorbit-sim [options]\n"
+    return "usage: quorbit-sim [options]\n\n"
            "Emulates the debugger front end's UDP remote interface with a virtual JTAG chain.\n"
            "  --bind ADDR       IPv4 address to listen on (default 127.0.0.1)\n"
            "  --port N          UDP port (default 20000; 0 picks a free port)\n"
@@ -60,6 +60,7 @@ std::string usageText() {
            "  --verbose         one line per request: kind, bits, TAP states passed, faults fired\n"
            "  --rbb-port N      also serve remote_bitbang over TCP (0 picks a free port)\n"
            "  --help            show this text\n"
+           "  --version         show the version (and the git commit it was built from)\n"
            "Runs until SIGINT or SIGTERM.\n";
 }
 
@@ -74,6 +75,7 @@ CommandLineOutcome parseCommandLine(const std::vector<std::string>& args, Comman
         std::string value;
         std::uint64_t number = 0;
         if (arg == "--help" || arg == "-h") return CommandLineOutcome::Help;
+        if (arg == "--version") return CommandLineOutcome::Version;
         if (arg == "--verbose" || arg == "-v") {
             parsed.options.verbose = true;
         } else if (matches(arg, "--bind")) {

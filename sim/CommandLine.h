@@ -16,7 +16,7 @@ struct CommandLine {
     std::string chainPath;  // empty: the built-in demo chain
 };
 
-enum class CommandLineOutcome { Run, Help, UsageError };
+enum class CommandLineOutcome { Run, Help, Version, UsageError };
 
 // args excludes the program name. On UsageError, error holds a one-line reason.
 CommandLineOutcome parseCommandLine(const std::vector<std::string>& args, CommandLine& line,

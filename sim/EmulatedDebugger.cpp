@@ -41,7 +41,7 @@ std::string shiftKind(const RawShift& shift) {
 
 }  // namespace
 
-EmulatedDebugger::EmulatedDebugger(const ChainSpec& chain, std::size_t rawShiftLogCapacity)
+EmulatedDebugger::EmulatedDebugger(const ChainDescription& chain, std::size_t rawShiftLogCapacity)
     : chain_(chain), rawShiftLogCapacity_(rawShiftLogCapacity) {
     statePath_.reserve(kStatePathCapacity);
     chain_.setTransitionListener([this](TapState, TapState to) {

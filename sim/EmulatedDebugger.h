@@ -26,7 +26,7 @@ struct RequestOutcome {
 
 class EmulatedDebugger {
   public:
-    EmulatedDebugger(const ChainSpec& chain, std::size_t rawShiftLogCapacity);
+    EmulatedDebugger(const ChainDescription& chain, std::size_t rawShiftLogCapacity);
     EmulatedDebugger(const EmulatedDebugger&) = delete;  // the chain's listener points here
     EmulatedDebugger& operator=(const EmulatedDebugger&) = delete;
 

@@ -23,7 +23,7 @@ namespace quorbit {
 // ---- Chain description ------------------------------------------------------------------------
 
 // One device of the virtual chain.
-struct DeviceSpec {
+struct DeviceDescription {
     std::string name;
     unsigned irLength = 0;                            // 2..64 bits
     std::optional<std::uint32_t> idcode;              // absent: the device has no IDCODE register
@@ -32,8 +32,8 @@ struct DeviceSpec {
 };
 
 // The whole chain; devices[0] is nearest TDI, the last device drives TDO.
-struct ChainSpec {
-    std::vector<DeviceSpec> devices;
+struct ChainDescription {
+    std::vector<DeviceDescription> devices;
 };
 
 constexpr unsigned kMinIrLength = 2;
@@ -43,18 +43,19 @@ constexpr std::size_t kMaxChainDevices = 1024;
 
 // Three made-up devices with IR lengths 6, 8 and 4; the last has no IDCODE; the middle one has
 // user registers. Used when no chain file is given.
-ChainSpec defaultDemoChain();
+ChainDescription defaultDemoChain();
 
 // Checks the rules the parser enforces (lengths, opcodes that fit, no clashes) on a chain built in
 // code. The error names the device by index and name.
-[[nodiscard]] bool validateChain(const ChainSpec& chain, std::string& error);
+[[nodiscard]] bool validateChain(const ChainDescription& chain, std::string& error);
 
 // Chain text: one device per line, "#" starts a comment, blank lines are skipped:
 //   <name> <ir-length> <idcode-hex | -> <idcode-opcode-hex | -> [<opcode-hex>=<width> ...]
 // Errors read "<fileName>:<line>: <what is wrong>" (or "<fileName>: no devices").
 [[nodiscard]] bool parseChainText(const std::string& text, const std::string& fileName,
-                                  ChainSpec& chain, std::string& error);
-[[nodiscard]] bool parseChainFile(const std::string& path, ChainSpec& chain, std::string& error);
+                                  ChainDescription& chain, std::string& error);
+[[nodiscard]] bool parseChainFile(const std::string& path, ChainDescription& chain,
+                                  std::string& error);
 
 // ---- Fault injection --------------------------------------------------------------------------
 
@@ -136,7 +137,7 @@ struct BoardFaults {
 [[nodiscard]] bool parseBoardFaults(const std::string& text, BoardFaults& faults,
                                     std::string& error);
 // Whether the faults fit the chain (device numbers, capture values within the IR length).
-[[nodiscard]] bool checkBoardFaults(const BoardFaults& faults, const ChainSpec& chain,
+[[nodiscard]] bool checkBoardFaults(const BoardFaults& faults, const ChainDescription& chain,
                                     std::string& error);
 
 // ---- Status bytes of the emulated debugger ----------------------------------------------------
@@ -164,7 +165,7 @@ struct SimOptions {
     std::string bindAddress = "127.0.0.1";  // dotted IPv4 address
     std::uint16_t port = 0;                 // UDP port, 0 = ephemeral
     int packetLength = 1024;  // 16..1472: length of the accept datagram, largest fragment
-    ChainSpec chain = defaultDemoChain();
+    ChainDescription chain = defaultDemoChain();
     FaultPlan faults;
     BoardFaults boardFaults;
     std::string vcdPath;                      // empty = no waveform dump

@@ -28,18 +28,18 @@ std::uint64_t zeroTmsRun(const std::uint8_t* tms, std::uint64_t first, std::uint
 
 }  // namespace
 
-VirtualChain::VirtualChain(const ChainSpec& spec) {
+VirtualChain::VirtualChain(const ChainDescription& spec) {
     std::string error;
     if (!validateChain(spec, error)) return;
     devices_.reserve(spec.devices.size());
-    for (const DeviceSpec& device : spec.devices) devices_.push_back(makeDevice(device));
+    for (const DeviceDescription& device : spec.devices) devices_.push_back(makeDevice(device));
     runRegisters_.resize(devices_.size(), nullptr);
     heldBits_.resize(devices_.size() + 1, 0);
     nextValues_.resize(devices_.size(), 0);
     resetInstructions();
 }
 
-VirtualChain::Device VirtualChain::makeDevice(const DeviceSpec& spec) {
+VirtualChain::Device VirtualChain::makeDevice(const DeviceDescription& spec) {
     Device device;
     device.irLength = spec.irLength;
     device.irMask = lowBitMask(spec.irLength);

@@ -23,7 +23,7 @@ namespace quorbit {
 class VirtualChain {
   public:
     // The spec must pass validateChain(); an invalid one yields an empty chain (deviceCount 0).
-    explicit VirtualChain(const ChainSpec& spec);
+    explicit VirtualChain(const ChainDescription& spec);
 
     std::size_t deviceCount() const { return devices_.size(); }
     TapState state() const { return state_; }
@@ -81,7 +81,7 @@ class VirtualChain {
         std::size_t selectedUser = 0;
     };
 
-    static Device makeDevice(const DeviceSpec& spec);
+    static Device makeDevice(const DeviceDescription& spec);
     static void selectInstruction(Device& device, std::uint64_t opcode);
     static ShiftRegister& selectedDr(Device& device);
     static const ShiftRegister& selectedDr(const Device& device);

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "krv/ProjectVersion.h"
 #include "sim/CommandLine.h"
 #include "sim/QuorbitSim.h"
 
@@ -31,6 +32,10 @@ int main(int argc, char** argv) {
     switch (quorbit::parseCommandLine(args, line, error)) {
         case quorbit::CommandLineOutcome::Help:
             std::cout << quorbit::usageText();
+            return 0;
+        case quorbit::CommandLineOutcome::Version:
+            std::cout << "quorbit-sim " << KRV_PROJECT_VERSION
+                      << (*KRV_GIT_COMMIT != '\0' ? " git " : "") << KRV_GIT_COMMIT << "\n";
             return 0;
         case quorbit::CommandLineOutcome::UsageError:
             std::cerr << "quorbit-sim: " << error << "\n";

@@ -1,7 +1,7 @@
 // The plug-in object the exports hand to the host.
 #include <new>
 
-#include "exports/TargetFactory.h"
+#include "framework/TargetFactory.h"
 #include "target/QXCsePlugin.h"
 
 namespace CsePluginInterface {

@@ -2,7 +2,7 @@
 #include <cstdarg>
 #include <cstdio>
 
-#include "exports/CallbackRecord.h"
+#include "framework/CallbackRecord.h"
 #include "target/QXCsePlugin.h"
 
 namespace CsePluginInterface {

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "framework/CseTypes.h"
+#include "koraven-cse-plugin/CseTypes.h"
 
 namespace CsePluginInterface {
 

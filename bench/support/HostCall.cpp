@@ -36,7 +36,7 @@ int delayOf(const std::vector<uint8_t>& in, const std::vector<uint8_t>& out, uin
 }
 
 bool HostCall::selectInstruction(CsePlugin& plugin, bool bypass) {
-    const quorbit::DeviceSpec device = quorbit::defaultDemoChain().devices[kMiddleDevice];
+    const quorbit::DeviceDescription device = quorbit::defaultDemoChain().devices[kMiddleDevice];
     const uint64_t opcode = bypass ? (uint64_t{1} << device.irLength) - 1 : device.idcodeOpcode;
     std::vector<uint8_t> bits(8, 0);
     for (size_t i = 0; i < bits.size(); ++i) bits[i] = static_cast<uint8_t>(opcode >> (8 * i));

@@ -49,7 +49,7 @@ bool PluginSessions::open(int packetLength, std::string& error) {
         error = "lockTarget or scanJTAGChain failed";
         return false;
     }
-    const quorbit::ChainSpec chain = quorbit::defaultDemoChain();
+    const quorbit::ChainDescription chain = quorbit::defaultDemoChain();
     if (plugin_->getDeviceCount() != chain.devices.size()) {
         error = "the scan found " + std::to_string(plugin_->getDeviceCount()) + " devices";
         return false;

@@ -6,15 +6,15 @@
 #include <string>
 #include <vector>
 
-#include "exports/CsePluginExports.h"
-#include "framework/CsePlugin.h"
+#include "koraven-cse-plugin/CsePlugin.h"
+#include "koraven-cse-plugin/CsePluginExports.h"
 #include "tests/framework/support/RecordingCallbacks.h"
 
 namespace {
 
 using CsePluginInterface::CSE_SUCCESS;
-using CsePluginInterface::CsePlugin;
 using CsePluginInterface::CseTargetInfo;
+using CsePluginInterface::ICsePlugin;
 using krvtest::RecordingCallbacks;
 
 class LoadedPlugin : public ::testing::Test {
@@ -79,7 +79,7 @@ TEST_F(LoadedPlugin, ReportsInterfaceVersion) {
 TEST_F(LoadedPlugin, CreatesATracedObjectThatDescribesItself) {
     RecordingCallbacks recorder;
     setCallbacks(&recorder.record());
-    CsePlugin* plugin = create();
+    ICsePlugin* plugin = create();
     ASSERT_NE(plugin, nullptr);
     EXPECT_TRUE(contains(enteredNames(recorder), "CsePlugin::CsePlugin"));
 
@@ -98,7 +98,7 @@ TEST_F(LoadedPlugin, NullCallbackRecordKeepsThePreviousOne) {
     RecordingCallbacks recorder;
     setCallbacks(&recorder.record());
     setCallbacks(nullptr);
-    CsePlugin* plugin = create();
+    ICsePlugin* plugin = create();
     ASSERT_NE(plugin, nullptr);
     destroy(plugin);
     EXPECT_TRUE(contains(enteredNames(recorder), "CsePlugin::~CsePlugin"));
@@ -109,7 +109,7 @@ TEST_F(LoadedPlugin, SecondRecordReplacesAllFivePointers) {
     setCallbacks(&recorder.record());
     const CsePluginCallbacks none{};
     setCallbacks(&none);
-    CsePlugin* plugin = create();
+    ICsePlugin* plugin = create();
     ASSERT_NE(plugin, nullptr);
     uint32_t connected = 5;
     EXPECT_EQ(plugin->isConnected(&connected), CSE_SUCCESS);

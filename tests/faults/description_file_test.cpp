@@ -9,7 +9,7 @@
 #include <random>
 #include <string>
 
-#include "exports/CallbackRecord.h"
+#include "framework/CallbackRecord.h"
 #include "target/QXCsePlugin.h"
 
 namespace faults {

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "exports/CallbackRecord.h"
+#include "framework/CallbackRecord.h"
 #include "tests/framework/support/RecordingCallbacks.h"
 #include "tests/framework/support/RecordingTarget.h"
 

@@ -17,6 +17,7 @@
 #include <sstream>
 #include <thread>
 
+#include "krv/ProjectVersion.h"
 #include "sim/QuorbitSim.h"
 #include "support/ProcessRunner.h"
 
@@ -59,8 +60,8 @@ class TemporaryFile {
     std::string path_;
 };
 
-const quorbit::ChainSpec& demo() {
-    static const quorbit::ChainSpec chain = quorbit::defaultDemoChain();
+const quorbit::ChainDescription& demo() {
+    static const quorbit::ChainDescription chain = quorbit::defaultDemoChain();
     return chain;
 }
 
@@ -232,6 +233,26 @@ TEST(CseHost, HelpAndUsageErrors) {
     EXPECT_NE(result.err.find("no command given"), std::string::npos);
     EXPECT_EQ(cseHost({"drscan", "1", "0", "0"}).exitCode, 2);
     EXPECT_EQ(cseHost({"drscan-chain", "4", "0x1F"}).exitCode, 2);
+    result = cseHost({"--version"});
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(result.out.rfind("cse-host " KRV_PROJECT_VERSION, 0), 0u) << result.out;
+    EXPECT_NE(result.out.find(KRV_GIT_COMMIT), std::string::npos);
+}
+
+// --lib, then CSE_HOST_PLUGIN, then the one beside cse-host: a plug-in named by the user is loaded
+// or the run fails, never silently replaced by another one.
+TEST(CseHost, PluginLookupTakesLibThenTheVariableThenTheOneBeside) {
+    const std::string beside =
+        std::string(CSE_HOST_PATH).substr(0, std::string(CSE_HOST_PATH).rfind('/') + 1) +
+        "KoravenCsePlugin_14.so";
+    setenv("CSE_HOST_PLUGIN", "/nonexistent/named-by-variable.so", 1);
+    ProcessResult result = cseHost({"scan"});
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_NE(result.err.find("/nonexistent/named-by-variable.so"), std::string::npos);
+    EXPECT_EQ(cseHost({"--lib", beside, "scan"}).exitCode, 0);
+    setenv("CSE_HOST_PLUGIN", "", 1);  // empty counts as not set
+    EXPECT_EQ(cseHost({"scan"}).exitCode, 0);
+    unsetenv("CSE_HOST_PLUGIN");
 }
 
 TEST(CseHost, MissingPluginLibraryIsAFailure) {

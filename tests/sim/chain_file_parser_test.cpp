@@ -7,7 +7,7 @@
 
 namespace {
 
-using quorbit::ChainSpec;
+using quorbit::ChainDescription;
 
 TEST(ChainFileParser, ReadsDevicesCommentsAndUserRegisters) {
     const std::string text =
@@ -15,7 +15,7 @@ TEST(ChainFileParser, ReadsDevicesCommentsAndUserRegisters) {
         "\n"
         "  first 6 0x1234A0B3 09   # comment after a device\n"
         "second\t8\t-\t-\t22=24 0x23=72\r\n";
-    ChainSpec chain;
+    ChainDescription chain;
     std::string error;
     ASSERT_TRUE(quorbit::parseChainText(text, "t.chain", chain, error)) << error;
     ASSERT_EQ(chain.devices.size(), 2u);
@@ -37,7 +37,7 @@ struct BadChain {
 class ChainFileErrorTest : public ::testing::TestWithParam<BadChain> {};
 
 TEST_P(ChainFileErrorTest, RejectedWithFileLineAndReason) {
-    ChainSpec chain;
+    ChainDescription chain;
     chain.devices.push_back({"kept", 4, std::nullopt, 0, {}});
     std::string error;
     EXPECT_FALSE(quorbit::parseChainText(GetParam().text, "board.chain", chain, error));
@@ -85,7 +85,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<BadChain>& info) { return info.param.name; });
 
 TEST(ChainFileParser, MissingFileIsNamed) {
-    ChainSpec chain;
+    ChainDescription chain;
     std::string error;
     EXPECT_FALSE(quorbit::parseChainFile("/nonexistent/dir/x.chain", chain, error));
     EXPECT_EQ(error, "/nonexistent/dir/x.chain: cannot open the file");
@@ -94,7 +94,7 @@ TEST(ChainFileParser, MissingFileIsNamed) {
 TEST(ChainFileParser, TooManyDevicesStopAtTheLineThatExceedsTheLimit) {
     std::string text;
     for (std::size_t i = 0; i <= quorbit::kMaxChainDevices; ++i) text += "d 2 - -\n";
-    ChainSpec chain;
+    ChainDescription chain;
     std::string error;
     EXPECT_FALSE(quorbit::parseChainText(text, "big", chain, error));
     EXPECT_EQ(error, "big:1025: more than 1024 devices");
@@ -103,7 +103,7 @@ TEST(ChainFileParser, TooManyDevicesStopAtTheLineThatExceedsTheLimit) {
 class ExampleChainTest : public ::testing::TestWithParam<const char*> {};
 
 TEST_P(ExampleChainTest, ShippedExampleParsesAndValidates) {
-    ChainSpec chain;
+    ChainDescription chain;
     std::string error;
     const std::string path = std::string(QUORBIT_SIM_CHAINS_DIR) + "/" + GetParam();
     ASSERT_TRUE(quorbit::parseChainFile(path, chain, error)) << error;
@@ -114,12 +114,12 @@ INSTANTIATE_TEST_SUITE_P(Examples, ExampleChainTest,
                          ::testing::Values("demo.chain", "no-idcode.chain", "long20.chain"));
 
 TEST(ChainFileParser, DemoChainFileDescribesTheBuiltInChain) {
-    ChainSpec fromFile;
+    ChainDescription fromFile;
     std::string error;
     ASSERT_TRUE(quorbit::parseChainFile(std::string(QUORBIT_SIM_CHAINS_DIR) + "/demo.chain",
                                         fromFile, error))
         << error;
-    const ChainSpec builtIn = quorbit::defaultDemoChain();
+    const ChainDescription builtIn = quorbit::defaultDemoChain();
     ASSERT_EQ(fromFile.devices.size(), builtIn.devices.size());
     for (std::size_t i = 0; i < builtIn.devices.size(); ++i) {
         EXPECT_EQ(fromFile.devices[i].name, builtIn.devices[i].name);
@@ -130,7 +130,7 @@ TEST(ChainFileParser, DemoChainFileDescribesTheBuiltInChain) {
 }
 
 TEST(ChainValidation, DemoChainHasMadeUpIdcodesWithBitZeroSet) {
-    const ChainSpec chain = quorbit::defaultDemoChain();
+    const ChainDescription chain = quorbit::defaultDemoChain();
     ASSERT_EQ(chain.devices.size(), 3u);
     EXPECT_EQ(chain.devices[0].irLength, 6u);
     EXPECT_EQ(chain.devices[1].irLength, 8u);
@@ -142,7 +142,7 @@ TEST(ChainValidation, DemoChainHasMadeUpIdcodesWithBitZeroSet) {
 }
 
 TEST(ChainValidation, ErrorNamesTheDeviceByIndexAndName) {
-    ChainSpec chain = quorbit::defaultDemoChain();
+    ChainDescription chain = quorbit::defaultDemoChain();
     chain.devices[1].userRegisters[0xFF] = 8;
     std::string error;
     EXPECT_FALSE(quorbit::validateChain(chain, error));

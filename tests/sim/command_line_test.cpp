@@ -49,6 +49,7 @@ TEST(CommandLine, HelpIsRecognisedAnywhere) {
     CommandLine line;
     std::string error;
     EXPECT_EQ(parse({"--port", "5", "--help"}, line, error), CommandLineOutcome::Help);
+    EXPECT_EQ(parse({"--port", "5", "--version"}, line, error), CommandLineOutcome::Version);
     EXPECT_NE(quorbit::usageText().find("--rbb-port"), std::string::npos);
 }
 

@@ -109,7 +109,7 @@ TEST_P(BoardFaultTest, ShowsOnTheCapturedIrPath) {
     quorbit::BoardFaults faults;
     std::string error;
     ASSERT_TRUE(quorbit::parseBoardFaults(GetParam().text, faults, error)) << error;
-    const quorbit::ChainSpec chain = quorbit::defaultDemoChain();
+    const quorbit::ChainDescription chain = quorbit::defaultDemoChain();
     ASSERT_TRUE(quorbit::checkBoardFaults(faults, chain, error)) << error;
     quorbit::VirtualChain virtualChain(chain);
     virtualChain.setBoardFaults(faults);

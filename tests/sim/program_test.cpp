@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "krv/ProjectVersion.h"
 #include "support/ScriptedClient.h"
 
 extern char** environ;
@@ -140,6 +141,13 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(Program, HelpPrintsUsageAndSucceeds) {
     Program program({"--help"});
     EXPECT_EQ(program.line(), "usage: quorbit-sim [options]\n");
+    EXPECT_EQ(program.exitStatus(), 0);
+}
+
+TEST(Program, VersionPrintsTheProjectVersionAndCommit) {
+    Program program({"--version"});
+    const std::string commit = *KRV_GIT_COMMIT != '\0' ? " git " KRV_GIT_COMMIT : "";
+    EXPECT_EQ(program.line(), "quorbit-sim " KRV_PROJECT_VERSION + commit + "\n");
     EXPECT_EQ(program.exitStatus(), 0);
 }
 

@@ -59,8 +59,8 @@ INSTANTIATE_TEST_SUITE_P(Widths, ShiftRegisterWidthTest,
                          ::testing::Values(1u, 2u, 31u, 32u, 63u, 64u, 65u, 127u, 128u, 130u,
                                            1000u));
 
-quorbit::ChainSpec mixedChain() {
-    quorbit::ChainSpec spec;
+quorbit::ChainDescription mixedChain() {
+    quorbit::ChainDescription spec;
     spec.devices.push_back({"a", 5, 0x10000001u, 0x1, {{0x2, 7}, {0x3, 200}}});
     spec.devices.push_back({"b", 9, std::nullopt, 0, {{0x4, 64}}});
     spec.devices.push_back({"c", 3, 0x20000001u, 0x1, {{0x2, 65}}});

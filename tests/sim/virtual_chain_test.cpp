@@ -9,8 +9,8 @@
 
 namespace {
 
-using quorbit::ChainSpec;
-using quorbit::DeviceSpec;
+using quorbit::ChainDescription;
+using quorbit::DeviceDescription;
 using quorbit::TapState;
 using quorbit::VirtualChain;
 using simtest::bitsOf;
@@ -153,8 +153,8 @@ TEST_F(DemoChainTest, ListenerHearsEveryStateChangeButNotTheSelfLoops) {
 }
 
 TEST(VirtualChainSpec, InvalidSpecGivesAnEmptyChain) {
-    ChainSpec spec;
-    spec.devices.push_back(DeviceSpec{"broken", 1, std::nullopt, 0, {}});
+    ChainDescription spec;
+    spec.devices.push_back(DeviceDescription{"broken", 1, std::nullopt, 0, {}});
     VirtualChain chain(spec);
     EXPECT_EQ(chain.deviceCount(), 0u);
     EXPECT_TRUE(chain.clock(false, false));  // a chain with no device drives nothing
@@ -171,9 +171,9 @@ class ProbePlacementTest : public ::testing::TestWithParam<Placement> {};
 
 TEST_P(ProbePlacementTest, UserRegisterSitsBehindOneBypassBitPerDeviceNearerTdo) {
     const Placement placement = GetParam();
-    ChainSpec spec;
+    ChainDescription spec;
     for (std::size_t i = 0; i < placement.devices; ++i) {
-        DeviceSpec device;
+        DeviceDescription device;
         device.name = "d" + std::to_string(i);
         device.irLength = 5;
         device.idcode = 0x00001001u | static_cast<std::uint32_t>(i << 12);
@@ -209,8 +209,8 @@ INSTANTIATE_TEST_SUITE_P(Positions, ProbePlacementTest,
                          });
 
 TEST(VirtualChainWide, ThousandBitRegisterRoundTripsRandomData) {
-    ChainSpec spec;
-    DeviceSpec device;
+    ChainDescription spec;
+    DeviceDescription device;
     device.name = "wide";
     device.irLength = 4;
     device.userRegisters = {{0x3, 1000}};

@@ -51,7 +51,7 @@ SoakChain randomChain(const ChainShape& shape, std::mt19937_64& random) {
             device.userRegisters.emplace_back(freeOpcode(), userWidth(shape, random));
         }
 
-        quorbit::DeviceSpec emulated;
+        quorbit::DeviceDescription emulated;
         emulated.name = "soak" + std::to_string(index);
         emulated.irLength = device.irLength;
         if (device.hasIdcode) emulated.idcode = device.idcode;

@@ -12,7 +12,7 @@
 namespace soak {
 
 struct SoakChain {
-    quorbit::ChainSpec emulated;
+    quorbit::ChainDescription emulated;
     std::vector<ModelDevice> modelled;
 };
 

@@ -7,7 +7,7 @@
 #include <sstream>
 
 #include "SignalStorm.h"
-#include "exports/CallbackRecord.h"
+#include "framework/CallbackRecord.h"
 #include "remote/RemoteLink.h"
 #include "remote/RemoteLinkTesting.h"
 

@@ -15,7 +15,7 @@ namespace soak {
 namespace {
 
 struct Devices {
-    quorbit::ChainSpec emulated;
+    quorbit::ChainDescription emulated;
     std::vector<ModelDevice> modelled;
 };
 
@@ -41,7 +41,7 @@ Devices threeDevices() {
         model.idcode = row.idcode;
         model.idcodeOpcode = row.idcodeOpcode;
         model.userRegisters = row.users;
-        quorbit::DeviceSpec spec;
+        quorbit::DeviceDescription spec;
         spec.name = "dev" + std::to_string(devices.modelled.size());
         spec.irLength = row.irLength;
         if (row.hasIdcode) spec.idcode = row.idcode;

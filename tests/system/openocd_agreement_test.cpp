@@ -18,7 +18,7 @@ constexpr int kTimeLimitSeconds = 60;
 
 std::vector<ListedDevice> demoChainDevices() {
     std::vector<ListedDevice> devices;
-    for (const quorbit::DeviceSpec& device : quorbit::defaultDemoChain().devices) {
+    for (const quorbit::DeviceDescription& device : quorbit::defaultDemoChain().devices) {
         devices.push_back({device.idcode, device.irLength});
     }
     return devices;

@@ -16,7 +16,7 @@ constexpr uint32_t kIdcodeBits = 32;
 
 class DeviceAccess : public SimulatedTargetTest {
   protected:
-    void startWithChain(const quorbit::ChainSpec& chain) {
+    void startWithChain(const quorbit::ChainDescription& chain) {
         emulated = chain;
         quorbit::SimOptions options;
         options.chain = chain;
@@ -74,7 +74,7 @@ class DeviceAccess : public SimulatedTargetTest {
                static_cast<uint32_t>(tdo[2]) << 16 | static_cast<uint32_t>(tdo[3]) << 24;
     }
 
-    quorbit::ChainSpec emulated;  // the chain the emulator runs
+    quorbit::ChainDescription emulated;  // the chain the emulator runs
 };
 
 TEST_F(DeviceAccess, ScanOfTheDemoChainFindsItsThreeDevices) {
@@ -129,7 +129,7 @@ class ChainFromFile : public DeviceAccess {
             std::ofstream file(path);
             file << text;
         }
-        quorbit::ChainSpec chain;
+        quorbit::ChainDescription chain;
         std::string error;
         const bool parsed = quorbit::parseChainFile(path, chain, error);
         std::remove(path.c_str());
@@ -174,7 +174,7 @@ TEST_F(ChainFromFile, EveryShippedChainFileScansAsDescribed) {
         if (entry.path().extension() != ".chain") continue;
         ++files;
         SCOPED_TRACE(entry.path().string());
-        quorbit::ChainSpec chain;
+        quorbit::ChainDescription chain;
         std::string error;
         ASSERT_TRUE(quorbit::parseChainFile(entry.path().string(), chain, error)) << error;
         TearDown();

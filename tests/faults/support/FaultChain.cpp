@@ -23,10 +23,10 @@ const std::vector<Row>& rows() {
 
 }  // namespace
 
-quorbit::ChainSpec faultChainSpec() {
-    quorbit::ChainSpec chain;
+quorbit::ChainDescription faultChainSpec() {
+    quorbit::ChainDescription chain;
     for (const Row& row : rows()) {
-        quorbit::DeviceSpec device;
+        quorbit::DeviceDescription device;
         device.name = row.name;
         device.irLength = row.irLength;
         if (row.hasIdcode) device.idcode = row.idcode;

@@ -14,7 +14,7 @@ constexpr unsigned kLongRegisterBits = 300000;
 constexpr uint64_t kLongRegisterOpcode = 0x02;
 constexpr unsigned kLongRegisterDevice = 0;
 
-quorbit::ChainSpec faultChainSpec();
+quorbit::ChainDescription faultChainSpec();
 std::vector<soak::ModelDevice> faultChainModel();
 
 }  // namespace faults

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "exports/CallbackRecord.h"
+#include "framework/CallbackRecord.h"
 #include "remote/RemoteLink.h"
 #include "remote/RemoteLinkTesting.h"
 #include "support/FaultChain.h"

@@ -8,8 +8,8 @@
 #include <string>
 
 #include "FailingAllocator.h"
-#include "exports/CallbackRecord.h"
-#include "exports/TargetFactory.h"
+#include "framework/CallbackRecord.h"
+#include "framework/TargetFactory.h"
 #include "remote/RemoteLink.h"
 #include "remote/RemoteLinkTesting.h"
 #include "sim/QuorbitSim.h"

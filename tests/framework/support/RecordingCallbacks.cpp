@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <sstream>
 
-#include "exports/CallbackRecord.h"
+#include "framework/CallbackRecord.h"
 
 namespace krvtest {
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "exports/CsePluginCallbacks.h"
+#include "koraven-cse-plugin/CsePluginCallbacks.h"
 
 namespace krvtest {
 

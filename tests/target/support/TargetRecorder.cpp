@@ -3,7 +3,7 @@
 #include <cstdarg>
 #include <cstdio>
 
-#include "exports/CallbackRecord.h"
+#include "framework/CallbackRecord.h"
 
 namespace targettest {
 namespace {

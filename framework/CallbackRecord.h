@@ -4,7 +4,7 @@
 #include <cstdarg>
 #include <cstdint>
 
-#include "exports/CsePluginCallbacks.h"
+#include "koraven-cse-plugin/CsePluginCallbacks.h"
 
 namespace CsePluginInterface {
 namespace CallbackRecord {

@@ -17,13 +17,13 @@ constexpr std::uint32_t makeIdcode(std::uint32_t version, std::uint32_t part) {
     return (version << 28) | (part << 12) | (kDemoManufacturer << 1) | 1u;
 }
 
-std::string deviceLabel(std::size_t index, const DeviceSpec& device) {
+std::string deviceLabel(std::size_t index, const DeviceDescription& device) {
     return "device " + std::to_string(index) + " (" + device.name + ")";
 }
 
 }  // namespace
 
-bool validateDevice(const DeviceSpec& device, std::string& error) {
+bool validateDevice(const DeviceDescription& device, std::string& error) {
     if (device.name.empty()) {
         error = "empty name";
         return false;
@@ -71,16 +71,16 @@ bool validateDevice(const DeviceSpec& device, std::string& error) {
     return true;
 }
 
-ChainSpec defaultDemoChain() {
-    ChainSpec chain;
-    DeviceSpec first;
+ChainDescription defaultDemoChain() {
+    ChainDescription chain;
+    DeviceDescription first;
     first.name = "orbis";
     first.irLength = 6;
     first.idcode = makeIdcode(0x1, 0x51C0);
     first.idcodeOpcode = 0x09;
     chain.devices.push_back(first);
 
-    DeviceSpec middle;
+    DeviceDescription middle;
     middle.name = "talpa";
     middle.irLength = 8;
     middle.idcode = makeIdcode(0x2, 0x7A31);
@@ -88,14 +88,14 @@ ChainSpec defaultDemoChain() {
     middle.userRegisters = {{0x22, 24}, {0x23, 72}};
     chain.devices.push_back(middle);
 
-    DeviceSpec last;
+    DeviceDescription last;
     last.name = "nerid";
     last.irLength = 4;
     chain.devices.push_back(last);
     return chain;
 }
 
-bool validateChain(const ChainSpec& chain, std::string& error) {
+bool validateChain(const ChainDescription& chain, std::string& error) {
     if (chain.devices.empty()) {
         error = "no devices";
         return false;

@@ -1,17 +1,15 @@
 // The six functions the plug-in library exports to the host (plain C names; stdcall on 32-bit
-// Windows).
+// Windows, exported there under their decorated names, e.g. "_CsePlugin_create@0"), and their
+// pointer types for a host that looks them up at run time.
 #pragma once
 
 #include <cstdint>
 
-#include "exports/CsePluginCallbacks.h"
-
-namespace CsePluginInterface {
-class CsePlugin;
-}
+#include "koraven-cse-plugin/CsePlugin.h"
+#include "koraven-cse-plugin/CsePluginCallbacks.h"
 
 #if defined(_WIN32)
-// KoravenCsePlugin_14.def exports them under their decorated names, and only under those.
+// The plug-in's module-definition file exports them under their decorated names, and only those.
 #define CSE_EXPORT
 #else
 #define CSE_EXPORT __attribute__((visibility("default")))
@@ -23,9 +21,9 @@ constexpr uint32_t kCsePluginInterfaceVersion = 0x00140100;
 extern "C" {
 
 // A new plug-in object owned by the host, or null when it cannot be allocated.
-CSE_EXPORT CsePluginInterface::CsePlugin* CSE_CALLCONV CsePlugin_create(void);
+CSE_EXPORT CsePluginInterface::ICsePlugin* CSE_CALLCONV CsePlugin_create(void);
 // Deletes the object through its virtual destructor; null is ignored.
-CSE_EXPORT void CSE_CALLCONV CsePlugin_destroy(CsePluginInterface::CsePlugin* plugin);
+CSE_EXPORT void CSE_CALLCONV CsePlugin_destroy(CsePluginInterface::ICsePlugin* plugin);
 // Load and unload notifications; they carry no state.
 CSE_EXPORT void CSE_CALLCONV CsePlugin_loaded(void);
 CSE_EXPORT void CSE_CALLCONV CsePlugin_unloaded(void);
@@ -37,8 +35,8 @@ CSE_EXPORT uint32_t CSE_CALLCONV CsePlugin_getCsePluginVersion(void);
 }  // extern "C"
 
 // Pointer types for a host that looks the exports up at run time.
-using CsePluginCreateFn = CsePluginInterface::CsePlugin*(CSE_CALLCONV*)(void);
-using CsePluginDestroyFn = void(CSE_CALLCONV*)(CsePluginInterface::CsePlugin*);
+using CsePluginCreateFn = CsePluginInterface::ICsePlugin*(CSE_CALLCONV*)(void);
+using CsePluginDestroyFn = void(CSE_CALLCONV*)(CsePluginInterface::ICsePlugin*);
 using CsePluginNotifyFn = void(CSE_CALLCONV*)(void);
 using CsePluginSetCallbacksFn = void(CSE_CALLCONV*)(const CsePluginCallbacks*);
 using CsePluginGetVersionFn = uint32_t(CSE_CALLCONV*)(void);

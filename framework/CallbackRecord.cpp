@@ -1,4 +1,4 @@
-#include "exports/CallbackRecord.h"
+#include "framework/CallbackRecord.h"
 
 namespace CsePluginInterface {
 namespace CallbackRecord {

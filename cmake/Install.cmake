@@ -1,0 +1,98 @@
+# cmake --install: programs in bin/, the plug-in in its own folder under the library folder, the
+# host-facing headers, a relocatable CMake package and pkg-config file, chain files, documents,
+# man pages and bash completion. The 32-bit Windows build installs what its .zip holds: the DLL
+# beside cse-host.exe, the headers and the README.
+include(CMakePackageConfigHelpers)
+
+set(krv_cmake_dir ${CMAKE_INSTALL_LIBDIR}/cmake/KoravenCsePlugin)
+set(krv_doc_dir ${CMAKE_INSTALL_DOCDIR})
+if(WIN32)
+    set(krv_plugin_destination ${CMAKE_INSTALL_BINDIR})  # beside cse-host.exe, looked at first
+    set(krv_doc_dir .)
+else()
+    set(krv_plugin_destination ${KRV_INSTALL_PLUGINDIR})
+endif()
+
+set_target_properties(cse_public_headers PROPERTIES EXPORT_NAME headers)
+target_include_directories(cse_public_headers INTERFACE
+    $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
+install(TARGETS cse_public_headers EXPORT KoravenCsePluginTargets)
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/koraven-cse-plugin
+        DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+
+if(TARGET KoravenCsePlugin_14)
+    set_target_properties(KoravenCsePlugin_14 PROPERTIES EXPORT_NAME plugin)
+    # Loaded with dlopen, never executed: no execute bit.
+    install(TARGETS KoravenCsePlugin_14 EXPORT KoravenCsePluginTargets
+            LIBRARY DESTINATION ${krv_plugin_destination}
+                    PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ
+            RUNTIME DESTINATION ${krv_plugin_destination})
+endif()
+foreach(program IN ITEMS cse-host quorbit-sim)
+    if(TARGET ${program})
+        install(TARGETS ${program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+    endif()
+endforeach()
+
+install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${krv_doc_dir})
+if(WIN32)
+    return()
+endif()
+
+# The CMake package: KoravenCsePlugin::headers (INTERFACE) and KoravenCsePlugin::plugin (the module,
+# for its path); every path is relative to the package's own location.
+install(EXPORT KoravenCsePluginTargets NAMESPACE KoravenCsePlugin:: DESTINATION ${krv_cmake_dir})
+configure_package_config_file(${PROJECT_SOURCE_DIR}/packaging/KoravenCsePluginConfig.cmake.in
+                              ${CMAKE_BINARY_DIR}/packaging/KoravenCsePluginConfig.cmake
+                              INSTALL_DESTINATION ${krv_cmake_dir})
+write_basic_package_version_file(${CMAKE_BINARY_DIR}/packaging/KoravenCsePluginConfigVersion.cmake
+                                 COMPATIBILITY SameMajorVersion)
+install(FILES ${CMAKE_BINARY_DIR}/packaging/KoravenCsePluginConfig.cmake
+              ${CMAKE_BINARY_DIR}/packaging/KoravenCsePluginConfigVersion.cmake
+        DESTINATION ${krv_cmake_dir})
+
+# pkg-config: the prefix is found from the .pc file's own folder.
+file(RELATIVE_PATH krv_pc_to_prefix ${CMAKE_INSTALL_FULL_LIBDIR}/pkgconfig ${CMAKE_INSTALL_PREFIX})
+string(REGEX REPLACE "/$" "" krv_pc_to_prefix "${krv_pc_to_prefix}")
+file(RELATIVE_PATH krv_prefix_to_include ${CMAKE_INSTALL_PREFIX} ${CMAKE_INSTALL_FULL_INCLUDEDIR})
+file(RELATIVE_PATH krv_prefix_to_plugindir ${CMAKE_INSTALL_PREFIX} ${KRV_INSTALL_FULL_PLUGINDIR})
+configure_file(${PROJECT_SOURCE_DIR}/packaging/koraven-cse-plugin.pc.in
+               ${CMAKE_BINARY_DIR}/packaging/${KRV_PACKAGE_NAME}.pc @ONLY)
+install(FILES ${CMAKE_BINARY_DIR}/packaging/${KRV_PACKAGE_NAME}.pc
+        DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/sim/chains/ DESTINATION ${CMAKE_INSTALL_DATADIR}/quorbit-sim
+        FILES_MATCHING PATTERN "*.chain")
+install(FILES ${PROJECT_SOURCE_DIR}/host/README.md DESTINATION ${krv_doc_dir} RENAME cse-host.md)
+install(FILES ${PROJECT_SOURCE_DIR}/sim/README.md DESTINATION ${krv_doc_dir} RENAME quorbit-sim.md)
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/copyright DESTINATION ${krv_doc_dir})
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/completion/cse-host
+              ${PROJECT_SOURCE_DIR}/packaging/completion/quorbit-sim
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
+
+# Man pages from the programs' own --help and --version, compressed as Debian keeps them.
+find_program(KRV_HELP2MAN help2man)
+find_program(KRV_GZIP gzip)
+if(NOT KRV_HELP2MAN OR NOT KRV_GZIP)
+    message(STATUS "man pages skipped: help2man or gzip not found (scripts/install-deps.sh test)")
+    return()
+endif()
+set(krv_man_pages "")
+set(krv_programs cse-host quorbit-sim)
+set(krv_program_descriptions "drive the KORAVEN JTAG cable plug-in from the command line"
+                             "emulate the KORAVEN debugger front end's UDP remote interface")
+foreach(program description IN ZIP_LISTS krv_programs krv_program_descriptions)
+    if(NOT TARGET ${program})
+        continue()
+    endif()
+    set(page ${CMAKE_BINARY_DIR}/man/${program}.1)
+    add_custom_command(OUTPUT ${page}.gz
+        COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/man
+        COMMAND ${KRV_HELP2MAN} --no-info --section=1 --name=${description}
+                --output=${page} $<TARGET_FILE:${program}>
+        COMMAND ${KRV_GZIP} -9nf ${page}
+        DEPENDS ${program} VERBATIM)
+    list(APPEND krv_man_pages ${page}.gz)
+endforeach()
+add_custom_target(krv_man_pages ALL DEPENDS ${krv_man_pages})
+install(FILES ${krv_man_pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
