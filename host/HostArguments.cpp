@@ -118,6 +118,8 @@ bool applyValueOption(const std::string& name, const std::string& value, HostOpt
         options.useFrontEnd = true;
     } else if (name == "--sim-chain") {
         options.simChainPath = value;
+    } else if (name == "--sim-pcap") {
+        options.simPcapPath = value;
     } else if (name == "--irlen") {
         options.hasIrLengths = true;
         return parseIrLengthList(value, options.irLengths, error);
@@ -129,8 +131,8 @@ bool applyValueOption(const std::string& name, const std::string& value, HostOpt
 
 bool parseHostArguments(const std::vector<std::string>& args, HostOptions& options,
                         std::string& error) {
-    static const char* const kValueOptions[] = {"--lib", "--node", "--port", "--sim-chain",
-                                                "--irlen"};
+    static const char* const kValueOptions[] = {"--lib",       "--node",     "--port",
+                                                "--sim-chain", "--sim-pcap", "--irlen"};
     std::vector<std::string> words;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
@@ -166,6 +168,10 @@ bool parseHostArguments(const std::vector<std::string>& args, HostOptions& optio
     if (options.help) return true;
     if (options.useFrontEnd && !options.simChainPath.empty()) {
         error = "--sim-chain is for the embedded emulator; it cannot go with --node or --port";
+        return false;
+    }
+    if (options.useFrontEnd && !options.simPcapPath.empty()) {
+        error = "--sim-pcap is for the embedded emulator; it cannot go with --node or --port";
         return false;
     }
     if (words.empty()) {
@@ -313,6 +319,7 @@ options:
   --node HOST         use the front end on HOST instead of the embedded emulator
   --port N            UDP port of that front end (default 20000)
   --sim-chain FILE    chain file for the embedded emulator (default: its demo chain)
+  --sim-pcap FILE     the embedded emulator writes every datagram of the link to FILE (pcap)
   --irlen L0,L1,...   IR lengths, device 0 first (default: derived from the chain when possible)
   -v, -vv, -vvv       show the library's messages and logs up to level 1, 2 or 3
   -vvvv               also level 4 and the entry and exit traces, indented by nesting

@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the project needs, only those that are missing.
 #   install-deps.sh main   what building the plug-in, cse-host and quorbit-sim needs
-#   install-deps.sh test   additionally what the whole test suite needs (Windows cross build, Wine, OpenOCD, clang runtimes)
+#   install-deps.sh test   additionally what the whole test suite needs (Windows cross build, Wine, OpenOCD, tshark, clang runtimes)
 set -euo pipefail
 
 mode="${1:-main}"
-packages=(cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev)
+packages=(cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev libpcap-dev)
 if [[ "$mode" == "test" ]]; then
-    packages+=(clang libclang-rt-14-dev valgrind g++-mingw-w64-i686 openocd wine wine32:i386)
+    packages+=(clang libclang-rt-14-dev valgrind g++-mingw-w64-i686 openocd tshark wine wine32:i386)
 fi
 
 missing=()
