@@ -178,12 +178,13 @@ function koraven.init()
 end
 
 local function new_stream()
-    return { expected = nil, current = nil, repeat_run = nil, starts = {}, tail = false }
+    return { high = nil, pending = nil, copy = nil, done = nil, starts = {} }
 end
 
+-- A handshake tells the number the next fragment carries.
 local function reset_stream(stream, expected)
-    stream.expected = expected
-    stream.current, stream.repeat_run, stream.tail = nil, nil, false
+    stream.high = expected
+    stream.pending, stream.copy, stream.done = nil, nil, nil
     stream.starts = {}
 end
 
@@ -244,62 +245,147 @@ local function track_reply(link, message, record, pinfo)
 end
 
 -- ---- Reassembly ------------------------------------------------------------------------------
+--
+-- Fragments are collected by sequence number, so that a fragment that comes late (in a repeated
+-- reply, say) fills the hole a lost one left, as it does in the client. A sequence gap is judged
+-- against the highest number seen; numbers behind it belong to a copy of a message already seen
+-- (a repeated reply, a request sent again) or fill a hole.
 
-local function finish(stream, message, record, pinfo, on_complete)
-    message.data = table.concat(message.parts)
+local MAX_SPAN = 4096  -- fragments one message may span: far beyond the largest
+
+-- Whether a fragment's data can be the start of a message: what helps when the fragments before
+-- it were lost and nothing else tells where the message began.
+local function looks_like_start(payload, client_side)
+    if client_side then return #payload == 0 or payload:sub(1, 5) == "\0\0\0\0\0" end
+    local flags = payload:byte(1)
+    return #payload >= 5 and (flags == 0x08 or flags == 0x18 or flags == 0x00 or flags == 0x10)
+end
+
+local function complete_in_order(message)
+    if not message.last then return false end
+    local seq = message.first
+    while true do
+        if not message.parts[seq] then return false end
+        if seq == message.last then return true end
+        seq = seq_after(seq)
+    end
+end
+
+local function finish(message, record, on_complete)
+    local parts, numbers = {}, {}
+    local seq = message.first
+    while true do
+        parts[#parts + 1] = message.parts[seq]
+        numbers[#numbers + 1] = message.frames[seq]
+        if seq == message.last then break end
+        seq = seq_after(seq)
+    end
+    message.data = table.concat(parts)
     message.parts = nil
+    message.frames = numbers
     message.frame = record.number
-    for _, number in ipairs(message.frames) do frames[number].reassembled_in = record.number end
+    message.complete = true
+    for _, number in ipairs(numbers) do frames[number].reassembled_in = record.number end
     record.message = message
     on_complete(message)
 end
 
+local function new_message(first)
+    return { first = first, parts = {}, frames = {}, last = nil }
+end
+
+local function within(message, seq)
+    local d = distance(message.first, seq)
+    return d >= 0 and d < MAX_SPAN and (not message.last or distance(seq, message.last) >= 0)
+end
+
 -- One data fragment of a stream. on_complete is called with every message that completes.
-local function add_fragment(stream, record, seq, last, payload, analyse, on_complete)
-    if stream.expected ~= nil then
-        local d = distance(stream.expected, seq)
-        if d < 0 then
-            -- Behind the numbers already seen: a message sent again, or a stray copy.
-            local run = stream.repeat_run
-            if not (run and run.next == seq) then
-                local original = stream.starts[seq]
-                if not original then
-                    if analyse then record.late = true end
-                    return
-                end
-                run = { first = seq, parts = {}, frames = {}, again = true, original = original }
-                stream.repeat_run = run
-                record.repeat_of = original.frames[1]
-            end
-            run.parts[#run.parts + 1] = payload
-            run.frames[#run.frames + 1] = record.number
-            run.next = seq_after(seq)
-            if last then
-                stream.repeat_run = nil
-                finish(stream, run, record, nil, on_complete)
-            end
+local function add_fragment(stream, record, seq, last, payload, client_side, analyse,
+                            on_complete)
+    local behind = false
+    if stream.high == nil then
+        stream.high = seq_after(seq)
+    else
+        local d = distance(stream.high, seq)
+        if d > 0 and analyse then record.gap = { first = stream.high, count = d } end
+        if d >= 0 then stream.high = seq_after(seq) else behind = true end
+    end
+
+    -- A copy of a message already complete: a repeated reply, or a request sent again.
+    local copy = stream.copy
+    if behind and not (copy and within(copy, seq)) then
+        local original = stream.starts[seq]
+        if original and original.complete then
+            copy = new_message(seq)
+            copy.last, copy.again, copy.original = original.last, true, original
+            stream.copy = copy
+            record.repeat_start = original.frames[1]
+        elseif stream.done and within(stream.done, seq) then
+            record.repeat_of = stream.done.frames[1]  -- a stray copy of a fragment
             return
-        elseif d > 0 then
-            if analyse then record.gap = { first = stream.expected, count = d } end
-            if stream.current then stream.current.broken = true end
-            stream.current = nil
-            stream.tail = true  -- what follows may start inside a message
+        else
+            copy = nil
         end
     end
-    stream.repeat_run = nil
-    local message = stream.current
-    if not message then
-        message = { first = seq, parts = {}, frames = {}, broken = stream.tail }
-        stream.tail = false
-        stream.current = message
-        stream.starts[seq] = message
+    if behind and copy then
+        if copy.next and distance(copy.next, seq) > 0 and analyse then
+            record.gap = { first = copy.next, count = distance(copy.next, seq) }
+        end
+        copy.next = seq_after(seq)
+        record.repeat_of = copy.original.frames[1]
+        copy.parts[seq], copy.frames[seq] = payload, record.number
+        if seq == copy.last then
+            stream.copy = nil
+            if complete_in_order(copy) then finish(copy, record, on_complete) end
+        end
+        return
     end
-    message.parts[#message.parts + 1] = payload
-    message.frames[#message.frames + 1] = record.number
-    stream.expected = seq_after(seq)
-    if last then
-        stream.current = nil
-        finish(stream, message, record, nil, on_complete)
+
+    local message = stream.pending
+    if message and behind and within(message, seq) then
+        -- Sent again before it was complete (the front end repeats its reply): the copy's own
+        -- gaps count too, and its fragments fill the holes of the first.
+        if seq == message.first then
+            message.again_next = seq
+            if analyse then record.repeat_start = message.opened end
+        end
+        if message.again_next then
+            local d = distance(message.again_next, seq)
+            if d > 0 and analyse then record.gap = { first = message.again_next, count = d } end
+            message.again_next = seq_after(seq)
+        end
+        if message.parts[seq] then
+            record.repeat_of = message.opened
+            return
+        end
+    end
+    if message and not within(message, seq) then
+        if behind then
+            if analyse then record.late = true end
+            return
+        end
+        record.abandoned = message.opened
+        message = nil
+    end
+    if not message then
+        if behind then
+            if analyse then record.late = true end
+            return
+        end
+        -- After a gap the message may have begun among the lost fragments.
+        local first = seq
+        if record.gap and not looks_like_start(payload, client_side) then first = record.gap.first end
+        message = new_message(first)
+        message.opened = record.number
+        stream.pending = message
+        stream.starts[first] = message
+    end
+    message.parts[seq], message.frames[seq] = payload, record.number
+    if last then message.last = seq end
+    if complete_in_order(message) then
+        stream.pending = nil
+        stream.done = message
+        finish(message, record, on_complete)
     end
 end
 
@@ -348,7 +434,7 @@ local function analyse(tvb, pinfo, record)
             local key = src .. ">" .. dst
             loose[key] = loose[key] or new_stream()
             add_fragment(loose[key], record, handshake_seq, tvb(1, 1):uint() == 0,
-                         payload_of(tvb), false, function() end)
+                         payload_of(tvb), client_side, false, function() end)
         end
         return
     end
@@ -362,8 +448,8 @@ local function analyse(tvb, pinfo, record)
         links[client] = nil
     elseif (kind == 0x01 or kind == 0x11) and length >= 4 then
         local stream = client_side and link.out or link.into
-        add_fragment(stream, record, handshake_seq, tvb(1, 1):uint() == 0, payload_of(tvb), true,
-            function(message)
+        add_fragment(stream, record, handshake_seq, tvb(1, 1):uint() == 0, payload_of(tvb),
+                     client_side, true, function(message)
                 if client_side then
                     track_request(link, message, pinfo)
                 else
@@ -595,10 +681,6 @@ local function show_message(tvb, pinfo, tree, record, kind)
         for _, number in ipairs(message.frames) do t:add(f.fragment, number):set_generated() end
     end
     t:add(f.message_length, m:len()):set_generated()
-    if message.broken then
-        t:add_proto_expert_info(e.incomplete, "the fragments before this message's first were lost")
-        return "incomplete message"
-    end
     local summary = request and dissect_request(m, t, pinfo) or dissect_reply(m, t)
     if request and message.reply then t:add(f.response_in, message.reply):set_generated() end
     if message.request then
@@ -669,11 +751,17 @@ function koraven.dissector(tvb, pinfo, tree)
             root:add_proto_expert_info(e.gap, string.format(
                 "%d fragment(s) missing from %d on", record.gap.count, record.gap.first))
         end
-        if record.repeat_of then
-            root:add(f.repeat_of, record.repeat_of):set_generated()
+        if record.repeat_start then
             root:add_proto_expert_info(client and e.resent or e.repeated, string.format(
                 "same sequence numbers as the message that started in frame %d",
-                record.repeat_of))
+                record.repeat_start))
+        end
+        if record.repeat_of or record.repeat_start then
+            root:add(f.repeat_of, record.repeat_of or record.repeat_start):set_generated()
+        end
+        if record.abandoned then
+            root:add_proto_expert_info(e.incomplete, string.format(
+                "the message begun in frame %d was never completed", record.abandoned))
         end
         if record.late then
             root:add_proto_expert_info(e.late, "a sequence number already passed")
@@ -684,6 +772,10 @@ function koraven.dissector(tvb, pinfo, tree)
         info = string.format("%s seq=%d%s", datagram_types[kind], tvb(2, 2):le_uint(),
                              continuation == 0 and "" or
                              (continuation == 2 and " more, ack wanted" or " more"))
+        if record.repeat_of or record.repeat_start then
+            info = info .. string.format(" (again, as in frame %d)",
+                                         record.repeat_of or record.repeat_start)
+        end
         if record.message then
             info = info .. " [" .. show_message(tvb, pinfo, tree, record, kind) .. "]"
         end
@@ -732,6 +824,20 @@ function koraven.dissector(tvb, pinfo, tree)
     pinfo.cols.info = info
     return length
 end
+
+-- Datagrams to or from a known link endpoint on other ports (a second socket answering in the
+-- front end's place, say) are taken too, so that their source can be judged.
+local function heuristic(tvb, pinfo, tree)
+    if not frames[pinfo.number] then
+        if pinfo.visited then return false end
+        local src = endpoint(pinfo.src, pinfo.src_port)
+        local dst = endpoint(pinfo.dst, pinfo.dst_port)
+        if not (links[src] or links[dst] or peers[src] or peers[dst]) then return false end
+    end
+    koraven.dissector(tvb, pinfo, tree)
+    return true
+end
+koraven:register_heuristic("udp", heuristic)
 
 local udp_port = DissectorTable.get("udp.port")
 udp_port:add(LINK_PORT, koraven)
