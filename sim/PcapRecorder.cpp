@@ -60,7 +60,7 @@ bool PcapRecorder::open(const std::string& path, std::string& error) {
     }
     pcap_dumper_t* dumper = pcap_dump_open(handle, path.c_str());
     if (dumper == nullptr) {
-        error = "cannot write the capture " + path + ": " + pcap_geterr(handle);
+        error = std::string("cannot write the capture: ") + pcap_geterr(handle);
         pcap_close(handle);
         return false;
     }

@@ -94,7 +94,8 @@ INSTANTIATE_TEST_SUITE_P(
         UsageCase{{"--node", "", "scan"}, "--node"}, UsageCase{{"scan", "--lib"}, "needs a value"},
         UsageCase{{"--irlen", "6,,4", "scan"}, "--irlen"},
         UsageCase{{"--irlen", "6,0", "scan"}, "at least 1"},
-        UsageCase{{"--node", "pc", "--sim-chain", "c.chain", "scan"}, "--sim-chain"}));
+        UsageCase{{"--node", "pc", "--sim-chain", "c.chain", "scan"}, "--sim-chain"},
+        UsageCase{{"--port", "9", "--sim-pcap", "link.pcap", "scan"}, "--sim-pcap"}));
 
 struct StateCase {
     const char* text;

@@ -152,6 +152,23 @@ TEST_F(LinkDissectorTest, OpenScanAndALongShiftAreDecodedAndReassembled) {
     keepOnFailure(capture);
 }
 
+TEST_F(LinkDissectorTest, CseHostCapturesItsEmbeddedEmulator) {
+    Capture capture;
+    capture.pcap = temporaryPath(".pcap");
+    capture.host = systemtest::runCommand({KRV_CSE_HOST, "--sim-pcap", capture.pcap, "scan"},
+                                          kTimeLimitSeconds);
+    ASSERT_EQ(capture.host.exitCode, 0) << capture.host.output;
+    const std::size_t at = capture.host.output.find("embedded quorbit-sim on 127.0.0.1:");
+    ASSERT_NE(at, std::string::npos) << capture.host.output;
+    capture.port = static_cast<std::uint16_t>(
+        std::stoul(capture.host.output.substr(capture.host.output.find(':', at) + 1)));
+    expectEveryDatagramDecoded(capture);
+    EXPECT_EQ(frames(capture, "koraven.type == 0x03 || koraven.type == 0x13"), 2u);
+    EXPECT_GT(frames(capture, "koraven.response_to"), 5u);
+    EXPECT_EQ(frames(capture, "koraven.request.id && !koraven.response_in"), 0u);
+    keepOnFailure(capture);
+}
+
 struct FaultCase {
     const char* name;
     const char* faults;
