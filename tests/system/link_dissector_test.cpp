@@ -28,6 +28,7 @@ struct Capture {
     std::uint16_t port = 0;
     quorbit::SimCounters counters;
     std::set<unsigned> droppedFragments;  // sequence numbers quorbit-sim dropped on purpose
+    std::set<unsigned> droppedFollowed;   // those of them that a later fragment of a reply follows
     systemtest::CommandRun host;
 };
 
@@ -69,8 +70,9 @@ Capture captureSession(const std::string& faults, int packetLength, const std::s
     capture.counters = simulator.counters();
     unsigned seq = 0;
     for (const std::string& line : log) {
-        if (std::sscanf(line.c_str(), "reply fragment %u dropped on purpose", &seq) == 1)
-            capture.droppedFragments.insert(seq);
+        if (std::sscanf(line.c_str(), "reply fragment %u", &seq) != 1) continue;
+        capture.droppedFragments.insert(seq);
+        if (line.find("(the last)") == std::string::npos) capture.droppedFollowed.insert(seq);
     }
     return capture;
 }
@@ -175,6 +177,7 @@ struct FaultCase {
     int packetLength;
     bool lossy;         // replies lost: a repeat may fill the hole, so counts are bounds
     bool staleReplies;  // every request first gets a reply with the previous id
+    bool sameToggle;    // every reply but the first is first sent with the previous toggle
 };
 
 class LinkFaultTest : public LinkDissectorTest, public ::testing::WithParamInterface<FaultCase> {};
@@ -195,11 +198,14 @@ TEST_P(LinkFaultTest, ExpertInfoStandsExactlyWhereTheFaultsWere) {
     if (row.lossy) {
         EXPECT_LE(repeated, sim.repeatedReplies);
     } else {
-        EXPECT_EQ(repeated, sim.repeatedReplies);
+        EXPECT_EQ(repeated, sim.repeatedReplies + (row.sameToggle ? sim.requests - 1 : 0u));
         EXPECT_EQ(sentAgain, sim.retransmittedRequests);
     }
     EXPECT_EQ(frames(capture, "koraven.expert.reply_without_request"),
               row.staleReplies ? sim.requests : 0u);
+    // All but the first stale reply answer ids whose replies the capture holds.
+    EXPECT_EQ(frames(capture, "_ws.expert.message contains \"stale reply\""),
+              row.staleReplies ? sim.requests - 1 : 0u);
     // The spoofed copies come from quorbit-sim's second socket, and only they.
     const std::string port = std::to_string(capture.port);
     EXPECT_EQ(frames(capture, "koraven.expert.unexpected_source"),
@@ -213,8 +219,10 @@ TEST_P(LinkFaultTest, ExpertInfoStandsExactlyWhereTheFaultsWere) {
         for (unsigned k = 0; k < std::stoul(gap[1]); ++k)
             missing.insert((std::stoul(gap[0]) + k) % 65536);
     }
+    // A dropped last fragment shows no gap: nothing of its reply follows it.
     for (const unsigned seq : missing)
         EXPECT_EQ(capture.droppedFragments.count(seq), 1u) << "gap over fragment " << seq;
+    EXPECT_EQ(missing, capture.droppedFollowed);
     EXPECT_EQ(missing.empty(), !row.lossy);
     EXPECT_EQ(frames(capture, "koraven.notify.kind"), sim.notificationsSent);
     keepOnFailure(capture);
@@ -222,12 +230,13 @@ TEST_P(LinkFaultTest, ExpertInfoStandsExactlyWhereTheFaultsWere) {
 
 INSTANTIATE_TEST_SUITE_P(
     Faults, LinkFaultTest,
-    ::testing::Values(FaultCase{"Duplicates", "dup-reply=0.3,seed=7", 64, false, false},
-                      FaultCase{"StaleReplies", "stale-first", 64, false, true},
+    ::testing::Values(FaultCase{"Duplicates", "dup-reply=0.3,seed=7", 64, false, false, false},
+                      FaultCase{"StaleReplies", "stale-first", 64, false, true, false},
                       FaultCase{"BusyNotifiedAndTokensBetween", "busy-first,notify,tokens-between",
-                                64, false, false},
-                      FaultCase{"Spoofed", "spoof=0.2,seed=7", 64, false, false},
-                      FaultCase{"Loss", "drop-out=0.04,repeat-idle=200ms,seed=6", 128, true,
+                                64, false, false, false},
+                      FaultCase{"SameToggle", "same-toggle-first", 64, false, false, true},
+                      FaultCase{"Spoofed", "spoof=0.2,seed=7", 64, false, false, false},
+                      FaultCase{"Loss", "drop-out=0.04,repeat-idle=200ms,seed=6", 128, true, false,
                                 false}),
     [](const ::testing::TestParamInfo<FaultCase>& info) { return info.param.name; });
 
