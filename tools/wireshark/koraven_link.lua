@@ -53,7 +53,7 @@ local f = {
     fragment_data = ProtoField.bytes("koraven.fragment.data", "Fragment data"),
     peer_port = ProtoField.uint16("koraven.connect.peer_port", "Front end port", base.DEC),
     own_port = ProtoField.uint16("koraven.connect.own_port", "Client port", base.DEC),
-    magic = ProtoField.stringz("koraven.magic", "Link magic"),
+    magic = ProtoField.string("koraven.magic", "Link magic"),
     packet_length = ProtoField.uint16("koraven.packet_length", "Packet length", base.DEC),
     refused_detail = ProtoField.bytes("koraven.refused.detail", "Refusal detail"),
     notify_kind = ProtoField.uint8("koraven.notify.kind", "Notification kind", base.HEX),
@@ -75,7 +75,7 @@ local f = {
     req_long = ProtoField.uint16("koraven.request.long_length", "Parameter length + 4", base.DEC),
     req_params = ProtoField.bytes("koraven.request.parameters", "Parameters"),
     req_filler = ProtoField.bytes("koraven.request.filler", "Filler"),
-    command = ProtoField.stringz("koraven.command", "Command"),
+    command = ProtoField.string("koraven.command", "Command"),
 
     tap_header = ProtoField.uint8("koraven.tap.header", "Size header", base.HEX),
     tap_flags = ProtoField.uint8("koraven.tap.flags", "Access flags", base.HEX, nil, 0xF0),
@@ -618,8 +618,13 @@ local function dissect_request(m, tree, pinfo)
     if params then
         local p = tree:add(f.req_params, params)
         if code == 0x72 then
-            p:add(f.command, params)
-            summary = "command \"" .. params:stringz() .. "\""
+            -- The text ends at its NUL; a text without one is shown whole.
+            local text = params:raw()
+            local nul = text:find("\0", 1, true)
+            if nul then text = text:sub(1, nul - 1) end
+            p:add(f.command, params(0, nul or count), text)
+            if not nul then p:add_proto_expert_info(e.bad, "command without its ending NUL") end
+            summary = "command \"" .. text .. "\""
         elseif code == 0x74 then
             summary = dissect_tap(params:tvb()(), p, subcode)
         end
