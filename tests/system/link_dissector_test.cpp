@@ -3,15 +3,20 @@
 // Every datagram must be decoded without malformed marks, messages reassembled to their lengths,
 // and expert info must stand exactly where quorbit-sim injected faults, as its counters and log
 // tell.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <mutex>
 #include <set>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "sim/QuorbitSim.h"
@@ -243,5 +248,70 @@ INSTANTIATE_TEST_SUITE_P(
                       FaultCase{"Loss", "drop-out=0.04,repeat-idle=200ms,seed=6", 128, true, false,
                                 false}),
     [](const ::testing::TestParamInfo<FaultCase>& info) { return info.param.name; });
+
+// Datagrams the link does not carry, sent to quorbit-sim (which captures what it receives): each
+// is flagged for what is wrong with it, and none stops the dissector. (An empty datagram never
+// reaches a UDP payload dissector.)
+struct OddDatagram {
+    const char* name;
+    std::string bytes;
+    const char* flagged;
+};
+
+class OddDatagramTest : public LinkDissectorTest {};
+
+TEST_F(OddDatagramTest, EachIsFlaggedAndNoneBreaksTheDissector) {
+    using namespace std::string_literals;
+    const std::string sync = "\x02\0\x01\0\0\0\0\0"s + std::string(8, 'x');
+    const std::string command = "\x11\0\x01\0"s + std::string(5, '\0') +
+                                "\x07\x72\x02\x09"
+                                "ABCDE";
+    const std::string shortBlock =
+        "\x11\0\x02\0"s + std::string(5, '\0') + "\0\x74\x93\x0A\x0A\0\xEF\x20\x90\0\x01\0"s;
+    const std::vector<OddDatagram> rows = {
+        {"StrayByte", "*", "a single byte other than"},
+        {"ShortFragment", "\x11\0\x01"s, "shorter than a fragment header"},
+        {"UnknownType", "\x99\0\0\0\0\0"s, "unknown datagram type 0x99"},
+        {"SyncWithoutMagic", sync, "the link magic is missing"},
+        {"CommandWithoutNul", command, "command without its ending NUL"},
+        {"RawShiftCutShort", shortBlock, "raw-shift block shorter than its 8-byte head"},
+        {"OverlongDatagram", "\x06" + std::string(1499, '\0'), "more than the 1472"},
+    };
+    Capture capture;
+    capture.pcap = temporaryPath(".pcap");
+    quorbit::SimOptions options;
+    options.pcapPath = capture.pcap;
+    quorbit::Simulator simulator(options);
+    std::string error;
+    ASSERT_TRUE(simulator.start(error)) << error;
+    capture.port = simulator.udpPort();
+    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(capture.port);
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    for (const OddDatagram& row : rows) {
+        ASSERT_EQ(::sendto(fd, row.bytes.data(), row.bytes.size(), 0,
+                           reinterpret_cast<const sockaddr*>(&to), sizeof to),
+                  static_cast<ssize_t>(row.bytes.size()));
+    }
+    // Each datagram the emulator refuses or ignores is counted; then all have been captured.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (simulator.counters().malformedDatagrams < rows.size() &&
+           std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::yield();
+    }
+    ::close(fd);
+    simulator.stop();
+    const Rows messages = tshark(capture, "koraven", {"_ws.expert.message"});
+    ASSERT_EQ(messages.size(), rows.size());
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        ASSERT_FALSE(messages[i].empty()) << rows[i].name;
+        EXPECT_NE(messages[i][0].find(rows[i].flagged), std::string::npos)
+            << rows[i].name << ": " << messages[i][0];
+    }
+    EXPECT_EQ(frames(capture, "_ws.expert.severity >= 0x00800000 || _ws.malformed"), 0u);
+    keepOnFailure(capture);
+}
 
 }  // namespace
