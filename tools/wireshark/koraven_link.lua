@@ -162,10 +162,6 @@ local function endpoint(address, port)
     return tostring(address) .. ":" .. tostring(port)
 end
 
-local function le16(text, index)
-    return text:byte(index) + 256 * text:byte(index + 1)
-end
-
 -- ---- First-pass state ------------------------------------------------------------------------
 
 local links   -- client endpoint -> link: peer endpoint, a stream per direction, tracking
@@ -580,7 +576,7 @@ local function dissect_tap(range, tree, subcode)
     return summary
 end
 
-local function dissect_request(m, tree, pinfo)
+local function dissect_request(m, tree)
     local length = m:len()
     if length == 0 then
         tree:append_text(": empty message (no reply expected)")
@@ -671,7 +667,7 @@ local function dissect_reply(m, tree)
                          status == 254 and " (still working)" or "", length - 5)
 end
 
-local function show_message(tvb, pinfo, tree, record, kind)
+local function show_message(tvb, tree, record, kind)
     local message = record.message
     local m
     if #message.frames == 1 then
@@ -686,7 +682,7 @@ local function show_message(tvb, pinfo, tree, record, kind)
         for _, number in ipairs(message.frames) do t:add(f.fragment, number):set_generated() end
     end
     t:add(f.message_length, m:len()):set_generated()
-    local summary = request and dissect_request(m, t, pinfo) or dissect_reply(m, t)
+    local summary = request and dissect_request(m, t) or dissect_reply(m, t)
     if request and message.reply then t:add(f.response_in, message.reply):set_generated() end
     if message.request then
         local field = message.busy and f.busy_for or f.response_to
@@ -782,7 +778,7 @@ function koraven.dissector(tvb, pinfo, tree)
                                          record.repeat_of or record.repeat_start)
         end
         if record.message then
-            info = info .. " [" .. show_message(tvb, pinfo, tree, record, kind) .. "]"
+            info = info .. " [" .. show_message(tvb, tree, record, kind) .. "]"
         end
     elseif kind == 0x06 then
         if length < 5 then root:add_proto_expert_info(e.bad, "notification shorter than 5 bytes") end
@@ -825,6 +821,7 @@ function koraven.dissector(tvb, pinfo, tree)
     if length >= 2 and length <= 4 and kind ~= 0x11 and not (kind == 0x01 and length == 4) then
         root:add_proto_expert_info(e.bad, "2 to 4 bytes: the client refuses such a datagram")
     end
+    if record.unexpected then info = info .. " (unexpected source)" end
     root:append_text(", " .. info)
     pinfo.cols.info = info
     return length
