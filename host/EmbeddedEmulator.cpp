@@ -16,6 +16,7 @@ EmbeddedEmulator::StartResult EmbeddedEmulator::start(const std::string& chainPa
     quorbit::SimOptions options;
     options.bindAddress = node();
     options.port = 0;  // a free port, so several runs can share the machine
+    options.pcapPath = pcapPath_;
     if (!chainPath.empty() && !quorbit::parseChainFile(chainPath, options.chain, error)) {
         return StartResult::kBadChain;
     }

@@ -24,11 +24,14 @@ class EmbeddedEmulator {
     enum class StartResult { kStarted, kBadChain, kFailed };
     [[nodiscard]] StartResult start(const std::string& chainPath, const std::string& boardFaults,
                                     std::string& error);
+    // Before start: write every datagram of the link to this capture file (empty: none).
+    void setCapture(const std::string& pcapPath) { pcapPath_ = pcapPath; }
 
     [[nodiscard]] std::string node() const { return "127.0.0.1"; }
     [[nodiscard]] uint16_t port() const;
 
   private:
+    std::string pcapPath_;
 #if !defined(_WIN32)  // the Windows build has no emulator to hold
     std::unique_ptr<quorbit::Simulator> simulator_;
 #endif

@@ -125,6 +125,8 @@ bool applyValueOption(const std::string& name, const std::string& value, HostOpt
         options.useFrontEnd = true;
     } else if (name == "--sim-chain") {
         options.simChainPath = value;
+    } else if (name == "--sim-pcap") {
+        options.simPcapPath = value;
     } else if (name == "--irlen") {
         options.hasIrLengths = true;
         return parseIrLengthList(value, options.irLengths, error);
@@ -139,8 +141,8 @@ bool applyValueOption(const std::string& name, const std::string& value, HostOpt
 
 bool parseHostArguments(const std::vector<std::string>& args, HostOptions& options,
                         std::string& error) {
-    static const char* const kValueOptions[] = {"--lib",       "--node",  "--port",
-                                                "--sim-chain", "--irlen", "--sim-board-fault"};
+    static const char* const kValueOptions[] = {"--lib",       "--node",     "--port",      "--sim-chain",
+                                                "--sim-pcap", "--irlen",    "--sim-board-fault"};
     std::vector<std::string> words;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
@@ -189,6 +191,10 @@ bool parseHostArguments(const std::vector<std::string>& args, HostOptions& optio
     if (options.useFrontEnd && (!options.simChainPath.empty() || !options.boardFaults.empty())) {
         error = std::string(options.simChainPath.empty() ? "--sim-board-fault" : "--sim-chain") +
                 " is for the embedded emulator; it cannot go with --node or --port";
+        return false;
+    }
+    if (options.useFrontEnd && !options.simPcapPath.empty()) {
+        error = "--sim-pcap is for the embedded emulator; it cannot go with --node or --port";
         return false;
     }
     if (words.empty()) {
@@ -363,6 +369,7 @@ options:
   --port N            UDP port of that front end (default 20000)
   --sim-chain FILE    chain file for the embedded emulator (default: its demo chain)
   --sim-board-fault KIND  a board fault in the embedded emulator (as quorbit-sim --board-fault)
+  --sim-pcap FILE     the embedded emulator writes every datagram of the link to FILE (pcap)
   --irlen L0,L1,...   IR lengths, device 0 first, checked against the chain (default: derived)
   --json              every result as one JSON document on stdout, errors included
   --quiet             nothing on stderr unless something fails

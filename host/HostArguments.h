@@ -46,6 +46,7 @@ struct HostOptions {
     std::string node = "localhost";   // --node
     std::string port = "20000";       // --port, validated 1..65535
     std::string simChainPath;         // --sim-chain
+    std::string simPcapPath;          // --sim-pcap
     bool hasIrLengths = false;        // --irlen given
     std::vector<uint32_t> irLengths;  // device 0 (nearest TDI) first
     int verbosity = 0;                // number of -v, at most 4

@@ -153,6 +153,7 @@ int run(const std::vector<std::string>& args) {
     std::string node = options.node;
     std::string port = options.port;
     if (!options.useFrontEnd) {
+        emulator.setCapture(options.simPcapPath);
         switch (emulator.start(options.simChainPath, options.boardFaults, error)) {
             case EmbeddedEmulator::StartResult::kBadChain:
                 return usageError(*writer, error);

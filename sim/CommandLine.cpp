@@ -50,6 +50,7 @@ std::string usageText() {
            "  --chain FILE      chain description (default: the built-in demo chain)\n"
            "  --packlen N       packet length 16..1472 (default 1024)\n"
            "  --vcd FILE        write TCK/TMS/TDI/TDO as a value change dump (at most 64 MiB)\n"
+           "  --pcap FILE       write every datagram sent and received as a capture (libpcap)\n"
            "  --faults LIST     link fault injection, e.g. drop-out=0.05,repeat-idle=100ms (lost\n"
            "                    replies the client recovers from) or "
            "busy-first=0.3,delay-reply=20ms\n"
@@ -107,6 +108,9 @@ CommandLineOutcome parseCommandLine(const std::vector<std::string>& args, Comman
         } else if (matches(arg, "--vcd")) {
             if (!takeValue(args, i, "--vcd", value, error)) return CommandLineOutcome::UsageError;
             parsed.options.vcdPath = value;
+        } else if (matches(arg, "--pcap")) {
+            if (!takeValue(args, i, "--pcap", value, error)) return CommandLineOutcome::UsageError;
+            parsed.options.pcapPath = value;
         } else if (matches(arg, "--faults")) {
             if (!takeValue(args, i, "--faults", value, error))
                 return CommandLineOutcome::UsageError;

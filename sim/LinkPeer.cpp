@@ -584,6 +584,11 @@ void LinkPeer::sendNow(const std::uint8_t* data, std::size_t length, DatagramKin
     if (silentNow()) return;
     if (fires(faults_.dropOut, "drop-out")) {
         ++counters_.droppedOut;
+        // Named, so that a capture's sequence gaps can be matched to the faults behind them.
+        if (kind == DatagramKind::Fragment)
+            log(LogKind::Info, "reply fragment " + std::to_string(readLe16(data + 2)) +
+                                   (data[1] == kLastFragment ? " (the last)" : "") +
+                                   " dropped on purpose");
         return;
     }
     transport_.send(client_, data, length, fromSecondSocket);

@@ -170,6 +170,7 @@ struct SimOptions {
     BoardFaults boardFaults;
     std::string vcdPath;                      // empty = no waveform dump
     std::uint64_t vcdMaxBytes = 64ull << 20;  // the dump stops growing at this size
+    std::string pcapPath;  // empty = no capture; else every UDP datagram sent and received
     bool verbose = false;
     int rbbPort = -1;  // remote_bitbang TCP port: -1 off, 0 ephemeral
     std::function<void(LogKind, const std::string&)> logSink;  // called on the emulator's thread

@@ -8,6 +8,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <deque>
@@ -18,6 +19,7 @@
 #include "sim/BitbangSession.h"
 #include "sim/EmulatedDebugger.h"
 #include "sim/LinkPeer.h"
+#include "sim/PcapRecorder.h"
 #include "sim/PeerWire.h"
 #include "sim/PosixSockets.h"
 #include "sim/QuorbitSim.h"
@@ -46,8 +48,11 @@ struct Simulator::Impl final : PeerTransport {
         address.sin_addr.s_addr = to.address;
         address.sin_port = to.port;
         const int fd = fromSecondSocket ? secondUdp.fd() : udp.fd();
-        (void)::sendto(fd, data, length, 0, reinterpret_cast<const sockaddr*>(&address),
-                       sizeof address);
+        const ssize_t sent = ::sendto(fd, data, length, 0,
+                                      reinterpret_cast<const sockaddr*>(&address), sizeof address);
+        if (sent >= 0)
+            capture.record(fromSecondSocket ? secondEnd : mainEnd, {to.address, to.port}, data,
+                           length, length);
     }
 
     void addLog(LogKind kind, const std::string& line) {
@@ -75,6 +80,9 @@ struct Simulator::Impl final : PeerTransport {
 
     SocketHandle udp;
     SocketHandle secondUdp;
+    PcapRecorder capture;  // --pcap: everything sent and received on the UDP sockets
+    PcapEndpoint mainEnd;  // the sockets' own endpoints, as the capture shows them
+    PcapEndpoint secondEnd;
     SocketHandle bitbangListener;
     SocketHandle bitbangClient;
     SocketHandle wakeRead;
@@ -95,6 +103,10 @@ bool Simulator::Impl::openSockets(std::string& error) {
     if (!openUdpSocket(options.bindAddress, options.port, udp, error)) return false;
     if (!openUdpSocket(options.bindAddress, 0, secondUdp, error)) return false;
     udpPort = boundPort(udp);
+    (void)parseIpv4(options.bindAddress, mainEnd.address);
+    mainEnd.port = htons(udpPort);
+    secondEnd = {mainEnd.address, htons(boundPort(secondUdp))};
+    if (!options.pcapPath.empty() && !capture.open(options.pcapPath, error)) return false;
     if (options.rbbPort >= 0) {
         if (!openTcpListener(options.bindAddress, static_cast<std::uint16_t>(options.rbbPort),
                              bitbangListener, error)) {
@@ -159,6 +171,9 @@ void Simulator::Impl::receiveDatagrams(PeerClock::time_point now) {
         PeerAddress sender;
         sender.address = from.sin_addr.s_addr;
         sender.port = from.sin_port;
+        capture.record({sender.address, sender.port}, mainEnd, datagram.data(),
+                       std::min(static_cast<std::size_t>(length), datagram.size()),
+                       static_cast<std::size_t>(length));
         if (static_cast<std::size_t>(length) > datagram.size()) {
             ++counters.malformedDatagrams;
             addLog(LogKind::Refusal,
@@ -273,6 +288,7 @@ bool Simulator::start(std::string& error) {
     if (!impl.options.vcdPath.empty()) {
         std::lock_guard<std::mutex> lock(impl.mutex);
         if (!impl.debugger.openVcd(impl.options.vcdPath, impl.options.vcdMaxBytes, error)) {
+            impl.capture.close();
             impl.udp.reset();
             impl.secondUdp.reset();
             impl.bitbangListener.reset();
@@ -284,6 +300,7 @@ bool Simulator::start(std::string& error) {
         impl.thread = std::thread([&impl] { impl.loop(); });
     } catch (const std::exception& failure) {
         error = std::string("cannot start the emulator's thread: ") + failure.what();
+        impl.capture.close();
         impl.udp.reset();
         impl.secondUdp.reset();
         impl.bitbangListener.reset();
@@ -308,6 +325,7 @@ void Simulator::stop() {
         std::lock_guard<std::mutex> lock(impl.mutex);
         impl.debugger.flushVcd();
     }
+    impl.capture.close();
     impl.bitbangClient.reset();
     impl.bitbang.reset();
     impl.bitbangListener.reset();

@@ -99,7 +99,8 @@ INSTANTIATE_TEST_SUITE_P(
                   "--sim-board-fault is for the embedded emulator"},
         UsageCase{{"diagnose", "now"}, "usage: diagnose"},
         UsageCase{{"svf"}, "usage: svf FILE"},
-        UsageCase{{"--keep-going", "scan"}, "--keep-going is for the svf command"}));
+        UsageCase{{"--keep-going", "scan"}, "--keep-going is for the svf command"},
+        UsageCase{{"--port", "9", "--sim-pcap", "link.pcap", "scan"}, "--sim-pcap"}));
 
 TEST(HostArguments, ScriptingOptionsAndBoardFaultsAreTaken) {
     HostOptions options;

@@ -30,7 +30,7 @@ TEST(CommandLine, EveryOptionIsTaken) {
     std::string error;
     ASSERT_EQ(parse({"--bind", "0.0.0.0", "--port=0", "--chain", "c.chain", "--packlen", "1472",
                      "--vcd=out.vcd", "--faults", "busy-first,seed=3", "--seed", "9", "--verbose",
-                     "--rbb-port", "0"},
+                     "--rbb-port", "0", "--pcap", "link.pcap"},
                     line, error),
               CommandLineOutcome::Run)
         << error;
@@ -43,6 +43,7 @@ TEST(CommandLine, EveryOptionIsTaken) {
     EXPECT_EQ(line.options.faults.seed, 9u) << "--seed wins over seed= in the list";
     EXPECT_TRUE(line.options.verbose);
     EXPECT_EQ(line.options.rbbPort, 0);
+    EXPECT_EQ(line.options.pcapPath, "link.pcap");
 }
 
 TEST(CommandLine, HelpIsRecognisedAnywhere) {
@@ -81,6 +82,7 @@ INSTANTIATE_TEST_SUITE_P(
             "PacketLengthTooLarge", {"--packlen", "1473"}, "--packlen takes 16..1472, not '1473'"},
         BadArgs{"BadFaults", {"--faults", "explode"}, "--faults: unknown fault 'explode'"},
         BadArgs{"BadSeed", {"--seed", "-4"}, "--seed takes a decimal number, not '-4'"},
+        BadArgs{"PcapWithoutFile", {"--pcap"}, "--pcap needs a value"},
         BadArgs{"BadRbbPort", {"--rbb-port", "99999"}, "--rbb-port takes 0..65535, not '99999'"},
         BadArgs{"BadBind",
                 {"--bind", "localhost"},

@@ -7,6 +7,8 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -102,6 +104,44 @@ TEST(Program, VerbosePrintsOneLinePerRequest) {
     EXPECT_EQ(program.exitStatus(), 0);
 }
 
+// The UDP ports of every packet of a capture file, read without libpcap: the file must be whole.
+std::vector<std::pair<int, int>> capturedPorts(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(file)), {});
+    const auto at = [&](std::size_t i) { return static_cast<std::uint8_t>(bytes[i]); };
+    const auto le32 = [&](std::size_t i) {
+        return at(i) | at(i + 1) << 8 | at(i + 2) << 16 |
+               static_cast<std::uint32_t>(at(i + 3)) << 24;
+    };
+    std::vector<std::pair<int, int>> ports;
+    if (bytes.size() < 24 || le32(0) != 0xA1B2C3D4 || le32(20) != 101) return ports;  // raw IP
+    for (std::size_t record = 24; record + 16 + 28 <= bytes.size();) {
+        const std::size_t ip = record + 16;
+        ports.emplace_back(at(ip + 20) << 8 | at(ip + 21), at(ip + 22) << 8 | at(ip + 23));
+        record = ip + le32(record + 8);
+    }
+    return ports;
+}
+
+TEST(Program, WritesEveryDatagramToTheCaptureAndFlushesItOnSigint) {
+    const std::string path = ::testing::TempDir() + "program_test.pcap";
+    Program program({"--port", "0", "--pcap", path});
+    const std::string listening = program.line();
+    const int port = std::stoi(listening.substr(listening.rfind(':') + 1));
+    simtest::ScriptedClient client(static_cast<std::uint16_t>(port));
+    ASSERT_TRUE(client.open());
+    EXPECT_EQ(client.attach().status, 0);
+    program.signal(SIGINT);
+    EXPECT_EQ(program.exitStatus(), 0);
+    // Connect, accept, sync request, sync reply, confirm, attach and its reply.
+    const auto ports = capturedPorts(path);
+    ASSERT_EQ(ports.size(), 7u);
+    for (std::size_t i = 0; i < ports.size(); ++i) {
+        EXPECT_EQ(i == 1 || i == 3 || i == 6 ? ports[i].first : ports[i].second, port) << i;
+    }
+    std::remove(path.c_str());
+}
+
 struct Failure {
     const char* name;
     std::vector<std::string> args;
@@ -131,6 +171,11 @@ INSTANTIATE_TEST_SUITE_P(
                               {"--port", "0", "--chain", "/nonexistent/x.chain"},
                               1,
                               "quorbit-sim: /nonexistent/x.chain: cannot open the file\n"},
+                      Failure{"UnwritableCapture",
+                              {"--port", "0", "--pcap", "/nonexistent/x.pcap"},
+                              1,
+                              "quorbit-sim: cannot write the capture: /nonexistent/x.pcap: No "
+                              "such file or directory\n"},
                       Failure{
                           "BadBindAddress",
                           {"--port", "0", "--bind", "10.0.0.300"},
