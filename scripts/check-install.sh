@@ -23,7 +23,7 @@ root="$work/moved"
 
 scan=$(env -u CSE_HOST_PLUGIN timeout 60 "$root/bin/cse-host" scan 2>&1) ||
     fail "the installed cse-host failed: $scan"
-grep -qx '3 devices' <<<"$scan" || fail "the installed cse-host did not scan the demo chain: $scan"
+grep -q '^3 devices' <<<"$scan" || fail "the installed cse-host did not scan the demo chain: $scan"
 
 expected="version 0x00140100, CsePlugin Version 1.0"
 cmake -S tests/install -B "$work/cmake-host" -DCMAKE_PREFIX_PATH="$root" >/dev/null
