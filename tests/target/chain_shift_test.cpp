@@ -182,6 +182,11 @@ struct DatalessCase {
     CseJtagTapState afterShift;  // where the last piece leaves the TAP
 };
 
+// Named fields, not raw bytes: the padding after `ir` is never written.
+void PrintTo(const DatalessCase& c, std::ostream* out) {
+    *out << (c.ir ? "IR" : "DR") << " ending in " << c.endState;
+}
+
 class DatalessLongShift : public ChainShift, public ::testing::WithParamInterface<DatalessCase> {};
 
 // Without buffers nothing limits a block, so the length must be split here: exactly bitCount
