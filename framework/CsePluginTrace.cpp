@@ -5,14 +5,16 @@
 #include <cstring>
 
 #include "exports/CallbackRecord.h"
+#include "framework/TextFormat.h"
 
 namespace CsePluginInterface {
 namespace {
 
 // A plain bounded copy: snprintf("%s") costs several hundred instructions per public call.
 void copyText(char* out, size_t size, const char* text) noexcept {
-    size_t length = 0;
-    while (length + 1 < size && text[length] != '\0') ++length;
+    const void* end = std::memchr(text, '\0', size - 1);
+    const size_t length =
+        end != nullptr ? static_cast<size_t>(static_cast<const char*>(end) - text) : size - 1;
     std::memcpy(out, text, length);
     out[length] = '\0';
 }
@@ -53,7 +55,7 @@ void CsePluginTrace::setFormatted(const char* format, ...) noexcept {
     std::memset(buffer + kHalfSize, 0, kHalfSize);
     va_list args;
     va_start(args, format);
-    std::vsnprintf(buffer + kHalfSize, kHalfSize, format, args);
+    formatText(buffer + kHalfSize, kHalfSize, format, args);
     va_end(args);
 }
 

@@ -1,8 +1,8 @@
 // The target's own message line, its entry/exit traces, and construction and destruction.
 #include <cstdarg>
-#include <cstdio>
 
 #include "exports/CallbackRecord.h"
+#include "framework/TextFormat.h"
 #include "target/QXCsePlugin.h"
 
 namespace CsePluginInterface {
@@ -41,9 +41,9 @@ void QXCsePlugin::logMessage(uint32_t category, const char* format, ...) {
     char line[kLogLineBytes] = "KORAVEN: ";  // the bytes after the prefix start out zero
     va_list args;
     va_start(args, format);
-    // vsnprintf stops at the buffer's end, so an over-long text is cut, never written past the
-    // line.
-    std::vsnprintf(line + kLinePrefixLength, kLogLineBytes - kLinePrefixLength, format, args);
+    // Formatted once for every callback; it stops at the buffer's end, so an over-long text is
+    // cut, never written past the line.
+    formatText(line + kLinePrefixLength, kLogLineBytes - kLinePrefixLength, format, args);
     va_end(args);
 
     postMessage(category, line);
