@@ -16,6 +16,7 @@
 #include <utility>
 
 #include "sim/BitbangSession.h"
+#include "sim/DatagramBatch.h"
 #include "sim/EmulatedDebugger.h"
 #include "sim/LinkPeer.h"
 #include "sim/PeerWire.h"
@@ -25,7 +26,6 @@
 namespace quorbit {
 namespace {
 
-constexpr std::size_t kReceiveBufferBytes = 2048;
 constexpr std::size_t kDatagramsPerWakeup = 256;
 constexpr std::size_t kRecentLogCapacity = 256;
 constexpr std::size_t kBitbangChunkBytes = 16384;
@@ -46,8 +46,8 @@ struct Simulator::Impl final : PeerTransport {
         address.sin_addr.s_addr = to.address;
         address.sin_port = to.port;
         const int fd = fromSecondSocket ? secondUdp.fd() : udp.fd();
-        (void)::sendto(fd, data, length, 0, reinterpret_cast<const sockaddr*>(&address),
-                       sizeof address);
+        // Goes out with the others of this wake-up, before the loop waits again.
+        outgoing.add(fd, address, data, length);
     }
 
     void addLog(LogKind kind, const std::string& line) {
@@ -81,7 +81,8 @@ struct Simulator::Impl final : PeerTransport {
     SocketHandle wakeWrite;
     std::unique_ptr<BitbangSession> bitbang;
     std::string bitbangOutput;
-    std::vector<std::uint8_t> datagram = std::vector<std::uint8_t>(kReceiveBufferBytes);
+    SendBatch outgoing;
+    ReceiveBatch incoming;
     std::vector<char> bitbangInput = std::vector<char>(kBitbangChunkBytes);
 
     std::thread thread;
@@ -143,6 +144,7 @@ void Simulator::Impl::loop() {
                 if ((client.revents & (POLLIN | POLLHUP | POLLERR)) != 0) serveBitbang();
             }
             peer.onTimer(now);
+            outgoing.flush();
             logs.swap(pendingLog);
         }
         for (const auto& [kind, line] : logs) options.logSink(kind, line);
@@ -150,22 +152,24 @@ void Simulator::Impl::loop() {
 }
 
 void Simulator::Impl::receiveDatagrams(PeerClock::time_point now) {
-    for (std::size_t i = 0; i < kDatagramsPerWakeup; ++i) {
-        sockaddr_in from{};
-        socklen_t fromLength = sizeof from;
-        const ssize_t length = ::recvfrom(udp.fd(), datagram.data(), datagram.size(), MSG_TRUNC,
-                                          reinterpret_cast<sockaddr*>(&from), &fromLength);
-        if (length < 0) return;  // drained (EAGAIN) or a transient error
-        PeerAddress sender;
-        sender.address = from.sin_addr.s_addr;
-        sender.port = from.sin_port;
-        if (static_cast<std::size_t>(length) > datagram.size()) {
-            ++counters.malformedDatagrams;
-            addLog(LogKind::Refusal,
-                   "datagram of " + std::to_string(length) + " bytes is too long");
-            continue;
+    for (std::size_t handled = 0; handled < kDatagramsPerWakeup;) {
+        const std::size_t count = incoming.read(udp.fd());
+        for (std::size_t i = 0; i < count; ++i) {
+            const std::size_t length = incoming.length(i);
+            PeerAddress sender;
+            sender.address = incoming.from(i).sin_addr.s_addr;
+            sender.port = incoming.from(i).sin_port;
+            if (length > ReceiveBatch::kBufferBytes) {
+                ++counters.malformedDatagrams;
+                addLog(LogKind::Refusal,
+                       "datagram of " + std::to_string(length) + " bytes is too long");
+                continue;
+            }
+            peer.onDatagram(incoming.data(i), length, sender, now);
         }
-        peer.onDatagram(datagram.data(), static_cast<std::size_t>(length), sender, now);
+        handled += count;
+        // Fewer than asked for: the socket is drained (or failed for now).
+        if (count < ReceiveBatch::kCapacity) return;
     }
 }
 
