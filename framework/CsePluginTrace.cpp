@@ -32,6 +32,8 @@ void formatResultText(CseResult code, char* text, size_t textSize) noexcept {
 }
 
 CsePluginTrace::CsePluginTrace(const char* qualifiedName) {
+    buffer[0] = '\0';
+    buffer[kHalfSize] = '\0';
     if (qualifiedName != nullptr) copyText(buffer, kHalfSize, qualifiedName);
     CallbackRecord::traceEnter(buffer);
 }
@@ -47,12 +49,11 @@ CseResult CsePluginTrace::setResult(CseResult code) noexcept {
 }
 
 void CsePluginTrace::setText(const char* text) noexcept {
-    std::memset(buffer + kHalfSize, 0, kHalfSize);
+    buffer[kHalfSize] = '\0';
     if (text != nullptr) copyText(buffer + kHalfSize, kHalfSize, text);
 }
 
 void CsePluginTrace::setFormatted(const char* format, ...) noexcept {
-    std::memset(buffer + kHalfSize, 0, kHalfSize);
     va_list args;
     va_start(args, format);
     formatText(buffer + kHalfSize, kHalfSize, format, args);
