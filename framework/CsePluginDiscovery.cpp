@@ -5,7 +5,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
-#include <string>
+#include <cstring>
 
 #include "exports/CallbackRecord.h"
 #include "framework/CsePlugin.h"
@@ -50,31 +50,59 @@ void compareAndTakeOver(JtagChain& model, const JtagChain& scanned) {
     }
 }
 
-// One line of a description file as an ID code: hexadecimal, optional 0x, only the last eight
-// characters count, and whatever strtoul makes of a malformed rest.
-uint32_t parseIdCodeLine(std::string line) {
-    for (char& c : line) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    if (line.compare(0, 2, "0X") == 0) line.erase(0, 2);
-    if (line.size() > 8) line.erase(0, line.size() - 8);
-    return static_cast<uint32_t>(std::strtoul(line.c_str(), nullptr, 16));
+// Drops the '\n' and '\r' characters at the end of a line; returns its remaining length.
+size_t stripLineEnd(char* line) {
+    size_t length = std::strlen(line);
+    while (length > 0 && (line[length - 1] == '\n' || line[length - 1] == '\r')) {
+        line[--length] = '\0';
+    }
+    return length;
 }
 
-void stripLineEnd(std::string& line) {
-    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+// One line of a description file as an ID code, worked out in place: hexadecimal, optional 0x,
+// only the last eight characters count, and whatever strtoul makes of a malformed rest.
+uint32_t parseIdCodeLine(char* line, size_t length) {
+    for (size_t i = 0; i < length; ++i) {
+        line[i] = static_cast<char>(std::toupper(static_cast<unsigned char>(line[i])));
+    }
+    const char* digits = line;
+    if (length >= 2 && line[0] == '0' && line[1] == 'X') {
+        digits += 2;
+        length -= 2;
+    }
+    if (length > 8) digits += length - 8;
+    return static_cast<uint32_t>(std::strtoul(digits, nullptr, 16));
 }
+
+// Closes the description file on every way out of the scan.
+class OwnedFile {
+  public:
+    explicit OwnedFile(const char* path)
+        : file(path != nullptr ? std::fopen(path, "r") : nullptr) {}
+    ~OwnedFile() {
+        if (file != nullptr) std::fclose(file);
+    }
+    OwnedFile(const OwnedFile&) = delete;
+    OwnedFile& operator=(const OwnedFile&) = delete;
+
+    std::FILE* get() const { return file; }
+
+  private:
+    std::FILE* file = nullptr;
+};
 
 enum class FileScanOutcome { Read, TooManyDevices };
 
 // Appends one device per non-empty line; stops at the first line the model has no room for.
+// Lines are parsed in the read buffer itself: nothing is allocated.
 FileScanOutcome readDescription(std::FILE* file, JtagChain& scanned) {
-    char piece[kLineReadLimit] = {};
-    while (std::fgets(piece, kLineReadLimit, file) != nullptr) {
-        std::string line(piece);
-        stripLineEnd(line);
-        if (line.empty()) continue;
+    char line[kLineReadLimit] = {};
+    while (std::fgets(line, kLineReadLimit, file) != nullptr) {
+        const size_t length = stripLineEnd(line);
+        if (length == 0) continue;
         if (scanned.getCount() == kMaxChainDevices) return FileScanOutcome::TooManyDevices;
-        logLine(4, "fileScanJTAGChain: Parsing '%s'\n", line.c_str());
-        const uint32_t idCode = parseIdCodeLine(line);
+        logLine(4, "fileScanJTAGChain: Parsing '%s'\n", line);
+        const uint32_t idCode = parseIdCodeLine(line, length);
         logLine(4, "fileScanJTAGChain: Read deviceid %08x from file\n", idCode);
         appendDevice(scanned, idCode);
     }
@@ -143,6 +171,10 @@ CseResult walkIdCodes(ScanStream& stream, JtagChain& scanned) {
         const bool endOfChain = idCode == kEndOfChainCode;
         if (!endOfChain) appendDevice(scanned, idCode);
         if (scanned.getCount() == kMaxChainDevices) {
+            // The result stays "no devices"; this says why, so nobody takes it for an empty chain.
+            logLine(1,
+                    "ERROR: The JTAG chain holds more devices than a target scan can accept (%u)\n",
+                    kMaxChainDevices - 1);
             scanned.clear();
             return CSE_SUCCESS;
         }
@@ -169,13 +201,12 @@ CseResult CsePlugin::fileScanJTAGChain(const char* path) {
     const char* shownPath = path != nullptr ? path : "(null)";
     JtagChain scanned;
     log(3, "Reading JTAG chain description from file %s\n", shownPath);
-    std::FILE* file = path != nullptr ? std::fopen(path, "r") : nullptr;
-    if (file == nullptr) {
+    const OwnedFile file(path);
+    if (file.get() == nullptr) {
         log(1, "ERROR: Could not open %s for reading\n", shownPath);
         return CSE_FAILURE;
     }
-    const FileScanOutcome outcome = readDescription(file, scanned);
-    std::fclose(file);
+    const FileScanOutcome outcome = readDescription(file.get(), scanned);
     if (outcome == FileScanOutcome::TooManyDevices) {
         log(1, "ERROR: %s describes a JTAG chain longer than %u devices\n", shownPath,
             kMaxChainDevices);

@@ -94,8 +94,9 @@ int fakeSendTo(LinkSocket, const uint8_t* data, int length, const LinkAddress&) 
     return length;
 }
 
+// A script that ran out fails the wait at once: a time-out would be waited for in full.
 int fakeWaitReadable(LinkSocket, int64_t) {
-    return gPeer.handshake.empty() && gPeer.script.empty() ? 0 : 1;
+    return gPeer.handshake.empty() && gPeer.script.empty() ? -1 : 1;
 }
 
 int fakeReceiveFrom(LinkSocket, uint8_t* data, int capacity, LinkAddress* from) {
@@ -186,7 +187,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
 
     LinkSetSocketOpsForTest(&kFakeOps);
-    LinkSetTimeoutsForTest(1000000, 1000000);  // never waited for: the fake does not block
+    LinkSetTimeoutsForTest(1000000, 1000000);  // never waited for: the fake fails when empty
     (void)KRV_SetConfigItem("NODE=", "127.0.0.1");
     (void)KRV_SetConfigItem("PORT=", "20000");
     (void)KRV_SetConfigItem("PACKLEN=", std::to_string(gPeer.packetLength).c_str());

@@ -32,32 +32,57 @@ static_assert(sizeof kSocketErrorNames / sizeof kSocketErrorNames[0] == 14);
 
 using Clock = std::chrono::steady_clock;
 
-int64_t microsUntil(Clock::time_point deadline) noexcept {
-    return std::chrono::duration_cast<std::chrono::microseconds>(deadline - Clock::now()).count();
+LinkDeadline nowMicros() noexcept {
+    return std::chrono::duration_cast<std::chrono::microseconds>(Clock::now().time_since_epoch())
+        .count();
+}
+
+bool isTaken(const LinkAddress& from, LinkSource source) noexcept {
+    if (source == LinkSource::Answerer) return from == gRemoteLink.answerAddress;
+    return from.port == gRemoteLink.peerAddress.port;
+}
+
+// A signal cut the wait short, or Windows reports that an earlier datagram met a closed port:
+// neither says anything about the peer, so the wait goes on for the time left.
+bool isPassing(int error) noexcept {
+    return error == kLinkErrorInterrupted || error == kLinkErrorConnectionReset;
 }
 
 }  // namespace
 
-LinkWait LinkAwaitDatagram(int64_t timeoutMicros, uint8_t* buffer, int size, int* length) noexcept {
+LinkDeadline LinkDeadlineAfter(int64_t timeoutMicros) noexcept {
+    return nowMicros() + (timeoutMicros > 0 ? timeoutMicros : 0);
+}
+
+LinkWait LinkAwaitDatagramUntil(LinkDeadline deadline, LinkSource source, uint8_t* buffer, int size,
+                                int* length, LinkAddress* from) noexcept {
     const LinkSocketOps& sockets = LinkSockets();
-    const Clock::time_point deadline = Clock::now() + std::chrono::microseconds(timeoutMicros);
-    int64_t remainingMicros = timeoutMicros;
     for (;;) {
-        const int ready = sockets.waitReadable(gRemoteLink.socket, remainingMicros);
-        if (ready < 0) return LinkWait::Failed;
-        if (ready == 0) return LinkWait::TimedOut;
-        LinkAddress from{};
-        const int received = sockets.receiveFrom(gRemoteLink.socket, buffer, size, &from);
-        if (received < 0) return LinkWait::Failed;
-        // Nobody but the peer may answer in the debugger's name.
-        if (from == gRemoteLink.peerAddress) {
-            if (received > size) return LinkWait::Failed;
-            *length = received;
-            return LinkWait::Received;
+        // Asked once even when the time is up, so that a datagram already waiting is taken.
+        const int64_t remainingMicros = deadline - nowMicros();
+        const int ready =
+            sockets.waitReadable(gRemoteLink.socket, remainingMicros > 0 ? remainingMicros : 0);
+        if (ready < 0 && !isPassing(sockets.lastError())) return LinkWait::Failed;
+        if (ready > 0) {
+            const int received = sockets.receiveFrom(gRemoteLink.socket, buffer, size, from);
+            if (received < 0 && !isPassing(sockets.lastError())) return LinkWait::Failed;
+            // Nobody but the peer may answer in the debugger's name.
+            if (received >= 0 && isTaken(*from, source)) {
+                if (received > size) return LinkWait::Failed;
+                *length = received;
+                return LinkWait::Received;
+            }
         }
-        remainingMicros = microsUntil(deadline);
-        if (remainingMicros <= 0) return LinkWait::TimedOut;
+        // A platform wait may end before the deadline (a capped or interrupted wait): only the
+        // deadline itself ends this one.
+        if (deadline - nowMicros() <= 0) return LinkWait::TimedOut;
     }
+}
+
+LinkWait LinkAwaitDatagram(int64_t timeoutMicros, uint8_t* buffer, int size, int* length) noexcept {
+    LinkAddress from{};
+    return LinkAwaitDatagramUntil(LinkDeadlineAfter(timeoutMicros), LinkSource::Answerer, buffer,
+                                  size, length, &from);
 }
 
 int LinkReceiveDatagram(int64_t timeoutMicros, uint8_t* buffer, int size) noexcept {
@@ -74,7 +99,11 @@ int LinkReceiveDatagram(int64_t timeoutMicros, uint8_t* buffer, int size) noexce
 }
 
 int LinkSendDatagram(const uint8_t* data, int length) noexcept {
-    return LinkSockets().sendTo(gRemoteLink.socket, data, length, gRemoteLink.peerAddress);
+    const LinkSocketOps& sockets = LinkSockets();
+    for (;;) {
+        const int sent = sockets.sendTo(gRemoteLink.socket, data, length, gRemoteLink.peerAddress);
+        if (sent >= 0 || sockets.lastError() != kLinkErrorInterrupted) return sent;
+    }
 }
 
 void LinkAppendSocketError(char* text) noexcept {

@@ -35,13 +35,21 @@ int LinkConnectRequest() noexcept {
     std::memcpy(datagram + kLinkMagicOffset, kLinkMagic, kLinkMagicSize);
     if (LinkSendDatagram(datagram, length) != length) return 0;
 
-    const int received = LinkReceiveDatagram(LinkHandshakeTimeoutMicros(), datagram, length);
+    // Read into room for the longest accept: its length is the packet length the peer wants.
+    int received = 0;
+    LinkAddress from{};
+    if (LinkAwaitDatagramUntil(LinkDeadlineAfter(LinkHandshakeTimeoutMicros()),
+                               LinkSource::PeerPortOnAnyAddress, datagram, kMaxPacketLength,
+                               &received, &from) != LinkWait::Received) {
+        return 0;
+    }
     // A shorter answer has no magic of its own and would shrink the packet length to nothing.
     if (received < kLinkControlDatagramSize || !hasMagic(datagram)) return 0;
     gRemoteLink.receiveSequence = loadLE16(datagram + 2);
     switch (datagram[0]) {
         case LINK_CONNECT_ACCEPT:
             gRemoteLink.packetLength = received;
+            gRemoteLink.answerAddress = from;
             return 1;
         case LINK_CONNECT_REFUSED:
         case LINK_CONNECT_DENIED:

@@ -39,9 +39,10 @@ bool sendAcknowledgement() noexcept {
 enum class Arrival { Fragment, Skipped, Failed };
 
 // Reads the next datagram at `at`; flow tokens and notifications are dealt with here.
-Arrival nextDatagram(uint8_t* at, int* length) noexcept {
-    if (LinkAwaitDatagram(LinkReplyTimeoutMicros(), at, gRemoteLink.packetLength, length) !=
-            LinkWait::Received ||
+Arrival nextDatagram(LinkDeadline deadline, uint8_t* at, int* length) noexcept {
+    LinkAddress from{};
+    if (LinkAwaitDatagramUntil(deadline, LinkSource::Answerer, at, gRemoteLink.packetLength, length,
+                               &from) != LinkWait::Received ||
         *length == 0) {
         return Arrival::Failed;
     }
@@ -100,10 +101,13 @@ int LinkReceiveMessage(uint8_t* buffer) noexcept {
     uint8_t* write = buffer - kFragmentHeaderSize;
     int total = 0;
     const uint16_t firstSequence = link.receiveSequence;
+    // Only an accepted fragment earns more time: a peer that keeps sending tokens, notifications
+    // or fragments out of sequence must not hold the caller beyond the time-out.
+    LinkDeadline deadline = LinkDeadlineAfter(LinkReplyTimeoutMicros());
     for (;;) {
         const HeaderRoom room(write);
         int length = 0;
-        const Arrival arrival = nextDatagram(write, &length);
+        const Arrival arrival = nextDatagram(deadline, write, &length);
         if (arrival == Arrival::Failed) return -1;
         if (arrival == Arrival::Skipped) {
             // The fragments already received stay; reception goes on where it was.
@@ -119,6 +123,7 @@ int LinkReceiveMessage(uint8_t* buffer) noexcept {
             continue;
         }
         ++link.receiveSequence;
+        deadline = LinkDeadlineAfter(LinkReplyTimeoutMicros());
         const uint8_t continuation = write[1];
         room.restore();
         const int dataLength = length - static_cast<int>(kFragmentHeaderSize);

@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "remote/SocketLayer.h"
+
 // Diagnostics of the set-up go into a caller's text of this size.
 constexpr size_t kLinkTextSize = 256;
 
@@ -16,8 +18,19 @@ constexpr size_t kLinkTextSize = 256;
 
 // Datagrams (LinkDatagram.cpp).
 enum class LinkWait { Received, TimedOut, Failed };
-// Waits for one datagram from the peer; datagrams from anyone else are skipped within the same
-// time. `*length` is the datagram's length when Received.
+// A point on the steady clock in microseconds; waits end there whatever arrives before.
+using LinkDeadline = int64_t;
+[[nodiscard]] LinkDeadline LinkDeadlineAfter(int64_t timeoutMicros) noexcept;
+// Which senders a wait takes: the handshake does not know yet which of the peer's addresses
+// answers, so it takes the peer's port on any address; afterwards only the address that answered.
+enum class LinkSource { PeerPortOnAnyAddress, Answerer };
+// Waits until the deadline for one datagram from the peer; datagrams from anyone else, signals and
+// reports of unreachable ports are skipped within the same time. `*length` is the datagram's
+// length and `*from` its sender when Received.
+[[nodiscard]] LinkWait LinkAwaitDatagramUntil(LinkDeadline deadline, LinkSource source,
+                                              uint8_t* buffer, int size, int* length,
+                                              LinkAddress* from) noexcept;
+// The same from the answerer, with a time-out of its own.
 [[nodiscard]] LinkWait LinkAwaitDatagram(int64_t timeoutMicros, uint8_t* buffer, int size,
                                          int* length) noexcept;
 // The same as a number: the datagram's length, 0 on time-out, -1 on error.

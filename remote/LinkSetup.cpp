@@ -110,6 +110,7 @@ int LinkOpen(char* text) noexcept {
         return failOpen(text, "cannot identify port", ErrorName::Appended);
     }
     gRemoteLink.peerAddress = LinkAddress{static_cast<uint32_t>(peerIpv4), gRemoteLink.peerPort};
+    gRemoteLink.answerAddress = gRemoteLink.peerAddress;
     if (!sizeSocketBuffer(LinkSocketBuffer::Receive)) {
         return failOpen(text, "cannot alloc buffer for rcvsocket", ErrorName::Omitted);
     }

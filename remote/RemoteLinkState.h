@@ -46,7 +46,8 @@ struct RemoteLinkState {
     LinkSocket socket = kInvalidLinkSocket;
     int connected = 0;
     uint16_t ownPort = 0;
-    LinkAddress peerAddress{};
+    LinkAddress peerAddress{};    // where datagrams go: the configured node and port
+    LinkAddress answerAddress{};  // where the accept came from; the only source taken after it
 
     // Sequence and reply state.
     uint16_t transmitSequence = 0;

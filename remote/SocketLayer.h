@@ -31,6 +31,8 @@ constexpr int kLinkErrorProtocolNotSupported = 10043;
 constexpr int kLinkErrorSocketTypeNotSupported = 10044;
 constexpr int kLinkErrorFamilyNotSupported = 10047;
 constexpr int kLinkErrorNetworkDown = 10050;
+// Windows reports an ICMP port unreachable of an earlier datagram on the next receive.
+constexpr int kLinkErrorConnectionReset = 10054;
 constexpr int kLinkErrorNoBuffers = 10055;
 constexpr int kLinkErrorNotInitialised = 10093;
 constexpr int kLinkErrorHostNotFound = 11001;

@@ -1,11 +1,15 @@
 #!/usr/bin/env bash
 # A long soak: cse-soak over several seeds, without faults and at two fault rates, each run
 # checking every TDO bit against its own chain model. Any wrong result fails the script.
-#   soak.sh [operations per run] [seeds]     (defaults: 20000 operations, seeds 1 2 3)
+#   soak.sh [operations per run] [seeds] [signal interval in us]
+#   (defaults: 20000 operations, seeds 1 2 3, no signals; with an interval every run also gets
+#   SIGALRM that often, its handler installed without SA_RESTART)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ops="${1:-20000}"
 seeds="${2:-1 2 3}"
+storm=()
+[[ -n "${3:-}" ]] && storm=(--signal-storm-us "$3")
 build="${BUILD_DIR:-build/default}"
 if [[ ! -x "$build/bin/cse-soak" ]]; then
     cmake --preset default >/dev/null
@@ -15,6 +19,6 @@ for seed in $seeds; do
     for rate in 0 0.002 0.01; do
         echo "== seed $seed, fault rate $rate, $ops operations"
         "$build/bin/cse-soak" --seed "$seed" --ops "$ops" --fault-rate "$rate" --devices 6 \
-            --timeout-ms 100
+            --timeout-ms 100 "${storm[@]}"
     done
 done

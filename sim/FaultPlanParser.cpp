@@ -105,6 +105,8 @@ const std::vector<FaultItem>& faultItems() {
          [](FaultPlan& p, double, std::uint64_t n) { p.ackEvery = static_cast<unsigned>(n); }},
         {"repeat-idle", ValueKind::Milliseconds, true,
          [](FaultPlan& p, double, std::uint64_t n) { p.repeatIdleMs = static_cast<unsigned>(n); }},
+        {"chatter", ValueKind::Milliseconds, true,
+         [](FaultPlan& p, double, std::uint64_t n) { p.chatterMs = static_cast<unsigned>(n); }},
         {"seed", ValueKind::Seed, true, [](FaultPlan& p, double, std::uint64_t n) { p.seed = n; }},
     };
     return items;

@@ -96,6 +96,7 @@ void LinkPeer::onDatagram(const std::uint8_t* data, std::size_t length, const Pe
 }
 
 void LinkPeer::onTimer(PeerClock::time_point now) {
+    if (chatterAt_ && now >= *chatterAt_) chatter(now);
     if (idleRepeatAt_ && now >= *idleRepeatAt_) {
         idleRepeatAt_.reset();
         repeatLastReply(now, "no request since the last reply");
@@ -107,6 +108,7 @@ std::optional<PeerClock::time_point> LinkPeer::nextDeadline() const {
     std::optional<PeerClock::time_point> next;
     if (!outbox_.empty()) next = ackWaitUntil_ ? *ackWaitUntil_ : outbox_.front().due;
     if (idleRepeatAt_ && (!next || *idleRepeatAt_ < *next)) next = idleRepeatAt_;
+    if (chatterAt_ && (!next || *chatterAt_ < *next)) next = chatterAt_;
     return next;
 }
 
@@ -152,6 +154,7 @@ void LinkPeer::onSyncRequest(const std::uint8_t* data, std::size_t length) {
     outbox_.clear();
     ackWaitUntil_.reset();
     idleRepeatAt_.reset();
+    chatterAt_.reset();
     haveLastRequest_ = false;
     haveLastReply_ = false;
     clientToggleKnown_ = false;
@@ -210,6 +213,7 @@ void LinkPeer::forgetLink(bool keepOutbox) {
     haveLastRequest_ = false;
     haveLastReply_ = false;
     idleRepeatAt_.reset();
+    chatterAt_.reset();
     if (!keepOutbox) {
         outbox_.clear();
         ackWaitUntil_.reset();
@@ -398,6 +402,13 @@ void LinkPeer::completeMessage(PeerClock::time_point now) {
     lastRequestStart_ = messageStart_;
     lastRequestFragments_ = static_cast<std::uint16_t>(expected_ - messageStart_);
     ++counters_.requests;
+    if (faults_.chatterMs != 0) {
+        // A front end that keeps talking but never answers: the request is not executed.
+        ++requestsExecuted_;
+        chatterAt_ = now + std::chrono::milliseconds(faults_.chatterMs);
+        log(LogKind::Info, "request left unanswered on purpose; chattering instead");
+        return;
+    }
     ++requestsExecuted_;
     std::uint8_t id = 0;
     (void)peekMessageId(request_.data(), request_.size(), id);
@@ -594,6 +605,31 @@ void LinkPeer::sendNow(const std::uint8_t* data, std::size_t length, DatagramKin
             break;
         case DatagramKind::Handshake:
             break;
+    }
+}
+
+// A flow token, a notification and a fragment of a reply long gone, in turn.
+void LinkPeer::chatter(PeerClock::time_point now) {
+    chatterAt_ = now + std::chrono::milliseconds(faults_.chatterMs);
+    switch (chatterTurn_++ % 3) {
+        case 0: {
+            const std::uint8_t token = LINK_FLOW_TOKEN;
+            sendNow(&token, 1, DatagramKind::Decoration, false);
+            break;
+        }
+        case 1: {
+            const std::vector<std::uint8_t> notification = notificationDatagram();
+            sendNow(notification.data(), notification.size(), DatagramKind::Decoration, false);
+            break;
+        }
+        default: {
+            std::vector<std::uint8_t> stale;
+            buildEnvelope(stale, toggle_, kStatusOk, 0, nullptr, 0);
+            stale.insert(stale.begin(), {LINK_DATA_IN, kLastFragment, 0, 0});
+            writeLe16(stale.data() + 2, static_cast<std::uint16_t>(transmitSequence_ - 0x1000));
+            sendNow(stale.data(), stale.size(), DatagramKind::Decoration, false);
+            break;
+        }
     }
 }
 

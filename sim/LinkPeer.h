@@ -115,6 +115,7 @@ class LinkPeer {
     void sendNow(const std::uint8_t* data, std::size_t length, DatagramKind kind,
                  bool fromSecondSocket);
     bool silentNow() const;
+    void chatter(PeerClock::time_point now);
     void log(LogKind kind, const std::string& line) const;
     void refuse(const std::string& why);
 
@@ -159,6 +160,8 @@ class LinkPeer {
     std::vector<std::vector<std::uint8_t>> spareBytes_;
     std::optional<PeerClock::time_point> ackWaitUntil_;
     std::optional<PeerClock::time_point> idleRepeatAt_;
+    std::optional<PeerClock::time_point> chatterAt_;
+    unsigned chatterTurn_ = 0;
 
     // Faults that count requests.
     std::uint64_t requestsExecuted_ = 0;

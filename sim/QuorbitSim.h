@@ -82,6 +82,8 @@ ChainSpec defaultDemoChain();
 //   attach-fails     the attach request answers status kStatusAttachFailed
 //   ack-every=N      every N-th reply fragment that has a successor asks for an acknowledgement
 //   repeat-idle=Nms  repeat the last reply once when no new request came within N milliseconds
+//   chatter=Nms      never answer a request; every N milliseconds send a flow token, a
+//                    notification or a stale reply fragment instead, in turn, until the next one
 //   seed=N           seed of the pseudo-random draws (default 1)
 struct FaultPlan {
     double dropIn = 0.0;
@@ -105,6 +107,7 @@ struct FaultPlan {
     bool attachFails = false;
     unsigned ackEvery = 0;      // 0 = never ask
     unsigned repeatIdleMs = 0;  // 0 = never repeat on idle
+    unsigned chatterMs = 0;     // 0 = answer requests
     std::uint64_t seed = 1;
 };
 

@@ -57,8 +57,11 @@ class QXCsePlugin : public CsePlugin {
     bool clockExtraCycles(uint32_t count);
     // Refuses (message, failing exit) a state outside 0..15; true when the state is valid.
     bool acceptsTapState(const char* qualifiedName, const char* what, CseJtagTapState state);
-    // The DR shift that leaves Shift-DR, in pieces of at most kMaxRawShiftBits.
-    bool shiftDRInPieces(const uint8_t* tdiBuffer, uint8_t* tdoBuffer, uint32_t bitCount);
+    // A shift in pieces of at most kMaxRawShiftBits; only the very last bit has TMS 1, and only
+    // when the shift leaves the shift state.
+    enum class ShiftEnd { StaysInShift, LeavesShift };
+    bool shiftInPieces(const uint8_t* tdiBuffer, uint8_t* tdoBuffer, uint32_t bitCount,
+                       ShiftEnd end);
     void dumpTdiBuffer(const uint8_t* tdiBuffer, uint32_t bitCount);
 
     bool lockedMode = false;  // lockTargetImpl .. unlockTargetImpl; gates navigation

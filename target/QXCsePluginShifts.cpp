@@ -28,6 +28,13 @@ int rawShiftBits(uint32_t bitCount) {
     return static_cast<int>(std::min(bitCount, kMaxRawShiftBits + 1));
 }
 
+// A long shift without data carries no bytes, so the client would send it whole with one clock
+// too many after clamping; such a shift goes in pieces so that the TAP gets exactly bitCount
+// clocks. Shifts with data keep the client's refusal.
+bool splitsWithoutData(const uint8_t* tdiBuffer, const uint8_t* tdoBuffer, uint32_t bitCount) {
+    return tdiBuffer == nullptr && tdoBuffer == nullptr && bitCount > kMaxRawShiftBits;
+}
+
 uint32_t bytesFor(uint32_t bitCount) {
     return bitCount / 8 + (bitCount % 8 != 0 ? 1 : 0);
 }
@@ -59,7 +66,14 @@ CseResult QXCsePlugin::shiftChainIRImpl(const uint8_t* tdiBuffer, uint8_t* tdoBu
     } else {
         logMessage(CSE_MESSAGE_DEBUG, "exitstate(%d) != shiftIR \n", static_cast<int>(endState));
     }
-    if (bitCount != 0) {
+    if (splitsWithoutData(tdiBuffer, tdoBuffer, bitCount)) {
+        if (!shiftInPieces(nullptr, nullptr, bitCount,
+                           stays ? ShiftEnd::StaysInShift : ShiftEnd::LeavesShift)) {
+            logMessage(CSE_MESSAGE_ERROR, "%s", kTargetUnreachable);
+            return traceExit(kShiftIRName, CSE_FAILURE);
+        }
+        if (!stays) setCurrentTapState(CSEJTAG_EXIT1_IR);
+    } else if (bitCount != 0) {
         // An IR shift is one raw shift; the client's own failures are all negative, while a
         // nonzero status byte of the debugger passes.
         const int result =
@@ -103,15 +117,19 @@ CseResult QXCsePlugin::shiftChainDRImpl(const uint8_t* tdiBuffer, uint8_t* tdoBu
     if (endState == CSEJTAG_SHIFT_DR) {
         logMessage(CSE_MESSAGE_DEBUG, "exitstate(%d) == shiftDR\n",
                    static_cast<int>(CSEJTAG_SHIFT_DR));
-        if (bitCount != 0 && KRV_TAPAccessShiftRaw(kStayInShift, rawShiftBits(bitCount), nullptr,
-                                                   tdiBuffer, tdoBuffer) != 0) {
+        const bool shifted =
+            splitsWithoutData(tdiBuffer, tdoBuffer, bitCount)
+                ? shiftInPieces(nullptr, nullptr, bitCount, ShiftEnd::StaysInShift)
+                : bitCount == 0 || KRV_TAPAccessShiftRaw(kStayInShift, rawShiftBits(bitCount),
+                                                         nullptr, tdiBuffer, tdoBuffer) == 0;
+        if (!shifted) {
             logMessage(CSE_MESSAGE_ERROR, "%s", kTargetUnreachable);
             return traceExit(kShiftDRName, CSE_FAILURE);
         }
     } else {
         logMessage(CSE_MESSAGE_DEBUG, "exitstate(%d) != shiftDR \n", static_cast<int>(endState));
         if (bitCount != 0) {
-            if (!shiftDRInPieces(tdiBuffer, tdoBuffer, bitCount)) {
+            if (!shiftInPieces(tdiBuffer, tdoBuffer, bitCount, ShiftEnd::LeavesShift)) {
                 return traceExit(kShiftDRName, CSE_FAILURE);
             }
             setCurrentTapState(CSEJTAG_EXIT1_DR);
@@ -130,14 +148,17 @@ CseResult QXCsePlugin::shiftChainDRImpl(const uint8_t* tdiBuffer, uint8_t* tdoBu
     return traceExit(kShiftDRName, CSE_SUCCESS);
 }
 
-bool QXCsePlugin::shiftDRInPieces(const uint8_t* tdiBuffer, uint8_t* tdoBuffer, uint32_t bitCount) {
-    // Every piece but the last keeps TMS at 0, so the TAP leaves Shift-DR only with the last bit.
+bool QXCsePlugin::shiftInPieces(const uint8_t* tdiBuffer, uint8_t* tdoBuffer, uint32_t bitCount,
+                                ShiftEnd end) {
+    // Every piece but the last keeps TMS at 0, so the TAP leaves the shift state only with the
+    // last bit.
+    const int lastOptions = end == ShiftEnd::LeavesShift ? kLeaveShiftOnLastBit : kStayInShift;
     const uint8_t* tdi = tdiBuffer;
     uint8_t* tdo = tdoBuffer;
     for (uint32_t remaining = bitCount; remaining != 0;) {
         const bool last = remaining <= kMaxRawShiftBits;
         const uint32_t piece = last ? remaining : kMaxRawShiftBits;
-        const int options = last ? kLeaveShiftOnLastBit : kStayInShift;
+        const int options = last ? lastOptions : kStayInShift;
         logMessage(CSE_MESSAGE_DEBUG, "KRV_TAPAccessShiftRaw options = %d \n", options);
         if (KRV_TAPAccessShiftRaw(options, static_cast<int>(piece), nullptr, tdi, tdo) != 0) {
             return false;  // the bits earlier pieces captured stay in tdoBuffer

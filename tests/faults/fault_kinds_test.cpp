@@ -102,6 +102,8 @@ INSTANTIATE_TEST_SUITE_P(
                   "tokens-between,spoof,ack-every=3",
                   Expect::EitherWay},
         FaultCase{"Silence", "silent", Expect::OpenFails},
+        // Chatter every quarter of the reply time-out must not keep the caller waiting.
+        FaultCase{"ChatterWithoutAnswers", "chatter=20ms", Expect::OpenFails},
         FaultCase{"SilenceMidSession", "silent-after=9", Expect::EitherWay},
         FaultCase{"RestartMidSession", "restart-after=9", Expect::EitherWay},
         FaultCase{"Refused", "refuse", Expect::OpenFails},

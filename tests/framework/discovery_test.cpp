@@ -378,11 +378,13 @@ TEST_F(Discovery, AChainOf254DevicesIsTheLongestATargetScanAccepts) {
     EXPECT_EQ(plugin.chainModel().getCount(), 254u);
 }
 
-TEST_F(Discovery, AChainOf255DevicesIsDropped) {
+TEST_F(Discovery, AChainOf255DevicesIsDroppedSayingWhy) {
     plugin.setDevices(devicesWithoutIdCode(255));
     lock();
     EXPECT_EQ(plugin.targetScanJTAGChain(), CSE_FAILURE);
     expectNoDevicesFound();
+    EXPECT_TRUE(recorder.hasLog(
+        1, "ERROR: The JTAG chain holds more devices than a target scan can accept (254)\n"));
 }
 
 TEST_F(Discovery, ADeviceEndingOnBit1023ContinuesWithTheCapturedBuffer) {

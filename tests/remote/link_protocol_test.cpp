@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstring>
+#include <thread>
 #include <vector>
 
 #include "LinkFixture.h"
@@ -387,5 +389,27 @@ TEST_F(LinkProtocolTest, NegotiatedPacketLengthCutsRequests) {
         sizes.push_back(fragment.size());
     EXPECT_EQ(sizes, (std::vector<size_t>{600, 600, 600, 2061 - 3 * 596 + 4}));
 }
+
+class LinkChatterTest : public LinkProtocolTest, public ::testing::WithParamInterface<Bytes> {};
+
+// Tokens, notifications and fragments out of sequence every 10 ms do not extend a 100 ms time-out:
+// the reply after 300 ms of chatter comes too late.
+TEST_P(LinkChatterTest, DoesNotExtendTheReplyTimeout) {
+    LinkSetTimeoutsForTest(100000, 100000);
+    const Bytes chatter = GetParam();
+    peer.onRequest([chatter](ScriptedPeer& p, const Bytes& request) {
+        for (int i = 0; i < 30; ++i) {
+            p.send(chatter);
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        p.sendReply(replyTo(request));
+    });
+    EXPECT_EQ(KRV_Attach(), -1);
+    EXPECT_EQ(KRV_LastResult(), -1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Datagrams, LinkChatterTest,
+                         ::testing::Values(kToken, kNotification,
+                                           Bytes{LINK_DATA_IN, 0, 0x34, 0x12, 0, 0, 0, 0}));
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "LinkFixture.h"
 #include "remote/LinkRoutines.h"
@@ -58,6 +59,15 @@ TEST_F(LinkSetupTest, AcceptOf600BytesSetsThePacketLengthBeyondTheLink) {
     ASSERT_EQ(connects.size(), 2u);
     EXPECT_EQ(connects[0].size(), 1024u);
     EXPECT_EQ(connects[1].size(), 600u);
+}
+
+// A front end configured for the longest datagrams is reached with the default packet length.
+TEST_F(LinkSetupTest, AcceptLongerThanTheRequestSetsThePacketLength) {
+    peer.onConnect([](ScriptedPeer& p, const Bytes&) { p.acceptConnect(1472); });
+    ASSERT_EQ(KRV_Connect(), 0);
+    EXPECT_EQ(link().packetLength, 1472);
+    EXPECT_EQ(KRV_ExecuteCommand(std::string(2000, 'c').c_str()), 0);
+    EXPECT_EQ(peer.datagramsOfType(LINK_DATA_OUT).at(0).size(), 1472u);
 }
 
 class LinkRefusalTest : public LinkFixture, public ::testing::WithParamInterface<uint8_t> {};
@@ -117,7 +127,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(acceptWithoutMagic(), Bytes{LINK_CONNECT_ACCEPT},
                       ScriptedPeer::controlDatagram(LINK_CONNECT_ACCEPT, 1, 15),
                       ScriptedPeer::controlDatagram(0x33, 1, 1024),
-                      ScriptedPeer::controlDatagram(LINK_CONNECT_ACCEPT, 1, 1025)));
+                      ScriptedPeer::controlDatagram(LINK_CONNECT_ACCEPT, 1, 1473)));
 
 TEST_F(LinkSetupTest, AnswerFromAStrangerIsIgnored) {
     peer.onConnect([](ScriptedPeer& p, const Bytes& request) {
@@ -402,5 +412,62 @@ TEST_F(LinkSetupTest, SmallSocketBufferBoundsThePacketLength) {
     EXPECT_EQ(link().packetLength, 600);
     EXPECT_EQ(peer.datagramsOfType(LINK_CONNECT_REQUEST).at(0).size(), 600u);
 }
+
+// Every other wait or receive of the system layer gives way to a passing event: a signal, a wait
+// that ends before its time (as a capped platform wait does on very long time-outs) or Windows'
+// report of an ICMP port unreachable. None may cost a connect try or a reply.
+enum class Passing { Signal, EarlyEnd, PortUnreachable };
+
+struct PassingSockets {
+    static inline Passing kind = Passing::Signal;
+    static inline int calls = 0;
+    static inline bool faked = false;
+
+    static bool fakesThisCall(Passing on) {
+        faked = kind == on && ++calls % 2 == 1;
+        return faked;
+    }
+    static int waitReadable(LinkSocket s, int64_t micros) {
+        if (fakesThisCall(Passing::Signal)) return -1;
+        if (fakesThisCall(Passing::EarlyEnd)) return 0;
+        return kLinkSystemSocketOps.waitReadable(s, micros);
+    }
+    static int receiveFrom(LinkSocket s, uint8_t* data, int capacity, LinkAddress* from) {
+        if (fakesThisCall(Passing::PortUnreachable)) return -1;
+        return kLinkSystemSocketOps.receiveFrom(s, data, capacity, from);
+    }
+    static int lastError() {
+        if (!faked) return kLinkSystemSocketOps.lastError();
+        return kind == Passing::Signal ? kLinkErrorInterrupted : kLinkErrorConnectionReset;
+    }
+    static void install(Passing passing) {
+        kind = passing;
+        calls = 0;
+        static LinkSocketOps ops = kLinkSystemSocketOps;
+        ops.waitReadable = waitReadable;
+        ops.receiveFrom = receiveFrom;
+        ops.lastError = lastError;
+        LinkSetSocketOpsForTest(&ops);
+    }
+};
+
+class LinkPassingEventTest : public LinkFixture, public ::testing::WithParamInterface<Passing> {};
+
+TEST_P(LinkPassingEventTest, NeitherCostsAConnectTryNorAReply) {
+    setItem("TIMEOUT=", "2200000");  // beyond what one platform wait can cover
+    PassingSockets::install(GetParam());
+    ASSERT_EQ(KRV_Connect(), 0);
+    EXPECT_EQ(KRV_Attach(), 0);
+    // 8,000 bytes of TDI: the flow-control waits too.
+    const std::vector<uint8_t> tdi(8000, 0x5A);
+    EXPECT_EQ(KRV_TAPAccessShiftRaw(0, 64000, nullptr, tdi.data(), nullptr), 0);
+    EXPECT_EQ(peer.datagramsOfType(LINK_CONNECT_REQUEST).size(), 1u);
+    EXPECT_EQ(peer.requests().size(), 2u);
+    EXPECT_GT(PassingSockets::calls, 10);  // every wait met one
+}
+
+INSTANTIATE_TEST_SUITE_P(Events, LinkPassingEventTest,
+                         ::testing::Values(Passing::Signal, Passing::EarlyEnd,
+                                           Passing::PortUnreachable));
 
 }  // namespace

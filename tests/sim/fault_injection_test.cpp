@@ -276,6 +276,25 @@ TEST(FaultInjection, RepeatIdleSendsTheLastReplyOnceMoreWhenNoRequestFollows) {
     EXPECT_TRUE(harness.take().empty()) << "only once";
 }
 
+TEST(FaultInjection, ChatterNeverAnswersButSendsTokenNotificationAndStaleFragmentInTurn) {
+    PeerHarness harness(optionsWithFaults("chatter=10ms"));
+    harness.open();
+    harness.sendMessage(harness.requests.attach());
+    EXPECT_TRUE(harness.take().empty());
+    std::vector<Bytes> chatter;
+    for (int i = 0; i < 6; ++i) {
+        harness.advance(std::chrono::milliseconds(10));
+        for (const Bytes& datagram : bytesOf(harness.take())) chatter.push_back(datagram);
+    }
+    ASSERT_EQ(chatter.size(), 6u);
+    for (size_t i = 0; i < chatter.size(); ++i) {
+        const uint8_t expectedType[] = {'+', 0x06, 0x01};
+        EXPECT_EQ(chatter[i][0], expectedType[i % 3]) << i;
+    }
+    EXPECT_EQ(chatter[0].size(), 1u);
+    EXPECT_TRUE(repliesIn(harness.take()).empty());
+}
+
 // The random faults: the same seed and the same traffic give the same datagrams.
 std::vector<Bytes> lossyRun(std::uint64_t seed) {
     quorbit::SimOptions options = optionsWithFaults("drop-in=0.3,drop-out=0.3,notify=0.5");

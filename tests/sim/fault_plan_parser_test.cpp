@@ -23,7 +23,7 @@ TEST(FaultPlanParser, EveryItemSetsItsField) {
         "drop-in=0.1, drop-out=0.05,dup-reply,delay-reply=20ms,stale-first=0.5,"
         "busy-first,same-toggle-first,notify=0.25,token-first,tokens-between,sync-again,"
         "silent,silent-after=7,refuse,deny,spoof,restart-after=3,release-fails,"
-        "attach-fails,ack-every=2,repeat-idle=2s,seed=42",
+        "attach-fails,ack-every=2,repeat-idle=2s,chatter=30ms,seed=42",
         plan, error))
         << error;
     EXPECT_DOUBLE_EQ(plan.dropIn, 0.1);
@@ -47,6 +47,7 @@ TEST(FaultPlanParser, EveryItemSetsItsField) {
     EXPECT_TRUE(plan.attachFails);
     EXPECT_EQ(plan.ackEvery, 2u);
     EXPECT_EQ(plan.repeatIdleMs, 2000u);
+    EXPECT_EQ(plan.chatterMs, 30u);
     EXPECT_EQ(plan.seed, 42u);
 }
 

@@ -57,6 +57,9 @@ bool parseSoakOptions(const std::vector<std::string>& args, SoakOptions& options
         } else if (name == "--max-bits") {
             good = unsignedValue(text, 1, 1000000, value);
             options.longestShiftBits = static_cast<unsigned>(value);
+        } else if (name == "--signal-storm-us") {
+            good = unsignedValue(text, 100, 1000000, value);
+            options.signalStormMicros = static_cast<unsigned>(value);
         } else {
             error = "unknown argument " + name;
             return false;
@@ -71,14 +74,16 @@ bool parseSoakOptions(const std::vector<std::string>& args, SoakOptions& options
 
 std::string soakUsage() {
     return "usage: cse-soak [--seed N] [--ops N] [--fault-rate X] [--devices N] [--timeout-ms N]\n"
-           "                [--max-bits N] [--verbose]\n"
+           "                [--max-bits N] [--signal-storm-us N] [--verbose]\n"
            "Runs a seeded random mix of navigations and chain- and device-level shifts through "
            "the\n"
            "plug-in against quorbit-sim with a random chain and checks every TDO bit against its "
            "own\n"
            "model. --fault-rate (0..0.5) turns on every probabilistic fault of the emulator at "
            "that\n"
-           "rate. Exits 1 on any wrong result, 2 on a usage error or when the run cannot start.\n";
+           "rate. --signal-storm-us (100..1000000) sends the process SIGALRM that often, its\n"
+           "handler installed without SA_RESTART; without faults every call must then succeed.\n"
+           "Exits 1 on any wrong result, 2 on a usage error or when the run cannot start.\n";
 }
 
 }  // namespace soak

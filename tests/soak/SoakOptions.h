@@ -14,7 +14,8 @@ struct SoakOptions {
     unsigned devices = 4;      // 1..32
     unsigned timeoutMs = 200;  // reply and handshake time-out of the link
     unsigned longestShiftBits = 300000;
-    bool verbose = false;  // one line per operation
+    unsigned signalStormMicros = 0;  // SIGALRM this often during the run; 0 = none
+    bool verbose = false;            // one line per operation
     bool help = false;
 };
 

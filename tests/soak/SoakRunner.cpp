@@ -6,6 +6,7 @@
 #include <ostream>
 #include <sstream>
 
+#include "SignalStorm.h"
 #include "exports/CallbackRecord.h"
 #include "remote/RemoteLink.h"
 #include "remote/RemoteLinkTesting.h"
@@ -69,7 +70,8 @@ std::string formatReport(const SoakReport& report) {
          << "TDO bits checked: " << report.checkedBits << "\n"
          << "TDO bits of unknown registers: " << report.unknownBits << "\n"
          << "hangs: " << report.hangs << "\n"
-         << "longest call (ms): " << static_cast<uint64_t>(report.longestCallMs) << "\n";
+         << "longest call (ms): " << static_cast<uint64_t>(report.longestCallMs) << "\n"
+         << "signals: " << report.signals << "\n";
     return text.str();
 }
 
@@ -88,7 +90,10 @@ bool SoakRunner::run(SoakReport& report, std::string& error) {
     // The target scan is what the soak checks; a description file would replace it.
     unsetenv("CSE_JTAGFILE");
     installCallbacks();
+    SignalStorm::blockForNewThreads();
     if (!startEmulator(error)) return false;
+    const uint64_t signalsBefore = SignalStorm::delivered();
+    const SignalStorm storm(options_.signalStormMicros);
     plugin_ = std::make_unique<Plugin>();
     const uint32_t timeoutMicros = options_.timeoutMs * 1000u;
     LinkSetTimeoutsForTest(timeoutMicros, timeoutMicros);
@@ -99,6 +104,7 @@ bool SoakRunner::run(SoakReport& report, std::string& error) {
     }
     while (report_.operations < options_.operations) step();
     if (plugin_->isOpened()) (void)plugin_->closeTarget();
+    report_.signals = SignalStorm::delivered() - signalsBefore;
     report = report_;
     return true;
 }

@@ -30,6 +30,7 @@ struct SoakReport {
     uint64_t unknownBits = 0;   // TDO bits from registers a failed operation may have changed
     uint64_t hangs = 0;         // calls that took longer than any time-out could explain
     double longestCallMs = 0.0;
+    uint64_t signals = 0;  // signals delivered during the run (--signal-storm-us)
 };
 
 // The report as the program prints it, one "name: value" per line.

@@ -8,9 +8,10 @@ namespace {
 TEST(SoakOptionsTest, TakesEveryOption) {
     SoakOptions options;
     std::string error;
-    ASSERT_TRUE(parseSoakOptions({"--seed", "9", "--ops", "50", "--fault-rate", "0.05", "--devices",
-                                  "7", "--timeout-ms", "80", "--max-bits", "1000", "-v"},
-                                 options, error))
+    ASSERT_TRUE(parseSoakOptions(
+        {"--seed", "9", "--ops", "50", "--fault-rate", "0.05", "--devices", "7", "--timeout-ms",
+         "80", "--max-bits", "1000", "--signal-storm-us", "500", "-v"},
+        options, error))
         << error;
     EXPECT_EQ(options.seed, 9u);
     EXPECT_EQ(options.operations, 50u);
@@ -18,6 +19,7 @@ TEST(SoakOptionsTest, TakesEveryOption) {
     EXPECT_EQ(options.devices, 7u);
     EXPECT_EQ(options.timeoutMs, 80u);
     EXPECT_EQ(options.longestShiftBits, 1000u);
+    EXPECT_EQ(options.signalStormMicros, 500u);
     EXPECT_TRUE(options.verbose);
 }
 
@@ -37,6 +39,7 @@ INSTANTIATE_TEST_SUITE_P(
                       std::vector<std::string>{"--fault-rate", "0.9"},
                       std::vector<std::string>{"--fault-rate", "1e"},
                       std::vector<std::string>{"--devices", "33"},
+                      std::vector<std::string>{"--signal-storm-us", "99"},
                       std::vector<std::string>{"--devices", "99999999999999999999999"},
                       std::vector<std::string>{"--frobnicate", "1"}));
 

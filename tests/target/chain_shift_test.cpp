@@ -176,6 +176,45 @@ INSTANTIATE_TEST_SUITE_P(
         PieceCase{32, CSEJTAG_SHIFT_DR, {32}, {kTdiTdo}, {}},
         PieceCase{1, CSEJTAG_EXIT1_DR, {1}, {kTdiTdoLeaving}, {}}));
 
+struct DatalessCase {
+    bool ir;
+    CseJtagTapState endState;
+    CseJtagTapState afterShift;  // where the last piece leaves the TAP
+};
+
+class DatalessLongShift : public ChainShift, public ::testing::WithParamInterface<DatalessCase> {};
+
+// Without buffers nothing limits a block, so the length must be split here: exactly bitCount
+// clocks reach the TAP, TMS 1 only on the very last one and only when the shift state is left.
+TEST_P(DatalessLongShift, ClocksExactlyTheBitCount) {
+    const DatalessCase& c = GetParam();
+    startSimulator();
+    openAndLock();
+    simulator->resetInspection();
+    const uint32_t bitCount = 200000;
+    const auto shift = c.ir ? &QXCsePlugin::shiftChainIR : &QXCsePlugin::shiftChainDR;
+    ASSERT_EQ(((*plugin).*shift)(nullptr, nullptr, nullptr, nullptr, bitCount, c.endState, 0, 0),
+              CSE_SUCCESS);
+    std::vector<quorbit::RawShiftRecord> data;
+    for (const auto& record : rawShifts()) {
+        if ((record.optionWord & kTmsOnly) == 0) data.push_back(record);
+    }
+    ASSERT_EQ(data.size(), 2u);
+    EXPECT_EQ(data[0].bitCount + data[1].bitCount, bitCount);
+    EXPECT_EQ(data[0].optionWord & 8, 0);
+    const bool leaves = c.afterShift == CSEJTAG_EXIT1_IR || c.afterShift == CSEJTAG_EXIT1_DR;
+    EXPECT_EQ((data[1].optionWord & 8) != 0, leaves);
+    EXPECT_EQ(data[1].endState, static_cast<quorbit::TapState>(c.afterShift));
+    EXPECT_EQ(simulatorState(), c.endState);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    IrAndDr, DatalessLongShift,
+    ::testing::Values(DatalessCase{true, CSEJTAG_RUN_TEST_IDLE, CSEJTAG_EXIT1_IR},
+                      DatalessCase{true, CSEJTAG_SHIFT_IR, CSEJTAG_SHIFT_IR},
+                      DatalessCase{false, CSEJTAG_SHIFT_DR, CSEJTAG_SHIFT_DR},
+                      DatalessCase{false, CSEJTAG_PAUSE_DR, CSEJTAG_EXIT1_DR}));
+
 TEST_F(ChainShift, ZeroBitDrShiftOnlyNavigates) {
     startSimulator();
     openAndLock();

@@ -201,4 +201,43 @@ TEST_F(OpenClose, DestructionMakesNoRemoteCall) {
     EXPECT_EQ(LinkStateForTest().connected, 1);
 }
 
+struct FrontEndCase {
+    const char* node;
+    int packetLength;
+};
+
+class FrontEndOnAllAddresses : public SimulatedTargetTest,
+                               public ::testing::WithParamInterface<FrontEndCase> {};
+
+// A front end bound to all addresses answers from the address its routing picks (127.0.0.1 here),
+// and one configured for longer datagrams answers with a longer accept: both are taken, and
+// 100,000 bits go through the three bypass registers intact.
+TEST_P(FrontEndOnAllAddresses, IsReachedAndCarriesLongShifts) {
+    quorbit::SimOptions options;
+    options.bindAddress = "0.0.0.0";
+    options.packetLength = GetParam().packetLength;
+    startSimulator(options);
+    ASSERT_EQ(openTarget(GetParam().node), CSE_SUCCESS);
+    ASSERT_EQ(plugin->lockTarget(0), CSE_SUCCESS);
+    EXPECT_EQ(LinkStateForTest().packetLength, GetParam().packetLength);
+    const std::vector<uint8_t> ones(3, 0xFF);
+    ASSERT_EQ(plugin->shiftChainIR(ones.data(), nullptr, nullptr, nullptr, 18,
+                                   CSEJTAG_RUN_TEST_IDLE, 0, 0),
+              CSE_SUCCESS);
+    const uint32_t bitCount = 100000;
+    const std::vector<uint8_t> tdi = patternBytes(bitCount / 8, 11);
+    std::vector<uint8_t> tdo(tdi.size(), 0);
+    ASSERT_EQ(plugin->shiftChainDR(tdi.data(), tdo.data(), nullptr, nullptr, bitCount,
+                                   CSEJTAG_RUN_TEST_IDLE, 0, 0),
+              CSE_SUCCESS);
+    EXPECT_EQ(bypassMismatches(tdi, tdo, bitCount, 3), 0u);
+    EXPECT_EQ(plugin->closeTarget(), CSE_SUCCESS);
+}
+
+INSTANTIATE_TEST_SUITE_P(Nodes, FrontEndOnAllAddresses,
+                         ::testing::Values(FrontEndCase{"127.0.0.2", 1024},
+                                           FrontEndCase{"0.0.0.0", 1024},
+                                           FrontEndCase{"127.0.0.1", 1472},
+                                           FrontEndCase{"127.0.0.2", 1472}));
+
 }  // namespace

@@ -29,9 +29,10 @@ void SimulatedTargetTest::startSimulator(quorbit::SimOptions options) {
     recorder.clear();  // the constructor's lines are not what tests look at
 }
 
-CseResult SimulatedTargetTest::openTarget() {
+CseResult SimulatedTargetTest::openTarget(const std::string& node) {
     const std::string port = "port=" + std::to_string(simulator->udpPort());
-    const char* const argv[] = {"node=127.0.0.1", port.c_str()};
+    const std::string nodeArgument = "node=" + node;
+    const char* const argv[] = {nodeArgument.c_str(), port.c_str()};
     return plugin->openTarget(2, argv, 0, 0);
 }
 
@@ -44,6 +45,16 @@ void SimulatedTargetTest::openAndLock() {
 
 CseJtagTapState SimulatedTargetTest::simulatorState() const {
     return static_cast<CseJtagTapState>(simulator->tapState());
+}
+
+uint32_t bypassMismatches(const std::vector<uint8_t>& tdi, const std::vector<uint8_t>& tdo,
+                          uint32_t bitCount, uint32_t delay) {
+    uint32_t mismatches = 0;
+    for (uint32_t bit = 0; bit < bitCount; ++bit) {
+        const bool expected = bit >= delay && bitOf(tdi, bit - delay);
+        if (bitOf(tdo, bit) != expected) ++mismatches;
+    }
+    return mismatches;
 }
 
 std::vector<uint8_t> patternBytes(size_t count, uint32_t seed) {
