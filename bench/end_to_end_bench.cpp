@@ -111,18 +111,22 @@ void runFloor(benchmark::State& state, CallSetup setup, FloorWaits waits) {
 // quorbit-sim again, resynchronised (the replay moved both sequence numbers on).
 class ReplayRedirect {
   public:
-    explicit ReplayRedirect(uint16_t floorPeerPort) : saved_(gRemoteLink.peerAddress) {
+    explicit ReplayRedirect(uint16_t floorPeerPort)
+        : savedPeer_(gRemoteLink.peerAddress), savedAnswerer_(gRemoteLink.answerAddress) {
         gRemoteLink.peerAddress = {0x7F000001u, floorPeerPort};
+        gRemoteLink.answerAddress = gRemoteLink.peerAddress;
     }
     ~ReplayRedirect() {
-        gRemoteLink.peerAddress = saved_;
+        gRemoteLink.peerAddress = savedPeer_;
+        gRemoteLink.answerAddress = savedAnswerer_;
         (void)KRV_Connect();
     }
     ReplayRedirect(const ReplayRedirect&) = delete;
     ReplayRedirect& operator=(const ReplayRedirect&) = delete;
 
   private:
-    LinkAddress saved_;
+    LinkAddress savedPeer_;
+    LinkAddress savedAnswerer_;
 };
 
 // The library against the floor's own peer replaying what quorbit-sim answered: the client's
