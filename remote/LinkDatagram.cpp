@@ -48,6 +48,36 @@ bool isPassing(int error) noexcept {
     return error == kLinkErrorInterrupted || error == kLinkErrorConnectionReset;
 }
 
+// The platform's own receive that does not wait, while the receive in use is the platform's too.
+bool canReceiveWithoutWaiting(const LinkSocketOps& sockets) noexcept {
+    return sockets.receiveWaiting != nullptr &&
+           sockets.receiveFrom == kLinkSystemSocketOps.receiveFrom;
+}
+
+enum class Round { Received, Nothing, Failed };
+
+// One try for one datagram: what is waiting already is read at once (one system call instead of
+// a wait and a read, the common case within a burst of fragments and on one processor), and
+// only when nothing is does it wait, at most for the time left.
+Round receiveOnce(const LinkSocketOps& sockets, LinkDeadline deadline, uint8_t* buffer, int size,
+                  LinkAddress* from, int* received) noexcept {
+    if (canReceiveWithoutWaiting(sockets)) {
+        *received = sockets.receiveWaiting(gRemoteLink.socket, buffer, size, from);
+        if (*received >= 0) return Round::Received;
+        const int error = sockets.lastError();
+        if (error != kLinkErrorWouldBlock) return isPassing(error) ? Round::Nothing : Round::Failed;
+    }
+    // Asked once even when the time is up, so that a datagram already waiting is taken.
+    const int64_t remainingMicros = deadline - nowMicros();
+    const int ready =
+        sockets.waitReadable(gRemoteLink.socket, remainingMicros > 0 ? remainingMicros : 0);
+    if (ready < 0) return isPassing(sockets.lastError()) ? Round::Nothing : Round::Failed;
+    if (ready == 0) return Round::Nothing;
+    *received = sockets.receiveFrom(gRemoteLink.socket, buffer, size, from);
+    if (*received >= 0) return Round::Received;
+    return isPassing(sockets.lastError()) ? Round::Nothing : Round::Failed;
+}
+
 }  // namespace
 
 LinkDeadline LinkDeadlineAfter(int64_t timeoutMicros) noexcept {
@@ -58,20 +88,14 @@ LinkWait LinkAwaitDatagramUntil(LinkDeadline deadline, LinkSource source, uint8_
                                 int* length, LinkAddress* from) noexcept {
     const LinkSocketOps& sockets = LinkSockets();
     for (;;) {
-        // Asked once even when the time is up, so that a datagram already waiting is taken.
-        const int64_t remainingMicros = deadline - nowMicros();
-        const int ready =
-            sockets.waitReadable(gRemoteLink.socket, remainingMicros > 0 ? remainingMicros : 0);
-        if (ready < 0 && !isPassing(sockets.lastError())) return LinkWait::Failed;
-        if (ready > 0) {
-            const int received = sockets.receiveFrom(gRemoteLink.socket, buffer, size, from);
-            if (received < 0 && !isPassing(sockets.lastError())) return LinkWait::Failed;
-            // Nobody but the peer may answer in the debugger's name.
-            if (received >= 0 && isTaken(*from, source)) {
-                if (received > size) return LinkWait::Failed;
-                *length = received;
-                return LinkWait::Received;
-            }
+        int received = 0;
+        const Round round = receiveOnce(sockets, deadline, buffer, size, from, &received);
+        if (round == Round::Failed) return LinkWait::Failed;
+        // Nobody but the peer may answer in the debugger's name.
+        if (round == Round::Received && isTaken(*from, source)) {
+            if (received > size) return LinkWait::Failed;
+            *length = received;
+            return LinkWait::Received;
         }
         // A platform wait may end before the deadline (a capped or interrupted wait): only the
         // deadline itself ends this one.

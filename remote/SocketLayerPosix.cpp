@@ -156,7 +156,7 @@ int waitReadable(LinkSocket socket, int64_t timeoutMicros) {
     return ready > 0 ? 1 : 0;
 }
 
-int receiveFrom(LinkSocket socket, uint8_t* data, int capacity, LinkAddress* from) {
+int receiveWith(int flags, LinkSocket socket, uint8_t* data, int capacity, LinkAddress* from) {
     sockaddr_in address{};
     iovec space{data, static_cast<size_t>(capacity)};
     msghdr message{};
@@ -164,12 +164,59 @@ int receiveFrom(LinkSocket socket, uint8_t* data, int capacity, LinkAddress* fro
     message.msg_namelen = sizeof address;
     message.msg_iov = &space;
     message.msg_iovlen = 1;
-    const ssize_t received = ::recvmsg(descriptorOf(socket), &message, 0);
-    if (received < 0) return failWithErrno();
+    const ssize_t received = ::recvmsg(descriptorOf(socket), &message, flags);
+    if (received < 0) {
+        if (errno == EAGAIN || errno == EWOULDBLOCK) {
+            gLastError = kLinkErrorWouldBlock;
+            return -1;
+        }
+        return failWithErrno();
+    }
     from->ipv4 = ntohl(address.sin_addr.s_addr);
     from->port = ntohs(address.sin_port);
     if ((message.msg_flags & MSG_TRUNC) != 0) return capacity + 1;
     return static_cast<int>(received);
+}
+
+int receiveFrom(LinkSocket socket, uint8_t* data, int capacity, LinkAddress* from) {
+    return receiveWith(0, socket, data, capacity, from);
+}
+
+int receiveWaiting(LinkSocket socket, uint8_t* data, int capacity, LinkAddress* from) {
+    return receiveWith(MSG_DONTWAIT, socket, data, capacity, from);
+}
+
+int sendBatch(LinkSocket socket, const LinkBatchDatagram* datagrams, int count,
+              const LinkAddress& to) {
+    sockaddr_in address = socketAddressOf(to.ipv4, to.port);
+    iovec parts[kLinkMaxBatch][2];
+    mmsghdr messages[kLinkMaxBatch] = {};
+    const int total = count < kLinkMaxBatch ? count : kLinkMaxBatch;
+    for (int i = 0; i < total; ++i) {
+        parts[i][0] = {const_cast<uint8_t*>(datagrams[i].header), sizeof datagrams[i].header};
+        parts[i][1] = {const_cast<uint8_t*>(datagrams[i].piece),
+                       static_cast<size_t>(datagrams[i].pieceLength)};
+        messages[i].msg_hdr.msg_name = &address;
+        messages[i].msg_hdr.msg_namelen = sizeof address;
+        messages[i].msg_hdr.msg_iov = parts[i];
+        messages[i].msg_hdr.msg_iovlen = 2;
+    }
+    int sent = 0;
+    while (sent < total) {
+        const int done = ::sendmmsg(descriptorOf(socket), messages + sent,
+                                    static_cast<unsigned>(total - sent), 0);
+        if (done < 0 && errno == EINTR) continue;
+        if (done <= 0) break;  // the next datagram was refused: it and those after it stay
+        sent += done;
+    }
+    if (sent == 0) return failWithErrno();
+    // A datagram goes whole or not at all; check anyway, so that a short one counts as refused.
+    for (int i = 0; i < sent; ++i) {
+        const auto whole =
+            sizeof datagrams[i].header + static_cast<size_t>(datagrams[i].pieceLength);
+        if (messages[i].msg_len != whole) return i;
+    }
+    return sent;
 }
 
 void closeSocket(LinkSocket socket) {
@@ -196,8 +243,9 @@ int lastError() {
 }  // namespace
 
 const LinkSocketOps kLinkSystemSocketOps = {
-    startup, cleanup,      openSocket,  bindSocket,  readLocalPort, getBufferSize, setBufferSize,
-    sendTo,  waitReadable, receiveFrom, closeSocket, resolve,       lastError,
+    startup,       cleanup,       openSocket, bindSocket,     readLocalPort,
+    getBufferSize, setBufferSize, sendTo,     waitReadable,   receiveFrom,
+    closeSocket,   resolve,       lastError,  receiveWaiting, sendBatch,
 };
 
 #endif  // !_WIN32
