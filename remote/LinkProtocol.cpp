@@ -142,8 +142,11 @@ int LinkTransmit(uint8_t* message, int length) noexcept {
     link.lastMessage = message;
     link.lastMessageLength = length;
     link.savedTransmitSequence = link.transmitSequence;
-    return canSendInBatches(LinkSockets()) ? transmitInBatches(message, length)
-                                           : transmitInPlace(message, length);
+    // A message of one datagram gains nothing from a batch.
+    const bool severalDatagrams =
+        length > link.packetLength - static_cast<int>(kFragmentHeaderSize);
+    return severalDatagrams && canSendInBatches(LinkSockets()) ? transmitInBatches(message, length)
+                                                               : transmitInPlace(message, length);
 }
 
 int LinkReceiveMessage(uint8_t* buffer) noexcept {
