@@ -48,27 +48,29 @@ bool isPassing(int error) noexcept {
     return error == kLinkErrorInterrupted || error == kLinkErrorConnectionReset;
 }
 
-// The platform's own receive that does not wait, while the receive in use is the platform's too.
-bool canReceiveWithoutWaiting(const LinkSocketOps& sockets) noexcept {
-    return sockets.receiveWaiting != nullptr &&
+// The platform's own receive that waits by itself, while the receive in use is the platform's too.
+bool canReceiveWithin(const LinkSocketOps& sockets) noexcept {
+    return sockets.receiveWithin != nullptr &&
            sockets.receiveFrom == kLinkSystemSocketOps.receiveFrom;
 }
 
 enum class Round { Received, Nothing, Failed };
 
-// One try for one datagram: what is waiting already is read at once (one system call instead of
-// a wait and a read, the common case within a burst of fragments and on one processor), and
-// only when nothing is does it wait, at most for the time left.
+// One try for one datagram, up to the deadline. Where the platform lets the receive wait by
+// itself, a datagram already waiting (within a burst of fragments, or on one processor) is taken
+// at once and any other costs one system call as well, instead of a wait and then a read.
 Round receiveOnce(const LinkSocketOps& sockets, LinkDeadline deadline, uint8_t* buffer, int size,
                   LinkAddress* from, int* received) noexcept {
-    if (canReceiveWithoutWaiting(sockets)) {
-        *received = sockets.receiveWaiting(gRemoteLink.socket, buffer, size, from);
-        if (*received >= 0) return Round::Received;
-        const int error = sockets.lastError();
-        if (error != kLinkErrorWouldBlock) return isPassing(error) ? Round::Nothing : Round::Failed;
-    }
+    const bool inOneCall = canReceiveWithin(sockets);
     // Asked once even when the time is up, so that a datagram already waiting is taken.
     const int64_t remainingMicros = deadline - nowMicros();
+    if (inOneCall) {
+        *received = sockets.receiveWithin(gRemoteLink.socket, buffer, size, from,
+                                          remainingMicros > 0 ? remainingMicros : 0);
+        if (*received >= 0) return Round::Received;
+        const int error = sockets.lastError();
+        return error == kLinkErrorWouldBlock || isPassing(error) ? Round::Nothing : Round::Failed;
+    }
     const int ready =
         sockets.waitReadable(gRemoteLink.socket, remainingMicros > 0 ? remainingMicros : 0);
     if (ready < 0) return isPassing(sockets.lastError()) ? Round::Nothing : Round::Failed;

@@ -30,7 +30,7 @@ constexpr int kLinkErrorProtocolType = 10041;
 constexpr int kLinkErrorProtocolNotSupported = 10043;
 constexpr int kLinkErrorSocketTypeNotSupported = 10044;
 constexpr int kLinkErrorFamilyNotSupported = 10047;
-// Nothing was waiting for a receive that does not wait.
+// Nothing came within a receive's own time.
 constexpr int kLinkErrorWouldBlock = 10035;
 constexpr int kLinkErrorNetworkDown = 10050;
 // Windows reports an ICMP port unreachable of an earlier datagram on the next receive.
@@ -76,8 +76,10 @@ struct LinkSocketOps {
     // Optional, null where the platform has no such call (Windows Sockets 1.1). The link uses
     // them only while sendTo and receiveFrom are the platform's own, so that a layer that
     // replaces those (a test's, a recorder's) still sees every datagram.
-    // receiveFrom without waiting: -1 with kLinkErrorWouldBlock when nothing is waiting.
-    int (*receiveWaiting)(LinkSocket socket, uint8_t* data, int capacity, LinkAddress* from);
+    // receiveFrom that waits by itself, at most about timeoutMicros (0: takes only what is
+    // waiting already); -1 with kLinkErrorWouldBlock when nothing came.
+    int (*receiveWithin)(LinkSocket socket, uint8_t* data, int capacity, LinkAddress* from,
+                         int64_t timeoutMicros);
     // Up to kLinkMaxBatch datagrams in one call, in order; how many went out whole (the first
     // refused one and those after it did not go), or -1 when none did.
     int (*sendBatch)(LinkSocket socket, const LinkBatchDatagram* datagrams, int count,

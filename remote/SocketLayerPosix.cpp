@@ -7,6 +7,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -65,6 +66,13 @@ namespace {
 
 int gLastError = kLinkErrorNone;
 
+// The receive time-out last set, and on which descriptor; forgotten with the socket.
+struct ReceiveTimeout {
+    int descriptor = -1;
+    int64_t micros = 0;
+};
+ReceiveTimeout gReceiveTimeout;
+
 int failWithErrno() noexcept {
     gLastError = LinkErrorFromErrno(errno);
     return -1;
@@ -93,6 +101,7 @@ int startup() {
 void cleanup() {}
 
 LinkSocket openSocket() {
+    gReceiveTimeout = {};
     const int descriptor = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (descriptor < 0) {
         failWithErrno();
@@ -182,8 +191,28 @@ int receiveFrom(LinkSocket socket, uint8_t* data, int capacity, LinkAddress* fro
     return receiveWith(0, socket, data, capacity, from);
 }
 
-int receiveWaiting(LinkSocket socket, uint8_t* data, int capacity, LinkAddress* from) {
-    return receiveWith(MSG_DONTWAIT, socket, data, capacity, from);
+// Keeps the time-out already set when it is at most an eighth shorter than asked: that wait may
+// end a little early (the caller then waits again), but every datagram that comes in time costs
+// one system call, not a setsockopt, a poll and a read.
+bool useReceiveTimeout(int descriptor, int64_t micros) {
+    const ReceiveTimeout& set = gReceiveTimeout;
+    if (set.descriptor == descriptor && set.micros <= micros && set.micros >= micros - micros / 8) {
+        return true;
+    }
+    timeval value{};
+    value.tv_sec = static_cast<time_t>(micros / 1000000);
+    value.tv_usec = static_cast<suseconds_t>(micros % 1000000);
+    if (::setsockopt(descriptor, SOL_SOCKET, SO_RCVTIMEO, &value, sizeof value) < 0) return false;
+    gReceiveTimeout = {descriptor, micros};
+    return true;
+}
+
+int receiveWithin(LinkSocket socket, uint8_t* data, int capacity, LinkAddress* from,
+                  int64_t timeoutMicros) {
+    // A time-out of zero would wait for ever; nothing left to wait means take what is there.
+    if (timeoutMicros <= 0) return receiveWith(MSG_DONTWAIT, socket, data, capacity, from);
+    if (!useReceiveTimeout(descriptorOf(socket), timeoutMicros)) return failWithErrno();
+    return receiveWith(0, socket, data, capacity, from);
 }
 
 int sendBatch(LinkSocket socket, const LinkBatchDatagram* datagrams, int count,
@@ -222,6 +251,7 @@ int sendBatch(LinkSocket socket, const LinkBatchDatagram* datagrams, int count,
 }
 
 void closeSocket(LinkSocket socket) {
+    gReceiveTimeout = {};
     ::close(descriptorOf(socket));
 }
 
@@ -245,9 +275,9 @@ int lastError() {
 }  // namespace
 
 const LinkSocketOps kLinkSystemSocketOps = {
-    startup,       cleanup,       openSocket, bindSocket,     readLocalPort,
-    getBufferSize, setBufferSize, sendTo,     waitReadable,   receiveFrom,
-    closeSocket,   resolve,       lastError,  receiveWaiting, sendBatch,
+    startup,       cleanup,       openSocket, bindSocket,    readLocalPort,
+    getBufferSize, setBufferSize, sendTo,     waitReadable,  receiveFrom,
+    closeSocket,   resolve,       lastError,  receiveWithin, sendBatch,
 };
 
 #endif  // !_WIN32
