@@ -51,18 +51,18 @@ ReceiveBatch::ReceiveBatch() {
         parts_[i].iov_len = kBufferBytes;
         headers_[i].msg_hdr.msg_iov = &parts_[i];
         headers_[i].msg_hdr.msg_iovlen = 1;
+        headers_[i].msg_hdr.msg_name = &from_[i];
+        headers_[i].msg_hdr.msg_namelen = sizeof from_[i];
     }
 }
 
 std::size_t ReceiveBatch::read(int fd) {
-    for (std::size_t i = 0; i < kCapacity; ++i) {
-        headers_[i].msg_hdr.msg_name = &from_[i];
-        headers_[i].msg_hdr.msg_namelen = sizeof from_[i];
-        headers_[i].msg_hdr.msg_flags = 0;
-    }
+    // The system wrote the sender's address length into the entries it filled last time.
+    for (std::size_t i = 0; i < filled_; ++i) headers_[i].msg_hdr.msg_namelen = sizeof from_[i];
     // MSG_TRUNC: the real length of a datagram that did not fit, as recvfrom reported it.
     const int count = ::recvmmsg(fd, headers_.data(), kCapacity, MSG_DONTWAIT | MSG_TRUNC, nullptr);
-    return count > 0 ? static_cast<std::size_t>(count) : 0;
+    filled_ = count > 0 ? static_cast<std::size_t>(count) : 0;
+    return filled_;
 }
 
 std::size_t ReceiveBatch::length(std::size_t i) const {

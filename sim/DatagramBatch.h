@@ -54,6 +54,7 @@ class ReceiveBatch {
     const sockaddr_in& from(std::size_t i) const { return from_[i]; }
 
   private:
+    std::size_t filled_ = 0;  // entries the last read filled
     std::array<std::array<std::uint8_t, kBufferBytes>, kCapacity> buffers_{};
     std::array<sockaddr_in, kCapacity> from_{};
     std::array<iovec, kCapacity> parts_{};
