@@ -48,10 +48,13 @@ bool isPassing(int error) noexcept {
     return error == kLinkErrorInterrupted || error == kLinkErrorConnectionReset;
 }
 
-// The platform's own receive that waits by itself, while the receive in use is the platform's too.
+// The platform's own receive that waits by itself, while the receive in use is the platform's too
+// (a test's or recorder's must see every datagram) and so are opening and closing (the platform
+// layer remembers the time-out it set on the socket it opened).
 bool canReceiveWithin(const LinkSocketOps& sockets) noexcept {
-    return sockets.receiveWithin != nullptr &&
-           sockets.receiveFrom == kLinkSystemSocketOps.receiveFrom;
+    const LinkSocketOps& system = kLinkSystemSocketOps;
+    return sockets.receiveWithin != nullptr && sockets.receiveFrom == system.receiveFrom &&
+           sockets.open == system.open && sockets.close == system.close;
 }
 
 enum class Round { Received, Nothing, Failed };

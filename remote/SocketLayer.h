@@ -74,8 +74,9 @@ struct LinkSocketOps {
     int (*resolve)(const char* name, uint32_t* ipv4);
     int (*lastError)();
     // Optional, null where the platform has no such call (Windows Sockets 1.1). The link uses
-    // them only while sendTo and receiveFrom are the platform's own, so that a layer that
-    // replaces those (a test's, a recorder's) still sees every datagram.
+    // them only while sendTo, receiveFrom (and for receiveWithin open and close) are the
+    // platform's own, so that a layer that replaces those (a test's, a recorder's) still sees
+    // every datagram.
     // receiveFrom that waits by itself, at most about timeoutMicros (0: takes only what is
     // waiting already); -1 with kLinkErrorWouldBlock when nothing came.
     int (*receiveWithin)(LinkSocket socket, uint8_t* data, int capacity, LinkAddress* from,
