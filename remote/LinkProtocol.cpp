@@ -97,9 +97,24 @@ bool canSendInBatches(const LinkSocketOps& sockets) noexcept {
     return sockets.sendBatch != nullptr && sockets.sendTo == kLinkSystemSocketOps.sendTo;
 }
 
+// Sends the queued datagrams; how many went whole. A batch of one (every fragment after a flow
+// token) goes as a plain datagram with its header in place: a batch of one costs more.
+int sendQueued(uint8_t* message, const LinkBatchDatagram* batch, int queued) noexcept {
+    if (queued > 1) {
+        return LinkSockets().sendBatch(gRemoteLink.socket, batch, queued, gRemoteLink.peerAddress);
+    }
+    uint8_t* header = message + (batch[0].piece - message) - kFragmentHeaderSize;
+    const HeaderRoom room(header);
+    std::memcpy(header, batch[0].header, kFragmentHeaderSize);
+    const int datagramLength = batch[0].pieceLength + static_cast<int>(kFragmentHeaderSize);
+    const bool whole = LinkSendDatagram(header, datagramLength) == datagramLength;
+    room.restore();
+    return whole ? 1 : 0;
+}
+
 // The same datagrams, but all those up to the next flow-control point (or the end) in one system
-// call; the headers are kept beside the pieces, so the message is not touched at all.
-int transmitInBatches(const uint8_t* message, int length) noexcept {
+// call; their headers are kept beside the pieces instead of over the message.
+int transmitInBatches(uint8_t* message, int length) noexcept {
     RemoteLinkState& link = gRemoteLink;
     const int pieceCapacity = link.packetLength - static_cast<int>(kFragmentHeaderSize);
     LinkBatchDatagram batch[kLinkMaxBatch];
@@ -119,7 +134,7 @@ int transmitInBatches(const uint8_t* message, int length) noexcept {
         sentBytes += piece + static_cast<int>(kFragmentHeaderSize);
         const bool tokenDue = sentBytes + link.packetLength > kFlowControlBytes;
         if (!tokenDue && offset < length && queued < kLinkMaxBatch) continue;
-        const int sent = LinkSockets().sendBatch(link.socket, batch, queued, link.peerAddress);
+        const int sent = sendQueued(message, batch, queued);
         // As in place: the sequence moves past every fragment that went, but not past the one
         // whose flow token never came.
         if (sent != queued) {
