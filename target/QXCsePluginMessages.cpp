@@ -1,5 +1,6 @@
 // The target's own message line, its entry/exit traces, and construction and destruction.
 #include <cstdarg>
+#include <cstring>
 
 #include "exports/CallbackRecord.h"
 #include "framework/TextFormat.h"
@@ -38,7 +39,10 @@ void QXCsePlugin::logMessage(uint32_t category, const char* format, ...) {
     // would be most of the client's own work.
     const CsePluginCallbacks callbacks = CallbackRecord::current();
     if (callbacks.messageCallback == nullptr && callbacks.logCallback == nullptr) return;
-    char line[kLogLineBytes] = "KORAVEN: ";  // the bytes after the prefix start out zero
+    // Only the prefix is written ahead: the formatted text ends with its own zero, and filling the
+    // 1 KB line with zeros first cost more than formatting a short line.
+    char line[kLogLineBytes];
+    std::memcpy(line, kLinePrefix, kLinePrefixLength);
     va_list args;
     va_start(args, format);
     // Formatted once for every callback; it stops at the buffer's end, so an over-long text is
