@@ -103,6 +103,7 @@ int sendQueued(uint8_t* message, const LinkBatchDatagram* batch, int queued) noe
     if (queued > 1) {
         return LinkSockets().sendBatch(gRemoteLink.socket, batch, queued, gRemoteLink.peerAddress);
     }
+    // The piece lies in the caller's message, which has room for a header in front of it.
     uint8_t* header = message + (batch[0].piece - message) - kFragmentHeaderSize;
     const HeaderRoom room(header);
     std::memcpy(header, batch[0].header, kFragmentHeaderSize);

@@ -129,8 +129,8 @@ int lastError() {
 
 }  // namespace
 
-// Windows Sockets 1.1 has neither a receive that does not wait nor batches: every receive waits
-// with select first and every datagram is one sendto.
+// Windows Sockets 1.1 has neither a receive with a time-out of its own nor batches: every receive
+// waits with select first and every datagram is one sendto.
 const LinkSocketOps kLinkSystemSocketOps = {
     startup,       cleanup,       openSocket, bindSocket,   readLocalPort,
     getBufferSize, setBufferSize, sendTo,     waitReadable, receiveFrom,
