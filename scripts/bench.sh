@@ -86,8 +86,11 @@ openocd_times=""
 if command -v openocd >/dev/null; then
     echo "OpenOCD over remote_bitbang ..." >&2
     chain=sim/chains/demo.chain
-    on_cpu "$peer_cpu" "$bin/quorbit-sim" --port 0 --rbb-port 0 --chain "$chain" \
-        >"$results/sim-rbb.txt" 2>&1 &
+    # Started directly, not through on_cpu: a function in the background is a subshell, whose
+    # pid the kill below would hit while quorbit-sim itself lived on.
+    sim_command=("$bin/quorbit-sim" --port 0 --rbb-port 0 --chain "$chain")
+    [[ -n "$peer_cpu" ]] && sim_command=(taskset -c "$peer_cpu" "${sim_command[@]}")
+    "${sim_command[@]}" >"$results/sim-rbb.txt" 2>&1 &
     sim_pid=$!
     trap 'kill "$sim_pid" 2>/dev/null || true' EXIT
     for _ in $(seq 50); do
