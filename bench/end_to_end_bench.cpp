@@ -1,15 +1,17 @@
 // The plug-in through the whole stack (library -> UDP loopback -> quorbit-sim process -> virtual
 // chain -> back) next to the floor: the very same datagram sequence, recorded from the library
 // and replayed by a minimal client and peer with no logic of their own.
-#include <cstdarg>
 #include <cstdio>
 #include <string>
 
 #include "BenchRegistry.h"
 #include "framework/CallbackRecord.h"
+#include "remote/RemoteLink.h"
+#include "remote/RemoteLinkTesting.h"
 #include "support/AllocationCounter.h"
 #include "support/FloorClient.h"
 #include "support/HostCall.h"
+#include "support/HostCallbacks.h"
 #include "support/PlacementProbe.h"
 #include "support/PluginSessions.h"
 #include "support/WireRecorder.h"
@@ -25,32 +27,6 @@ constexpr int kDefaultPacketLength = 1024;
 constexpr uint32_t kOpenOcdShiftBits = 100000;
 // A fixed number of calls, so that callgrind's count divides exactly.
 constexpr int kClientCostCalls = 8;
-
-// A host that registers every callback and discards what it gets: the library then formats every
-// message line, as it must for a host that listens.
-void CSE_CALLCONV ignoreMessage(uint32_t, uint32_t, const char*) {}
-void CSE_CALLCONV ignoreLog(uint32_t, const char*, va_list) {}
-void CSE_CALLCONV ignoreDump(uint32_t, const char*, const uint8_t*, uint32_t) {}
-void CSE_CALLCONV ignoreTrace(const char*) {}
-
-class ScopedHostCallbacks {
-  public:
-    explicit ScopedHostCallbacks(HostCallbacks callbacks)
-        : installed_(callbacks == HostCallbacks::Discarding) {
-        if (installed_) {
-            CsePluginInterface::CallbackRecord::replace(
-                {ignoreMessage, ignoreLog, ignoreDump, ignoreTrace, ignoreTrace});
-        }
-    }
-    ~ScopedHostCallbacks() {
-        if (installed_) CsePluginInterface::CallbackRecord::replace({});
-    }
-    ScopedHostCallbacks(const ScopedHostCallbacks&) = delete;
-    ScopedHostCallbacks& operator=(const ScopedHostCallbacks&) = delete;
-
-  private:
-    bool installed_ = false;
-};
 
 // The peer's CPU time (emulator or floor peer) is read from the system in clock ticks, so it is
 // meaningful only over runs of many calls.
@@ -110,7 +86,7 @@ void runFloor(benchmark::State& state, CallSetup setup, FloorWaits waits) {
     if (plugin == nullptr) return;
     bool recordedCallWorked = false;
     const uint8_t callsBefore = remoteCallCount();
-    const WireScript script = recordWire([&] { recordedCallWorked = call(*plugin); });
+    const WireScript script = recordWire([&] { recordedCallWorked = call(*plugin); }).script;
     const auto roundTripsPerCall = static_cast<uint8_t>(remoteCallCount() - callsBefore);
     std::string error;
     if (!recordedCallWorked || !floorClient().load(script, waits, error)) {
@@ -132,6 +108,64 @@ void runFloor(benchmark::State& state, CallSetup setup, FloorWaits waits) {
     state.counters["datagrams"] = static_cast<double>(script.size());
 }
 
+// For the duration of a replay the library's peer is the floor's peer; afterwards it talks to
+// quorbit-sim again, resynchronised (the replay moved both sequence numbers on).
+class ReplayRedirect {
+  public:
+    explicit ReplayRedirect(uint16_t floorPeerPort)
+        : savedPeer_(gRemoteLink.peerAddress), savedAnswerer_(gRemoteLink.answerAddress) {
+        gRemoteLink.peerAddress = {0x7F000001u, floorPeerPort};
+        gRemoteLink.answerAddress = gRemoteLink.peerAddress;
+    }
+    ~ReplayRedirect() {
+        gRemoteLink.peerAddress = savedPeer_;
+        gRemoteLink.answerAddress = savedAnswerer_;
+        (void)KRV_Connect();
+    }
+    ReplayRedirect(const ReplayRedirect&) = delete;
+    ReplayRedirect& operator=(const ReplayRedirect&) = delete;
+
+  private:
+    LinkAddress savedPeer_;
+    LinkAddress savedAnswerer_;
+};
+
+// The library against the floor's own peer replaying what quorbit-sim answered: the client's
+// cost alone, without the emulator's work per request.
+void runLibraryReplay(benchmark::State& state, CallSetup setup) {
+    HostCall call(setup);
+    CsePluginInterface::CsePlugin* plugin = preparedPlugin(state, call, setup);
+    if (plugin == nullptr) return;
+    bool recordedCallWorked = false;
+    const uint8_t callsBefore = remoteCallCount();
+    WireRecording recording = recordWire([&] { recordedCallWorked = call(*plugin); });
+    const auto roundTripsPerCall = static_cast<uint8_t>(remoteCallCount() - callsBefore);
+    const RemoteLinkState& link = LinkStateForTest();
+    ReplayScript replay;
+    replay.script = std::move(recording.script);
+    replay.peerHeads = std::move(recording.peerHeads);
+    replay.firstSequence = link.receiveSequence;
+    replay.lastToggle = link.replyToggle == 1 ? 1 : 0;
+    std::string error;
+    if (!recordedCallWorked || !floorClient().loadReplay(replay, error)) {
+        failBenchmark(state, recordedCallWorked ? error : "the recorded host call failed");
+        return;
+    }
+    const ReplayRedirect redirect(floorClient().peerPort());
+    const double peerCpuBefore = floorClient().peerCpuSeconds();
+    PlacementProbe placement([] { return floorClient().peerLastCpu(); });
+    for (auto _ : state) {
+        placement.iteration(state);
+        if (!call(*plugin)) {
+            failBenchmark(state, "the host call failed against the replaying peer");
+            break;
+        }
+    }
+    reportCounters(state, setup, roundTripsPerCall * state.iterations(),
+                   floorClient().peerCpuSeconds() - peerCpuBefore);
+    placement.report(state);
+}
+
 std::string nameOf(const char* what, const char* side, const CallSetup& setup) {
     char name[160];
     std::snprintf(name, sizeof name, "e2e/%s/%s/bits:%u/packlen:%d", what, side, setup.bitCount,
@@ -139,8 +173,23 @@ std::string nameOf(const char* what, const char* side, const CallSetup& setup) {
     return name;
 }
 
-void registerPair(const char* what, const CallSetup& setup) {
+// Registered in this order so that each comparison runs back to back: the library against
+// quorbit-sim, with a typical host's callbacks (where asked), against the replaying peer, then
+// the floor.
+void registerPair(const char* what, const CallSetup& setup, bool withCallbacks = false) {
     benchmark::RegisterBenchmark(nameOf(what, "library", setup).c_str(), runLibrary, setup)
+        ->UseRealTime()
+        ->Unit(benchmark::kMicrosecond);
+    if (withCallbacks) {
+        CallSetup listened = setup;
+        listened.hostCallbacks = HostCallbacks::Formatting;
+        benchmark::RegisterBenchmark(nameOf(what, "library_callbacks", setup).c_str(), runLibrary,
+                                     listened)
+            ->UseRealTime()
+            ->Unit(benchmark::kMicrosecond);
+    }
+    benchmark::RegisterBenchmark(nameOf(what, "library_replay", setup).c_str(), runLibraryReplay,
+                                 setup)
         ->UseRealTime()
         ->Unit(benchmark::kMicrosecond);
     benchmark::RegisterBenchmark(nameOf(what, "floor", setup).c_str(), runFloor, setup,
@@ -159,22 +208,13 @@ void registerEndToEndBenchmarks() {
     // Grouped by packet length: the plug-in reconnects when it changes.
     for (const int packetLength : kPacketLengths) {
         for (const uint32_t bits : kChainShiftBits) {
-            registerPair("chain_dr", {CallKind::ChainDR, bits, packetLength});
+            const bool listened = bits == 1024 && packetLength == kDefaultPacketLength;
+            registerPair("chain_dr", {CallKind::ChainDR, bits, packetLength}, listened);
         }
         if (packetLength != kDefaultPacketLength) continue;
-        registerPair("navigate", {CallKind::Navigate, 0, packetLength});
+        registerPair("navigate", {CallKind::Navigate, 0, packetLength}, true);
         registerPair("idcode", {CallKind::IdcodeRead, 32, packetLength});
         registerPair("device_dr", {CallKind::DeviceDR, kOpenOcdShiftBits, packetLength});
-        constexpr HostCallbacks kListening = HostCallbacks::Discarding;
-        for (const CallSetup& listened :
-             {CallSetup{CallKind::Navigate, 0, packetLength, kListening},
-              CallSetup{CallKind::ChainDR, 1024, packetLength, kListening}}) {
-            const char* what = listened.kind == CallKind::Navigate ? "navigate" : "chain_dr";
-            benchmark::RegisterBenchmark(nameOf(what, "library_callbacks", listened).c_str(),
-                                         runLibrary, listened)
-                ->UseRealTime()
-                ->Unit(benchmark::kMicrosecond);
-        }
         const CallSetup cost = {CallKind::ChainDR, 1048576, packetLength};
         benchmark::RegisterBenchmark(nameOf("chain_dr", "client_cost", cost).c_str(), runLibrary,
                                      cost)

@@ -5,14 +5,16 @@
 #include <cstring>
 
 #include "framework/CallbackRecord.h"
+#include "framework/TextFormat.h"
 
 namespace CsePluginInterface {
 namespace {
 
 // A plain bounded copy: snprintf("%s") costs several hundred instructions per public call.
 void copyText(char* out, size_t size, const char* text) noexcept {
-    size_t length = 0;
-    while (length + 1 < size && text[length] != '\0') ++length;
+    const void* end = std::memchr(text, '\0', size - 1);
+    const size_t length =
+        end != nullptr ? static_cast<size_t>(static_cast<const char*>(end) - text) : size - 1;
     std::memcpy(out, text, length);
     out[length] = '\0';
 }
@@ -30,6 +32,8 @@ void formatResultText(CseResult code, char* text, size_t textSize) noexcept {
 }
 
 CsePluginTrace::CsePluginTrace(const char* qualifiedName) {
+    buffer[0] = '\0';
+    buffer[kHalfSize] = '\0';
     if (qualifiedName != nullptr) copyText(buffer, kHalfSize, qualifiedName);
     CallbackRecord::traceEnter(buffer);
 }
@@ -45,15 +49,14 @@ CseResult CsePluginTrace::setResult(CseResult code) noexcept {
 }
 
 void CsePluginTrace::setText(const char* text) noexcept {
-    std::memset(buffer + kHalfSize, 0, kHalfSize);
+    buffer[kHalfSize] = '\0';
     if (text != nullptr) copyText(buffer + kHalfSize, kHalfSize, text);
 }
 
 void CsePluginTrace::setFormatted(const char* format, ...) noexcept {
-    std::memset(buffer + kHalfSize, 0, kHalfSize);
     va_list args;
     va_start(args, format);
-    std::vsnprintf(buffer + kHalfSize, kHalfSize, format, args);
+    formatText(buffer + kHalfSize, kHalfSize, format, args);
     va_end(args);
 }
 

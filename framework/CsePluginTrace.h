@@ -38,7 +38,9 @@ class CsePluginTrace {
     const char* result() const noexcept { return buffer + kHalfSize; }
 
   private:
-    char buffer[2 * kHalfSize] = {};  // name half, then result half
+    // Name half, then result half, each a zero-terminated text. Only the terminators are written
+    // at construction: zero-filling 1 KB on every public call was a tenth of a navigation's cost.
+    char buffer[2 * kHalfSize];
 };
 
 // The exit text of a result code as the trace writes it, into a caller's buffer (always

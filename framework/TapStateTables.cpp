@@ -2,7 +2,6 @@
 
 #include <array>
 #include <cstdio>
-#include <cstring>
 
 namespace CsePluginInterface {
 namespace {
@@ -128,12 +127,12 @@ uint32_t tmsPathLength(CseJtagTapState from, CseJtagTapState to) noexcept {
 }
 
 TapStateLabel::TapStateLabel(CseJtagTapState state) noexcept {
+    // The static name itself: this runs twice per navigation, whether logged or not.
     const char* name = stateName(state);
     if (name != nullptr) {
-        // Every name fits; a plain copy, as this runs twice per navigation whether logged or not.
-        std::strncpy(label, name, sizeof label - 1);
+        text_ = name;
     } else {
-        std::snprintf(label, sizeof label, "CSEJTAG_INVALID_STATE(%u)",
+        std::snprintf(invalid_, sizeof invalid_, "CSEJTAG_INVALID_STATE(%u)",
                       static_cast<unsigned>(state));
     }
 }

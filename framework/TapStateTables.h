@@ -26,10 +26,13 @@ uint32_t tmsPathLength(CseJtagTapState from, CseJtagTapState to) noexcept;
 class TapStateLabel {
   public:
     explicit TapStateLabel(CseJtagTapState state) noexcept;
-    const char* text() const noexcept { return label; }
+    TapStateLabel(const TapStateLabel&) = delete;
+    TapStateLabel& operator=(const TapStateLabel&) = delete;
+    const char* text() const noexcept { return text_; }
 
   private:
-    char label[40] = {};
+    char invalid_[40] = {};  // only written for a value without a name
+    const char* text_ = invalid_;
 };
 
 }  // namespace CsePluginInterface

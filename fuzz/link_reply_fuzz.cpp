@@ -121,10 +121,10 @@ int fakeLastError() {
     return 0;
 }
 
-const LinkSocketOps kFakeOps = {fakeStartup,      fakeCleanup,       fakeOpen,          fakeBind,
-                                fakeLocalPort,    fakeGetBufferSize, fakeSetBufferSize, fakeSendTo,
-                                fakeWaitReadable, fakeReceiveFrom,   fakeClose,         fakeResolve,
-                                fakeLastError};
+const LinkSocketOps kFakeOps = {
+    fakeStartup,       fakeCleanup,       fakeOpen,      fakeBind,         fakeLocalPort,
+    fakeGetBufferSize, fakeSetBufferSize, fakeSendTo,    fakeWaitReadable, fakeReceiveFrom,
+    fakeClose,         fakeResolve,       fakeLastError, nullptr,          nullptr};
 
 bool plausible(int result) {
     return (result >= 0 && result <= 255) || result == -1 || result == -2 || result == -3 ||

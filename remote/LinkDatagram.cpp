@@ -48,6 +48,41 @@ bool isPassing(int error) noexcept {
     return error == kLinkErrorInterrupted || error == kLinkErrorConnectionReset;
 }
 
+// The platform's own receive that waits by itself, while the receive in use is the platform's too
+// (a test's or recorder's must see every datagram) and so are opening and closing (the platform
+// layer remembers the time-out it set on the socket it opened).
+bool canReceiveWithin(const LinkSocketOps& sockets) noexcept {
+    const LinkSocketOps& system = kLinkSystemSocketOps;
+    return sockets.receiveWithin != nullptr && sockets.receiveFrom == system.receiveFrom &&
+           sockets.open == system.open && sockets.close == system.close;
+}
+
+enum class Round { Received, Nothing, Failed };
+
+// One try for one datagram, up to the deadline. Where the platform lets the receive wait by
+// itself, a datagram already waiting (within a burst of fragments, or on one processor) is taken
+// at once and any other costs one system call as well, instead of a wait and then a read.
+Round receiveOnce(const LinkSocketOps& sockets, LinkDeadline deadline, uint8_t* buffer, int size,
+                  LinkAddress* from, int* received) noexcept {
+    const bool inOneCall = canReceiveWithin(sockets);
+    // Asked once even when the time is up, so that a datagram already waiting is taken.
+    const int64_t remainingMicros = deadline - nowMicros();
+    if (inOneCall) {
+        *received = sockets.receiveWithin(gRemoteLink.socket, buffer, size, from,
+                                          remainingMicros > 0 ? remainingMicros : 0);
+        if (*received >= 0) return Round::Received;
+        const int error = sockets.lastError();
+        return error == kLinkErrorWouldBlock || isPassing(error) ? Round::Nothing : Round::Failed;
+    }
+    const int ready =
+        sockets.waitReadable(gRemoteLink.socket, remainingMicros > 0 ? remainingMicros : 0);
+    if (ready < 0) return isPassing(sockets.lastError()) ? Round::Nothing : Round::Failed;
+    if (ready == 0) return Round::Nothing;
+    *received = sockets.receiveFrom(gRemoteLink.socket, buffer, size, from);
+    if (*received >= 0) return Round::Received;
+    return isPassing(sockets.lastError()) ? Round::Nothing : Round::Failed;
+}
+
 }  // namespace
 
 LinkDeadline LinkDeadlineAfter(int64_t timeoutMicros) noexcept {
@@ -58,20 +93,14 @@ LinkWait LinkAwaitDatagramUntil(LinkDeadline deadline, LinkSource source, uint8_
                                 int* length, LinkAddress* from) noexcept {
     const LinkSocketOps& sockets = LinkSockets();
     for (;;) {
-        // Asked once even when the time is up, so that a datagram already waiting is taken.
-        const int64_t remainingMicros = deadline - nowMicros();
-        const int ready =
-            sockets.waitReadable(gRemoteLink.socket, remainingMicros > 0 ? remainingMicros : 0);
-        if (ready < 0 && !isPassing(sockets.lastError())) return LinkWait::Failed;
-        if (ready > 0) {
-            const int received = sockets.receiveFrom(gRemoteLink.socket, buffer, size, from);
-            if (received < 0 && !isPassing(sockets.lastError())) return LinkWait::Failed;
-            // Nobody but the peer may answer in the debugger's name.
-            if (received >= 0 && isTaken(*from, source)) {
-                if (received > size) return LinkWait::Failed;
-                *length = received;
-                return LinkWait::Received;
-            }
+        int received = 0;
+        const Round round = receiveOnce(sockets, deadline, buffer, size, from, &received);
+        if (round == Round::Failed) return LinkWait::Failed;
+        // Nobody but the peer may answer in the debugger's name.
+        if (round == Round::Received && isTaken(*from, source)) {
+            if (received > size) return LinkWait::Failed;
+            *length = received;
+            return LinkWait::Received;
         }
         // A platform wait may end before the deadline (a capped or interrupted wait): only the
         // deadline itself ends this one.

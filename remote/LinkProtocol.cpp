@@ -60,13 +60,9 @@ void retransmitLastMessage() noexcept {
     (void)LinkTransmit(gRemoteLink.lastMessage, gRemoteLink.lastMessageLength);
 }
 
-}  // namespace
-
-int LinkTransmit(uint8_t* message, int length) noexcept {
+// Each header written over the 4 bytes in front of its piece and put back after the send.
+int transmitInPlace(uint8_t* message, int length) noexcept {
     RemoteLinkState& link = gRemoteLink;
-    link.lastMessage = message;
-    link.lastMessageLength = length;
-    link.savedTransmitSequence = link.transmitSequence;
     const int pieceCapacity = link.packetLength - static_cast<int>(kFragmentHeaderSize);
     int sentBytes = 0;
     int offset = 0;
@@ -94,6 +90,79 @@ int LinkTransmit(uint8_t* message, int length) noexcept {
         offset += piece;
     } while (offset < length);
     return length;
+}
+
+// The platform's own batches, while the send in use is the platform's too.
+bool canSendInBatches(const LinkSocketOps& sockets) noexcept {
+    return sockets.sendBatch != nullptr && sockets.sendTo == kLinkSystemSocketOps.sendTo;
+}
+
+// Sends the queued datagrams; how many went whole. A batch of one (every fragment after a flow
+// token) goes as a plain datagram with its header in place: a batch of one costs more.
+int sendQueued(uint8_t* message, const LinkBatchDatagram* batch, int queued) noexcept {
+    if (queued > 1) {
+        return LinkSockets().sendBatch(gRemoteLink.socket, batch, queued, gRemoteLink.peerAddress);
+    }
+    // The piece lies in the caller's message, which has room for a header in front of it.
+    uint8_t* header = message + (batch[0].piece - message) - kFragmentHeaderSize;
+    const HeaderRoom room(header);
+    std::memcpy(header, batch[0].header, kFragmentHeaderSize);
+    const int datagramLength = batch[0].pieceLength + static_cast<int>(kFragmentHeaderSize);
+    const bool whole = LinkSendDatagram(header, datagramLength) == datagramLength;
+    room.restore();
+    return whole ? 1 : 0;
+}
+
+// The same datagrams, but all those up to the next flow-control point (or the end) in one system
+// call; their headers are kept beside the pieces instead of over the message.
+int transmitInBatches(uint8_t* message, int length) noexcept {
+    RemoteLinkState& link = gRemoteLink;
+    const int pieceCapacity = link.packetLength - static_cast<int>(kFragmentHeaderSize);
+    LinkBatchDatagram batch[kLinkMaxBatch];
+    int queued = 0;
+    int sentBytes = 0;
+    int offset = 0;
+    do {
+        const int remaining = length - offset;
+        const int piece = remaining < pieceCapacity ? remaining : pieceCapacity;
+        LinkBatchDatagram& datagram = batch[queued++];
+        datagram.header[0] = LINK_DATA_OUT;
+        datagram.header[1] = remaining > piece ? kLinkMoreFragments : kLinkLastFragment;
+        storeLE16(datagram.header + 2, static_cast<uint16_t>(link.transmitSequence + queued - 1));
+        datagram.piece = message + offset;
+        datagram.pieceLength = piece;
+        offset += piece;
+        sentBytes += piece + static_cast<int>(kFragmentHeaderSize);
+        const bool tokenDue = sentBytes + link.packetLength > kFlowControlBytes;
+        if (!tokenDue && offset < length && queued < kLinkMaxBatch) continue;
+        const int sent = sendQueued(message, batch, queued);
+        // As in place: the sequence moves past every fragment that went, but not past the one
+        // whose flow token never came.
+        if (sent != queued) {
+            if (sent > 0)
+                link.transmitSequence = static_cast<uint16_t>(link.transmitSequence + sent);
+            return 0;
+        }
+        link.transmitSequence = static_cast<uint16_t>(link.transmitSequence + queued - 1);
+        if (tokenDue && !awaitFlowToken()) return -1;
+        ++link.transmitSequence;
+        queued = 0;
+    } while (offset < length);
+    return length;
+}
+
+}  // namespace
+
+int LinkTransmit(uint8_t* message, int length) noexcept {
+    RemoteLinkState& link = gRemoteLink;
+    link.lastMessage = message;
+    link.lastMessageLength = length;
+    link.savedTransmitSequence = link.transmitSequence;
+    // A message of one datagram gains nothing from a batch.
+    const bool severalDatagrams =
+        length > link.packetLength - static_cast<int>(kFragmentHeaderSize);
+    return severalDatagrams && canSendInBatches(LinkSockets()) ? transmitInBatches(message, length)
+                                                               : transmitInPlace(message, length);
 }
 
 int LinkReceiveMessage(uint8_t* buffer) noexcept {

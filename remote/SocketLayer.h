@@ -30,6 +30,8 @@ constexpr int kLinkErrorProtocolType = 10041;
 constexpr int kLinkErrorProtocolNotSupported = 10043;
 constexpr int kLinkErrorSocketTypeNotSupported = 10044;
 constexpr int kLinkErrorFamilyNotSupported = 10047;
+// Nothing came within a receive's own time.
+constexpr int kLinkErrorWouldBlock = 10035;
 constexpr int kLinkErrorNetworkDown = 10050;
 // Windows reports an ICMP port unreachable of an earlier datagram on the next receive.
 constexpr int kLinkErrorConnectionReset = 10054;
@@ -39,6 +41,16 @@ constexpr int kLinkErrorHostNotFound = 11001;
 constexpr int kLinkErrorTryAgain = 11002;
 constexpr int kLinkErrorNoRecovery = 11003;
 constexpr int kLinkErrorNoData = 11004;
+
+// One datagram of a batch: a fragment header and the piece of the message behind it, sent as one.
+struct LinkBatchDatagram {
+    uint8_t header[4] = {};
+    const uint8_t* piece = nullptr;
+    int pieceLength = 0;
+};
+
+// The most datagrams one sendBatch takes.
+constexpr int kLinkMaxBatch = 16;
 
 // Every operation returns -1 (or kInvalidLinkSocket) on failure and leaves the reason for
 // lastError.
@@ -61,6 +73,18 @@ struct LinkSocketOps {
     // Looks a host name up; the first IPv4 address, host order.
     int (*resolve)(const char* name, uint32_t* ipv4);
     int (*lastError)();
+    // Optional, null where the platform has no such call (Windows Sockets 1.1). The link uses
+    // them only while sendTo, receiveFrom (and for receiveWithin open and close) are the
+    // platform's own, so that a layer that replaces those (a test's, a recorder's) still sees
+    // every datagram.
+    // receiveFrom that waits by itself, at most about timeoutMicros (0: takes only what is
+    // waiting already); -1 with kLinkErrorWouldBlock when nothing came.
+    int (*receiveWithin)(LinkSocket socket, uint8_t* data, int capacity, LinkAddress* from,
+                         int64_t timeoutMicros);
+    // Up to kLinkMaxBatch datagrams in one call, in order; how many went out whole (the first
+    // refused one and those after it did not go), or -1 when none did.
+    int (*sendBatch)(LinkSocket socket, const LinkBatchDatagram* datagrams, int count,
+                     const LinkAddress& to);
 };
 
 // The platform's own layer (defined in SocketLayerPosix.cpp or SocketLayerWin32.cpp).

@@ -129,9 +129,12 @@ int lastError() {
 
 }  // namespace
 
+// Windows Sockets 1.1 has neither a receive with a time-out of its own nor batches: every receive
+// waits with select first and every datagram is one sendto.
 const LinkSocketOps kLinkSystemSocketOps = {
-    startup, cleanup,      openSocket,  bindSocket,  readLocalPort, getBufferSize, setBufferSize,
-    sendTo,  waitReadable, receiveFrom, closeSocket, resolve,       lastError,
+    startup,       cleanup,       openSocket, bindSocket,   readLocalPort,
+    getBufferSize, setBufferSize, sendTo,     waitReadable, receiveFrom,
+    closeSocket,   resolve,       lastError,  nullptr,      nullptr,
 };
 
 #endif  // _WIN32

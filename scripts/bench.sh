@@ -173,7 +173,7 @@ pinned_args=()
 for compare_pin in "${compare_pins[@]}"; do
     echo "krv-bench end to end, pinned $compare_pin ..." >&2
     out="$results/gbench-pinned-${compare_pin/,/-}"
-    KRV_BENCH_PIN="$compare_pin" "$bin/krv-bench" --benchmark_filter='^e2e/.*/(library|floor)/' \
+    KRV_BENCH_PIN="$compare_pin" "$bin/krv-bench" --benchmark_filter='^e2e/.*/(library|library_callbacks|library_replay|floor)/' \
         --benchmark_repetitions="$repetitions" --benchmark_report_aggregates_only=true \
         --benchmark_min_time="$min_time" --benchmark_out="$out.json" \
         --benchmark_out_format=json >"$out.txt" 2>&1 || {
@@ -188,8 +188,11 @@ openocd_times=""
 if command -v openocd >/dev/null; then
     echo "OpenOCD over remote_bitbang ..." >&2
     chain=sim/chains/demo.chain
-    on_cpu "$peer_cpu" "$bin/quorbit-sim" --port 0 --rbb-port 0 --chain "$chain" \
-        >"$results/sim-rbb.txt" 2>&1 &
+    # Started directly, not through on_cpu: a function in the background is a subshell, whose
+    # pid the kill below would hit while quorbit-sim itself lived on.
+    sim_command=("$bin/quorbit-sim" --port 0 --rbb-port 0 --chain "$chain")
+    [[ -n "$peer_cpu" ]] && sim_command=(taskset -c "$peer_cpu" "${sim_command[@]}")
+    "${sim_command[@]}" >"$results/sim-rbb.txt" 2>&1 &
     sim_pid=$!
     trap 'kill "$sim_pid" 2>/dev/null || true' EXIT
     for _ in $(seq 50); do

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <string_view>
 
 #include "sim/BitBuffer.h"
 #include "sim/HexText.h"
@@ -140,24 +141,28 @@ RequestOutcome EmulatedDebugger::tapAccess(const RequestEnvelope& envelope,
                     : kStatusUnknownRequest,
                 "malformed TAP access: " + error};
     }
-    const std::string kind = access.ends ? "tap-end" : "tap";
+    const std::string_view kind = access.ends ? "tap-end" : "tap";
     if (!access.hasSizeHeader || access.sendLength == 0) {
         // A bare access: the release ends it; nothing is shifted either way.
         tapAccessOpen_ = !access.ends;
         if (access.ends && releaseFails_) {
             return {kStatusReleaseFailed, "release TAP (failing on purpose)"};
         }
-        return {kStatusOk, access.ends ? "release TAP" : kind + " without data"};
+        return {kStatusOk, access.ends ? "release TAP" : std::string(kind) + " without data"};
     }
     if (!decodeRawShifts(access.sendData, access.sendLength, kMaxReplyDataBytes, shifts_, error)) {
-        return {kStatusBadShiftBlock, kind + " refused: " + error};
+        return {kStatusBadShiftBlock, std::string(kind) + " refused: " + error};
     }
-    if (!attached_) return {kStatusNotAttached, kind + " raw shift before attach"};
-    if (!pinsEnabled_) return {kStatusPinsDisabled, kind + " raw shift with JTAG pins disabled"};
-    std::string description = kind;
-    const std::uint8_t status = runShifts(replyData, description);
+    if (!attached_) return {kStatusNotAttached, std::string(kind) + " raw shift before attach"};
+    if (!pinsEnabled_) {
+        return {kStatusPinsDisabled, std::string(kind) + " raw shift with JTAG pins disabled"};
+    }
+    // A successful shift is described only where it is logged (verbose): no string per request.
+    RequestOutcome outcome;
+    if (describeShifts_) outcome.description = kind;
+    outcome.status = runShifts(replyData, outcome.description);
     tapAccessOpen_ = !access.ends;
-    return {status, description};
+    return outcome;
 }
 
 std::uint8_t EmulatedDebugger::runShifts(std::vector<std::uint8_t>& replyData,

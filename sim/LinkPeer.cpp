@@ -11,6 +11,7 @@ namespace {
 
 constexpr std::uint8_t kRefusalDetail[4] = {0x01, 0x00, 0x00, 0x00};  // "busy with another client"
 constexpr std::size_t kNotificationBytes = 8;
+constexpr std::size_t kSpareBuffers = 32;  // a whole reply's fragments
 
 std::string addressText(const PeerAddress& address) {
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(&address.address);
@@ -515,6 +516,10 @@ std::uint16_t LinkPeer::queueMessage(const std::vector<std::uint8_t>& message,
             !lastFragment && faults_.ackEvery != 0 && (k + 1) % faults_.ackEvery == 0;
         Pending pending;
         pending.due = due;
+        if (!spareBytes_.empty()) {
+            pending.bytes = std::move(spareBytes_.back());
+            spareBytes_.pop_back();
+        }
         pending.bytes.resize(kFragmentHeaderBytes + (end - begin));
         pending.bytes[0] = LINK_DATA_IN;
         pending.bytes[1] =
@@ -575,6 +580,7 @@ void LinkPeer::flush(PeerClock::time_point now) {
         if (pending.endsReply && faults_.repeatIdleMs != 0) {
             idleRepeatAt_ = now + std::chrono::milliseconds(faults_.repeatIdleMs);
         }
+        if (spareBytes_.size() < kSpareBuffers) spareBytes_.push_back(std::move(pending.bytes));
         outbox_.pop_front();
     }
 }

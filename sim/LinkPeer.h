@@ -159,6 +159,8 @@ class LinkPeer {
     bool haveLastReply_ = false;
     std::uint16_t lastReplyFirstSequence_ = 0;
     std::deque<Pending> outbox_;
+    // Byte buffers of datagrams already sent, reused for the next ones: no allocation per fragment.
+    std::vector<std::vector<std::uint8_t>> spareBytes_;
     std::optional<PeerClock::time_point> ackWaitUntil_;
     std::optional<PeerClock::time_point> idleRepeatAt_;
     std::optional<PeerClock::time_point> chatterAt_;

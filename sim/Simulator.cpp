@@ -17,6 +17,7 @@
 #include <utility>
 
 #include "sim/BitbangSession.h"
+#include "sim/DatagramBatch.h"
 #include "sim/EmulatedDebugger.h"
 #include "sim/LinkPeer.h"
 #include "sim/PcapRecorder.h"
@@ -27,7 +28,6 @@
 namespace quorbit {
 namespace {
 
-constexpr std::size_t kReceiveBufferBytes = 2048;
 constexpr std::size_t kDatagramsPerWakeup = 256;
 constexpr std::size_t kRecentLogCapacity = 256;
 constexpr std::size_t kBitbangChunkBytes = 16384;
@@ -48,11 +48,11 @@ struct Simulator::Impl final : PeerTransport {
         address.sin_addr.s_addr = to.address;
         address.sin_port = to.port;
         const int fd = fromSecondSocket ? secondUdp.fd() : udp.fd();
-        const ssize_t sent = ::sendto(fd, data, length, 0,
-                                      reinterpret_cast<const sockaddr*>(&address), sizeof address);
-        if (sent >= 0)
-            capture.record(fromSecondSocket ? secondEnd : mainEnd, {to.address, to.port}, data,
-                           length, length);
+        // Goes out with the others of this wake-up, before the loop waits again.
+        outgoing.add(fd, address, data, length);
+        // Recorded as queued: it leaves with the others of this wake-up, in this order.
+        capture.record(fromSecondSocket ? secondEnd : mainEnd, {to.address, to.port}, data, length,
+                       length);
     }
 
     void addLog(LogKind kind, const std::string& line) {
@@ -63,7 +63,9 @@ struct Simulator::Impl final : PeerTransport {
 
     bool openSockets(std::string& error);
     void loop();
-    void receiveDatagrams(PeerClock::time_point now);
+    // The datagrams waiting now, handed to the peer; how many.
+    std::size_t receiveDatagrams(PeerClock::time_point now);
+    bool serveWaitingDatagrams();
     void acceptBitbang();
     void serveBitbang();
     void flushBitbang();
@@ -89,7 +91,8 @@ struct Simulator::Impl final : PeerTransport {
     SocketHandle wakeWrite;
     std::unique_ptr<BitbangSession> bitbang;
     std::string bitbangOutput;
-    std::vector<std::uint8_t> datagram = std::vector<std::uint8_t>(kReceiveBufferBytes);
+    SendBatch outgoing;
+    ReceiveBatch incoming;
     std::vector<char> bitbangInput = std::vector<char>(kBitbangChunkBytes);
 
     std::thread thread;
@@ -127,8 +130,28 @@ int Simulator::Impl::pollTimeoutMs() {
     return static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(wait).count());
 }
 
+// After a round that received datagrams, what is waiting already is taken before any wait: on
+// one processor the client's next request is usually there by the time the reply has gone, and
+// the poll would only say so. Not while a remote_bitbang session needs the poll's attention.
+bool Simulator::Impl::serveWaitingDatagrams() {
+    std::vector<std::pair<LogKind, std::string>> logs;
+    std::size_t received = 0;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        const PeerClock::time_point now = PeerClock::now();
+        received = receiveDatagrams(now);
+        peer.onTimer(now);
+        outgoing.flush();
+        logs.swap(pendingLog);
+    }
+    for (const auto& [kind, line] : logs) options.logSink(kind, line);
+    return received != 0;
+}
+
 void Simulator::Impl::loop() {
+    bool tryFirst = false;
     while (!stopRequested.load()) {
+        if (tryFirst && !bitbangClient.valid() && serveWaitingDatagrams()) continue;
         pollfd fds[4] = {};
         nfds_t count = 0;
         fds[count++] = {wakeRead.fd(), POLLIN, 0};
@@ -147,7 +170,7 @@ void Simulator::Impl::loop() {
         {
             std::lock_guard<std::mutex> lock(mutex);
             const PeerClock::time_point now = PeerClock::now();
-            if ((fds[1].revents & POLLIN) != 0) receiveDatagrams(now);
+            tryFirst = (fds[1].revents & POLLIN) != 0 && receiveDatagrams(now) != 0;
             if (listening && (fds[2].revents & POLLIN) != 0) acceptBitbang();
             if (serving) {
                 const pollfd& client = fds[listening ? 3 : 2];
@@ -155,33 +178,37 @@ void Simulator::Impl::loop() {
                 if ((client.revents & (POLLIN | POLLHUP | POLLERR)) != 0) serveBitbang();
             }
             peer.onTimer(now);
+            outgoing.flush();
             logs.swap(pendingLog);
         }
         for (const auto& [kind, line] : logs) options.logSink(kind, line);
     }
 }
 
-void Simulator::Impl::receiveDatagrams(PeerClock::time_point now) {
-    for (std::size_t i = 0; i < kDatagramsPerWakeup; ++i) {
-        sockaddr_in from{};
-        socklen_t fromLength = sizeof from;
-        const ssize_t length = ::recvfrom(udp.fd(), datagram.data(), datagram.size(), MSG_TRUNC,
-                                          reinterpret_cast<sockaddr*>(&from), &fromLength);
-        if (length < 0) return;  // drained (EAGAIN) or a transient error
-        PeerAddress sender;
-        sender.address = from.sin_addr.s_addr;
-        sender.port = from.sin_port;
-        capture.record({sender.address, sender.port}, mainEnd, datagram.data(),
-                       std::min(static_cast<std::size_t>(length), datagram.size()),
-                       static_cast<std::size_t>(length));
-        if (static_cast<std::size_t>(length) > datagram.size()) {
-            ++counters.malformedDatagrams;
-            addLog(LogKind::Refusal,
-                   "datagram of " + std::to_string(length) + " bytes is too long");
-            continue;
+std::size_t Simulator::Impl::receiveDatagrams(PeerClock::time_point now) {
+    std::size_t handled = 0;
+    while (handled < kDatagramsPerWakeup) {
+        const std::size_t count = incoming.read(udp.fd());
+        for (std::size_t i = 0; i < count; ++i) {
+            const std::size_t length = incoming.length(i);
+            PeerAddress sender;
+            sender.address = incoming.from(i).sin_addr.s_addr;
+            sender.port = incoming.from(i).sin_port;
+            capture.record({sender.address, sender.port}, mainEnd, incoming.data(i),
+                           std::min(length, ReceiveBatch::kBufferBytes), length);
+            if (length > ReceiveBatch::kBufferBytes) {
+                ++counters.malformedDatagrams;
+                addLog(LogKind::Refusal,
+                       "datagram of " + std::to_string(length) + " bytes is too long");
+                continue;
+            }
+            peer.onDatagram(incoming.data(i), length, sender, now);
         }
-        peer.onDatagram(datagram.data(), static_cast<std::size_t>(length), sender, now);
+        handled += count;
+        // Fewer than asked for: the socket is drained (or failed for now).
+        if (count < ReceiveBatch::kCapacity) break;
     }
+    return handled;
 }
 
 void Simulator::Impl::acceptBitbang() {

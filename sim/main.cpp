@@ -48,6 +48,8 @@ int main(int argc, char** argv) {
         std::cerr << "quorbit-sim: " << error << "\n";
         return 1;
     }
+    // The raw-shift log serves in-process inspection; nothing reads it in the program.
+    line.options.rawShiftLogCapacity = 0;
     const bool verbose = line.options.verbose;
     line.options.logSink = [verbose](quorbit::LogKind kind, const std::string& text) {
         printLog(verbose, kind, text);

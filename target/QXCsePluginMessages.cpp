@@ -1,8 +1,9 @@
 // The target's own message line, its entry/exit traces, and construction and destruction.
 #include <cstdarg>
-#include <cstdio>
+#include <cstring>
 
 #include "framework/CallbackRecord.h"
+#include "framework/TextFormat.h"
 #include "target/QXCsePlugin.h"
 
 namespace CsePluginInterface {
@@ -38,12 +39,15 @@ void QXCsePlugin::logMessage(uint32_t category, const char* format, ...) {
     // would be most of the client's own work.
     const CsePluginCallbacks callbacks = CallbackRecord::current();
     if (callbacks.messageCallback == nullptr && callbacks.logCallback == nullptr) return;
-    char line[kLogLineBytes] = "KORAVEN: ";  // the bytes after the prefix start out zero
+    // Only the prefix is written ahead: the formatted text ends with its own zero, and filling the
+    // 1 KB line with zeros first cost more than formatting a short line.
+    char line[kLogLineBytes];
+    std::memcpy(line, kLinePrefix, kLinePrefixLength);
     va_list args;
     va_start(args, format);
-    // vsnprintf stops at the buffer's end, so an over-long text is cut, never written past the
-    // line.
-    std::vsnprintf(line + kLinePrefixLength, kLogLineBytes - kLinePrefixLength, format, args);
+    // Formatted once for every callback; it stops at the buffer's end, so an over-long text is
+    // cut, never written past the line.
+    formatText(line + kLinePrefixLength, kLogLineBytes - kLinePrefixLength, format, args);
     va_end(args);
 
     postMessage(category, line);

@@ -1,6 +1,7 @@
 // IR and DR shifts through the whole chain, carried out by the debugger's raw shifts.
 #include <algorithm>
 
+#include "framework/CallbackRecord.h"
 #include "remote/RemoteLink.h"
 #include "target/QXCsePlugin.h"
 
@@ -171,6 +172,9 @@ bool QXCsePlugin::shiftInPieces(const uint8_t* tdiBuffer, uint8_t* tdoBuffer, ui
 }
 
 void QXCsePlugin::dumpTdiBuffer(const uint8_t* tdiBuffer, uint32_t bitCount) {
+    // Up to 138 lines that no callback would receive: not even looked at.
+    const CsePluginCallbacks callbacks = CallbackRecord::current();
+    if (callbacks.messageCallback == nullptr && callbacks.logCallback == nullptr) return;
     logMessage(CSE_MESSAGE_DEBUG, "TDI Buffer after shift (first 128 bytes):\n");
     const uint32_t byteCount =
         tdiBuffer == nullptr ? 0 : std::min(kTdiDumpMaxBytes, bytesFor(bitCount));

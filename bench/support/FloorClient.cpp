@@ -54,7 +54,25 @@ bool FloorClient::load(const WireScript& script, FloorWaits waits, std::string& 
         error = "a script must start with a datagram from the client";
         return false;
     }
-    const std::vector<uint8_t> encoded = encodeFloorScript(script, waits);
+    if (!handOver(encodeFloorScript(script, waits), error)) return false;
+    script_ = script;
+    waits_ = waits;
+    return true;
+}
+
+bool FloorClient::loadReplay(const ReplayScript& replay, std::string& error) {
+    if (!peer_.running() && !startPeer(error)) return false;
+    const std::vector<uint8_t> encoded = encodeReplayScript(replay);
+    if (encoded.empty()) {
+        error = "the recorded call is too long to replay";
+        return false;
+    }
+    // The floor's own script is gone from the peer now.
+    script_.clear();
+    return handOver(encoded, error);
+}
+
+bool FloorClient::handOver(const std::vector<uint8_t>& encoded, std::string& error) {
     const auto* to = reinterpret_cast<const sockaddr*>(&peerAddress_);
     if (::sendto(socket_, encoded.data(), encoded.size(), 0, to, sizeof peerAddress_) !=
             static_cast<ssize_t>(encoded.size()) ||
@@ -63,8 +81,6 @@ bool FloorClient::load(const WireScript& script, FloorWaits waits, std::string& 
         error = std::string("the floor peer did not take the script: ") + std::strerror(errno);
         return false;
     }
-    script_ = script;
-    waits_ = waits;
     return true;
 }
 

@@ -2,10 +2,12 @@
 // process with plain blocking sendto and recvfrom, and nothing else.
 #pragma once
 
+#include <arpa/inet.h>
 #include <netinet/in.h>
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "support/ChildProcess.h"
 #include "support/FloorScript.h"
@@ -18,6 +20,9 @@ class FloorClient {
     ~FloorClient();
     // Starts the peer process (once) and hands it the script.
     [[nodiscard]] bool load(const WireScript& script, FloorWaits waits, std::string& error);
+    // Hands the peer a replay for the library itself, which then sends to peerPort().
+    [[nodiscard]] bool loadReplay(const ReplayScript& replay, std::string& error);
+    uint16_t peerPort() const { return ntohs(peerAddress_.sin_port); }
     // One pass of the loaded script; false when a datagram does not come or has the wrong size.
     [[nodiscard]] bool run();
     // CPU time used so far by the peer process.
@@ -26,6 +31,7 @@ class FloorClient {
 
   private:
     bool startPeer(std::string& error);
+    bool handOver(const std::vector<uint8_t>& encoded, std::string& error);
 
     ChildProcess peer_;
     int socket_ = -1;

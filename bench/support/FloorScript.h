@@ -14,6 +14,8 @@ namespace krvbench {
 // First byte of the datagram that loads a script, and the peer's one-byte answer.
 constexpr uint8_t kFloorLoadMark = 'S';
 constexpr uint8_t kFloorReadyMark = 'K';
+// First byte of the datagram that loads a replay for the library itself (see ReplayScript).
+constexpr uint8_t kFloorReplayMark = 'R';
 // First byte of every scripted datagram from the client (a request fragment's type).
 constexpr uint8_t kFloorClientMark = 0x11;
 // First byte of every scripted datagram from the peer (a reply fragment's type).
@@ -34,5 +36,20 @@ std::vector<uint8_t> encodeFloorScript(const WireScript& script, FloorWaits wait
 // False for a datagram that is not a well-formed script.
 bool decodeFloorScript(const uint8_t* datagram, size_t length, WireScript& script,
                        FloorWaits& waits);
+
+// A replay for the library itself as the client: the peer sends the recorded heads of its
+// datagrams with what changes from call to call filled in (its sequence numbers, the message id
+// of the request being answered, an alternating toggle bit), so that the library accepts them.
+struct ReplayScript {
+    WireScript script;
+    std::vector<uint8_t> peerHeads;  // kRecordedHeadBytes per datagram from the peer
+    uint16_t firstSequence = 0;      // of the peer's next data fragment
+    uint8_t lastToggle = 0;          // of the reply the library accepted last
+};
+
+// "R", the last toggle, the step count and the first sequence number (16 bits each), the sizes
+// as above, then the heads; little-endian. Empty when it does not fit one datagram.
+std::vector<uint8_t> encodeReplayScript(const ReplayScript& replay);
+bool decodeReplayScript(const uint8_t* datagram, size_t length, ReplayScript& replay);
 
 }  // namespace krvbench

@@ -19,8 +19,8 @@ enum class CallKind {
     DeviceDR,    // shiftDeviceDR through the middle device, every device in BYPASS
 };
 
-// Whether the host has registered its callbacks (here: ones that discard what they get).
-enum class HostCallbacks { None, Discarding };
+// Whether the host has registered its callbacks (here: ones that format every line they get).
+enum class HostCallbacks { None, Formatting };
 
 struct CallSetup {
     CallKind kind = CallKind::ChainDR;

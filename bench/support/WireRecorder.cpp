@@ -1,5 +1,7 @@
 #include "support/WireRecorder.h"
 
+#include <algorithm>
+
 #include "remote/RemoteLinkTesting.h"
 #include "remote/SocketLayer.h"
 
@@ -7,17 +9,23 @@ namespace krvbench {
 namespace {
 
 // The socket layer takes plain function pointers, so the recording lives here.
-WireScript* gRecording = nullptr;
+WireRecording* gRecording = nullptr;
 
 int recordingSendTo(LinkSocket socket, const uint8_t* data, int length, const LinkAddress& to) {
     const int sent = kLinkSystemSocketOps.sendTo(socket, data, length, to);
-    if (gRecording != nullptr && sent > 0) gRecording->push_back(sent);
+    if (gRecording != nullptr && sent > 0) gRecording->script.push_back(sent);
     return sent;
 }
 
 int recordingReceiveFrom(LinkSocket socket, uint8_t* data, int capacity, LinkAddress* from) {
     const int received = kLinkSystemSocketOps.receiveFrom(socket, data, capacity, from);
-    if (gRecording != nullptr && received > 0) gRecording->push_back(-received);
+    if (gRecording != nullptr && received > 0) {
+        gRecording->script.push_back(-received);
+        const size_t kept = std::min(
+            {static_cast<size_t>(received), static_cast<size_t>(capacity), kRecordedHeadBytes});
+        gRecording->peerHeads.insert(gRecording->peerHeads.end(), data, data + kept);
+        gRecording->peerHeads.resize(gRecording->peerHeads.size() + kRecordedHeadBytes - kept);
+    }
     return received;
 }
 
@@ -30,15 +38,15 @@ LinkSocketOps recordingOps() {
 
 }  // namespace
 
-WireScript recordWire(const std::function<void()>& call) {
+WireRecording recordWire(const std::function<void()>& call) {
     static const LinkSocketOps ops = recordingOps();
-    WireScript script;
-    gRecording = &script;
+    WireRecording recording;
+    gRecording = &recording;
     LinkSetSocketOpsForTest(&ops);
     call();
     LinkSetSocketOpsForTest(nullptr);
     gRecording = nullptr;
-    return script;
+    return recording;
 }
 
 }  // namespace krvbench

@@ -2,6 +2,8 @@
 // layer. The floor replays exactly this sequence without any of the library's logic.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <vector>
 
@@ -11,7 +13,17 @@ namespace krvbench {
 // peer to the client (flow tokens and reply fragments).
 using WireScript = std::vector<int>;
 
+// Fragment header (4 bytes) and reply envelope head (flags, 2 bytes, status, message id): what a
+// replaying peer needs of each of its datagrams for the library to accept the replies.
+constexpr size_t kRecordedHeadBytes = 9;
+
+struct WireRecording {
+    WireScript script;
+    // kRecordedHeadBytes for each datagram from the peer, in order (zero-padded when shorter).
+    std::vector<uint8_t> peerHeads;
+};
+
 // Runs `call` once with the link's sockets recording and returns what crossed the wire.
-WireScript recordWire(const std::function<void()>& call);
+WireRecording recordWire(const std::function<void()>& call);
 
 }  // namespace krvbench

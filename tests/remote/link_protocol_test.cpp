@@ -413,3 +413,49 @@ INSTANTIATE_TEST_SUITE_P(Datagrams, LinkChatterTest,
                                            Bytes{LINK_DATA_IN, 0, 0x34, 0x12, 0, 0, 0, 0}));
 
 }  // namespace
+
+namespace {
+
+// Reply fragments of `message` numbered from `sequence`, 1020 data bytes each.
+std::vector<Bytes> replyFragments(const Bytes& message, uint16_t sequence) {
+    std::vector<Bytes> fragments;
+    for (size_t at = 0; at < message.size(); at += 1020, ++sequence) {
+        const size_t end = std::min(message.size(), at + 1020);
+        Bytes fragment = {LINK_DATA_IN, static_cast<uint8_t>(end < message.size() ? 1 : 0),
+                          static_cast<uint8_t>(sequence), static_cast<uint8_t>(sequence >> 8)};
+        fragment.insert(fragment.end(), message.begin() + static_cast<long>(at),
+                        message.begin() + static_cast<long>(end));
+        fragments.push_back(fragment);
+    }
+    return fragments;
+}
+
+}  // namespace
+
+// Everything is waiting before the client reads, so each datagram is taken without a wait: a
+// duplicate of the first fragment, the third ahead of the second (dropped, as if lost, and sent
+// again), a flow token and a stranger's datagram in between still give the reply whole.
+TEST_F(LinkProtocolTest, BurstAlreadyWaitingIsReadWholeThroughDuplicatesLossAndReordering) {
+    const uint16_t sequence = link().receiveSequence;
+    const Bytes data = pattern(2500, 3);
+    std::atomic<bool> queued{false};
+    peer.onRequest([&](ScriptedPeer& p, const Bytes& request) {
+        const std::vector<Bytes> f = replyFragments(replyTo(request, 0, 0, data), sequence);
+        ASSERT_EQ(f.size(), 3u);
+        for (const Bytes& datagram : {f[0], f[0], f[2], Bytes{'+'}, f[1]}) p.send(datagram);
+        p.sendFromStranger(f[2]);
+        p.send(f[2]);
+        queued = true;
+    });
+    uint8_t* request = LinkRequestMessage();
+    const uint8_t attach[] = {2, 0x71, 1, ++gRemoteLink.messageId};
+    std::memcpy(request + 5, attach, sizeof attach);
+    ASSERT_EQ(LinkSendRequest(4), 0);
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (!queued && std::chrono::steady_clock::now() < giveUp) std::this_thread::yield();
+    ASSERT_TRUE(queued) << "the peer never answered";
+
+    ASSERT_EQ(LinkWaitReply(), static_cast<int>(5 + data.size()) - 1);
+    EXPECT_EQ(Bytes(LinkReplyMessage() + 5, LinkReplyMessage() + 5 + data.size()), data);
+    EXPECT_EQ(link().receiveSequence, static_cast<uint16_t>(sequence + 3));
+}

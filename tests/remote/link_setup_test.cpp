@@ -330,6 +330,8 @@ struct FakeSockets {
             close,
             resolve,
             lastError,
+            nullptr,
+            nullptr,
         };
         LinkSetSocketOpsForTest(&ops);
     }
