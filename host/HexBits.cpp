@@ -1,5 +1,7 @@
 #include "host/HexBits.h"
 
+#include <cstdio>
+
 namespace csehost {
 namespace {
 
@@ -99,6 +101,12 @@ std::string formatHexBits(const uint8_t* buffer, uint32_t bitCount) {
         }
         text[digitCount - 1 - d] = kDigits[value];
     }
+    return text;
+}
+
+std::string hexNumber(uint32_t value, int digits) {
+    char text[16] = {};
+    std::snprintf(text, sizeof text, "0x%0*X", digits, value);
     return text;
 }
 

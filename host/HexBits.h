@@ -29,6 +29,9 @@ constexpr uint32_t kMaxHostShiftBits = 16u * 1024u * 1024u;
 // ignored.
 [[nodiscard]] std::string formatHexBits(const uint8_t* buffer, uint32_t bitCount);
 
+// "0x" and exactly `digits` upper-case hex digits: IDCODEs and their fields in results.
+[[nodiscard]] std::string hexNumber(uint32_t value, int digits);
+
 [[nodiscard]] inline bool bitAt(const uint8_t* buffer, uint32_t bit) {
     return ((buffer[bit / 8] >> (bit % 8)) & 1u) != 0;
 }

@@ -28,12 +28,6 @@ constexpr uint32_t kProgressPieceBits = 1u << 20;
 // A shift that stays in Shift-DR/Shift-IR must fit one raw shift of the debugger.
 constexpr uint32_t kShiftPieceBits = kMaxIrScanBits;
 
-std::string hexNumber(uint32_t value, int digits) {
-    char text[16] = {};
-    std::snprintf(text, sizeof text, "0x%0*X", digits, value);
-    return text;
-}
-
 bool showsProgress(uint64_t bitCount) {
     return bitCount > kProgressThresholdBits && isatty(STDERR_FILENO) == 1;
 }

@@ -29,12 +29,6 @@ std::string lengthList(const std::vector<uint32_t>& lengths) {
     return text;
 }
 
-std::string hexNumber(uint32_t value) {
-    char text[16] = {};
-    std::snprintf(text, sizeof text, "0x%08X", value);
-    return text;
-}
-
 // The reason of a path reading that is a fault; empty for a path that delays as it should.
 std::string pathFault(const PathReading& reading, const char* path) {
     const std::string name = path;
@@ -174,7 +168,7 @@ Outcome HostSession::diagnose(const HostOptions& options) {
             if (!problem.empty()) note(problem, std::to_string(device));
             if (device > 0 && plugin_->getDeviceID(device - 1) == idcode) {
                 note("the same IDCODE as the device before (twin parts, or a read that repeats)",
-                     std::to_string(device) + " (" + hexNumber(idcode) + ")");
+                     std::to_string(device) + " (" + hexNumber(idcode, 8) + ")");
             }
         }
         std::string reason;

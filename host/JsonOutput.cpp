@@ -5,17 +5,12 @@
 // "verdict", "reason"}], "faults", "warnings"}.
 #include <nlohmann/json.hpp>
 
+#include "host/HexBits.h"
 #include "host/IdcodeFields.h"
 #include "host/ResultWriter.h"
 
 namespace csehost {
 namespace {
-
-std::string hexNumber(uint32_t value, int digits) {
-    char text[16] = {};
-    std::snprintf(text, sizeof text, "0x%0*X", digits, value);
-    return text;
-}
 
 class JsonOutput : public ResultWriter {
   public:

@@ -1,17 +1,12 @@
 // Results as people read them: a table for scan, one line per value, one line per check.
 #include <cstdio>
 
+#include "host/HexBits.h"
 #include "host/IdcodeFields.h"
 #include "host/ResultWriter.h"
 
 namespace csehost {
 namespace {
-
-std::string hexNumber(uint32_t value, int digits) {
-    char text[16] = {};
-    std::snprintf(text, sizeof text, "0x%0*X", digits, value);
-    return text;
-}
 
 class TextResults : public ResultWriter {
   public:

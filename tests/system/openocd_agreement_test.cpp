@@ -27,25 +27,9 @@ std::vector<ListedDevice> demoChainDevices() {
 // OpenOCD declares nothing and auto-probes; its own servers stay closed so that parallel runs
 // cannot collide on fixed ports.
 std::vector<std::string> openOcdProbe(const std::string& openocd, int rbbPort) {
-    return {openocd,
-            "-c",
-            "adapter driver remote_bitbang",
-            "-c",
-            "remote_bitbang host 127.0.0.1",
-            "-c",
-            "remote_bitbang port " + std::to_string(rbbPort),
-            "-c",
-            "transport select jtag",
-            "-c",
-            "gdb_port disabled",
-            "-c",
-            "tcl_port disabled",
-            "-c",
-            "telnet_port disabled",
-            "-c",
-            "init",
-            "-c",
-            "shutdown"};
+    std::vector<std::string> args = systemtest::openOcdOverRemoteBitbang(openocd, rbbPort);
+    args.insert(args.end(), {"-c", "init", "-c", "shutdown"});
+    return args;
 }
 
 TEST(OpenOcdAgreementTest, OpenOcdAndThePluginFindTheSameChain) {

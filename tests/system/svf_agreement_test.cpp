@@ -167,21 +167,7 @@ unsigned lineOf(const std::string& output, const char* pattern) {
 template <typename Chain>
 std::vector<std::string> openOcdSvf(const std::string& openocd, int rbbPort, const Chain& chain,
                                     const std::string& path) {
-    std::vector<std::string> args = {openocd,
-                                     "-c",
-                                     "adapter driver remote_bitbang",
-                                     "-c",
-                                     "remote_bitbang host 127.0.0.1",
-                                     "-c",
-                                     "remote_bitbang port " + std::to_string(rbbPort),
-                                     "-c",
-                                     "transport select jtag",
-                                     "-c",
-                                     "gdb_port disabled",
-                                     "-c",
-                                     "tcl_port disabled",
-                                     "-c",
-                                     "telnet_port disabled"};
+    std::vector<std::string> args = systemtest::openOcdOverRemoteBitbang(openocd, rbbPort);
     // OpenOCD lists TAPs from the TDO end.
     for (size_t device = chain.devices.size(); device-- > 0;) {
         args.insert(args.end(), {"-c", "jtag newtap d" + std::to_string(device) + " tap -irlen " +

@@ -72,4 +72,22 @@ std::string findOnPath(const std::string& program) {
     return {};
 }
 
+std::vector<std::string> openOcdOverRemoteBitbang(const std::string& openocd, int rbbPort) {
+    return {openocd,
+            "-c",
+            "adapter driver remote_bitbang",
+            "-c",
+            "remote_bitbang host 127.0.0.1",
+            "-c",
+            "remote_bitbang port " + std::to_string(rbbPort),
+            "-c",
+            "transport select jtag",
+            "-c",
+            "gdb_port disabled",
+            "-c",
+            "tcl_port disabled",
+            "-c",
+            "telnet_port disabled"};
+}
+
 }  // namespace systemtest

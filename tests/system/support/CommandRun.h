@@ -15,6 +15,10 @@ struct CommandRun {
 // argv[0] is the program's path.
 CommandRun runCommand(const std::vector<std::string>& argv, int timeLimitSeconds);
 
+// OpenOCD on quorbit-sim's remote_bitbang port, with its own servers closed so that parallel runs
+// cannot collide on fixed ports; the caller adds its TAPs and commands.
+std::vector<std::string> openOcdOverRemoteBitbang(const std::string& openocd, int rbbPort);
+
 // The full path of a program found on PATH; empty when there is none.
 std::string findOnPath(const std::string& program);
 
