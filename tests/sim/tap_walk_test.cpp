@@ -3,96 +3,66 @@
 // state changes, with and without a TDO fault and a forced last TMS 1.
 #include <gtest/gtest.h>
 
-#include <deque>
+#include <string>
 #include <vector>
 
-#include "sim/TapState.h"
 #include "sim/VirtualChain.h"
 
 namespace {
 
 using quorbit::BoardFaults;
 using quorbit::TapState;
-using quorbit::VirtualChain;
 
-constexpr unsigned kClocks = 10;
+// TMS from Test-Logic-Reset to each state, in the states' order.
+const char* const kPaths[quorbit::kTapStateCount] = {
+    "",      "0",   "01",   "010",   "0100",  "0101",   "01010",   "010101",
+    "01011", "011", "0110", "01100", "01101", "011010", "0110101", "011011"};
 
-struct WalkCase {
-    BoardFaults::Tdo tdoFault;
-    bool lastTmsHigh;
-};
-
-class TapWalkTest : public ::testing::TestWithParam<WalkCase> {};
-
-// Clocks TMS 1 five times, then the shortest TMS path to `target` (found breadth first).
-void enter(VirtualChain& chain, TapState target) {
-    for (int i = 0; i < 5; ++i) chain.clock(true, false);
-    std::vector<std::vector<bool>> paths(quorbit::kTapStateCount);
-    std::vector<bool> seen(quorbit::kTapStateCount, false);
-    std::deque<TapState> queue{TapState::TestLogicReset};
-    seen[0] = true;
-    while (!queue.empty()) {
-        const TapState from = queue.front();
-        queue.pop_front();
-        for (const bool tms : {false, true}) {
-            const auto to = static_cast<std::size_t>(quorbit::nextTapState(from, tms));
-            if (seen[to]) continue;
-            seen[to] = true;
-            paths[to] = paths[static_cast<std::size_t>(from)];
-            paths[to].push_back(tms);
-            queue.push_back(static_cast<TapState>(to));
-        }
-    }
-    for (const bool tms : paths[static_cast<std::size_t>(target)]) chain.clock(tms, false);
-}
+class TapWalkTest : public ::testing::TestWithParam<std::pair<BoardFaults::Tdo, bool>> {};
 
 TEST_P(TapWalkTest, ShiftEqualsClockingBitByBit) {
-    BoardFaults faults;
-    faults.tdo = GetParam().tdoFault;
+    const auto [tdoFault, lastTmsHigh] = GetParam();
     const std::uint8_t tdi[2] = {0xA5, 0x02};
     for (int start = 0; start < quorbit::kTapStateCount; ++start) {
-        for (unsigned pattern = 0; pattern < (1u << kClocks); ++pattern) {
-            VirtualChain walked{quorbit::defaultDemoChain()};
-            VirtualChain clocked{quorbit::defaultDemoChain()};
-            std::vector<TapState> walkedPath;
-            std::vector<TapState> clockedPath;
-            walked.setTransitionListener([&](TapState, TapState to) { walkedPath.push_back(to); });
-            clocked.setTransitionListener(
-                [&](TapState, TapState to) { clockedPath.push_back(to); });
-            for (VirtualChain* chain : {&walked, &clocked}) {
-                chain->setBoardFaults(faults);
-                enter(*chain, static_cast<TapState>(start));
+        for (unsigned pattern = 0; pattern < 1024; ++pattern) {
+            quorbit::VirtualChain chains[2] = {quorbit::VirtualChain{quorbit::defaultDemoChain()},
+                                               quorbit::VirtualChain{quorbit::defaultDemoChain()}};
+            std::vector<TapState> paths[2];
+            std::uint8_t tdo[2][2] = {};
+            for (int c = 0; c < 2; ++c) {
+                chains[c].setBoardFaults(BoardFaults{tdoFault, {}, {}});
+                for (int i = 0; i < 5; ++i) chains[c].clock(true, false);
+                for (const char* p = kPaths[start]; *p != '\0'; ++p)
+                    chains[c].clock(*p == '1', false);
+                ASSERT_EQ(static_cast<int>(chains[c].state()), start);
+                chains[c].setTransitionListener(
+                    [&, c](TapState, TapState to) { paths[c].push_back(to); });
             }
-            walkedPath.clear();
-            clockedPath.clear();
             const std::uint8_t tms[2] = {static_cast<std::uint8_t>(pattern),
                                          static_cast<std::uint8_t>(pattern >> 8)};
-            std::uint8_t walkedTdo[2] = {};
-            std::uint8_t clockedTdo[2] = {};
-            walked.shift(kClocks, tms, tdi, walkedTdo, GetParam().lastTmsHigh);
-            for (unsigned k = 0; k < kClocks; ++k) {
-                const bool tmsBit =
-                    ((pattern >> k) & 1u) != 0 || (GetParam().lastTmsHigh && k + 1 == kClocks);
-                const bool out = clocked.clock(tmsBit, ((tdi[k / 8] >> (k % 8)) & 1u) != 0);
-                clockedTdo[k / 8] |= static_cast<std::uint8_t>((out ? 1u : 0u) << (k % 8));
+            chains[0].shift(10, tms, tdi, tdo[0], lastTmsHigh);
+            for (unsigned k = 0; k < 10; ++k) {
+                const bool tmsBit = ((pattern >> k) & 1u) != 0 || (lastTmsHigh && k == 9);
+                const bool out = chains[1].clock(tmsBit, ((tdi[k / 8] >> (k % 8)) & 1u) != 0);
+                tdo[1][k / 8] |= static_cast<std::uint8_t>((out ? 1u : 0u) << (k % 8));
             }
-            SCOPED_TRACE(quorbit::tapStateName(static_cast<TapState>(start)));
-            SCOPED_TRACE(pattern);
-            ASSERT_EQ(walked.state(), clocked.state());
-            ASSERT_EQ(walkedTdo[0], clockedTdo[0]);
-            ASSERT_EQ(walkedTdo[1], clockedTdo[1]);
-            ASSERT_EQ(walkedPath, clockedPath);
-            for (std::size_t d = 0; d < walked.deviceCount(); ++d) {
-                ASSERT_EQ(walked.instruction(d), clocked.instruction(d));
+            SCOPED_TRACE("from state " + std::to_string(start) + ", TMS " +
+                         std::to_string(pattern));
+            ASSERT_EQ(chains[0].state(), chains[1].state());
+            ASSERT_EQ(tdo[0][0], tdo[1][0]);
+            ASSERT_EQ(tdo[0][1], tdo[1][1]);
+            ASSERT_EQ(paths[0], paths[1]);
+            for (std::size_t d = 0; d < chains[0].deviceCount(); ++d) {
+                ASSERT_EQ(chains[0].instruction(d), chains[1].instruction(d));
             }
         }
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(Walks, TapWalkTest,
-                         ::testing::Values(WalkCase{BoardFaults::Tdo::Driven, false},
-                                           WalkCase{BoardFaults::Tdo::Driven, true},
-                                           WalkCase{BoardFaults::Tdo::EchoesTdi, false},
-                                           WalkCase{BoardFaults::Tdo::StuckLow, true}));
+                         ::testing::Values(std::make_pair(BoardFaults::Tdo::Driven, false),
+                                           std::make_pair(BoardFaults::Tdo::Driven, true),
+                                           std::make_pair(BoardFaults::Tdo::EchoesTdi, false),
+                                           std::make_pair(BoardFaults::Tdo::StuckLow, true)));
 
 }  // namespace
