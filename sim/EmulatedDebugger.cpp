@@ -45,8 +45,17 @@ std::string shiftKind(const RawShift& shift) {
 EmulatedDebugger::EmulatedDebugger(const ChainDescription& chain, std::size_t rawShiftLogCapacity)
     : chain_(chain), rawShiftLogCapacity_(rawShiftLogCapacity) {
     statePath_.reserve(kStatePathCapacity);
+    setDescribeShifts(describeShifts_);
+}
+
+void EmulatedDebugger::setDescribeShifts(bool describe) {
+    describeShifts_ = describe;
+    // Without descriptions nobody reads the state path: no call per change of state.
+    if (!describe) {
+        chain_.setTransitionListener(nullptr);
+        return;
+    }
     chain_.setTransitionListener([this](TapState, TapState to) {
-        if (!describeShifts_) return;
         if (statePath_.size() < kStatePathCapacity) {
             statePath_.push_back(to);
         } else {

@@ -37,7 +37,7 @@ class EmulatedDebugger {
     void flushVcd() { vcd_.flush(); }
     // Whether successful TAP accesses get a description (kind, bits, states passed); building it
     // costs more than the shift of a short scan, so it is done only for verbose output.
-    void setDescribeShifts(bool describe) { describeShifts_ = describe; }
+    void setDescribeShifts(bool describe);
 
     // Executes one reassembled request; the reply data (TDO) go to replyData (cleared first).
     RequestOutcome execute(const std::uint8_t* message, std::size_t length,

@@ -459,6 +459,15 @@ void LinkPeer::buildEnvelope(std::vector<std::uint8_t>& message, bool toggle, st
 
 void LinkPeer::sendReply(std::uint8_t status, std::uint8_t id,
                          const std::vector<std::uint8_t>& data, PeerClock::time_point now) {
+    if (plainReplyNow()) {
+        toggle_ = !toggle_;
+        clientToggleKnown_ = true;
+        buildEnvelope(lastReply_, toggle_, status, id, data.data(), data.size());
+        lastReplyFirstSequence_ = transmitSequence_;
+        haveLastReply_ = true;
+        transmitSequence_ = sendMessageNow(lastReply_, transmitSequence_);
+        return;
+    }
     const PeerClock::time_point due = now + std::chrono::milliseconds(faults_.delayReplyMs);
     const bool previousToggle = toggle_;
     std::vector<std::uint8_t> decoy;
@@ -498,6 +507,38 @@ void LinkPeer::sendReply(std::uint8_t status, std::uint8_t id,
         ++counters_.repeatedReplies;
     }
     flush(now);
+}
+
+// No fault shapes the reply and nothing waits before it: the queue would send it at once.
+bool LinkPeer::plainReplyNow() const {
+    const FaultPlan& f = faults_;
+    return outbox_.empty() && !ackWaitUntil_ && f.delayReplyMs == 0 && f.ackEvery == 0 &&
+           f.repeatIdleMs == 0 && f.notify <= 0.0 && f.tokenFirst <= 0.0 && f.staleFirst <= 0.0 &&
+           f.sameToggleFirst <= 0.0 && f.busyFirst <= 0.0 && f.spoof <= 0.0 &&
+           f.tokensBetween <= 0.0 && f.duplicateReply <= 0.0;
+}
+
+// The fragments of queueMessage, sent as they are built through one reused buffer.
+std::uint16_t LinkPeer::sendMessageNow(const std::vector<std::uint8_t>& message,
+                                       std::uint16_t firstSequence) {
+    const std::size_t perFragment =
+        static_cast<std::size_t>(options_.packetLength) - kFragmentHeaderBytes;
+    const std::size_t fragments =
+        std::max<std::size_t>(1, (message.size() + perFragment - 1) / perFragment);
+    std::uint16_t sequence = firstSequence;
+    for (std::size_t k = 0; k < fragments; ++k) {
+        const std::size_t begin = k * perFragment;
+        const std::size_t end = std::min(message.size(), begin + perFragment);
+        fragment_.resize(kFragmentHeaderBytes + (end - begin));
+        fragment_[0] = LINK_DATA_IN;
+        fragment_[1] = k + 1 == fragments ? kLastFragment : kMoreFragments;
+        writeLe16(fragment_.data() + 2, sequence);
+        std::copy(message.data() + begin, message.data() + end,
+                  fragment_.data() + kFragmentHeaderBytes);
+        sendNow(fragment_.data(), fragment_.size(), DatagramKind::Fragment, false);
+        sequence = static_cast<std::uint16_t>(sequence + 1);
+    }
+    return sequence;
 }
 
 std::uint16_t LinkPeer::queueMessage(const std::vector<std::uint8_t>& message,

@@ -105,6 +105,9 @@ class LinkPeer {
                    PeerClock::time_point now);
     void buildEnvelope(std::vector<std::uint8_t>& message, bool toggle, std::uint8_t status,
                        std::uint8_t id, const std::uint8_t* data, std::size_t dataLength) const;
+    bool plainReplyNow() const;
+    std::uint16_t sendMessageNow(const std::vector<std::uint8_t>& message,
+                                 std::uint16_t firstSequence);
     std::uint16_t queueMessage(const std::vector<std::uint8_t>& message,
                                std::uint16_t firstSequence, PeerClock::time_point due,
                                bool fromSecondSocket, bool decorateBetween, bool freshReply);
@@ -159,6 +162,7 @@ class LinkPeer {
     bool haveLastReply_ = false;
     std::uint16_t lastReplyFirstSequence_ = 0;
     std::deque<Pending> outbox_;
+    std::vector<std::uint8_t> fragment_;  // the datagram being sent on the plain reply path
     // Byte buffers of datagrams already sent, reused for the next ones: no allocation per fragment.
     std::vector<std::vector<std::uint8_t>> spareBytes_;
     std::optional<PeerClock::time_point> ackWaitUntil_;

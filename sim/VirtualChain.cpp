@@ -1,6 +1,7 @@
 #include "sim/VirtualChain.h"
 
 #include <algorithm>
+#include <array>
 #include <string>
 #include <utility>
 
@@ -25,6 +26,20 @@ std::uint64_t zeroTmsRun(const std::uint8_t* tms, std::uint64_t first, std::uint
     }
     return limit - first;
 }
+
+// Next state by [state][tms], so the walk through non-shifting states is one load per clock.
+using NextStateTable = std::array<std::array<TapState, 2>, kTapStateCount>;
+
+NextStateTable makeNextStateTable() {
+    NextStateTable table{};
+    for (int state = 0; state < kTapStateCount; ++state) {
+        table[state][0] = nextTapState(static_cast<TapState>(state), false);
+        table[state][1] = nextTapState(static_cast<TapState>(state), true);
+    }
+    return table;
+}
+
+const NextStateTable kNextState = makeNextStateTable();
 
 }  // namespace
 
@@ -164,12 +179,38 @@ void VirtualChain::shift(std::uint64_t bitCount, const std::uint8_t* tms, const 
                 continue;
             }
         }
+        if (!isShiftState(state_)) {
+            bit = walk(bit, bitCount, tmsLimit, tms, tdi, tdo, lastTmsHigh);
+            continue;
+        }
         const bool tmsBit = bit >= tmsLimit ? (lastTmsHigh || (tms != nullptr && bitAt(tms, bit)))
                                             : (tms != nullptr && bitAt(tms, bit));
         const bool out = clock(tmsBit, tdi != nullptr && bitAt(tdi, bit));
         if (tdo != nullptr) setBitAt(tdo, bit, out);
         ++bit;
     }
+}
+
+// Clocks outside Shift-DR/Shift-IR move no register: TDO is the idle level, and only a change of
+// state has work to do. Stops at the first clock that enters a shift state, or at the end.
+std::uint64_t VirtualChain::walk(std::uint64_t bit, std::uint64_t bitCount, std::uint64_t tmsLimit,
+                                 const std::uint8_t* tms, const std::uint8_t* tdi,
+                                 std::uint8_t* tdo, bool lastTmsHigh) {
+    const bool driven = tdoFault_ == BoardFaults::Tdo::Driven;
+    bool tdiBit = lastTdi_;
+    while (bit < bitCount) {
+        const bool tmsBit = (bit >= tmsLimit && lastTmsHigh) || (tms != nullptr && bitAt(tms, bit));
+        tdiBit = tdi != nullptr && bitAt(tdi, bit);
+        if (tdo != nullptr) setBitAt(tdo, bit, driven || faultyTdo(true, tdiBit));
+        ++bit;
+        const TapState next = kNextState[static_cast<std::size_t>(state_)][tmsBit ? 1 : 0];
+        // Staying in a state repeats nothing (Test-Logic-Reset's reset is idempotent).
+        if (next == state_) continue;
+        enterState(next);
+        if (isShiftState(state_)) break;
+    }
+    lastTdi_ = tdiBit;
+    return bit;
 }
 
 void VirtualChain::shiftRun(std::uint64_t firstBit, std::uint64_t count, const std::uint8_t* tdi,

@@ -93,6 +93,9 @@ class VirtualChain {
     bool faultyTdo(bool driven, bool tdi) const;
     void overrideTdo(std::uint64_t firstBit, std::uint64_t count, const std::uint8_t* tdi,
                      std::uint8_t* tdo) const;
+    std::uint64_t walk(std::uint64_t bit, std::uint64_t bitCount, std::uint64_t tmsLimit,
+                       const std::uint8_t* tms, const std::uint8_t* tdi, std::uint8_t* tdo,
+                       bool lastTmsHigh);
     void shiftRun(std::uint64_t firstBit, std::uint64_t count, const std::uint8_t* tdi,
                   std::uint8_t* tdo);
     // The same for a run at least as long as the registers together, all of them 64 bits or

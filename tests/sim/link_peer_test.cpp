@@ -12,6 +12,7 @@
 namespace {
 
 using simtest::Bytes;
+using simtest::optionsWithFaults;
 using simtest::PeerHarness;
 using simtest::repliesIn;
 
@@ -227,6 +228,25 @@ TEST(LinkPeer, LongReplyIsFragmentedAtThePacketLength) {
         }
     }
     EXPECT_EQ(repliesIn(sent).at(0).data.size(), 7676u);
+}
+
+// Replies go out directly unless a fault is armed; an armed fault that never applies (no reply
+// here has 1000 fragments) goes through the queue and must give the very same datagrams.
+TEST(LinkPeer, DirectAndQueuedRepliesSendTheSameDatagrams) {
+    std::vector<std::vector<Bytes>> runs;
+    for (const char* faults : {"", "ack-every=1000"}) {
+        PeerHarness harness(optionsWithFaults(faults));
+        harness.open();
+        harness.attachAndEnable();
+        const Bytes tdi(3000, 0x3C);
+        harness.sendMessage(harness.requests.rawShift(0, 24000, nullptr, &tdi, true));
+        harness.sendMessage(harness.requests.rawShift(0, 8, nullptr, &tdi, true));
+        std::vector<Bytes> datagrams;
+        for (const auto& datagram : harness.take()) datagrams.push_back(datagram.bytes);
+        runs.push_back(datagrams);
+    }
+    EXPECT_EQ(runs[0].size(), 4u);  // 3 fragments of the first reply, 1 of the second
+    EXPECT_EQ(runs[0], runs[1]);
 }
 
 TEST(LinkPeer, EmptyMessageConsumesItsNumberAndGetsNoReply) {
