@@ -518,13 +518,20 @@ bool LinkPeer::plainReplyNow() const {
            f.tokensBetween <= 0.0 && f.duplicateReply <= 0.0;
 }
 
+std::size_t LinkPeer::fragmentDataBytes() const {
+    return static_cast<std::size_t>(options_.packetLength) - kFragmentHeaderBytes;
+}
+
+std::size_t LinkPeer::fragmentCount(std::size_t messageBytes) const {
+    const std::size_t perFragment = fragmentDataBytes();
+    return std::max<std::size_t>(1, (messageBytes + perFragment - 1) / perFragment);
+}
+
 // The fragments of queueMessage, sent as they are built through one reused buffer.
 std::uint16_t LinkPeer::sendMessageNow(const std::vector<std::uint8_t>& message,
                                        std::uint16_t firstSequence) {
-    const std::size_t perFragment =
-        static_cast<std::size_t>(options_.packetLength) - kFragmentHeaderBytes;
-    const std::size_t fragments =
-        std::max<std::size_t>(1, (message.size() + perFragment - 1) / perFragment);
+    const std::size_t perFragment = fragmentDataBytes();
+    const std::size_t fragments = fragmentCount(message.size());
     std::uint16_t sequence = firstSequence;
     for (std::size_t k = 0; k < fragments; ++k) {
         const std::size_t begin = k * perFragment;
@@ -544,10 +551,8 @@ std::uint16_t LinkPeer::sendMessageNow(const std::vector<std::uint8_t>& message,
 std::uint16_t LinkPeer::queueMessage(const std::vector<std::uint8_t>& message,
                                      std::uint16_t firstSequence, PeerClock::time_point due,
                                      bool fromSecondSocket, bool decorateBetween, bool freshReply) {
-    const std::size_t perFragment =
-        static_cast<std::size_t>(options_.packetLength) - kFragmentHeaderBytes;
-    const std::size_t fragments =
-        std::max<std::size_t>(1, (message.size() + perFragment - 1) / perFragment);
+    const std::size_t perFragment = fragmentDataBytes();
+    const std::size_t fragments = fragmentCount(message.size());
     std::uint16_t sequence = firstSequence;
     for (std::size_t k = 0; k < fragments; ++k) {
         const bool lastFragment = k + 1 == fragments;

@@ -106,6 +106,9 @@ class LinkPeer {
     void buildEnvelope(std::vector<std::uint8_t>& message, bool toggle, std::uint8_t status,
                        std::uint8_t id, const std::uint8_t* data, std::size_t dataLength) const;
     bool plainReplyNow() const;
+    // The data bytes one fragment carries, and how many fragments a message takes (at least one).
+    [[nodiscard]] std::size_t fragmentDataBytes() const;
+    [[nodiscard]] std::size_t fragmentCount(std::size_t messageBytes) const;
     std::uint16_t sendMessageNow(const std::vector<std::uint8_t>& message,
                                  std::uint16_t firstSequence);
     std::uint16_t queueMessage(const std::vector<std::uint8_t>& message,

@@ -43,28 +43,29 @@ const NextStateTable kNextState = makeNextStateTable();
 
 }  // namespace
 
-VirtualChain::VirtualChain(const ChainDescription& spec) {
+VirtualChain::VirtualChain(const ChainDescription& description) {
     std::string error;
-    if (!validateChain(spec, error)) return;
-    devices_.reserve(spec.devices.size());
-    for (const DeviceDescription& device : spec.devices) devices_.push_back(makeDevice(device));
+    if (!validateChain(description, error)) return;
+    devices_.reserve(description.devices.size());
+    for (const DeviceDescription& device : description.devices)
+        devices_.push_back(makeDevice(device));
     runRegisters_.resize(devices_.size(), nullptr);
     heldBits_.resize(devices_.size() + 1, 0);
     nextValues_.resize(devices_.size(), 0);
     resetInstructions();
 }
 
-VirtualChain::Device VirtualChain::makeDevice(const DeviceDescription& spec) {
+VirtualChain::Device VirtualChain::makeDevice(const DeviceDescription& description) {
     Device device;
-    device.irLength = spec.irLength;
-    device.irMask = lowBitMask(spec.irLength);
-    device.ir.resize(spec.irLength);
-    device.hasIdcode = spec.idcode.has_value();
-    device.idcode = spec.idcode.value_or(0);
-    device.idcodeOpcode = spec.idcodeOpcode;
+    device.irLength = description.irLength;
+    device.irMask = lowBitMask(description.irLength);
+    device.ir.resize(description.irLength);
+    device.hasIdcode = description.idcode.has_value();
+    device.idcode = description.idcode.value_or(0);
+    device.idcodeOpcode = description.idcodeOpcode;
     device.bypass.resize(1);
     device.idcodeShifter.resize(32);
-    for (const auto& [opcode, width] : spec.userRegisters) {
+    for (const auto& [opcode, width] : description.userRegisters) {
         UserRegister user;
         user.opcode = opcode;
         user.shifter.resize(width);

@@ -22,8 +22,9 @@ namespace quorbit {
 
 class VirtualChain {
   public:
-    // The spec must pass validateChain(); an invalid one yields an empty chain (deviceCount 0).
-    explicit VirtualChain(const ChainDescription& spec);
+    // The description must pass validateChain(); an invalid one yields an empty chain (deviceCount
+    // 0).
+    explicit VirtualChain(const ChainDescription& description);
 
     std::size_t deviceCount() const { return devices_.size(); }
     TapState state() const { return state_; }
@@ -81,7 +82,7 @@ class VirtualChain {
         std::size_t selectedUser = 0;
     };
 
-    static Device makeDevice(const DeviceDescription& spec);
+    static Device makeDevice(const DeviceDescription& description);
     static void selectInstruction(Device& device, std::uint64_t opcode);
     static ShiftRegister& selectedDr(Device& device);
     static const ShiftRegister& selectedDr(const Device& device);

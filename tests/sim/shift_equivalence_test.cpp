@@ -60,11 +60,11 @@ INSTANTIATE_TEST_SUITE_P(Widths, ShiftRegisterWidthTest,
                                            1000u));
 
 quorbit::ChainDescription mixedChain() {
-    quorbit::ChainDescription spec;
-    spec.devices.push_back({"a", 5, 0x10000001u, 0x1, {{0x2, 7}, {0x3, 200}}});
-    spec.devices.push_back({"b", 9, std::nullopt, 0, {{0x4, 64}}});
-    spec.devices.push_back({"c", 3, 0x20000001u, 0x1, {{0x2, 65}}});
-    return spec;
+    quorbit::ChainDescription description;
+    description.devices.push_back({"a", 5, 0x10000001u, 0x1, {{0x2, 7}, {0x3, 200}}});
+    description.devices.push_back({"b", 9, std::nullopt, 0, {{0x4, 64}}});
+    description.devices.push_back({"c", 3, 0x20000001u, 0x1, {{0x2, 65}}});
+    return description;
 }
 
 simtest::BitBytes randomBits(std::mt19937_64& random, std::uint64_t bits, unsigned onePercent) {

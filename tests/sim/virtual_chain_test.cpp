@@ -153,9 +153,9 @@ TEST_F(DemoChainTest, ListenerHearsEveryStateChangeButNotTheSelfLoops) {
 }
 
 TEST(VirtualChainSpec, InvalidSpecGivesAnEmptyChain) {
-    ChainDescription spec;
-    spec.devices.push_back(DeviceDescription{"broken", 1, std::nullopt, 0, {}});
-    VirtualChain chain(spec);
+    ChainDescription description;
+    description.devices.push_back(DeviceDescription{"broken", 1, std::nullopt, 0, {}});
+    VirtualChain chain(description);
     EXPECT_EQ(chain.deviceCount(), 0u);
     EXPECT_TRUE(chain.clock(false, false));  // a chain with no device drives nothing
 }
@@ -171,7 +171,7 @@ class ProbePlacementTest : public ::testing::TestWithParam<Placement> {};
 
 TEST_P(ProbePlacementTest, UserRegisterSitsBehindOneBypassBitPerDeviceNearerTdo) {
     const Placement placement = GetParam();
-    ChainDescription spec;
+    ChainDescription description;
     for (std::size_t i = 0; i < placement.devices; ++i) {
         DeviceDescription device;
         device.name = "d" + std::to_string(i);
@@ -179,9 +179,9 @@ TEST_P(ProbePlacementTest, UserRegisterSitsBehindOneBypassBitPerDeviceNearerTdo)
         device.idcode = 0x00001001u | static_cast<std::uint32_t>(i << 12);
         device.idcodeOpcode = 0x02;
         if (i == placement.probe) device.userRegisters = {{0x11, 40}};
-        spec.devices.push_back(device);
+        description.devices.push_back(device);
     }
-    VirtualChain chain(spec);
+    VirtualChain chain(description);
     ChainDriver driver(chain);
     driver.resetToIdle();
     // IR: the probe gets 0x11, the others BYPASS; the last device takes the first five bits.
@@ -209,13 +209,13 @@ INSTANTIATE_TEST_SUITE_P(Positions, ProbePlacementTest,
                          });
 
 TEST(VirtualChainWide, ThousandBitRegisterRoundTripsRandomData) {
-    ChainDescription spec;
+    ChainDescription description;
     DeviceDescription device;
     device.name = "wide";
     device.irLength = 4;
     device.userRegisters = {{0x3, 1000}};
-    spec.devices.push_back(device);
-    VirtualChain chain(spec);
+    description.devices.push_back(device);
+    VirtualChain chain(description);
     ChainDriver driver(chain);
     driver.resetToIdle();
     driver.scanIr(bitsOf(0x3, 4), 4);

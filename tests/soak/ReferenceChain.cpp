@@ -3,19 +3,19 @@
 namespace soak {
 
 ReferenceChain::ReferenceChain(std::vector<ModelDevice> devices) {
-    for (ModelDevice& spec : devices) {
+    for (ModelDevice& model : devices) {
         Device device;
-        device.mask = spec.irLength >= 64 ? ~uint64_t{0} : (uint64_t{1} << spec.irLength) - 1;
-        device.ir.assign(spec.irLength, 0);
-        for (const auto& [opcode, width] : spec.userRegisters) {
+        device.mask = model.irLength >= 64 ? ~uint64_t{0} : (uint64_t{1} << model.irLength) - 1;
+        device.ir.assign(model.irLength, 0);
+        for (const auto& [opcode, width] : model.userRegisters) {
             UserRegister user;
             user.opcode = opcode;
             user.shifter.assign(width, 0);
             user.held.assign(width, 0);  // a fresh chain holds zeros
             device.users.push_back(std::move(user));
         }
-        for (uint32_t bit = 0; bit < 32; ++bit) device.idcode[bit] = (spec.idcode >> bit) & 1u;
-        device.spec = std::move(spec);
+        for (uint32_t bit = 0; bit < 32; ++bit) device.idcode[bit] = (model.idcode >> bit) & 1u;
+        device.model = std::move(model);
         devices_.push_back(std::move(device));
     }
     resetInstructions();
@@ -85,7 +85,7 @@ size_t ReferenceChain::drPathLength() const {
 
 size_t ReferenceChain::irPathLength() const {
     size_t length = 0;
-    for (const Device& device : devices_) length += device.spec.irLength;
+    for (const Device& device : devices_) length += device.model.irLength;
     return length;
 }
 
@@ -110,7 +110,7 @@ void ReferenceChain::enter(Tap next) {
                 if (device.selected == Selected::Bypass) device.bypass[0] = 0;
                 if (device.selected == Selected::Idcode) {
                     for (uint32_t bit = 0; bit < 32; ++bit) {
-                        device.idcode[bit] = (device.spec.idcode >> bit) & 1u;
+                        device.idcode[bit] = (device.model.idcode >> bit) & 1u;
                     }
                 }
                 if (device.selected == Selected::User) {
@@ -133,7 +133,7 @@ void ReferenceChain::enter(Tap next) {
 
 void ReferenceChain::resetInstructions() {
     for (Device& device : devices_) {
-        select(device, device.spec.hasIdcode ? device.spec.idcodeOpcode : device.mask);
+        select(device, device.model.hasIdcode ? device.model.idcodeOpcode : device.mask);
     }
 }
 
@@ -141,7 +141,7 @@ void ReferenceChain::select(Device& device, uint64_t opcode) {
     device.instruction = opcode & device.mask;
     device.selected = Selected::Bypass;
     if (device.instruction == device.mask) return;
-    if (device.spec.hasIdcode && device.instruction == device.spec.idcodeOpcode) {
+    if (device.model.hasIdcode && device.instruction == device.model.idcodeOpcode) {
         device.selected = Selected::Idcode;
         return;
     }

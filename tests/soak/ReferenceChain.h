@@ -30,7 +30,7 @@ class ReferenceChain {
 
     Tap state() const { return state_; }
     size_t deviceCount() const { return devices_.size(); }
-    const ModelDevice& device(size_t index) const { return devices_[index].spec; }
+    const ModelDevice& device(size_t index) const { return devices_[index].model; }
 
     // One rising TCK edge; the TDO level before the edge (unknown outside the shift states,
     // where the line is not driven).
@@ -60,7 +60,7 @@ class ReferenceChain {
     };
 
     struct Device {
-        ModelDevice spec;
+        ModelDevice model;
         uint64_t mask = 0;
         std::vector<Trit> ir;
         uint64_t instruction = 0;

@@ -324,16 +324,16 @@ SoakRunner::Outcome SoakRunner::chainShift(bool instructionPath) {
 
 SoakRunner::Outcome SoakRunner::deviceAccess() {
     const auto device = static_cast<uint32_t>(draw(0, chain_.modelled.size() - 1));
-    const ModelDevice& spec = chain_.modelled[device];
+    const ModelDevice& model = chain_.modelled[device];
     const uint32_t count = static_cast<uint32_t>(chain_.modelled.size());
 
     // The instruction: IDCODE, a user register, BYPASS or anything at all.
-    const uint64_t mask = (uint64_t{1} << spec.irLength) - 1;
+    const uint64_t mask = (uint64_t{1} << model.irLength) - 1;
     uint64_t opcode = draw(0, mask);
     const uint64_t pick = draw(0, 3);
-    if (pick == 0 && spec.hasIdcode) opcode = spec.idcodeOpcode;
-    if (pick == 1 && !spec.userRegisters.empty()) {
-        opcode = spec.userRegisters[draw(0, spec.userRegisters.size() - 1)].first;
+    if (pick == 0 && model.hasIdcode) opcode = model.idcodeOpcode;
+    if (pick == 1 && !model.userRegisters.empty()) {
+        opcode = model.userRegisters[draw(0, model.userRegisters.size() - 1)].first;
     }
     if (pick == 2) opcode = mask;
     std::vector<uint8_t> instruction(2, 0);
@@ -356,28 +356,28 @@ SoakRunner::Outcome SoakRunner::deviceAccess() {
     std::vector<uint8_t> irStream = filledStream(totalIr, true);
     if (irVariant == 3) {
         result = call([&] {
-            return plugin_->readDeviceIR(device, readValue, irTdo.data(), nullptr, spec.irLength,
+            return plugin_->readDeviceIR(device, readValue, irTdo.data(), nullptr, model.irLength,
                                          irEnd, 0, 0);
         });
-        copyInto(irStream, trailingIr, filledStream(spec.irLength, readValue), spec.irLength);
+        copyInto(irStream, trailingIr, filledStream(model.irLength, readValue), model.irLength);
     } else if (irVariant == 2) {
         result = call([&] {
-            return plugin_->writeDeviceIR(device, instruction.data(), nullptr, spec.irLength, irEnd,
-                                          0, 0);
+            return plugin_->writeDeviceIR(device, instruction.data(), nullptr, model.irLength,
+                                          irEnd, 0, 0);
         });
-        copyInto(irStream, trailingIr, instruction, spec.irLength);
+        copyInto(irStream, trailingIr, instruction, model.irLength);
     } else {
         result = call([&] {
             return plugin_->shiftDeviceIR(device, instruction.data(), irTdo.data(), nullptr,
-                                          nullptr, spec.irLength, irEnd, 0, 0);
+                                          nullptr, model.irLength, irEnd, 0, 0);
         });
-        copyInto(irStream, trailingIr, instruction, spec.irLength);
+        copyInto(irStream, trailingIr, instruction, model.irLength);
     }
     if (result != CSE_SUCCESS) return Outcome::Failure;
     const std::vector<Trit> irExpected = modelShift(true, irStream, totalIr, tapOf(irEnd));
     if (irVariant != 2) {
         const Outcome irOutcome =
-            compare(irExpected, trailingIr, irTdo.data(), spec.irLength, currentStep_);
+            compare(irExpected, trailingIr, irTdo.data(), model.irLength, currentStep_);
         if (irOutcome != Outcome::Success) return irOutcome;
     }
     if (stateAgrees(currentStep_) != Outcome::Success) return Outcome::Wrong;

@@ -41,13 +41,13 @@ Devices threeDevices() {
         model.idcode = row.idcode;
         model.idcodeOpcode = row.idcodeOpcode;
         model.userRegisters = row.users;
-        quorbit::DeviceDescription spec;
-        spec.name = "dev" + std::to_string(devices.modelled.size());
-        spec.irLength = row.irLength;
-        if (row.hasIdcode) spec.idcode = row.idcode;
-        spec.idcodeOpcode = row.idcodeOpcode;
-        for (const auto& [opcode, width] : row.users) spec.userRegisters[opcode] = width;
-        devices.emulated.devices.push_back(spec);
+        quorbit::DeviceDescription description;
+        description.name = "dev" + std::to_string(devices.modelled.size());
+        description.irLength = row.irLength;
+        if (row.hasIdcode) description.idcode = row.idcode;
+        description.idcodeOpcode = row.idcodeOpcode;
+        for (const auto& [opcode, width] : row.users) description.userRegisters[opcode] = width;
+        devices.emulated.devices.push_back(description);
         devices.modelled.push_back(model);
     }
     return devices;

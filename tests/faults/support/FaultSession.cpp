@@ -223,19 +223,19 @@ CseResult FaultSession::close() {
 }
 
 bool FaultSession::readIdcode(uint32_t device) {
-    const soak::ModelDevice spec = faultChainModel()[device];
+    const soak::ModelDevice model = faultChainModel()[device];
     const std::string what = "IDCODE of device " + std::to_string(device);
-    const uint8_t opcode[1] = {static_cast<uint8_t>(spec.idcodeOpcode)};
+    const uint8_t opcode[1] = {static_cast<uint8_t>(model.idcodeOpcode)};
     uint8_t irTdo[1] = {0xEE};
     if (call("shiftDeviceIR", [&] {
-            return plugin->shiftDeviceIR(device, opcode, irTdo, nullptr, nullptr, spec.irLength,
+            return plugin->shiftDeviceIR(device, opcode, irTdo, nullptr, nullptr, model.irLength,
                                          CSEJTAG_RUN_TEST_IDLE, 0, 0);
         }) != CSE_SUCCESS) {
         return false;
     }
     const std::vector<Trit> irExpected =
-        modelShift(true, deviceIrStream(device, spec.idcodeOpcode), totalIrLength(), Tap::Idle);
-    if (!expectBits(irExpected, irTrailingBits(device), irTdo, spec.irLength, what + " (IR)")) {
+        modelShift(true, deviceIrStream(device, model.idcodeOpcode), totalIrLength(), Tap::Idle);
+    if (!expectBits(irExpected, irTrailingBits(device), irTdo, model.irLength, what + " (IR)")) {
         return false;
     }
     const std::vector<uint8_t> zeros(5, 0);
@@ -251,7 +251,7 @@ bool FaultSession::readIdcode(uint32_t device) {
     const uint32_t read =
         static_cast<uint32_t>(idcode[0]) | (static_cast<uint32_t>(idcode[1]) << 8) |
         (static_cast<uint32_t>(idcode[2]) << 16) | (static_cast<uint32_t>(idcode[3]) << 24);
-    if (read != spec.idcode) {
+    if (read != model.idcode) {
         ++counts.wrong;
         wrongResults.push_back(what + " read as " + std::to_string(read));
         return false;
