@@ -59,7 +59,11 @@ int LinkConnectRequest() noexcept {
     }
 }
 
-int LinkSync() noexcept {
+namespace {
+
+// A sync in the middle of a session passes over sync replies behind the sequence number expected:
+// copies of an earlier sync's reply.
+int syncOnce(bool midSession) noexcept {
     if (!sendSyncDatagram(LINK_SYNC_REQUEST)) return -1;
     uint8_t datagram[kMaxPacketLength] = {};
     for (int count = 1; count <= kMaxSyncDatagrams; ++count) {
@@ -70,7 +74,10 @@ int LinkSync() noexcept {
         }
         if (received != kLinkControlDatagramSize) continue;
         if (datagram[0] == LINK_SYNC_REPLY && hasMagic(datagram)) {
-            gRemoteLink.receiveSequence = loadLE16(datagram + 2);
+            const uint16_t announced = loadLE16(datagram + 2);
+            if (midSession && static_cast<int16_t>(static_cast<uint16_t>(announced - gRemoteLink.receiveSequence)) < 0)
+                continue;
+            gRemoteLink.receiveSequence = announced;
             gRemoteLink.previousReplySequence =
                 static_cast<uint16_t>(gRemoteLink.receiveSequence - kPreviousReplyDistance);
             return sendSyncDatagram(LINK_SYNC_CONFIRM) ? 1 : -1;
@@ -80,9 +87,15 @@ int LinkSync() noexcept {
     return -1;
 }
 
+}  // namespace
+
+int LinkSync() noexcept {
+    return syncOnce(false);
+}
+
 int LinkResync() noexcept {
     for (int attempt = 0; attempt < kSyncAttempts; ++attempt) {
-        if (LinkSync() == 1) return 0;
+        if (syncOnce(true) == 1) return 0;
     }
     return -1;
 }

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "remote/LinkRoutines.h"
+#include "remote/RemoteLink.h"
 #include "remote/RemoteLinkState.h"
 
 namespace {
@@ -11,6 +12,11 @@ namespace {
 constexpr int kFlowControlBytes = 6000;
 constexpr int kMaxExaminedReplies = 5;
 constexpr int kReplyHeadSize = static_cast<int>(kReplyDataOffset);
+// Our resend's echo comes with the reply it answers or with the next one.
+constexpr int kEchoReplies = 2;
+constexpr int kMaxDiscarded = 256;
+// LinkReceiveMessage's result when a resend did not go whole.
+constexpr int kResendNotSent = -2;
 
 // The 4 bytes a fragment header is written over, put back once the datagram is gone.
 class HeaderRoom {
@@ -23,11 +29,46 @@ class HeaderRoom {
     uint8_t saved_[kFragmentHeaderSize] = {};
 };
 
+bool isStrayHandshake(const uint8_t* datagram, int length) noexcept {
+    if (length < kLinkControlDatagramSize ||
+        std::memcmp(datagram + kLinkMagicOffset, kLinkMagic, kLinkMagicSize) != 0) {
+        return false;
+    }
+    switch (datagram[0]) {
+        case LINK_SYNC_REPLY:
+        case LINK_SYNC_AGAIN:
+        case LINK_CONNECT_ACCEPT:
+        case LINK_CONNECT_REFUSED:
+        case LINK_CONNECT_DENIED:
+            return true;
+        default:
+            return false;
+    }
+}
+
+// Only a flow token ends the wait. A notification is kept; the first fragment of the current reply
+// (the peer answering while we resend) is held for the reception; anything else is stale.
 bool awaitFlowToken() noexcept {
-    // The token itself is not examined; anything longer than one byte fails the wait.
-    uint8_t token = 0;
-    int length = 0;
-    return LinkAwaitDatagram(LinkReplyTimeoutMicros(), &token, 1, &length) == LinkWait::Received;
+    RemoteLinkState& link = gRemoteLink;
+    const LinkDeadline deadline = LinkDeadlineAfter(LinkReplyTimeoutMicros());
+    uint8_t datagram[kMaxPacketLength];
+    for (;;) {
+        int length = 0;
+        LinkAddress from{};
+        if (LinkAwaitDatagramUntil(deadline, LinkSource::Answerer, datagram, link.packetLength,
+                                   &length, &from) != LinkWait::Received) {
+            return false;
+        }
+        if (length == 1 && datagram[0] == LINK_FLOW_TOKEN) return true;
+        if (length <= static_cast<int>(kFragmentHeaderSize)) continue;
+        if (datagram[0] == LINK_NOTIFY) {
+            if (LinkKeepNotification(datagram, length) != 0) return false;
+        } else if (datagram[0] == LINK_DATA_IN && link.heldLength == 0 &&
+                   loadLE16(datagram + 2) == link.receiveSequence) {
+            std::memcpy(link.heldFragment, datagram, static_cast<size_t>(length));
+            link.heldLength = length;
+        }
+    }
 }
 
 bool sendAcknowledgement() noexcept {
@@ -38,10 +79,18 @@ bool sendAcknowledgement() noexcept {
 
 enum class Arrival { Fragment, Skipped, Failed };
 
-// Reads the next datagram at `at`; flow tokens and notifications are dealt with here.
+// Reads the next datagram at `at`; flow tokens, notifications and stray handshake answers are
+// dealt with here.
 Arrival nextDatagram(LinkDeadline deadline, uint8_t* at, int* length) noexcept {
+    RemoteLinkState& link = gRemoteLink;
+    if (link.heldLength > 0) {
+        std::memcpy(at, link.heldFragment, static_cast<size_t>(link.heldLength));
+        *length = link.heldLength;
+        link.heldLength = 0;
+        return Arrival::Fragment;
+    }
     LinkAddress from{};
-    if (LinkAwaitDatagramUntil(deadline, LinkSource::Answerer, at, gRemoteLink.packetLength, length,
+    if (LinkAwaitDatagramUntil(deadline, LinkSource::Answerer, at, link.packetLength, length,
                                &from) != LinkWait::Received ||
         *length == 0) {
         return Arrival::Failed;
@@ -51,13 +100,64 @@ Arrival nextDatagram(LinkDeadline deadline, uint8_t* at, int* length) noexcept {
     if (at[0] == LINK_NOTIFY) {
         return LinkKeepNotification(at, *length) == 0 ? Arrival::Skipped : Arrival::Failed;
     }
+    // A repeated or late answer to a sync or a connect says nothing about the reply.
+    if (isStrayHandshake(at, *length)) return Arrival::Skipped;
     return at[0] == LINK_DATA_IN ? Arrival::Fragment : Arrival::Failed;
 }
 
-// The peer repeats its previous reply when our last request never reached it.
-void retransmitLastMessage() noexcept {
-    gRemoteLink.transmitSequence = gRemoteLink.savedTransmitSequence;
-    (void)LinkTransmit(gRemoteLink.lastMessage, gRemoteLink.lastMessageLength);
+// The peer repeats its previous reply when our last request never reached it: one resend per
+// request. Its own answer to the resend is a repetition too, and is let pass once.
+enum class Repetition { Ignored, Resent, NotSent };
+
+Repetition answerRepetition() noexcept {
+    RemoteLinkState& link = gRemoteLink;
+    if (link.echoWindow > 0) {
+        link.echoWindow = 0;
+        return Repetition::Ignored;
+    }
+    if (link.resendsLeft <= 0) return Repetition::Ignored;
+    --link.resendsLeft;
+    link.echoWindow = kEchoReplies;
+    link.transmitSequence = link.savedTransmitSequence;
+    const int length = link.lastMessageLength;
+    return LinkTransmit(link.lastMessage, length) == length ? Repetition::Resent
+                                                            : Repetition::NotSent;
+}
+
+// What is already waiting before a request is sent belongs to earlier ones (late fragments of a
+// failed reply, copies the network made); notifications are kept.
+void discardWaiting() noexcept {
+    RemoteLinkState& link = gRemoteLink;
+    link.heldLength = 0;
+    uint8_t datagram[kMaxPacketLength];
+    for (int count = 0; count < kMaxDiscarded; ++count) {
+        int length = 0;
+        LinkAddress from{};
+        if (LinkAwaitDatagramUntil(LinkDeadlineAfter(0), LinkSource::Answerer, datagram,
+                                   kMaxPacketLength, &length, &from) != LinkWait::Received) {
+            return;
+        }
+        if (length > static_cast<int>(kFragmentHeaderSize) && datagram[0] == LINK_NOTIFY)
+            (void)LinkKeepNotification(datagram, length);
+    }
+}
+
+// Before a new request: a sync when the last one failed; false when the front end forgot the link.
+bool readyForRequest() noexcept {
+    RemoteLinkState& link = gRemoteLink;
+    if (link.lost) return false;
+    discardWaiting();
+    if (link.resyncDue) {
+        if (LinkResync() != 0) {
+            link.lost = true;
+            return false;
+        }
+        link.resyncDue = false;
+        link.replyToggle = -1;
+        link.echoWindow = 0;
+    }
+    link.resendsLeft = 1;
+    return true;
 }
 
 // Each header written over the 4 bytes in front of its piece and put back after the send.
@@ -77,7 +177,7 @@ int transmitInPlace(uint8_t* message, int length) noexcept {
         const int datagramLength = piece + static_cast<int>(kFragmentHeaderSize);
         if (LinkSendDatagram(header, datagramLength) != datagramLength) {
             room.restore();
-            return 0;
+            return -1;
         }
         sentBytes += datagramLength;
         // Bounded by the reply time-out so that a silent peer cannot hold the caller for ever.
@@ -141,7 +241,7 @@ int transmitInBatches(uint8_t* message, int length) noexcept {
         if (sent != queued) {
             if (sent > 0)
                 link.transmitSequence = static_cast<uint16_t>(link.transmitSequence + sent);
-            return 0;
+            return -1;
         }
         link.transmitSequence = static_cast<uint16_t>(link.transmitSequence + queued - 1);
         if (tokenDue && !awaitFlowToken()) return -1;
@@ -184,8 +284,9 @@ int LinkReceiveMessage(uint8_t* buffer) noexcept {
             continue;
         }
         const uint16_t sequence = loadLE16(write + 2);
-        if (sequence == link.previousReplySequence && link.lastMessageLength != 0) {
-            retransmitLastMessage();
+        if (sequence == link.previousReplySequence && link.lastMessageLength != 0 &&
+            answerRepetition() == Repetition::NotSent) {
+            return kResendNotSent;
         }
         if (sequence != link.receiveSequence) {
             room.restore();  // dropped; the next fragment lands at the same place
@@ -202,17 +303,26 @@ int LinkReceiveMessage(uint8_t* buffer) noexcept {
         if (continuation == kLinkMoreFragmentsAckWanted && !sendAcknowledgement()) return -1;
         if (continuation == kLinkLastFragment) {
             link.previousReplySequence = firstSequence;
+            if (link.echoWindow > 0) --link.echoWindow;
             return total;
         }
     }
 }
 
 int LinkSendRequest(int length) noexcept {
+    RemoteLinkState& link = gRemoteLink;
+    // The empty message asks for the reply of the request in progress: nothing to get ready.
+    if (length != 0 && !readyForRequest()) {
+        link.lastResult = kLinkLostResult;
+        return -1;
+    }
     uint8_t* message = LinkRequestMessage();
     std::memset(message, 0, kRequestBodyOffset);
     const int messageLength = length == 0 ? 0 : static_cast<int>(kRequestBodyOffset) + length;
-    if (LinkTransmit(message, messageLength) == -1) {
-        gRemoteLink.lastResult = -2;
+    // A request sent in part would be waited for in vain, or joined to the next by the peer.
+    if (LinkTransmit(message, messageLength) != messageLength) {
+        link.lastResult = -2;
+        link.resyncDue = true;
         return -1;
     }
     return 0;
@@ -222,8 +332,10 @@ int LinkWaitReply() noexcept {
     RemoteLinkState& link = gRemoteLink;
     const uint8_t* reply = LinkReplyMessage();
     int examined = 0;
+    int result = -1;
     for (;;) {
         const int length = LinkReceiveMessage(LinkReplyMessage());
+        if (length == kResendNotSent) result = -2;
         if (length < 0) break;
         // A reply too short for a status and a message id cannot answer anything; it is dropped.
         if (length >= kReplyHeadSize) {
@@ -239,13 +351,15 @@ int LinkWaitReply() noexcept {
                 }
                 // The same reply again: an empty message asks the peer for the new one.
                 if (LinkSendRequest(0) != 0) {
-                    link.lastResult = -2;
-                    (void)LinkResync();
+                    result = -2;
+                    break;
                 }
             }
         }
         if (++examined >= kMaxExaminedReplies) break;
     }
-    link.lastResult = -1;
+    // Fragments of this reply may still come: the next request first synchronises.
+    link.lastResult = result;
+    link.resyncDue = true;
     return -1;
 }

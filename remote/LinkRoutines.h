@@ -48,19 +48,22 @@ void LinkAppendSocketError(char* text) noexcept;
 [[nodiscard]] int LinkConnectRequest() noexcept;
 // 1 synchronised, -1 not.
 [[nodiscard]] int LinkSync() noexcept;
-// 0 after a successful sync within four tries, else -1.
+// 0 after a successful sync within four tries, else -1. A sync reply whose sequence number lies
+// behind the one expected is an old copy and is passed over.
 int LinkResync() noexcept;
 
 // Packet protocol (LinkProtocol.cpp).
-// `message` needs 4 writable bytes in front. Returns `length`, 0 when a datagram was not sent
-// whole, -1 when a flow-control wait failed.
+// `message` needs 4 writable bytes in front. Returns `length`, or -1 when a datagram was not sent
+// whole or a flow-control wait failed (an empty message must fail distinctly too).
 int LinkTransmit(uint8_t* message, int length) noexcept;
 // Reassembles one message from the peer at `buffer` (4 writable bytes in front); its length or -1.
 [[nodiscard]] int LinkReceiveMessage(uint8_t* buffer) noexcept;
 // Sends the request buffer's message; `length` is the even length from offset 5 on, 0 for an
-// empty message. 0, or -1 with the last result set to -2.
+// empty message. A new request is first synchronised when the last one failed. 0, or -1 with the
+// last result set to -2 (not sent whole; the next request synchronises) or kLinkLostResult.
 [[nodiscard]] int LinkSendRequest(int length) noexcept;
-// The accepted reply's length minus 1, or -1 with the last result set to -1.
+// The accepted reply's length minus 1, or -1 with the last result set to -1 (or -2 when a resend
+// did not go whole); the next request synchronises then.
 [[nodiscard]] int LinkWaitReply() noexcept;
 
 // Notification list (NotificationList.cpp).

@@ -20,12 +20,22 @@ void setText(char* text, const char* message, ErrorName errorName) noexcept {
     if (errorName == ErrorName::Appended) LinkAppendSocketError(text);
 }
 
+// A new link starts with nothing to recover from.
+void clearRecovery() noexcept {
+    gRemoteLink.resyncDue = false;
+    gRemoteLink.lost = false;
+    gRemoteLink.resendsLeft = 0;
+    gRemoteLink.echoWindow = 0;
+    gRemoteLink.heldLength = 0;
+}
+
 void closeLink() noexcept {
     const LinkSocketOps& sockets = LinkSockets();
     if (gRemoteLink.socket != kInvalidLinkSocket) sockets.close(gRemoteLink.socket);
     sockets.cleanup();
     gRemoteLink.socket = kInvalidLinkSocket;
     gRemoteLink.connected = 0;
+    clearRecovery();
 }
 
 int failOpen(char* text, const char* message, ErrorName errorName) noexcept {
@@ -124,6 +134,7 @@ int KRV_Connect() {
     char text[kLinkTextSize] = {};
     if (LinkOpen(text) < 0) return -1;
     gRemoteLink.replyToggle = -1;
+    clearRecovery();
     for (int attempt = 0; attempt < kSyncAttempts; ++attempt) {
         if (LinkSync() == 1) return 0;
     }

@@ -44,7 +44,7 @@ uint8_t* beginRequest(uint8_t code, uint8_t subCode, uint8_t shortLength) noexce
 int exchange(size_t bodyLength, int* replyValue = nullptr) noexcept {
     uint8_t* request = LinkRequestMessage();
     if (bodyLength % 2 != 0) request[kRequestBodyOffset + bodyLength++] = 0;
-    if (LinkSendRequest(static_cast<int>(bodyLength)) != 0) return -2;
+    if (LinkSendRequest(static_cast<int>(bodyLength)) != 0) return gRemoteLink.lastResult;
     const int value = LinkWaitReply();
     if (replyValue != nullptr) *replyValue = value;
     if (value == -1) return -1;
@@ -220,4 +220,8 @@ int KRV_ReleaseTAP() {
 
 int KRV_LastResult() {
     return gRemoteLink.lastResult;
+}
+
+int KRV_PacketLength() {
+    return gRemoteLink.packetLength;
 }

@@ -1,12 +1,17 @@
 // The remote calls of the debugger's UDP remote interface, as the target uses them. There is one
 // link per process; the calls take no handle. Results are plain integers: the debugger's status
 // byte (0 success, 1..255 its refusal or error) or a negative code of the link:
-//   -1 no acceptable reply, -2 request not transmitted, -3 request too long (nothing sent),
+//   -1 no acceptable reply, -2 request not transmitted whole, -3 request too long (nothing sent),
+//   -4 link lost: the front end did not answer the sync after a failure; nothing is sent until
+//      the link is opened again (kLinkLostResult),
 //   -6 no memory for a raw-shift block (not produced now: the block is built in the request).
+// After -1 or -2 the next request is preceded by a sync, so one lost datagram costs one call.
 // Nothing here is exported from the plug-in.
 #pragma once
 
 #include <cstdint>
+
+constexpr int kLinkLostResult = -4;
 
 // Sets one configuration item; the key includes its "=": "NODE=", "PORT=", "HOSTPORT=",
 // "PACKLEN=" (16..1472), "TIMEOUT=" (seconds per reply datagram). 0 accepted, -1 refused with
@@ -40,3 +45,6 @@ int KRV_ReleaseTAP();
 
 // The result of the most recent remote call.
 int KRV_LastResult();
+
+// The packet length in use: the one the front end's accept set, once connected.
+int KRV_PacketLength();

@@ -60,6 +60,16 @@ struct RemoteLinkState {
     uint8_t messageId = 0;
     int lastResult = 0;
 
+    // Recovery. A failed reception or transmission leaves the sequence numbers unknown: the next
+    // request is preceded by a sync. A sync that fails means the front end forgot the link.
+    bool resyncDue = false;
+    bool lost = false;
+    int resendsLeft = 0;     // resends of the current request still allowed
+    int echoWindow = 0;      // replies, counted on, within which our resend's echo may still come
+    // A fragment of the current reply met while waiting for a flow token, handed to the reception.
+    uint8_t heldFragment[kMaxPacketLength] = {};
+    int heldLength = 0;
+
     // Notifications, newest first.
     NotificationRecord* newestNotification = nullptr;
     NotificationRecord* oldestNotification = nullptr;

@@ -19,6 +19,12 @@ class FaultInjector {
         return draw < probability;
     }
 
+    // A whole number from low to high; draws nothing when they are equal.
+    unsigned between(unsigned low, unsigned high) {
+        if (high <= low) return low;
+        return low + static_cast<unsigned>(engine_() % (std::uint64_t{high} - low + 1));
+    }
+
   private:
     std::mt19937_64 engine_;
 };

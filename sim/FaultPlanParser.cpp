@@ -52,7 +52,23 @@ bool parseMilliseconds(const std::string& text, unsigned& value) {
     return true;
 }
 
-enum class ValueKind { None, Probability, Count, Milliseconds, Seed };
+// "1-30ms": a range of times, each end as parseMilliseconds takes it; one time is a range too.
+bool parseMillisecondRange(const std::string& text, std::uint64_t& packed) {
+    const std::size_t dash = text.find('-');
+    unsigned low = 0;
+    unsigned high = 0;
+    if (dash == std::string::npos) {
+        if (!parseMilliseconds(text, low)) return false;
+        high = low;
+    } else if (!parseMilliseconds(text.substr(0, dash), low) ||
+               !parseMilliseconds(text.substr(dash + 1), high) || high < low) {
+        return false;
+    }
+    packed = (std::uint64_t{low} << 32) | high;
+    return true;
+}
+
+enum class ValueKind { None, Probability, Count, Milliseconds, MillisecondRange, Seed };
 
 struct FaultItem {
     const char* name;
@@ -69,6 +85,22 @@ const std::vector<FaultItem>& faultItems() {
          [](FaultPlan& p, double v, std::uint64_t) { p.dropOut = v; }},
         {"dup-reply", ValueKind::Probability, false,
          [](FaultPlan& p, double v, std::uint64_t) { p.duplicateReply = v; }},
+        {"dup-in", ValueKind::Probability, false,
+         [](FaultPlan& p, double v, std::uint64_t) { p.duplicateIn = v; }},
+        {"dup-out", ValueKind::Probability, false,
+         [](FaultPlan& p, double v, std::uint64_t) { p.duplicateOut = v; }},
+        {"reorder-in", ValueKind::Probability, false,
+         [](FaultPlan& p, double v, std::uint64_t) { p.reorderIn = v; }},
+        {"reorder-out", ValueKind::Probability, false,
+         [](FaultPlan& p, double v, std::uint64_t) { p.reorderOut = v; }},
+        {"delay-in", ValueKind::MillisecondRange, true,
+         [](FaultPlan& p, double, std::uint64_t n) {
+             p.delayIn = {static_cast<unsigned>(n >> 32), static_cast<unsigned>(n)};
+         }},
+        {"delay-out", ValueKind::MillisecondRange, true,
+         [](FaultPlan& p, double, std::uint64_t n) {
+             p.delayOut = {static_cast<unsigned>(n >> 32), static_cast<unsigned>(n)};
+         }},
         {"delay-reply", ValueKind::Milliseconds, true,
          [](FaultPlan& p, double, std::uint64_t n) { p.delayReplyMs = static_cast<unsigned>(n); }},
         {"stale-first", ValueKind::Probability, false,
@@ -120,6 +152,8 @@ const char* valueDescription(ValueKind kind) {
             return "a count from 1 to 1000000000";
         case ValueKind::Milliseconds:
             return "a time such as 20ms (at most 1 hour)";
+        case ValueKind::MillisecondRange:
+            return "a time or a range of times such as 1-30ms";
         case ValueKind::Seed:
             return "a decimal number";
         case ValueKind::None:
@@ -161,6 +195,9 @@ bool applyItem(const std::string& item, FaultPlan& plan, std::string& error) {
             case ValueKind::Milliseconds:
                 ok = parseMilliseconds(value, milliseconds);
                 number = milliseconds;
+                break;
+            case ValueKind::MillisecondRange:
+                ok = parseMillisecondRange(value, number);
                 break;
             case ValueKind::Seed:
                 ok = parseUnsigned(value, number);

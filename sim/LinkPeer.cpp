@@ -12,6 +12,8 @@ namespace {
 constexpr std::uint8_t kRefusalDetail[4] = {0x01, 0x00, 0x00, 0x00};  // "busy with another client"
 constexpr std::size_t kNotificationBytes = 8;
 constexpr std::size_t kSpareBuffers = 32;  // a whole reply's fragments
+// A datagram to be swapped with the next one goes anyway when none follows within this time.
+constexpr auto kSwapHold = std::chrono::milliseconds(20);
 
 std::string addressText(const PeerAddress& address) {
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(&address.address);
@@ -54,6 +56,20 @@ void LinkPeer::onDatagram(const std::uint8_t* data, std::size_t length, const Pe
         ++counters_.droppedIn;
         return;
     }
+    if (shapesInbound()) {
+        InFlight datagram;
+        datagram.bytes.assign(data, data + length);
+        datagram.from = from;
+        putInFlight(inbound_, datagram, faults_.duplicateIn, faults_.reorderIn, faults_.delayIn,
+                    true, now);
+        releaseInbound(now);
+        return;
+    }
+    deliver(data, length, from, now);
+}
+
+void LinkPeer::deliver(const std::uint8_t* data, std::size_t length, const PeerAddress& from,
+                       PeerClock::time_point now) {
     const std::uint8_t type = data[0];
     if (type == LINK_CONNECT_REQUEST) {
         onConnect(data, length, from);
@@ -96,6 +112,8 @@ void LinkPeer::onDatagram(const std::uint8_t* data, std::size_t length, const Pe
 }
 
 void LinkPeer::onTimer(PeerClock::time_point now) {
+    releaseOutbound(now);
+    releaseInbound(now);
     if (chatterAt_ && now >= *chatterAt_) chatter(now);
     if (idleRepeatAt_ && now >= *idleRepeatAt_) {
         idleRepeatAt_.reset();
@@ -109,7 +127,61 @@ std::optional<PeerClock::time_point> LinkPeer::nextDeadline() const {
     if (!outbox_.empty()) next = ackWaitUntil_ ? *ackWaitUntil_ : outbox_.front().due;
     if (idleRepeatAt_ && (!next || *idleRepeatAt_ < *next)) next = idleRepeatAt_;
     if (chatterAt_ && (!next || *chatterAt_ < *next)) next = chatterAt_;
+    for (const std::deque<InFlight>* queue : {&inbound_, &outbound_}) {
+        if (!queue->empty() && (!next || queue->front().due < *next)) next = queue->front().due;
+    }
     return next;
+}
+
+// ---- The network's faults ---------------------------------------------------------------------
+
+bool LinkPeer::shapesInbound() const {
+    return faults_.duplicateIn > 0.0 || faults_.reorderIn > 0.0 || faults_.delayIn.highMs != 0;
+}
+
+bool LinkPeer::shapesOutbound() const {
+    return faults_.duplicateOut > 0.0 || faults_.reorderOut > 0.0 || faults_.delayOut.highMs != 0;
+}
+
+void LinkPeer::putInFlight(std::deque<InFlight>& queue, const InFlight& datagram,
+                           double duplicate, double reorder, const DelayRange& delay,
+                           bool inbound, PeerClock::time_point now) {
+    const bool twice = fires(duplicate, inbound ? "dup-in" : "dup-out");
+    if (twice) ++(inbound ? counters_.duplicatedIn : counters_.duplicatedOut);
+    for (int copy = twice ? 2 : 1; copy > 0; --copy) {
+        InFlight item = datagram;
+        item.due = now + std::chrono::milliseconds(injector_.between(delay.lowMs, delay.highMs));
+        // A datagram waiting to be swapped goes right behind this one.
+        for (InFlight& waiting : queue) {
+            if (!waiting.swapping) continue;
+            waiting.swapping = false;
+            waiting.due = std::max(waiting.due, item.due);
+        }
+        if (fires(reorder, inbound ? "reorder-in" : "reorder-out")) {
+            ++counters_.reordered;
+            item.swapping = true;
+            item.due = std::max(item.due, now + kSwapHold);
+        }
+        queue.push_back(std::move(item));
+    }
+    std::stable_sort(queue.begin(), queue.end(),
+                     [](const InFlight& a, const InFlight& b) { return a.due < b.due; });
+}
+
+void LinkPeer::releaseOutbound(PeerClock::time_point now) {
+    while (!outbound_.empty() && outbound_.front().due <= now) {
+        const InFlight item = std::move(outbound_.front());
+        outbound_.pop_front();
+        transport_.send(client_, item.bytes.data(), item.bytes.size(), item.fromSecondSocket);
+    }
+}
+
+void LinkPeer::releaseInbound(PeerClock::time_point now) {
+    while (!inbound_.empty() && inbound_.front().due <= now) {
+        const InFlight item = std::move(inbound_.front());
+        inbound_.pop_front();
+        deliver(item.bytes.data(), item.bytes.size(), item.from, now);
+    }
 }
 
 // ---- Handshake and link control ---------------------------------------------------------------
@@ -643,7 +715,17 @@ void LinkPeer::sendNow(const std::uint8_t* data, std::size_t length, DatagramKin
                                    " dropped on purpose");
         return;
     }
-    transport_.send(client_, data, length, fromSecondSocket);
+    if (shapesOutbound()) {
+        InFlight datagram;
+        datagram.bytes.assign(data, data + length);
+        datagram.fromSecondSocket = fromSecondSocket;
+        const PeerClock::time_point now = PeerClock::now();
+        putInFlight(outbound_, datagram, faults_.duplicateOut, faults_.reorderOut,
+                    faults_.delayOut, false, now);
+        releaseOutbound(now);
+    } else {
+        transport_.send(client_, data, length, fromSecondSocket);
+    }
     switch (kind) {
         case DatagramKind::Fragment:
             ++counters_.fragmentsOut;

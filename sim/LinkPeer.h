@@ -79,6 +79,24 @@ class LinkPeer {
         bool endsReply = false;  // the last fragment of a fresh reply: starts the idle timer
     };
 
+    // The network's faults: copies, swaps and delays of datagrams on their way in and out.
+    struct InFlight {
+        PeerClock::time_point due;
+        std::vector<std::uint8_t> bytes;
+        PeerAddress from;               // on the way in
+        bool fromSecondSocket = false;  // on the way out
+        bool swapping = false;          // waits for the next datagram to pass it
+    };
+    void deliver(const std::uint8_t* data, std::size_t length, const PeerAddress& from,
+                 PeerClock::time_point now);
+    void putInFlight(std::deque<InFlight>& queue, const InFlight& datagram, double duplicate,
+                     double reorder, const DelayRange& delay, bool inbound,
+                     PeerClock::time_point now);
+    void releaseOutbound(PeerClock::time_point now);
+    void releaseInbound(PeerClock::time_point now);
+    bool shapesInbound() const;
+    bool shapesOutbound() const;
+
     // Handshake and link control.
     void onConnect(const std::uint8_t* data, std::size_t length, const PeerAddress& from);
     void onSyncRequest(const std::uint8_t* data, std::size_t length);
@@ -172,6 +190,9 @@ class LinkPeer {
     std::optional<PeerClock::time_point> idleRepeatAt_;
     std::optional<PeerClock::time_point> chatterAt_;
     unsigned chatterTurn_ = 0;
+
+    std::deque<InFlight> inbound_;
+    std::deque<InFlight> outbound_;
 
     // Faults that count requests.
     std::uint64_t requestsExecuted_ = 0;

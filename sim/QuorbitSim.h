@@ -65,6 +65,9 @@ ChainDescription defaultDemoChain();
 // Text form, comma separated; a flag without "=p" means probability 1:
 //   drop-in=P        ignore a fraction of the datagrams the client sends
 //   drop-out=P       do not send a fraction of the emulator's datagrams (tokens and replies too)
+//   dup-in[=P], dup-out[=P]  take (send) a fraction of the datagrams twice, as a network may
+//   reorder-in[=P], reorder-out[=P]  let a datagram pass behind the next one (or 20 ms late)
+//   delay-in=A-Bms, delay-out=A-Bms  hold each datagram back by a delay drawn from A to B ms
 //   dup-reply[=P]    send a reply twice, byte for byte
 //   delay-reply=Nms  hold each reply back for N milliseconds ("N" alone means milliseconds too)
 //   stale-first[=P]  first answer with the previous message id, then the real reply
@@ -86,9 +89,23 @@ ChainDescription defaultDemoChain();
 //   chatter=Nms      never answer a request; every N milliseconds send a flow token, a
 //                    notification or a stale reply fragment instead, in turn, until the next one
 //   seed=N           seed of the pseudo-random draws (default 1)
+
+// A range of delays; each datagram draws its own.
+struct DelayRange {
+    unsigned lowMs = 0;
+    unsigned highMs = 0;
+};
+
 struct FaultPlan {
     double dropIn = 0.0;
     double dropOut = 0.0;
+    // The network's own faults, per datagram: a copy, a swap with the next datagram, a delay.
+    double duplicateIn = 0.0;
+    double duplicateOut = 0.0;
+    double reorderIn = 0.0;
+    double reorderOut = 0.0;
+    DelayRange delayIn;
+    DelayRange delayOut;
     double duplicateReply = 0.0;
     unsigned delayReplyMs = 0;
     double staleFirst = 0.0;
@@ -203,6 +220,9 @@ struct SimCounters {
     std::uint64_t malformedDatagrams = 0;     // datagrams refused as malformed or unexpected
     std::uint64_t droppedIn = 0;              // fault drop-in
     std::uint64_t droppedOut = 0;             // fault drop-out
+    std::uint64_t duplicatedIn = 0;           // fault dup-in
+    std::uint64_t duplicatedOut = 0;          // fault dup-out
+    std::uint64_t reordered = 0;              // faults reorder-in and reorder-out
     std::uint64_t acksReceived = 0;
     std::uint64_t notificationsSent = 0;
     std::uint64_t connects = 0;     // connect requests answered with accept

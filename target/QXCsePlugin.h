@@ -63,12 +63,23 @@ class QXCsePlugin : public CsePlugin {
     bool shiftInPieces(const uint8_t* tdiBuffer, uint8_t* tdoBuffer, uint32_t bitCount,
                        ShiftEnd end);
     void dumpTdiBuffer(const uint8_t* tdiBuffer, uint32_t bitCount);
+    // KRV_TAPAccessShiftRaw, remembering when a failure may have clocked the TAP and saying when
+    // the link failed in a way the host must hear of.
+    int rawShift(int options, int bits, const uint8_t* tms, const uint8_t* tdi, uint8_t* tdo);
+    void reportLinkFailure(int result);
+    // After a raw shift that may have clocked the TAP failed: a TMS reset and the walk back to the
+    // recorded state, before anything else moves. False when that failed too.
+    bool recoverTapState();
 
     bool lockedMode = false;  // lockTargetImpl .. unlockTargetImpl; gates navigation
     // The state the chain's TAP controllers are believed to be in; mirrors tapState on every write.
     int32_t currentTapState = CSEJTAG_TEST_LOGIC_RESET;
     // The last TAP reset got no answer: the TAP may stand anywhere, whatever currentTapState says.
     bool resetUnanswered = false;
+    // A raw shift failed after it may have been clocked: the TAP may stand anywhere.
+    bool tapUncertain = false;
+    // The unlock ended the TAP access and nothing was shifted since: the close need not again.
+    bool tapReleased = false;
 };
 
 }  // namespace CsePluginInterface

@@ -1,4 +1,6 @@
 // Taking the host's node and port, opening the debugger link, and closing it.
+#include <cstdint>
+
 #include "remote/RemoteLink.h"
 #include "target/QXCsePlugin.h"
 
@@ -11,6 +13,33 @@ constexpr char kCloseTargetName[] = "QXCsePlugin::closeTargetImpl";
 
 constexpr char kDefaultNode[] = "localhost";
 constexpr char kDefaultPort[] = "20000";
+
+// The optional link settings a host may give beside node and port; an absent key leaves the link's
+// own value.
+struct LinkSetting {
+    const char* key;
+    const char* item;
+    uint32_t lowest;
+    uint32_t highest;
+    const char* refusal;
+};
+
+constexpr LinkSetting kLinkSettings[] = {
+    {"timeout", "TIMEOUT=", 1, 3600, "Timeout %s not accepted (seconds 1..3600)\n"},
+    {"packlen", "PACKLEN=", 16, 1472, "Packet length %s not accepted (16..1472)\n"},
+    {"hostport", "HOSTPORT=", 0, 65535, "Host port %s not accepted (0..65535)\n"},
+};
+
+// Decimal digits only, at most ten, within the setting's range.
+bool withinRange(const char* text, const LinkSetting& setting) {
+    uint64_t value = 0;
+    size_t digits = 0;
+    for (const char* c = text; *c != '\0'; ++c, ++digits) {
+        if (*c < '0' || *c > '9' || digits >= 10) return false;
+        value = value * 10 + static_cast<uint64_t>(*c - '0');
+    }
+    return digits > 0 && value >= setting.lowest && value <= setting.highest;
+}
 
 }  // namespace
 
@@ -30,6 +59,14 @@ CseResult QXCsePlugin::initializeTargetImpl(uint32_t argc, const char* const* ar
         logMessage(CSE_MESSAGE_ERROR, "Port %s not accepted\n", port);
         return traceExit(kInitializeTargetName, CSE_FAILURE);
     }
+    for (const LinkSetting& setting : kLinkSettings) {
+        const char* value = findKey(argc, argv, setting.key);
+        if (value == nullptr) continue;
+        if (!withinRange(value, setting) || KRV_SetConfigItem(setting.item, value) == -1) {
+            logMessage(CSE_MESSAGE_ERROR, setting.refusal, value);
+            return traceExit(kInitializeTargetName, CSE_FAILURE);
+        }
+    }
     return traceExit(kInitializeTargetName, CSE_SUCCESS);
 }
 
@@ -40,6 +77,8 @@ CseResult QXCsePlugin::openTargetImpl(uint32_t argc, const char* const* argv, ui
     traceEnter(kOpenTargetName);
     logMessage(CSE_MESSAGE_INFO, "Initializing KORAVEN-CsePlugin (32bit)\n");
     KRV_Disconnect();  // ends a link an earlier open left behind
+    tapReleased = false;
+    tapUncertain = false;
 
     if (initializeTargetImpl(argc, argv) == CSE_FAILURE) {
         logMessage(CSE_MESSAGE_ERROR, "error parsing arguments\n");
@@ -52,6 +91,8 @@ CseResult QXCsePlugin::openTargetImpl(uint32_t argc, const char* const* argv, ui
                    "access.\n");
         return traceExit(kOpenTargetName, CSE_FAILURE);
     }
+    logMessage(CSE_MESSAGE_STATUS, "packet length %d negotiated with the KORAVEN debugger\n",
+               KRV_PacketLength());
     if (KRV_Attach() != 0) {
         logMessage(CSE_MESSAGE_ERROR, "Error calling KRV_Attach.\n");
         return traceExit(kOpenTargetName, CSE_FAILURE);
@@ -67,7 +108,9 @@ CseResult QXCsePlugin::openTargetImpl(uint32_t argc, const char* const* argv, ui
 
 CseResult QXCsePlugin::closeTargetImpl() {
     traceEnter(kCloseTargetName);
-    const CseResult result = KRV_ReleaseTAP() != 0 ? CSE_FAILURE : CSE_SUCCESS;
+    // After an unlock the TAP access is already ended: the debugger hears one release.
+    const CseResult result = tapReleased || KRV_ReleaseTAP() == 0 ? CSE_SUCCESS : CSE_FAILURE;
+    tapReleased = false;
     KRV_Disconnect();  // whatever the release gave
     return traceExit(kCloseTargetName, result);
 }

@@ -29,10 +29,13 @@ CseResult QXCsePlugin::unlockTargetImpl() {
     lockedMode = false;
     // Moves nothing now that navigation is off; it leaves the TAP where the last operation put it.
     (void)navigateTAPImpl(CSEJTAG_SELECT_DR_SCAN, 0);
-    if (KRV_ReleaseTAP() != 0) {
+    const int released = KRV_ReleaseTAP();
+    if (released != 0) {
+        reportLinkFailure(released);
         logMessage(CSE_MESSAGE_DEBUG,
                    "Setting errorCode to CSE_FAILURE (but returning CSE_SUCCESS!)");
     }
+    tapReleased = released == 0;
     (void)CsePlugin::unlockTargetImpl();
     return traceExit(kUnlockName, CSE_SUCCESS);
 }

@@ -2,7 +2,6 @@
 #include <algorithm>
 
 #include "framework/CallbackRecord.h"
-#include "remote/RemoteLink.h"
 #include "target/QXCsePlugin.h"
 
 namespace CsePluginInterface {
@@ -52,6 +51,7 @@ CseResult QXCsePlugin::shiftChainIRImpl(const uint8_t* tdiBuffer, uint8_t* tdoBu
     traceEnter(kShiftIRName);
     // Checked before anything moves, so a bad end state leaves the TAP untouched.
     if (!acceptsTapState(kShiftIRName, "end state", endState)) return CSE_FAILURE;
+    if (!recoverTapState()) return traceExit(kShiftIRName, CSE_FAILURE);
 
     if (currentTapState != CSEJTAG_SHIFT_IR) {
         logMessage(CSE_MESSAGE_DEBUG, "currenttapstate(%d) != shiftIR \n", currentTapState);
@@ -76,9 +76,8 @@ CseResult QXCsePlugin::shiftChainIRImpl(const uint8_t* tdiBuffer, uint8_t* tdoBu
     } else if (bitCount != 0) {
         // An IR shift is one raw shift; the client's own failures are all negative, while a
         // nonzero status byte of the debugger passes.
-        const int result =
-            KRV_TAPAccessShiftRaw(stays ? kStayInShift : kLeaveShiftOnLastBit,
-                                  rawShiftBits(bitCount), nullptr, tdiBuffer, tdoBuffer);
+        const int result = rawShift(stays ? kStayInShift : kLeaveShiftOnLastBit,
+                                    rawShiftBits(bitCount), nullptr, tdiBuffer, tdoBuffer);
         if (result < 0) {
             logMessage(CSE_MESSAGE_ERROR, "%s", kTargetUnreachable);
             return traceExit(kShiftIRName, CSE_FAILURE);
@@ -107,6 +106,7 @@ CseResult QXCsePlugin::shiftChainDRImpl(const uint8_t* tdiBuffer, uint8_t* tdoBu
     (void)opaque2;
     traceEnter(kShiftDRName);
     if (!acceptsTapState(kShiftDRName, "end state", endState)) return CSE_FAILURE;
+    if (!recoverTapState()) return traceExit(kShiftDRName, CSE_FAILURE);
 
     if (currentTapState != CSEJTAG_SHIFT_DR) {
         logMessage(CSE_MESSAGE_DEBUG, "currenttapstate(%d) != shiftDR \n", currentTapState);
@@ -120,8 +120,8 @@ CseResult QXCsePlugin::shiftChainDRImpl(const uint8_t* tdiBuffer, uint8_t* tdoBu
         const bool shifted =
             splitsWithoutData(tdiBuffer, tdoBuffer, bitCount)
                 ? shiftInPieces(nullptr, nullptr, bitCount, ShiftEnd::StaysInShift)
-                : bitCount == 0 || KRV_TAPAccessShiftRaw(kStayInShift, rawShiftBits(bitCount),
-                                                         nullptr, tdiBuffer, tdoBuffer) == 0;
+                : bitCount == 0 || rawShift(kStayInShift, rawShiftBits(bitCount), nullptr,
+                                            tdiBuffer, tdoBuffer) == 0;
         if (!shifted) {
             logMessage(CSE_MESSAGE_ERROR, "%s", kTargetUnreachable);
             return traceExit(kShiftDRName, CSE_FAILURE);
@@ -160,7 +160,7 @@ bool QXCsePlugin::shiftInPieces(const uint8_t* tdiBuffer, uint8_t* tdoBuffer, ui
         const uint32_t piece = last ? remaining : kMaxRawShiftBits;
         const int options = last ? lastOptions : kStayInShift;
         logMessage(CSE_MESSAGE_DEBUG, "KRV_TAPAccessShiftRaw options = %d \n", options);
-        if (KRV_TAPAccessShiftRaw(options, static_cast<int>(piece), nullptr, tdi, tdo) != 0) {
+        if (rawShift(options, static_cast<int>(piece), nullptr, tdi, tdo) != 0) {
             return false;  // the bits earlier pieces captured stay in tdoBuffer
         }
         remaining -= piece;

@@ -35,6 +35,10 @@ bool parseSoakOptions(const std::vector<std::string>& args, SoakOptions& options
             options.verbose = true;
             continue;
         }
+        if (name == "--lossy") {
+            options.lossy = true;
+            continue;
+        }
         if (i + 1 >= args.size()) {
             error = name.rfind("--", 0) == 0 ? name + " needs a value" : "unknown argument " + name;
             return false;
@@ -57,6 +61,9 @@ bool parseSoakOptions(const std::vector<std::string>& args, SoakOptions& options
         } else if (name == "--max-bits") {
             good = unsignedValue(text, 1, 1000000, value);
             options.longestShiftBits = static_cast<unsigned>(value);
+        } else if (name == "--net-faults") {
+            options.lossy = true;
+            options.netFaults = text;
         } else if (name == "--signal-storm-us") {
             good = unsignedValue(text, 100, 1000000, value);
             options.signalStormMicros = static_cast<unsigned>(value);
@@ -74,7 +81,8 @@ bool parseSoakOptions(const std::vector<std::string>& args, SoakOptions& options
 
 std::string soakUsage() {
     return "usage: cse-soak [--seed N] [--ops N] [--fault-rate X] [--devices N] [--timeout-ms N]\n"
-           "                [--max-bits N] [--signal-storm-us N] [--verbose]\n"
+           "                [--max-bits N] [--signal-storm-us N] [--lossy] [--net-faults LIST]\n"
+           "                [--verbose]\n"
            "Runs a seeded random mix of navigations and chain- and device-level shifts through "
            "the\n"
            "plug-in against quorbit-sim with a random chain and checks every TDO bit against its "
@@ -83,6 +91,10 @@ std::string soakUsage() {
            "that\n"
            "rate. --signal-storm-us (100..1000000) sends the process SIGALRM that often, its\n"
            "handler installed without SA_RESTART; without faults every call must then succeed.\n"
+           "--lossy keeps the session after a failed call, as a host does, and reopens only after\n"
+           "10 failures in a row (a fault); the emulator then gets only the network's faults:\n"
+           "--net-faults LIST in its --faults form, by default 1% drop, duplication and\n"
+           "reordering and 1-30 ms delays each way.\n"
            "Exits 1 on any wrong result, 2 on a usage error or when the run cannot start.\n";
 }
 

@@ -16,6 +16,10 @@ struct SoakOptions {
     unsigned longestShiftBits = 300000;
     unsigned signalStormMicros = 0;  // SIGALRM this often during the run; 0 = none
     bool verbose = false;            // one line per operation
+    // Lossy mode: the network's faults only (netFaults, in the emulator's fault-list form), and
+    // the session is kept after a failure as a host keeps it.
+    bool lossy = false;
+    std::string netFaults;
     bool help = false;
 };
 
