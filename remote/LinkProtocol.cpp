@@ -106,12 +106,13 @@ Arrival nextDatagram(LinkDeadline deadline, uint8_t* at, int* length) noexcept {
 }
 
 // The peer repeats its previous reply when our last request never reached it: one resend per
-// request. Its own answer to the resend is a repetition too, and is let pass once.
+// request. Its own answer to the resend is a repetition of the reply that follows, let pass once
+// in the call after that reply.
 enum class Repetition { Ignored, Resent, NotSent };
 
 Repetition answerRepetition() noexcept {
     RemoteLinkState& link = gRemoteLink;
-    if (link.echoWindow > 0) {
+    if (link.echoWindow == 1) {
         link.echoWindow = 0;
         return Repetition::Ignored;
     }

@@ -65,7 +65,8 @@ struct RemoteLinkState {
     bool resyncDue = false;
     bool lost = false;
     int resendsLeft = 0;     // resends of the current request still allowed
-    int echoWindow = 0;      // replies, counted on, within which our resend's echo may still come
+    // 2 after a resend, 1 once the reply to it came: the next repetition is the resend's echo.
+    int echoWindow = 0;
     // A fragment of the current reply met while waiting for a flow token, handed to the reception.
     uint8_t heldFragment[kMaxPacketLength] = {};
     int heldLength = 0;

@@ -85,6 +85,11 @@ void ScriptedPeer::setSequence(uint16_t sequence) {
     sequence_ = sequence;
 }
 
+void ScriptedPeer::setBeforeToken(std::vector<Bytes> datagrams) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    beforeToken_ = std::move(datagrams);
+}
+
 void ScriptedPeer::sendFrom(int socket, const Bytes& datagram, const sockaddr_in& to) {
     ::sendto(socket, datagram.data(), datagram.size(), 0, reinterpret_cast<const sockaddr*>(&to),
              sizeof to);
@@ -124,7 +129,8 @@ Bytes ScriptedPeer::replyMessage(uint8_t flags, uint8_t status, uint8_t id, cons
     return message;
 }
 
-uint16_t ScriptedPeer::sendReply(const Bytes& message, const ReplyShape& shape) {
+uint16_t ScriptedPeer::sendReply(const Bytes& message, const ReplyShape& shape,
+                                 const std::set<size_t>& lost) {
     const size_t perFragment =
         shape.fragmentBytes > 0 ? static_cast<size_t>(shape.fragmentBytes) : packetLength_ - 4;
     std::vector<Bytes> fragments;
@@ -150,7 +156,7 @@ uint16_t ScriptedPeer::sendReply(const Bytes& message, const ReplyShape& shape) 
         if (extra != shape.before.end()) {
             for (const Bytes& datagram : extra->second) send(datagram);
         }
-        send(fragments[index]);
+        if (lost.count(index) == 0) send(fragments[index]);
     }
     previousReply_ = fragments;
     return first;
@@ -245,6 +251,9 @@ void ScriptedPeer::dispatch(const Bytes& datagram) {
             break;
         }
         case LINK_SYNC_REQUEST: {
+            // As a front end does, a sync drops a request still being put together.
+            pending_.clear();
+            pendingBytes_ = 0;
             const Handler chosen = handler(onSync_);
             if (chosen) {
                 chosen(*this, datagram);
@@ -268,11 +277,14 @@ void ScriptedPeer::takeFragment(const Bytes& datagram) {
     pendingBytes_ += datagram.size();
     if (pendingBytes_ + packetLength_ > kFlowControlBytes) {
         bool give = false;
+        std::vector<Bytes> before;
         {
             std::lock_guard<std::mutex> lock(mutex_);
             give = tokenLimit_ < 0 || tokensSent_ < tokenLimit_;
             if (give) ++tokensSent_;
+            before = beforeToken_;
         }
+        for (const Bytes& datagram : before) send(datagram);
         if (give) send({LINK_FLOW_TOKEN});
     }
     if (datagram[1] != kLinkLastFragment) return;

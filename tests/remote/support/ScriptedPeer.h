@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <set>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -43,14 +44,18 @@ class ScriptedPeer {
     void setFlowTokenLimit(int tokens);
     // The peer's own next sequence number, announced by its sync replies.
     void setSequence(uint16_t sequence);
+    // Datagrams sent just before every flow token.
+    void setBeforeToken(std::vector<Bytes> datagrams);
 
     // Answers, for handlers.
     void send(const Bytes& datagram);
     void sendFromStranger(const Bytes& datagram);
     void acceptConnect(size_t length);
     void sendSyncReply();
-    // Sends the message in reply fragments numbered from the peer's sequence; returns the first.
-    uint16_t sendReply(const Bytes& message, const ReplyShape& shape = {});
+    // Sends the message in reply fragments numbered from the peer's sequence, leaving out the
+    // `lost` ones (numbered all the same); returns the first number.
+    uint16_t sendReply(const Bytes& message, const ReplyShape& shape = {},
+                       const std::set<size_t>& lost = {});
     void repeatPreviousReply();
 
     // What the client sent, complete up to this call.
@@ -89,6 +94,7 @@ class ScriptedPeer {
     Handler onRequest_;
     int tokenLimit_ = -1;
     int tokensSent_ = 0;
+    std::vector<Bytes> beforeToken_;
     uint16_t sequence_ = 4000;
 
     // Only the peer's thread touches these.
