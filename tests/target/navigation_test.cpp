@@ -111,6 +111,34 @@ TEST_F(Navigation, ExtraCyclesFollowAsZeroTmsWithoutChangingTheState) {
     EXPECT_EQ(simulatorState(), CSEJTAG_RUN_TEST_IDLE);
 }
 
+struct SettleCase {
+    CseJtagTapState goal;
+    uint32_t count;
+    CseJtagTapState reached;
+};
+
+class NavigationSettle : public SimulatedTargetTest,
+                         public ::testing::WithParamInterface<SettleCase> {};
+
+// In a state that TMS 0 leaves, the extra clocks move the TAP on; the state recorded is the one
+// they reach.
+TEST_P(NavigationSettle, ExtraCyclesRecordTheStateTheyReach) {
+    startSimulator();
+    openAndLock();
+    ASSERT_EQ(plugin->navigateTAP(GetParam().goal, GetParam().count), CSE_SUCCESS);
+    EXPECT_EQ(simulatorState(), GetParam().reached);
+    EXPECT_EQ(plugin->getTAPState(), GetParam().reached);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    LeftByTmsLow, NavigationSettle,
+    ::testing::Values(SettleCase{CSEJTAG_CAPTURE_DR, 3, CSEJTAG_SHIFT_DR},
+                      SettleCase{CSEJTAG_TEST_LOGIC_RESET, 5, CSEJTAG_RUN_TEST_IDLE},
+                      SettleCase{CSEJTAG_UPDATE_IR, 1, CSEJTAG_RUN_TEST_IDLE},
+                      SettleCase{CSEJTAG_SELECT_IR_SCAN, 1, CSEJTAG_CAPTURE_IR},
+                      SettleCase{CSEJTAG_EXIT1_DR, 2, CSEJTAG_PAUSE_DR},
+                      SettleCase{CSEJTAG_EXIT2_IR, 7, CSEJTAG_SHIFT_IR}));
+
 TEST_F(Navigation, ExtraCyclesAboveOneRawShiftGoOutInSeveral) {
     startSimulator();
     openAndLock();

@@ -58,6 +58,7 @@ TEST_F(OpenClose, ConnectsAttachesAndEnablesThePins) {
         "Initializing KORAVEN-CsePlugin (32bit)\n",
         ">>Enter>> QXCsePlugin::initializeTargetImpl()\n",
         "<<Exit<<  QXCsePlugin::initializeTargetImpl() : CSE_SUCCESS\n",
+        "packet length 1024 negotiated with the KORAVEN debugger\n",
         "<<Exit<<  QXCsePlugin::openTargetImpl() : CSE_SUCCESS\n"};
     EXPECT_EQ(lines, expected);
     EXPECT_EQ(std::string(LinkStateForTest().nodeName), "127.0.0.1");
@@ -190,6 +191,67 @@ TEST_F(OpenClose, FailingReleaseFailsTheCloseButStillDisconnectsAndAllowsReopen)
     ASSERT_EQ(openTarget(), CSE_SUCCESS);
     ASSERT_EQ(plugin->lockTarget(0), CSE_SUCCESS);
     EXPECT_EQ(simulatorState(), CSEJTAG_RUN_TEST_IDLE);
+}
+
+TEST_F(OpenClose, UnlockThenCloseReleasesTheTapOnce) {
+    startSimulator();
+    openAndLock();
+    ASSERT_EQ(plugin->unlockTarget(), CSE_SUCCESS);
+    EXPECT_EQ(simulator->counters().requests, 1u);
+    EXPECT_EQ(plugin->closeTarget(), CSE_SUCCESS);
+    EXPECT_EQ(simulator->counters().requests, 1u) << "the close sends no second release";
+}
+
+struct LinkKeyCase {
+    std::string argument;
+    std::string refusal;  // empty: the open succeeds
+};
+
+class OpenLinkKeys : public SimulatedTargetTest,
+                     public ::testing::WithParamInterface<LinkKeyCase> {};
+
+TEST_P(OpenLinkKeys, BadValuesFailTheOpenLikeABadPort) {
+    startSimulator();
+    const std::string port = "port=" + std::to_string(simulator->udpPort());
+    const char* const argv[] = {"node=127.0.0.1", port.c_str(), GetParam().argument.c_str()};
+    const bool good = GetParam().refusal.empty();
+    EXPECT_EQ(plugin->openTarget(3, argv, 0, 0), good ? CSE_SUCCESS : CSE_FAILURE);
+    if (!good) {
+        EXPECT_TRUE(recorder.hasMessage(kError, "KORAVEN: " + GetParam().refusal));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Values, OpenLinkKeys,
+    ::testing::Values(
+        LinkKeyCase{"timeout=1", ""}, LinkKeyCase{"timeout=3600", ""},
+        LinkKeyCase{"timeout=0", "Timeout 0 not accepted (seconds 1..3600)\n"},
+        LinkKeyCase{"timeout=3601", "Timeout 3601 not accepted (seconds 1..3600)\n"},
+        LinkKeyCase{"timeout=2s", "Timeout 2s not accepted (seconds 1..3600)\n"},
+        LinkKeyCase{"packlen=16", ""}, LinkKeyCase{"packlen=1472", ""},
+        LinkKeyCase{"packlen=15", "Packet length 15 not accepted (16..1472)\n"},
+        LinkKeyCase{"packlen=1473", "Packet length 1473 not accepted (16..1472)\n"},
+        LinkKeyCase{"hostport=65536", "Host port 65536 not accepted (0..65535)\n"},
+        LinkKeyCase{"hostport=-1", "Host port -1 not accepted (0..65535)\n"}));
+
+// The keys reach the link: it binds hostport, the packet length the front end's accept set is
+// told at level 2, and with timeout=2 a reply that comes after a second is still taken.
+TEST_F(OpenClose, LinkKeysReachTheLink) {
+    quorbit::SimOptions options;
+    options.faults.delayReplyMs = 1000;
+    options.packetLength = 600;
+    startSimulator(options);
+    const uint16_t hostPort = SilentPort().port();  // free a moment ago
+    const std::string port = "port=" + std::to_string(simulator->udpPort());
+    const std::string local = "hostport=" + std::to_string(hostPort);
+    const char* const argv[] = {"node=127.0.0.1", port.c_str(), "timeout=2", "packlen=700",
+                                local.c_str()};
+    ASSERT_EQ(plugin->openTarget(5, argv, 0, 0), CSE_SUCCESS);
+    EXPECT_EQ(LinkStateForTest().ownPort, hostPort);
+    EXPECT_EQ(LinkStateForTest().packetLength, 600);
+    EXPECT_TRUE(recorder.hasLog(2, "KORAVEN: packet length 600 negotiated with the KORAVEN "
+                                   "debugger\n"));
+    EXPECT_EQ(plugin->lockTarget(0), CSE_SUCCESS);
 }
 
 TEST_F(OpenClose, DestructionMakesNoRemoteCall) {
