@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "framework/CallbackRecord.h"
 #include "remote/RemoteLink.h"
 #include "sim/RequestDecoder.h"
 #include "support/DroppingSockets.h"
@@ -63,7 +64,9 @@ TEST_F(LostReplyRegression, LockWithLostResetFails) {
     ASSERT_EQ(open(), CSE_SUCCESS);
     loseFragments(Direction::Requests, {1});  // the reset; the walk goes through and is answered
     EXPECT_EQ(plugin->lockTarget(0), CSE_FAILURE);
-    EXPECT_EQ(simulator->counters().requests, 3u) << "attach, command and the walk";
+    // Attach, command, then the walk, preceded by the reset and walk back that follow a raw shift
+    // that went unanswered.
+    EXPECT_EQ(simulator->counters().requests, 5u);
     expectRecovery();
 }
 
@@ -100,6 +103,60 @@ TEST_F(LostReplyRegression, AnsweredExtraClocksStillSucceed) {
     EXPECT_EQ(plugin->navigateTAP(CSEJTAG_PAUSE_DR, 5), CSE_SUCCESS);
     EXPECT_EQ(plugin->getTAPState(), CSEJTAG_PAUSE_DR);
 }
+
+std::vector<std::string> gWarnings;
+
+void keepWarning(uint32_t, uint32_t category, const char* text) {
+    if (category == CSE_MESSAGE_WARNING) gWarnings.emplace_back(text);
+}
+
+enum class Step { Walk, ExtraClocks, IrShift, DrShift };
+
+class LostRawShiftReply : public LostReplyRegression,
+                          public ::testing::WithParamInterface<Step> {};
+
+CseResult runStep(QXCsePlugin& plugin, Step step) {
+    uint8_t bits[8] = {0xA5, 0x5A, 0xFF, 0x00, 0x81, 0x18, 0x3C, 0xC3};
+    switch (step) {
+        case Step::Walk:
+            return plugin.navigateTAP(CSEJTAG_SHIFT_DR, 0);
+        case Step::ExtraClocks:
+            return plugin.navigateTAP(CSEJTAG_CAPTURE_IR, 9);
+        case Step::IrShift:
+            return plugin.shiftChainIR(bits, bits, nullptr, nullptr, 14, CSEJTAG_PAUSE_IR, 0, 0);
+        case Step::DrShift:
+            return plugin.shiftChainDR(bits, bits, nullptr, nullptr, 64, CSEJTAG_EXIT1_DR, 0, 0);
+    }
+    return CSE_FAILURE;
+}
+
+// Broke: a raw shift whose reply was lost may have been clocked, yet the plug-in kept its recorded
+// state; a retry then walked from there and reported a state the chain was not in. Now the next
+// operation resets the TAP and walks back first, and says so.
+TEST_P(LostRawShiftReply, NextOperationStartsFromTheStateTheChainIsIn) {
+    ASSERT_EQ(open(), CSE_SUCCESS);
+    ASSERT_EQ(plugin->lockTarget(0), CSE_SUCCESS);
+    CsePluginCallbacks callbacks{};
+    callbacks.messageCallback = keepWarning;
+    CallbackRecord::replace(callbacks);
+    gWarnings.clear();
+    loseFragments(Direction::Replies, {GetParam() == Step::ExtraClocks ? 2 : 1});
+    EXPECT_EQ(runStep(*plugin, GetParam()), CSE_FAILURE);
+    loseFragments(Direction::Replies, {});
+    useTimeouts(kPatientMicros, kPatientMicros);
+
+    EXPECT_EQ(plugin->navigateTAP(CSEJTAG_PAUSE_IR, 0), CSE_SUCCESS);
+    EXPECT_EQ(plugin->getTAPState(), CSEJTAG_PAUSE_IR);
+    EXPECT_EQ(static_cast<CseJtagTapState>(simulator->tapState()), CSEJTAG_PAUSE_IR);
+    ASSERT_EQ(gWarnings.size(), 1u);
+    EXPECT_NE(gWarnings[0].find("instruction registers now hold their reset values"),
+              std::string::npos)
+        << gWarnings[0];
+}
+
+INSTANTIATE_TEST_SUITE_P(Steps, LostRawShiftReply,
+                         ::testing::Values(Step::Walk, Step::ExtraClocks, Step::IrShift,
+                                           Step::DrShift));
 
 }  // namespace
 }  // namespace faults

@@ -2,6 +2,7 @@
 // and the release of the TAP access.
 #include <gtest/gtest.h>
 
+#include "remote/RemoteLinkTesting.h"
 #include "support/SimulatedTarget.h"
 
 namespace {
@@ -37,6 +38,22 @@ TEST_F(Lock, SendsSixOnesThenOneZeroAndEndsInRunTestIdle) {
     EXPECT_EQ(simulatorState(), CSEJTAG_RUN_TEST_IDLE);
     EXPECT_EQ(plugin->getTAPState(), CSEJTAG_RUN_TEST_IDLE);
 }
+
+class LockUnanswered : public SimulatedTargetTest,
+                       public ::testing::WithParamInterface<unsigned> {};
+
+// The front end falls silent after the open's two requests (the reset goes unanswered) or after
+// the reset (the walk does): the lock fails rather than leave the TAP anywhere.
+TEST_P(LockUnanswered, FailsTheLock) {
+    quorbit::SimOptions options;
+    options.faults.silentAfter = GetParam();
+    startSimulator(options);
+    ASSERT_EQ(openTarget(), CSE_SUCCESS);
+    LinkSetTimeoutsForTest(20000, 20000);  // the missing reply is waited for on purpose
+    EXPECT_EQ(plugin->lockTarget(0), CSE_FAILURE);
+}
+
+INSTANTIATE_TEST_SUITE_P(ResetAndWalk, LockUnanswered, ::testing::Values(2u, 3u));
 
 TEST_F(Lock, TracesTheTargetsShareAroundTheFrameworksLock) {
     startSimulator();
