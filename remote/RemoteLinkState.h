@@ -70,6 +70,7 @@ struct RemoteLinkState {
     // A fragment of the current reply met while waiting for a flow token, handed to the reception.
     uint8_t heldFragment[kMaxPacketLength] = {};
     int heldLength = 0;
+    uint64_t resentFragments = 0;  // request fragments sent again, for the soak's figures
 
     // Notifications, newest first.
     NotificationRecord* newestNotification = nullptr;

@@ -4,6 +4,8 @@
 #   soak.sh [operations per run] [seeds] [signal interval in us]
 #   (defaults: 20000 operations, seeds 1 2 3, no signals; with an interval every run also gets
 #   SIGALRM that often, its handler installed without SA_RESTART)
+# Each seed also gets a lossy run (1% drop, duplication and reordering, 1-30 ms delays each way)
+# that keeps its session after failures: a tenth of the operations, as each waits for its delays.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ops="${1:-20000}"
@@ -21,4 +23,7 @@ for seed in $seeds; do
         "$build/bin/cse-soak" --seed "$seed" --ops "$ops" --fault-rate "$rate" --devices 6 \
             --timeout-ms 100 "${storm[@]}"
     done
+    echo "== seed $seed, lossy network, $((ops / 10)) operations"
+    "$build/bin/cse-soak" --lossy --seed "$seed" --ops "$((ops / 10))" --devices 6 \
+        --timeout-ms 300 "${storm[@]}"
 done

@@ -341,9 +341,10 @@ void LinkPeer::onDataFragment(const std::uint8_t* data, std::size_t length,
             } else if (sequence == messageStart_) {
                 startMessage(sequence);
                 appendFragment(sequence, payload, payloadLength);
-            } else if (sequenceDistance(messageStart_, sequence) > 0 &&
-                       sequenceDistance(sequence, expected_) > 0) {
-                return;  // a copy of a fragment already taken
+            } else if (sequenceDistance(messageStart_, sequence) < 0 ||
+                       (sequenceDistance(messageStart_, sequence) > 0 &&
+                        sequenceDistance(sequence, expected_) > 0)) {
+                return;  // a copy of a fragment already taken, or of an earlier request
             } else {
                 refuse("request fragment " + std::to_string(sequence) + " while " +
                        std::to_string(expected_) +
@@ -404,6 +405,12 @@ void LinkPeer::dispatchIdle(std::uint16_t sequence, const std::uint8_t* payload,
         retransmitNext_ = static_cast<std::uint16_t>(sequence + 1);
         ++counters_.retransmittedRequests;
         log(LogKind::Info, "request " + std::to_string(sequence) + " retransmitted");
+        return;
+    }
+    // A copy the network delayed of an earlier request: executing it again would move the TAP
+    // behind the client's back.
+    if (sequenceDistance(expected_, sequence) < 0) {
+        log(LogKind::Info, "late copy of request fragment " + std::to_string(sequence) + " ignored");
         return;
     }
     if (looksLikeRequestStart(payload, payloadLength, last)) {

@@ -21,10 +21,20 @@ constexpr int kMaxOpenAttempts = 40;
 // wait one time-out; beyond this the call has hung.
 constexpr unsigned kTimeoutsPerCall = 120;
 
-std::string gLastError;  // the latest error message of the plug-in, for diagnostics
+constexpr uint64_t kFailuresBeforeReopen = 10;
+constexpr char kDefaultNetFaults[] =
+    "drop-in=0.01,drop-out=0.01,dup-in=0.01,dup-out=0.01,reorder-in=0.01,reorder-out=0.01,"
+    "delay-in=1-30ms,delay-out=1-30ms";
+
+std::string gLastError;      // the latest error message of the plug-in, for diagnostics
+uint64_t gTapRecoveries = 0;  // the plug-in's warnings that it reset the TAP and walked back
 
 void onMessage(uint32_t, uint32_t category, const char* text) {
     if (category == CSE_MESSAGE_ERROR && text != nullptr) gLastError = text;
+    if (category == CSE_MESSAGE_WARNING && text != nullptr &&
+        std::string(text).find("resetting the TAP and walking back") != std::string::npos) {
+        ++gTapRecoveries;
+    }
 }
 
 void installCallbacks() {
@@ -71,7 +81,21 @@ std::string formatReport(const SoakReport& report) {
          << "TDO bits of unknown registers: " << report.unknownBits << "\n"
          << "hangs: " << report.hangs << "\n"
          << "longest call (ms): " << static_cast<uint64_t>(report.longestCallMs) << "\n"
-         << "signals: " << report.signals << "\n";
+         << "signals: " << report.signals << "\n"
+         << "wrong bits: " << report.wrongBits << "\n"
+         << "silent wrong states: " << report.silentWrongStates << "\n"
+         << "failure runs: " << report.failureRuns << "\n"
+         << "runs recovered after one failed call: " << report.recoveredAfterOne << "\n"
+         << "runs that needed a reopen: " << report.runsNeedingReopen << "\n"
+         << "TAP resets after a failed shift: " << report.tapRecoveries << "\n"
+         << "resent fragments: " << report.resentFragments << "\n"
+         << "duplicated datagrams: " << report.duplicatedDatagrams << "\n";
+    if (report.duplicatedDatagrams != 0) {
+        text << "resent fragments per duplicated datagram: "
+             << static_cast<double>(report.resentFragments) /
+                    static_cast<double>(report.duplicatedDatagrams)
+             << "\n";
+    }
     return text.str();
 }
 
@@ -105,6 +129,10 @@ bool SoakRunner::run(SoakReport& report, std::string& error) {
     while (report_.operations < options_.operations) step();
     if (plugin_->isOpened()) (void)plugin_->closeTarget();
     report_.signals = SignalStorm::delivered() - signalsBefore;
+    report_.tapRecoveries = gTapRecoveries;
+    report_.resentFragments = LinkStateForTest().resentFragments;
+    const quorbit::SimCounters counters = simulator_->counters();
+    report_.duplicatedDatagrams = counters.duplicatedIn + counters.duplicatedOut;
     report = report_;
     return true;
 }
@@ -122,6 +150,13 @@ bool SoakRunner::startEmulator(std::string& error) {
     sim.chain = chain_.emulated;
     const double rate = options_.faultRate;
     quorbit::FaultPlan& faults = sim.faults;
+    if (options_.lossy) {
+        const std::string list = options_.netFaults.empty() ? kDefaultNetFaults : options_.netFaults;
+        if (!quorbit::parseFaultList(list, faults, error)) return false;
+        faults.seed = options_.seed;
+        simulator_ = std::make_unique<quorbit::Simulator>(sim);
+        return simulator_->start(error);
+    }
     faults.seed = options_.seed;
     faults.dropIn = rate;
     faults.dropOut = rate;
@@ -186,8 +221,20 @@ void SoakRunner::step() {
 
 template <typename Call>
 int32_t SoakRunner::call(Call&& body) {
+    const State recorded = plugin_->getTAPState();
+    const uint64_t recoveriesBefore = gTapRecoveries;
     const auto start = std::chrono::steady_clock::now();
     const int32_t result = body();
+    followRecovery(recoveriesBefore, recorded);
+    if (options_.lossy) {
+        if (result != CSE_SUCCESS) {
+            ++failuresInARow_;
+        } else if (failuresInARow_ != 0) {
+            ++report_.failureRuns;
+            if (failuresInARow_ == 1) ++report_.recoveredAfterOne;
+            failuresInARow_ = 0;
+        }
+    }
     const double ms =
         std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
     if (ms > report_.longestCallMs) report_.longestCallMs = ms;
@@ -202,12 +249,51 @@ int32_t SoakRunner::call(Call&& body) {
     return result;
 }
 
+void SoakRunner::followRecovery(uint64_t recoveriesBefore, State recorded) {
+    if (gTapRecoveries == recoveriesBefore || !model_) return;
+    modelReset();
+    model_->walkTo(tapOf(recorded));
+    modelStateStale_ = false;
+}
+
+void SoakRunner::settleLossy(Outcome outcome, const std::string& what) {
+    if (outcome == Outcome::Success) {
+        // The emulator's TAP is the truth the plug-in's recorded state must match.
+        if (static_cast<Tap>(simulator_->tapState()) != tapOf(plugin_->getTAPState())) {
+            ++report_.silentWrongStates;
+            out_ << "SILENT WRONG state " << tapName(tapOf(plugin_->getTAPState())) << " (chain in "
+                 << tapName(static_cast<Tap>(simulator_->tapState())) << ") after " << what
+                 << " [seed " << options_.seed << ", call " << report_.operations << "]\n";
+        }
+        return;
+    }
+    // The failed call may have changed any user register; the TAP is put right by the plug-in's
+    // next operation, which the model follows. A wrong result leaves the model behind: reopen.
+    model_->forgetUserRegisters();
+    modelStateStale_ = true;
+    if (outcome == Outcome::Failure && failuresInARow_ < kFailuresBeforeReopen) return;
+    if (outcome == Outcome::Failure) {
+        ++report_.runsNeedingReopen;
+        out_ << "REOPEN after " << failuresInARow_ << " failures in a row, the last: " << what
+             << " (" << gLastError << ")\n";
+        failuresInARow_ = 0;
+    }
+    ++report_.reopenings;
+    if (!openSession()) {
+        out_ << "no session after a failure of: " << what << " (" << gLastError << ")\n";
+    }
+}
+
 void SoakRunner::settle(Outcome outcome, const std::string& what) {
     if (options_.verbose) {
         out_ << (outcome == Outcome::Success   ? "ok     "
                  : outcome == Outcome::Failure ? "failed "
                                                : "WRONG  ")
              << what << "\n";
+    }
+    if (options_.lossy) {
+        settleLossy(outcome, what);
+        return;
     }
     if (outcome == Outcome::Success) return;
     // The debugger may or may not have carried out what failed: the registers that could have
@@ -234,12 +320,18 @@ SoakRunner::Outcome SoakRunner::compare(const std::vector<Trit>& expected, size_
         ++report_.wrongResults;
         out_ << "WRONG TDO bit " << k << " of " << bitCount << " (expected " << int(want) << ") in "
              << what << " [seed " << options_.seed << ", call " << report_.operations << "]\n";
+        for (uint32_t rest = k; rest < bitCount; ++rest) {
+            const Trit expectedBit = expected[offset + rest];
+            if (expectedBit != kUnknown && expectedBit != (bufferBit(actual, rest) ? 1 : 0))
+                ++report_.wrongBits;
+        }
         return Outcome::Wrong;
     }
     return Outcome::Success;
 }
 
 SoakRunner::Outcome SoakRunner::stateAgrees(const std::string& what) {
+    if (modelStateStale_) return Outcome::Success;
     const Tap reported = tapOf(plugin_->getTAPState());
     if (reported == model_->state()) return Outcome::Success;
     ++report_.wrongResults;
@@ -259,6 +351,7 @@ std::vector<Trit> SoakRunner::modelShift(bool instructionPath, const std::vector
 }
 
 void SoakRunner::modelReset() {
+    modelStateStale_ = false;
     for (int i = 0; i < 6; ++i) (void)model_->clock(true, false);
 }
 
@@ -478,10 +571,18 @@ SoakRunner::Outcome SoakRunner::refusedArguments() {
             // Refused by the link before it is sent, but after the walk to Shift-IR went out.
             currentStep_ = "IR shift longer than one raw shift";
             longBuffer.assign(kMaxRawShiftBits / 8 + 1, 0xFF);
+            const State recorded = plugin_->getTAPState();
+            const uint64_t recoveriesBefore = gTapRecoveries;
             result = plugin_->shiftChainIR(longBuffer.data(), longBuffer.data(), nullptr, nullptr,
                                            kMaxRawShiftBits + 1, CSEJTAG_RUN_TEST_IDLE, 0, 0);
+            followRecovery(recoveriesBefore, recorded);
             if (result == CSE_SUCCESS) break;
             ++report_.refusals;
+            // Refused by the link: the walk went out and the session goes on from Shift-IR.
+            if (options_.lossy && KRV_LastResult() == -3) {
+                model_->walkTo(Tap::ShiftIr);
+                return Outcome::Success;
+            }
             return Outcome::Failure;  // the TAP has moved: a new session
         }
         default:

@@ -31,6 +31,16 @@ struct SoakReport {
     uint64_t hangs = 0;         // calls that took longer than any time-out could explain
     double longestCallMs = 0.0;
     uint64_t signals = 0;  // signals delivered during the run (--signal-storm-us)
+    // Lossy mode.
+    uint64_t wrongBits = 0;           // TDO bits of successful calls that the model disagrees with
+    uint64_t silentWrongStates = 0;   // successful calls after which the plug-in's state is not
+                                      // the emulator's
+    uint64_t failureRuns = 0;         // runs of failed calls ended by a success
+    uint64_t recoveredAfterOne = 0;   // of them, runs of exactly one failed call
+    uint64_t runsNeedingReopen = 0;   // 10 failures in a row: a fault
+    uint64_t tapRecoveries = 0;       // resets and walks back after a failed raw shift
+    uint64_t resentFragments = 0;     // request fragments the link sent again
+    uint64_t duplicatedDatagrams = 0; // copies the network made, both ways
 };
 
 // The report as the program prints it, one "name: value" per line.
@@ -66,6 +76,10 @@ class SoakRunner {
     template <typename Call>
     int32_t call(Call&& body);
     void settle(Outcome outcome, const std::string& what);
+    void settleLossy(Outcome outcome, const std::string& what);
+    // After a call in which the plug-in reset the TAP and walked back to `recorded`, the model
+    // does the same.
+    void followRecovery(uint64_t recoveriesBefore, State recorded);
     Outcome compare(const std::vector<Trit>& expected, size_t offset, const uint8_t* actual,
                     uint32_t bitCount, const std::string& what);
     Outcome stateAgrees(const std::string& what);
@@ -89,6 +103,10 @@ class SoakRunner {
     std::unique_ptr<ReferenceChain> model_;
     SoakReport report_;
     std::string currentStep_;
+    uint64_t failuresInARow_ = 0;
+    // After a failed call the model's TAP state is only right again once the plug-in put the TAP
+    // in a known state (its reset and walk back, a lock, a scan, a new session).
+    bool modelStateStale_ = false;
 };
 
 }  // namespace soak

@@ -20,7 +20,7 @@ int main(int argc, char** argv) {
     }
     std::cout << "cse-soak: seed " << options.seed << ", " << options.operations
               << " operations, fault rate " << options.faultRate << ", " << options.devices
-              << " devices\n";
+              << " devices" << (options.lossy ? ", lossy network" : "") << "\n";
     soak::SoakReport report;
     soak::SoakRunner runner(options, std::cout);
     const bool ran = runner.run(report, error);
@@ -33,5 +33,12 @@ int main(int argc, char** argv) {
     const bool signalsFailedCalls =
         options.signalStormMicros != 0 && options.faultRate == 0.0 && report.cleanFailures != 0;
     if (signalsFailedCalls) std::cerr << "cse-soak: calls failed under the signal storm alone\n";
-    return report.wrongResults == 0 && report.hangs == 0 && !signalsFailedCalls ? 0 : 1;
+    // On a lossy network no call may leave the plug-in believing a state the chain has left, and
+    // the session must never need opening again.
+    const bool lossyFaults =
+        options.lossy && (report.silentWrongStates != 0 || report.runsNeedingReopen != 0);
+    if (lossyFaults) std::cerr << "cse-soak: a silent wrong state or a reopen on the lossy link\n";
+    return report.wrongResults == 0 && report.hangs == 0 && !signalsFailedCalls && !lossyFaults
+               ? 0
+               : 1;
 }
