@@ -107,6 +107,7 @@ class SoakRunner {
     // After a failed call the model's TAP state is only right again once the plug-in put the TAP
     // in a known state (its reset and walk back, a lock, a scan, a new session).
     bool modelStateStale_ = false;
+    bool touchesTap_ = true;  // the step's calls moved the TAP
 };
 
 }  // namespace soak
