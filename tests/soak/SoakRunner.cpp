@@ -589,7 +589,8 @@ SoakRunner::Outcome SoakRunner::refusedArguments() {
             ++report_.refusals;
             // Refused by the link: the walk went out and the session goes on from Shift-IR.
             if (options_.lossy && KRV_LastResult() == -3) {
-                model_->walkTo(Tap::ShiftIr);
+                // From Shift-IR itself the plug-in sends no walk (a walk there would clock once).
+                if (model_->state() != Tap::ShiftIr) model_->walkTo(Tap::ShiftIr);
                 return Outcome::Success;
             }
             return Outcome::Failure;  // the TAP has moved: a new session
