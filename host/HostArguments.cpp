@@ -136,8 +136,8 @@ bool applyValueOption(const std::string& name, const std::string& value, HostOpt
 
 bool parseHostArguments(const std::vector<std::string>& args, HostOptions& options,
                         std::string& error) {
-    static const char* const kValueOptions[] = {"--lib",       "--node",     "--port",      "--sim-chain",
-                                                "--sim-pcap", "--irlen",    "--sim-board-fault"};
+    static const char* const kValueOptions[] = {
+        "--lib", "--node", "--port", "--sim-chain", "--sim-pcap", "--irlen", "--sim-board-fault"};
     std::vector<std::string> words;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];

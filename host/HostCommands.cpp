@@ -8,17 +8,17 @@
 #include "host/HostSession.h"
 #include "host/IdcodeFields.h"
 #include "host/InterruptWatch.h"
-#include "session/HexBits.h"
 #include "koraven-cse-plugin/CsePlugin.h"
+#include "session/HexBits.h"
 
 namespace csehost {
 
-using csesession::formatHexBits;
-using csesession::hexNumber;
 using CsePluginInterface::CSEJTAG_RUN_TEST_IDLE;
 using CsePluginInterface::CSEJTAG_SHIFT_DR;
 using CsePluginInterface::CSEJTAG_SHIFT_IR;
 using CsePluginInterface::CseJtagTapState;
+using csesession::formatHexBits;
+using csesession::hexNumber;
 
 namespace {
 
@@ -62,7 +62,8 @@ Outcome HostSession::needIrLengths(const HostCommand& command) {
 // A device-level DR scan pads every other device with one bit, which is right only while they
 // are in BYPASS; after a reset those with an IDCODE present 32 bits instead.
 Outcome HostSession::needInstructions(const HostCommand& command) {
-    if (session_->instructionsLoaded() || !session_->scanProblem().empty()) return Outcome::kSuccess;
+    if (session_->instructionsLoaded() || !session_->scanProblem().empty())
+        return Outcome::kSuccess;
     for (const csesession::Device& other : session_->devices()) {
         if (other.index == command.device || !other.idcode) continue;
         return usage("'" + command.text + "' comes before any irscan: after the TAP reset device " +
@@ -87,9 +88,9 @@ bool HostSession::shiftChain(bool ir, const uint8_t* tdi, uint8_t* tdo, uint32_t
         const uint32_t piece = std::min(kShiftPieceBits, bitCount - done);
         const bool last = done + piece == bitCount;
         try {
-            session_->chainScan(reg, tdi + done / 8, tdo + done / 8, piece,
-                                last ? CSEJTAG_RUN_TEST_IDLE
-                                     : (ir ? CSEJTAG_SHIFT_IR : CSEJTAG_SHIFT_DR));
+            session_->chainScan(
+                reg, tdi + done / 8, tdo + done / 8, piece,
+                last ? CSEJTAG_RUN_TEST_IDLE : (ir ? CSEJTAG_SHIFT_IR : CSEJTAG_SHIFT_DR));
         } catch (...) {
             std::fputc('\n', stderr);
             throw;
@@ -144,9 +145,9 @@ Outcome HostSession::deviceScan(const HostCommand& command) {
     if (!ir && command.device < deviceCount_ && needInstructions(command) != Outcome::kSuccess)
         return Outcome::kUsage;
     try {
-        const std::vector<uint8_t> tdo = session_->deviceScan(
-            ir ? csesession::Register::kIr : csesession::Register::kDr, command.device,
-            command.tdi, command.bitCount);
+        const std::vector<uint8_t> tdo =
+            session_->deviceScan(ir ? csesession::Register::kIr : csesession::Register::kDr,
+                                 command.device, command.tdi, command.bitCount);
         writer_.value(command.text, command.origin, "tdo",
                       "0x" + formatHexBits(tdo.data(), command.bitCount), command.bitCount);
         return Outcome::kSuccess;
@@ -177,9 +178,8 @@ Outcome HostSession::chainScan(const HostCommand& command) {
 Outcome HostSession::moveTap(const HostCommand& command) {
     const auto state = static_cast<CseJtagTapState>(command.state);
     const auto navigate = [&](uint32_t clocks, bool wait) {
-        return session_->navigate(state, clocks,
-                                  wait ? std::optional<uint32_t>(command.waitMicroseconds)
-                                       : std::nullopt);
+        return session_->navigate(
+            state, clocks, wait ? std::optional<uint32_t>(command.waitMicroseconds) : std::nullopt);
     };
     CseJtagTapState reached = state;
     try {

@@ -95,8 +95,7 @@ Outcome HostSession::finish() {
     try {
         session_->close();
     } catch (const SessionError& error) {
-        outcome = failed(error.headline() +
-                             (resultsShown_ ? " (the results above stand)" : ""),
+        outcome = failed(error.headline() + (resultsShown_ ? " (the results above stand)" : ""),
                          error.pluginErrors());
     }
     session_.reset();

@@ -161,8 +161,10 @@ void CableSession::State::connect() {
     if (plugin == nullptr) fail(ErrorKind::kFailed, "the plug-in could not create its object");
     std::vector<std::string> arguments = {"node=" + node, "port=" + std::to_string(port),
                                           "type=jtag"};
-    if (options.timeoutSeconds) arguments.push_back("timeout=" + std::to_string(*options.timeoutSeconds));
-    if (options.packetLength) arguments.push_back("packlen=" + std::to_string(*options.packetLength));
+    if (options.timeoutSeconds)
+        arguments.push_back("timeout=" + std::to_string(*options.timeoutSeconds));
+    if (options.packetLength)
+        arguments.push_back("packlen=" + std::to_string(*options.packetLength));
     if (options.hostPort) arguments.push_back("hostport=" + std::to_string(*options.hostPort));
     std::vector<const char*> argv;
     for (const std::string& argument : arguments) argv.push_back(argument.c_str());
@@ -194,9 +196,10 @@ void CableSession::State::scanChain() {
         devices.push_back(device);
     }
     if (!options.irLengths.empty() && options.irLengths.size() != count) {
-        fail(ErrorKind::kUsage, options.irLengthsName + " gives " +
-                                    plural(static_cast<uint32_t>(options.irLengths.size()), "length") +
-                                    ", but the chain has " + plural(count, "device"));
+        fail(ErrorKind::kUsage,
+             options.irLengthsName + " gives " +
+                 plural(static_cast<uint32_t>(options.irLengths.size()), "length") +
+                 ", but the chain has " + plural(count, "device"));
     }
     measureChain();
     checkDeviceCounts();
@@ -216,7 +219,8 @@ void CableSession::State::measureChain() {
     std::vector<uint8_t> tdo(stream.size(), 0);
     if (cseFailed(plugin->shiftChainIR(stream.data(), tdo.data(), nullptr, nullptr,
                                        2 * kIrFlushBits, CSEJTAG_RUN_TEST_IDLE, 0, 0))) {
-        if (!options.tolerateChainFaults) fail(ErrorKind::kFailed, "cannot measure the IR path: the IR shift failed");
+        if (!options.tolerateChainFaults)
+            fail(ErrorKind::kFailed, "cannot measure the IR path: the IR shift failed");
         irLengthProblem = "the IR path could not be shifted";
         return;
     }
@@ -231,7 +235,8 @@ void CableSession::State::measureChain() {
     std::vector<uint8_t> drTdo(drStream.size(), 0);
     if (cseFailed(plugin->shiftChainDR(drStream.data(), drTdo.data(), nullptr, nullptr,
                                        2 * kBypassFlushBits, CSEJTAG_RUN_TEST_IDLE, 0, 0))) {
-        if (!options.tolerateChainFaults) fail(ErrorKind::kFailed, "cannot count the devices in BYPASS: the DR shift failed");
+        if (!options.tolerateChainFaults)
+            fail(ErrorKind::kFailed, "cannot count the devices in BYPASS: the DR shift failed");
     } else {
         uint32_t count = 0;
         if (measureTotalIrLength(drTdo.data(), kBypassFlushBits, count, error)) bypassCount = count;
@@ -255,7 +260,8 @@ void CableSession::State::checkDeviceCounts() {
 void CableSession::State::setIrLengths(const std::vector<uint32_t>& lengths) {
     for (uint32_t device = 0; device < lengths.size(); ++device) {
         if (cseFailed(plugin->setIRLength(device, lengths[device]))) {
-            fail(ErrorKind::kFailed, "cannot set the IR length of device " + std::to_string(device));
+            fail(ErrorKind::kFailed,
+                 "cannot set the IR length of device " + std::to_string(device));
         }
         devices[device].irLength = lengths[device];
     }
@@ -267,7 +273,8 @@ void CableSession::State::setIrLengths(const std::vector<uint32_t>& lengths) {
 void CableSession::State::checkGivenIrLengths() {
     const std::vector<uint32_t>& lengths = options.irLengths;
     const std::string name = options.irLengthsName;
-    if (!irMeasured) fail(ErrorKind::kFailed, "cannot check " + name + " against the chain: " + irLengthProblem);
+    if (!irMeasured)
+        fail(ErrorKind::kFailed, "cannot check " + name + " against the chain: " + irLengthProblem);
     const uint32_t misfit = firstMisfittingDevice(irCapture.data(), irTotalBits, lengths);
     if (misfit == UINT32_MAX) return;
     uint64_t given = 0;
@@ -282,8 +289,8 @@ void CableSession::State::checkGivenIrLengths() {
     }
     reason += " (captured 0x" + formatHexBits(irCapture.data(), irTotalBits) +
               ", the device nearest TDO in the lowest bits";
-    const IrSplit split = deriveIrLengths(irCapture.data(), irTotalBits,
-                                          static_cast<uint32_t>(devices.size()));
+    const IrSplit split =
+        deriveIrLengths(irCapture.data(), irTotalBits, static_cast<uint32_t>(devices.size()));
     if (split.outcome == IrSplit::Outcome::kUnique) {
         reason += "; it splits as " + lengthList(split.lengths);
     }
@@ -346,16 +353,18 @@ void CableSession::State::shut(bool quietly) {
         if (!closed && !quietly) {
             if (notifiedLoad) exports.unloaded();
             notifiedLoad = false;
-            throw SessionError(ErrorKind::kFailed,
-                               "closing the target failed: releasing the TAP on the debugger failed",
-                               std::move(errors));
+            throw SessionError(
+                ErrorKind::kFailed,
+                "closing the target failed: releasing the TAP on the debugger failed",
+                std::move(errors));
         }
     }
     if (notifiedLoad) exports.unloaded();
     notifiedLoad = false;
 }
 
-CableSession::CableSession(const SessionOptions& options) : state_(std::make_unique<State>(options)) {
+CableSession::CableSession(const SessionOptions& options)
+    : state_(std::make_unique<State>(options)) {
     try {
         state_->open();
     } catch (...) {
@@ -521,7 +530,8 @@ CseJtagTapState CableSession::navigate(CseJtagTapState goal, uint32_t clocks,
     }
     const auto result = waitMicroseconds ? s.plugin->navigateTAP(goal, clocks, *waitMicroseconds)
                                          : s.plugin->navigateTAP(goal, clocks);
-    if (cseFailed(result)) s.fail(ErrorKind::kFailed, "moving the TAP to " + tapStateName(goal) + " failed");
+    if (cseFailed(result))
+        s.fail(ErrorKind::kFailed, "moving the TAP to " + tapStateName(goal) + " failed");
     if (goal == CsePluginInterface::CSEJTAG_TEST_LOGIC_RESET) s.instructionsLoaded = false;
     return s.plugin->getTAPState();
 }

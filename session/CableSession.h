@@ -55,8 +55,8 @@ class SessionError : public std::runtime_error {
 using LogSink = std::function<void(int level, const std::string& line)>;
 
 struct SessionOptions {
-    std::string libraryPath;  // empty: CSE_HOST_PLUGIN, beside the program, the installed folder
-    bool useFrontEnd = false; // false: an embedded quorbit-sim on 127.0.0.1 (not on Windows)
+    std::string libraryPath;   // empty: CSE_HOST_PLUGIN, beside the program, the installed folder
+    bool useFrontEnd = false;  // false: an embedded quorbit-sim on 127.0.0.1 (not on Windows)
     std::string node = "localhost";
     uint16_t port = 20000;
     std::optional<uint32_t> timeoutSeconds;  // timeout= (1..3600); absent: the plug-in's default
@@ -84,10 +84,10 @@ constexpr uint32_t kMaxIrScanBits = 122816;
 enum class Register { kIr, kDr };
 
 struct Device {
-    uint32_t index = 0;               // 0 = nearest TDI
-    std::optional<uint32_t> idcode;   // none: the device answered with a BYPASS bit
-    std::optional<uint32_t> irLength; // none: not known (see irLengthProblem)
-    uint32_t openocdPosition = 0;     // OpenOCD counts from TDO
+    uint32_t index = 0;                // 0 = nearest TDI
+    std::optional<uint32_t> idcode;    // none: the device answered with a BYPASS bit
+    std::optional<uint32_t> irLength;  // none: not known (see irLengthProblem)
+    uint32_t openocdPosition = 0;      // OpenOCD counts from TDO
 };
 
 class CableSession {
@@ -119,9 +119,9 @@ class CableSession {
                                                   const std::vector<uint8_t>& tdi,
                                                   uint32_t bitCount);
     // The whole chain; tdo may be null. Ends in endState (a stable state or Exit1/Update).
-    void chainScan(Register reg, const uint8_t* tdi, uint8_t* tdo, uint32_t bitCount,
-                   CsePluginInterface::CseJtagTapState endState =
-                       CsePluginInterface::CSEJTAG_RUN_TEST_IDLE);
+    void chainScan(
+        Register reg, const uint8_t* tdi, uint8_t* tdo, uint32_t bitCount,
+        CsePluginInterface::CseJtagTapState endState = CsePluginInterface::CSEJTAG_RUN_TEST_IDLE);
     // Walk to goal, then clock `clocks` more TCKs with TMS 0; returns the state the TAP is in.
     CsePluginInterface::CseJtagTapState navigate(CsePluginInterface::CseJtagTapState goal,
                                                  uint32_t clocks = 0,

@@ -3,8 +3,8 @@
 
 #include <string>
 
-#include "session/PluginLoader.h"
 #include "koraven-cse-plugin/CsePluginExports.h"
+#include "session/PluginLoader.h"
 
 namespace csesession {
 

@@ -60,7 +60,8 @@ void CSE_CALLCONV dumpCallback(uint32_t level, const char* label, const uint8_t*
                                uint32_t bitCount) {
     (void)level;
     if (buffer == nullptr) return;
-    deliver([&](PluginMessages& to) { to.onDump(label != nullptr ? label : "", buffer, bitCount); });
+    deliver(
+        [&](PluginMessages& to) { to.onDump(label != nullptr ? label : "", buffer, bitCount); });
 }
 
 void CSE_CALLCONV traceEnterCallback(const char* name) {

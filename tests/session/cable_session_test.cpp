@@ -14,12 +14,12 @@
 
 namespace {
 
+using CsePluginInterface::CseJtagTapState;
 using csesession::CableSession;
 using csesession::ErrorKind;
 using csesession::Register;
 using csesession::SessionError;
 using csesession::SessionOptions;
-using CsePluginInterface::CseJtagTapState;
 
 SessionOptions embeddedOptions(const std::string& chainText = "") {
     SessionOptions options;
@@ -72,7 +72,8 @@ TEST(CableSession, OpensTheDemoChainWithDerivedIrLengths) {
     (void)session.deviceScan(Register::kDr, 1, {0x56, 0x34, 0x12}, 24);
     EXPECT_EQ(session.deviceScan(Register::kDr, 1, {0, 0, 0}, 24),
               (std::vector<uint8_t>{0x56, 0x34, 0x12}));
-    EXPECT_EQ(session.navigate(CsePluginInterface::CSEJTAG_PAUSE_DR), CsePluginInterface::CSEJTAG_PAUSE_DR);
+    EXPECT_EQ(session.navigate(CsePluginInterface::CSEJTAG_PAUSE_DR),
+              CsePluginInterface::CSEJTAG_PAUSE_DR);
     EXPECT_EQ(session.tapState(), CsePluginInterface::CSEJTAG_PAUSE_DR);
     session.close();
     EXPECT_NE(logged.size(), 0u) << "the plug-in's lines up to level 3 reach the sink";
@@ -107,7 +108,9 @@ INSTANTIATE_TEST_SUITE_P(
         CallCase{"IrBits", [](CableSession& s) { (void)s.deviceScan(Register::kIr, 1, {0}, 7); },
                  ErrorKind::kUsage, "has an IR of 8 bits"},
         CallCase{"DrBeforeIr",
-                 [](CableSession& s) { (void)s.deviceScan(Register::kDr, 0, {0, 0, 0, 0}, 32); },
+                 [](CableSession& s) {
+                     (void)s.deviceScan(Register::kDr, 0, {0, 0, 0, 0}, 32);
+                 },
                  ErrorKind::kUsage, "comes before any irscan"},
         CallCase{"ShortTdi", [](CableSession& s) { (void)s.deviceScan(Register::kIr, 1, {}, 8); },
                  ErrorKind::kUsage, "needs 1 bytes of TDI"},
@@ -166,16 +169,22 @@ int silentUdpPort() {
 INSTANTIATE_TEST_SUITE_P(
     CableSession, SessionOpen,
     ::testing::Values(
-        OpenCase{"WrongLengthCount", [](SessionOptions& o) { o.irLengths = {6, 8}; },
+        OpenCase{"WrongLengthCount",
+                 [](SessionOptions& o) {
+                     o.irLengths = {6, 8};
+                 },
                  ErrorKind::kUsage, "irLengths gives 2 lengths, but the chain has 3 devices"},
-        OpenCase{"LengthsThatDoNotFit", [](SessionOptions& o) { o.irLengths = {6, 8, 5}; },
+        OpenCase{"LengthsThatDoNotFit",
+                 [](SessionOptions& o) {
+                     o.irLengths = {6, 8, 5};
+                 },
                  ErrorKind::kUsage, "add up to 19 bits, the IR path measures 18"},
         OpenCase{"NoLibrary", [](SessionOptions& o) { o.libraryPath = "/nonexistent/plugin.so"; },
                  ErrorKind::kFailed, "cannot load the plug-in"},
         OpenCase{"BadBoardFault", [](SessionOptions& o) { o.simBoardFaults = "open-after=9"; },
                  ErrorKind::kUsage, "the chain has 3 devices"},
-        OpenCase{"TimeoutRange", [](SessionOptions& o) { o.timeoutSeconds = 0; },
-                 ErrorKind::kUsage, "1..3600 seconds"},
+        OpenCase{"TimeoutRange", [](SessionOptions& o) { o.timeoutSeconds = 0; }, ErrorKind::kUsage,
+                 "1..3600 seconds"},
         OpenCase{"SilentFrontEnd",
                  [](SessionOptions& o) {
                      o.useFrontEnd = true;
