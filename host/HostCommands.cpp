@@ -19,6 +19,7 @@ using CsePluginInterface::CSEJTAG_SHIFT_IR;
 using CsePluginInterface::CseJtagTapState;
 using csesession::formatHexBits;
 using csesession::hexNumber;
+using csesession::kMaxIrScanBits;
 
 namespace {
 

@@ -21,8 +21,6 @@ namespace csehost {
 // Doubles as cse-host's exit status.
 enum class Outcome { kSuccess = 0, kFailed = 1, kUsage = 2 };
 
-using csesession::kMaxIrScanBits;
-
 class HostSession {
   public:
     explicit HostSession(ResultWriter& writer);
