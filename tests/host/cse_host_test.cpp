@@ -289,6 +289,8 @@ TEST(CseHost, TalksToAFrontEndGivenByNodeAndPort) {
     ASSERT_EQ(result.exitCode, 0) << result.err;
     EXPECT_EQ(result.err.find("embedded"), std::string::npos);
     EXPECT_NE(result.out.find("3 devices"), std::string::npos);
+    const ProcessResult both = cseHost({"--node", "127.0.0.1:" + frontEnd.port(), "idcode", "1"});
+    EXPECT_EQ(both.out, hex8(*demo().devices[1].idcode) + "\n") << both.err;
 }
 
 TEST(CseHost, RecoversFromBusyRepliesThatTheVerboseEmulatorNames) {
