@@ -3,6 +3,7 @@
 // The plug-in object is driven only through its virtual interface.
 #include "session/CableSession.h"
 
+#include <atomic>
 #include <cstdlib>
 
 #include "koraven-cse-plugin/CsePlugin.h"
@@ -23,6 +24,8 @@ using CsePluginInterface::CseJtagTapState;
 namespace {
 
 constexpr uint32_t kIdcodeBits = 32;
+// The plug-in has one link per process: a second open would end the first session's link.
+std::atomic<bool> gSessionOpen{false};
 // The DR path in BYPASS is one bit a device; well beyond the devices a scan accepts.
 constexpr uint32_t kBypassFlushBits = 1024;
 
@@ -83,6 +86,7 @@ struct CableSession::State {
     PluginLibrary library;
     PluginExports exports;
     bool notifiedLoad = false;
+    bool holdsProcess = false;  // this session is the process's one
     EmbeddedEmulator emulator;
     std::string node;
     uint16_t port = 0;
@@ -104,6 +108,12 @@ struct CableSession::State {
 };
 
 void CableSession::State::open() {
+    if (gSessionOpen.exchange(true)) {
+        fail(ErrorKind::kUsage,
+             "another session is open in this process, and the plug-in has one link: close it "
+             "first");
+    }
+    holdsProcess = true;
     if (options.timeoutSeconds && (*options.timeoutSeconds < 1 || *options.timeoutSeconds > 3600))
         fail(ErrorKind::kUsage, "the reply time-out must be 1..3600 seconds");
     if (options.packetLength && (*options.packetLength < 16 || *options.packetLength > 1472))
@@ -367,6 +377,8 @@ void CableSession::State::shut(bool quietly) {
         if (!closed && !quietly) {
             if (notifiedLoad) exports.unloaded();
             notifiedLoad = false;
+            if (holdsProcess) gSessionOpen = false;
+            holdsProcess = false;
             throw SessionError(
                 ErrorKind::kFailed,
                 "closing the target failed: releasing the TAP on the debugger failed",
@@ -375,6 +387,8 @@ void CableSession::State::shut(bool quietly) {
     }
     if (notifiedLoad) exports.unloaded();
     notifiedLoad = false;
+    if (holdsProcess) gSessionOpen = false;
+    holdsProcess = false;
 }
 
 CableSession::CableSession(const SessionOptions& options)

@@ -1,5 +1,6 @@
 #include "session/PluginMessages.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 
@@ -16,6 +17,8 @@ constexpr size_t kMaxKeptErrors = 64;
 
 std::mutex gReceiverMutex;
 PluginMessages* gReceiver = nullptr;
+// Sessions open at the same time, latest last: when one ends, the one before receives again.
+std::vector<PluginMessages*> gReceivers;
 
 std::string withoutTrailingNewlines(std::string text) {
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
@@ -82,11 +85,14 @@ PluginMessages::PluginMessages(int verbosity, bool dump, LogSink log)
 
 PluginMessages::~PluginMessages() {
     const std::lock_guard<std::mutex> lock(gReceiverMutex);
-    if (gReceiver == this) gReceiver = nullptr;
+    gReceivers.erase(std::remove(gReceivers.begin(), gReceivers.end(), this), gReceivers.end());
+    gReceiver = gReceivers.empty() ? nullptr : gReceivers.back();
 }
 
 void PluginMessages::receive() {
     const std::lock_guard<std::mutex> lock(gReceiverMutex);
+    gReceivers.erase(std::remove(gReceivers.begin(), gReceivers.end(), this), gReceivers.end());
+    gReceivers.push_back(this);
     gReceiver = this;
 }
 

@@ -1,6 +1,7 @@
 // What the plug-in says through its five callbacks, for one session: log lines filtered by level
 // and handed to the front end's sink, and the error lines kept for the reason of a failed step.
-// The callbacks are plain C functions without a context, so one session at a time receives them.
+// The callbacks are plain C functions without a context, so one session at a time receives them:
+// the one opened last, and when it ends the one before it.
 #pragma once
 
 #include <mutex>

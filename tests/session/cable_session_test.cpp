@@ -123,6 +123,8 @@ INSTANTIATE_TEST_SUITE_P(
         CallCase{"BadState",
                  [](CableSession& s) { (void)s.navigate(static_cast<CseJtagTapState>(16)); },
                  ErrorKind::kUsage, "no TAP state has the number 16"},
+        CallCase{"SecondSession", [](CableSession&) { CableSession second(embeddedOptions()); },
+                 ErrorKind::kUsage, "another session is open in this process"},
         CallCase{"Closed",
                  [](CableSession& s) {
                      s.close();
