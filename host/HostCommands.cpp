@@ -1,50 +1,18 @@
 // The commands of a session: what each asks of the plug-in and what it reports.
-#include <unistd.h>
-
 #include <algorithm>
 #include <string>
 #include <vector>
 
 #include "host/HostSession.h"
 #include "host/IdcodeFields.h"
-#include "host/InterruptWatch.h"
 #include "koraven-cse-plugin/CsePlugin.h"
 #include "session/HexBits.h"
 
 namespace csehost {
 
-using CsePluginInterface::CSEJTAG_RUN_TEST_IDLE;
-using CsePluginInterface::CSEJTAG_SHIFT_DR;
-using CsePluginInterface::CSEJTAG_SHIFT_IR;
 using CsePluginInterface::CseJtagTapState;
 using csesession::formatHexBits;
 using csesession::hexNumber;
-using csesession::kMaxIrScanBits;
-
-namespace {
-
-// Longer chain scans and clock runs go in pieces with a progress line when stderr is a terminal.
-constexpr uint32_t kProgressThresholdBits = 4u << 20;
-constexpr uint32_t kProgressPieceBits = 1u << 20;
-// A shift that stays in Shift-DR/Shift-IR must fit one raw shift of the debugger.
-constexpr uint32_t kShiftPieceBits = kMaxIrScanBits;
-
-bool showsProgress(uint64_t bitCount) {
-    return bitCount > kProgressThresholdBits && isatty(STDERR_FILENO) == 1;
-}
-
-void printProgress(uint64_t done, uint64_t total) {
-    std::fprintf(stderr, "\rcse-host: %llu of %llu bits%s", static_cast<unsigned long long>(done),
-                 static_cast<unsigned long long>(total), done == total ? "\n" : "");
-    std::fflush(stderr);
-}
-
-// The states a TAP can stay in while clocked.
-bool isStableState(uint32_t state) {
-    return state == 0 || state == 1 || state == 4 || state == 6 || state == 11 || state == 13;
-}
-
-}  // namespace
 
 Outcome HostSession::needIrLengths(const HostCommand& command) {
     if (session_->devices().empty() || command.device >= deviceCount_ ||
@@ -76,34 +44,6 @@ Outcome HostSession::needInstructions(const HostCommand& command) {
                      "drscan-chain");
     }
     return Outcome::kSuccess;
-}
-
-// The whole path in one call, or in pieces that stay in Shift-IR/Shift-DR when progress is shown.
-bool HostSession::shiftChain(bool ir, const uint8_t* tdi, uint8_t* tdo, uint32_t bitCount) {
-    const csesession::Register reg = ir ? csesession::Register::kIr : csesession::Register::kDr;
-    if (!showsProgress(bitCount)) {
-        session_->chainScan(reg, tdi, tdo, bitCount, CSEJTAG_RUN_TEST_IDLE);
-        return true;
-    }
-    for (uint32_t done = 0; done < bitCount;) {
-        const uint32_t piece = std::min(kShiftPieceBits, bitCount - done);
-        const bool last = done + piece == bitCount;
-        try {
-            session_->chainScan(
-                reg, tdi + done / 8, tdo + done / 8, piece,
-                last ? CSEJTAG_RUN_TEST_IDLE : (ir ? CSEJTAG_SHIFT_IR : CSEJTAG_SHIFT_DR));
-        } catch (...) {
-            std::fputc('\n', stderr);
-            throw;
-        }
-        done += piece;
-        printProgress(done, bitCount);
-        if (InterruptWatch::received() != 0 && !last) {
-            std::fputc('\n', stderr);
-            return false;
-        }
-    }
-    return true;
 }
 
 Outcome HostSession::scan(const HostCommand& command) {
@@ -163,9 +103,8 @@ Outcome HostSession::chainScan(const HostCommand& command) {
     const bool ir = command.kind == CommandKind::kIrScanChain;
     std::vector<uint8_t> tdo(command.tdi.size(), 0);
     try {
-        if (!shiftChain(ir, command.tdi.data(), tdo.data(), command.bitCount)) {
-            return failed("'" + command.text + "' was interrupted");
-        }
+        session_->chainScan(ir ? csesession::Register::kIr : csesession::Register::kDr,
+                            command.tdi.data(), tdo.data(), command.bitCount);
     } catch (const csesession::SessionError& error) {
         return reported(error, error.kind() == csesession::ErrorKind::kUsage
                                    ? ""
@@ -177,27 +116,11 @@ Outcome HostSession::chainScan(const HostCommand& command) {
 }
 
 Outcome HostSession::moveTap(const HostCommand& command) {
-    const auto state = static_cast<CseJtagTapState>(command.state);
-    const auto navigate = [&](uint32_t clocks, bool wait) {
-        return session_->navigate(
-            state, clocks, wait ? std::optional<uint32_t>(command.waitMicroseconds) : std::nullopt);
-    };
-    CseJtagTapState reached = state;
+    CseJtagTapState reached = CsePluginInterface::CSEJTAG_TEST_LOGIC_RESET;
     try {
-        if (showsProgress(command.clocks) && isStableState(command.state)) {
-            // Clocks in a stable state add up, so the run can go in pieces.
-            for (uint32_t done = 0; done < command.clocks;) {
-                const uint32_t piece = std::min(kProgressPieceBits, command.clocks - done);
-                done += piece;
-                reached = navigate(piece, command.hasWait && done == command.clocks);
-                printProgress(done, command.clocks);
-                if (InterruptWatch::received() != 0 && done < command.clocks) {
-                    return failed("'" + command.text + "' was interrupted");
-                }
-            }
-        } else {
-            reached = navigate(command.clocks, command.hasWait);
-        }
+        reached = session_->navigate(
+            static_cast<CseJtagTapState>(command.state), command.clocks,
+            command.hasWait ? std::optional<uint32_t>(command.waitMicroseconds) : std::nullopt);
     } catch (const csesession::SessionError& error) {
         return reported(error, error.kind() == csesession::ErrorKind::kUsage
                                    ? ""

@@ -1,5 +1,8 @@
 #include "host/HostSession.h"
 
+#include <unistd.h>
+
+#include "host/InterruptWatch.h"
 #include "koraven-cse-plugin/CsePlugin.h"
 
 namespace csehost {
@@ -36,6 +39,8 @@ Outcome HostSession::usage(const std::string& what) {
 }
 
 Outcome HostSession::reported(const SessionError& error, const std::string& doing) {
+    if (progressLine_) std::fputc('\n', stderr);
+    progressLine_ = false;
     const std::string what = doing.empty() ? error.headline() : doing + ": " + error.headline();
     if (error.kind() == ErrorKind::kUsage) return usage(what);
     return failed(what, error.pluginErrors());
@@ -62,6 +67,17 @@ Outcome HostSession::begin(const HostOptions& options) {
     settings.verbosity = options.verbosity;
     settings.dump = options.dump;
     settings.log = [](int, const std::string& line) { std::fprintf(stderr, "%s\n", line.c_str()); };
+    // Long scans and clock runs show where they are when someone watches; a signal stops them.
+    if (isatty(STDERR_FILENO) == 1) {
+        settings.progress = [this](uint64_t done, uint64_t total) {
+            std::fprintf(stderr, "\rcse-host: %llu of %llu bits%s",
+                         static_cast<unsigned long long>(done),
+                         static_cast<unsigned long long>(total), done == total ? "\n" : "");
+            std::fflush(stderr);
+            progressLine_ = done != total;
+            return InterruptWatch::received() == 0;
+        };
+    }
     if (!options.quiet) {
         settings.emulatorStarted = [&options](const std::string& node, uint16_t port) {
             std::fprintf(stderr, "cse-host: embedded quorbit-sim on %s:%u with %s\n", node.c_str(),

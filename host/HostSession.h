@@ -45,7 +45,6 @@ class HostSession {
     bool resetTap();
     Outcome needIrLengths(const HostCommand& command);
     Outcome needInstructions(const HostCommand& command);
-    bool shiftChain(bool ir, const uint8_t* tdi, uint8_t* tdo, uint32_t bitCount);
 
     Outcome scan(const HostCommand& command);
     Outcome readIdcode(const HostCommand& command);
@@ -65,6 +64,7 @@ class HostSession {
     std::string scanProblem_;  // why the plug-in's scan failed (diagnose goes on without it)
     uint32_t deviceCount_ = 0;
     bool resultsShown_ = false;  // a result was written, so it stands whatever closing says
+    bool progressLine_ = false;  // a progress line on stderr waits for its end
     std::string origin_;         // "FILE:LINE: " of the running script command
 };
 

@@ -3,6 +3,7 @@
 // The plug-in object is driven only through its virtual interface.
 #include "session/CableSession.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 
@@ -539,12 +540,34 @@ void CableSession::chainScan(Register reg, const uint8_t* tdi, uint8_t* tdo, uin
                                       std::to_string(bitCount));
     }
     if (tdi == nullptr || bitCount == 0) s.fail(ErrorKind::kUsage, "a chain scan needs TDI bits");
-    const auto result =
-        ir ? s.plugin->shiftChainIR(tdi, tdo, nullptr, nullptr, bitCount, endState, 0, 0)
-           : s.plugin->shiftChainDR(tdi, tdo, nullptr, nullptr, bitCount, endState, 0, 0);
-    if (cseFailed(result)) {
-        s.fail(ErrorKind::kFailed, std::string("the ") + (ir ? "IR" : "DR") + " shift of " +
-                                       plural(bitCount, "bit") + " through the chain failed");
+    const auto shift = [&](uint32_t first, uint32_t count, CseJtagTapState end) {
+        const uint8_t* in = tdi + first / 8;
+        uint8_t* out = tdo != nullptr ? tdo + first / 8 : nullptr;
+        const auto result =
+            ir ? s.plugin->shiftChainIR(in, out, nullptr, nullptr, count, end, 0, 0)
+               : s.plugin->shiftChainDR(in, out, nullptr, nullptr, count, end, 0, 0);
+        if (cseFailed(result)) {
+            s.fail(ErrorKind::kFailed, std::string("the ") + (ir ? "IR" : "DR") + " shift of " +
+                                           plural(bitCount, "bit") + " through the chain failed" +
+                                           (first > 0 ? " after " + std::to_string(first) : ""));
+        }
+    };
+    if (!s.options.progress || bitCount <= kProgressBits) {
+        shift(0, bitCount, endState);
+    } else {
+        // Pieces of one raw shift each, staying in Shift-IR/Shift-DR until the last.
+        const CseJtagTapState shifting =
+            ir ? CsePluginInterface::CSEJTAG_SHIFT_IR : CsePluginInterface::CSEJTAG_SHIFT_DR;
+        for (uint32_t done = 0; done < bitCount;) {
+            const uint32_t piece = std::min(kMaxIrScanBits, bitCount - done);
+            const bool last = done + piece == bitCount;
+            shift(done, piece, last ? endState : shifting);
+            done += piece;
+            if (!s.options.progress(done, bitCount) && !last) {
+                s.fail(ErrorKind::kFailed,
+                       "stopped after " + std::to_string(done) + " of " + plural(bitCount, "bit"));
+            }
+        }
     }
     // The caller chose every device's instruction.
     if (ir) s.instructionsLoaded = true;
@@ -556,10 +579,33 @@ CseJtagTapState CableSession::navigate(CseJtagTapState goal, uint32_t clocks,
     if (!CsePluginInterface::isValidTapState(goal)) {
         s.fail(ErrorKind::kUsage, "no TAP state has the number " + std::to_string(goal));
     }
-    const auto result = waitMicroseconds ? s.plugin->navigateTAP(goal, clocks, *waitMicroseconds)
-                                         : s.plugin->navigateTAP(goal, clocks);
-    if (cseFailed(result))
-        s.fail(ErrorKind::kFailed, "moving the TAP to " + tapStateName(goal) + " failed");
+    const auto move = [&](uint32_t count, bool wait) {
+        const auto result = wait ? s.plugin->navigateTAP(goal, count, *waitMicroseconds)
+                                 : s.plugin->navigateTAP(goal, count);
+        if (cseFailed(result))
+            s.fail(ErrorKind::kFailed, "moving the TAP to " + tapStateName(goal) + " failed");
+    };
+    const bool stable = goal == CsePluginInterface::CSEJTAG_TEST_LOGIC_RESET ||
+                        goal == CSEJTAG_RUN_TEST_IDLE ||
+                        goal == CsePluginInterface::CSEJTAG_SHIFT_DR ||
+                        goal == CsePluginInterface::CSEJTAG_PAUSE_DR ||
+                        goal == CsePluginInterface::CSEJTAG_SHIFT_IR ||
+                        goal == CsePluginInterface::CSEJTAG_PAUSE_IR;
+    if (!s.options.progress || clocks <= kProgressBits || !stable) {
+        move(clocks, waitMicroseconds.has_value());
+    } else {
+        // Clocks in a stable state add up, so the run can go in pieces; the wait comes last.
+        constexpr uint32_t kPieceClocks = 1u << 20;
+        for (uint32_t done = 0; done < clocks;) {
+            const uint32_t piece = std::min(kPieceClocks, clocks - done);
+            done += piece;
+            move(piece, waitMicroseconds.has_value() && done == clocks);
+            if (!s.options.progress(done, clocks) && done < clocks) {
+                s.fail(ErrorKind::kFailed,
+                       "stopped after " + std::to_string(done) + " of " + plural(clocks, "clock"));
+            }
+        }
+    }
     if (goal == CsePluginInterface::CSEJTAG_TEST_LOGIC_RESET) s.instructionsLoaded = false;
     return s.plugin->getTAPState();
 }

@@ -74,12 +74,18 @@ struct SessionOptions {
     LogSink log;        // null: nothing is shown; errors still become part of SessionError
     // How messages name the given IR lengths (cse-host: "--irlen").
     std::string irLengthsName = "irLengths";
+    // Chain scans and clock runs longer than kProgressBits go in pieces (staying in Shift-IR/DR or
+    // the stable goal state), each reported as (done, total); false stops the run between pieces
+    // (SessionError, kFailed). Null: one call, no report.
+    std::function<bool(uint64_t done, uint64_t total)> progress;
     // Called once the embedded emulator listens, before the plug-in opens the link to it.
     std::function<void(const std::string& node, uint16_t port)> emulatorStarted;
 };
 
 // The most bits one raw shift of the debugger carries; an IR scan is never split.
 constexpr uint32_t kMaxIrScanBits = 122816;
+// Runs longer than this report progress (SessionOptions::progress).
+constexpr uint32_t kProgressBits = 4u << 20;
 
 enum class Register { kIr, kDr };
 

@@ -258,4 +258,40 @@ TEST(CableSession, PrintsStatesWithoutThePrefix) {
     EXPECT_EQ(csesession::tapStateName(static_cast<CseJtagTapState>(16)), "?");
 }
 
+// Long runs come in pieces through the progress callback, which can stop them between pieces.
+TEST(CableSession, LongRunsReportProgressAndStopWhenAsked) {
+    std::vector<uint64_t> reported;
+    bool keepGoing = true;
+    SessionOptions options = embeddedOptions();
+    options.progress = [&](uint64_t done, uint64_t total) {
+        EXPECT_LE(done, total);
+        reported.push_back(done);
+        return keepGoing;
+    };
+    CableSession session(options);
+    const std::vector<uint8_t> ones(3, 0xFF);  // 18 IR bits of ones: BYPASS everywhere
+    session.chainScan(Register::kIr, ones.data(), nullptr, 18);
+    const uint32_t bits = csesession::kProgressBits + 1000;
+    std::vector<uint8_t> tdi((bits + 7) / 8, 0xA5);
+    std::vector<uint8_t> tdo(tdi.size(), 0);
+    session.chainScan(Register::kDr, tdi.data(), tdo.data(), bits);
+    ASSERT_GT(reported.size(), 1u);
+    EXPECT_EQ(reported.back(), bits);
+    // Three devices in BYPASS: the bits come out three later.
+    EXPECT_EQ(tdo[1], static_cast<uint8_t>((0xA5A5 >> 5) & 0xFF));
+    reported.clear();
+    keepGoing = false;
+    const auto error =
+        errorOf([&] { session.chainScan(Register::kDr, tdi.data(), tdo.data(), bits); });
+    ASSERT_TRUE(error.has_value());
+    EXPECT_EQ(error->kind(), ErrorKind::kFailed);
+    EXPECT_EQ(reported.size(), 1u) << "stopped after the first piece";
+    reported.clear();
+    keepGoing = true;
+    EXPECT_EQ(session.navigate(CsePluginInterface::CSEJTAG_RUN_TEST_IDLE, bits),
+              CsePluginInterface::CSEJTAG_RUN_TEST_IDLE);
+    ASSERT_GT(reported.size(), 1u);
+    EXPECT_EQ(reported.back(), bits) << "clocks in a stable state go in pieces too";
+}
+
 }  // namespace
