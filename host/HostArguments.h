@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -41,22 +42,27 @@ struct HostCommand {
 };
 
 struct HostOptions {
-    std::string libraryPath;          // --lib; empty = the lookup of locatePlugin
-    bool useFrontEnd = false;         // --node or --port given: no embedded emulator
-    std::string node = "localhost";   // --node
-    std::string port = "20000";       // --port, validated 1..65535
-    std::string simChainPath;         // --sim-chain
-    std::string simPcapPath;          // --sim-pcap
-    bool hasIrLengths = false;        // --irlen given
-    std::vector<uint32_t> irLengths;  // device 0 (nearest TDI) first
-    int verbosity = 0;                // number of -v, at most 4
-    bool dump = false;                // --dump
-    bool json = false;                // --json: one JSON document on stdout
-    bool quiet = false;               // --quiet: nothing on stderr unless something fails
-    std::string boardFaults;          // --sim-board-fault, for the embedded emulator
-    bool help = false;                // --help
-    bool keepGoing = false;           // --keep-going (svf)
-    bool version = false;             // --version
+    std::string libraryPath;                 // --lib; empty = the lookup of locatePlugin
+    bool useFrontEnd = false;                // --node or --port given: no embedded emulator
+    std::string node = "localhost";          // --node
+    std::string port = "20000";              // --port, validated 1..65535
+    std::optional<uint32_t> timeoutSeconds;  // --timeout, 1..3600
+    std::optional<uint32_t> packetLength;    // --packlen, 16..1472
+    std::optional<uint16_t> hostPort;        // --hostport
+    std::optional<uint16_t> simPort;         // --sim-port
+    bool bashCompletion = false;             // --bash-completion
+    std::string simChainPath;                // --sim-chain
+    std::string simPcapPath;                 // --sim-pcap
+    bool hasIrLengths = false;               // --irlen given
+    std::vector<uint32_t> irLengths;         // device 0 (nearest TDI) first
+    int verbosity = 0;                       // number of -v, at most 4
+    bool dump = false;                       // --dump
+    bool json = false;                       // --json: one JSON document on stdout
+    bool quiet = false;                      // --quiet: nothing on stderr unless something fails
+    std::string boardFaults;                 // --sim-board-fault, for the embedded emulator
+    bool help = false;                       // --help
+    bool keepGoing = false;                  // --keep-going (svf)
+    bool version = false;                    // --version
     HostCommand command;
 };
 
@@ -84,9 +90,6 @@ enum class RunNesting { kAllowRun, kRefuseRun };
 // A TAP state by name: "PAUSE_DR", "CSEJTAG_PAUSE_DR", "Pause-DR", "run-test/idle", and the
 // OpenOCD and SVF names "DRPAUSE", "IDLE", "RESET", "RUN/IDLE" (any case).
 [[nodiscard]] bool parseTapStateName(const std::string& text, uint32_t& state, std::string& error);
-
-// "CSEJTAG_" name of a state 0..15, "?" otherwise.
-[[nodiscard]] std::string tapStateName(uint32_t state);
 
 [[nodiscard]] std::string hostUsageText();
 

@@ -1,14 +1,17 @@
-#include "host/PluginSearch.h"
+#include "session/PluginSearch.h"
 
 #include <sys/stat.h>
 
-#include "host/PluginLoader.h"
+#include "session/PluginLoader.h"
 
+#ifndef KRV_CHAIN_DIR_FROM_BINDIR
+#define KRV_CHAIN_DIR_FROM_BINDIR "../share/quorbit-sim"
+#endif
 #ifndef KRV_PLUGIN_DIR_FROM_BINDIR
 #define KRV_PLUGIN_DIR_FROM_BINDIR "../lib/koraven-cse-plugin"
 #endif
 
-namespace csehost {
+namespace csesession {
 
 PluginCandidates pluginCandidates(const std::string& libOption, const char* environmentValue,
                                   const std::string& programDirectory) {
@@ -43,4 +46,19 @@ bool choosePlugin(const PluginCandidates& candidates, std::string& path, std::st
     return false;
 }
 
-}  // namespace csehost
+std::string chainFilePath(const std::string& nameOrPath, const std::string& programDirectory) {
+    struct stat status = {};
+    if (nameOrPath.empty() || stat(nameOrPath.c_str(), &status) == 0 ||
+        nameOrPath.find_first_of("/\\") != std::string::npos) {
+        return nameOrPath;
+    }
+    const std::string suffix = ".chain";
+    const bool hasSuffix =
+        nameOrPath.size() > suffix.size() &&
+        nameOrPath.compare(nameOrPath.size() - suffix.size(), suffix.size(), suffix) == 0;
+    const std::string installed =
+        programDirectory + KRV_CHAIN_DIR_FROM_BINDIR "/" + nameOrPath + (hasSuffix ? "" : suffix);
+    return stat(installed.c_str(), &status) == 0 ? installed : nameOrPath;
+}
+
+}  // namespace csesession

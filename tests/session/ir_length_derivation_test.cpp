@@ -3,12 +3,12 @@
 
 #include <string>
 
-#include "host/HexBits.h"
-#include "host/IrLengthDerivation.h"
+#include "session/HexBits.h"
+#include "session/IrLengthDerivation.h"
 
 namespace {
 
-using namespace csehost;
+using namespace csesession;
 
 // Captured bits, written nearest TDO first as a string of '0' and '1'.
 std::vector<uint8_t> bitsOf(const std::string& text) {
@@ -104,5 +104,24 @@ TEST(DeriveIrLengths, LongChainsAreSplitWithoutCountingEverySplit) {
     const std::vector<uint8_t> many = bitsOf(repeated);
     EXPECT_EQ(deriveIrLengths(many.data(), 4000, 100).outcome, IrSplit::Outcome::kAmbiguous);
 }
+
+// Given lengths against the captured pattern 1,0,1,0,1,0 (nearest TDO first).
+struct MisfitCase {
+    std::vector<uint32_t> lengths;
+    uint32_t misfit;
+};
+
+class FirstMisfittingDevice : public ::testing::TestWithParam<MisfitCase> {};
+
+TEST_P(FirstMisfittingDevice, NamesTheDeviceOrTheTotal) {
+    const uint8_t capture[1] = {0x15};
+    EXPECT_EQ(firstMisfittingDevice(capture, 6, GetParam().lengths), GetParam().misfit);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Captured101010, FirstMisfittingDevice,
+    ::testing::Values(MisfitCase{{4, 2}, UINT32_MAX}, MisfitCase{{2, 2, 2}, UINT32_MAX},
+                      MisfitCase{{3, 3}, 0u}, MisfitCase{{2, 2}, 2u},  // 4 bits, the path has 6
+                      MisfitCase{{4, 4}, 2u}));  // 8 bits that each start 1,0 still overrun it
 
 }  // namespace
