@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "diagnosis/IdcodeFields.h"
+
 namespace CsePluginInterface {
 class ICsePlugin;
 }
@@ -48,20 +50,5 @@ struct ChainFacts {
 // Resets the TAP, runs every check and resets the TAP again. Never throws.
 [[nodiscard]] std::vector<Check> diagnoseChain(CsePluginInterface::ICsePlugin& plugin,
                                                const ChainFacts& facts);
-
-// The fields of an IEEE 1149.1 IDCODE: version, part number and JEDEC manufacturer.
-struct IdcodeFields {
-    bool present = false;  // false for a device that answered with a BYPASS bit (code 0)
-    uint32_t version = 0;  // bits 31..28
-    uint32_t part = 0;     // bits 27..12
-    uint32_t bank = 0;     // JEDEC bank, counted from 1: continuation codes (bits 11..8) plus one
-    uint32_t id = 0;       // JEDEC id within its bank, bits 7..1
-};
-
-[[nodiscard]] IdcodeFields idcodeFields(uint32_t idcode);
-
-// Empty when the IDCODE looks sound, else why not (without the code): bit 0 clear, all ones (no
-// IDCODE at all), a manufacturer id of 0 or 0x7F, or a bank JEP106 has not opened.
-[[nodiscard]] std::string idcodeProblem(uint32_t idcode);
 
 }  // namespace csediag
