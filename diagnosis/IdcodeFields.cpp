@@ -1,8 +1,10 @@
-#include "host/IdcodeFields.h"
+#include "diagnosis/IdcodeFields.h"
 
-namespace csehost {
+#include <cstdio>
 
-IdcodeFields decodeIdcode(uint32_t idcode) {
+namespace csediag {
+
+IdcodeFields idcodeFields(uint32_t idcode) {
     IdcodeFields fields;
     // A real IDCODE always has bit 0 set; the scan records 0 for a device without one.
     fields.present = (idcode & 1u) != 0;
@@ -14,4 +16,17 @@ IdcodeFields decodeIdcode(uint32_t idcode) {
     return fields;
 }
 
-}  // namespace csehost
+std::string idcodeProblem(uint32_t idcode) {
+    if ((idcode & 1u) == 0) return "bit 0 clear";
+    const IdcodeFields fields = idcodeFields(idcode);
+    char text[96] = {};
+    if (fields.id == 0 || fields.id == 0x7F) {
+        std::snprintf(text, sizeof text, "manufacturer id 0x%02X, which JEP106 never assigns",
+                      fields.id);
+    } else if (fields.bank > kJep106Banks) {
+        std::snprintf(text, sizeof text, "JEP106 bank %u, which does not exist", fields.bank);
+    }
+    return text;
+}
+
+}  // namespace csediag
