@@ -3,14 +3,9 @@
 #include <cstring>
 
 namespace csesvf {
-namespace {
 
-constexpr size_t kPieceBytes = size_t{1} << 20;
-
-}  // namespace
-
-SvfInput::SvfInput(std::istream& stream, uint64_t maxBytes)
-    : stream_(stream), maxBytes_(maxBytes), buffer_(kPieceBytes) {}
+SvfInput::SvfInput(std::istream& stream, uint64_t maxBytes, size_t pieceBytes)
+    : stream_(stream), maxBytes_(maxBytes), buffer_(pieceBytes < 3 ? 3 : pieceBytes) {}
 
 bool SvfInput::refill() {
     if (failure_ != Failure::kNone || !stream_.good()) return false;

@@ -12,7 +12,8 @@ namespace csesvf {
 
 class SvfInput {
   public:
-    SvfInput(std::istream& stream, uint64_t maxBytes);
+    // pieceBytes: how much is read at a time (tests make it small to cut statements anywhere).
+    SvfInput(std::istream& stream, uint64_t maxBytes, size_t pieceBytes = size_t{1} << 20);
 
     // The next byte, or -1 at the end, when reading failed or beyond maxBytes (see failure()).
     int peek() { return position_ < end_ || refill() ? static_cast<uint8_t>(buffer_[position_]) : -1; }

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "svf/SvfBits.h"
@@ -14,6 +15,7 @@
 namespace {
 
 using csesvf::SvfCommand;
+using namespace std::literals;
 
 std::string hex(const uint8_t* bits, uint32_t count) {
     return csesvf::bitsToHex(bits, 0, count);
@@ -48,9 +50,9 @@ std::string describe(const SvfCommand& command) {
     return "?";
 }
 
-std::string parse(const std::string& text) {
+std::string parse(const std::string& text, size_t pieceBytes = size_t{1} << 20) {
     std::istringstream stream(text);
-    csesvf::SvfInput input(stream, csesvf::kMaxSvfBytes);
+    csesvf::SvfInput input(stream, csesvf::kMaxSvfBytes, pieceBytes);
     csesvf::SvfParser parser(input);
     SvfCommand command;
     csesvf::SvfError error;
@@ -62,18 +64,20 @@ std::string parse(const std::string& text) {
 
 struct Row {
     const char* name;
-    const char* text;
+    std::string_view text;
     const char* expected;  // the commands, or "LINE: " and the start of the error
 };
 
 class SvfParserTest : public testing::TestWithParam<Row> {};
 
 TEST_P(SvfParserTest, GivesTheCommandsOrTheError) {
-    const std::string result = parse(GetParam().text);
+    const std::string result = parse(std::string(GetParam().text));
     const std::string expected = GetParam().expected;
     // Errors are matched on their start, commands in full.
     const bool error = !expected.empty() && expected[0] >= '0' && expected[0] <= '9';
     EXPECT_EQ(error ? result.substr(0, expected.size()) : result, expected) << GetParam().text;
+    // The text is read in pieces: a statement cut anywhere parses the same.
+    EXPECT_EQ(parse(std::string(GetParam().text), 3), result);
 }
 
 const Row kRows[] = {
@@ -137,6 +141,15 @@ const Row kRows[] = {
     {"UnknownCommand", "FOO 3;", "1: unknown command 'FOO'"},
     {"StrayParenthesis", "SDR 4 ) ;", "1: ')' without '('"},
     {"EmptyStatementsAndNothingElse", " ; ;\n! only a comment\n", ""},
+    {"NulInAHexValue", "SDR 8 TDI(A5);\nSDR 8 TDI(1\0\x30);"sv, "2: a control character (byte 0x00)"},
+    {"ControlCharacterInAWord", "SIR 4 TDI(1);\n\nEND\x01IR IDLE;", "3: a control character (byte 0x01)"},
+    {"ControlCharacterInAComment", "! fine\n! not \x1B fine\nSIR 4 TDI(1);", "2: a control character"},
+    {"ByteOrderMarkSkipped", "\xEF\xBB\xBFSIR 4 TDI(1);", "SIR 4 1 IDLE"},
+    {"ByteOrderMarkOnlyAtTheStart", "SIR 4 TDI(1);\xEF\xBB\xBFSIR 4 TDI(1);", "1: unknown command"},
+    {"GarbageReportedWhereItStarts", "SIR 4 TDI(1);\nSIR 4 TDI(2);\n\x89\xD3;(\x01\x02", "3: unknown command"},
+    {"LongValueAcrossPieces", "SDR 40 TDI(00000 12345\n6789A);", "SDR 40 123456789A IDLE"},
+    {"OddDigitCountReversed", "SDR 12 TDI(ABC);SDR 20 TDI(0000ABCDE);", "SDR 12 ABC IDLE | SDR 20 ABCDE IDLE"},
+    {"TopDigitAboveTheLength", "SDR 5 TDI(20);", "1: TDI: the value has more bits"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Rows, SvfParserTest, testing::ValuesIn(kRows),
