@@ -159,6 +159,9 @@ const RandomRow kRandomRows[] = {
     {7, "25 18 15 6:6 39:2"},  {8, "23 14 11 17:2 41:2"},
 };
 
-INSTANTIATE_TEST_SUITE_P(Seeds, SvfRandomFiles, testing::ValuesIn(kRandomRows));
+INSTANTIATE_TEST_SUITE_P(Seeds, SvfRandomFiles, testing::ValuesIn(kRandomRows),
+                         [](const testing::TestParamInfo<RandomRow>& info) {
+                             return "Seed" + std::to_string(info.param.seed);
+                         });
 
 }  // namespace
