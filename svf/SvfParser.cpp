@@ -199,8 +199,7 @@ bool SvfParser::execute(SvfCommand& command, bool& produced, std::string& error)
             return true;
         }
         double hz = 0;
-        if (count == 3 && parseReal(tokens_[1].word, hz) && hz > 0 &&
-            same(tokens_[2].word, "HZ")) {
+        if (count == 3 && parseReal(tokens_[1].word, hz) && hz > 0 && same(tokens_[2].word, "HZ")) {
             frequencyHz_ = hz;  // recorded only: the cable sets its own clock
             return true;
         }
@@ -377,8 +376,8 @@ void SvfParser::joinScan(size_t patternIndex, bool hasTdo, SvfScan& scan) {
     if (!hasTdo) return;
     // Header and trailer bits are checked only where their own statement gave TDO.
     std::vector<uint8_t> headOnes, ownOnes, tailOnes;
-    scan.expected = join(joinedExpected_, header.hasTdo ? header.tdo.data() : nullptr,
-                         tdo_.data(), trailer.hasTdo ? trailer.tdo.data() : nullptr);
+    scan.expected = join(joinedExpected_, header.hasTdo ? header.tdo.data() : nullptr, tdo_.data(),
+                         trailer.hasTdo ? trailer.tdo.data() : nullptr);
     scan.mask = join(joinedMask_, header.hasTdo ? maskOf(header, headOnes) : nullptr,
                      maskOf(own, ownOnes), trailer.hasTdo ? maskOf(trailer, tailOnes) : nullptr);
 }
@@ -387,9 +386,7 @@ void SvfParser::joinScan(size_t patternIndex, bool hasTdo, SvfScan& scan) {
 bool SvfParser::runTestStatement(SvfCommand& command, std::string& error) {
     const size_t count = tokens_.size();
     size_t i = 1;
-    const auto word = [&](size_t at) {
-        return at < count ? tokens_[at].word : std::string_view();
-    };
+    const auto word = [&](size_t at) { return at < count ? tokens_[at].word : std::string_view(); };
     SvfState state = runState_;
     if (svfStateByName(word(i), state)) {
         if (!stateWord(word(i), true, state, error)) return false;
