@@ -144,8 +144,22 @@ bool SvfParser::statement(SvfCommand& command, bool& produced, SvfError& error) 
                 return scanStatement(i, command, produced, error);
         }
     }
+    // Anything else is refused where it starts, before its text is read on.
+    const char* const known[] = {"RUNTEST", "STATE", "ENDIR", "ENDDR", "FREQUENCY", "TRST"};
+    const bool isKnown = token == SvfLexer::Token::kWord &&
+                         std::any_of(std::begin(known), std::end(known), [this](const char* k) {
+                             return same(lexer_.word(), k);
+                         });
+    if (!isKnown) {
+        tokens_.assign(1, {token == SvfLexer::Token::kWord ? lexer_.word() : "(", 0});
+        std::string message;
+        bool produced = false;
+        (void)execute(command, produced, message);
+        error = {statementLine_, message};
+        return false;
+    }
     tokens_.clear();
-    tokens_.push_back({token == SvfLexer::Token::kWord ? lexer_.word() : std::string(), 0});
+    tokens_.push_back({lexer_.word(), 0});
     if (token == SvfLexer::Token::kOpen && !collect(error)) return false;
     while (true) {
         token = lexer_.next(error);

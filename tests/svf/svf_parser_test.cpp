@@ -151,6 +151,7 @@ const Row kRows[] = {
     {"ByteOrderMarkOnlyAtTheStart", "SIR 4 TDI(1);\xEF\xBB\xBFSIR 4 TDI(1);", "1: unknown command"},
     {"GarbageReportedWhereItStarts", "SIR 4 TDI(1);\nSIR 4 TDI(2);\n\x89\xD3;(\x01\x02",
      "3: unknown command"},
+    {"UnknownCommandRefusedWhereItStarts", "SIR 4 TDI(1);\n\x89 (\n;\n;\nno end", "2: unknown command"},
     {"LongValueAcrossPieces", "SDR 40 TDI(00000 12345\n6789A);", "SDR 40 123456789A IDLE"},
     {"OddDigitCountReversed", "SDR 12 TDI(ABC);SDR 20 TDI(0000ABCDE);",
      "SDR 12 ABC IDLE | SDR 20 ABCDE IDLE"},
