@@ -25,6 +25,13 @@ void appendBits(uint8_t* target, uint64_t targetOffset, const uint8_t* source, u
     }
 }
 
+void setBitRange(uint8_t* target, uint64_t from, uint64_t count) {
+    for (; count > 0 && from % 8 != 0; ++from, --count) target[from / 8] |= 1u << (from % 8);
+    std::memset(target + from / 8, 0xFF, count / 8);
+    for (uint64_t bit = from + count / 8 * 8; bit < from + count; ++bit)
+        target[bit / 8] |= 1u << (bit % 8);
+}
+
 uint32_t firstMismatchBit(const uint8_t* read, const uint8_t* expected, const uint8_t* mask,
                           uint32_t bitCount) {
     const size_t bytes = (static_cast<size_t>(bitCount) + 7) / 8;

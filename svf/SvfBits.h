@@ -35,6 +35,9 @@ inline constexpr HexTable kHexTable;
 // holds enough bytes and its bits from targetOffset on are zero.
 void appendBits(uint8_t* target, uint64_t targetOffset, const uint8_t* source, uint32_t bitCount);
 
+// Sets bits from .. from + count - 1 of target.
+void setBitRange(uint8_t* target, uint64_t from, uint64_t count);
+
 // The first bit where (read ^ expected) & mask is set, or bitCount when there is none; a null mask
 // has every bit set.
 [[nodiscard]] uint32_t firstMismatchBit(const uint8_t* read, const uint8_t* expected,
