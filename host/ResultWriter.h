@@ -8,6 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "diagnosis/ChainDiagnosis.h"
+#include "svf/SvfPlayback.h"
+
 namespace csehost {
 
 struct ScanRow {
@@ -17,15 +20,9 @@ struct ScanRow {
     uint32_t irLength = 0;
 };
 
-enum class Verdict { kOk, kWarning, kFault };
-
-struct DiagnosisCheck {
-    std::string name;  // e.g. "tdo-stuck"
-    Verdict verdict = Verdict::kOk;
-    std::string reason;  // one line
-};
-
-[[nodiscard]] const char* verdictName(Verdict verdict);
+using csediag::verdictName;
+using csediag::Verdict;
+using DiagnosisCheck = csediag::Check;
 
 class ResultWriter {
   public:
@@ -36,6 +33,11 @@ class ResultWriter {
     virtual void value(const std::string& command, const std::string& origin,
                        const std::string& field, const std::string& text, uint32_t bitCount) = 0;
     virtual void diagnosis(const std::vector<DiagnosisCheck>& checks) = 0;
+    // An SVF file played: its summary line, and in the document its counts and mismatches.
+    virtual void svfResult(const std::string& command, const std::string& origin,
+                           const std::string& summary, const csesvf::SvfResult& /*result*/) {
+        value(command, origin, "summary", summary, 0);
+    }
     // A note that belongs to a result (printed on stderr as text, kept in the document).
     virtual void note(const std::string& text) = 0;
     virtual void error(const std::string& reason) = 0;

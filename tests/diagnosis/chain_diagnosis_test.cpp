@@ -1,13 +1,14 @@
 // diagnose's judgments on made-up TDO streams and IDCODEs.
 #include <gtest/gtest.h>
 
-#include "host/ChainDiagnosis.h"
+#include "diagnosis/IdcodeFields.h"
+#include "diagnosis/PathReading.h"
 #include "session/HexBits.h"
 #include "session/IrLengthDerivation.h"
 
 namespace {
 
-using csehost::PathReading;
+using csediag::PathReading;
 
 constexpr uint32_t kFlush = 64;
 
@@ -33,7 +34,7 @@ struct PathCase {
 class PathReadingTest : public ::testing::TestWithParam<PathCase> {};
 
 TEST_P(PathReadingTest, TellsTheFaultFromTheDelay) {
-    const PathReading reading = csehost::readPath(GetParam().tdo.data(), kFlush);
+    const PathReading reading = csediag::readPath(GetParam().tdo.data(), kFlush);
     EXPECT_EQ(reading.kind, GetParam().kind);
     EXPECT_EQ(reading.length, GetParam().length);
 }
@@ -55,7 +56,7 @@ struct IdcodeCase {
 class IdcodeProblemTest : public ::testing::TestWithParam<IdcodeCase> {};
 
 TEST_P(IdcodeProblemTest, FlagsCodesJep106DoesNotAssign) {
-    const std::string problem = csehost::idcodeProblem(GetParam().idcode);
+    const std::string problem = csediag::idcodeProblem(GetParam().idcode);
     if (*GetParam().problem == '\0') {
         EXPECT_EQ(problem, "");
     } else {
