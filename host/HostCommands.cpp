@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "host/HostSession.h"
-#include "host/IdcodeFields.h"
+#include "diagnosis/IdcodeFields.h"
 #include "koraven-cse-plugin/CsePlugin.h"
 #include "session/HexBits.h"
 

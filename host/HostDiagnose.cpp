@@ -4,6 +4,7 @@
 
 #include "diagnosis/ChainDiagnosis.h"
 #include "host/HostSession.h"
+#include "koraven-cse-plugin/CsePlugin.h"
 
 namespace csehost {
 
@@ -14,9 +15,9 @@ Outcome HostSession::diagnose(const HostOptions& options) {
     for (uint32_t device = 0; scanned_ && device < deviceCount_; ++device)
         facts.idcodes.push_back(plugin_->getDeviceID(device));
     if (options.hasIrLengths) facts.irLengthsGiven = options.irLengths;
-    facts.irLengthProblem = irLengthProblem_;
+    facts.irLengthProblem = session_->irLengthProblem();
     const std::vector<csediag::Check> checks = csediag::diagnoseChain(*plugin_, facts);
-    instructionsLoaded_ = false;  // the checks reset the TAP
+    session_->noteTapReset();  // the checks reset the TAP
     writer_.diagnosis(checks);
     const bool anyFault = std::any_of(checks.begin(), checks.end(), [](const csediag::Check& c) {
         return c.verdict == csediag::Verdict::kFault;

@@ -442,6 +442,10 @@ bool CableSession::instructionsLoaded() const {
     return state_->instructionsLoaded;
 }
 
+void CableSession::noteTapReset() {
+    state_->instructionsLoaded = false;
+}
+
 uint32_t CableSession::readIdcode(uint32_t device) {
     State& s = state_->live();
     s.checkDevice(device);

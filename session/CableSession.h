@@ -118,6 +118,8 @@ class CableSession {
     [[nodiscard]] bool irPathFaulty() const;
     // True once an IR scan has put an instruction in every device since the last TAP reset.
     [[nodiscard]] bool instructionsLoaded() const;
+    // A caller that reset the TAP through plugin() says so: the IRs hold their reset values again.
+    void noteTapReset();
 
     [[nodiscard]] uint32_t readIdcode(uint32_t device);
     // One device, the others in BYPASS; bits LSB first in bytes. IR scans take the IR length.
