@@ -407,9 +407,9 @@ void LinkPeer::dispatchIdle(std::uint16_t sequence, const std::uint8_t* payload,
         log(LogKind::Info, "request " + std::to_string(sequence) + " retransmitted");
         return;
     }
-    // A copy the network delayed of an earlier request: executing it again would move the TAP
-    // behind the client's back.
-    if (sequenceDistance(expected_, sequence) < 0) {
+    // A copy the network delayed of a request older than the last one executed: executing it
+    // again would move the TAP behind the client's back.
+    if (haveLastRequest_ && sequenceDistance(lastRequestStart_, sequence) < 0) {
         log(LogKind::Info,
             "late copy of request fragment " + std::to_string(sequence) + " ignored");
         return;
