@@ -75,7 +75,8 @@ int syncOnce(bool midSession) noexcept {
         if (received != kLinkControlDatagramSize) continue;
         if (datagram[0] == LINK_SYNC_REPLY && hasMagic(datagram)) {
             const uint16_t announced = loadLE16(datagram + 2);
-            if (midSession && static_cast<int16_t>(static_cast<uint16_t>(announced - gRemoteLink.receiveSequence)) < 0)
+            if (midSession && static_cast<int16_t>(static_cast<uint16_t>(
+                                  announced - gRemoteLink.receiveSequence)) < 0)
                 continue;
             gRemoteLink.receiveSequence = announced;
             gRemoteLink.previousReplySequence =

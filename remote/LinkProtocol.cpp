@@ -122,7 +122,8 @@ Repetition answerRepetition() noexcept {
     link.transmitSequence = link.savedTransmitSequence;
     const int length = link.lastMessageLength;
     const int pieceCapacity = link.packetLength - static_cast<int>(kFragmentHeaderSize);
-    link.resentFragments += static_cast<uint64_t>(length == 0 ? 1 : (length + pieceCapacity - 1) / pieceCapacity);
+    link.resentFragments +=
+        static_cast<uint64_t>(length == 0 ? 1 : (length + pieceCapacity - 1) / pieceCapacity);
     return LinkTransmit(link.lastMessage, length) == length ? Repetition::Resent
                                                             : Repetition::NotSent;
 }

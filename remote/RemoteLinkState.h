@@ -64,7 +64,7 @@ struct RemoteLinkState {
     // request is preceded by a sync. A sync that fails means the front end forgot the link.
     bool resyncDue = false;
     bool lost = false;
-    int resendsLeft = 0;     // resends of the current request still allowed
+    int resendsLeft = 0;  // resends of the current request still allowed
     // 2 after a resend, 1 once the reply to it came: the next repetition is the resend's echo.
     int echoWindow = 0;
     // A fragment of the current reply met while waiting for a flow token, handed to the reception.

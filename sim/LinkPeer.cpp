@@ -143,9 +143,9 @@ bool LinkPeer::shapesOutbound() const {
     return faults_.duplicateOut > 0.0 || faults_.reorderOut > 0.0 || faults_.delayOut.highMs != 0;
 }
 
-void LinkPeer::putInFlight(std::deque<InFlight>& queue, const InFlight& datagram,
-                           double duplicate, double reorder, const DelayRange& delay,
-                           bool inbound, PeerClock::time_point now) {
+void LinkPeer::putInFlight(std::deque<InFlight>& queue, const InFlight& datagram, double duplicate,
+                           double reorder, const DelayRange& delay, bool inbound,
+                           PeerClock::time_point now) {
     const bool twice = fires(duplicate, inbound ? "dup-in" : "dup-out");
     if (twice) ++(inbound ? counters_.duplicatedIn : counters_.duplicatedOut);
     for (int copy = twice ? 2 : 1; copy > 0; --copy) {
@@ -407,10 +407,11 @@ void LinkPeer::dispatchIdle(std::uint16_t sequence, const std::uint8_t* payload,
         log(LogKind::Info, "request " + std::to_string(sequence) + " retransmitted");
         return;
     }
-    // A copy the network delayed of an earlier request: executing it again would move the TAP
-    // behind the client's back.
-    if (sequenceDistance(expected_, sequence) < 0) {
-        log(LogKind::Info, "late copy of request fragment " + std::to_string(sequence) + " ignored");
+    // A copy the network delayed of a request older than the last one executed: executing it
+    // again would move the TAP behind the client's back.
+    if (haveLastRequest_ && sequenceDistance(lastRequestStart_, sequence) < 0) {
+        log(LogKind::Info,
+            "late copy of request fragment " + std::to_string(sequence) + " ignored");
         return;
     }
     if (looksLikeRequestStart(payload, payloadLength, last)) {
@@ -727,8 +728,8 @@ void LinkPeer::sendNow(const std::uint8_t* data, std::size_t length, DatagramKin
         datagram.bytes.assign(data, data + length);
         datagram.fromSecondSocket = fromSecondSocket;
         const PeerClock::time_point now = PeerClock::now();
-        putInFlight(outbound_, datagram, faults_.duplicateOut, faults_.reorderOut,
-                    faults_.delayOut, false, now);
+        putInFlight(outbound_, datagram, faults_.duplicateOut, faults_.reorderOut, faults_.delayOut,
+                    false, now);
         releaseOutbound(now);
     } else {
         transport_.send(client_, data, length, fromSecondSocket);

@@ -117,11 +117,10 @@ CseResult QXCsePlugin::shiftChainDRImpl(const uint8_t* tdiBuffer, uint8_t* tdoBu
     if (endState == CSEJTAG_SHIFT_DR) {
         logMessage(CSE_MESSAGE_DEBUG, "exitstate(%d) == shiftDR\n",
                    static_cast<int>(CSEJTAG_SHIFT_DR));
-        const bool shifted =
-            splitsWithoutData(tdiBuffer, tdoBuffer, bitCount)
-                ? shiftInPieces(nullptr, nullptr, bitCount, ShiftEnd::StaysInShift)
-                : bitCount == 0 || rawShift(kStayInShift, rawShiftBits(bitCount), nullptr,
-                                            tdiBuffer, tdoBuffer) == 0;
+        const bool shifted = splitsWithoutData(tdiBuffer, tdoBuffer, bitCount)
+                                 ? shiftInPieces(nullptr, nullptr, bitCount, ShiftEnd::StaysInShift)
+                                 : bitCount == 0 || rawShift(kStayInShift, rawShiftBits(bitCount),
+                                                             nullptr, tdiBuffer, tdoBuffer) == 0;
         if (!shifted) {
             logMessage(CSE_MESSAGE_ERROR, "%s", kTargetUnreachable);
             return traceExit(kShiftDRName, CSE_FAILURE);

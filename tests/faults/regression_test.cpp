@@ -112,8 +112,7 @@ void keepWarning(uint32_t, uint32_t category, const char* text) {
 
 enum class Step { Walk, ExtraClocks, IrShift, DrShift };
 
-class LostRawShiftReply : public LostReplyRegression,
-                          public ::testing::WithParamInterface<Step> {};
+class LostRawShiftReply : public LostReplyRegression, public ::testing::WithParamInterface<Step> {};
 
 CseResult runStep(QXCsePlugin& plugin, Step step) {
     uint8_t bits[8] = {0xA5, 0x5A, 0xFF, 0x00, 0x81, 0x18, 0x3C, 0xC3};

@@ -116,8 +116,7 @@ struct CutCase {
     bool batched;
 };
 
-class LinkPartialSendTest : public LinkRecoveryTest,
-                            public ::testing::WithParamInterface<CutCase> {
+class LinkPartialSendTest : public LinkRecoveryTest, public ::testing::WithParamInterface<CutCase> {
   protected:
     void TearDown() override {
         gWholeSendsLeft = -1;

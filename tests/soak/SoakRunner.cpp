@@ -26,7 +26,7 @@ constexpr char kDefaultNetFaults[] =
     "drop-in=0.01,drop-out=0.01,dup-in=0.01,dup-out=0.01,reorder-in=0.01,reorder-out=0.01,"
     "delay-in=1-30ms,delay-out=1-30ms";
 
-std::string gLastError;      // the latest error message of the plug-in, for diagnostics
+std::string gLastError;       // the latest error message of the plug-in, for diagnostics
 uint64_t gTapRecoveries = 0;  // the plug-in's warnings that it reset the TAP and walked back
 
 void onMessage(uint32_t, uint32_t category, const char* text) {
@@ -151,7 +151,8 @@ bool SoakRunner::startEmulator(std::string& error) {
     const double rate = options_.faultRate;
     quorbit::FaultPlan& faults = sim.faults;
     if (options_.lossy) {
-        const std::string list = options_.netFaults.empty() ? kDefaultNetFaults : options_.netFaults;
+        const std::string list =
+            options_.netFaults.empty() ? kDefaultNetFaults : options_.netFaults;
         if (!quorbit::parseFaultList(list, faults, error)) return false;
         faults.seed = options_.seed;
         simulator_ = std::make_unique<quorbit::Simulator>(sim);
@@ -268,7 +269,8 @@ void SoakRunner::settleLossy(Outcome outcome, const std::string& what) {
     if (outcome == Outcome::Success) {
         // The emulator's TAP is the truth the plug-in's recorded state must match once it moved
         // the TAP.
-        if (touchesTap_ && static_cast<Tap>(simulator_->tapState()) != tapOf(plugin_->getTAPState())) {
+        if (touchesTap_ &&
+            static_cast<Tap>(simulator_->tapState()) != tapOf(plugin_->getTAPState())) {
             ++report_.silentWrongStates;
             out_ << "SILENT WRONG state " << tapName(tapOf(plugin_->getTAPState())) << " (chain in "
                  << tapName(static_cast<Tap>(simulator_->tapState())) << ") after " << what

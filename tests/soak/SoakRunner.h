@@ -32,15 +32,15 @@ struct SoakReport {
     double longestCallMs = 0.0;
     uint64_t signals = 0;  // signals delivered during the run (--signal-storm-us)
     // Lossy mode.
-    uint64_t wrongBits = 0;           // TDO bits of successful calls that the model disagrees with
-    uint64_t silentWrongStates = 0;   // successful calls after which the plug-in's state is not
-                                      // the emulator's
-    uint64_t failureRuns = 0;         // runs of failed calls ended by a success
-    uint64_t recoveredAfterOne = 0;   // of them, runs of exactly one failed call
-    uint64_t runsNeedingReopen = 0;   // 10 failures in a row: a fault
-    uint64_t tapRecoveries = 0;       // resets and walks back after a failed raw shift
-    uint64_t resentFragments = 0;     // request fragments the link sent again
-    uint64_t duplicatedDatagrams = 0; // copies the network made, both ways
+    uint64_t wrongBits = 0;            // TDO bits of successful calls that the model disagrees with
+    uint64_t silentWrongStates = 0;    // successful calls after which the plug-in's state is not
+                                       // the emulator's
+    uint64_t failureRuns = 0;          // runs of failed calls ended by a success
+    uint64_t recoveredAfterOne = 0;    // of them, runs of exactly one failed call
+    uint64_t runsNeedingReopen = 0;    // 10 failures in a row: a fault
+    uint64_t tapRecoveries = 0;        // resets and walks back after a failed raw shift
+    uint64_t resentFragments = 0;      // request fragments the link sent again
+    uint64_t duplicatedDatagrams = 0;  // copies the network made, both ways
 };
 
 // The report as the program prints it, one "name: value" per line.

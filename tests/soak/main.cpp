@@ -38,7 +38,6 @@ int main(int argc, char** argv) {
     const bool lossyFaults =
         options.lossy && (report.silentWrongStates != 0 || report.runsNeedingReopen != 0);
     if (lossyFaults) std::cerr << "cse-soak: a silent wrong state or a reopen on the lossy link\n";
-    return report.wrongResults == 0 && report.hangs == 0 && !signalsFailedCalls && !lossyFaults
-               ? 0
-               : 1;
+    return report.wrongResults == 0 && report.hangs == 0 && !signalsFailedCalls && !lossyFaults ? 0
+                                                                                                : 1;
 }

@@ -223,16 +223,15 @@ TEST_P(OpenLinkKeys, BadValuesFailTheOpenLikeABadPort) {
 
 INSTANTIATE_TEST_SUITE_P(
     Values, OpenLinkKeys,
-    ::testing::Values(
-        LinkKeyCase{"timeout=1", ""}, LinkKeyCase{"timeout=3600", ""},
-        LinkKeyCase{"timeout=0", "Timeout 0 not accepted (seconds 1..3600)\n"},
-        LinkKeyCase{"timeout=3601", "Timeout 3601 not accepted (seconds 1..3600)\n"},
-        LinkKeyCase{"timeout=2s", "Timeout 2s not accepted (seconds 1..3600)\n"},
-        LinkKeyCase{"packlen=16", ""}, LinkKeyCase{"packlen=1472", ""},
-        LinkKeyCase{"packlen=15", "Packet length 15 not accepted (16..1472)\n"},
-        LinkKeyCase{"packlen=1473", "Packet length 1473 not accepted (16..1472)\n"},
-        LinkKeyCase{"hostport=65536", "Host port 65536 not accepted (0..65535)\n"},
-        LinkKeyCase{"hostport=-1", "Host port -1 not accepted (0..65535)\n"}));
+    ::testing::Values(LinkKeyCase{"timeout=1", ""}, LinkKeyCase{"timeout=3600", ""},
+                      LinkKeyCase{"timeout=0", "Timeout 0 not accepted (seconds 1..3600)\n"},
+                      LinkKeyCase{"timeout=3601", "Timeout 3601 not accepted (seconds 1..3600)\n"},
+                      LinkKeyCase{"timeout=2s", "Timeout 2s not accepted (seconds 1..3600)\n"},
+                      LinkKeyCase{"packlen=16", ""}, LinkKeyCase{"packlen=1472", ""},
+                      LinkKeyCase{"packlen=15", "Packet length 15 not accepted (16..1472)\n"},
+                      LinkKeyCase{"packlen=1473", "Packet length 1473 not accepted (16..1472)\n"},
+                      LinkKeyCase{"hostport=65536", "Host port 65536 not accepted (0..65535)\n"},
+                      LinkKeyCase{"hostport=-1", "Host port -1 not accepted (0..65535)\n"}));
 
 // The keys reach the link: it binds hostport, the packet length the front end's accept set is
 // told at level 2, and with timeout=2 a reply that comes after a second is still taken.
@@ -249,8 +248,9 @@ TEST_F(OpenClose, LinkKeysReachTheLink) {
     ASSERT_EQ(plugin->openTarget(5, argv, 0, 0), CSE_SUCCESS);
     EXPECT_EQ(LinkStateForTest().ownPort, hostPort);
     EXPECT_EQ(LinkStateForTest().packetLength, 600);
-    EXPECT_TRUE(recorder.hasLog(2, "KORAVEN: packet length 600 negotiated with the KORAVEN "
-                                   "debugger\n"));
+    EXPECT_TRUE(recorder.hasLog(2,
+                                "KORAVEN: packet length 600 negotiated with the KORAVEN "
+                                "debugger\n"));
     EXPECT_EQ(plugin->lockTarget(0), CSE_SUCCESS);
 }
 

@@ -8,8 +8,8 @@
 #include <cstdint>
 #include <functional>
 #include <map>
-#include <set>
 #include <mutex>
+#include <set>
 #include <thread>
 #include <vector>
 
