@@ -32,6 +32,10 @@ set(CPACK_KRV_LICENSE_FILE ${PROJECT_SOURCE_DIR}/LICENSE)
 list(APPEND CPACK_PRE_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/packaging/ArchiveLicence.cmake)
 # --- end of the licence block ---
 
+# --- The dissector is installed for Wireshark and tshark, which are not needed otherwise ---
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "wireshark | tshark")
+# --- end of the dissector block ---
+
 # --- Hardening: no .comment section in the packaged programs and plug-in (the compiler flags
 # come from dpkg-buildflags, scripts/package.sh) ---
 set(CPACK_KRV_OBJCOPY ${CMAKE_OBJCOPY})

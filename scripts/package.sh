@@ -9,11 +9,9 @@ build="${1:-build-test}"
 scripts/install-deps.sh test
 # /usr as the prefix, so the library folder is Debian's multiarch one; the tree stays movable.
 # Compiler and linker flags as Debian builds its packages (stack protector, fortify, relro, bindnow).
-flags() { DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get "$1"; }
-cmake -S . -B "$build" -DKRV_WERROR=ON -DKRV_BUILD_TESTS=ON -DCMAKE_INSTALL_PREFIX=/usr \
-    -DCMAKE_C_FLAGS="$(flags CPPFLAGS) $(flags CFLAGS)" -DCMAKE_CXX_FLAGS="$(flags CPPFLAGS) $(flags CXXFLAGS)" \
-    -DCMAKE_EXE_LINKER_FLAGS="$(flags LDFLAGS)" -DCMAKE_SHARED_LINKER_FLAGS="$(flags LDFLAGS)" \
-    -DCMAKE_MODULE_LINKER_FLAGS="$(flags LDFLAGS)" >/dev/null
+mapfile -t buildflags < <(scripts/debian-buildflags.sh)
+cmake -S . -B "$build" -DKRV_WERROR=ON -DKRV_BUILD_TESTS=ON -DCMAKE_INSTALL_PREFIX=/usr "${buildflags[@]}" \
+    >/dev/null
 cmake --build "$build" -j"$(nproc)" >/dev/null
 mkdir -p dist
 rm -f dist/koraven-cse-plugin[-_]*
