@@ -45,8 +45,7 @@ int main(int argc, char** argv) {
             break;
     }
     if (!line.chainPath.empty()) {
-        const std::string folder =
-            quorbit::installedChainFolder(quorbit::currentExecutablePath());
+        const std::string folder = quorbit::installedChainFolder(quorbit::currentExecutablePath());
         const std::string path = quorbit::findChainFile(line.chainPath, folder);
         if (!quorbit::parseChainFile(path, line.options.chain, error)) {
             if (path == line.chainPath && path.find('/') == std::string::npos)
