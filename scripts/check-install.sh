@@ -60,8 +60,9 @@ grep -q 'FAULT KINDS' <(man -l "$root/share/man/man1/quorbit-sim.1.gz") || fail 
 
 # quorbit-sim finds an installed chain by name.
 coproc sim { exec "$root/bin/quorbit-sim" --port 0 --chain long20 2>&1; }
+sim_pid=$sim_PID
 read -r listening <&"${sim[0]}" || true
-kill "$sim_PID"
+kill "$sim_pid" 2>/dev/null || true
 [[ "$listening" == "listening on "* ]] || fail "quorbit-sim --chain long20: $listening"
 
 # The dissector from the installed plug-in folder, with no option, on the random port of a capture
