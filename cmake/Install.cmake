@@ -1,7 +1,7 @@
 # cmake --install: programs in bin/, the plug-in in its own folder under the library folder, the
 # host-facing headers, a relocatable CMake package and pkg-config file, chain files, documents,
-# man pages and bash completion. The 32-bit Windows build installs what its .zip holds: the DLL
-# beside cse-host.exe, the headers and the README.
+# man pages, bash completion and the link dissector. The 32-bit Windows build installs what its .zip
+# holds: the DLL beside cse-host.exe, the headers, the Windows README, the set-up guide and LICENSE.
 include(CMakePackageConfigHelpers)
 
 set(krv_cmake_dir ${CMAKE_INSTALL_LIBDIR}/cmake/KoravenCsePlugin)
@@ -34,10 +34,15 @@ foreach(program IN ITEMS cse-host quorbit-sim)
     endif()
 endforeach()
 
-install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${krv_doc_dir})
+# Package users get their own README and the set-up guide; the developer README stays in the tree.
+install(FILES ${PROJECT_SOURCE_DIR}/docs/setup-guide.md DESTINATION ${krv_doc_dir})
 if(WIN32)
+    install(FILES ${PROJECT_SOURCE_DIR}/packaging/README-Windows.txt ${PROJECT_SOURCE_DIR}/LICENSE
+            DESTINATION .)
     return()
 endif()
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/README.user.md DESTINATION ${krv_doc_dir}
+        RENAME README.md)
 
 # The CMake package: KoravenCsePlugin::headers (INTERFACE) and KoravenCsePlugin::plugin (the module,
 # for its path); every path is relative to the package's own location.
@@ -51,9 +56,9 @@ install(FILES ${CMAKE_BINARY_DIR}/packaging/KoravenCsePluginConfig.cmake
               ${CMAKE_BINARY_DIR}/packaging/KoravenCsePluginConfigVersion.cmake
         DESTINATION ${krv_cmake_dir})
 
-# pkg-config: the prefix is found from the .pc file's own folder.
-file(RELATIVE_PATH krv_pc_to_prefix ${CMAKE_INSTALL_FULL_LIBDIR}/pkgconfig ${CMAKE_INSTALL_PREFIX})
-string(REGEX REPLACE "/$" "" krv_pc_to_prefix "${krv_pc_to_prefix}")
+# pkg-config: absolute paths as installed. pkg-config joins a path relative to the .pc file's folder
+# without normalising it (-I/usr/lib/<multiarch>/pkgconfig/../../../include), and pkgconf's
+# --define-prefix does not see the prefix above a multiarch folder; a moved tree sets the prefix.
 file(RELATIVE_PATH krv_prefix_to_include ${CMAKE_INSTALL_PREFIX} ${CMAKE_INSTALL_FULL_INCLUDEDIR})
 file(RELATIVE_PATH krv_prefix_to_plugindir ${CMAKE_INSTALL_PREFIX} ${KRV_INSTALL_FULL_PLUGINDIR})
 configure_file(${PROJECT_SOURCE_DIR}/packaging/koraven-cse-plugin.pc.in
@@ -66,6 +71,12 @@ install(DIRECTORY ${PROJECT_SOURCE_DIR}/sim/chains/ DESTINATION ${CMAKE_INSTALL_
 install(FILES ${PROJECT_SOURCE_DIR}/host/README.md DESTINATION ${krv_doc_dir} RENAME cse-host.md)
 install(FILES ${PROJECT_SOURCE_DIR}/sim/README.md DESTINATION ${krv_doc_dir} RENAME quorbit-sim.md)
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/copyright DESTINATION ${krv_doc_dir})
+install(FILES ${PROJECT_SOURCE_DIR}/tools/wireshark/README.md DESTINATION ${krv_doc_dir}
+        RENAME koraven-link-dissector.md)
+# Wireshark's global Lua plug-in folder (Debian: lib/<multiarch>/wireshark/plugins/): tshark and
+# Wireshark load the dissector with no option.
+install(FILES ${PROJECT_SOURCE_DIR}/tools/wireshark/koraven_link.lua
+        DESTINATION ${CMAKE_INSTALL_LIBDIR}/wireshark/plugins)
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/completion/quorbit-sim
         DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
 # cse-host prints its own completion from the definitions of its options and commands.
@@ -81,7 +92,9 @@ if(TARGET cse-host)
             DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
 endif()
 
-# Man pages from the programs' own --help and --version, compressed as Debian keeps them.
+# Man pages from the programs' own --help and --version with the sections kept in
+# packaging/man/<program>.h2m (synopsis, commands, exit status, files, examples, ...), compressed
+# as Debian keeps them.
 find_program(KRV_HELP2MAN help2man)
 find_program(KRV_GZIP gzip)
 if(NOT KRV_HELP2MAN OR NOT KRV_GZIP)
@@ -97,12 +110,13 @@ foreach(program description IN ZIP_LISTS krv_programs krv_program_descriptions)
         continue()
     endif()
     set(page ${CMAKE_BINARY_DIR}/man/${program}.1)
+    set(include ${PROJECT_SOURCE_DIR}/packaging/man/${program}.h2m)
     add_custom_command(OUTPUT ${page}.gz
         COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/man
         COMMAND ${KRV_HELP2MAN} --no-info --section=1 --name=${description}
-                --output=${page} $<TARGET_FILE:${program}>
+                --include=${include} --output=${page} $<TARGET_FILE:${program}>
         COMMAND ${KRV_GZIP} -9nf ${page}
-        DEPENDS ${program} VERBATIM)
+        DEPENDS ${program} ${include} VERBATIM)
     list(APPEND krv_man_pages ${page}.gz)
 endforeach()
 add_custom_target(krv_man_pages ALL DEPENDS ${krv_man_pages})

@@ -27,6 +27,20 @@ if(WIN32)
 endif()
 
 set(CPACK_GENERATOR DEB TGZ)
+# --- Licence: LICENSE at the top of the .tar.gz (the .deb carries it as its copyright file) ---
+set(CPACK_KRV_LICENSE_FILE ${PROJECT_SOURCE_DIR}/LICENSE)
+list(APPEND CPACK_PRE_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/packaging/ArchiveLicence.cmake)
+# --- end of the licence block ---
+
+# --- The dissector is installed for Wireshark and tshark, which are not needed otherwise ---
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "wireshark | tshark")
+# --- end of the dissector block ---
+
+# --- Hardening: no .comment section in the packaged programs and plug-in (the compiler flags
+# come from dpkg-buildflags, scripts/package.sh) ---
+set(CPACK_KRV_OBJCOPY ${CMAKE_OBJCOPY})
+list(APPEND CPACK_PRE_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/packaging/RemoveComments.cmake)
+# --- end of the hardening block ---
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)

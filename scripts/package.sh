@@ -8,7 +8,10 @@ cd "$(dirname "$0")/.."
 build="${1:-build-test}"
 scripts/install-deps.sh test
 # /usr as the prefix, so the library folder is Debian's multiarch one; the tree stays movable.
-cmake -S . -B "$build" -DKRV_WERROR=ON -DKRV_BUILD_TESTS=ON -DCMAKE_INSTALL_PREFIX=/usr >/dev/null
+# Compiler and linker flags as Debian builds its packages (stack protector, fortify, relro, bindnow).
+mapfile -t buildflags < <(scripts/debian-buildflags.sh)
+cmake -S . -B "$build" -DKRV_WERROR=ON -DKRV_BUILD_TESTS=ON -DCMAKE_INSTALL_PREFIX=/usr "${buildflags[@]}" \
+    >/dev/null
 cmake --build "$build" -j"$(nproc)" >/dev/null
 mkdir -p dist
 rm -f dist/koraven-cse-plugin[-_]*

@@ -3,7 +3,10 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh test
-cmake -S . -B build-test -DKRV_WERROR=ON -DKRV_BUILD_TESTS=ON -DCMAKE_INSTALL_PREFIX=/usr >/dev/null
+# With the packages' flags (scripts/package.sh reuses this tree), so that it is built once.
+mapfile -t buildflags < <(scripts/debian-buildflags.sh)
+cmake -S . -B build-test -DKRV_WERROR=ON -DKRV_BUILD_TESTS=ON -DCMAKE_INSTALL_PREFIX=/usr "${buildflags[@]}" \
+    >/dev/null
 cmake --build build-test -j"$(nproc)"
 ctest --test-dir build-test --output-on-failure -j"$(nproc)"
 # Packages from the same build tree, then the installed tree, out-of-tree hosts and the .deb.

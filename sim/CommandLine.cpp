@@ -43,11 +43,14 @@ bool matches(const std::string& arg, const std::string& name) {
 }  // namespace
 
 std::string usageText() {
-    return "usage: quorbit-sim [options]\n\n"
-           "Emulates the debugger front end's UDP remote interface with a virtual JTAG chain.\n"
+    return "Usage: quorbit-sim [options]\n\n"
+           "Emulates the debugger front end's UDP remote interface with a virtual JTAG chain.\n\n"
+           "Options:\n"
            "  --bind ADDR       IPv4 address to listen on (default 127.0.0.1)\n"
            "  --port N          UDP port (default 20000; 0 picks a free port)\n"
-           "  --chain FILE      chain description (default: the built-in demo chain)\n"
+           "  --chain FILE      chain description (default: the built-in demo chain); a NAME\n"
+           "                    without '/' that is no file is an installed chain: demo, long20,\n"
+           "                    no-idcode (<prefix>/share/quorbit-sim/NAME.chain)\n"
            "  --packlen N       packet length 16..1472 (default 1024)\n"
            "  --vcd FILE        write TCK/TMS/TDI/TDO as a value change dump (at most 64 MiB)\n"
            "  --pcap FILE       write every datagram sent and received as a capture (libpcap)\n"

@@ -344,7 +344,9 @@ void Simulator::stop() {
     if (!impl.running) return;
     impl.stopRequested = true;
     const char wake = 1;
-    (void)::write(impl.wakeWrite.fd(), &wake, 1);
+    // A full pipe already holds a wake-up; the thread also sees stopRequested.
+    if (::write(impl.wakeWrite.fd(), &wake, 1) < 0) {
+    }
     if (impl.thread.joinable()) impl.thread.join();
     impl.running = false;
     {

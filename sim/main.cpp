@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "krv/ProjectVersion.h"
+#include "sim/ChainLookup.h"
 #include "sim/CommandLine.h"
 #include "sim/QuorbitSim.h"
 
@@ -43,10 +44,15 @@ int main(int argc, char** argv) {
         case quorbit::CommandLineOutcome::Run:
             break;
     }
-    if (!line.chainPath.empty() &&
-        !quorbit::parseChainFile(line.chainPath, line.options.chain, error)) {
-        std::cerr << "quorbit-sim: " << error << "\n";
-        return 1;
+    if (!line.chainPath.empty()) {
+        const std::string folder = quorbit::installedChainFolder(quorbit::currentExecutablePath());
+        const std::string path = quorbit::findChainFile(line.chainPath, folder);
+        if (!quorbit::parseChainFile(path, line.options.chain, error)) {
+            if (path == line.chainPath && path.find('/') == std::string::npos)
+                error += " (nor is " + path + " a chain file in " + folder + ")";
+            std::cerr << "quorbit-sim: " << error << "\n";
+            return 1;
+        }
     }
     // The raw-shift log serves in-process inspection; nothing reads it in the program.
     line.options.rawShiftLogCapacity = 0;

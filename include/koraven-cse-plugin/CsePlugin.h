@@ -194,6 +194,18 @@ class ICsePlugin {
     // 39: initializeTargetImpl.
     virtual CseResult initializeTarget(uint32_t argc, const char* const* argv) = 0;
     // 40: closes an open target first, remembers "type", initializeTarget, then openTargetImpl.
+    // argv holds "key=value" texts; keys are matched without regard to case, the first match
+    // counts, and a key left out takes its default:
+    //   node=HOST      the machine running the debugger front end: a host name or dotted IPv4
+    //                  address (the link is IPv4 only); default localhost
+    //   port=N         UDP port of the front end's remote interface; default 20000
+    //   type=TEXT      the cable type the tool chain chose; not acted on, only kept and
+    //                  reported back by getTargetInfo (CseTargetInfo::type)
+    //   timeout=S      seconds to wait for each datagram of a reply, 1..3600; default 5
+    //   packlen=N      largest datagram asked for, 16..1472 bytes; the front end's accept
+    //                  decides the length used; default 1024
+    //   hostport=N     local UDP port to bind, for a firewall rule; default 0, any free port
+    // e.g. {"type=koraven", "node=bench-pc", "port=20000"}.
     virtual CseResult openTarget(uint32_t argc, const char* const* argv, uint32_t opaque1,
                                  uint32_t opaque2) = 0;
     // 41: fails on a closed target; unlocks if locked, closeTargetImpl, marks closed.

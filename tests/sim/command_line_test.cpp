@@ -1,6 +1,7 @@
 // quorbit-sim's command line: defaults, every option in both spellings, and usage errors.
 #include <gtest/gtest.h>
 
+#include "sim/ChainLookup.h"
 #include "sim/CommandLine.h"
 
 namespace {
@@ -92,5 +93,21 @@ INSTANTIATE_TEST_SUITE_P(
                 "--board-fault: 'ir-capture=1': ir-capture takes DEVICE:HEX, e.g. "
                 "ir-capture=1:0x3"}),
     [](const ::testing::TestParamInfo<BadArgs>& info) { return info.param.name; });
+
+// --chain NAME: the installed chain files (here the source tree's) by name, paths as they are.
+TEST(CommandLine, ChainNamesFindTheInstalledChainFiles) {
+    const std::string folder = QUORBIT_SIM_CHAINS_DIR;
+    EXPECT_EQ(quorbit::installedChainFolder("/opt/k/bin/quorbit-sim"),
+              "/opt/k/bin/../share/quorbit-sim");
+    const std::vector<std::pair<std::string, std::string>> rows = {
+        {"long20", folder + "/long20.chain"},
+        {"no-idcode.chain", folder + "/no-idcode.chain"},
+        {"long2", "long2"},
+        {"chains/long20", "chains/long20"},
+        {folder + "/demo.chain", folder + "/demo.chain"},
+    };
+    for (const auto& [value, expected] : rows)
+        EXPECT_EQ(quorbit::findChainFile(value, folder), expected) << value;
+}
 
 }  // namespace

@@ -185,7 +185,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(Program, HelpPrintsUsageAndSucceeds) {
     Program program({"--help"});
-    EXPECT_EQ(program.line(), "usage: quorbit-sim [options]\n");
+    EXPECT_EQ(program.line(), "Usage: quorbit-sim [options]\n");
     EXPECT_EQ(program.exitStatus(), 0);
 }
 

@@ -1,10 +1,11 @@
 -- KORAVEN link: a Wireshark dissector for the UDP link between the cable plug-in and the
 -- debugger front end (or quorbit-sim).
 --
---   tshark -X lua_script:tools/wireshark/koraven_link.lua -r link.pcap
---   or copy this file into the personal Lua plugins folder (Help > About > Folders).
+--   tshark -r link.pcap -Y koraven   (installed in Wireshark's global Lua plug-in folder)
+--   tshark -X lua_script:tools/wireshark/koraven_link.lua -r link.pcap   (from the source tree)
 --
--- Registered on UDP port 20000; "Decode As" (tshark: -d udp.port==N,koraven) for any other port.
+-- Registered on UDP port 20000, and found on any other port from its handshake (the link magic);
+-- "Decode As" (tshark: -d udp.port==N,koraven) for a capture that starts after the handshake.
 --
 -- Reassembly: Wireshark's Lua API (4.0) offers desegment_len/desegment_offset, which work only for
 -- stream protocols; its datagram reassembly tables are not reachable from Lua. So the fragments of
@@ -827,6 +828,16 @@ function koraven.dissector(tvb, pinfo, tree)
     return length
 end
 
+-- Handshake datagrams (connect, sync, disconnect) carry the link magic: they reveal a link on any
+-- port, and every later datagram between its endpoints is taken.
+local handshake_kinds = { [0x02] = true, [0x03] = true, [0x04] = true, [0x05] = true,
+                          [0x12] = true, [0x13] = true, [0x22] = true, [0x23] = true,
+                          [0x53] = true }
+
+local function is_handshake(tvb)
+    return tvb:len() >= 16 and handshake_kinds[tvb(0, 1):uint()] and tvb(8, 8):raw() == MAGIC
+end
+
 -- Datagrams to or from a known link endpoint on other ports (a second socket answering in the
 -- front end's place, say) are taken too, so that their source can be judged.
 local function heuristic(tvb, pinfo, tree)
@@ -834,7 +845,9 @@ local function heuristic(tvb, pinfo, tree)
         if pinfo.visited then return false end
         local src = endpoint(pinfo.src, pinfo.src_port)
         local dst = endpoint(pinfo.dst, pinfo.dst_port)
-        if not (links[src] or links[dst] or peers[src] or peers[dst]) then return false end
+        if not (links[src] or links[dst] or peers[src] or peers[dst] or is_handshake(tvb)) then
+            return false
+        end
     end
     koraven.dissector(tvb, pinfo, tree)
     return true
