@@ -11,6 +11,7 @@ declare -A allowed=(
     [remote]="remote"
     [sim]="sim krv"
     [host]="host koraven-cse-plugin sim krv"
+    [bridge]="bridge session koraven-cse-plugin"
 )
 status=0
 for folder in "${!allowed[@]}"; do
