@@ -40,6 +40,7 @@ const CommandShape kCommands[] = {
     {"run", CommandKind::kRun, 1, 1, "run FILE"},
     {"diagnose", CommandKind::kDiagnose, 0, 0, "diagnose"},
     {"svf", CommandKind::kSvf, 1, 1, "svf FILE"},
+    {"serve", CommandKind::kServe, 0, 0, "serve [--rbb-port N] [--rbb-bind ADDR]"},
 };
 
 bool parseUnsigned32(const std::string& text, const char* what, uint64_t maxValue, uint32_t& value,
@@ -130,6 +131,8 @@ bool applyValueOption(const std::string& name, const std::string& value, HostOpt
     } else if (name == "--irlen") {
         options.hasIrLengths = true;
         return parseIrLengthList(value, options.irLengths, error);
+    } else if (name == "--rbb-port" || name == "--rbb-bind") {
+        (name == "--rbb-port" ? options.rbbPort : options.rbbBind) = value;
     } else if (name == "--sim-board-fault") {
         // The emulator checks the kinds; several options add up.
         options.boardFaults += (options.boardFaults.empty() ? "" : ",") + value;
@@ -141,8 +144,15 @@ bool applyValueOption(const std::string& name, const std::string& value, HostOpt
 
 bool parseHostArguments(const std::vector<std::string>& args, HostOptions& options,
                         std::string& error) {
-    static const char* const kValueOptions[] = {"--lib",       "--node",     "--port",      "--sim-chain",
-                                                "--sim-pcap", "--irlen",    "--sim-board-fault"};
+    static const char* const kValueOptions[] = {"--lib",
+                                                "--node",
+                                                "--port",
+                                                "--sim-chain",
+                                                "--sim-pcap",
+                                                "--irlen",
+                                                "--sim-board-fault",
+                                                "--rbb-port",
+                                                "--rbb-bind"};
     std::vector<std::string> words;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
@@ -207,6 +217,18 @@ bool parseHostArguments(const std::vector<std::string>& args, HostOptions& optio
         return false;
     }
     options.command.keepGoing = options.keepGoing;
+    if ((!options.rbbPort.empty() || !options.rbbBind.empty()) &&
+        options.command.kind != CommandKind::kServe) {
+        error = "--rbb-port and --rbb-bind are for the serve command";
+        return false;
+    }
+    if (!options.rbbBind.empty()) options.command.rbbBind = options.rbbBind;
+    uint32_t rbbPort = options.command.rbbPort;
+    if (!options.rbbPort.empty() &&
+        !parseUnsigned32(options.rbbPort, "--rbb-port", 65535, rbbPort, error)) {
+        return false;
+    }
+    options.command.rbbPort = static_cast<uint16_t>(rbbPort);
     return true;
 }
 
@@ -248,6 +270,12 @@ bool parseCommandWords(const std::vector<std::string>& words, RunNesting nesting
                 return false;
             }
             command.file = args[0];
+            return true;
+        case CommandKind::kServe:
+            if (nesting == RunNesting::kRefuseRun) {
+                error = "a run script cannot serve remote_bitbang";
+                return false;
+            }
             return true;
         case CommandKind::kSvf:
             if (nesting == RunNesting::kRefuseRun) {
@@ -358,6 +386,8 @@ commands:
   svf FILE                       play the SVF file FILE (- for standard input) through the whole
                                  chain and check every TDO; exit 1 at the first mismatch, 2 for a
                                  file that is malformed or uses what the cable cannot do
+  serve                          serve OpenOCD's remote_bitbang protocol on TCP (one client at a
+                                 time) through the cable until SIGINT or SIGTERM
 The scans print the captured TDO as hex and end in RUN_TEST_IDLE. HEX is a number whose least
 significant bit is shifted first.
 
@@ -377,6 +407,9 @@ options:
   -vvvv               also level 4 and the entry and exit traces, indented by nesting
   --dump              show the library's buffer dumps
   --keep-going        svf: report every TDO mismatch instead of stopping at the first
+  --rbb-port N        serve: TCP port (default 3335; 0 picks a free one, printed)
+  --rbb-bind ADDR     serve: address to listen on (default 127.0.0.1; the protocol has no
+                      authentication)
   -h, --help          show this text
   --version           show the version (and the git commit it was built from)
 

@@ -21,7 +21,8 @@ enum class CommandKind {
     kState,
     kRun,
     kDiagnose,
-    kSvf
+    kSvf,
+    kServe
 };
 
 struct HostCommand {
@@ -38,6 +39,8 @@ struct HostCommand {
     std::string origin;                     // "FILE:LINE" for a command of a run script, else empty
     bool keepGoing = false;                 // svf: --keep-going
     std::shared_ptr<const SvfProgram> svf;  // svf: the file, parsed before the session
+    std::string rbbBind = "127.0.0.1";      // serve: --rbb-bind
+    uint16_t rbbPort = 3335;                // serve: --rbb-port (0: a free one)
 };
 
 struct HostOptions {
@@ -57,6 +60,8 @@ struct HostOptions {
     bool help = false;                // --help
     bool keepGoing = false;           // --keep-going (svf)
     bool version = false;             // --version
+    std::string rbbBind;              // --rbb-bind (serve)
+    std::string rbbPort;              // --rbb-port (serve)
     HostCommand command;
 };
 

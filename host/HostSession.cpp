@@ -224,6 +224,8 @@ Outcome HostSession::execute(const HostCommand& command) {
             return diagnose(*options_);
         case CommandKind::kSvf:
             return playSvfCommand(command);
+        case CommandKind::kServe:
+            return serve(command);
         case CommandKind::kRun:
             break;  // main expands a script into its commands
     }

@@ -10,7 +10,7 @@ declare -A allowed=(
     [target]="target framework remote koraven-cse-plugin"
     [remote]="remote"
     [sim]="sim krv"
-    [host]="host koraven-cse-plugin sim krv"
+    [host]="host koraven-cse-plugin sim krv bridge"
     [bridge]="bridge session koraven-cse-plugin"
 )
 status=0
