@@ -90,4 +90,12 @@ int BackgroundProgram::wait(int timeLimitSeconds) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+BridgeProgram::BridgeProgram(const std::string& cseHost, unsigned udpPort)
+    : program({cseHost, "--node", "127.0.0.1", "--port", std::to_string(udpPort), "serve",
+               "--rbb-port", "0"}) {
+    const std::string line = program.waitForLine("remote_bitbang on ", 120);
+    const std::size_t colon = line.rfind(':');
+    if (colon != std::string::npos) port = std::stoi(line.substr(colon + 1));
+}
+
 }  // namespace systemtest

@@ -32,4 +32,12 @@ class BackgroundProgram {
     std::size_t scanned_ = 0;
 };
 
+// "cse-host serve" in front of quorbit-sim's UDP port, with the remote_bitbang port it printed (0
+// when it did not start).
+struct BridgeProgram {
+    BridgeProgram(const std::string& cseHost, unsigned udpPort);
+    BackgroundProgram program;
+    int port = 0;
+};
+
 }  // namespace systemtest
