@@ -9,6 +9,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cstdio>
+#include <fstream>
 #include <random>
 #include <string>
 #include <vector>
@@ -229,5 +231,113 @@ TEST(BridgeServingTest, KilledClientGarbageTwoSessionsAndAnInterrupt) {
     EXPECT_FALSE(simulator.tapAccessOpen());
     EXPECT_EQ(simulator.counters().disconnects, 1u);
 }
+
+// An XSVF file (the public binary form: one command byte, then its operands, bit vectors written
+// most significant byte first) and the SVF that says the same.
+struct XsvfRow {
+    const char* name;
+    std::vector<uint8_t> xsvf;
+    std::string svf;
+    bool passes;
+};
+
+std::vector<uint8_t> bytesOf(uint64_t value, unsigned bits) {
+    std::vector<uint8_t> bytes((bits + 7) / 8);
+    for (std::size_t i = 0; i < bytes.size(); ++i)
+        bytes[bytes.size() - 1 - i] = uint8_t(value >> (8 * i));
+    return bytes;
+}
+
+std::vector<XsvfRow> xsvfRows() {
+    enum : uint8_t {
+        kComplete = 0,
+        kTdoMask = 1,
+        kSir = 2,
+        kSdr = 3,
+        kRepeat = 7,
+        kSdrSize = 8,
+        kSdrTdo = 9,
+        kState = 0x12
+    };
+    const auto file = [](std::initializer_list<std::vector<uint8_t>> parts) {
+        std::vector<uint8_t> bytes = {kRepeat, 0, kState, 0, kState, 1};
+        for (const auto& part : parts) bytes.insert(bytes.end(), part.begin(), part.end());
+        bytes.push_back(kComplete);
+        return bytes;
+    };
+    const auto with = [](uint8_t command, std::initializer_list<std::vector<uint8_t>> operands) {
+        std::vector<uint8_t> bytes = {command};
+        for (const auto& operand : operands)
+            bytes.insert(bytes.end(), operand.begin(), operand.end());
+        return bytes;
+    };
+    // The demo chain after a reset: the BYPASS bit at TDO, then two IDCODEs (65 bits, the top 0).
+    const uint64_t idcodes = (uint64_t{0x151C0EFF} << 33) | (uint64_t{0x27A31EFF} << 1);
+    const auto readIdcodes = [&](uint64_t expected) {
+        return file({with(kSdrSize, {bytesOf(65, 32)}),
+                     with(kTdoMask, {{1}, bytesOf(~uint64_t{0}, 64)}),
+                     with(kSdrTdo, {bytesOf(0, 65), {0}, bytesOf(expected, 64)})});
+    };
+    // talpa's 24-bit register at 0x22 written and read back through the two BYPASS bits.
+    const uint64_t written = 0x2ABCDEF, mask = 0x1FFFFFE;
+    const auto userRegister = [&](uint64_t expected) {
+        return file({with(kSir, {{18}, bytesOf(0x3F22F, 18)}), with(kSdrSize, {bytesOf(26, 32)}),
+                     with(kTdoMask, {bytesOf(0, 26)}), with(kSdr, {bytesOf(written, 26)}),
+                     with(kTdoMask, {bytesOf(mask, 26)}),
+                     with(kSdrTdo, {bytesOf(0, 26), bytesOf(expected, 26)})});
+    };
+    const std::string prologue = "STATE RESET;\nSTATE IDLE;\nENDIR IDLE;\nENDDR IDLE;\n";
+    const std::string sdr26 = "SIR 18 TDI(3F22F);\nSDR 26 TDI(2ABCDEF);\nSDR 26 TDI(0) TDO(";
+    return {
+        {"Idcodes", readIdcodes(idcodes),
+         prologue + "SDR 65 TDI(0) TDO(02A381DFE4F463DFE) MASK(1FFFFFFFFFFFFFFFF);\n", true},
+        {"IdcodesWrong", readIdcodes(idcodes ^ 4),
+         prologue + "SDR 65 TDI(0) TDO(02A381DFE4F463DFA) MASK(1FFFFFFFFFFFFFFFF);\n", false},
+        {"UserRegister", userRegister(written & mask),
+         prologue + sdr26 + "0ABCDEE) MASK(1FFFFFE);\n", true},
+        {"UserRegisterWrong", userRegister((written & mask) ^ 0x100),
+         prologue + sdr26 + "0ABCCEE) MASK(1FFFFFE);\n", false},
+    };
+}
+
+class BridgeXsvfTest : public testing::TestWithParam<XsvfRow> {};
+
+TEST_P(BridgeXsvfTest, XsvfThroughTheBridgeAsTheSameSvf) {
+    if (openOcd().empty()) GTEST_SKIP() << "openocd is not installed";
+    quorbit::SimOptions options;
+    quorbit::Simulator simulator(options);
+    std::string error;
+    ASSERT_TRUE(simulator.start(error)) << error;
+    const std::string base = "/tmp/bridge_xsvf_" + std::to_string(::getpid()) + GetParam().name;
+    std::ofstream(base + ".xsvf", std::ios::binary)
+        .write(reinterpret_cast<const char*>(GetParam().xsvf.data()),
+               std::streamsize(GetParam().xsvf.size()));
+    std::ofstream(base + ".svf") << GetParam().svf;
+    systemtest::BridgeProgram bridge(KRV_CSE_HOST, simulator.udpPort());
+    const auto run = [&](const std::string& command) {
+        std::vector<std::string> args =
+            systemtest::openOcdOverRemoteBitbang(openOcd(), bridge.port);
+        args.insert(args.end(),
+                    {"-c", "jtag newtap d2 tap -irlen 4", "-c", "jtag newtap d1 tap -irlen 8", "-c",
+                     "jtag newtap d0 tap -irlen 6", "-c", "init", "-c", command, "-c", "shutdown"});
+        return systemtest::runCommand(args, kTimeLimitSeconds).output;
+    };
+    const std::string xsvf = run("xsvf plain " + base + ".xsvf");
+    const std::string svf = run("svf -quiet " + base + ".svf");
+    std::remove((base + ".xsvf").c_str());
+    std::remove((base + ".svf").c_str());
+    EXPECT_EQ(xsvf.find("XSVF file programmed successfully") != std::string::npos,
+              GetParam().passes)
+        << xsvf;
+    EXPECT_EQ(svf.find("svf file programmed successfully") != std::string::npos, GetParam().passes)
+        << svf;
+    bridge.program.signal(SIGTERM);
+    EXPECT_EQ(bridge.program.wait(kTimeLimitSeconds), 143) << bridge.program.output();
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, BridgeXsvfTest, testing::ValuesIn(xsvfRows()),
+                         [](const testing::TestParamInfo<XsvfRow>& info) {
+                             return info.param.name;
+                         });
 
 }  // namespace
