@@ -2,10 +2,12 @@
 
 #include <cstdio>
 
-#include "host/HexBits.h"
+#include "session/HexBits.h"
 #include "host/IdcodeFields.h"
 
 namespace csehost {
+
+using csesession::bitAt;
 
 PathReading readPath(const uint8_t* tdo, uint32_t flushBits) {
     const uint32_t bitCount = 2 * flushBits;

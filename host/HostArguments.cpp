@@ -5,21 +5,16 @@
 #include <cstdint>
 #include <sstream>
 
-#include "host/HexBits.h"
+#include "session/CableSession.h"
+#include "session/HexBits.h"
 
 namespace csehost {
+
+using csesession::parseBitCount;
+using csesession::parseDecimal;
+using csesession::parseHexBits;
+
 namespace {
-
-const char* const kStateNames[16] = {
-    "TEST_LOGIC_RESET", "RUN_TEST_IDLE",  "SELECT_DR_SCAN", "CAPTURE_DR",
-    "SHIFT_DR",         "EXIT1_DR",       "PAUSE_DR",       "EXIT2_DR",
-    "UPDATE_DR",        "SELECT_IR_SCAN", "CAPTURE_IR",     "SHIFT_IR",
-    "EXIT1_IR",         "PAUSE_IR",       "EXIT2_IR",       "UPDATE_IR"};
-
-// The names OpenOCD and SVF give the same states (both use these); "RUN/IDLE" is OpenOCD's own.
-const char* const kOpenOcdStateNames[16] = {
-    "RESET",    "IDLE",     "DRSELECT",  "DRCAPTURE", "DRSHIFT", "DREXIT1", "DRPAUSE", "DREXIT2",
-    "DRUPDATE", "IRSELECT", "IRCAPTURE", "IRSHIFT",   "IREXIT1", "IRPAUSE", "IREXIT2", "IRUPDATE"};
 
 struct CommandShape {
     const char* name;
@@ -340,25 +335,13 @@ bool parseIrLengthList(const std::string& text, std::vector<uint32_t>& lengths,
 }
 
 bool parseTapStateName(const std::string& text, uint32_t& state, std::string& error) {
-    std::string name;
-    for (char c : text) {
-        const char upper = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-        name += (upper == '-' || upper == '/') ? '_' : upper;
-    }
-    if (name.compare(0, 8, "CSEJTAG_") == 0) name.erase(0, 8);
-    if (name == "RUN_IDLE") name = "IDLE";
-    for (uint32_t i = 0; i < 16; ++i) {
-        if (name == kStateNames[i] || name == kOpenOcdStateNames[i]) {
-            state = i;
-            return true;
-        }
+    const auto parsed = csesession::parseTapState(text);
+    if (parsed) {
+        state = *parsed;
+        return true;
     }
     error = "unknown TAP state '" + text + "' (e.g. RUN_TEST_IDLE, SHIFT_DR, PAUSE_IR, DRPAUSE)";
     return false;
-}
-
-std::string tapStateName(uint32_t state) {
-    return state < 16 ? std::string("CSEJTAG_") + kStateNames[state] : std::string("?");
 }
 
 std::string hostUsageText() {

@@ -90,9 +90,6 @@ enum class RunNesting { kAllowRun, kRefuseRun };
 // OpenOCD and SVF names "DRPAUSE", "IDLE", "RESET", "RUN/IDLE" (any case).
 [[nodiscard]] bool parseTapStateName(const std::string& text, uint32_t& state, std::string& error);
 
-// "CSEJTAG_" name of a state 0..15, "?" otherwise.
-[[nodiscard]] std::string tapStateName(uint32_t state);
-
 [[nodiscard]] std::string hostUsageText();
 
 }  // namespace csehost

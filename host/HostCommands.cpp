@@ -5,23 +5,23 @@
 #include <string>
 #include <vector>
 
-#include "host/HexBits.h"
 #include "host/HostSession.h"
 #include "host/IdcodeFields.h"
 #include "host/InterruptWatch.h"
 #include "koraven-cse-plugin/CsePlugin.h"
+#include "session/HexBits.h"
 
 namespace csehost {
 
-using CsePluginInterface::cseFailed;
 using CsePluginInterface::CSEJTAG_RUN_TEST_IDLE;
 using CsePluginInterface::CSEJTAG_SHIFT_DR;
 using CsePluginInterface::CSEJTAG_SHIFT_IR;
 using CsePluginInterface::CseJtagTapState;
+using csesession::formatHexBits;
+using csesession::hexNumber;
 
 namespace {
 
-constexpr uint32_t kIdcodeBits = 32;
 // Longer chain scans and clock runs go in pieces with a progress line when stderr is a terminal.
 constexpr uint32_t kProgressThresholdBits = 4u << 20;
 constexpr uint32_t kProgressPieceBits = 1u << 20;
@@ -45,28 +45,29 @@ bool isStableState(uint32_t state) {
 
 }  // namespace
 
-Outcome HostSession::checkDevice(uint32_t device) {
-    if (device < deviceCount_) return Outcome::kSuccess;
-    return usage("device " + std::to_string(device) + " is out of range: the chain has " +
-                 std::to_string(deviceCount_) + " devices (0.." +
-                 std::to_string(deviceCount_ == 0 ? 0 : deviceCount_ - 1) + ")");
-}
-
 Outcome HostSession::needIrLengths(const HostCommand& command) {
-    if (irLengthsKnown_) return Outcome::kSuccess;
+    if (session_->devices().empty() || command.device >= deviceCount_ ||
+        !session_->scanProblem().empty() || session_->devices()[0].irLength) {
+        return Outcome::kSuccess;  // the session's own checks say the rest
+    }
+    // A chain that breaks the IR capture rule cannot be helped by given lengths.
+    if (session_->irPathFaulty()) {
+        return failed("'" + command.text + "' cannot run: " + session_->irLengthProblem());
+    }
     return usage("'" + command.text + "' needs the IR length of every device, and " +
-                 irLengthProblem_ +
+                 session_->irLengthProblem() +
                  "; give them with --irlen (device 0 first, e.g. --irlen 6,8,4)");
 }
 
 // A device-level DR scan pads every other device with one bit, which is right only while they
 // are in BYPASS; after a reset those with an IDCODE present 32 bits instead.
 Outcome HostSession::needInstructions(const HostCommand& command) {
-    if (instructionsLoaded_) return Outcome::kSuccess;
-    for (uint32_t other = 0; other < deviceCount_; ++other) {
-        if (other == command.device || plugin_->getDeviceID(other) == 0) continue;
+    if (session_->instructionsLoaded() || !session_->scanProblem().empty())
+        return Outcome::kSuccess;
+    for (const csesession::Device& other : session_->devices()) {
+        if (other.index == command.device || !other.idcode) continue;
         return usage("'" + command.text + "' comes before any irscan: after the TAP reset device " +
-                     std::to_string(other) +
+                     std::to_string(other.index) +
                      " holds IDCODE, not BYPASS, so its one pad bit would be wrong; load the "
                      "instruction first with 'irscan " +
                      std::to_string(command.device) +
@@ -78,20 +79,21 @@ Outcome HostSession::needInstructions(const HostCommand& command) {
 
 // The whole path in one call, or in pieces that stay in Shift-IR/Shift-DR when progress is shown.
 bool HostSession::shiftChain(bool ir, const uint8_t* tdi, uint8_t* tdo, uint32_t bitCount) {
-    const auto shift = [&](uint32_t first, uint32_t count, CseJtagTapState end) {
-        const uint8_t* in = tdi + first / 8;
-        uint8_t* out = tdo + first / 8;
-        return !cseFailed(ir ? plugin_->shiftChainIR(in, out, nullptr, nullptr, count, end, 0, 0)
-                             : plugin_->shiftChainDR(in, out, nullptr, nullptr, count, end, 0, 0));
-    };
-    if (!showsProgress(bitCount)) return shift(0, bitCount, CSEJTAG_RUN_TEST_IDLE);
+    const csesession::Register reg = ir ? csesession::Register::kIr : csesession::Register::kDr;
+    if (!showsProgress(bitCount)) {
+        session_->chainScan(reg, tdi, tdo, bitCount, CSEJTAG_RUN_TEST_IDLE);
+        return true;
+    }
     for (uint32_t done = 0; done < bitCount;) {
         const uint32_t piece = std::min(kShiftPieceBits, bitCount - done);
         const bool last = done + piece == bitCount;
-        if (!shift(done, piece,
-                   last ? CSEJTAG_RUN_TEST_IDLE : (ir ? CSEJTAG_SHIFT_IR : CSEJTAG_SHIFT_DR))) {
+        try {
+            session_->chainScan(
+                reg, tdi + done / 8, tdo + done / 8, piece,
+                last ? CSEJTAG_RUN_TEST_IDLE : (ir ? CSEJTAG_SHIFT_IR : CSEJTAG_SHIFT_DR));
+        } catch (...) {
             std::fputc('\n', stderr);
-            return false;
+            throw;
         }
         done += piece;
         printProgress(done, bitCount);
@@ -104,102 +106,70 @@ bool HostSession::shiftChain(bool ir, const uint8_t* tdi, uint8_t* tdo, uint32_t
 }
 
 Outcome HostSession::scan(const HostCommand& command) {
+    // A device list that the BYPASS count contradicts is no answer at all.
+    if (!session_->scanProblem().empty()) return failed(session_->scanProblem());
     std::vector<ScanRow> rows;
-    for (uint32_t device = 0; device < deviceCount_; ++device) {
+    bool lengthsKnown = true;
+    for (const csesession::Device& device : session_->devices()) {
         ScanRow row;
-        row.device = device;
-        row.idcode = plugin_->getDeviceID(device);
-        row.irLengthKnown = irLengthsKnown_;
-        row.irLength = irLengthsKnown_ ? plugin_->getIRLength(device) : 0;
+        row.device = device.index;
+        row.idcode = device.idcode.value_or(0);
+        row.irLengthKnown = device.irLength.has_value();
+        row.irLength = device.irLength.value_or(0);
+        lengthsKnown = lengthsKnown && row.irLengthKnown;
         rows.push_back(row);
     }
     writer_.scanTable(command.text, rows);
-    if (!irLengthsKnown_) {
-        writer_.note("IR lengths unknown: " + irLengthProblem_ +
-                     "; --irlen is needed for device-level commands");
-    }
+    if (lengthsKnown) return Outcome::kSuccess;
+    if (session_->irPathFaulty()) return failed(session_->irLengthProblem());
+    writer_.note("IR lengths unknown: " + session_->irLengthProblem() +
+                 "; --irlen is needed for device-level commands");
     return Outcome::kSuccess;
 }
 
 Outcome HostSession::readIdcode(const HostCommand& command) {
-    const uint32_t device = command.device;
-    if (checkDevice(device) != Outcome::kSuccess) return Outcome::kUsage;
-    if (plugin_->getDeviceID(device) == 0) {
-        return failed("device " + std::to_string(device) +
-                      " has no IDCODE register (it answered the scan with a BYPASS bit)");
+    try {
+        const uint32_t idcode = session_->readIdcode(command.device);
+        writer_.value(command.text, command.origin, "idcode", hexNumber(idcode, 8), 0);
+        return Outcome::kSuccess;
+    } catch (const csesession::SessionError& error) {
+        return reported(error);
     }
-    // After a reset every device presents its IDCODE (32 bits) or its BYPASS bit; the devices
-    // nearer TDO come out first.
-    uint32_t offset = 0;
-    uint32_t totalBits = 0;
-    for (uint32_t other = deviceCount_; other-- > 0;) {
-        const uint32_t width = plugin_->getDeviceID(other) != 0 ? kIdcodeBits : 1;
-        if (other > device) offset += width;
-        totalBits += width;
-    }
-    if (!resetTap()) return failed("cannot reset the TAP");
-    std::vector<uint8_t> buffer((totalBits + 7) / 8, 0);
-    if (cseFailed(plugin_->shiftChainDR(buffer.data(), buffer.data(), nullptr, nullptr, totalBits,
-                                        CSEJTAG_RUN_TEST_IDLE, 0, 0))) {
-        return failed("the DR shift failed");
-    }
-    uint32_t idcode = 0;
-    for (uint32_t bit = 0; bit < kIdcodeBits; ++bit) {
-        if (bitAt(buffer.data(), offset + bit)) idcode |= 1u << bit;
-    }
-    writer_.value(command.text, command.origin, "idcode", hexNumber(idcode, 8), 0);
-    return Outcome::kSuccess;
 }
 
 Outcome HostSession::deviceScan(const HostCommand& command) {
-    if (checkDevice(command.device) != Outcome::kSuccess) return Outcome::kUsage;
-    if (needIrLengths(command) != Outcome::kSuccess) return Outcome::kUsage;
     const bool ir = command.kind == CommandKind::kIrScan;
-    if (ir) {
-        // Fewer bits would leave the rest of the IR to ones (often BYPASS) without a word.
-        const uint32_t irLength = plugin_->getIRLength(command.device);
-        if (command.bitCount != irLength) {
-            return usage("device " + std::to_string(command.device) + " has an IR of " +
-                         std::to_string(irLength) + " bits; irscan takes exactly that many, not " +
-                         std::to_string(command.bitCount));
-        }
-        uint64_t totalIr = 0;
-        for (uint32_t device = 0; device < deviceCount_; ++device)
-            totalIr += plugin_->getIRLength(device);
-        if (totalIr > kMaxIrScanBits) {
-            return usage("the IR path has " + std::to_string(totalIr) +
-                         " bits; an IR scan carries at most " + std::to_string(kMaxIrScanBits) +
-                         " (one raw shift of the debugger)");
-        }
-    } else if (needInstructions(command) != Outcome::kSuccess) {
-        return Outcome::kUsage;
+    if (needIrLengths(command) != Outcome::kSuccess) {
+        return session_->irPathFaulty() ? Outcome::kFailed : Outcome::kUsage;
     }
-    std::vector<uint8_t> tdo(command.tdi.size(), 0);
-    const auto result =
-        ir ? plugin_->shiftDeviceIR(command.device, command.tdi.data(), tdo.data(), nullptr,
-                                    nullptr, command.bitCount, CSEJTAG_RUN_TEST_IDLE, 0, 0)
-           : plugin_->shiftDeviceDR(command.device, command.tdi.data(), tdo.data(), nullptr,
-                                    nullptr, command.bitCount, CSEJTAG_RUN_TEST_IDLE, 0, 0);
-    if (cseFailed(result)) return failed("'" + command.text + "' failed");
-    if (ir) instructionsLoaded_ = true;
-    writer_.value(command.text, command.origin, "tdo",
-                  "0x" + formatHexBits(tdo.data(), command.bitCount), command.bitCount);
-    return Outcome::kSuccess;
+    if (!ir && command.device < deviceCount_ && needInstructions(command) != Outcome::kSuccess)
+        return Outcome::kUsage;
+    try {
+        const std::vector<uint8_t> tdo =
+            session_->deviceScan(ir ? csesession::Register::kIr : csesession::Register::kDr,
+                                 command.device, command.tdi, command.bitCount);
+        writer_.value(command.text, command.origin, "tdo",
+                      "0x" + formatHexBits(tdo.data(), command.bitCount), command.bitCount);
+        return Outcome::kSuccess;
+    } catch (const csesession::SessionError& error) {
+        return reported(error, error.kind() == csesession::ErrorKind::kUsage
+                                   ? ""
+                                   : "'" + command.text + "' failed");
+    }
 }
 
 Outcome HostSession::chainScan(const HostCommand& command) {
     const bool ir = command.kind == CommandKind::kIrScanChain;
-    if (ir && command.bitCount > kMaxIrScanBits) {
-        return usage("an IR scan carries at most " + std::to_string(kMaxIrScanBits) +
-                     " bits (one raw shift of the debugger), not " +
-                     std::to_string(command.bitCount));
-    }
     std::vector<uint8_t> tdo(command.tdi.size(), 0);
-    if (!shiftChain(ir, command.tdi.data(), tdo.data(), command.bitCount)) {
-        return failed("'" + command.text + "' failed");
+    try {
+        if (!shiftChain(ir, command.tdi.data(), tdo.data(), command.bitCount)) {
+            return failed("'" + command.text + "' was interrupted");
+        }
+    } catch (const csesession::SessionError& error) {
+        return reported(error, error.kind() == csesession::ErrorKind::kUsage
+                                   ? ""
+                                   : "'" + command.text + "' failed");
     }
-    // The user chose every device's instruction.
-    if (ir) instructionsLoaded_ = true;
     writer_.value(command.text, command.origin, "tdo",
                   "0x" + formatHexBits(tdo.data(), command.bitCount), command.bitCount);
     return Outcome::kSuccess;
@@ -208,25 +178,31 @@ Outcome HostSession::chainScan(const HostCommand& command) {
 Outcome HostSession::moveTap(const HostCommand& command) {
     const auto state = static_cast<CseJtagTapState>(command.state);
     const auto navigate = [&](uint32_t clocks, bool wait) {
-        return !cseFailed(wait ? plugin_->navigateTAP(state, clocks, command.waitMicroseconds)
-                               : plugin_->navigateTAP(state, clocks));
+        return session_->navigate(
+            state, clocks, wait ? std::optional<uint32_t>(command.waitMicroseconds) : std::nullopt);
     };
-    bool moved = true;
-    if (showsProgress(command.clocks) && isStableState(command.state)) {
-        // Clocks in a stable state add up, so the run can go in pieces.
-        for (uint32_t done = 0; moved && done < command.clocks;) {
-            const uint32_t piece = std::min(kProgressPieceBits, command.clocks - done);
-            done += piece;
-            moved = navigate(piece, command.hasWait && done == command.clocks);
-            printProgress(done, command.clocks);
-            if (InterruptWatch::received() != 0 && done < command.clocks) moved = false;
+    CseJtagTapState reached = state;
+    try {
+        if (showsProgress(command.clocks) && isStableState(command.state)) {
+            // Clocks in a stable state add up, so the run can go in pieces.
+            for (uint32_t done = 0; done < command.clocks;) {
+                const uint32_t piece = std::min(kProgressPieceBits, command.clocks - done);
+                done += piece;
+                reached = navigate(piece, command.hasWait && done == command.clocks);
+                printProgress(done, command.clocks);
+                if (InterruptWatch::received() != 0 && done < command.clocks) {
+                    return failed("'" + command.text + "' was interrupted");
+                }
+            }
+        } else {
+            reached = navigate(command.clocks, command.hasWait);
         }
-    } else {
-        moved = navigate(command.clocks, command.hasWait);
+    } catch (const csesession::SessionError& error) {
+        return reported(error, error.kind() == csesession::ErrorKind::kUsage
+                                   ? ""
+                                   : "'" + command.text + "' failed");
     }
-    if (!moved) return failed("'" + command.text + "' failed");
-    if (command.state == 0) instructionsLoaded_ = false;  // Test-Logic-Reset reloads IDCODE
-    writer_.value(command.text, command.origin, "state", tapStateName(plugin_->getTAPState()), 0);
+    writer_.value(command.text, command.origin, "state", csesession::tapStateName(reached), 0);
     return Outcome::kSuccess;
 }
 

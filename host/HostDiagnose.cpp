@@ -6,12 +6,19 @@
 #include <vector>
 
 #include "host/ChainDiagnosis.h"
-#include "host/HexBits.h"
+#include "session/HexBits.h"
 #include "host/HostSession.h"
-#include "host/IrLengthDerivation.h"
+#include "session/IrLengthDerivation.h"
 #include "koraven-cse-plugin/CsePlugin.h"
 
 namespace csehost {
+
+using csesession::buildIrMeasureStream;
+using csesession::firstMisfittingDevice;
+using csesession::formatHexBits;
+using csesession::hexNumber;
+using csesession::kIrFlushBits;
+using csesession::listIrSplits;
 
 using CsePluginInterface::cseFailed;
 using CsePluginInterface::CSEJTAG_RUN_TEST_IDLE;

@@ -1,39 +1,27 @@
 #include "host/HostSession.h"
 
-#include "host/HexBits.h"
-#include "host/HostOutput.h"
-#include "host/IrLengthDerivation.h"
 #include "koraven-cse-plugin/CsePlugin.h"
 
 namespace csehost {
 
-using CsePluginInterface::cseFailed;
-using CsePluginInterface::CseJtagTapState;
-using CsePluginInterface::CseResult;
+using csesession::ErrorKind;
+using csesession::SessionError;
 
-namespace {
-
-std::string lengthList(const std::vector<uint32_t>& lengths) {
-    std::string text;
-    for (size_t i = 0; i < lengths.size(); ++i) text += (i ? "," : "") + std::to_string(lengths[i]);
-    return text;
-}
-
-}  // namespace
-
-HostSession::HostSession(const PluginExports& exports, int verbosity, ResultWriter& writer)
-    : exports_(exports), verbosity_(verbosity), writer_(writer) {}
+HostSession::HostSession(ResultWriter& writer) : writer_(writer) {}
 
 HostSession::~HostSession() {
     (void)finish();
 }
 
 Outcome HostSession::failed(const std::string& what) {
+    return failed(what, session_ ? session_->takePluginErrors() : std::vector<std::string>{});
+}
+
+Outcome HostSession::failed(const std::string& what, const std::vector<std::string>& pluginErrors) {
     std::fprintf(stderr, "cse-host: %s%s\n", origin_.c_str(), what.c_str());
     std::string reason = origin_ + what;
     // With -v the library's lines have been shown as they came.
-    const std::vector<std::string> errors = takeLibraryErrors();
-    for (const std::string& line : errors) {
+    for (const std::string& line : pluginErrors) {
         if (verbosity_ == 0) std::fprintf(stderr, "cse-host:   %s\n", line.c_str());
         reason += "; " + line;
     }
@@ -47,189 +35,112 @@ Outcome HostSession::usage(const std::string& what) {
     return Outcome::kUsage;
 }
 
-void HostSession::clearLibraryErrors() {
-    (void)takeLibraryErrors();
+Outcome HostSession::reported(const SessionError& error, const std::string& doing) {
+    const std::string what = doing.empty() ? error.headline() : doing + ": " + error.headline();
+    if (error.kind() == ErrorKind::kUsage) return usage(what);
+    return failed(what, error.pluginErrors());
 }
 
-Outcome HostSession::begin(const std::string& node, const std::string& port,
-                           const HostOptions& options) {
+Outcome HostSession::begin(const HostOptions& options) {
     options_ = &options;
-    clearLibraryErrors();
-    plugin_ = exports_.create();
-    if (plugin_ == nullptr) return failed("the plug-in could not create its object");
-
-    const std::string nodeArgument = "node=" + node;
-    const std::string portArgument = "port=" + port;
-    const char* const argv[] = {nodeArgument.c_str(), portArgument.c_str(), "type=jtag"};
-    if (cseFailed(plugin_->openTarget(3, argv, 0, 0))) {
-        return failed("cannot open the target through the front end at " + node + ":" + port);
+    verbosity_ = options.verbosity;
+    csesession::SessionOptions settings;
+    settings.libraryPath = options.libraryPath;
+    settings.useFrontEnd = options.useFrontEnd;
+    settings.node = options.node;
+    settings.port = static_cast<uint16_t>(std::stoul(options.port));
+    settings.simChain = options.simChainPath;
+    settings.simBoardFaults = options.boardFaults;
+    settings.simPcapPath = options.simPcapPath;
+    settings.irLengths = options.irLengths;
+    settings.irLengthsName = "--irlen";
+    settings.tolerateChainFaults = options.command.kind == CommandKind::kDiagnose;
+    settings.verbosity = options.verbosity;
+    settings.dump = options.dump;
+    settings.log = [](int, const std::string& line) { std::fprintf(stderr, "%s\n", line.c_str()); };
+    if (!options.quiet) {
+        settings.emulatorStarted = [&options](const std::string& node, uint16_t port) {
+            std::fprintf(stderr, "cse-host: embedded quorbit-sim on %s:%u with %s\n", node.c_str(),
+                         static_cast<unsigned>(port),
+                         options.simChainPath.empty()
+                             ? "the demo chain"
+                             : ("the chain of " + options.simChainPath).c_str());
+        };
     }
-    opened_ = true;
-    if (cseFailed(plugin_->lockTarget(0))) return failed("cannot lock the target");
-    locked_ = true;
-    const bool diagnosing = options.command.kind == CommandKind::kDiagnose;
-    if (cseFailed(plugin_->scanJTAGChain())) {
-        if (!diagnosing) return failed("the chain scan failed");
-        for (const std::string& line : takeLibraryErrors())
-            scanProblem_ += (scanProblem_.empty() ? "" : "; ") + line;
-        if (scanProblem_.empty()) scanProblem_ = "the plug-in's chain scan failed";
-        return Outcome::kSuccess;
+    try {
+        session_ = std::make_unique<csesession::CableSession>(settings);
+    } catch (const SessionError& error) {
+        return reported(error);
     }
-    scanned_ = true;
-    deviceCount_ = plugin_->getDeviceCount();
-
-    if (options.hasIrLengths) {
-        if (options.irLengths.size() != deviceCount_) {
-            return usage("--irlen gives " + std::to_string(options.irLengths.size()) +
-                         " lengths, but the chain has " + std::to_string(deviceCount_) +
-                         " devices");
-        }
-        // diagnose makes the same check and reports it as one of its verdicts.
-        if (!diagnosing) {
-            const Outcome checked = checkGivenIrLengths(options.irLengths);
-            if (checked != Outcome::kSuccess) return checked;
-        }
-        return setIrLengths(options.irLengths);
-    }
-    return deriveAndSetIrLengths();
+    plugin_ = &session_->plugin();
+    scanned_ = session_->chainScanned();
+    deviceCount_ = static_cast<uint32_t>(session_->devices().size());
+    if (!scanned_) scanProblem_ = session_->scanProblem();
+    return Outcome::kSuccess;
 }
 
 bool HostSession::resetTap() {
-    instructionsLoaded_ = false;
-    return !cseFailed(plugin_->initializeTAP()) &&
-           !cseFailed(plugin_->navigateTAP(CsePluginInterface::CSEJTAG_RUN_TEST_IDLE, 0));
-}
-
-Outcome HostSession::setIrLengths(const std::vector<uint32_t>& lengths) {
-    for (uint32_t device = 0; device < lengths.size(); ++device) {
-        if (cseFailed(plugin_->setIRLength(device, lengths[device]))) {
-            return failed("cannot set the IR length of device " + std::to_string(device));
-        }
-    }
-    irLengthsKnown_ = true;
-    return Outcome::kSuccess;
-}
-
-// Given lengths that do not match the chain would make every device-level scan read the wrong
-// bits, so they are measured against the IR path first.
-Outcome HostSession::checkGivenIrLengths(const std::vector<uint32_t>& lengths) {
-    uint32_t totalBits = 0;
-    std::vector<uint8_t> capture;
-    const bool measured = measureIrPath(totalBits, capture);
-    if (!resetTap()) return failed("cannot reset the TAP after measuring the IR path");
-    if (!measured) return failed("cannot check --irlen against the chain: " + irLengthProblem_);
-    const uint32_t misfit = firstMisfittingDevice(capture.data(), totalBits, lengths);
-    if (misfit == UINT32_MAX) return Outcome::kSuccess;
-    uint64_t given = 0;
-    for (uint32_t length : lengths) given += length;
-    std::string reason = "--irlen " + lengthList(lengths) + " does not fit the chain: ";
-    if (given != totalBits) {
-        reason += "they add up to " + std::to_string(given) + " bits, the IR path measures " +
-                  std::to_string(totalBits);
-    } else {
-        reason += "device " + std::to_string(misfit) +
-                  "'s field of the captured IR pattern does not start with 1,0";
-    }
-    reason += " (captured 0x" + formatHexBits(capture.data(), totalBits) +
-              ", the device nearest TDO in the lowest bits";
-    const IrSplit split = deriveIrLengths(capture.data(), totalBits, deviceCount_);
-    if (split.outcome == IrSplit::Outcome::kUnique) {
-        reason += "; it splits as " + lengthList(split.lengths);
-    }
-    return usage(reason + ")");
-}
-
-bool HostSession::measureIrPath(uint32_t& totalBits, std::vector<uint8_t>& capture) {
-    const uint32_t streamBits = 2 * kIrFlushBits;
-    const std::vector<uint8_t> stream = buildIrMeasureStream(kIrFlushBits);
-    std::vector<uint8_t> tdo(stream.size(), 0);
-    // Ending in Run-Test/Idle loads all ones (BYPASS); the reset afterwards undoes that.
-    if (cseFailed(plugin_->shiftChainIR(stream.data(), tdo.data(), nullptr, nullptr, streamBits,
-                                        CsePluginInterface::CSEJTAG_RUN_TEST_IDLE, 0, 0))) {
-        irLengthProblem_ = "the IR path could not be shifted";
+    try {
+        session_->resetTap();
+        return true;
+    } catch (const SessionError&) {
         return false;
     }
-    std::string error;
-    if (!measureTotalIrLength(tdo.data(), kIrFlushBits, totalBits, error)) {
-        irLengthProblem_ = error;
-        return false;
-    }
-    capture.assign(tdo.begin(), tdo.begin() + (totalBits + 7) / 8);
-    return true;
-}
-
-Outcome HostSession::deriveAndSetIrLengths() {
-    if (deviceCount_ == 0) return Outcome::kSuccess;
-    uint32_t totalBits = 0;
-    std::vector<uint8_t> capture;
-    const bool measured = measureIrPath(totalBits, capture);
-    // Work starts from a freshly reset TAP, as the lock left it.
-    if (!resetTap()) return failed("cannot reset the TAP after measuring the IR path");
-    if (!measured) return Outcome::kSuccess;
-
-    const IrSplit split = deriveIrLengths(capture.data(), totalBits, deviceCount_);
-    const std::string devices = std::to_string(deviceCount_) + " devices";
-    switch (split.outcome) {
-        case IrSplit::Outcome::kUnique:
-            return setIrLengths(split.lengths);
-        case IrSplit::Outcome::kAmbiguous:
-            irLengthProblem_ = "the " + std::to_string(totalBits) +
-                               "-bit IR path can be split into " + devices +
-                               " in more than one way";
-            break;
-        case IrSplit::Outcome::kNone:
-            irLengthProblem_ = "the captured pattern of the " + std::to_string(totalBits) +
-                               "-bit IR path fits no split into " + devices;
-            break;
-    }
-    return Outcome::kSuccess;
 }
 
 Outcome HostSession::finish() {
-    if (plugin_ == nullptr) return Outcome::kSuccess;
-    Outcome outcome = Outcome::kSuccess;
+    if (!session_) return Outcome::kSuccess;
     origin_.clear();
-    clearLibraryErrors();
-    if (locked_) (void)plugin_->unlockTarget();
-    locked_ = false;
-    // Closing ends the TAP access on the debugger (the release), then disconnects.
-    if (opened_ && cseFailed(plugin_->closeTarget())) {
-        outcome = failed(
-            "closing the target failed: releasing the TAP on the debugger failed (the results "
-            "above stand)");
+    Outcome outcome = Outcome::kSuccess;
+    try {
+        session_->close();
+    } catch (const SessionError& error) {
+        outcome = failed(error.headline() + (resultsShown_ ? " (the results above stand)" : ""),
+                         error.pluginErrors());
     }
-    opened_ = false;
-    exports_.destroy(plugin_);
+    session_.reset();
     plugin_ = nullptr;
     return outcome;
 }
 
 Outcome HostSession::execute(const HostCommand& command) {
-    clearLibraryErrors();
+    (void)session_->takePluginErrors();
     origin_ = command.origin.empty() ? "" : command.origin + ": ";
+    Outcome outcome = Outcome::kUsage;
     switch (command.kind) {
         case CommandKind::kScan:
-            return scan(command);
+            outcome = scan(command);
+            break;
         case CommandKind::kIdcode:
-            return readIdcode(command);
+            outcome = readIdcode(command);
+            break;
         case CommandKind::kIrScan:
         case CommandKind::kDrScan:
-            return deviceScan(command);
+            outcome = deviceScan(command);
+            break;
         case CommandKind::kIrScanChain:
         case CommandKind::kDrScanChain:
-            return chainScan(command);
+            outcome = chainScan(command);
+            break;
         case CommandKind::kState:
-            return moveTap(command);
+            outcome = moveTap(command);
+            break;
         case CommandKind::kDiagnose:
-            return diagnose(*options_);
+            outcome = diagnose(*options_);
+            resultsShown_ = true;
+            break;
         case CommandKind::kSvf:
-            return playSvfCommand(command);
+            outcome = playSvfCommand(command);
+            resultsShown_ = true;
+            break;
         case CommandKind::kServe:
-            return serve(command);
-        case CommandKind::kRun:
-            break;  // main expands a script into its commands
+            outcome = serve(command);
+            break;
+        case CommandKind::kRun:  // main expands a script into its commands
+            return usage("'" + command.text + "' cannot run here");
     }
-    return usage("'" + command.text + "' cannot run here");
+    if (outcome == Outcome::kSuccess) resultsShown_ = true;
+    return outcome;
 }
 
 }  // namespace csehost

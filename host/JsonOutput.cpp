@@ -5,11 +5,13 @@
 // "verdict", "reason"}], "faults", "warnings"}.
 #include <nlohmann/json.hpp>
 
-#include "host/HexBits.h"
+#include "session/HexBits.h"
 #include "host/IdcodeFields.h"
 #include "host/ResultWriter.h"
 
 namespace csehost {
+
+using csesession::hexNumber;
 namespace {
 
 class JsonOutput : public ResultWriter {

@@ -20,7 +20,7 @@ Outcome HostSession::serve(const HostCommand&) {
 #else
 
 #include "bridge/BitbangServer.h"
-#include "bridge/PluginCable.h"
+#include "bridge/SessionCable.h"
 
 namespace csehost {
 namespace {
@@ -40,7 +40,7 @@ void note(const std::string& line) {
 }  // namespace
 
 Outcome HostSession::serve(const HostCommand& command) {
-    csebridge::PluginCable cable(*plugin_);
+    csebridge::SessionCable cable(*session_);
     csebridge::ServerOptions options;
     options.bindAddress = command.rbbBind;
     options.port = command.rbbPort;

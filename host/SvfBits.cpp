@@ -2,9 +2,13 @@
 
 #include <cstring>
 
-#include "host/HexBits.h"
+#include "session/HexBits.h"
 
 namespace csehost {
+
+using csesession::bitAt;
+using csesession::formatHexBits;
+using csesession::setBit;
 
 namespace {
 

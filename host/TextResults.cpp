@@ -1,11 +1,13 @@
 // Results as people read them: a table for scan, one line per value, one line per check.
 #include <cstdio>
 
-#include "host/HexBits.h"
+#include "session/HexBits.h"
 #include "host/IdcodeFields.h"
 #include "host/ResultWriter.h"
 
 namespace csehost {
+
+using csesession::hexNumber;
 namespace {
 
 class TextResults : public ResultWriter {

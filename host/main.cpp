@@ -10,16 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "host/EmbeddedEmulator.h"
 #include "host/HostArguments.h"
-#include "host/HostOutput.h"
 #include "host/HostSession.h"
 #include "host/HostSvf.h"
 #include "host/InterruptWatch.h"
-#include "host/NodeResolution.h"
-#include "host/PluginExports.h"
-#include "host/PluginLoader.h"
-#include "host/PluginSearch.h"
 #include "host/ResultWriter.h"
 #include "krv/ProjectVersion.h"
 
@@ -35,13 +29,6 @@ int usageError(ResultWriter& writer, const std::string& error) {
     writer.error(error);
     writer.finish(static_cast<int>(Outcome::kUsage));
     return static_cast<int>(Outcome::kUsage);
-}
-
-int failure(ResultWriter& writer, const std::string& error) {
-    std::fprintf(stderr, "cse-host: %s\n", error.c_str());
-    writer.error(error);
-    writer.finish(static_cast<int>(Outcome::kFailed));
-    return static_cast<int>(Outcome::kFailed);
 }
 
 // Reads one byte more than the limit at most, so an endless stream (/dev/zero) is refused too.
@@ -73,11 +60,10 @@ bool collectCommands(const HostCommand& command, std::vector<HostCommand>& comma
            parseRunScript(text, command.file, commands, error);
 }
 
-int runSession(const PluginExports& exports, const HostOptions& options, const std::string& node,
-               const std::string& port, const std::vector<HostCommand>& commands,
+int runSession(const HostOptions& options, const std::vector<HostCommand>& commands,
                ResultWriter& writer) {
-    HostSession session(exports, options.verbosity, writer);
-    Outcome outcome = session.begin(node, port, options);
+    HostSession session(writer);
+    Outcome outcome = session.begin(options);
     const bool progress = commands.size() >= kProgressCommands && !options.quiet &&
                           isatty(STDERR_FILENO) == 1 && isatty(STDOUT_FILENO) != 1;
     size_t done = 0;
@@ -130,58 +116,9 @@ int run(const std::vector<std::string>& args) {
     }
     std::vector<HostCommand> commands;
     if (!collectCommands(options.command, commands, error)) return usageError(*writer, error);
-    if (options.useFrontEnd && !nodeResolves(options.node)) {
-        return failure(*writer, "cannot resolve host " + options.node);
-    }
-
-    std::string libraryPath;
-    if (!choosePlugin(pluginCandidates(options.libraryPath, std::getenv(kPluginPathVariable),
-                                       executableDirectory()),
-                      libraryPath, error)) {
-        return failure(*writer, error);
-    }
-    PluginLibrary library;
-    PluginExports exports;
-    if (!library.open(libraryPath, error))
-        return failure(*writer, "cannot load the plug-in: " + error);
-    if (!findPluginExports(library, exports, error))
-        return failure(*writer, error + " (" + libraryPath + ")");
-
     // Before the emulator's thread starts, so that it inherits the blocked signals.
     InterruptWatch interrupts;
-    EmbeddedEmulator emulator;
-    std::string node = options.node;
-    std::string port = options.port;
-    if (!options.useFrontEnd) {
-        emulator.setCapture(options.simPcapPath);
-        switch (emulator.start(options.simChainPath, options.boardFaults, error)) {
-            case EmbeddedEmulator::StartResult::kBadChain:
-                return usageError(*writer, error);
-            case EmbeddedEmulator::StartResult::kFailed:
-                return failure(*writer, "cannot start the embedded quorbit-sim: " + error);
-            case EmbeddedEmulator::StartResult::kStarted:
-                break;
-        }
-        node = emulator.node();
-        port = std::to_string(emulator.port());
-        if (!options.quiet) {
-            std::fprintf(stderr, "cse-host: embedded quorbit-sim on %s:%s with %s\n", node.c_str(),
-                         port.c_str(),
-                         options.simChainPath.empty()
-                             ? "the demo chain"
-                             : ("the chain of " + options.simChainPath).c_str());
-        }
-    }
-
-    OutputSettings output;
-    output.verbosity = options.verbosity;
-    output.dump = options.dump;
-    configureOutput(output);
-    exports.loaded();
-    exports.setCallbacks(&hostCallbacks());
-    const int status = runSession(exports, options, node, port, commands, *writer);
-    exports.unloaded();
-    return status;
+    return runSession(options, commands, *writer);
 }
 
 }  // namespace

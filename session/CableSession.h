@@ -35,19 +35,28 @@ enum class ErrorKind { kUsage, kLink, kFailed };
 class SessionError : public std::runtime_error {
   public:
     SessionError(ErrorKind kind, const std::string& reason)
-        : std::runtime_error(reason), kind_(kind) {}
+        : std::runtime_error(reason), kind_(kind), headline_(reason) {}
+    // what() is the headline followed by the plug-in's error lines, "; " between them.
+    SessionError(ErrorKind kind, const std::string& headline,
+                 std::vector<std::string> pluginErrors);
     [[nodiscard]] ErrorKind kind() const { return kind_; }
+    // What the session was doing, without the plug-in's lines.
+    [[nodiscard]] const std::string& headline() const { return headline_; }
+    // The plug-in's level-1 error lines that came with the failure.
+    [[nodiscard]] const std::vector<std::string>& pluginErrors() const { return pluginErrors_; }
 
   private:
     ErrorKind kind_;
+    std::string headline_;
+    std::vector<std::string> pluginErrors_;
 };
 
 // A plug-in message level: 1 errors .. 4 the most detailed trace.
 using LogSink = std::function<void(int level, const std::string& line)>;
 
 struct SessionOptions {
-    std::string libraryPath;  // empty: CSE_HOST_PLUGIN, beside the program, the installed folder
-    bool useFrontEnd = false; // false: an embedded quorbit-sim on 127.0.0.1 (not on Windows)
+    std::string libraryPath;   // empty: CSE_HOST_PLUGIN, beside the program, the installed folder
+    bool useFrontEnd = false;  // false: an embedded quorbit-sim on 127.0.0.1 (not on Windows)
     std::string node = "localhost";
     uint16_t port = 20000;
     std::optional<uint32_t> timeoutSeconds;  // timeout= (1..3600); absent: the plug-in's default
@@ -61,16 +70,24 @@ struct SessionOptions {
     // Open even when the chain scan or the IR lengths fail (diagnose reports them itself).
     bool tolerateChainFaults = false;
     int verbosity = 0;  // plug-in lines up to this level go to log (level 1 always kept for errors)
+    bool dump = false;  // the plug-in's buffer dumps go to log as level 5
     LogSink log;        // null: nothing is shown; errors still become part of SessionError
+    // How messages name the given IR lengths (cse-host: "--irlen").
+    std::string irLengthsName = "irLengths";
+    // Called once the embedded emulator listens, before the plug-in opens the link to it.
+    std::function<void(const std::string& node, uint16_t port)> emulatorStarted;
 };
+
+// The most bits one raw shift of the debugger carries; an IR scan is never split.
+constexpr uint32_t kMaxIrScanBits = 122816;
 
 enum class Register { kIr, kDr };
 
 struct Device {
-    uint32_t index = 0;               // 0 = nearest TDI
-    std::optional<uint32_t> idcode;   // none: the device answered with a BYPASS bit
-    std::optional<uint32_t> irLength; // none: not known (see irLengthProblem)
-    uint32_t openocdPosition = 0;     // OpenOCD counts from TDO
+    uint32_t index = 0;                // 0 = nearest TDI
+    std::optional<uint32_t> idcode;    // none: the device answered with a BYPASS bit
+    std::optional<uint32_t> irLength;  // none: not known (see irLengthProblem)
+    uint32_t openocdPosition = 0;      // OpenOCD counts from TDO
 };
 
 class CableSession {
@@ -85,6 +102,16 @@ class CableSession {
     [[nodiscard]] const std::string& irLengthProblem() const;  // empty when all lengths are known
     [[nodiscard]] std::string frontEnd() const;                // "HOST:PORT" of the link's peer
     [[nodiscard]] bool embedded() const;
+    // The devices the DR path shows in BYPASS (one bit each), when it could be measured.
+    [[nodiscard]] std::optional<uint32_t> bypassDeviceCount() const;
+    // True when the plug-in's own chain scan succeeded (the device list may still be doubtful:
+    // see scanProblem).
+    [[nodiscard]] bool chainScanned() const;
+    // True when the captured IR pattern fits no split into the devices: the chain does not
+    // capture ...01 in every IR, so no IR length can be trusted.
+    [[nodiscard]] bool irPathFaulty() const;
+    // True once an IR scan has put an instruction in every device since the last TAP reset.
+    [[nodiscard]] bool instructionsLoaded() const;
 
     [[nodiscard]] uint32_t readIdcode(uint32_t device);
     // One device, the others in BYPASS; bits LSB first in bytes. IR scans take the IR length.
@@ -92,9 +119,9 @@ class CableSession {
                                                   const std::vector<uint8_t>& tdi,
                                                   uint32_t bitCount);
     // The whole chain; tdo may be null. Ends in endState (a stable state or Exit1/Update).
-    void chainScan(Register reg, const uint8_t* tdi, uint8_t* tdo, uint32_t bitCount,
-                   CsePluginInterface::CseJtagTapState endState =
-                       CsePluginInterface::CSEJTAG_RUN_TEST_IDLE);
+    void chainScan(
+        Register reg, const uint8_t* tdi, uint8_t* tdo, uint32_t bitCount,
+        CsePluginInterface::CseJtagTapState endState = CsePluginInterface::CSEJTAG_RUN_TEST_IDLE);
     // Walk to goal, then clock `clocks` more TCKs with TMS 0; returns the state the TAP is in.
     CsePluginInterface::CseJtagTapState navigate(CsePluginInterface::CseJtagTapState goal,
                                                  uint32_t clocks = 0,
@@ -104,6 +131,9 @@ class CableSession {
 
     // For the SVF player and the diagnosis, which work on the plug-in's interface directly.
     [[nodiscard]] CsePluginInterface::ICsePlugin& plugin();
+
+    // The plug-in's error lines since the last call (for steps made through plugin()).
+    [[nodiscard]] std::vector<std::string> takePluginErrors();
 
     void close();  // unlock, close, unload; throws when closing failed
 

@@ -151,7 +151,7 @@ TEST(CseHost, RunScriptWritesAndReadsBackTheUserRegisterInOneSession) {
     ASSERT_EQ(lines.size(), 4u) << result.out;
     EXPECT_EQ(std::stoull(lines[2].substr(2), nullptr, 16),
               std::stoull(value.substr(2), nullptr, 16));
-    EXPECT_EQ(lines[3], "CSEJTAG_PAUSE_DR");
+    EXPECT_EQ(lines[3], "PAUSE_DR");
 }
 
 TEST(CseHost, RunScriptErrorsAreUsageErrorsBeforeAnythingIsOpened) {
@@ -183,9 +183,9 @@ TEST(CseHost, ChainIrScanShowsEveryDevicesCapture) {
 TEST(CseHost, StateMovesTheTapAndPrintsWhereItIs) {
     ProcessResult result = cseHost({"state", "Pause-IR", "10", "1500"});
     ASSERT_EQ(result.exitCode, 0) << result.err;
-    EXPECT_EQ(result.out, "CSEJTAG_PAUSE_IR\n");
+    EXPECT_EQ(result.out, "PAUSE_IR\n");
     result = cseHost({"state", "DRPAUSE"});
-    EXPECT_EQ(result.out, "CSEJTAG_PAUSE_DR\n") << "OpenOCD's and SVF's name";
+    EXPECT_EQ(result.out, "PAUSE_DR\n") << "OpenOCD's and SVF's name";
     result = cseHost({"state", "nowhere"});
     EXPECT_EQ(result.exitCode, 2);
 }

@@ -148,12 +148,6 @@ INSTANTIATE_TEST_SUITE_P(
                       StateCase{"DRSHIFT", 4}, StateCase{"DRPAUSE", 6}, StateCase{"IRPAUSE", 13},
                       StateCase{"IRUPDATE", 15}));
 
-TEST(StateName, NamesEveryStateWithItsPrefix) {
-    EXPECT_EQ(tapStateName(0), "CSEJTAG_TEST_LOGIC_RESET");
-    EXPECT_EQ(tapStateName(13), "CSEJTAG_PAUSE_IR");
-    EXPECT_EQ(tapStateName(16), "?");
-}
-
 TEST(StateCommand, TakesOptionalClocksAndWait) {
     HostCommand command;
     std::string error;

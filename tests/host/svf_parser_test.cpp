@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "host/HexBits.h"
+#include "session/HexBits.h"
 #include "host/SvfBits.h"
 #include "host/SvfParser.h"
 #include "host/SvfReport.h"
@@ -16,7 +16,7 @@ namespace {
 using csehost::SvfCommand;
 
 std::string hex(const std::vector<uint8_t>& bits, uint32_t count) {
-    return csehost::formatHexBits(bits.data(), count);
+    return csesession::formatHexBits(bits.data(), count);
 }
 
 std::string describe(const SvfCommand& command) {
@@ -146,7 +146,7 @@ TEST(SvfReportTest, LongScansShowAWindowAroundTheFirstDifferingBit) {
     csehost::SvfError error;
     ASSERT_TRUE(csehost::parseSvf("HDR 3 TDI(0);SDR 2000 TDI(0) TDO(0);", commands, error));
     std::vector<uint8_t> read(commands[0].scan.tdi.size(), 0);
-    csehost::setBit(read.data(), 3 + 1500, true);
+    csesession::setBit(read.data(), 3 + 1500, true);
     const uint32_t bit = csehost::firstMismatchBit(read.data(), commands[0].scan.expected.data(),
                                                    commands[0].scan.mask.data(), 2003);
     ASSERT_EQ(bit, 1503u);
@@ -156,7 +156,7 @@ TEST(SvfReportTest, LongScansShowAWindowAroundTheFirstDifferingBit) {
     // The statement's bit 1500 is bit 220 of the window: digit 55 from the right, its low bit.
     EXPECT_EQ(lines[2], "  read     " + std::string(64, '0').replace(63 - 55, 1, "1"));
     read.assign(read.size(), 0);
-    csehost::setBit(read.data(), 1, true);
+    csesession::setBit(read.data(), 1, true);
     EXPECT_EQ(csehost::describeMismatch("f.svf:1", commands[0].scan, read.data(), 1)[0],
               "f.svf:1: SDR 2000: TDO mismatch at header bit 1 (bit 1 of the 2003 shifted with "
               "header and trailer); bits 255..0 shown");

@@ -1,9 +1,9 @@
-#include "host/PluginExports.h"
+#include "session/PluginExports.h"
 
 #include <cstdio>
 #include <cstring>
 
-namespace csehost {
+namespace csesession {
 namespace {
 
 // Function pointers cannot be cast from void* directly in ISO C++; go through the bytes.
@@ -43,4 +43,4 @@ bool findPluginExports(const PluginLibrary& library, PluginExports& exports, std
     return true;
 }
 
-}  // namespace csehost
+}  // namespace csesession

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-namespace csehost {
+namespace csesession {
 
 // Names the plug-in file to load when --lib is not given.
 constexpr const char* kPluginPathVariable = "CSE_HOST_PLUGIN";
@@ -26,4 +26,4 @@ struct PluginCandidates {
 [[nodiscard]] bool choosePlugin(const PluginCandidates& candidates, std::string& path,
                                 std::string& error);
 
-}  // namespace csehost
+}  // namespace csesession

@@ -1,4 +1,4 @@
-#include "host/PluginLoader.h"
+#include "session/PluginLoader.h"
 
 #if defined(_WIN32)
 #include <windows.h>
@@ -9,7 +9,7 @@
 #include <climits>
 #endif
 
-namespace csehost {
+namespace csesession {
 
 #if defined(_WIN32)
 
@@ -97,4 +97,4 @@ PluginLibrary::~PluginLibrary() {
     close();
 }
 
-}  // namespace csehost
+}  // namespace csesession

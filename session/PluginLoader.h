@@ -3,7 +3,7 @@
 
 #include <string>
 
-namespace csehost {
+namespace csesession {
 
 class PluginLibrary {
   public:
@@ -29,4 +29,4 @@ class PluginLibrary {
 // The folder of the running executable (with a trailing separator), or "" when it cannot be found.
 [[nodiscard]] std::string executableDirectory();
 
-}  // namespace csehost
+}  // namespace csesession

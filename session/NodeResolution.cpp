@@ -1,4 +1,4 @@
-#include "host/NodeResolution.h"
+#include "session/NodeResolution.h"
 
 #if defined(_WIN32)
 #include <winsock2.h>
@@ -8,7 +8,7 @@
 #include <sys/socket.h>
 #endif
 
-namespace csehost {
+namespace csesession {
 
 bool nodeResolves(const std::string& node) {
 #if defined(_WIN32)
@@ -27,4 +27,4 @@ bool nodeResolves(const std::string& node) {
     return resolves;
 }
 
-}  // namespace csehost
+}  // namespace csesession

@@ -1,14 +1,14 @@
-#include "host/PluginSearch.h"
+#include "session/PluginSearch.h"
 
 #include <sys/stat.h>
 
-#include "host/PluginLoader.h"
+#include "session/PluginLoader.h"
 
 #ifndef KRV_PLUGIN_DIR_FROM_BINDIR
 #define KRV_PLUGIN_DIR_FROM_BINDIR "../lib/koraven-cse-plugin"
 #endif
 
-namespace csehost {
+namespace csesession {
 
 PluginCandidates pluginCandidates(const std::string& libOption, const char* environmentValue,
                                   const std::string& programDirectory) {
@@ -43,4 +43,4 @@ bool choosePlugin(const PluginCandidates& candidates, std::string& path, std::st
     return false;
 }
 
-}  // namespace csehost
+}  // namespace csesession

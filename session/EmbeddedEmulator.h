@@ -1,4 +1,4 @@
-// quorbit-sim started inside cse-host, for runs without a front end.
+// quorbit-sim started inside the host process, for sessions without a front end.
 #pragma once
 
 #include <cstdint>
@@ -9,7 +9,7 @@ namespace quorbit {
 class Simulator;
 }
 
-namespace csehost {
+namespace csesession {
 
 class EmbeddedEmulator {
   public:
@@ -26,15 +26,18 @@ class EmbeddedEmulator {
                                     std::string& error);
     // Before start: write every datagram of the link to this capture file (empty: none).
     void setCapture(const std::string& pcapPath) { pcapPath_ = pcapPath; }
+    // Before start: the UDP port to listen on (0: a free one).
+    void setPort(uint16_t port) { requestedPort_ = port; }
 
     [[nodiscard]] std::string node() const { return "127.0.0.1"; }
     [[nodiscard]] uint16_t port() const;
 
   private:
     std::string pcapPath_;
+    uint16_t requestedPort_ = 0;
 #if !defined(_WIN32)  // the Windows build has no emulator to hold
     std::unique_ptr<quorbit::Simulator> simulator_;
 #endif
 };
 
-}  // namespace csehost
+}  // namespace csesession

@@ -1,8 +1,8 @@
-// The Windows cse-host has no embedded emulator (quorbit-sim's sockets are POSIX-only): without
+// The Windows build has no embedded emulator (quorbit-sim's sockets are POSIX-only): without
 // --node and --port it says so and stops.
-#include "host/EmbeddedEmulator.h"
+#include "session/EmbeddedEmulator.h"
 
-namespace csehost {
+namespace csesession {
 
 EmbeddedEmulator::EmbeddedEmulator() = default;
 
@@ -21,4 +21,4 @@ uint16_t EmbeddedEmulator::port() const {
     return 0;
 }
 
-}  // namespace csehost
+}  // namespace csesession

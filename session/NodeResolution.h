@@ -4,9 +4,9 @@
 
 #include <string>
 
-namespace csehost {
+namespace csesession {
 
 // True when the node is a dotted address or a name that resolves to an IPv4 address.
 [[nodiscard]] bool nodeResolves(const std::string& node);
 
-}  // namespace csehost
+}  // namespace csesession

@@ -3,10 +3,10 @@
 
 #include <string>
 
-#include "host/PluginLoader.h"
 #include "koraven-cse-plugin/CsePluginExports.h"
+#include "session/PluginLoader.h"
 
-namespace csehost {
+namespace csesession {
 
 struct PluginExports {
     CsePluginCreateFn create = nullptr;
@@ -21,4 +21,4 @@ struct PluginExports {
 [[nodiscard]] bool findPluginExports(const PluginLibrary& library, PluginExports& exports,
                                      std::string& error);
 
-}  // namespace csehost
+}  // namespace csesession

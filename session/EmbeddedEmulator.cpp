@@ -1,8 +1,8 @@
-#include "host/EmbeddedEmulator.h"
+#include "session/EmbeddedEmulator.h"
 
 #include "sim/QuorbitSim.h"
 
-namespace csehost {
+namespace csesession {
 
 EmbeddedEmulator::EmbeddedEmulator() = default;
 
@@ -15,7 +15,7 @@ EmbeddedEmulator::StartResult EmbeddedEmulator::start(const std::string& chainPa
                                                       std::string& error) {
     quorbit::SimOptions options;
     options.bindAddress = node();
-    options.port = 0;  // a free port, so several runs can share the machine
+    options.port = requestedPort_;  // 0: a free port, so several runs can share the machine
     options.pcapPath = pcapPath_;
     if (!chainPath.empty() && !quorbit::parseChainFile(chainPath, options.chain, error)) {
         return StartResult::kBadChain;
@@ -38,4 +38,4 @@ uint16_t EmbeddedEmulator::port() const {
     return simulator_ ? simulator_->udpPort() : 0;
 }
 
-}  // namespace csehost
+}  // namespace csesession

@@ -1,0 +1,243 @@
+// The session library as a front end uses it: open against the embedded emulator, the device list,
+// scans and navigation, and each failure with its kind and reason.
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "session/CableSession.h"
+
+namespace {
+
+using CsePluginInterface::CseJtagTapState;
+using csesession::CableSession;
+using csesession::ErrorKind;
+using csesession::Register;
+using csesession::SessionError;
+using csesession::SessionOptions;
+
+SessionOptions embeddedOptions(const std::string& chainText = "") {
+    SessionOptions options;
+    options.libraryPath = KRV_PLUGIN_PATH;
+    if (!chainText.empty()) {
+        char path[] = "/tmp/session_test_chain_XXXXXX";
+        const int fd = mkstemp(path);
+        if (fd >= 0) ::close(fd);
+        std::ofstream(path) << chainText;
+        options.simChain = path;
+    }
+    return options;
+}
+
+// The error a call throws, or none.
+template <typename Call>
+std::optional<SessionError> errorOf(Call call) {
+    try {
+        call();
+    } catch (const SessionError& error) {
+        return error;
+    }
+    return std::nullopt;
+}
+
+TEST(CableSession, OpensTheDemoChainWithDerivedIrLengths) {
+    std::vector<std::string> logged;
+    SessionOptions options = embeddedOptions();
+    options.verbosity = 3;
+    options.log = [&logged](int level, const std::string& line) {
+        EXPECT_LE(level, 3);
+        logged.push_back(line);
+    };
+    CableSession session(options);
+    ASSERT_EQ(session.devices().size(), 3u);
+    const uint32_t lengths[] = {6, 8, 4};
+    for (const auto& device : session.devices()) {
+        EXPECT_EQ(device.irLength, lengths[device.index]);
+        EXPECT_EQ(device.openocdPosition, 2 - device.index);
+    }
+    EXPECT_EQ(session.devices()[0].idcode, 0x151C0EFFu);
+    EXPECT_FALSE(session.devices()[2].idcode) << "nerid answers with a BYPASS bit";
+    EXPECT_EQ(session.bypassDeviceCount(), 3u);
+    EXPECT_EQ(session.scanProblem(), "");
+    EXPECT_TRUE(session.embedded());
+    EXPECT_EQ(session.frontEnd().rfind("127.0.0.1:", 0), 0u);
+    EXPECT_EQ(session.readIdcode(1), 0x27A31EFFu);
+    // BYPASS into the others, then talpa's 24-bit user register written and read back.
+    (void)session.deviceScan(Register::kIr, 1, {0x22}, 8);
+    (void)session.deviceScan(Register::kDr, 1, {0x56, 0x34, 0x12}, 24);
+    EXPECT_EQ(session.deviceScan(Register::kDr, 1, {0, 0, 0}, 24),
+              (std::vector<uint8_t>{0x56, 0x34, 0x12}));
+    EXPECT_EQ(session.navigate(CsePluginInterface::CSEJTAG_PAUSE_DR),
+              CsePluginInterface::CSEJTAG_PAUSE_DR);
+    EXPECT_EQ(session.tapState(), CsePluginInterface::CSEJTAG_PAUSE_DR);
+    session.close();
+    EXPECT_NE(logged.size(), 0u) << "the plug-in's lines up to level 3 reach the sink";
+}
+
+// Each failure of an open session: its kind and the words that say why.
+struct CallCase {
+    const char* name;
+    std::function<void(CableSession&)> call;
+    ErrorKind kind;
+    const char* reason;
+};
+
+class SessionCall : public ::testing::TestWithParam<CallCase> {};
+
+TEST_P(SessionCall, FailsWithItsKindAndReason) {
+    CableSession session(embeddedOptions());
+    const auto error = errorOf([&] { GetParam().call(session); });
+    ASSERT_TRUE(error.has_value());
+    EXPECT_EQ(error->kind(), GetParam().kind) << error->what();
+    EXPECT_NE(std::string(error->what()).find(GetParam().reason), std::string::npos)
+        << error->what();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    CableSession, SessionCall,
+    ::testing::Values(
+        CallCase{"NoIdcode", [](CableSession& s) { (void)s.readIdcode(2); }, ErrorKind::kFailed,
+                 "device 2 has no IDCODE register"},
+        CallCase{"OutOfRange", [](CableSession& s) { (void)s.readIdcode(3); }, ErrorKind::kUsage,
+                 "device 3 is out of range: the chain has 3 devices (0..2)"},
+        CallCase{"IrBits", [](CableSession& s) { (void)s.deviceScan(Register::kIr, 1, {0}, 7); },
+                 ErrorKind::kUsage, "has an IR of 8 bits"},
+        CallCase{"DrBeforeIr",
+                 [](CableSession& s) {
+                     (void)s.deviceScan(Register::kDr, 0, {0, 0, 0, 0}, 32);
+                 },
+                 ErrorKind::kUsage, "comes before any irscan"},
+        CallCase{"ShortTdi", [](CableSession& s) { (void)s.deviceScan(Register::kIr, 1, {}, 8); },
+                 ErrorKind::kUsage, "needs 1 bytes of TDI"},
+        CallCase{"LongIrChain",
+                 [](CableSession& s) {
+                     std::vector<uint8_t> bits(20000);
+                     s.chainScan(Register::kIr, bits.data(), nullptr, 122817);
+                 },
+                 ErrorKind::kUsage, "at most 122816 bits"},
+        CallCase{"BadState",
+                 [](CableSession& s) { (void)s.navigate(static_cast<CseJtagTapState>(16)); },
+                 ErrorKind::kUsage, "no TAP state has the number 16"},
+        CallCase{"Closed",
+                 [](CableSession& s) {
+                     s.close();
+                     (void)s.readIdcode(0);
+                 },
+                 ErrorKind::kUsage, "the session is closed"}),
+    [](const ::testing::TestParamInfo<CallCase>& info) { return std::string(info.param.name); });
+
+// Options that cannot give a session.
+struct OpenCase {
+    const char* name;
+    std::function<void(SessionOptions&)> change;
+    ErrorKind kind;
+    const char* reason;
+};
+
+class SessionOpen : public ::testing::TestWithParam<OpenCase> {};
+
+TEST_P(SessionOpen, RefusesWithItsKindAndReason) {
+    SessionOptions options = embeddedOptions();
+    GetParam().change(options);
+    const auto error = errorOf([&] { CableSession session(options); });
+    ASSERT_TRUE(error.has_value());
+    EXPECT_EQ(error->kind(), GetParam().kind) << error->what();
+    EXPECT_NE(std::string(error->what()).find(GetParam().reason), std::string::npos)
+        << error->what();
+}
+
+int silentUdpPort() {
+    static const int silent = [] {
+        const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        (void)::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        return fd;
+    }();
+    sockaddr_in address{};
+    socklen_t length = sizeof address;
+    ::getsockname(silent, reinterpret_cast<sockaddr*>(&address), &length);
+    return ntohs(address.sin_port);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    CableSession, SessionOpen,
+    ::testing::Values(
+        OpenCase{"WrongLengthCount",
+                 [](SessionOptions& o) {
+                     o.irLengths = {6, 8};
+                 },
+                 ErrorKind::kUsage, "irLengths gives 2 lengths, but the chain has 3 devices"},
+        OpenCase{"LengthsThatDoNotFit",
+                 [](SessionOptions& o) {
+                     o.irLengths = {6, 8, 5};
+                 },
+                 ErrorKind::kUsage, "add up to 19 bits, the IR path measures 18"},
+        OpenCase{"NoLibrary", [](SessionOptions& o) { o.libraryPath = "/nonexistent/plugin.so"; },
+                 ErrorKind::kFailed, "cannot load the plug-in"},
+        OpenCase{"BadBoardFault", [](SessionOptions& o) { o.simBoardFaults = "open-after=9"; },
+                 ErrorKind::kUsage, "the chain has 3 devices"},
+        OpenCase{"TimeoutRange", [](SessionOptions& o) { o.timeoutSeconds = 0; }, ErrorKind::kUsage,
+                 "1..3600 seconds"},
+        OpenCase{"SilentFrontEnd",
+                 [](SessionOptions& o) {
+                     o.useFrontEnd = true;
+                     o.node = "127.0.0.1";
+                     o.port = static_cast<uint16_t>(silentUdpPort());
+                 },
+                 ErrorKind::kLink, "cannot open the target through the front end at 127.0.0.1:"}),
+    [](const ::testing::TestParamInfo<OpenCase>& info) { return std::string(info.param.name); });
+
+// A device whose IDCODE reads 0xFFFFFFFF ends the plug-in's IDCODE scan; the BYPASS count still
+// sees all three, so no device-level answer is given from the short list.
+TEST(CableSession, AnIdcodeScanShorterThanTheBypassCountIsNoDeviceList) {
+    CableSession session(embeddedOptions("a 4 0x1A2B3C4D 1\nb 4 0xFFFFFFFF 1\nc 4 0x2B3C4D5F 1\n"));
+    EXPECT_EQ(session.bypassDeviceCount(), 3u);
+    EXPECT_NE(session.scanProblem().find("found 1 device, but 3 devices answer in BYPASS"),
+              std::string::npos)
+        << session.scanProblem();
+    const auto error = errorOf([&] { (void)session.readIdcode(0); });
+    ASSERT_TRUE(error.has_value());
+    EXPECT_EQ(error->kind(), ErrorKind::kFailed);
+    EXPECT_NE(std::string(error->what()).find("diagnose"), std::string::npos);
+}
+
+struct NameCase {
+    const char* typed;
+    std::optional<CseJtagTapState> state;
+};
+
+class TapStateNames : public ::testing::TestWithParam<NameCase> {};
+
+TEST_P(TapStateNames, AreReadAsUsersTypeThem) {
+    EXPECT_EQ(csesession::parseTapState(GetParam().typed), GetParam().state);
+    if (GetParam().state) {
+        EXPECT_EQ(csesession::parseTapState(csesession::tapStateName(*GetParam().state)),
+                  GetParam().state)
+            << "the printed name reads back";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    CableSession, TapStateNames,
+    ::testing::Values(NameCase{"PAUSE_DR", CsePluginInterface::CSEJTAG_PAUSE_DR},
+                      NameCase{"Pause-DR", CsePluginInterface::CSEJTAG_PAUSE_DR},
+                      NameCase{"drpause", CsePluginInterface::CSEJTAG_PAUSE_DR},
+                      NameCase{"RUN/IDLE", CsePluginInterface::CSEJTAG_RUN_TEST_IDLE},
+                      NameCase{"CSEJTAG_UPDATE_IR", CsePluginInterface::CSEJTAG_UPDATE_IR},
+                      NameCase{"PAUSE", std::nullopt}));
+
+TEST(CableSession, PrintsStatesWithoutThePrefix) {
+    EXPECT_EQ(csesession::tapStateName(CsePluginInterface::CSEJTAG_TEST_LOGIC_RESET),
+              "TEST_LOGIC_RESET");
+    EXPECT_EQ(csesession::tapStateName(CsePluginInterface::CSEJTAG_PAUSE_IR), "PAUSE_IR");
+    EXPECT_EQ(csesession::tapStateName(static_cast<CseJtagTapState>(16)), "?");
+}
+
+}  // namespace
