@@ -241,7 +241,6 @@ if [[ -n "$svf_only$bridge_only" ]]; then
     peer_cpu="${pin#*,}"
     mkdir -p "$results/svf"
     [[ -n "$svf_only" ]] && svf_row "$repetitions"
-command -v openocd >/dev/null && bridge_row "$repetitions"
     [[ -n "$bridge_only" ]] && bridge_row "$repetitions"
     exit 0
 fi
