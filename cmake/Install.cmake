@@ -66,9 +66,20 @@ install(DIRECTORY ${PROJECT_SOURCE_DIR}/sim/chains/ DESTINATION ${CMAKE_INSTALL_
 install(FILES ${PROJECT_SOURCE_DIR}/host/README.md DESTINATION ${krv_doc_dir} RENAME cse-host.md)
 install(FILES ${PROJECT_SOURCE_DIR}/sim/README.md DESTINATION ${krv_doc_dir} RENAME quorbit-sim.md)
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/copyright DESTINATION ${krv_doc_dir})
-install(FILES ${PROJECT_SOURCE_DIR}/packaging/completion/cse-host
-              ${PROJECT_SOURCE_DIR}/packaging/completion/quorbit-sim
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/completion/quorbit-sim
         DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
+# cse-host prints its own completion from the definitions of its options and commands.
+if(TARGET cse-host)
+    set(krv_cse_host_completion ${CMAKE_BINARY_DIR}/completion/cse-host)
+    add_custom_command(OUTPUT ${krv_cse_host_completion}
+        COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/completion
+        COMMAND ${CMAKE_COMMAND} -DPROGRAM=$<TARGET_FILE:cse-host> -DARGUMENT=--bash-completion
+                -DOUTPUT=${krv_cse_host_completion} -P ${PROJECT_SOURCE_DIR}/cmake/WriteCommandOutput.cmake
+        DEPENDS cse-host VERBATIM)
+    add_custom_target(krv_cse_host_completion ALL DEPENDS ${krv_cse_host_completion})
+    install(FILES ${krv_cse_host_completion}
+            DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
+endif()
 
 # Man pages from the programs' own --help and --version, compressed as Debian keeps them.
 find_program(KRV_HELP2MAN help2man)

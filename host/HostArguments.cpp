@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <sstream>
 
+#include "host/HostDefinitions.h"
 #include "session/CableSession.h"
 #include "session/HexBits.h"
 
@@ -15,28 +16,6 @@ using csesession::parseDecimal;
 using csesession::parseHexBits;
 
 namespace {
-
-struct CommandShape {
-    const char* name;
-    CommandKind kind;
-    size_t minArgs;
-    size_t maxArgs;
-    const char* usage;
-};
-
-const CommandShape kCommands[] = {
-    {"scan", CommandKind::kScan, 0, 0, "scan"},
-    {"idcode", CommandKind::kIdcode, 1, 1, "idcode DEV"},
-    {"irscan", CommandKind::kIrScan, 3, 3, "irscan DEV BITS HEX"},
-    {"drscan", CommandKind::kDrScan, 3, 3, "drscan DEV BITS HEX"},
-    {"irscan-chain", CommandKind::kIrScanChain, 2, 2, "irscan-chain BITS HEX"},
-    {"drscan-chain", CommandKind::kDrScanChain, 2, 2, "drscan-chain BITS HEX"},
-    {"state", CommandKind::kState, 1, 3, "state NAME [CLOCKS] [WAIT_US]"},
-    {"run", CommandKind::kRun, 1, 1, "run FILE"},
-    {"diagnose", CommandKind::kDiagnose, 0, 0, "diagnose"},
-    {"svf", CommandKind::kSvf, 1, 1, "svf FILE"},
-    {"serve", CommandKind::kServe, 0, 0, "serve [--rbb-port N] [--rbb-bind ADDR]"},
-};
 
 bool parseUnsigned32(const std::string& text, const char* what, uint64_t maxValue, uint32_t& value,
                      std::string& error) {
@@ -73,166 +52,14 @@ bool parseStateArguments(const std::vector<std::string>& args, HostCommand& comm
     return true;
 }
 
-bool isVerboseFlag(const std::string& arg) {
-    return arg.size() >= 2 && arg[0] == '-' && arg.find_first_not_of('v', 1) == std::string::npos;
-}
-
-// "--name VALUE" or "--name=VALUE"; advances index past a separate value.
-bool takeOptionValue(const std::vector<std::string>& args, size_t& index, const std::string& name,
-                     std::string& value, bool& matched, std::string& error) {
-    const std::string& arg = args[index];
-    matched = false;
-    if (arg == name) {
-        matched = true;
-        if (index + 1 >= args.size()) {
-            error = "option " + name + " needs a value";
-            return false;
-        }
-        value = args[++index];
-        return true;
-    }
-    if (arg.compare(0, name.size() + 1, name + "=") == 0) {
-        matched = true;
-        value = arg.substr(name.size() + 1);
-        return true;
-    }
-    return true;
-}
-
-bool applyValueOption(const std::string& name, const std::string& value, HostOptions& options,
-                      std::string& error) {
-    if (name == "--lib") {
-        options.libraryPath = value;
-    } else if (name == "--node") {
-        if (value.empty()) {
-            error = "--node needs a host name or address";
-            return false;
-        }
-        options.node = value;
-        options.useFrontEnd = true;
-    } else if (name == "--port") {
-        uint32_t port = 0;
-        if (!parseUnsigned32(value, "--port", 65535, port, error)) return false;
-        if (port == 0) {
-            error = "--port must be 1..65535";
-            return false;
-        }
-        options.port = std::to_string(port);
-        options.useFrontEnd = true;
-    } else if (name == "--sim-chain") {
-        options.simChainPath = value;
-    } else if (name == "--sim-pcap") {
-        options.simPcapPath = value;
-    } else if (name == "--irlen") {
-        options.hasIrLengths = true;
-        return parseIrLengthList(value, options.irLengths, error);
-    } else if (name == "--rbb-port" || name == "--rbb-bind") {
-        (name == "--rbb-port" ? options.rbbPort : options.rbbBind) = value;
-    } else if (name == "--sim-board-fault") {
-        // The emulator checks the kinds; several options add up.
-        options.boardFaults += (options.boardFaults.empty() ? "" : ",") + value;
-    }
-    return true;
-}
-
 }  // namespace
-
-bool parseHostArguments(const std::vector<std::string>& args, HostOptions& options,
-                        std::string& error) {
-    static const char* const kValueOptions[] = {"--lib",
-                                                "--node",
-                                                "--port",
-                                                "--sim-chain",
-                                                "--sim-pcap",
-                                                "--irlen",
-                                                "--sim-board-fault",
-                                                "--rbb-port",
-                                                "--rbb-bind"};
-    std::vector<std::string> words;
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        if (arg == "-h" || arg == "--help") {
-            options.help = true;
-            continue;
-        }
-        if (arg == "--version") {
-            options.version = true;
-            continue;
-        }
-        if (arg == "--dump") {
-            options.dump = true;
-            continue;
-        }
-        if (arg == "--json" || arg == "--quiet") {
-            (arg == "--json" ? options.json : options.quiet) = true;
-            continue;
-        }
-        if (arg == "--keep-going") {
-            options.keepGoing = true;
-            continue;
-        }
-        if (arg == "--verbose" || isVerboseFlag(arg)) {
-            const int added = arg == "--verbose" ? 1 : static_cast<int>(arg.size() - 1);
-            options.verbosity = std::min(4, options.verbosity + added);
-            continue;
-        }
-        bool matched = false;
-        for (const char* name : kValueOptions) {
-            std::string value;
-            if (!takeOptionValue(args, i, name, value, matched, error)) return false;
-            if (matched) {
-                if (!applyValueOption(name, value, options, error)) return false;
-                break;
-            }
-        }
-        if (matched) continue;
-        if (arg.size() > 1 && arg[0] == '-') {
-            error = "unknown option '" + arg + "'";
-            return false;
-        }
-        words.push_back(arg);
-    }
-    if (options.help || options.version) return true;
-    if (options.useFrontEnd && (!options.simChainPath.empty() || !options.boardFaults.empty())) {
-        error = std::string(options.simChainPath.empty() ? "--sim-board-fault" : "--sim-chain") +
-                " is for the embedded emulator; it cannot go with --node or --port";
-        return false;
-    }
-    if (options.useFrontEnd && !options.simPcapPath.empty()) {
-        error = "--sim-pcap is for the embedded emulator; it cannot go with --node or --port";
-        return false;
-    }
-    if (words.empty()) {
-        error = "no command given (try --help)";
-        return false;
-    }
-    if (!parseCommandWords(words, RunNesting::kAllowRun, options.command, error)) return false;
-    if (options.keepGoing && options.command.kind != CommandKind::kSvf) {
-        error = "--keep-going is for the svf command";
-        return false;
-    }
-    options.command.keepGoing = options.keepGoing;
-    if ((!options.rbbPort.empty() || !options.rbbBind.empty()) &&
-        options.command.kind != CommandKind::kServe) {
-        error = "--rbb-port and --rbb-bind are for the serve command";
-        return false;
-    }
-    if (!options.rbbBind.empty()) options.command.rbbBind = options.rbbBind;
-    uint32_t rbbPort = options.command.rbbPort;
-    if (!options.rbbPort.empty() &&
-        !parseUnsigned32(options.rbbPort, "--rbb-port", 65535, rbbPort, error)) {
-        return false;
-    }
-    options.command.rbbPort = static_cast<uint16_t>(rbbPort);
-    return true;
-}
 
 bool parseCommandWords(const std::vector<std::string>& words, RunNesting nesting,
                        HostCommand& command, std::string& error) {
     command = HostCommand{};
     for (size_t i = 0; i < words.size(); ++i) command.text += (i ? " " : "") + words[i];
-    const CommandShape* shape = nullptr;
-    for (const CommandShape& candidate : kCommands) {
+    const CommandDefinition* shape = nullptr;
+    for (const CommandDefinition& candidate : hostCommands()) {
         if (words[0] == candidate.name) shape = &candidate;
     }
     if (shape == nullptr) {
@@ -241,7 +68,8 @@ bool parseCommandWords(const std::vector<std::string>& words, RunNesting nesting
     }
     const std::vector<std::string> args(words.begin() + 1, words.end());
     if (args.size() < shape->minArgs || args.size() > shape->maxArgs) {
-        error = std::string("usage: ") + shape->usage;
+        error = std::string("usage: ") + shape->name + (*shape->arguments ? " " : "") +
+                shape->arguments;
         return false;
     }
     command.kind = shape->kind;
@@ -342,67 +170,6 @@ bool parseTapStateName(const std::string& text, uint32_t& state, std::string& er
     }
     error = "unknown TAP state '" + text + "' (e.g. RUN_TEST_IDLE, SHIFT_DR, PAUSE_IR, DRPAUSE)";
     return false;
-}
-
-std::string hostUsageText() {
-    return R"(usage: cse-host [options] COMMAND [ARGS]
-
-Drives the KORAVEN cable plug-in as a host tool chain does: open, lock, scan the chain, set the
-IR lengths, run the command, unlock, close. Without --node and --port it starts the quorbit-sim
-emulator in-process on 127.0.0.1 with a free port.
-
-commands:
-  scan                           list the devices of the chain (IDCODE fields, IR lengths, and
-                                 the position OpenOCD gives each; device 0 is nearest TDI)
-  idcode DEV                     read the IDCODE of device DEV (0 = nearest TDI) after a TAP reset
-  irscan DEV BITS HEX            shift BITS bits (exactly the device's IR length) into the IR of
-                                 device DEV, the others get BYPASS
-  drscan DEV BITS HEX            shift BITS bits through the DR of device DEV, the others in
-                                 BYPASS (after an irscan of the same session: use run)
-  irscan-chain BITS HEX          shift BITS bits through the whole IR path (at most 122816)
-  drscan-chain BITS HEX          shift BITS bits through the whole DR path
-  state NAME [CLOCKS] [WAIT_US]  move the TAP to NAME (PAUSE_DR, Pause-DR or DRPAUSE), clock
-                                 CLOCKS extra cycles there, then wait WAIT_US microseconds
-  run FILE                       run the commands of FILE, one a line (# comments), in one session
-  diagnose                       board bring-up checks (TDO, device count, IR lengths, IDCODEs,
-                                 the link), each ok, warning or fault with its reason
-  svf FILE                       play the SVF file FILE (- for standard input) through the whole
-                                 chain and check every TDO; exit 1 at the first mismatch, 2 for a
-                                 file that is malformed or uses what the cable cannot do
-  serve                          serve OpenOCD's remote_bitbang protocol on TCP (one client at a
-                                 time) through the cable until SIGINT or SIGTERM
-The scans print the captured TDO as hex and end in RUN_TEST_IDLE. HEX is a number whose least
-significant bit is shifted first.
-
-options:
-  --lib PATH          the plug-in library (default: $CSE_HOST_PLUGIN, else the one beside
-                      cse-host, else the installed one, ../lib/<multiarch>/koraven-cse-plugin/
-                      from cse-host's folder)
-  --node HOST         use the front end on HOST instead of the embedded emulator
-  --port N            UDP port of that front end (default 20000)
-  --sim-chain FILE    chain file for the embedded emulator (default: its demo chain)
-  --sim-board-fault KIND  a board fault in the embedded emulator (as quorbit-sim --board-fault)
-  --sim-pcap FILE     the embedded emulator writes every datagram of the link to FILE (pcap)
-  --irlen L0,L1,...   IR lengths, device 0 first, checked against the chain (default: derived)
-  --json              every result as one JSON document on stdout, errors included
-  --quiet             nothing on stderr unless something fails
-  -v, -vv, -vvv       show the library's log lines up to level 1, 2 or 3
-  -vvvv               also level 4 and the entry and exit traces, indented by nesting
-  --dump              show the library's buffer dumps
-  --keep-going        svf: report every TDO mismatch instead of stopping at the first
-  --rbb-port N        serve: TCP port (default 3335; 0 picks a free one, printed)
-  --rbb-bind ADDR     serve: address to listen on (default 127.0.0.1; the protocol has no
-                      authentication)
-  -h, --help          show this text
-  --version           show the version (and the git commit it was built from)
-
-environment:
-  CSE_HOST_PLUGIN     the plug-in library to load when --lib is not given
-  CSE_JTAGFILE        read by the plug-in: a file of IDCODEs, one a line, that stands for the scan
-
-exit status: 0 success, 1 an operation failed (diagnose: a fault found), 2 usage error,
-130 / 143 interrupted by SIGINT / SIGTERM (after unlocking, closing and disconnecting)
-)";
 }
 
 }  // namespace csehost

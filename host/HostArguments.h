@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -44,24 +45,29 @@ struct HostCommand {
 };
 
 struct HostOptions {
-    std::string libraryPath;          // --lib; empty = the lookup of locatePlugin
-    bool useFrontEnd = false;         // --node or --port given: no embedded emulator
-    std::string node = "localhost";   // --node
-    std::string port = "20000";       // --port, validated 1..65535
-    std::string simChainPath;         // --sim-chain
-    std::string simPcapPath;          // --sim-pcap
-    bool hasIrLengths = false;        // --irlen given
-    std::vector<uint32_t> irLengths;  // device 0 (nearest TDI) first
-    int verbosity = 0;                // number of -v, at most 4
-    bool dump = false;                // --dump
-    bool json = false;                // --json: one JSON document on stdout
-    bool quiet = false;               // --quiet: nothing on stderr unless something fails
-    std::string boardFaults;          // --sim-board-fault, for the embedded emulator
-    bool help = false;                // --help
-    bool keepGoing = false;           // --keep-going (svf)
-    bool version = false;             // --version
-    std::string rbbBind;              // --rbb-bind (serve)
-    std::string rbbPort;              // --rbb-port (serve)
+    std::string libraryPath;                 // --lib; empty = the lookup of locatePlugin
+    bool useFrontEnd = false;                // --node or --port given: no embedded emulator
+    std::string node = "localhost";          // --node
+    std::string port = "20000";              // --port, validated 1..65535
+    std::optional<uint32_t> timeoutSeconds;  // --timeout, 1..3600
+    std::optional<uint32_t> packetLength;    // --packlen, 16..1472
+    std::optional<uint16_t> hostPort;        // --hostport
+    std::optional<uint16_t> simPort;         // --sim-port
+    bool bashCompletion = false;             // --bash-completion
+    std::string simChainPath;                // --sim-chain
+    std::string simPcapPath;                 // --sim-pcap
+    bool hasIrLengths = false;               // --irlen given
+    std::vector<uint32_t> irLengths;         // device 0 (nearest TDI) first
+    int verbosity = 0;                       // number of -v, at most 4
+    bool dump = false;                       // --dump
+    bool json = false;                       // --json: one JSON document on stdout
+    bool quiet = false;                      // --quiet: nothing on stderr unless something fails
+    std::string boardFaults;                 // --sim-board-fault, for the embedded emulator
+    bool help = false;                       // --help
+    bool keepGoing = false;                  // --keep-going (svf)
+    bool version = false;                    // --version
+    std::optional<std::string> rbbBind;      // --rbb-bind (serve)
+    std::optional<uint16_t> rbbPort;         // --rbb-port (serve)
     HostCommand command;
 };
 

@@ -49,6 +49,10 @@ Outcome HostSession::begin(const HostOptions& options) {
     settings.useFrontEnd = options.useFrontEnd;
     settings.node = options.node;
     settings.port = static_cast<uint16_t>(std::stoul(options.port));
+    settings.timeoutSeconds = options.timeoutSeconds;
+    settings.packetLength = options.packetLength;
+    settings.hostPort = options.hostPort;
+    settings.simPort = options.simPort;
     settings.simChain = options.simChainPath;
     settings.simBoardFaults = options.boardFaults;
     settings.simPcapPath = options.simPcapPath;

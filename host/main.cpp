@@ -1,4 +1,5 @@
 // cse-host: loads the plug-in library, registers its callbacks and drives one session with it.
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -6,11 +7,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <iostream>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "host/HostArguments.h"
+#include "host/HostDefinitions.h"
 #include "host/HostSession.h"
 #include "host/HostSvf.h"
 #include "host/InterruptWatch.h"
@@ -33,16 +36,25 @@ int usageError(ResultWriter& writer, const std::string& error) {
 
 // Reads one byte more than the limit at most, so an endless stream (/dev/zero) is refused too.
 bool readScript(const std::string& path, std::string& text, std::string& error) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) {
+    const bool standardInput = path == "-";
+    const std::string name = standardInput ? "<stdin>" : path;
+    struct stat status = {};
+    if (!standardInput && stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode)) {
+        error = "the script " + path + " is a directory";
+        return false;
+    }
+    std::ifstream file;
+    if (!standardInput) file.open(path, std::ios::binary);
+    std::istream& in = standardInput ? std::cin : file;
+    if (!in) {
         error = "cannot read the script " + path;
         return false;
     }
     text.assign(static_cast<size_t>(kMaxScriptBytes) + 1, '\0');
-    file.read(&text[0], kMaxScriptBytes + 1);
-    text.resize(static_cast<size_t>(file.gcount()));
+    in.read(&text[0], kMaxScriptBytes + 1);
+    text.resize(static_cast<size_t>(in.gcount()));
     if (static_cast<std::streamsize>(text.size()) > kMaxScriptBytes) {
-        error = "the script " + path + " is larger than 1 MiB";
+        error = "the script " + name + " is larger than 1 MiB";
         return false;
     }
     return true;
@@ -57,7 +69,7 @@ bool collectCommands(const HostCommand& command, std::vector<HostCommand>& comma
     }
     std::string text;
     return readScript(command.file, text, error) &&
-           parseRunScript(text, command.file, commands, error);
+           parseRunScript(text, command.file == "-" ? "<stdin>" : command.file, commands, error);
 }
 
 int runSession(const HostOptions& options, const std::vector<HostCommand>& commands,
@@ -101,6 +113,10 @@ int run(const std::vector<std::string>& args) {
     if (!parseHostArguments(args, options, error)) return usageError(*writer, error);
     if (options.help) {
         std::fputs(hostUsageText().c_str(), stdout);
+        return 0;
+    }
+    if (options.bashCompletion) {
+        std::fputs(bashCompletionScript().c_str(), stdout);
         return 0;
     }
     if (options.version) {

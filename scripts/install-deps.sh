@@ -6,7 +6,7 @@
 set -euo pipefail
 
 mode="${1:-main}"
-packages=(cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev libpcap-dev)
+packages=(cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev libcli11-dev libpcap-dev)
 if [[ "$mode" == "test" ]]; then
     packages+=(clang libclang-rt-14-dev valgrind g++-mingw-w64-i686 openocd tshark wine wine32:i386)
     packages+=(help2man dpkg-dev file lintian pkg-config)

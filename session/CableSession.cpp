@@ -108,13 +108,20 @@ void CableSession::State::open() {
         fail(ErrorKind::kUsage, "the reply time-out must be 1..3600 seconds");
     if (options.packetLength && (*options.packetLength < 16 || *options.packetLength > 1472))
         fail(ErrorKind::kUsage, "the packet length must be 16..1472 bytes");
-    if (options.useFrontEnd && !nodeResolves(options.node))
-        fail(ErrorKind::kLink, "cannot resolve host " + options.node);
-    loadPlugin();
     if (options.useFrontEnd) {
-        node = options.node;
-        port = options.port;
-    } else {
+        std::string error;
+        std::optional<uint16_t> nodePort;
+        if (!splitNode(options.node, node, nodePort, error)) fail(ErrorKind::kUsage, error);
+        port = nodePort.value_or(options.port);
+        if (nodePort && options.port != SessionOptions{}.port && options.port != *nodePort) {
+            fail(ErrorKind::kUsage, "node " + options.node + " names port " +
+                                        std::to_string(*nodePort) + ", the port given is " +
+                                        std::to_string(options.port));
+        }
+        if (!nodeResolves(node)) fail(ErrorKind::kLink, "cannot resolve host " + node);
+    }
+    loadPlugin();
+    if (!options.useFrontEnd) {
         startEmulator();
     }
     messages.receive();
@@ -142,7 +149,8 @@ void CableSession::State::startEmulator() {
     std::string error;
     emulator.setCapture(options.simPcapPath);
     emulator.setPort(options.simPort.value_or(0));
-    switch (emulator.start(options.simChain, options.simBoardFaults, error)) {
+    const std::string chain = chainFilePath(options.simChain, executableDirectory());
+    switch (emulator.start(chain, options.simBoardFaults, error)) {
         case EmbeddedEmulator::StartResult::kBadChain:
             fail(ErrorKind::kUsage, error);
         case EmbeddedEmulator::StartResult::kFailed:
@@ -167,7 +175,13 @@ void CableSession::State::connect() {
         arguments.push_back("packlen=" + std::to_string(*options.packetLength));
     if (options.hostPort) arguments.push_back("hostport=" + std::to_string(*options.hostPort));
     std::vector<const char*> argv;
-    for (const std::string& argument : arguments) argv.push_back(argument.c_str());
+    std::string listed;
+    for (const std::string& argument : arguments) {
+        argv.push_back(argument.c_str());
+        listed += (listed.empty() ? "" : " ") + argument;
+    }
+    // The one line of the session's own among the plug-in's traces: what openTarget is given.
+    if (options.verbosity >= 4 && options.log) options.log(4, "openTarget " + listed);
     if (cseFailed(plugin->openTarget(static_cast<uint32_t>(argv.size()), argv.data(), 0, 0))) {
         fail(ErrorKind::kLink, "cannot open the target through the front end at " + node + ":" +
                                    std::to_string(port));

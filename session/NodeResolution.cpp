@@ -1,5 +1,7 @@
 #include "session/NodeResolution.h"
 
+#include "session/HexBits.h"
+
 #if defined(_WIN32)
 #include <winsock2.h>
 #include <ws2tcpip.h>
@@ -25,6 +27,31 @@ bool nodeResolves(const std::string& node) {
     WSACleanup();
 #endif
     return resolves;
+}
+
+bool splitNode(const std::string& node, std::string& host, std::optional<uint16_t>& port,
+               std::string& error) {
+    port.reset();
+    const size_t colon = node.find(':');
+    if (colon == std::string::npos) {
+        host = node;
+        return true;
+    }
+    // Two colons or brackets: an IPv6 literal, which no front end of the link can be.
+    if (node.front() == '[' || node.find(':', colon + 1) != std::string::npos) {
+        error = "node " + node +
+                " is an IPv6 address: the link is IPv4 (give an IPv4 address or "
+                "a host name)";
+        return false;
+    }
+    host = node.substr(0, colon);
+    uint64_t value = 0;
+    if (host.empty() || !parseDecimal(node.substr(colon + 1), 65535, value, error) || value == 0) {
+        error = "node " + node + " is not HOST or HOST:PORT with a port of 1..65535";
+        return false;
+    }
+    port = static_cast<uint16_t>(value);
+    return true;
 }
 
 }  // namespace csesession
