@@ -318,6 +318,29 @@ TEST(CseHost, FailingReleaseOnCloseIsAFailedOperation) {
         result.err.find("closing the target failed: releasing the TAP on the debugger failed"),
         std::string::npos)
         << result.err;
+    // Nothing came out before the close failed, so no result is said to stand.
+    const ProcessResult nothing =
+        cseHost({"--node", "127.0.0.1", "--port", frontEnd.port(), "idcode", "2"});
+    EXPECT_EQ(nothing.exitCode, 1);
+    EXPECT_NE(nothing.err.find("releasing the TAP on the debugger failed"), std::string::npos);
+    EXPECT_EQ(nothing.err.find("results above stand"), std::string::npos) << nothing.err;
+}
+
+TEST(CseHost, SimPortFixesTheEmulatorsPort) {
+    // A port that was free a moment ago.
+    const int probe = ::socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    socklen_t length = sizeof address;
+    ::getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
+    ::close(probe);
+    const std::string port = std::to_string(ntohs(address.sin_port));
+    const ProcessResult result = cseHost({"--sim-port", port, "idcode", "1"});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_NE(result.err.find("embedded quorbit-sim on 127.0.0.1:" + port + " "), std::string::npos)
+        << result.err;
 }
 
 TEST(CseHost, NoFrontEndListeningFailsWithTheLibrarysExplanation) {
@@ -371,7 +394,89 @@ INSTANTIATE_TEST_SUITE_P(
         RefusalCase{{"--node", "no-such-host.invalid", "scan"},
                     1,
                     "cannot resolve host no-such-host.invalid"},
-        RefusalCase{{"--sim-board-fault", "open-after=9", "scan"}, 2, "the chain has 3 devices"}));
+        RefusalCase{{"--sim-board-fault", "open-after=9", "scan"}, 2, "the chain has 3 devices"},
+        RefusalCase{{"run", "/tmp"}, 2, "the script /tmp is a directory"},
+        RefusalCase{{"--node", "::1", "scan"}, 2, "the link is IPv4"},
+        // A faulty IR capture: no --irlen can help, so none is advised.
+        RefusalCase{{"--sim-board-fault", "ir-capture=1:0", "irscan", "1", "8", "0"},
+                    1,
+                    "captured 0x01001 (the device nearest TDO in the lowest bits), which fits no "
+                    "split into 3 devices"}));
+
+// What a run shows beside its result: the argument list at -vvvv, an installed chain by name, the
+// emulator's fixed port, the reason for a faulty IR capture even with --quiet.
+struct ShownCase {
+    std::vector<std::string> args;
+    int exitCode;
+    const char* out;
+    const char* err;
+};
+
+class Shown : public ::testing::TestWithParam<ShownCase> {};
+
+TEST_P(Shown, TheRunSaysWhatItDid) {
+    const ProcessResult result = cseHost(GetParam().args);
+    EXPECT_EQ(result.exitCode, GetParam().exitCode) << result.err;
+    EXPECT_NE(result.out.find(GetParam().out), std::string::npos) << result.out;
+    EXPECT_NE(result.err.find(GetParam().err), std::string::npos) << result.err;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    CseHost, Shown,
+    ::testing::Values(
+        ShownCase{{"-vvvv", "--timeout", "7", "--packlen", "512", "idcode", "0"},
+                  0,
+                  "0x151C0EFF",
+                  " type=jtag timeout=7 packlen=512\n-> CsePlugin::openTarget"},
+        ShownCase{{"--sim-chain", "long20", "scan"}, 0, "20 devices", "with the chain of long20"},
+        ShownCase{{"--quiet", "--sim-board-fault", "ir-capture=1:0", "scan"},
+                  1,
+                  "3 devices",
+                  "cannot be used at device level until that fault is found"}));
+
+TEST(CseHost, AnIdcodeScanThatEndsEarlyIsNoDeviceList) {
+    TemporaryFile chain("a 4 1A2B3C4D 1\nbroken 4 FFFFFFFF 1\nc 4 2B3C4D5F 1\n");
+    for (const char* command : {"scan", "idcode"}) {
+        std::vector<std::string> args = {"--sim-chain", chain.path(), command};
+        if (std::string(command) == "idcode") args.push_back("0");
+        const ProcessResult result = cseHost(args);
+        EXPECT_EQ(result.exitCode, 1) << command;
+        EXPECT_EQ(result.out, "") << "no device list, no IDCODE of the wrong device";
+        EXPECT_NE(result.err.find("the IDCODE scan found 1 device, but 3 devices answer in BYPASS"),
+                  std::string::npos)
+            << result.err;
+        EXPECT_NE(result.err.find("'diagnose'"), std::string::npos);
+    }
+}
+
+TEST(CseHost, RunReadsTheScriptFromStandardInput) {
+    const ProcessResult result = runProcess(
+        "/bin/sh",
+        {"-c", std::string("printf 'idcode 1\\nstate PAUSE_DR\\n' | ") + CSE_HOST_PATH + " run -"});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(result.out, hex8(*demo().devices[1].idcode) + "\nPAUSE_DR\n");
+}
+
+// The completion cse-host prints, run by a real bash as the shell would at <TAB>.
+TEST(CseHost, BashCompletionOffersFilesAfterSvfAndFaultKindsAfterTheOption) {
+    TemporaryFile svf("RUNTEST 1 TCK;\n");
+    const std::string folder = svf.path().substr(0, svf.path().rfind('/') + 1);
+    const std::string script = "source <(" + std::string(CSE_HOST_PATH) +
+                               " --bash-completion) && cd " + folder +
+                               " && complete_at() { COMP_WORDS=(\"$@\"); "
+                               "COMP_CWORD=$((${#COMP_WORDS[@]} - 1)); _cse_host; "
+                               "echo \"${COMPREPLY[*]}\"; } && "
+                               "complete_at cse-host svf cse_host_test && "
+                               "complete_at cse-host -v --sim-board-fault '' && "
+                               "complete_at cse-host --node pc di";
+    const ProcessResult result = runProcess("/bin/bash", {"-c", script});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    const std::vector<std::string> lines = linesOf(result.out);
+    ASSERT_EQ(lines.size(), 3u) << result.out;
+    EXPECT_NE(lines[0].find(svf.path().substr(folder.size())), std::string::npos) << lines[0];
+    EXPECT_EQ(lines[1], "tdo-stuck-0 tdo-stuck-1 tdo-echoes-tdi open-after= ir-capture=");
+    EXPECT_EQ(lines[2], "diagnose");
+}
 
 TEST(CseHost, RunScriptFailuresNameFileAndLine) {
     TemporaryFile script("scan\n# a device without IDCODE\nidcode 2\n");

@@ -97,13 +97,38 @@ INSTANTIATE_TEST_SUITE_P(
         UsageCase{{"--node", "pc", "--sim-chain", "c.chain", "scan"}, "--sim-chain"},
         UsageCase{{"--port", "1", "--sim-board-fault", "tdo-stuck-0", "diagnose"},
                   "--sim-board-fault is for the embedded emulator"},
-        UsageCase{{"diagnose", "now"}, "usage: diagnose"},
-        UsageCase{{"svf"}, "usage: svf FILE"},
+        UsageCase{{"diagnose", "now"}, "usage: diagnose"}, UsageCase{{"svf"}, "usage: svf FILE"},
         UsageCase{{"--keep-going", "scan"}, "--keep-going is for the svf command"},
         UsageCase{{"--port", "9", "--sim-pcap", "link.pcap", "scan"}, "--sim-pcap"},
         UsageCase{{"serve", "now"}, "usage: serve"},
         UsageCase{{"scan", "--rbb-port", "0"}, "--rbb-port and --rbb-bind are for the serve"},
-        UsageCase{{"serve", "--rbb-port", "65536"}, "larger than 65535"}));
+        UsageCase{{"serve", "--rbb-port", "65536"}, "larger than 65535"},
+        UsageCase{{"--port", "9", "--sim-port", "9", "scan"}, "--sim-port is for the embedded"},
+        UsageCase{{"--node", "::1", "scan"}, "the link is IPv4"},
+        UsageCase{{"--node", "[::1]:20000", "scan"}, "the link is IPv4"},
+        UsageCase{{"--node", "pc:0", "scan"}, "HOST:PORT with a port of 1..65535"},
+        UsageCase{{"--node", "pc:20000", "--port", "20001", "scan"}, "but --port gives 20001"},
+        UsageCase{{"--timeout", "0", "scan"}, "--timeout must be 1..3600"},
+        UsageCase{{"--timeout", "3601", "scan"}, "larger than 3600"},
+        UsageCase{{"--packlen", "15", "scan"}, "--packlen must be 16..1472"},
+        UsageCase{{"--hostport", "x", "scan"}, "--hostport"}));
+
+TEST(HostArguments, LinkSettingsAndHostPortNodesAreTaken) {
+    HostOptions options;
+    std::string error;
+    ASSERT_TRUE(parse({"--node", "10.0.0.7:20005", "--port=20005", "--timeout", "30", "--packlen",
+                       "512", "--hostport", "40000", "scan"},
+                      options, error))
+        << error;
+    EXPECT_EQ(options.node, "10.0.0.7");
+    EXPECT_EQ(options.port, "20005");
+    EXPECT_EQ(options.timeoutSeconds, 30u);
+    EXPECT_EQ(options.packetLength, 512u);
+    EXPECT_EQ(options.hostPort, 40000u);
+    ASSERT_TRUE(parse({"--sim-port", "20123", "scan"}, options, error)) << error;
+    EXPECT_EQ(options.simPort, 20123u);
+    EXPECT_FALSE(options.timeoutSeconds) << "absent: the plug-in's own default";
+}
 
 TEST(HostArguments, ScriptingOptionsAndBoardFaultsAreTaken) {
     HostOptions options;

@@ -185,6 +185,19 @@ INSTANTIATE_TEST_SUITE_P(
                  ErrorKind::kUsage, "the chain has 3 devices"},
         OpenCase{"TimeoutRange", [](SessionOptions& o) { o.timeoutSeconds = 0; }, ErrorKind::kUsage,
                  "1..3600 seconds"},
+        OpenCase{"Ipv6Node",
+                 [](SessionOptions& o) {
+                     o.useFrontEnd = true;
+                     o.node = "::1";
+                 },
+                 ErrorKind::kUsage, "the link is IPv4"},
+        OpenCase{"TwoPorts",
+                 [](SessionOptions& o) {
+                     o.useFrontEnd = true;
+                     o.node = "127.0.0.1:20001";
+                     o.port = 20002;
+                 },
+                 ErrorKind::kUsage, "names port 20001, the port given is 20002"},
         OpenCase{"SilentFrontEnd",
                  [](SessionOptions& o) {
                      o.useFrontEnd = true;

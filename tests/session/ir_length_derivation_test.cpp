@@ -105,4 +105,23 @@ TEST(DeriveIrLengths, LongChainsAreSplitWithoutCountingEverySplit) {
     EXPECT_EQ(deriveIrLengths(many.data(), 4000, 100).outcome, IrSplit::Outcome::kAmbiguous);
 }
 
+// Given lengths against the captured pattern 1,0,1,0,1,0 (nearest TDO first).
+struct MisfitCase {
+    std::vector<uint32_t> lengths;
+    uint32_t misfit;
+};
+
+class FirstMisfittingDevice : public ::testing::TestWithParam<MisfitCase> {};
+
+TEST_P(FirstMisfittingDevice, NamesTheDeviceOrTheTotal) {
+    const uint8_t capture[1] = {0x15};
+    EXPECT_EQ(firstMisfittingDevice(capture, 6, GetParam().lengths), GetParam().misfit);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Captured101010, FirstMisfittingDevice,
+    ::testing::Values(MisfitCase{{4, 2}, UINT32_MAX}, MisfitCase{{2, 2, 2}, UINT32_MAX},
+                      MisfitCase{{3, 3}, 0u}, MisfitCase{{2, 2}, 2u},  // 4 bits, the path has 6
+                      MisfitCase{{4, 4}, 2u}));  // 8 bits that each start 1,0 still overrun it
+
 }  // namespace
