@@ -45,13 +45,21 @@ void drain(int fd) {
     }
 }
 
-bool sendAll(int fd, const std::string& data) {
+// A client that sends reads and never takes the answers must not keep a stop waiting.
+bool sendAll(int fd, const std::string& data, int stopFd) {
     std::size_t sent = 0;
     while (sent < data.size()) {
-        const ssize_t count = ::send(fd, data.data() + sent, data.size() - sent, MSG_NOSIGNAL);
+        const ssize_t count =
+            ::send(fd, data.data() + sent, data.size() - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (count > 0) {
+            sent += static_cast<std::size_t>(count);
+            continue;
+        }
         if (count < 0 && errno == EINTR) continue;
-        if (count <= 0) return false;
-        sent += static_cast<std::size_t>(count);
+        if (count == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) return false;
+        pollfd fds[2] = {{fd, POLLOUT, 0}, {stopFd, POLLIN, 0}};
+        if (::poll(fds, 2, -1) < 0 && errno != EINTR) return false;
+        if ((fds[1].revents & POLLIN) != 0) return false;
     }
     return true;
 }
@@ -213,7 +221,7 @@ void BitbangServer::serveClient(int fd, const std::string& peer) {
                 const BitbangBatcher::FeedResult result =
                     batcher.feed(input.data(), input.size(), answers);
                 input.clear();
-                if (!sendAll(fd, answers)) {
+                if (!sendAll(fd, answers, stopRead_)) {
                     why = "disconnected";
                     open = false;
                 }

@@ -251,4 +251,22 @@ TEST(BitbangServerTest, OneClientAtATimeAndTheNextAfterADisconnectMidScan) {
     EXPECT_NE(all.find("closed: the bridge is stopping"), std::string::npos) << all;
 }
 
+TEST(BitbangServerTest, AClientThatNeverTakesItsAnswersDoesNotKeepAStopWaiting) {
+    bridgetest::ModelCable cable(quorbit::defaultDemoChain());
+    csebridge::ServerOptions options;
+    options.port = 0;
+    csebridge::BitbangServer server(cable, options, nullptr);
+    std::string error;
+    ASSERT_TRUE(server.open(error)) << error;
+    std::thread serving([&] { server.serve(); });
+    const Client greedy(server.port());
+    EXPECT_EQ(greedy.ask("0R4", 1), "1");
+    // More answers than the sockets hold, none of them read.
+    const std::string reads(32u << 20, 'R');
+    (void)!::send(greedy.fd, reads.data(), reads.size(), MSG_NOSIGNAL);
+    server.requestStop();
+    serving.join();
+    EXPECT_EQ(server.totals().clients, 1u);
+}
+
 }  // namespace
