@@ -61,8 +61,8 @@ const std::vector<OptionDefinition> kOptions = {
      "from cse-host's folder)",
      Completion::kFile, false},
     {"--node", "HOST", OptionKind::kValue, "--node HOST",
-     "use the front end on HOST (an IPv4 address or name; HOST:PORT\n"
-     "gives the port too) instead of the embedded emulator",
+     "the front end on HOST (an IPv4 address or name; HOST:PORT gives\n"
+     "the port too)",
      Completion::kNothing, false},
     {"--port", "N", OptionKind::kValue, "--port N", "UDP port of that front end (default 20000)",
      Completion::kNothing, false},

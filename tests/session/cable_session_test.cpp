@@ -210,7 +210,10 @@ INSTANTIATE_TEST_SUITE_P(
 // A device whose IDCODE reads 0xFFFFFFFF ends the plug-in's IDCODE scan; the BYPASS count still
 // sees all three, so no device-level answer is given from the short list.
 TEST(CableSession, AnIdcodeScanShorterThanTheBypassCountIsNoDeviceList) {
-    CableSession session(embeddedOptions("a 4 0x1A2B3C4D 1\nb 4 0xFFFFFFFF 1\nc 4 0x2B3C4D5F 1\n"));
+    const SessionOptions options =
+        embeddedOptions("a 4 0x1A2B3C4D 1\nb 4 0xFFFFFFFF 1\nc 4 0x2B3C4D5F 1\n");
+    CableSession session(options);
+    std::remove(options.simChain.c_str());
     EXPECT_EQ(session.bypassDeviceCount(), 3u);
     EXPECT_NE(session.scanProblem().find("found 1 device, but 3 devices answer in BYPASS"),
               std::string::npos)
