@@ -94,6 +94,12 @@ bool parseCommandWords(const std::vector<std::string>& words, RunNesting nesting
             }
             command.file = args[0];
             return true;
+        case CommandKind::kServe:
+            if (nesting == RunNesting::kRefuseRun) {
+                error = "a run script cannot serve remote_bitbang";
+                return false;
+            }
+            return true;
         case CommandKind::kSvf:
             if (nesting == RunNesting::kRefuseRun) {
                 error = "a run script cannot play an SVF file";

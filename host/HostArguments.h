@@ -21,7 +21,8 @@ enum class CommandKind {
     kState,
     kRun,
     kDiagnose,
-    kSvf
+    kSvf,
+    kServe
 };
 
 struct HostCommand {
@@ -37,6 +38,8 @@ struct HostCommand {
     std::string file;                       // run, svf
     std::string origin;                     // "FILE:LINE" for a command of a run script, else empty
     bool keepGoing = false;                 // svf: --keep-going
+    std::string rbbBind = "127.0.0.1";      // serve: --rbb-bind
+    uint16_t rbbPort = 3335;                // serve: --rbb-port (0: a free one)
 };
 
 struct HostOptions {
@@ -61,6 +64,8 @@ struct HostOptions {
     bool help = false;                       // --help
     bool keepGoing = false;                  // --keep-going (svf)
     bool version = false;                    // --version
+    std::optional<std::string> rbbBind;      // --rbb-bind (serve)
+    std::optional<uint16_t> rbbPort;         // --rbb-port (serve)
     HostCommand command;
 };
 

@@ -65,6 +65,11 @@ bool applyValue(const std::string& name, const std::string& value, HostOptions& 
     } else if (name == "--irlen") {
         options.hasIrLengths = true;
         return parseIrLengthList(value, options.irLengths, error);
+    } else if (name == "--rbb-port") {
+        if (!parseNumber("--rbb-port", value, 0, 65535, number, error)) return false;
+        options.rbbPort = static_cast<uint16_t>(number);
+    } else if (name == "--rbb-bind") {
+        options.rbbBind = value;
     } else if (name == "--sim-board-fault") {
         // The emulator checks the kinds; several options add up.
         options.boardFaults += (options.boardFaults.empty() ? "" : ",") + value;
@@ -185,6 +190,12 @@ bool parseHostArguments(const std::vector<std::string>& args, HostOptions& optio
         return false;
     }
     options.command.keepGoing = options.keepGoing;
+    if ((options.rbbPort || options.rbbBind) && options.command.kind != CommandKind::kServe) {
+        error = "--rbb-port and --rbb-bind are for the serve command";
+        return false;
+    }
+    if (options.rbbPort) options.command.rbbPort = *options.rbbPort;
+    if (options.rbbBind) options.command.rbbBind = *options.rbbBind;
     return true;
 }
 

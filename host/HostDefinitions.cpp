@@ -48,6 +48,10 @@ const std::vector<CommandDefinition> kCommands = {
      "chain and check every TDO; exit 1 at the first mismatch, 2 for a\n"
      "file that is malformed or uses what the cable cannot do",
      Completion::kFile},
+    {"serve", CommandKind::kServe, 0, 0, "",
+     "serve OpenOCD's remote_bitbang protocol on TCP (one client at a\n"
+     "time) through the cable until SIGINT or SIGTERM",
+     Completion::kNothing},
 };
 
 const std::vector<OptionDefinition> kOptions = {
@@ -101,6 +105,12 @@ const std::vector<OptionDefinition> kOptions = {
     {"--keep-going", "", OptionKind::kFlag, "--keep-going",
      "svf: report every TDO mismatch instead of stopping at the first", Completion::kNothing,
      false},
+    {"--rbb-port", "N", OptionKind::kValue, "--rbb-port N",
+     "serve: TCP port (default 3335; 0 picks a free one, printed)", Completion::kNothing, false},
+    {"--rbb-bind", "ADDR", OptionKind::kValue, "--rbb-bind ADDR",
+     "serve: address to listen on (default 127.0.0.1; the protocol has no\n"
+     "authentication)",
+     Completion::kNothing, false},
     {"-h,--help", "", OptionKind::kFlag, "-h, --help", "show this text", Completion::kNothing,
      false},
     {"--version", "", OptionKind::kFlag, "--version",

@@ -153,6 +153,9 @@ Outcome HostSession::execute(const HostCommand& command) {
             outcome = playSvfCommand(command);
             resultsShown_ = true;
             break;
+        case CommandKind::kServe:
+            outcome = serve(command);
+            break;
         case CommandKind::kRun:  // main expands a script into its commands
             return usage("'" + command.text + "' cannot run here");
     }

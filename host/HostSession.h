@@ -53,6 +53,7 @@ class HostSession {
     Outcome moveTap(const HostCommand& command);
     Outcome diagnose(const HostOptions& options);
     Outcome playSvfCommand(const HostCommand& command);  // HostSvf.cpp
+    Outcome serve(const HostCommand& command);           // ServeCommand.cpp
 
     ResultWriter& writer_;
     int verbosity_ = 0;

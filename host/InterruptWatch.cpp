@@ -31,6 +31,8 @@ int InterruptWatch::exitStatus() {
     return 128 + gReceived;
 }
 
+void InterruptWatch::onInterrupt(void (*)()) {}
+
 }  // namespace csehost
 
 #else
@@ -44,6 +46,7 @@ namespace csehost {
 namespace {
 
 std::atomic<int> gReceived{0};
+std::atomic<void (*)()> gAction{nullptr};
 std::thread gWatcher;
 
 // SIGUSR1 only wakes the watcher when cse-host ends without an interrupt.
@@ -68,6 +71,7 @@ void watch() {
             (void)!::write(STDERR_FILENO, kText, sizeof kText - 1);
             _exit(128 + signal);
         }
+        if (void (*action)() = gAction.load()) action();
     }
 }
 
@@ -90,6 +94,12 @@ int InterruptWatch::received() {
 
 int InterruptWatch::exitStatus() {
     return 128 + gReceived.load();
+}
+
+void InterruptWatch::onInterrupt(void (*action)()) {
+    gAction.store(action);
+    // A signal that came before there was anything to call still counts.
+    if (action != nullptr && gReceived.load() != 0) action();
 }
 
 }  // namespace csehost

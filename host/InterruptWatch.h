@@ -17,6 +17,8 @@ class InterruptWatch {
     [[nodiscard]] static int received();
     // 128 + the signal: 130 for SIGINT, 143 for SIGTERM.
     [[nodiscard]] static int exitStatus();
+    // Called once, on the watching thread, when the first signal arrives (null: nothing).
+    static void onInterrupt(void (*action)());
 };
 
 }  // namespace csehost

@@ -3,6 +3,7 @@
 # bench/results/latest.json and, with the machine and this command, to bench/RESULTS.md.
 #
 #   scripts/bench.sh [--pin CLIENT,PEER] [--compare-pinned CLIENT,PEER] [--quick] [--svf-only]
+#                    [--bridge-only]
 #     --pin CLIENT,PEER  pin the benchmark (and OpenOCD) to CPU CLIENT and every peer process
 #                        (quorbit-sim, the floor's peer) to CPU PEER; unpinned by default
 #     --compare-pinned CLIENT,PEER
@@ -10,6 +11,7 @@
 #                        (may be given more than once, e.g. 0,0 for one CPU and 0,1 apart)
 #     --quick            one short repetition instead of five, to try the script out
 #     --svf-only         only the SVF playback row (appended to bench/RESULTS.md)
+#     --bridge-only      only OpenOCD through cse-host serve against OpenOCD directly (appended)
 #
 # Parts: krv-bench (end to end against quorbit-sim and the floor, framework against a null target,
 # the virtual chain alone), OpenOCD over remote_bitbang against quorbit-sim, callgrind on the
@@ -23,14 +25,16 @@ repetitions=5
 min_time=0.5
 openocd_shifts=5
 svf_only=""
+bridge_only=""
 while [[ $# -gt 0 ]]; do
     case "$1" in
         --pin) pin="${2:?--pin needs CLIENT,PEER}"; shift 2 ;;
         --compare-pinned) compare_pins+=("${2:?--compare-pinned needs CLIENT,PEER}"); shift 2 ;;
         --quick) repetitions=1; min_time=0.05; openocd_shifts=2; shift ;;
         --svf-only) svf_only=1; shift ;;
+        --bridge-only) bridge_only=1; shift ;;
         *)
-            echo "usage: scripts/bench.sh [--pin CLIENT,PEER] [--compare-pinned CLIENT,PEER] [--quick] [--svf-only]" >&2
+            echo "usage: scripts/bench.sh [--pin CLIENT,PEER] [--compare-pinned CLIENT,PEER] [--quick] [--svf-only] [--bridge-only]" >&2
             exit 2
             ;;
     esac
@@ -132,11 +136,112 @@ PY
     cat "$dir/row.md" >>bench/RESULTS.md
 }
 
-if [[ -n "$svf_only" ]]; then
+# ---- OpenOCD through the bridge (self-contained) ----
+# OpenOCD's svf of the 4-Mbit BYPASS file and of a file of 3,000 small SDRs with RUNTEST, through
+# "cse-host serve" (the plug-in in front of quorbit-sim) and directly on the same quorbit-sim's
+# remote_bitbang port, alternately; medians, the ratio, and the plug-in calls per OpenOCD scan
+# from the bridge's closing line. Appended to bench/RESULTS.md.
+bridge_row() {
+    local runs="$1" dir="$results/bridge" sim_pid serve_pid udp_port rbb_port bridge_port name file
+    local on_peer=""
+    mkdir -p "$dir"
+    rm -f "$dir"/*.txt
+    echo "OpenOCD through the bridge and directly, $runs runs each ..." >&2
+    cmake --build "$build" -j2 --target cse-host quorbit-sim KoravenCsePlugin_14 >/dev/null
+    python3 - "$dir" <<'PY'
+import random, sys
+random.seed(13)
+out = sys.argv[1]
+bits = 200000
+lines = ["TRST OFF;", "ENDIR IDLE;", "ENDDR IDLE;", "STATE RESET;", "STATE IDLE;", "SIR 18 TDI(3FFFF);"]
+mask = "%X" % ((1 << bits) - 1)
+for _ in range(20):
+    tdi = random.getrandbits(bits)
+    lines.append("SDR %d TDI(%X)\n  TDO(%X)\n  MASK(%s);" % (bits, tdi, (tdi << 3) & ((1 << bits) - 1), mask))
+open(out + "/bypass-4mbit.svf", "w").write("\n".join(lines) + "\n")
+# talpa's 24-bit register between the two BYPASS bits: each SDR writes a value and checks the last.
+lines = ["TRST OFF;", "ENDIR IDLE;", "ENDDR IDLE;", "STATE RESET;", "STATE IDLE;", "SIR 18 TDI(3F22F);"]
+last = None  # the register keeps what an earlier run left
+for _ in range(3000):
+    value = random.getrandbits(26)
+    check = "" if last is None else " TDO(%07X) MASK(1FFFFFE)" % (last & 0x1FFFFFE)
+    lines.append("SDR 26 TDI(%07X)%s;" % (value, check))
+    lines.append("RUNTEST 10 TCK;")
+    last = value
+open(out + "/small-sdrs.svf", "w").write("\n".join(lines) + "\n")
+PY
+    [[ -n "${peer_cpu:-}" ]] && on_peer="taskset -c $peer_cpu"
+    svf_client_pin="${client_cpu:-}"
+    $on_peer "$bin/quorbit-sim" --port 0 --rbb-port 0 >"$dir/sim.txt" 2>&1 &
+    sim_pid=$!
+    for _ in $(seq 50); do
+        grep -qs '^remote_bitbang on' "$dir/sim.txt" && break
+        sleep 0.1
+    done
+    udp_port="$(sed -n 's/^listening on .*:\([0-9]*\)$/\1/p' "$dir/sim.txt")"
+    rbb_port="$(sed -n 's/^remote_bitbang on .*:\([0-9]*\)$/\1/p' "$dir/sim.txt")"
+    for name in bypass-4mbit small-sdrs; do
+        file="$dir/$name.svf"
+        $on_peer "$bin/cse-host" --node 127.0.0.1 --port "$udp_port" serve --rbb-port 0 \
+            >"$dir/serve-$name.txt" 2>&1 &
+        serve_pid=$!
+        for _ in $(seq 50); do
+            grep -qs '^remote_bitbang on' "$dir/serve-$name.txt" && break
+            sleep 0.1
+        done
+        bridge_port="$(sed -n 's/^remote_bitbang on .*:\([0-9]*\)$/\1/p' "$dir/serve-$name.txt")"
+        for _ in $(seq "$runs"); do
+            for port in "$rbb_port" "$bridge_port"; do
+                svf_run_ms timeout 600 openocd -c "adapter driver remote_bitbang" \
+                    -c "remote_bitbang host 127.0.0.1" -c "remote_bitbang port $port" \
+                    -c "transport select jtag" -c "gdb_port disabled" -c "tcl_port disabled" \
+                    -c "telnet_port disabled" -c "jtag newtap nerid tap -irlen 4" \
+                    -c "jtag newtap talpa tap -irlen 8" -c "jtag newtap orbis tap -irlen 6" \
+                    -c init -c "svf -quiet $file" -c shutdown \
+                    >>"$dir/$name-$([[ $port == "$rbb_port" ]] && echo direct || echo bridge)-ms.txt" &&
+                    grep -q "programmed successfully" "$results/svf/last-run.txt" ||
+                    { cat "$results/svf/last-run.txt" >&2; kill "$sim_pid" "$serve_pid"; return 1; }
+            done
+        done
+        kill -INT "$serve_pid"
+        wait "$serve_pid" 2>/dev/null || true
+    done
+    kill "$sim_pid" 2>/dev/null || true
+    wait "$sim_pid" 2>/dev/null || true
+    python3 - "$dir" "$runs" "$(date -u +%F), load average $(cut -d' ' -f1-3 /proc/loadavg)" \
+        >"$dir/row.md" <<'PY'
+import re, statistics, sys
+d, runs, when = sys.argv[1:]
+print("\n## OpenOCD through the bridge\n")
+print("Medians of %s runs each, process start included; OpenOCD `svf` on cse-host serve (the plug-in"
+      " in front of quorbit-sim) and directly on the same quorbit-sim's remote_bitbang port; %s."
+      % (runs, when))
+print("\n| Measurement | Through the bridge | OpenOCD directly | Ratio (direct / bridge) | Plug-in calls per OpenOCD scan | Target |")
+print("|---|---|---|---|---|---|")
+for name, what, scans in (("bypass-4mbit", "SVF 4 Mbit (20 SDR of 200,000 bits, BYPASS, TDO checked)", 21),
+                          ("small-sdrs", "SVF of 3,000 SDRs of 26 bits, each with RUNTEST 10 TCK, TDO checked", 3001)):
+    med = lambda k: statistics.median(int(x) for x in open("%s/%s-%s-ms.txt" % (d, name, k)))
+    bridge, direct = med("bridge"), med("direct")
+    closing = open("%s/serve-%s.txt" % (d, name)).read()
+    m = re.search(r"as (\d+) scans and (\d+) navigations", closing)
+    calls = (int(m.group(1)) + int(m.group(2))) / (scans * int(runs)) if m else float("nan")
+    ratio = direct / max(bridge, 1)
+    print("| %s | %d ms | %d ms | %.2f | %.2f | ratio ≥ 1.0: %s; ≤ 3 calls: %s |"
+          % (what, bridge, direct, ratio, calls, "met" if ratio >= 1.0 else "MISSED",
+             "met" if calls <= 3 else "MISSED"))
+PY
+    cat "$dir/row.md"
+    sed -i '/^## OpenOCD through the bridge$/,/^## /{/^## OpenOCD through the bridge$/d;/^## /!d}' bench/RESULTS.md
+    cat "$dir/row.md" >>bench/RESULTS.md
+}
+
+if [[ -n "$svf_only$bridge_only" ]]; then
     cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKRV_BUILD_BENCH=ON >/dev/null
     client_cpu="${pin%,*}"
     peer_cpu="${pin#*,}"
-    svf_row "$repetitions"
+    mkdir -p "$results/svf"
+    [[ -n "$svf_only" ]] && svf_row "$repetitions"
+    [[ -n "$bridge_only" ]] && bridge_row "$repetitions"
     exit 0
 fi
 rm -f "$results"/*.json "$results"/*.txt "$results"/callgrind.out*
@@ -253,3 +358,4 @@ python3 bench/bench_report.py --gbench "$results/gbench.json" \
     --out-json "$results/latest.json" --out-md "$results/latest.md"
 cp "$results/latest.md" bench/RESULTS.md
 svf_row "$repetitions"
+command -v openocd >/dev/null && bridge_row "$repetitions"

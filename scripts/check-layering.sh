@@ -16,7 +16,7 @@ declare -A allowed=(
     [session]="session koraven-cse-plugin sim krv"
     [svf]="svf koraven-cse-plugin"
     [diagnosis]="diagnosis session koraven-cse-plugin"
-    [host]="host svf diagnosis session koraven-cse-plugin krv"
+    [host]="host svf diagnosis session bridge koraven-cse-plugin krv"
     [bridge]="bridge svf diagnosis session koraven-cse-plugin krv"
     [python]="python svf diagnosis session koraven-cse-plugin krv"
 )

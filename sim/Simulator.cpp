@@ -68,6 +68,7 @@ struct Simulator::Impl final : PeerTransport {
     bool serveWaitingDatagrams();
     void acceptBitbang();
     void serveBitbang();
+    const char* drainBitbang();
     void flushBitbang();
     void closeBitbang(const char* why);
     int pollTimeoutMs();
@@ -91,6 +92,8 @@ struct Simulator::Impl final : PeerTransport {
     SocketHandle wakeWrite;
     std::unique_ptr<BitbangSession> bitbang;
     std::string bitbangOutput;
+    std::string bitbangPending;  // received and not yet carried out from bitbangDone on
+    std::size_t bitbangDone = 0;
     SendBatch outgoing;
     ReceiveBatch incoming;
     std::vector<char> bitbangInput = std::vector<char>(kBitbangChunkBytes);
@@ -228,26 +231,49 @@ void Simulator::Impl::acceptBitbang() {
     addLog(LogKind::Info, "remote_bitbang session opened");
 }
 
+// OpenOCD's client gives up ("errno==11") when its socket is full, so everything the client has
+// sent is taken before any of it is carried out, and again between slices of the work.
 void Simulator::Impl::serveBitbang() {
-    const ssize_t length = ::recv(bitbangClient.fd(), bitbangInput.data(), bitbangInput.size(), 0);
-    if (length == 0) {
-        closeBitbang("closed by the client");
-        return;
+    const char* ended = drainBitbang();
+    while (bitbangClient.valid() && bitbangDone < bitbangPending.size()) {
+        const std::size_t slice = std::min(bitbangPending.size() - bitbangDone, kBitbangChunkBytes);
+        const BitbangSession::FeedResult result =
+            bitbang->feed(bitbangPending.data() + bitbangDone, slice, bitbangOutput);
+        bitbangDone += slice;
+        counters.rbbClocks += result.clocks;
+        if (result.unknown > 0) {
+            addLog(LogKind::Refusal, "remote_bitbang: " + std::to_string(result.unknown) +
+                                         " unknown characters ignored");
+        }
+        flushBitbang();
+        if (!result.open) {
+            closeBitbang("ended with Q");
+            return;
+        }
+        if (ended == nullptr) ended = drainBitbang();
     }
-    if (length < 0) {
-        if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
-            closeBitbang("receive error");
-        return;
+    bitbangPending.clear();
+    bitbangDone = 0;
+    if (ended != nullptr && bitbangClient.valid()) closeBitbang(ended);
+}
+
+// Reads until the socket is empty; why the session ends, or null while it goes on.
+const char* Simulator::Impl::drainBitbang() {
+    if (bitbangDone > 0 && bitbangDone == bitbangPending.size()) {
+        bitbangPending.clear();
+        bitbangDone = 0;
     }
-    const BitbangSession::FeedResult result =
-        bitbang->feed(bitbangInput.data(), static_cast<std::size_t>(length), bitbangOutput);
-    counters.rbbClocks += result.clocks;
-    if (result.unknown > 0) {
-        addLog(LogKind::Refusal,
-               "remote_bitbang: " + std::to_string(result.unknown) + " unknown characters ignored");
+    for (;;) {
+        const ssize_t length =
+            ::recv(bitbangClient.fd(), bitbangInput.data(), bitbangInput.size(), 0);
+        if (length > 0) {
+            bitbangPending.append(bitbangInput.data(), static_cast<std::size_t>(length));
+            continue;
+        }
+        if (length == 0) return "closed by the client";
+        if (errno == EINTR) continue;
+        return errno == EAGAIN || errno == EWOULDBLOCK ? nullptr : "receive error";
     }
-    flushBitbang();
-    if (!result.open) closeBitbang("ended with Q");
 }
 
 void Simulator::Impl::flushBitbang() {
@@ -267,6 +293,8 @@ void Simulator::Impl::closeBitbang(const char* why) {
     bitbangClient.reset();
     bitbang.reset();
     bitbangOutput.clear();
+    bitbangPending.clear();
+    bitbangDone = 0;
     addLog(LogKind::Info, std::string("remote_bitbang session ") + why);
 }
 

@@ -100,6 +100,9 @@ INSTANTIATE_TEST_SUITE_P(
         UsageCase{{"diagnose", "now"}, "usage: diagnose"}, UsageCase{{"svf"}, "usage: svf FILE"},
         UsageCase{{"--keep-going", "scan"}, "--keep-going is for the svf command"},
         UsageCase{{"--port", "9", "--sim-pcap", "link.pcap", "scan"}, "--sim-pcap"},
+        UsageCase{{"serve", "now"}, "usage: serve"},
+        UsageCase{{"scan", "--rbb-port", "0"}, "--rbb-port and --rbb-bind are for the serve"},
+        UsageCase{{"serve", "--rbb-port", "65536"}, "larger than 65535"},
         UsageCase{{"--port", "9", "--sim-port", "9", "scan"}, "--sim-port is for the embedded"},
         UsageCase{{"--node", "::1", "scan"}, "the link is IPv4"},
         UsageCase{{"--node", "[::1]:20000", "scan"}, "the link is IPv4"},
@@ -147,6 +150,21 @@ TEST(HostArguments, SvfTakesAFileOrStandardInputAndKeepGoing) {
     EXPECT_EQ(options.command.kind, CommandKind::kSvf);
     EXPECT_EQ(options.command.file, "-");
     EXPECT_TRUE(options.command.keepGoing);
+}
+
+TEST(HostArguments, ServeTakesItsPortAndAddress) {
+    HostOptions options;
+    std::string error;
+    ASSERT_TRUE(parse({"serve"}, options, error)) << error;
+    EXPECT_EQ(options.command.kind, CommandKind::kServe);
+    EXPECT_EQ(options.command.rbbPort, 3335);
+    EXPECT_EQ(options.command.rbbBind, "127.0.0.1");
+    ASSERT_TRUE(parse({"--rbb-bind", "0.0.0.0", "serve", "--rbb-port", "0"}, options, error));
+    EXPECT_EQ(options.command.rbbPort, 0);
+    EXPECT_EQ(options.command.rbbBind, "0.0.0.0");
+    std::vector<HostCommand> commands;
+    EXPECT_FALSE(parseRunScript("serve\n", "s.txt", commands, error));
+    EXPECT_NE(error.find("cannot serve"), std::string::npos) << error;
 }
 
 struct StateCase {

@@ -1,7 +1,9 @@
 // SVF files played by two independent stacks on one running quorbit-sim: cse-host through the
-// plug-in and the UDP link, and OpenOCD's svf command over remote_bitbang. Both must pass, or
-// both fail at the same statement, and that must be what the file was written to do.
+// plug-in and the UDP link, and OpenOCD's svf command over remote_bitbang, directly and through
+// "cse-host serve". All must pass, or all fail at the same statement, and that must be what the
+// file was written to do.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -11,6 +13,7 @@
 #include <vector>
 
 #include "sim/QuorbitSim.h"
+#include "support/BackgroundProgram.h"
 #include "support/CommandRun.h"
 
 namespace {
@@ -215,6 +218,12 @@ TEST_P(SvfAgreementTest, CseHostAndOpenOcdPassOrFailAtTheSameLine) {
     const systemtest::CommandRun ocd = systemtest::runCommand(
         openOcdSvf(openocd, simulator.rbbPort(), options.chain, file.path()), kTimeLimitSeconds);
 
+    systemtest::BridgeProgram bridge(KRV_CSE_HOST, simulator.udpPort());
+    const systemtest::CommandRun bridged = systemtest::runCommand(
+        openOcdSvf(openocd, bridge.port, options.chain, file.path()), kTimeLimitSeconds);
+    bridge.program.signal(SIGTERM);
+    EXPECT_EQ(bridge.program.wait(kTimeLimitSeconds), 143) << bridge.program.output();
+
     const unsigned expected = GetParam().failingLine;
     const unsigned hostLine = host.exitCode == 0 ? 0 : lineOf(host.output, R"(\.svf:(\d+): )");
     const bool ocdPassed = ocd.output.find("svf file programmed successfully") != std::string::npos;
@@ -225,6 +234,14 @@ TEST_P(SvfAgreementTest, CseHostAndOpenOcdPassOrFailAtTheSameLine) {
     EXPECT_EQ(hostLine, expected) << host.output;
     EXPECT_EQ(ocdLine, expected) << ocd.output.substr(
         ocd.output.size() > 3000 ? ocd.output.size() - 3000 : 0);
+    const bool bridgedPassed =
+        bridged.output.find("svf file programmed successfully") != std::string::npos;
+    const unsigned bridgedLine =
+        bridgedPassed ? 0
+                      : statementStart(GetParam().text, lineOf(bridged.output, R"(at line (\d+))"));
+    EXPECT_EQ(bridgedLine, expected)
+        << "through the bridge: "
+        << bridged.output.substr(bridged.output.size() > 3000 ? bridged.output.size() - 3000 : 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, SvfAgreementTest, testing::ValuesIn(cases()),

@@ -1,0 +1,343 @@
+// OpenOCD through "cse-host serve" (the plug-in in front of quorbit-sim) and OpenOCD directly on
+// quorbit-sim's remote_bitbang port, on the same chains: the same auto-probed TAPs and the same
+// irscan/drscan results. Then what a bridge meets: clients one after the other, a client gone in
+// the middle of a scan, one that sends garbage, and an interrupt while a client is connected.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "sim/QuorbitSim.h"
+#include "support/BackgroundProgram.h"
+#include "support/ChainListings.h"
+#include "support/CommandRun.h"
+
+namespace {
+
+using systemtest::ListedDevice;
+
+constexpr int kTimeLimitSeconds = 120;
+
+// 1 to 20 made-up devices: IR lengths 2..9, most with an IDCODE, some with a user register at
+// opcode 2, now and then a wide one.
+quorbit::ChainDescription randomChain(unsigned seed) {
+    std::mt19937 random(seed);
+    quorbit::ChainDescription chain;
+    const unsigned count = 1 + random() % 20;
+    for (unsigned i = 0; i < count; ++i) {
+        quorbit::DeviceDescription device;
+        device.name = "rnd" + std::to_string(i);
+        device.irLength = 2 + random() % 8;
+        if (random() % 4 != 0) {
+            device.idcode = ((random() % 16) << 28) | ((random() % 0xFFFF) << 12) | 0xEFFu;
+            device.idcodeOpcode = 1;
+        }
+        if (random() % 3 == 0)
+            device.userRegisters[2] = std::vector<unsigned>{1, 7, 32, 100, 3000}[random() % 5];
+        chain.devices.push_back(device);
+    }
+    return chain;
+}
+
+quorbit::ChainDescription namedChain(const std::string& file) {
+    quorbit::ChainDescription chain = quorbit::defaultDemoChain();
+    std::string error;
+    if (!file.empty()) {
+        EXPECT_TRUE(quorbit::parseChainFile(KRV_SIM_CHAINS "/" + file, chain, error)) << error;
+    }
+    return chain;
+}
+
+std::string randomHex(std::mt19937& random, unsigned bits) {
+    std::string text = "0x";
+    for (unsigned digit = 0; digit < (bits + 3) / 4; ++digit) {
+        const unsigned top = digit == 0 && bits % 4 != 0 ? (1u << (bits % 4)) : 16u;
+        text += "0123456789abcdef"[random() % top];
+    }
+    return text;
+}
+
+// The TAPs declared from the TDO end; each user register written with a value and read back.
+std::vector<std::string> openOcdScans(const std::string& openocd, int rbbPort,
+                                      const quorbit::ChainDescription& chain, unsigned seed) {
+    std::vector<std::string> args = systemtest::openOcdOverRemoteBitbang(openocd, rbbPort);
+    for (std::size_t d = chain.devices.size(); d-- > 0;) {
+        args.insert(args.end(), {"-c", "jtag newtap d" + std::to_string(d) + " tap -irlen " +
+                                           std::to_string(chain.devices[d].irLength)});
+    }
+    args.insert(args.end(), {"-c", "init"});
+    std::mt19937 random(seed);
+    for (std::size_t d = 0; d < chain.devices.size(); ++d) {
+        const std::string tap = "d" + std::to_string(d) + ".tap";
+        for (const auto& [opcode, width] : chain.devices[d].userRegisters) {
+            const std::string scan = "drscan " + tap + " " + std::to_string(width) + " ";
+            args.insert(args.end(),
+                        {"-c", "irscan " + tap + " " + std::to_string(opcode), "-c",
+                         "echo \"RESULT " + tap + " [" + scan + randomHex(random, width) + "]\"",
+                         "-c", "echo \"RESULT " + tap + " [" + scan + "0]\""});
+        }
+    }
+    args.insert(args.end(), {"-c", "shutdown"});
+    return args;
+}
+
+std::vector<std::string> openOcdProbe(const std::string& openocd, int rbbPort) {
+    std::vector<std::string> args = systemtest::openOcdOverRemoteBitbang(openocd, rbbPort);
+    args.insert(args.end(), {"-c", "init", "-c", "shutdown"});
+    return args;
+}
+
+std::string resultLines(const std::string& output) {
+    std::string lines;
+    for (std::size_t at = output.find("RESULT "); at != std::string::npos;
+         at = output.find("RESULT ", at + 1)) {
+        lines += output.substr(at, output.find('\n', at) - at) + "\n";
+    }
+    return lines;
+}
+
+std::string openOcd() {
+    return systemtest::findOnPath("openocd");
+}
+
+struct ChainRow {
+    const char* name;
+    const char* file;  // "" with seed 0: the demo chain
+    unsigned seed;     // not 0: a random chain
+};
+
+class BridgeAgreementTest : public testing::TestWithParam<ChainRow> {};
+
+TEST_P(BridgeAgreementTest, SameTapsAndScansAsOpenOcdDirectly) {
+    if (openOcd().empty()) GTEST_SKIP() << "openocd is not installed";
+    const quorbit::ChainDescription chain =
+        GetParam().seed != 0 ? randomChain(GetParam().seed) : namedChain(GetParam().file);
+    std::string error;
+    ASSERT_TRUE(quorbit::validateChain(chain, error)) << error;
+    quorbit::SimOptions options;
+    options.chain = chain;
+    options.rbbPort = 0;
+    quorbit::Simulator direct(options), behind(options);
+    ASSERT_TRUE(direct.start(error)) << error;
+    ASSERT_TRUE(behind.start(error)) << error;
+    systemtest::BridgeProgram bridge(KRV_CSE_HOST, behind.udpPort());
+    ASSERT_NE(bridge.port, 0) << bridge.program.output();
+
+    std::vector<ListedDevice> expected;
+    for (const auto& device : chain.devices) expected.push_back({device.idcode, device.irLength});
+    for (const int port : {direct.rbbPort(), bridge.port}) {
+        const auto probe = systemtest::runCommand(openOcdProbe(openOcd(), port), kTimeLimitSeconds);
+        EXPECT_EQ(systemtest::devicesFromOpenOcdProbe(probe.output), expected) << probe.output;
+    }
+    const auto scansDirect = systemtest::runCommand(
+        openOcdScans(openOcd(), direct.rbbPort(), chain, GetParam().seed), kTimeLimitSeconds);
+    const auto scansBridged = systemtest::runCommand(
+        openOcdScans(openOcd(), bridge.port, chain, GetParam().seed), kTimeLimitSeconds);
+    std::size_t registers = 0;
+    for (const auto& device : chain.devices) registers += device.userRegisters.size();
+    EXPECT_EQ(!resultLines(scansDirect.output).empty(), registers > 0)
+        << scansDirect.output.substr(0, 3000);
+    EXPECT_EQ(resultLines(scansBridged.output), resultLines(scansDirect.output))
+        << scansBridged.output.substr(0, 3000);
+    EXPECT_EQ(scansDirect.output.find("errno"), std::string::npos)
+        << scansDirect.output.substr(0, 3000);
+    bridge.program.signal(SIGTERM);
+    EXPECT_EQ(bridge.program.wait(kTimeLimitSeconds), 143) << bridge.program.output();
+    EXPECT_EQ(direct.counters().rbbClocks > 0, true);
+}
+
+INSTANTIATE_TEST_SUITE_P(Chains, BridgeAgreementTest,
+                         testing::Values(ChainRow{"Demo", "", 0},
+                                         ChainRow{"Long20", "long20.chain", 0},
+                                         ChainRow{"Random1", "", 1}, ChainRow{"Random2", "", 2},
+                                         ChainRow{"Random3", "", 3}, ChainRow{"Random4", "", 4}),
+                         [](const testing::TestParamInfo<ChainRow>& info) {
+                             return info.param.name;
+                         });
+
+// A raw client of the bridge's port.
+struct RawClient {
+    explicit RawClient(int port) : fd(::socket(AF_INET, SOCK_STREAM, 0)) {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(static_cast<uint16_t>(port));
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        EXPECT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    }
+    ~RawClient() { ::close(fd); }
+    std::string ask(const std::string& text, std::size_t answers) const {
+        (void)!::send(fd, text.data(), text.size(), MSG_NOSIGNAL);
+        std::string got;
+        char c;
+        while (got.size() < answers && ::recv(fd, &c, 1, 0) == 1) got += c;
+        return got;
+    }
+    // Gone as a killed process goes: the connection reset, whatever was under way.
+    void abort() {
+        const linger reset = {1, 0};
+        ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+        ::close(fd);
+        fd = -1;
+    }
+    int fd;
+};
+
+TEST(BridgeServingTest, KilledClientGarbageTwoSessionsAndAnInterrupt) {
+    if (openOcd().empty()) GTEST_SKIP() << "openocd is not installed";
+    quorbit::SimOptions options;
+    quorbit::Simulator simulator(options);
+    std::string error;
+    ASSERT_TRUE(simulator.start(error)) << error;
+    systemtest::BridgeProgram bridge(KRV_CSE_HOST, simulator.udpPort());
+    ASSERT_NE(bridge.port, 0) << bridge.program.output();
+    std::vector<ListedDevice> demo;
+    for (const auto& device : options.chain.devices)
+        demo.push_back({device.idcode, device.irLength});
+
+    {  // Into Shift-DR and two bits of a scan, then gone.
+        RawClient killed(bridge.port);
+        EXPECT_EQ(killed.ask("2604262404040R40R4", 2).size(), 2u);
+        (void)killed.ask("0R40R40", 0);
+        killed.abort();
+    }
+    EXPECT_NE(bridge.program.waitForLine(" disconnected", kTimeLimitSeconds), "");
+    {
+        RawClient garbage(bridge.port);
+        EXPECT_EQ(garbage.ask("0R4?", 2), "1");
+    }
+    EXPECT_NE(bridge.program.waitForLine("byte 0x3F is not a command", kTimeLimitSeconds), "");
+    EXPECT_NE(bridge.program.waitForLine(" closed", kTimeLimitSeconds), "");
+    for (int session = 0; session < 2; ++session) {
+        const auto probe =
+            systemtest::runCommand(openOcdProbe(openOcd(), bridge.port), kTimeLimitSeconds);
+        EXPECT_EQ(systemtest::devicesFromOpenOcdProbe(probe.output), demo) << probe.output;
+        EXPECT_NE(bridge.program.waitForLine(" quit", kTimeLimitSeconds), "");
+    }
+    RawClient connected(bridge.port);
+    EXPECT_EQ(connected.ask("0R4", 1), "1");
+    EXPECT_TRUE(simulator.linkConnected());
+    bridge.program.signal(SIGINT);
+    EXPECT_EQ(bridge.program.wait(kTimeLimitSeconds), 130) << bridge.program.output();
+    EXPECT_EQ(connected.ask("0R4", 1), "") << "the client was closed";
+    EXPECT_FALSE(simulator.linkConnected());
+    EXPECT_FALSE(simulator.tapAccessOpen());
+    EXPECT_EQ(simulator.counters().disconnects, 1u);
+}
+
+// An XSVF file (the public binary form: one command byte, then its operands, bit vectors written
+// most significant byte first) and the SVF that says the same.
+struct XsvfRow {
+    const char* name;
+    std::vector<uint8_t> xsvf;
+    std::string svf;
+    bool passes;
+};
+
+std::vector<uint8_t> bytesOf(uint64_t value, unsigned bits) {
+    std::vector<uint8_t> bytes((bits + 7) / 8);
+    for (std::size_t i = 0; i < bytes.size(); ++i)
+        bytes[bytes.size() - 1 - i] = uint8_t(value >> (8 * i));
+    return bytes;
+}
+
+std::vector<XsvfRow> xsvfRows() {
+    enum : uint8_t {
+        kComplete = 0,
+        kTdoMask = 1,
+        kSir = 2,
+        kSdr = 3,
+        kRepeat = 7,
+        kSdrSize = 8,
+        kSdrTdo = 9,
+        kState = 0x12
+    };
+    const auto file = [](std::initializer_list<std::vector<uint8_t>> parts) {
+        std::vector<uint8_t> bytes = {kRepeat, 0, kState, 0, kState, 1};
+        for (const auto& part : parts) bytes.insert(bytes.end(), part.begin(), part.end());
+        bytes.push_back(kComplete);
+        return bytes;
+    };
+    const auto with = [](uint8_t command, std::initializer_list<std::vector<uint8_t>> operands) {
+        std::vector<uint8_t> bytes = {command};
+        for (const auto& operand : operands)
+            bytes.insert(bytes.end(), operand.begin(), operand.end());
+        return bytes;
+    };
+    // The demo chain after a reset: the BYPASS bit at TDO, then two IDCODEs (65 bits, the top 0).
+    const uint64_t idcodes = (uint64_t{0x151C0EFF} << 33) | (uint64_t{0x27A31EFF} << 1);
+    const auto readIdcodes = [&](uint64_t expected) {
+        return file({with(kSdrSize, {bytesOf(65, 32)}),
+                     with(kTdoMask, {{1}, bytesOf(~uint64_t{0}, 64)}),
+                     with(kSdrTdo, {bytesOf(0, 65), {0}, bytesOf(expected, 64)})});
+    };
+    // talpa's 24-bit register at 0x22 written and read back through the two BYPASS bits.
+    const uint64_t written = 0x2ABCDEF, mask = 0x1FFFFFE;
+    const auto userRegister = [&](uint64_t expected) {
+        return file({with(kSir, {{18}, bytesOf(0x3F22F, 18)}), with(kSdrSize, {bytesOf(26, 32)}),
+                     with(kTdoMask, {bytesOf(0, 26)}), with(kSdr, {bytesOf(written, 26)}),
+                     with(kTdoMask, {bytesOf(mask, 26)}),
+                     with(kSdrTdo, {bytesOf(0, 26), bytesOf(expected, 26)})});
+    };
+    const std::string prologue = "STATE RESET;\nSTATE IDLE;\nENDIR IDLE;\nENDDR IDLE;\n";
+    const std::string sdr26 = "SIR 18 TDI(3F22F);\nSDR 26 TDI(2ABCDEF);\nSDR 26 TDI(0) TDO(";
+    return {
+        {"Idcodes", readIdcodes(idcodes),
+         prologue + "SDR 65 TDI(0) TDO(02A381DFE4F463DFE) MASK(1FFFFFFFFFFFFFFFF);\n", true},
+        {"IdcodesWrong", readIdcodes(idcodes ^ 4),
+         prologue + "SDR 65 TDI(0) TDO(02A381DFE4F463DFA) MASK(1FFFFFFFFFFFFFFFF);\n", false},
+        {"UserRegister", userRegister(written & mask),
+         prologue + sdr26 + "0ABCDEE) MASK(1FFFFFE);\n", true},
+        {"UserRegisterWrong", userRegister((written & mask) ^ 0x100),
+         prologue + sdr26 + "0ABCCEE) MASK(1FFFFFE);\n", false},
+    };
+}
+
+class BridgeXsvfTest : public testing::TestWithParam<XsvfRow> {};
+
+TEST_P(BridgeXsvfTest, XsvfThroughTheBridgeAsTheSameSvf) {
+    if (openOcd().empty()) GTEST_SKIP() << "openocd is not installed";
+    quorbit::SimOptions options;
+    quorbit::Simulator simulator(options);
+    std::string error;
+    ASSERT_TRUE(simulator.start(error)) << error;
+    const std::string base = "/tmp/bridge_xsvf_" + std::to_string(::getpid()) + GetParam().name;
+    std::ofstream(base + ".xsvf", std::ios::binary)
+        .write(reinterpret_cast<const char*>(GetParam().xsvf.data()),
+               std::streamsize(GetParam().xsvf.size()));
+    std::ofstream(base + ".svf") << GetParam().svf;
+    systemtest::BridgeProgram bridge(KRV_CSE_HOST, simulator.udpPort());
+    const auto run = [&](const std::string& command) {
+        std::vector<std::string> args =
+            systemtest::openOcdOverRemoteBitbang(openOcd(), bridge.port);
+        args.insert(args.end(),
+                    {"-c", "jtag newtap d2 tap -irlen 4", "-c", "jtag newtap d1 tap -irlen 8", "-c",
+                     "jtag newtap d0 tap -irlen 6", "-c", "init", "-c", command, "-c", "shutdown"});
+        return systemtest::runCommand(args, kTimeLimitSeconds).output;
+    };
+    const std::string xsvf = run("xsvf plain " + base + ".xsvf");
+    const std::string svf = run("svf -quiet " + base + ".svf");
+    std::remove((base + ".xsvf").c_str());
+    std::remove((base + ".svf").c_str());
+    EXPECT_EQ(xsvf.find("XSVF file programmed successfully") != std::string::npos,
+              GetParam().passes)
+        << xsvf;
+    EXPECT_EQ(svf.find("svf file programmed successfully") != std::string::npos, GetParam().passes)
+        << svf;
+    bridge.program.signal(SIGTERM);
+    EXPECT_EQ(bridge.program.wait(kTimeLimitSeconds), 143) << bridge.program.output();
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, BridgeXsvfTest, testing::ValuesIn(xsvfRows()),
+                         [](const testing::TestParamInfo<XsvfRow>& info) {
+                             return info.param.name;
+                         });
+
+}  // namespace
