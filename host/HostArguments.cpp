@@ -5,9 +5,13 @@
 #include <cstdint>
 #include <sstream>
 
-#include "host/HexBits.h"
+#include "session/HexBits.h"
 
 namespace csehost {
+
+using csesession::parseBitCount;
+using csesession::parseDecimal;
+using csesession::parseHexBits;
 namespace {
 
 const char* const kStateNames[16] = {

@@ -5,13 +5,17 @@
 #include <string>
 #include <vector>
 
-#include "host/HexBits.h"
+#include "session/HexBits.h"
 #include "host/HostSession.h"
-#include "host/IdcodeFields.h"
+#include "diagnosis/IdcodeFields.h"
 #include "host/InterruptWatch.h"
 #include "koraven-cse-plugin/CsePlugin.h"
 
 namespace csehost {
+
+using csesession::bitAt;
+using csesession::formatHexBits;
+using csesession::hexNumber;
 
 using CsePluginInterface::cseFailed;
 using CsePluginInterface::CSEJTAG_RUN_TEST_IDLE;

@@ -1,222 +1,25 @@
-// cse-host diagnose: board bring-up checks, each with a verdict and a one-line reason.
+// cse-host diagnose: the chain checks of the diagnosis library on this session, then their report.
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
-#include <string>
-#include <vector>
 
-#include "host/ChainDiagnosis.h"
-#include "host/HexBits.h"
+#include "diagnosis/ChainDiagnosis.h"
 #include "host/HostSession.h"
-#include "host/IrLengthDerivation.h"
-#include "koraven-cse-plugin/CsePlugin.h"
 
 namespace csehost {
 
-using CsePluginInterface::cseFailed;
-using CsePluginInterface::CSEJTAG_RUN_TEST_IDLE;
-
-namespace {
-
-constexpr uint32_t kDrFlushBits = 1024;  // well beyond the 254 devices a scan accepts
-constexpr uint32_t kThroughputBits = 1u << 20;
-constexpr int kRoundTrips = 8;
-constexpr size_t kSplitsShown = 4;
-
-std::string lengthList(const std::vector<uint32_t>& lengths) {
-    std::string text;
-    for (size_t i = 0; i < lengths.size(); ++i) text += (i ? "," : "") + std::to_string(lengths[i]);
-    return text;
-}
-
-// The reason of a path reading that is a fault; empty for a path that delays as it should.
-std::string pathFault(const PathReading& reading, const char* path) {
-    const std::string name = path;
-    switch (reading.kind) {
-        case PathReading::Kind::kStuckLow:
-            return "TDO stuck at 0: the " + name + " path gave only zeros for zeros and ones";
-        case PathReading::Kind::kStuckHigh:
-            return "TDO stuck at 1: the " + name + " path gave only ones for zeros and ones";
-        case PathReading::Kind::kEchoesTdi:
-            return "TDO echoes TDI without delay through the " + name +
-                   " path: TDI and TDO shorted, no device in between";
-        case PathReading::Kind::kOpen:
-            return "the chain is open: the zeros shifted in never reached TDO, which read 1 for "
-                   "good after " +
-                   std::to_string(reading.length) + " " + name +
-                   " bits; the devices nearer TDI are unreachable";
-        case PathReading::Kind::kNoOnes:
-            return "the ones shifted into the " + name + " path never came out";
-        case PathReading::Kind::kDelayed:
-            break;
-    }
-    return "";
-}
-
-}  // namespace
-
 Outcome HostSession::diagnose(const HostOptions& options) {
-    std::vector<DiagnosisCheck> checks;
-    const auto add = [&checks](const char* name, Verdict verdict, const std::string& reason) {
-        checks.push_back({name, verdict, reason});
-    };
-
-    // The IR path: a step from zeros to ones, right after a reset.
-    (void)resetTap();
-    const std::vector<uint8_t> irStream = buildIrMeasureStream(kIrFlushBits);
-    std::vector<uint8_t> irTdo(irStream.size(), 0);
-    const bool irShifted =
-        !cseFailed(plugin_->shiftChainIR(irStream.data(), irTdo.data(), nullptr, nullptr,
-                                         2 * kIrFlushBits, CSEJTAG_RUN_TEST_IDLE, 0, 0));
-    const PathReading irPath = irShifted ? readPath(irTdo.data(), kIrFlushBits) : PathReading{};
-
-    // The DR path with every device in BYPASS (the IR stream ended in ones): one bit each.
-    const std::vector<uint8_t> drStream = buildIrMeasureStream(kDrFlushBits);
-    std::vector<uint8_t> drTdo(drStream.size(), 0);
-    const bool drShifted = irShifted && !cseFailed(plugin_->shiftChainDR(
-                                            drStream.data(), drTdo.data(), nullptr, nullptr,
-                                            2 * kDrFlushBits, CSEJTAG_RUN_TEST_IDLE, 0, 0));
-    const PathReading drPath = drShifted ? readPath(drTdo.data(), kDrFlushBits) : PathReading{};
-
-    std::string tdoFault;
-    if (!irShifted || !drShifted) {
-        add("tdo", Verdict::kFault, "the chain shifts failed: the link or the debugger");
-    } else {
-        tdoFault = pathFault(irPath, "IR");
-        if (tdoFault.empty()) tdoFault = pathFault(drPath, "DR");
-        add("tdo", tdoFault.empty() ? Verdict::kOk : Verdict::kFault,
-            tdoFault.empty() ? "TDO follows the patterns through the IR and DR paths" : tdoFault);
-    }
-    const bool pathsSound = irShifted && drShifted && tdoFault.empty();
-    const std::string notChecked = "not checked: the chain does not pass data";
-
-    // Device count: BYPASS delay against the IDCODE scan.
-    if (!pathsSound) {
-        add("device-count", Verdict::kWarning, notChecked);
-    } else if (!scanned_) {
-        add("device-count", Verdict::kFault,
-            std::to_string(drPath.length) +
-                " devices in BYPASS, but the IDCODE scan failed: " + scanProblem_);
-    } else {
-        const bool same = drPath.length == deviceCount_;
-        add("device-count", same ? Verdict::kOk : Verdict::kFault,
-            std::to_string(drPath.length) + " devices in BYPASS, " + std::to_string(deviceCount_) +
-                " in the IDCODE scan" +
-                (same ? "" : ": a device that does not answer, or a broken scan"));
-    }
-
-    // IR length and how the captured pattern splits into the devices.
-    const uint32_t devices = scanned_ ? deviceCount_ : drPath.length;
-    if (!pathsSound) {
-        add("ir-length", Verdict::kWarning, notChecked);
-    } else {
-        const uint32_t total = irPath.length;
-        std::vector<uint8_t> capture(irTdo.begin(), irTdo.begin() + (total + 7) / 8);
-        const std::string measured = std::to_string(total) + "-bit IR path, captured 0x" +
-                                     formatHexBits(capture.data(), total);
-        const auto splits = listIrSplits(capture.data(), total, devices, kSplitsShown + 1);
-        if (options.hasIrLengths && options.irLengths.size() == devices) {
-            const uint32_t misfit = firstMisfittingDevice(capture.data(), total, options.irLengths);
-            if (misfit == UINT32_MAX) {
-                add("ir-length", Verdict::kOk,
-                    measured + ": --irlen " + lengthList(options.irLengths) + " fits");
-            } else if (misfit == devices) {
-                add("ir-length", Verdict::kFault,
-                    measured + ": --irlen " + lengthList(options.irLengths) +
-                        " does not add up to it");
-            } else {
-                add("ir-length", Verdict::kFault,
-                    measured + ": device " + std::to_string(misfit) +
-                        " captures a wrong IR pattern (its field does not start with 1,0)");
-            }
-        } else if (splits.empty()) {
-            add("ir-length", Verdict::kFault,
-                measured + ": no split into " + std::to_string(devices) +
-                    " devices starts every field with 1,0; a device captures a wrong IR pattern "
-                    "(--irlen names which)");
-        } else if (splits.size() == 1) {
-            add("ir-length", Verdict::kOk,
-                measured + ": IR lengths " + lengthList(splits[0]) + " (device 0 first)");
-        } else {
-            std::string possible;
-            for (size_t i = 0; i < std::min(splits.size(), kSplitsShown); ++i)
-                possible += (i ? " or " : "") + lengthList(splits[i]);
-            if (splits.size() > kSplitsShown) possible += " or more";
-            add("ir-length", Verdict::kWarning,
-                measured + ": it splits as " + possible + "; give the right one with --irlen");
-        }
-    }
-
-    // IDCODE sanity.
-    if (!scanned_) {
-        add("idcode", Verdict::kFault, "the IDCODE scan failed: " + scanProblem_);
-    } else {
-        // Devices with the same problem are named together, to keep the reason to one line.
-        std::vector<std::pair<std::string, std::string>> problems;  // problem -> devices
-        const auto note = [&problems](const std::string& problem, const std::string& device) {
-            for (auto& [known, devices] : problems) {
-                if (known != problem) continue;
-                devices += ", " + device;
-                return;
-            }
-            problems.emplace_back(problem, device);
-        };
-        for (uint32_t device = 0; device < deviceCount_; ++device) {
-            const uint32_t idcode = plugin_->getDeviceID(device);
-            if (idcode == 0) continue;
-            const std::string problem = idcodeProblem(idcode);
-            if (!problem.empty()) note(problem, std::to_string(device));
-            if (device > 0 && plugin_->getDeviceID(device - 1) == idcode) {
-                note("the same IDCODE as the device before (twin parts, or a read that repeats)",
-                     std::to_string(device) + " (" + hexNumber(idcode, 8) + ")");
-            }
-        }
-        std::string reason;
-        for (const auto& [problem, devices] : problems)
-            reason += (reason.empty() ? "" : "; ") + problem + ": device " + devices;
-        add("idcode", reason.empty() ? Verdict::kOk : Verdict::kWarning,
-            reason.empty() ? "every IDCODE has bit 0 set and a JEP106 manufacturer" : reason);
-    }
-
-    // The link: round trips of a small request and a 1-Mbit DR shift through BYPASS.
-    using Clock = std::chrono::steady_clock;
-    std::vector<double> trips;
-    bool linkWorks = true;
-    for (int i = 0; i < kRoundTrips && linkWorks; ++i) {
-        const auto start = Clock::now();
-        linkWorks = !cseFailed(plugin_->navigateTAP(CSEJTAG_RUN_TEST_IDLE, 1));
-        trips.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
-    }
-    // All ones in every IR is BYPASS everywhere; then the bulk shift is timed alone.
-    const std::vector<uint8_t> ones(kIrFlushBits / 8, 0xFF);
-    std::vector<uint8_t> scratch(ones.size(), 0);
-    linkWorks = linkWorks && resetTap() &&
-                !cseFailed(plugin_->shiftChainIR(ones.data(), scratch.data(), nullptr, nullptr,
-                                                 kIrFlushBits, CSEJTAG_RUN_TEST_IDLE, 0, 0));
-    std::vector<uint8_t> bulk(kThroughputBits / 8, 0);
-    const auto bulkFrom = Clock::now();
-    linkWorks = linkWorks &&
-                !cseFailed(plugin_->shiftChainDR(bulk.data(), bulk.data(), nullptr, nullptr,
-                                                 kThroughputBits, CSEJTAG_RUN_TEST_IDLE, 0, 0));
-    if (!linkWorks) {
-        add("link", Verdict::kFault, "a request over the link failed");
-    } else {
-        std::sort(trips.begin(), trips.end());
-        const double bulkMs =
-            std::chrono::duration<double, std::milli>(Clock::now() - bulkFrom).count();
-        char text[160] = {};
-        std::snprintf(text, sizeof text,
-                      "round trip %.2f ms (median of %d); 1 Mbit through BYPASS in %.1f ms "
-                      "(%.1f Mbit/s)",
-                      trips[trips.size() / 2], kRoundTrips, bulkMs,
-                      bulkMs > 0 ? kThroughputBits / 1e3 / bulkMs : 0.0);
-        add("link", Verdict::kOk, text);
-    }
-    (void)resetTap();
-
+    csediag::ChainFacts facts;
+    facts.scanned = scanned_;
+    facts.scanProblem = scanProblem_;
+    for (uint32_t device = 0; scanned_ && device < deviceCount_; ++device)
+        facts.idcodes.push_back(plugin_->getDeviceID(device));
+    if (options.hasIrLengths) facts.irLengthsGiven = options.irLengths;
+    facts.irLengthProblem = irLengthProblem_;
+    const std::vector<csediag::Check> checks = csediag::diagnoseChain(*plugin_, facts);
+    instructionsLoaded_ = false;  // the checks reset the TAP
     writer_.diagnosis(checks);
-    const bool anyFault = std::any_of(checks.begin(), checks.end(), [](const DiagnosisCheck& c) {
-        return c.verdict == Verdict::kFault;
+    const bool anyFault = std::any_of(checks.begin(), checks.end(), [](const csediag::Check& c) {
+        return c.verdict == csediag::Verdict::kFault;
     });
     if (anyFault) {
         std::fprintf(stderr, "cse-host: diagnose found a fault\n");

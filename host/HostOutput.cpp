@@ -3,9 +3,11 @@
 #include <cstdarg>
 #include <cstdint>
 
-#include "host/HexBits.h"
+#include "session/HexBits.h"
 
 namespace csehost {
+
+using csesession::formatHexBits;
 namespace {
 
 constexpr uint32_t kErrorCategory = 0x100;

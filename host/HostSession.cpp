@@ -1,11 +1,19 @@
 #include "host/HostSession.h"
 
-#include "host/HexBits.h"
+#include "session/HexBits.h"
 #include "host/HostOutput.h"
-#include "host/IrLengthDerivation.h"
+#include "session/IrLengthDerivation.h"
 #include "koraven-cse-plugin/CsePlugin.h"
 
 namespace csehost {
+
+using csesession::IrSplit;
+using csesession::buildIrMeasureStream;
+using csesession::deriveIrLengths;
+using csesession::firstMisfittingDevice;
+using csesession::formatHexBits;
+using csesession::kIrFlushBits;
+using csesession::measureTotalIrLength;
 
 using CsePluginInterface::cseFailed;
 using CsePluginInterface::CseJtagTapState;

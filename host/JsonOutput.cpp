@@ -5,11 +5,13 @@
 // "verdict", "reason"}], "faults", "warnings"}.
 #include <nlohmann/json.hpp>
 
-#include "host/HexBits.h"
-#include "host/IdcodeFields.h"
+#include "session/HexBits.h"
+#include "diagnosis/IdcodeFields.h"
 #include "host/ResultWriter.h"
 
 namespace csehost {
+
+using csesession::hexNumber;
 namespace {
 
 class JsonOutput : public ResultWriter {
@@ -20,7 +22,7 @@ class JsonOutput : public ResultWriter {
         nlohmann::json devices = nlohmann::json::array();
         const auto count = static_cast<uint32_t>(rows.size());
         for (const ScanRow& row : rows) {
-            const IdcodeFields fields = decodeIdcode(row.idcode);
+            const csediag::IdcodeFields fields = csediag::idcodeFields(row.idcode);
             nlohmann::json device = {{"device", row.device},
                                      {"openocdPosition", count - 1 - row.device}};
             device["idcode"] = fields.present ? nlohmann::json(hexNumber(row.idcode, 8)) : nullptr;

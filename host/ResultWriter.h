@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "diagnosis/ChainDiagnosis.h"
+
 namespace csehost {
 
 struct ScanRow {
@@ -17,15 +19,9 @@ struct ScanRow {
     uint32_t irLength = 0;
 };
 
-enum class Verdict { kOk, kWarning, kFault };
-
-struct DiagnosisCheck {
-    std::string name;  // e.g. "tdo-stuck"
-    Verdict verdict = Verdict::kOk;
-    std::string reason;  // one line
-};
-
-[[nodiscard]] const char* verdictName(Verdict verdict);
+using csediag::verdictName;
+using csediag::Verdict;
+using DiagnosisCheck = csediag::Check;
 
 class ResultWriter {
   public:

@@ -1,11 +1,13 @@
 // Results as people read them: a table for scan, one line per value, one line per check.
 #include <cstdio>
 
-#include "host/HexBits.h"
-#include "host/IdcodeFields.h"
+#include "session/HexBits.h"
+#include "diagnosis/IdcodeFields.h"
 #include "host/ResultWriter.h"
 
 namespace csehost {
+
+using csesession::hexNumber;
 namespace {
 
 class TextResults : public ResultWriter {
@@ -20,7 +22,7 @@ class TextResults : public ResultWriter {
             const std::string irLength = row.irLengthKnown ? std::to_string(row.irLength) : "?";
             // OpenOCD lists the device nearest TDO first.
             const uint32_t openOcdPosition = count - 1 - row.device;
-            const IdcodeFields fields = decodeIdcode(row.idcode);
+            const csediag::IdcodeFields fields = csediag::idcodeFields(row.idcode);
             if (fields.present) {
                 std::fprintf(results_, "%3u  %s  %7u  %s  %4u  %s  %7u  %5s\n", row.device,
                              hexNumber(row.idcode, 8).c_str(), fields.version,
@@ -61,17 +63,6 @@ class TextResults : public ResultWriter {
 
 }  // namespace
 
-const char* verdictName(Verdict verdict) {
-    switch (verdict) {
-        case Verdict::kOk:
-            return "ok";
-        case Verdict::kWarning:
-            return "warning";
-        case Verdict::kFault:
-            return "fault";
-    }
-    return "?";
-}
 
 std::unique_ptr<ResultWriter> makeTextWriter(FILE* results, bool quiet) {
     return std::make_unique<TextResults>(results, quiet);

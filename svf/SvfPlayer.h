@@ -8,13 +8,13 @@
 #include <string>
 #include <vector>
 
-#include "host/SvfParser.h"
+#include "svf/SvfParser.h"
 
 namespace CsePluginInterface {
 class ICsePlugin;
 }
 
-namespace csehost {
+namespace csesvf {
 
 struct SvfPlayOptions {
     std::string fileName;    // for FILE:LINE in reports
@@ -40,4 +40,4 @@ struct SvfPlayResult {
                                     const std::vector<SvfCommand>& commands,
                                     const SvfPlayOptions& options, FILE* reports);
 
-}  // namespace csehost
+}  // namespace csesvf

@@ -1,10 +1,9 @@
-#include "host/SvfBits.h"
+#include "svf/SvfBits.h"
 
 #include <cstring>
 
-#include "host/HexBits.h"
 
-namespace csehost {
+namespace csesvf {
 
 namespace {
 
@@ -22,6 +21,10 @@ struct HexTable {
     }
 };
 constexpr HexTable kHexTable;
+
+unsigned hexValue(char digit) {
+    return kHexTable.kind[static_cast<uint8_t>(digit)];
+}
 
 }  // namespace
 
@@ -95,10 +98,16 @@ uint32_t firstMismatchBit(const uint8_t* read, const uint8_t* expected, const ui
 }
 
 std::string bitsToHex(const uint8_t* buffer, uint32_t first, uint32_t count) {
-    std::vector<uint8_t> window((static_cast<size_t>(count) + 7) / 8, 0);
-    for (uint32_t bit = 0; bit < count; ++bit)
-        setBit(window.data(), bit, bitAt(buffer, first + bit));
-    return formatHexBits(window.data(), count);
+    const uint32_t digits = (count + 3) / 4;
+    std::string text(digits, '0');
+    for (uint32_t bit = 0; bit < count; ++bit) {
+        const uint32_t at = first + bit;
+        if (((buffer[at / 8] >> (at % 8)) & 1u) == 0) continue;
+        char& digit = text[digits - 1 - bit / 4];
+        const unsigned value = hexValue(digit) | (1u << (bit % 4));
+        digit = "0123456789ABCDEF"[value];
+    }
+    return text;
 }
 
-}  // namespace csehost
+}  // namespace csesvf

@@ -1,10 +1,10 @@
-#include "host/SvfLexer.h"
+#include "svf/SvfLexer.h"
 
 #include <cctype>
 
-#include "host/SvfBits.h"
+#include "svf/SvfBits.h"
 
-namespace csehost {
+namespace csesvf {
 namespace {
 
 constexpr size_t kMaxTokens = 4096;  // a STATE path or a scan never needs more
@@ -115,4 +115,4 @@ bool SvfLexer::readStatement(SvfError& error) {
     }
 }
 
-}  // namespace csehost
+}  // namespace csesvf

@@ -1,14 +1,14 @@
-#include "host/SvfPlayer.h"
+#include "svf/SvfPlayer.h"
 
 #include <algorithm>
 #include <chrono>
 #include <cmath>
 
-#include "host/SvfBits.h"
-#include "host/SvfReport.h"
+#include "svf/SvfBits.h"
+#include "svf/SvfReport.h"
 #include "koraven-cse-plugin/CsePlugin.h"
 
-namespace csehost {
+namespace csesvf {
 
 using CsePluginInterface::cseFailed;
 using CsePluginInterface::CseJtagTapState;
@@ -192,4 +192,4 @@ SvfPlayResult playSvf(ICsePlugin& plugin, const std::vector<SvfCommand>& command
     return Player(plugin, options, reports).play(commands);
 }
 
-}  // namespace csehost
+}  // namespace csesvf

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace csehost {
+namespace csesession {
 
 // Largest stream cse-host accepts on its command line (2 MiB of buffer).
 constexpr uint32_t kMaxHostShiftBits = 16u * 1024u * 1024u;
@@ -42,4 +42,4 @@ inline void setBit(uint8_t* buffer, uint32_t bit, bool value) {
         static_cast<uint8_t>(value ? (buffer[bit / 8] | mask) : (buffer[bit / 8] & ~mask));
 }
 
-}  // namespace csehost
+}  // namespace csesession

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-namespace csehost {
+namespace csesvf {
 
 struct SvfError {
     uint32_t line = 0;
@@ -46,4 +46,4 @@ class SvfLexer {
     size_t cleanedUsed_ = 0;
 };
 
-}  // namespace csehost
+}  // namespace csesvf

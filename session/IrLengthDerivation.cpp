@@ -1,10 +1,10 @@
-#include "host/IrLengthDerivation.h"
+#include "session/IrLengthDerivation.h"
 
 #include <algorithm>
 
-#include "host/HexBits.h"
+#include "session/HexBits.h"
 
-namespace csehost {
+namespace csesession {
 namespace {
 
 // Split counts only need to tell none, one and more than one apart.
@@ -137,4 +137,4 @@ IrSplit deriveIrLengths(const uint8_t* capture, uint32_t totalBits, uint32_t dev
     return split;
 }
 
-}  // namespace csehost
+}  // namespace csesession

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-namespace csehost {
+namespace csesvf {
 
 // Hex digit values 0..15 by character; kHexBlank for white space, kHexOther for the rest.
 constexpr uint8_t kHexBlank = 16;
@@ -33,4 +33,4 @@ void appendBits(uint8_t* target, uint64_t targetOffset, const uint8_t* source, u
 // Bits first .. first + count - 1 of buffer as hex, most significant digit first.
 [[nodiscard]] std::string bitsToHex(const uint8_t* buffer, uint32_t first, uint32_t count);
 
-}  // namespace csehost
+}  // namespace csesvf

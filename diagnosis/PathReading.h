@@ -1,12 +1,10 @@
-// The judgments of `diagnose` on what the chain gave back, kept apart from the plug-in calls so
-// that each can be checked on made-up bit streams.
+// What a path of the chain did with a step from zeros to ones, kept apart from the plug-in calls so
+// that each reading can be checked on made-up bit streams.
 #pragma once
 
 #include <cstdint>
-#include <string>
-#include <vector>
 
-namespace csehost {
+namespace csediag {
 
 // What a path (IR or DR) did with a stream of flushBits zeros followed by flushBits ones.
 struct PathReading {
@@ -24,12 +22,4 @@ struct PathReading {
 
 [[nodiscard]] PathReading readPath(const uint8_t* tdo, uint32_t flushBits);
 
-// Empty when the IDCODE looks sound, else why not (without the code, so that devices with the same
-// problem can be named together): bit 0 clear, a manufacturer id of 0 or 0x7F (a continuation
-// code, not an id), or a bank JEP106 has not opened.
-[[nodiscard]] std::string idcodeProblem(uint32_t idcode);
-
-// The banks JEP106 has opened so far: continuation codes 0 .. kJep106Banks - 1.
-constexpr uint32_t kJep106Banks = 15;
-
-}  // namespace csehost
+}  // namespace csediag

@@ -1,13 +1,13 @@
-#include "host/SvfParser.h"
+#include "svf/SvfParser.h"
 
 #include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstdlib>
 
-#include "host/SvfBits.h"
+#include "svf/SvfBits.h"
 
-namespace csehost {
+namespace csesvf {
 namespace {
 
 const char* const kStateNames[16] = {
@@ -417,4 +417,4 @@ bool parseSvf(std::string_view text, std::vector<SvfCommand>& commands, SvfError
     return error.message.empty();
 }
 
-}  // namespace csehost
+}  // namespace csesvf

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-namespace csehost {
+namespace csesession {
 
 // Enough for long chains, and small enough to stay one raw shift on the debugger (2 x 8192 bits).
 constexpr uint32_t kIrFlushBits = 8192;
@@ -48,4 +48,4 @@ struct IrSplit {
 [[nodiscard]] uint32_t firstMisfittingDevice(const uint8_t* capture, uint32_t totalBits,
                                              const std::vector<uint32_t>& lengths);
 
-}  // namespace csehost
+}  // namespace csesession

@@ -10,9 +10,9 @@
 #include <string_view>
 #include <vector>
 
-#include "host/SvfLexer.h"
+#include "svf/SvfLexer.h"
 
-namespace csehost {
+namespace csesvf {
 
 // TAP states in IEEE 1149.1 order, the same codes as the plug-in's state type.
 enum class SvfState : uint8_t {
@@ -129,4 +129,4 @@ struct SvfProgram {
 [[nodiscard]] const char* svfStateName(SvfState state);
 [[nodiscard]] bool svfStableState(SvfState state);
 
-}  // namespace csehost
+}  // namespace csesvf

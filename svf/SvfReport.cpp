@@ -1,10 +1,10 @@
-#include "host/SvfReport.h"
+#include "svf/SvfReport.h"
 
 #include <algorithm>
 
-#include "host/SvfBits.h"
+#include "svf/SvfBits.h"
 
-namespace csehost {
+namespace csesvf {
 namespace {
 
 constexpr uint32_t kWholeReportBits = 1024;  // longer scans show a window around the fault
@@ -44,4 +44,4 @@ std::vector<std::string> describeMismatch(const std::string& where, const SvfSca
             "  mask     " + bitsToHex(scan.mask.data(), first, count)};
 }
 
-}  // namespace csehost
+}  // namespace csesvf

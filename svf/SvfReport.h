@@ -6,13 +6,13 @@
 #include <string>
 #include <vector>
 
-#include "host/SvfParser.h"
+#include "svf/SvfParser.h"
 
-namespace csehost {
+namespace csesvf {
 
 // A headline and three lines, without the "cse-host: " prefixes.
 [[nodiscard]] std::vector<std::string> describeMismatch(const std::string& where,
                                                         const SvfScan& scan, const uint8_t* read,
                                                         uint32_t firstBit);
 
-}  // namespace csehost
+}  // namespace csesvf

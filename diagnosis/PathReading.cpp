@@ -1,11 +1,10 @@
-#include "host/ChainDiagnosis.h"
+#include "diagnosis/PathReading.h"
 
-#include <cstdio>
+#include "session/HexBits.h"
 
-#include "host/HexBits.h"
-#include "host/IdcodeFields.h"
+namespace csediag {
 
-namespace csehost {
+using csesession::bitAt;
 
 PathReading readPath(const uint8_t* tdo, uint32_t flushBits) {
     const uint32_t bitCount = 2 * flushBits;
@@ -38,17 +37,4 @@ PathReading readPath(const uint8_t* tdo, uint32_t flushBits) {
     return reading;
 }
 
-std::string idcodeProblem(uint32_t idcode) {
-    if ((idcode & 1u) == 0) return "bit 0 clear";
-    const IdcodeFields fields = decodeIdcode(idcode);
-    char text[96] = {};
-    if (fields.id == 0 || fields.id == 0x7F) {
-        std::snprintf(text, sizeof text, "manufacturer id 0x%02X, which JEP106 never assigns",
-                      fields.id);
-    } else if (fields.bank > kJep106Banks) {
-        std::snprintf(text, sizeof text, "JEP106 bank %u, which does not exist", fields.bank);
-    }
-    return text;
-}
-
-}  // namespace csehost
+}  // namespace csediag

@@ -1,8 +1,8 @@
-#include "host/HexBits.h"
+#include "session/HexBits.h"
 
 #include <cstdio>
 
-namespace csehost {
+namespace csesession {
 namespace {
 
 int hexDigitValue(char c) {
@@ -110,4 +110,4 @@ std::string hexNumber(uint32_t value, int digits) {
     return text;
 }
 
-}  // namespace csehost
+}  // namespace csesession

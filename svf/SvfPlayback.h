@@ -1,0 +1,97 @@
+// Serial Vector Format playback through any plug-in of the interface, for every front end: the
+// text is read, parsed and played statement by statement, so memory holds one scan, not the file.
+// Only the plug-in's chain-level calls are used (shiftChainIR/DR, navigateTAP, initializeTAP).
+//
+//   csesvf::SvfOptions options;
+//   options.fileName = "board.svf";
+//   options.keepGoing = true;
+//   options.onMismatch = [](const csesvf::Mismatch& m) { std::cerr << m.file << ":" << m.line; };
+//   const csesvf::SvfResult result = csesvf::playSvfFile(session.plugin(), "board.svf", options);
+//   if (result.outcome != csesvf::SvfResult::Outcome::kPassed) std::cerr << result.failure;
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <istream>
+#include <string>
+#include <vector>
+
+namespace CsePluginInterface {
+class ICsePlugin;
+}
+
+namespace csesvf {
+
+// The most a file or a stream may hold; a larger regular file is refused before anything is
+// played, a larger stream when it gets there.
+constexpr uint64_t kMaxSvfBytes = uint64_t{1} << 30;
+
+// One failed TDO check. Hex values are written most significant digit first, as SVF writes them:
+// the statement's own bits, or the whole shift when a header or trailer bit failed; scans of more
+// than 1,024 bits show the 256-bit window around the first differing bit.
+struct Mismatch {
+    std::string file;
+    uint64_t line = 0;     // where the statement starts
+    std::string command;   // "SDR 24", "SIR 8"
+    std::string headline;  // the one-line report: "FILE:LINE: SDR 24: TDO mismatch at bit 0"
+    std::string expected;  // hex
+    std::string read;
+    std::string mask;
+    uint32_t firstBit = 0;     // first differing bit of the statement (of the whole shift for a
+                               // header or trailer bit)
+    uint32_t windowFirst = 0;  // the bit number of the lowest bit shown in the hex values
+};
+
+struct SvfOptions {
+    std::string fileName;    // in FILE:LINE; empty: the path given to playSvfFile ("<stdin>" for -)
+    bool keepGoing = false;  // report every mismatch instead of stopping at the first
+    // Called now and then, and once at the end; bytesTotal is 0 when unknown (a pipe).
+    std::function<void(uint64_t bytesDone, uint64_t bytesTotal)> progress;
+    // Asked between statements; true stops the playback where it is (kStopped).
+    std::function<bool()> stopRequested;
+    // Called as each mismatch is found, before playing goes on.
+    std::function<void(const Mismatch&)> onMismatch;
+    // At most this many mismatches are kept in SvfResult::mismatches (all are counted).
+    size_t keepMismatches = 1000;
+};
+
+struct SvfResult {
+    enum class Outcome {
+        kPassed,     // every TDO check matched
+        kMismatch,   // a TDO check failed (with keepGoing: at least one)
+        kFailed,     // the plug-in failed a call
+        kMalformed,  // the text is malformed, or asks for what the cable cannot do; what came
+                     // before the bad statement has been played (nothing can be un-played)
+        kUnreadable, // the file cannot be opened or read, or is larger than kMaxSvfBytes
+        kStopped     // stopRequested said so
+    };
+    Outcome outcome = Outcome::kPassed;
+    std::string failure;      // kFailed, kMalformed, kUnreadable: "FILE:LINE: reason" or
+                              // "cannot read the SVF file FILE"
+    uint64_t statements = 0;  // statements carried out on the cable (scans, RUNTEST, STATE, TRST)
+    uint64_t scans = 0;
+    uint64_t checks = 0;      // scans with TDO
+    uint64_t mismatchCount = 0;
+    std::vector<Mismatch> mismatches;  // the first SvfOptions::keepMismatches of them
+    uint64_t bytesRead = 0;
+
+    // "FILE: 4 scans, 3 TDO checks, 0 mismatches"
+    [[nodiscard]] std::string summary(const std::string& fileName) const;
+};
+
+[[nodiscard]] const char* outcomeName(SvfResult::Outcome outcome);
+
+// Plays input from the TAP reset on. Never throws; failures are in the result.
+[[nodiscard]] SvfResult playSvf(CsePluginInterface::ICsePlugin& plugin, std::istream& input,
+                                const SvfOptions& options);
+
+// Whether path ("-": standard input, always) can be opened and is not larger than kMaxSvfBytes,
+// for refusing it before a session is opened; false with the reason.
+[[nodiscard]] bool checkSvfFile(const std::string& path, std::string& reason);
+
+// The file at path ("-": standard input). An unopenable, unreadable or oversized file gives
+// kUnreadable before the cable is touched.
+[[nodiscard]] SvfResult playSvfFile(CsePluginInterface::ICsePlugin& plugin,
+                                    const std::string& path, const SvfOptions& options);
+
+}  // namespace csesvf
