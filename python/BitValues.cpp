@@ -14,7 +14,7 @@ size_t byteCount(uint32_t bitCount) {
 std::vector<uint8_t> intToBits(const py::int_& value, uint32_t bitCount) {
     const size_t size = byteCount(bitCount);
     if (PyObject_RichCompareBool(value.ptr(), py::int_(0).ptr(), Py_LT) == 1) {
-        throw usageError("a negative value cannot be shifted: " + std::string(py::str(value)));
+        throw usageError("a negative value cannot be shifted: " + std::string(py::str(static_cast<const py::object&>(value))));
     }
     const auto used = value.attr("bit_length")().cast<uint64_t>();
     if (used > bitCount) {

@@ -53,9 +53,9 @@ class Mismatch:
 class SvfResult:
     """What playing an SVF file gave.
 
-    ``outcome`` is "passed", "mismatch" (a TDO check failed), "failed" (the plug-in refused a
-    step), "malformed" (the file or what it asks of the cable) or "stopped" (interrupted).
-    ``ok`` is True exactly when it passed. ``message`` says why, when it did not.
+    ``outcome`` is "passed" or "mismatch" (a TDO check failed; with keep_going at least one).
+    A malformed file raises UsageError, a plug-in failure CseError. ``ok`` is True exactly when
+    every check passed; so is the result itself, in a condition.
     """
 
     outcome: str
@@ -64,7 +64,6 @@ class SvfResult:
     checks: int
     mismatch_count: int
     mismatches: List[Mismatch] = field(default_factory=list)
-    message: str = ""
 
     @property
     def ok(self) -> bool:
