@@ -11,6 +11,7 @@ declare -A allowed=(
     [remote]="remote"
     [sim]="sim krv"
     [host]="host koraven-cse-plugin sim krv"
+    [python]="python session svf diagnosis krv"
 )
 status=0
 for folder in "${!allowed[@]}"; do
