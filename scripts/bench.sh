@@ -3,6 +3,7 @@
 # bench/results/latest.json and, with the machine and this command, to bench/RESULTS.md.
 #
 #   scripts/bench.sh [--pin CLIENT,PEER] [--compare-pinned CLIENT,PEER] [--quick] [--svf-only]
+#                    [--python-only]
 #     --pin CLIENT,PEER  pin the benchmark (and OpenOCD) to CPU CLIENT and every peer process
 #                        (quorbit-sim, the floor's peer) to CPU PEER; unpinned by default
 #     --compare-pinned CLIENT,PEER
@@ -10,6 +11,7 @@
 #                        (may be given more than once, e.g. 0,0 for one CPU and 0,1 apart)
 #     --quick            one short repetition instead of five, to try the script out
 #     --svf-only         only the SVF playback row (appended to bench/RESULTS.md)
+#     --python-only      only the Python module's rows (appended to bench/RESULTS.md)
 #
 # Parts: krv-bench (end to end against quorbit-sim and the floor, framework against a null target,
 # the virtual chain alone), OpenOCD over remote_bitbang against quorbit-sim, callgrind on the
@@ -23,14 +25,16 @@ repetitions=5
 min_time=0.5
 openocd_shifts=5
 svf_only=""
+python_only=""
 while [[ $# -gt 0 ]]; do
     case "$1" in
         --pin) pin="${2:?--pin needs CLIENT,PEER}"; shift 2 ;;
         --compare-pinned) compare_pins+=("${2:?--compare-pinned needs CLIENT,PEER}"); shift 2 ;;
         --quick) repetitions=1; min_time=0.05; openocd_shifts=2; shift ;;
         --svf-only) svf_only=1; shift ;;
+        --python-only) python_only=1; shift ;;
         *)
-            echo "usage: scripts/bench.sh [--pin CLIENT,PEER] [--compare-pinned CLIENT,PEER] [--quick] [--svf-only]" >&2
+            echo "usage: scripts/bench.sh [--pin CLIENT,PEER] [--compare-pinned CLIENT,PEER] [--quick] [--svf-only] [--python-only]" >&2
             exit 2
             ;;
     esac
@@ -132,6 +136,34 @@ PY
     cat "$dir/row.md" >>bench/RESULTS.md
 }
 
+# ---- Python module rows (self-contained) ----
+# A navigation and a 1-Mbit drscan_chain with bytes through koraven_cse against the same calls
+# through the host library's C++ API (krv-session-calls), alternating in one run; appended to
+# bench/RESULTS.md.
+python_row() {
+    local runs="$1" dir="$results/python"
+    mkdir -p "$dir"
+    echo "Python module against the C++ API, $runs blocks each ..." >&2
+    cmake --build "$build" -j2 --target koraven_cse_core krv-session-calls >/dev/null
+    ${client_cpu:+taskset -c "$client_cpu"} env CSE_HOST_PLUGIN= PYTHONPATH="$build/python" \
+        /usr/bin/python3 bench/python_vs_cpp.py "$bin" "$runs" \
+        "$(date -u +%F), load average $(cut -d' ' -f1-3 /proc/loadavg)" >"$dir/row.md"
+    cat "$dir/row.md"
+    python3 - bench/RESULTS.md "$dir/row.md" <<'PY'
+import re, sys
+results, row = sys.argv[1:]
+text = open(results).read()
+text = re.sub(r"\n## Python module\n.*?(?=\n## |\Z)", "", text, flags=re.S)  # an earlier run's goes
+open(results, "w").write(text.rstrip("\n") + "\n" + open(row).read())
+PY
+}
+
+if [[ -n "$python_only" ]]; then
+    cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKRV_BUILD_BENCH=ON >/dev/null
+    client_cpu="${pin%,*}"
+    python_row "$repetitions"
+    exit 0
+fi
 if [[ -n "$svf_only" ]]; then
     cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKRV_BUILD_BENCH=ON >/dev/null
     client_cpu="${pin%,*}"
@@ -253,3 +285,4 @@ python3 bench/bench_report.py --gbench "$results/gbench.json" \
     --out-json "$results/latest.json" --out-md "$results/latest.md"
 cp "$results/latest.md" bench/RESULTS.md
 svf_row "$repetitions"
+python_row "$repetitions"
