@@ -15,6 +15,14 @@ bool isBytesLike(const py::object& value) {
     return PyObject_CheckBuffer(value.ptr()) != 0 && !py::isinstance<py::int_>(value);
 }
 
+py::int_ intValue(const py::object& value) {
+    if (!py::isinstance<py::int_>(value)) {
+        throw py::type_error("a value to shift must be an int or a bytes-like object, not " +
+                             std::string(py::str(value.get_type().attr("__name__"))));
+    }
+    return value;
+}
+
 py::bytes newBytes(size_t size) {
     return py::reinterpret_steal<py::bytes>(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(size)));
 }
@@ -183,7 +191,7 @@ py::object PythonSession::deviceScan(csesession::Register reg, uint32_t device,
         });
         return py::bytes(reinterpret_cast<const char*>(tdo.data()), tdo.size());
     }
-    const std::vector<uint8_t> tdi = intToBits(value, bits);
+    const std::vector<uint8_t> tdi = intToBits(intValue(value), bits);
     const std::vector<uint8_t> tdo = run([&](csesession::CableSession& session) {
         return session.deviceScan(reg, device, tdi, bits);
     });
@@ -204,7 +212,7 @@ py::object PythonSession::chainScan(csesession::Register reg, const py::object& 
         return std::move(tdo);
     }
     if (!bits) throw usageError("a chain scan of an int needs bits");
-    const std::vector<uint8_t> tdi = intToBits(value, *bits);
+    const std::vector<uint8_t> tdi = intToBits(intValue(value), *bits);
     std::vector<uint8_t> tdo(tdi.size(), 0);
     run([&](csesession::CableSession& session) {
         session.chainScan(reg, tdi.data(), tdo.data(), *bits);

@@ -45,13 +45,3 @@ def test_drscan_is_refused_until_an_irscan_put_the_others_in_bypass(session):
 def test_one_session_per_process(session):
     with pytest.raises(kc.UsageError, match="another koraven_cse.Session is open"):
         kc.Session()
-
-
-def test_a_closed_session_refuses_every_call():
-    # Run last in this module: the module's session is closed here and reopened by nobody.
-    with kc.Session() as opened:
-        pass
-    assert opened.closed and repr(opened) == "<koraven_cse.Session closed>"
-    opened.close()  # again: nothing
-    with pytest.raises(kc.UsageError, match="the Session is closed"):
-        opened.idcode(0)

@@ -43,3 +43,12 @@ def test_the_module_describes_itself():
     for name in ["Session", "Device", "Check", "Mismatch", "SvfResult", "CseError"]:
         assert getattr(kc, name).__doc__, name
     assert "irscan" in kc.Session.__doc__ or kc.Session.irscan.__doc__
+
+
+def test_a_closed_session_refuses_every_call():
+    with kc.Session() as opened:
+        pass
+    assert opened.closed and repr(opened) == "<koraven_cse.Session closed>"
+    opened.close()  # again: nothing
+    with pytest.raises(kc.UsageError, match="the Session is closed"):
+        opened.idcode(0)
