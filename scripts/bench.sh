@@ -145,9 +145,13 @@ python_row() {
     mkdir -p "$dir"
     echo "Python module against the C++ API, $runs blocks each ..." >&2
     cmake --build "$build" -j2 --target koraven_cse_core krv-session-calls >/dev/null
-    ${client_cpu:+taskset -c "$client_cpu"} env CSE_HOST_PLUGIN= PYTHONPATH="$build/python" \
+    # Both sides with their emulator thread on one CPU, so that both have the same placement (two
+    # CPUs or one decide the round trip, see Performance); CPU 0 unless --pin names one.
+    local cpu="${client_cpu:-0}"
+    taskset -c "$cpu" env CSE_HOST_PLUGIN= PYTHONPATH="$build/python" \
         /usr/bin/python3 bench/python_vs_cpp.py "$bin" "$runs" \
-        "$(date -u +%F), load average $(cut -d' ' -f1-3 /proc/loadavg)" >"$dir/row.md"
+        "both pinned to CPU $cpu; $(date -u +%F), load average $(cut -d' ' -f1-3 /proc/loadavg)" \
+        >"$dir/row.md"
     cat "$dir/row.md"
     python3 - bench/RESULTS.md "$dir/row.md" <<'PY'
 import re, sys
