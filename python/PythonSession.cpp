@@ -64,6 +64,7 @@ PythonSession::PythonSession(const SessionArguments& arguments) {
                          "to the front end is process-wide): close it first");
     }
     csesession::SessionOptions options = sessionOptions(arguments);
+    irLengthsGiven_ = options.irLengths;
     options.verbosity = log_.verbosity();
     options.log = log_.sink();
     openSessionOfProcess = this;  // taken before the GIL is let go: no second open meanwhile

@@ -124,6 +124,7 @@ class PythonSession {
                                         const py::object& value, uint32_t bits);
 
     LogBridge log_;
+    std::vector<uint32_t> irLengthsGiven_;  // irlen=, for diagnose
     std::unique_ptr<csesession::CableSession> session_;
     std::mutex mutex_;
     std::atomic<std::thread::id> busyThread_{};

@@ -75,10 +75,18 @@ py::object PythonSession::svf(const py::object& source, bool keepGoing, const py
         };
     }
 
+    std::vector<std::string> pluginErrors;
     const csesvf::SvfResult result = run([&](csesession::CableSession& session) {
-        if (!isFile) return csesvf::playSvfFile(session.plugin(), path, options);
-        std::istream input(&*buffer);
-        return csesvf::playSvf(session.plugin(), input, options);
+        (void)session.takePluginErrors();
+        csesvf::SvfResult played;
+        if (isFile) {
+            std::istream input(&*buffer);
+            played = csesvf::playSvf(session.plugin(), input, options);
+        } else {
+            played = csesvf::playSvfFile(session.plugin(), path, options);
+        }
+        pluginErrors = session.takePluginErrors();
+        return played;
     });
 
     if (buffer && buffer->failure() && !stop.error) stop.error = std::move(buffer->failure());
@@ -99,7 +107,8 @@ py::object PythonSession::svf(const py::object& source, bool keepGoing, const py
         case Outcome::kUnreadable:
             throw usageError(result.failure);
         case Outcome::kFailed:
-            throw csesession::SessionError(csesession::ErrorKind::kFailed, result.failure);
+            throw csesession::SessionError(csesession::ErrorKind::kFailed, result.failure,
+                                           std::move(pluginErrors));
         case Outcome::kStopped:  // only Python stops it, and that raised above
         case Outcome::kPassed:
         case Outcome::kMismatch:
