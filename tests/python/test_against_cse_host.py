@@ -88,10 +88,9 @@ def test_every_method_agrees_with_cse_host(chain, place, quorbit_sim, tmp_path):
     script.write_text("scan\n" + "\n".join(lines) + "\n")
     if place == "embedded":
         host_place, python_place = ["--sim-chain", str(CHAINS / chain)], {"sim_chain": CHAINS / chain}
-    else:
-        sim = quorbit_sim(CHAINS / chain)
-        host_place = ["--node", "127.0.0.1", "--port", str(sim.port)]
-        python_place = {"node": "127.0.0.1", "port": sim.port}
+    else:  # one each: user registers keep what the other one's session wrote
+        host_place = ["--node", "127.0.0.1", "--port", str(quorbit_sim(CHAINS / chain).port)]
+        python_place = {"node": "127.0.0.1", "port": quorbit_sim(CHAINS / chain).port}
     results = cse_host(*host_place, "run", str(script))["results"]
 
     with kc.Session(**python_place) as session:
