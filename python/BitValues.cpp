@@ -14,7 +14,8 @@ size_t byteCount(uint32_t bitCount) {
 std::vector<uint8_t> intToBits(const py::int_& value, uint32_t bitCount) {
     const size_t size = byteCount(bitCount);
     if (PyObject_RichCompareBool(value.ptr(), py::int_(0).ptr(), Py_LT) == 1) {
-        throw usageError("a negative value cannot be shifted: " + std::string(py::str(static_cast<const py::object&>(value))));
+        throw usageError("a negative value cannot be shifted: " +
+                         std::string(py::str(static_cast<const py::object&>(value))));
     }
     const auto used = value.attr("bit_length")().cast<uint64_t>();
     if (used > bitCount) {
@@ -28,15 +29,16 @@ std::vector<uint8_t> intToBits(const py::int_& value, uint32_t bitCount) {
 
 py::int_ bitsToInt(const uint8_t* bits, size_t size) {
     const py::bytes raw(reinterpret_cast<const char*>(bits), size);
-    const auto intType = py::reinterpret_borrow<py::object>(reinterpret_cast<PyObject*>(&PyLong_Type));
+    const auto intType =
+        py::reinterpret_borrow<py::object>(reinterpret_cast<PyObject*>(&PyLong_Type));
     return intType.attr("from_bytes")(raw, "little");
 }
 
 BitsView::BitsView(const py::buffer& value, uint32_t bitCount) : info_(value.request()) {
     const size_t size = byteCount(bitCount);
-    if (info_.itemsize != 1 || info_.ndim > 1 ||
-        (info_.ndim == 1 && info_.strides[0] != 1)) {
-        throw usageError("the value must be bytes, a bytearray or a contiguous memoryview of bytes");
+    if (info_.itemsize != 1 || info_.ndim > 1 || (info_.ndim == 1 && info_.strides[0] != 1)) {
+        throw usageError(
+            "the value must be bytes, a bytearray or a contiguous memoryview of bytes");
     }
     if (static_cast<size_t>(info_.size) != size) {
         throw usageError(std::to_string(bitCount) + " bits take " + std::to_string(size) +

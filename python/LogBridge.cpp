@@ -15,8 +15,7 @@ int loggingLevel(int pluginLevel) {
     }
 }
 
-LogBridge::LogBridge()
-    : logger_(py::module_::import("logging").attr("getLogger")("koraven_cse")) {}
+LogBridge::LogBridge() : logger_(py::module_::import("logging").attr("getLogger")("koraven_cse")) {}
 
 int LogBridge::verbosity() const {
     int shown = 1;  // level 1 is kept anyway: the errors become part of the exceptions

@@ -59,7 +59,8 @@ py::object deviceObject(const py::module_& types, const csepython::PyDevice& dev
                                 device.id);
 }
 
-constexpr const char* kSessionDoc = R"(One use of the JTAG cable: the plug-in loaded, the target opened,
+constexpr const char* kSessionDoc =
+    R"(One use of the JTAG cable: the plug-in loaded, the target opened,
 locked and its chain scanned, until close() (or the end of a ``with`` block).
 
     Session(node=None, port=None, lib=None, irlen=None, timeout=None, packlen=None,
@@ -129,22 +130,26 @@ PYBIND11_MODULE(_core, m) {
                                "Why the IR lengths are unknown, or None.")
         .def("idcode", &PythonSession::idcode, py::arg("dev"),
              "Resets the TAP and reads the IDCODE of device ``dev`` (0 = nearest TDI).")
-        .def("irscan", &PythonSession::irscan, py::arg("dev"), py::arg("value"),
-             "Shifts ``value`` into the IR of device ``dev`` (as many bits as its IR length), every "
-             "other device in BYPASS; returns the captured bits. Ends in Run-Test/Idle.")
-        .def("drscan", &PythonSession::drscan, py::arg("dev"), py::arg("value"),
-             py::arg("bits") = py::none(),
-             "Shifts ``bits`` bits of ``value`` through the DR of device ``dev``, one bypass bit for "
-             "each other device; returns the captured bits. Refused until an irscan has put the "
-             "others in BYPASS (after a reset they present their IDCODEs). ``bits`` defaults to all "
-             "bits of a bytes value.")
+        .def(
+            "irscan", &PythonSession::irscan, py::arg("dev"), py::arg("value"),
+            "Shifts ``value`` into the IR of device ``dev`` (as many bits as its IR length), every "
+            "other device in BYPASS; returns the captured bits. Ends in Run-Test/Idle.")
+        .def(
+            "drscan", &PythonSession::drscan, py::arg("dev"), py::arg("value"),
+            py::arg("bits") = py::none(),
+            "Shifts ``bits`` bits of ``value`` through the DR of device ``dev``, one bypass bit "
+            "for "
+            "each other device; returns the captured bits. Refused until an irscan has put the "
+            "others in BYPASS (after a reset they present their IDCODEs). ``bits`` defaults to all "
+            "bits of a bytes value.")
         .def(
             "irscan_chain",
             [](PythonSession& self, const py::object& value, std::optional<uint32_t> bits) {
                 return self.chainScan(csesession::Register::kIr, value, bits);
             },
             py::arg("value"), py::arg("bits") = py::none(),
-            "Shifts ``bits`` bits of ``value`` through the whole IR path (at most 122,816); returns "
+            "Shifts ``bits`` bits of ``value`` through the whole IR path (at most 122,816); "
+            "returns "
             "the captured bits, as int or bytes like ``value``.")
         .def(
             "drscan_chain",
@@ -152,30 +157,37 @@ PYBIND11_MODULE(_core, m) {
                 return self.chainScan(csesession::Register::kDr, value, bits);
             },
             py::arg("value"), py::arg("bits") = py::none(),
-            "Shifts ``bits`` bits of ``value`` through the whole DR path; returns the captured bits, "
-            "as int or bytes like ``value``. Bytes are read and written in place: one copy each way, "
+            "Shifts ``bits`` bits of ``value`` through the whole DR path; returns the captured "
+            "bits, "
+            "as int or bytes like ``value``. Bytes are read and written in place: one copy each "
+            "way, "
             "made by the plug-in.")
         .def("state", &PythonSession::state, py::arg("name"), py::arg("clocks") = 0,
              py::arg("wait_us") = 0,
              "Moves the TAP to ``name`` (\"PAUSE_DR\", \"CSEJTAG_PAUSE_DR\", \"Pause-DR\", "
-             "\"DRPAUSE\", \"IDLE\", \"RESET\", ... in any case), clocks ``clocks`` more cycles there "
+             "\"DRPAUSE\", \"IDLE\", \"RESET\", ... in any case), clocks ``clocks`` more cycles "
+             "there "
              "and waits ``wait_us`` microseconds; returns the state reached, e.g. "
              "\"CSEJTAG_PAUSE_DR\".")
         .def_property_readonly("tap_state", &PythonSession::tapState,
                                "The TAP state the plug-in records, e.g. \"CSEJTAG_RUN_TEST_IDLE\".")
         .def("reset", &PythonSession::reset,
              "TMS reset, then Run-Test/Idle: every device selects IDCODE (or BYPASS).")
-        .def("svf", &PythonSession::svf, py::arg("path_or_file"), py::arg("keep_going") = false,
-             py::arg("progress") = py::none(),
-             "Plays an SVF file (a path, or a file object opened in text or binary mode) through the "
-             "whole chain and checks every TDO; returns an SvfResult. ``keep_going`` plays on after "
-             "a mismatch and lists every one. ``progress(bytes_done, bytes_total)`` is called now and "
-             "then (bytes_total is 0 when unknown); an exception from it stops the file and is "
-             "raised. Raises UsageError for a malformed file (what came before it has been "
-             "played), CseError when the plug-in fails.")
-        .def("diagnose", &PythonSession::diagnose,
-             "Board bring-up checks (tdo, device-count, ir-length, idcode, link), each a Check with "
-             "its verdict (\"ok\", \"warning\", \"fault\"), reason and figures.")
+        .def(
+            "svf", &PythonSession::svf, py::arg("path_or_file"), py::arg("keep_going") = false,
+            py::arg("progress") = py::none(),
+            "Plays an SVF file (a path, or a file object opened in text or binary mode) through "
+            "the "
+            "whole chain and checks every TDO; returns an SvfResult. ``keep_going`` plays on after "
+            "a mismatch and lists every one. ``progress(bytes_done, bytes_total)`` is called now "
+            "and "
+            "then (bytes_total is 0 when unknown); an exception from it stops the file and is "
+            "raised. Raises UsageError for a malformed file (what came before it has been "
+            "played), CseError when the plug-in fails.")
+        .def(
+            "diagnose", &PythonSession::diagnose,
+            "Board bring-up checks (tdo, device-count, ir-length, idcode, link), each a Check with "
+            "its verdict (\"ok\", \"warning\", \"fault\"), reason and figures.")
         .def("__repr__", [](PythonSession& self) {
             return self.closed() ? std::string("<koraven_cse.Session closed>")
                                  : "<koraven_cse.Session on " + self.frontEnd() + ">";

@@ -19,7 +19,8 @@ namespace {
 // The folder of the package (koraven_cse/), with a trailing separator.
 std::string packageDirectory() {
     Dl_info info = {};
-    if (dladdr(reinterpret_cast<void*>(&defaultPluginPath), &info) == 0 || info.dli_fname == nullptr) {
+    if (dladdr(reinterpret_cast<void*>(&defaultPluginPath), &info) == 0 ||
+        info.dli_fname == nullptr) {
         return {};
     }
     const std::string file = info.dli_fname;

@@ -24,7 +24,8 @@ py::int_ intValue(const py::object& value) {
 }
 
 py::bytes newBytes(size_t size) {
-    return py::reinterpret_steal<py::bytes>(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(size)));
+    return py::reinterpret_steal<py::bytes>(
+        PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(size)));
 }
 
 }  // namespace
@@ -60,8 +61,9 @@ csesession::SessionOptions sessionOptions(const SessionArguments& arguments) {
 
 PythonSession::PythonSession(const SessionArguments& arguments) {
     if (openSessionOfProcess != nullptr) {
-        throw usageError("another koraven_cse.Session is open in this process (the plug-in's link "
-                         "to the front end is process-wide): close it first");
+        throw usageError(
+            "another koraven_cse.Session is open in this process (the plug-in's link "
+            "to the front end is process-wide): close it first");
     }
     csesession::SessionOptions options = sessionOptions(arguments);
     irLengthsGiven_ = options.irLengths;
@@ -131,8 +133,9 @@ void PythonSession::closeOpenSession() {
 void PythonSession::checkCallable() const {
     if (!session_) throw closedError();
     if (busyThread_.load() == std::this_thread::get_id()) {
-        throw usageError("the Session is busy in this thread: it cannot be used from inside one "
-                         "of its own calls (a progress callback)");
+        throw usageError(
+            "the Session is busy in this thread: it cannot be used from inside one "
+            "of its own calls (a progress callback)");
     }
 }
 

@@ -75,7 +75,8 @@ class PythonSession {
     [[nodiscard]] bool embedded();
     [[nodiscard]] std::optional<std::string> scanProblem();
     [[nodiscard]] std::optional<std::string> irLengthProblem();
-    [[nodiscard]] py::object svf(const py::object& source, bool keepGoing, const py::object& progress);
+    [[nodiscard]] py::object svf(const py::object& source, bool keepGoing,
+                                 const py::object& progress);
     [[nodiscard]] py::list diagnose();
 
     void close();  // idempotent; raises when releasing the front end failed

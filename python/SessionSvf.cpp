@@ -41,25 +41,26 @@ struct PythonStop {
 };
 
 py::object mismatchObject(const py::module_& types, const csesvf::Mismatch& mismatch) {
-    return types.attr("Mismatch")(mismatch.file, mismatch.line, mismatch.command,
-                                  mismatch.expected, mismatch.read, mismatch.mask,
-                                  mismatch.firstBit);
+    return types.attr("Mismatch")(mismatch.file, mismatch.line, mismatch.command, mismatch.expected,
+                                  mismatch.read, mismatch.mask, mismatch.firstBit);
 }
 
 }  // namespace
 
-py::object PythonSession::svf(const py::object& source, bool keepGoing, const py::object& progress) {
+py::object PythonSession::svf(const py::object& source, bool keepGoing,
+                              const py::object& progress) {
     const bool isFile = py::hasattr(source, "read");
     std::string path;
-    if (!isFile) path = py::str(py::module_::import("os").attr("fspath")(source)).cast<std::string>();
+    if (!isFile)
+        path = py::str(py::module_::import("os").attr("fspath")(source)).cast<std::string>();
     std::optional<PythonFileBuffer> buffer;
     if (isFile) buffer.emplace(source);
 
     PythonStop stop;
     csesvf::SvfOptions options;
     options.keepGoing = keepGoing;
-    options.fileName = isFile ? py::str(py::getattr(source, "name", py::str("<file>"))).cast<std::string>()
-                              : path;
+    options.fileName =
+        isFile ? py::str(py::getattr(source, "name", py::str("<file>"))).cast<std::string>() : path;
     options.stopRequested = [&] { return stop.requested(buffer ? &*buffer : nullptr); };
     if (!progress.is_none()) {
         options.progress = [&](uint64_t done, uint64_t total) {
