@@ -6,7 +6,7 @@ include(ExternalProject)
 
 # Layers that build for Windows. quorbit-sim is left out: its sockets are POSIX-only, so the
 # Windows cse-host has no embedded emulator.
-set(KRV_WINDOWS_PORTABLE_LAYERS framework remote target exports host)
+set(KRV_WINDOWS_PORTABLE_LAYERS framework remote target exports session svf diagnosis host)
 
 # krv_add_windows_cross_build(<out-build-dir> <out-found>)
 # Adds the target windows_cross_build when the MinGW compiler is found. <out-build-dir> receives the

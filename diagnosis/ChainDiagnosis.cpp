@@ -61,6 +61,24 @@ std::string pathFault(const PathReading& reading, const char* path) {
     return "";
 }
 
+std::string shortPathFault(PathReading::Kind kind) {
+    switch (kind) {
+        case PathReading::Kind::kStuckLow:
+            return "TDO stuck at 0";
+        case PathReading::Kind::kStuckHigh:
+            return "TDO stuck at 1";
+        case PathReading::Kind::kEchoesTdi:
+            return "TDI and TDO shorted";
+        case PathReading::Kind::kOpen:
+            return "the chain is open";
+        case PathReading::Kind::kNoOnes:
+            return "the ones shifted in never came out";
+        case PathReading::Kind::kDelayed:
+            break;
+    }
+    return "the chain does not pass data";
+}
+
 bool resetTap(ICsePlugin& plugin) {
     return !cseFailed(plugin.initializeTAP()) &&
            !cseFailed(plugin.navigateTAP(CSEJTAG_RUN_TEST_IDLE, 0));
@@ -112,14 +130,24 @@ std::vector<Check> diagnoseChain(ICsePlugin& plugin, const ChainFacts& facts) {
     const PathReading drPath = drShifted ? readPath(drTdo.data(), kDrFlushBits) : PathReading{};
 
     std::string tdoFault;
+    PathReading::Kind faultKind = PathReading::Kind::kDelayed;
     if (!irShifted || !drShifted) {
         add("tdo", Verdict::kFault, "the chain shifts failed: the link or the debugger");
     } else {
         tdoFault = pathFault(irPath, "IR");
-        if (tdoFault.empty()) tdoFault = pathFault(drPath, "DR");
+        faultKind = irPath.kind;
+        if (tdoFault.empty()) tdoFault = pathFault(drPath, "DR"), faultKind = drPath.kind;
         add("tdo", tdoFault.empty() ? Verdict::kOk : Verdict::kFault,
             tdoFault.empty() ? "TDO follows the patterns through the IR and DR paths" : tdoFault);
+        if (irPath.kind == PathReading::Kind::kDelayed)
+            checks.back().figures["irPathBits"] = irPath.length;
+        if (drPath.kind == PathReading::Kind::kDelayed)
+            checks.back().figures["drPathBits"] = drPath.length;
     }
+    // After an open chain only the devices between the break and TDO answer, so a scan's device
+    // numbers (counted from TDI) are not theirs: name them by their place from TDO instead.
+    const bool open = irPath.kind == PathReading::Kind::kOpen ||
+                      drPath.kind == PathReading::Kind::kOpen;
     const bool pathsSound = irShifted && drShifted && tdoFault.empty();
     const std::string notChecked = "not checked: the chain does not pass data";
 
@@ -130,16 +158,23 @@ std::vector<Check> diagnoseChain(ICsePlugin& plugin, const ChainFacts& facts) {
         add("device-count", Verdict::kFault,
             std::to_string(drPath.length) +
                 " devices in BYPASS, but the IDCODE scan failed: " + scanProblem);
+        checks.back().figures["devicesInBypass"] = drPath.length;
     } else {
         const bool same = drPath.length == deviceCount;
         add("device-count", same ? Verdict::kOk : Verdict::kFault,
             std::to_string(drPath.length) + " devices in BYPASS, " + std::to_string(deviceCount) +
                 " in the IDCODE scan" +
-                (same ? "" : ": a device that does not answer, or a broken scan"));
+                (same ? ""
+                      : ": a device that does not answer, one whose IDCODE reads 0xFFFFFFFF "
+                        "(which ends the scan), or a broken scan"));
+        checks.back().figures["devicesInBypass"] = drPath.length;
+        checks.back().figures["devicesInScan"] = deviceCount;
     }
 
     // IR length and how the captured pattern splits into the devices.
-    const uint32_t devices = scanned ? deviceCount : drPath.length;
+    // BYPASS counts every device that passes data; a scan that disagrees has missed some.
+    const bool countsDisagree = pathsSound && scanned && drPath.length != deviceCount;
+    const uint32_t devices = scanned && !countsDisagree ? deviceCount : drPath.length;
     if (!pathsSound) {
         add("ir-length", Verdict::kWarning, notChecked);
     } else {
@@ -167,6 +202,16 @@ std::vector<Check> diagnoseChain(ICsePlugin& plugin, const ChainFacts& facts) {
                 measured + ": no split into " + std::to_string(devices) +
                     " devices starts every field with 1,0; a device captures a wrong IR pattern "
                     "(--irlen names which)");
+        } else if (countsDisagree) {
+            add("ir-length", Verdict::kFault,
+                measured + ": the IDCODE scan found " + std::to_string(deviceCount) +
+                    (deviceCount == 1 ? " device" : " devices") + " where BYPASS shows " +
+                    std::to_string(devices) +
+                    ", so no IR lengths of the scan's devices can be trusted" +
+                    (splits.empty() ? std::string()
+                                    : std::string("; for ") + std::to_string(devices) +
+                                          " devices it splits as " + lengthList(splits[0]) +
+                                          (splits.size() > 1 ? " or more" : "")));
         } else if (splits.size() == 1) {
             add("ir-length", Verdict::kOk,
                 measured + ": IR lengths " + lengthList(splits[0]) + " (device 0 first)");
@@ -178,10 +223,20 @@ std::vector<Check> diagnoseChain(ICsePlugin& plugin, const ChainFacts& facts) {
             add("ir-length", Verdict::kWarning,
                 measured + ": it splits as " + possible + "; give the right one with --irlen");
         }
+        checks.back().figures["irPathBits"] = total;
+        checks.back().figures["devices"] = devices;
+        if (splits.size() == 1) {
+            for (size_t i = 0; i < splits[0].size(); ++i)
+                checks.back().figures["irLength" + std::to_string(i)] = splits[0][i];
+        }
     }
 
     // IDCODE sanity.
-    if (!scanned) {
+    if (!scanned && !tdoFault.empty()) {
+        // What the scan blames (too many devices, none) follows from TDO, not from the chain.
+        add("idcode", Verdict::kFault,
+            "the IDCODE scan failed because of the TDO fault: " + shortPathFault(faultKind));
+    } else if (!scanned) {
         add("idcode", Verdict::kFault, "the IDCODE scan failed: " + scanProblem);
     } else {
         // Devices with the same problem are named together, to keep the reason to one line.
@@ -198,15 +253,18 @@ std::vector<Check> diagnoseChain(ICsePlugin& plugin, const ChainFacts& facts) {
             const uint32_t idcode = idcodes[device];
             if (idcode == 0) continue;
             const std::string problem = idcodeProblem(idcode);
-            if (!problem.empty()) note(problem, std::to_string(device));
+            const std::string name = std::to_string(open ? deviceCount - 1 - device : device);
+            if (!problem.empty()) note(problem, name);
             if (device > 0 && idcodes[device - 1] == idcode) {
                 note("the same IDCODE as the device before (twin parts, or a read that repeats)",
-                     std::to_string(device) + " (" + hexNumber(idcode, 8) + ")");
+                     name + " (" + hexNumber(idcode, 8) + ")");
             }
         }
         std::string reason;
-        for (const auto& [problem, devices] : problems)
-            reason += (reason.empty() ? "" : "; ") + problem + ": device " + devices;
+        for (const auto& [problem, devices] : problems) {
+            reason += (reason.empty() ? "" : "; ") + problem + ": device " + devices +
+                      (open ? " counted from TDO (0 nearest TDO; the chain is open)" : "");
+        }
         add("idcode", reason.empty() ? Verdict::kOk : Verdict::kWarning,
             reason.empty() ? "every IDCODE has bit 0 set and a JEP106 manufacturer" : reason);
     }
@@ -244,6 +302,10 @@ std::vector<Check> diagnoseChain(ICsePlugin& plugin, const ChainFacts& facts) {
                       trips[trips.size() / 2], kRoundTrips, bulkMs,
                       bulkMs > 0 ? kThroughputBits / 1e3 / bulkMs : 0.0);
         add("link", Verdict::kOk, text);
+        checks.back().figures["roundTripMs"] = trips[trips.size() / 2];
+        checks.back().figures["bulkShiftMs"] = bulkMs;
+        checks.back().figures["throughputMbitPerSecond"] =
+            bulkMs > 0 ? kThroughputBits / 1e3 / bulkMs : 0.0;
     }
     (void)resetTap(plugin);
 

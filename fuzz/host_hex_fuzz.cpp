@@ -7,25 +7,25 @@
 #include <vector>
 
 #include "FuzzInput.h"
-#include "host/HexBits.h"
+#include "session/HexBits.h"
 #include "host/HostArguments.h"
-#include "host/IrLengthDerivation.h"
+#include "session/IrLengthDerivation.h"
 
 namespace {
 
 void hexRoundTrip(const std::string& countText, const std::string& hexText) {
     uint32_t bitCount = 0;
     std::string error;
-    if (!csehost::parseBitCount(countText, bitCount, error)) return;
+    if (!csesession::parseBitCount(countText, bitCount, error)) return;
     std::vector<uint8_t> buffer;
-    if (!csehost::parseHexBits(hexText, bitCount, buffer, error)) {
+    if (!csesession::parseHexBits(hexText, bitCount, buffer, error)) {
         if (error.empty()) std::abort();
         return;
     }
     if (buffer.size() != (static_cast<size_t>(bitCount) + 7) / 8) std::abort();
-    const std::string formatted = csehost::formatHexBits(buffer.data(), bitCount);
+    const std::string formatted = csesession::formatHexBits(buffer.data(), bitCount);
     std::vector<uint8_t> again;
-    if (!csehost::parseHexBits(formatted, bitCount, again, error) || again != buffer) std::abort();
+    if (!csesession::parseHexBits(formatted, bitCount, again, error) || again != buffer) std::abort();
 }
 
 void derivation(const std::vector<uint8_t>& capture, uint8_t config) {
@@ -33,8 +33,8 @@ void derivation(const std::vector<uint8_t>& capture, uint8_t config) {
     const uint32_t totalBits =
         static_cast<uint32_t>(capture.size() * 8 < 64 ? capture.size() * 8 : 64);
     const uint32_t devices = 1u + config % 6u;
-    const csehost::IrSplit split = csehost::deriveIrLengths(capture.data(), totalBits, devices);
-    if (split.outcome == csehost::IrSplit::Outcome::kUnique) {
+    const csesession::IrSplit split = csesession::deriveIrLengths(capture.data(), totalBits, devices);
+    if (split.outcome == csesession::IrSplit::Outcome::kUnique) {
         uint32_t sum = 0;
         for (const uint32_t length : split.lengths) sum += length;
         if (split.lengths.size() != devices || sum != totalBits) std::abort();
@@ -42,7 +42,7 @@ void derivation(const std::vector<uint8_t>& capture, uint8_t config) {
     uint32_t measured = 0;
     std::string error;
     const uint32_t flushBits = static_cast<uint32_t>(capture.size() * 4);
-    (void)csehost::measureTotalIrLength(capture.data(), flushBits, measured, error);
+    (void)csesession::measureTotalIrLength(capture.data(), flushBits, measured, error);
 }
 
 }  // namespace

@@ -1,27 +1,27 @@
-// The SVF parser on arbitrary text: it must end with commands or a located error, never crash,
-// and every command it gives must be consistent (buffer sizes, lengths, stable end states, lines
-// in order). Failed checks are also formatted, to run the report on odd scans.
+// The streaming SVF parser on arbitrary text: it must end with commands or a located error, never
+// crash, and every command it gives must be consistent (lengths, stable end states, lines and
+// offsets in order). Failed checks are also formatted, to run the report on odd scans.
 #include <cstdint>
 #include <cstdlib>
-#include <string_view>
+#include <sstream>
+#include <string>
 
-#include "host/SvfBits.h"
-#include "host/SvfParser.h"
-#include "host/SvfReport.h"
+#include "svf/SvfBits.h"
+#include "svf/SvfParser.h"
+#include "svf/SvfReport.h"
 
 namespace {
 
-void checkScan(const csehost::SvfScan& scan) {
-    const size_t bytes = (static_cast<size_t>(scan.totalBits) + 7) / 8;
-    if (scan.totalBits < scan.ownBits || scan.tdi.size() != bytes) std::abort();
-    if (!csehost::svfStableState(scan.endState)) std::abort();
-    if (scan.check && (scan.expected.size() != bytes || scan.mask.size() != bytes)) std::abort();
+void checkScan(const csesvf::SvfScan& scan) {
+    if (scan.totalBits < scan.ownBits || (scan.totalBits > 0 && scan.tdi == nullptr)) std::abort();
+    if (!csesvf::svfStableState(scan.endState)) std::abort();
+    if (scan.check != (scan.expected != nullptr) && scan.totalBits > 0) std::abort();
     if (!scan.check || scan.totalBits == 0) return;
-    const uint32_t bit = csehost::firstMismatchBit(scan.tdi.data(), scan.expected.data(),
-                                                   scan.mask.data(), scan.totalBits);
+    const uint32_t bit =
+        csesvf::firstMismatchBit(scan.tdi, scan.expected, scan.mask, scan.totalBits);
     if (bit > scan.totalBits) std::abort();
     if (bit < scan.totalBits &&
-        csehost::describeMismatch("f:1", scan, scan.tdi.data(), bit).size() != 4) {
+        csesvf::describeMismatch("f", 1, scan, scan.tdi, bit).headline.empty()) {
         std::abort();
     }
 }
@@ -29,20 +29,21 @@ void checkScan(const csehost::SvfScan& scan) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    const std::string_view text(reinterpret_cast<const char*>(data), size);
-    csehost::SvfParser parser(text);
-    csehost::SvfCommand command;
-    csehost::SvfError error;
-    uint32_t lastLine = 0;
-    size_t lastOffset = 0;
+    std::istringstream stream(std::string(reinterpret_cast<const char*>(data), size));
+    csesvf::SvfInput input(stream, csesvf::kMaxSvfBytes);
+    csesvf::SvfParser parser(input);
+    csesvf::SvfCommand command;
+    csesvf::SvfError error;
+    uint64_t lastLine = 0;
+    uint64_t lastOffset = 0;
     while (parser.next(command, error)) {
         if (command.line < lastLine || command.endOffset < lastOffset || command.endOffset > size)
             std::abort();
         lastLine = command.line;
         lastOffset = command.endOffset;
-        if (command.kind == csehost::SvfCommand::Kind::kScan) checkScan(command.scan);
-        if (command.kind == csehost::SvfCommand::Kind::kState &&
-            (command.path.empty() || !csehost::svfStableState(command.path.back()))) {
+        if (command.kind == csesvf::SvfCommand::Kind::kScan) checkScan(command.scan);
+        if (command.kind == csesvf::SvfCommand::Kind::kState &&
+            (command.path.empty() || !csesvf::svfStableState(command.path.back()))) {
             std::abort();
         }
     }

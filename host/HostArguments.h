@@ -9,7 +9,6 @@
 
 namespace csehost {
 
-struct SvfProgram;
 
 enum class CommandKind {
     kScan,
@@ -37,7 +36,6 @@ struct HostCommand {
     std::string file;                       // run, svf
     std::string origin;                     // "FILE:LINE" for a command of a run script, else empty
     bool keepGoing = false;                 // svf: --keep-going
-    std::shared_ptr<const SvfProgram> svf;  // svf: the file, parsed before the session
 };
 
 struct HostOptions {

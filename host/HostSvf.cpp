@@ -1,85 +1,108 @@
-// cse-host's svf command: the file is read and parsed before the session, then played in it.
+// cse-host's svf command: the file is checked before the session, then read, parsed and played
+// in it statement by statement; mismatches and progress go to stderr, the summary to the results.
 #include "host/HostSvf.h"
 
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
-#include <fstream>
-#include <iostream>
-#include <iterator>
-#include <vector>
 
 #include "host/HostSession.h"
 #include "host/InterruptWatch.h"
-#include "host/SvfPlayer.h"
+#include "svf/SvfPlayback.h"
 
 namespace csehost {
 namespace {
 
-constexpr size_t kMaxSvfFileBytes = size_t{1} << 30;
+// The progress line on a terminal: bytes done of the file, and the rate.
+class ProgressLine {
+  public:
+    explicit ProgressLine(std::string name) : name_(std::move(name)) {}
 
-// Read in pieces so that an oversized input is refused without being held whole.
-bool readAll(std::istream& in, const std::string& name, std::string& text, std::string& error) {
-    std::vector<char> chunk(1 << 16);
-    text.clear();
-    while (in.read(chunk.data(), static_cast<std::streamsize>(chunk.size())) || in.gcount() > 0) {
-        text.append(chunk.data(), static_cast<size_t>(in.gcount()));
-        if (text.size() > kMaxSvfFileBytes) {
-            error = "the SVF file " + name + " is larger than 1 GiB";
-            return false;
+    void show(uint64_t done, uint64_t total) {
+        const Clock::time_point now = Clock::now();
+        const bool final = done == total || total == 0;
+        if (now - lastShown_ < std::chrono::milliseconds(250) && !(final && shown_)) return;
+        lastShown_ = now;
+        shown_ = true;
+        const double seconds = std::chrono::duration<double>(now - start_).count();
+        const double rate = seconds > 0 ? static_cast<double>(done) / 1e6 / seconds : 0.0;
+        if (total == 0) {
+            std::fprintf(stderr, "\r\033[Kcse-host: %s: %.1f MB, %.2f MB/s", name_.c_str(),
+                         static_cast<double>(done) / 1e6, rate);
+        } else {
+            std::fprintf(stderr, "\r\033[Kcse-host: %s: %.1f of %.1f MB (%.0f%%), %.2f MB/s",
+                         name_.c_str(), static_cast<double>(done) / 1e6,
+                         static_cast<double>(total) / 1e6,
+                         100.0 * static_cast<double>(done) / static_cast<double>(total), rate);
         }
+        std::fflush(stderr);
     }
-    if (in.bad()) {
-        error = "cannot read the SVF file " + name;
-        return false;
+
+    void clear() {
+        if (shown_) std::fputs("\r\033[K", stderr);
     }
-    return true;
-}
+
+    void end() {
+        if (shown_) std::fputs("\n", stderr);
+    }
+
+  private:
+    using Clock = std::chrono::steady_clock;
+    std::string name_;
+    Clock::time_point start_ = Clock::now();
+    Clock::time_point lastShown_ = start_;
+    bool shown_ = false;
+};
 
 }  // namespace
 
-bool loadSvfProgram(HostCommand& command, std::string& error) {
-    auto program = std::make_shared<SvfProgram>();
-    program->fileName = command.file == "-" ? "<stdin>" : command.file;
-    std::string text;
-    if (command.file == "-") {
-        if (!readAll(std::cin, program->fileName, text, error)) return false;
-    } else {
-        std::ifstream file(command.file, std::ios::binary);
-        if (!file) {
-            error = "cannot read the SVF file " + command.file;
-            return false;
-        }
-        if (!readAll(file, command.file, text, error)) return false;
-    }
-    program->fileBytes = text.size();
-    SvfError parseError;
-    if (!parseSvf(text, program->commands, parseError)) {
-        error =
-            program->fileName + ":" + std::to_string(parseError.line) + ": " + parseError.message;
-        return false;
-    }
-    command.svf = std::move(program);
-    return true;
+bool checkSvfInput(const HostCommand& command, std::string& error) {
+    return csesvf::checkSvfFile(command.file, error);
 }
 
 Outcome HostSession::playSvfCommand(const HostCommand& command) {
-    if (!command.svf) return usage("'" + command.text + "': the SVF file was not loaded");
-    SvfPlayOptions options;
-    options.fileName = command.svf->fileName;
-    options.fileBytes = command.svf->fileBytes;
+    const std::string name = command.file == "-" ? "<stdin>" : command.file;
+    ProgressLine progress(name);
+    csesvf::SvfOptions options;
+    options.fileName = name;
     options.keepGoing = command.keepGoing;
-    options.progress = ::isatty(STDERR_FILENO) != 0;
+    if (::isatty(STDERR_FILENO) != 0)
+        options.progress = [&progress](uint64_t done, uint64_t total) { progress.show(done, total); };
     options.stopRequested = [] { return InterruptWatch::received() != 0; };
-    const SvfPlayResult played = playSvf(*plugin_, command.svf->commands, options, stderr);
-    if (played.outcome == SvfPlayResult::Outcome::kFailed) return failed(played.failure);
-    const std::string summary =
-        options.fileName + ": " + std::to_string(played.scans) + " scans, " +
-        std::to_string(played.checks) + " TDO checks, " + std::to_string(played.mismatches) +
-        (played.mismatches == 1 ? " mismatch" : " mismatches");
-    writer_.value(command.text, command.origin, "summary", summary, 0);
-    if (played.mismatches != 0) writer_.error(summary);
-    return played.outcome == SvfPlayResult::Outcome::kPassed ? Outcome::kSuccess : Outcome::kFailed;
+    options.onMismatch = [&progress](const csesvf::Mismatch& mismatch) {
+        progress.clear();
+        std::fprintf(stderr, "cse-host: %s\ncse-host:   expected %s\ncse-host:   read     %s\n"
+                             "cse-host:   mask     %s\n",
+                     mismatch.headline.c_str(), mismatch.expected.c_str(), mismatch.read.c_str(),
+                     mismatch.mask.c_str());
+    };
+    const csesvf::SvfResult played = csesvf::playSvfFile(*plugin_, command.file, options);
+    progress.end();
+    using Played = csesvf::SvfResult::Outcome;
+    switch (played.outcome) {
+        case Played::kFailed:
+            return failed(played.failure);
+        case Played::kUnreadable:
+            return usage(played.failure);
+        case Played::kMalformed:
+            // What was played cannot be taken back: say how far the file got.
+            return usage(played.failure +
+                         (played.statements == 0
+                              ? std::string()
+                              : " (the " + std::to_string(played.statements) +
+                                    (played.statements == 1 ? " statement before it was"
+                                                            : " statements before it were") +
+                                    " played: nothing can be un-played)"));
+        case Played::kPassed:
+        case Played::kMismatch:
+        case Played::kStopped:
+            break;
+    }
+    const std::string summary = played.summary(name);
+    writer_.svfResult(command.text, command.origin, summary, played);
+    if (played.mismatchCount != 0) writer_.error(summary);
+    return played.outcome == Played::kPassed ? Outcome::kSuccess : Outcome::kFailed;
 }
 
 }  // namespace csehost

@@ -1,4 +1,4 @@
-// Loading an SVF file for cse-host's svf command (the playing is HostSession::playSvfCommand).
+// cse-host's svf command over the SVF library (the playing is HostSession::playSvfCommand).
 #pragma once
 
 #include <string>
@@ -7,9 +7,8 @@
 
 namespace csehost {
 
-// Reads command.file ("-": standard input) and parses it into command.svf; false with
-// "FILE:LINE: reason" for a file that cannot be read, is malformed or asks for what the cable
-// cannot do.
-[[nodiscard]] bool loadSvfProgram(HostCommand& command, std::string& error);
+// Whether command.file ("-": standard input) can be read, before the session is opened; false with
+// the reason.
+[[nodiscard]] bool checkSvfInput(const HostCommand& command, std::string& error);
 
 }  // namespace csehost

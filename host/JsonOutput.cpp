@@ -2,7 +2,9 @@
 //   {"exitStatus": 0, "ok": true, "results": [...], "notes": [...], "error": "..."}
 // A scan result is {"command", "devices": [{"device", "openocdPosition", "idcode", ...}]}; a
 // value is {"command", "origin"?, FIELD, "bits"?}; diagnose gives {"command", "checks": [{"name",
-// "verdict", "reason"}], "faults", "warnings"}.
+// "verdict", "reason", "figures"?}], "faults", "warnings"}; svf gives {"command", "summary", "scans",
+// "checks", "mismatchCount", "mismatches": [{"file", "line", "command", "expected", "read",
+// "mask", "firstBit"}]}.
 #include <nlohmann/json.hpp>
 
 #include "session/HexBits.h"
@@ -59,11 +61,32 @@ class JsonOutput : public ResultWriter {
             list.push_back({{"name", check.name},
                             {"verdict", verdictName(check.verdict)},
                             {"reason", check.reason}});
+            if (!check.figures.empty()) list.back()["figures"] = check.figures;
         }
         results_.push_back({{"command", "diagnose"},
                             {"checks", list},
                             {"faults", faults},
                             {"warnings", warnings}});
+    }
+
+    void svfResult(const std::string& command, const std::string& origin,
+                   const std::string& summary, const csesvf::SvfResult& played) override {
+        nlohmann::json mismatches = nlohmann::json::array();
+        for (const csesvf::Mismatch& m : played.mismatches) {
+            mismatches.push_back({{"file", m.file},
+                                  {"line", m.line},
+                                  {"command", m.command},
+                                  {"expected", m.expected},
+                                  {"read", m.read},
+                                  {"mask", m.mask},
+                                  {"firstBit", m.firstBit}});
+        }
+        nlohmann::json result = {{"command", command},           {"summary", summary},
+                                 {"scans", played.scans},        {"checks", played.checks},
+                                 {"mismatchCount", played.mismatchCount},
+                                 {"mismatches", mismatches}};
+        if (!origin.empty()) result["origin"] = origin;
+        results_.push_back(result);
     }
 
     void note(const std::string& text) override { notes_.push_back(text); }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "diagnosis/ChainDiagnosis.h"
+#include "svf/SvfPlayback.h"
 
 namespace csehost {
 
@@ -32,6 +33,11 @@ class ResultWriter {
     virtual void value(const std::string& command, const std::string& origin,
                        const std::string& field, const std::string& text, uint32_t bitCount) = 0;
     virtual void diagnosis(const std::vector<DiagnosisCheck>& checks) = 0;
+    // An SVF file played: its summary line, and in the document its counts and mismatches.
+    virtual void svfResult(const std::string& command, const std::string& origin,
+                           const std::string& summary, const csesvf::SvfResult& /*result*/) {
+        value(command, origin, "summary", summary, 0);
+    }
     // A note that belongs to a result (printed on stderr as text, kept in the document).
     virtual void note(const std::string& text) = 0;
     virtual void error(const std::string& reason) = 0;

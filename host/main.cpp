@@ -122,7 +122,7 @@ int run(const std::vector<std::string>& args) {
                     KRV_GIT_COMMIT);
         return 0;
     }
-    if (options.command.kind == CommandKind::kSvf && !loadSvfProgram(options.command, error)) {
+    if (options.command.kind == CommandKind::kSvf && !checkSvfInput(options.command, error)) {
         std::fprintf(stderr, "cse-host: %s\n", error.c_str());  // the file is at fault, not usage
         writer->error(error);
         writer->finish(static_cast<int>(Outcome::kUsage));

@@ -32,38 +32,6 @@ uint8_t hexDigitKind(char c) {
     return kHexTable.kind[static_cast<uint8_t>(c)];
 }
 
-bool svfHexToBits(std::string_view digits, uint32_t bitCount, std::vector<uint8_t>& buffer,
-                  std::string& error) {
-    buffer.assign((static_cast<size_t>(bitCount) + 7) / 8, 0);
-    const size_t needed = (static_cast<size_t>(bitCount) + 3) / 4;
-    const unsigned spare = static_cast<unsigned>(needed * 4 - bitCount);
-    uint8_t* out = buffer.data();
-    size_t j = 0;  // digit j from the right holds bits 4j .. 4j + 3
-    for (size_t i = digits.size(); i-- > 0;) {
-        // Two digits into one byte while both are digits well below the top.
-        if (j % 2 == 0 && j + 2 < needed && i > 0) {
-            const uint8_t low = kHexTable.kind[static_cast<uint8_t>(digits[i])];
-            const uint8_t high = kHexTable.kind[static_cast<uint8_t>(digits[i - 1])];
-            if ((low | high) < 16) {
-                out[j / 2] = static_cast<uint8_t>(low | (high << 4));
-                j += 2;
-                --i;
-                continue;
-            }
-        }
-        const uint8_t value = kHexTable.kind[static_cast<uint8_t>(digits[i])];
-        if (value == kHexBlank) continue;
-        const bool fits = j + 1 < needed || (j + 1 == needed && (value >> (4 - spare)) == 0);
-        if (!fits && value != 0) {
-            error = "the value has more bits than the length " + std::to_string(bitCount);
-            return false;
-        }
-        if (j < needed) out[j / 2] = static_cast<uint8_t>(out[j / 2] | (value << (4 * (j % 2))));
-        ++j;
-    }
-    return true;
-}
-
 void appendBits(uint8_t* target, uint64_t targetOffset, const uint8_t* source, uint32_t bitCount) {
     if (bitCount == 0) return;
     const size_t bytes = (static_cast<size_t>(bitCount) + 7) / 8;
@@ -89,7 +57,7 @@ uint32_t firstMismatchBit(const uint8_t* read, const uint8_t* expected, const ui
                           uint32_t bitCount) {
     const size_t bytes = (static_cast<size_t>(bitCount) + 7) / 8;
     for (size_t i = 0; i < bytes; ++i) {
-        const unsigned differing = (read[i] ^ expected[i]) & mask[i];
+        const unsigned differing = (read[i] ^ expected[i]) & (mask != nullptr ? mask[i] : 0xFFu);
         if (differing == 0) continue;
         const uint32_t bit = static_cast<uint32_t>(i * 8 + __builtin_ctz(differing));
         return bit < bitCount ? bit : bitCount;
@@ -99,6 +67,11 @@ uint32_t firstMismatchBit(const uint8_t* read, const uint8_t* expected, const ui
 
 std::string bitsToHex(const uint8_t* buffer, uint32_t first, uint32_t count) {
     const uint32_t digits = (count + 3) / 4;
+    if (buffer == nullptr) {
+        std::string ones(digits, 'F');
+        if (count % 4 != 0) ones[0] = "0137"[count % 4];
+        return ones;
+    }
     std::string text(digits, '0');
     for (uint32_t bit = 0; bit < count; ++bit) {
         const uint32_t at = first + bit;

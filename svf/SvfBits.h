@@ -1,13 +1,11 @@
-// Bit-buffer work of the SVF player, done a byte at a time: SVF hex strings into bit buffers,
-// joining header, scan and trailer, and finding the first bit where a TDO check fails.
+// Bit-buffer work of the SVF player, done a byte at a time: hex digits, joining header, scan and
+// trailer, and finding the first bit where a TDO check fails.
 // Bit k of a buffer is bit k % 8 of byte k / 8; bit 0 is shifted first.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
-#include <string_view>
-#include <vector>
 
 namespace csesvf {
 
@@ -16,21 +14,17 @@ constexpr uint8_t kHexBlank = 16;
 constexpr uint8_t kHexOther = 17;
 [[nodiscard]] uint8_t hexDigitKind(char c);
 
-// The inside of an SVF hex string (digits, most significant first, and white space only) as a
-// buffer of bitCount bits. Leading digits beyond bitCount must be zero, as must the unused high
-// bits of the top digit. False with a one-line reason otherwise.
-[[nodiscard]] bool svfHexToBits(std::string_view digits, uint32_t bitCount,
-                                std::vector<uint8_t>& buffer, std::string& error);
-
 // Copies bitCount bits of source (from its bit 0) into target from bit targetOffset on; target
 // holds enough bytes and its bits from targetOffset on are zero.
 void appendBits(uint8_t* target, uint64_t targetOffset, const uint8_t* source, uint32_t bitCount);
 
-// The first bit where (read ^ expected) & mask is set, or bitCount when there is none.
+// The first bit where (read ^ expected) & mask is set, or bitCount when there is none; a null mask
+// has every bit set.
 [[nodiscard]] uint32_t firstMismatchBit(const uint8_t* read, const uint8_t* expected,
                                         const uint8_t* mask, uint32_t bitCount);
 
-// Bits first .. first + count - 1 of buffer as hex, most significant digit first.
+// Bits first .. first + count - 1 of buffer as hex, most significant digit first; a null buffer
+// reads as all ones.
 [[nodiscard]] std::string bitsToHex(const uint8_t* buffer, uint32_t first, uint32_t count);
 
 }  // namespace csesvf

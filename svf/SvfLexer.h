@@ -1,49 +1,56 @@
-// SVF text split into statements: words and parenthesised hex strings up to each ';', with
-// "!" and "//" comments and white space (line ends included) dropped and lines counted.
+// SVF text as tokens, read as they are needed: words, '(' (the caller then reads the hex string
+// straight into bits), ';' and the end, with "!" and "//" comments and white space (line ends
+// included) dropped and lines counted. Control characters are refused where they stand.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <string>
-#include <string_view>
 #include <vector>
+
+#include "svf/SvfInput.h"
 
 namespace csesvf {
 
 struct SvfError {
-    uint32_t line = 0;
+    uint64_t line = 0;
     std::string message;  // without file and line
 };
 
 class SvfLexer {
   public:
-    struct Token {
-        std::string_view word;  // empty for a parenthesised hex string
-        std::string_view hex;   // its inside: hex digits and white space
-        char bad = 0;           // the first character in it that is no hex digit
+    enum class Token { kWord, kOpen, kSemicolon, kEnd, kError };
+
+    explicit SvfLexer(SvfInput& input) : input_(input) {}
+
+    // The next token; a word is in word(), kError fills error.
+    [[nodiscard]] Token next(SvfError& error);
+    [[nodiscard]] const std::string& word() const { return word_; }
+    [[nodiscard]] uint64_t tokenLine() const { return tokenLine_; }  // where the token starts
+
+    // What a hex string held besides its digits.
+    struct HexString {
+        char bad = 0;           // the first character that is no hex digit
+        bool tooLong = false;   // more bits than bitCount that are not zero
     };
+    // After kOpen: the string up to ')' as bitCount bits into bits (null: only checked), bit 0
+    // from the last digit. False with an error only when the ')' never comes or the text is bad;
+    // what it held is in hex.
+    [[nodiscard]] bool readHex(uint32_t bitCount, std::vector<uint8_t>* bits, HexString& hex,
+                               SvfError& error);
 
-    explicit SvfLexer(std::string_view text);  // the text must outlive the lexer
-
-    // The next non-empty statement into tokens(); false at the end of the text (error.message
-    // empty) or on an error.
-    [[nodiscard]] bool readStatement(SvfError& error);
-    [[nodiscard]] const std::vector<Token>& tokens() const { return tokens_; }
-    [[nodiscard]] uint32_t statementLine() const { return statementLine_; }  // where it starts
-    [[nodiscard]] size_t position() const { return position_; }              // just past its ';'
+    [[nodiscard]] uint64_t offset() const { return input_.offset(); }
+    [[nodiscard]] SvfInput::Failure inputFailure() const { return input_.failure(); }
 
   private:
-    void skipBlanks();
-    bool readHex(SvfError& error);
+    bool skipBlanks(SvfError& error);
+    bool skipComment(SvfError& error);
+    bool controlCharacter(int c, SvfError& error) const;
 
-    std::string_view text_;
-    size_t position_ = 0;
-    uint32_t line_ = 1;
-    uint32_t statementLine_ = 0;
-    std::vector<Token> tokens_;        // of the current statement
-    std::deque<std::string> cleaned_;  // hex strings with comments taken out (stable addresses)
-    size_t cleanedUsed_ = 0;
+    SvfInput& input_;
+    uint64_t line_ = 1;
+    uint64_t tokenLine_ = 1;
+    std::string word_;
 };
 
 }  // namespace csesvf

@@ -19,6 +19,8 @@ constexpr uint8_t kNextState[16][2] = {{1, 0},   {1, 2},   {3, 9},   {4, 5},  {4
                                        {6, 7},   {4, 8},   {1, 2},   {10, 0}, {11, 12}, {11, 12},
                                        {13, 15}, {13, 14}, {11, 15}, {1, 2}};
 
+constexpr size_t kMaxTokens = 4096;  // a STATE path never needs more
+
 // The six statements that take scan parameters, in the order of SvfParser::patterns_.
 const char* const kScanKeywords[6] = {"SIR", "SDR", "HIR", "HDR", "TIR", "TDR"};
 constexpr size_t kSir = 0, kHir = 2, kHdr = 3, kTir = 4, kTdr = 5;
@@ -88,12 +90,6 @@ bool stateWord(std::string_view word, bool mustBeStable, SvfState& state, std::s
     return true;
 }
 
-std::vector<uint8_t> ones(uint32_t bits) {
-    std::vector<uint8_t> buffer((static_cast<size_t>(bits) + 7) / 8, 0xFF);
-    if (bits % 8 != 0) buffer.back() = static_cast<uint8_t>((1u << (bits % 8)) - 1);
-    return buffer;
-}
-
 }  // namespace
 
 bool svfStateByName(std::string_view word, SvfState& state) {
@@ -115,31 +111,73 @@ bool svfStableState(SvfState state) {
            state == SvfState::kIrPause;
 }
 
-SvfParser::SvfParser(std::string_view text) : lexer_(text) {}
-
 bool SvfParser::next(SvfCommand& command, SvfError& error) {
     error = SvfError{};
-    while (lexer_.readStatement(error)) {
+    while (true) {
         bool produced = false;
         command.path.clear();
-        command.line = lexer_.statementLine();
-        command.endOffset = lexer_.position();
-        std::string message;
-        if (!execute(command, produced, message)) {
-            error = {lexer_.statementLine(), message};
-            return false;
+        if (!statement(command, produced, error)) return false;
+        if (produced) {
+            command.line = statementLine_;
+            command.endOffset = lexer_.offset();
+            return true;
         }
-        if (produced) return true;
     }
+}
+
+bool SvfParser::noSemicolon(SvfError& error) const {
+    // A text that could not be read to its end is reported as such by the caller.
+    if (lexer_.inputFailure() == SvfInput::Failure::kNone)
+        error = {statementLine_, "the last statement has no ';'"};
     return false;
 }
 
-bool SvfParser::execute(SvfCommand& command, bool& produced, std::string& error) {
-    const std::string_view keyword = tokens()[0].word;
-    const size_t count = tokens().size();
-    for (size_t i = 0; i < 6; ++i) {
-        if (same(keyword, kScanKeywords[i])) return scanStatement(i, command, produced, error);
+// One statement up to its ';'; false at the end of the text (error.message empty) or on an error.
+bool SvfParser::statement(SvfCommand& command, bool& produced, SvfError& error) {
+    SvfLexer::Token token = SvfLexer::Token::kSemicolon;
+    while (token == SvfLexer::Token::kSemicolon) token = lexer_.next(error);  // empty statements
+    if (token == SvfLexer::Token::kEnd || token == SvfLexer::Token::kError) return false;
+    statementLine_ = lexer_.tokenLine();
+    if (token == SvfLexer::Token::kWord) {
+        for (size_t i = 0; i < 6; ++i) {
+            if (same(lexer_.word(), kScanKeywords[i]))
+                return scanStatement(i, command, produced, error);
+        }
     }
+    tokens_.clear();
+    tokens_.push_back({token == SvfLexer::Token::kWord ? lexer_.word() : std::string(), 0});
+    if (token == SvfLexer::Token::kOpen && !collect(error)) return false;
+    while (true) {
+        token = lexer_.next(error);
+        if (token == SvfLexer::Token::kSemicolon) break;
+        if (token == SvfLexer::Token::kEnd) return noSemicolon(error);
+        if (token == SvfLexer::Token::kError) return false;
+        if (tokens_.size() >= kMaxTokens) {
+            error = {statementLine_, "a statement of more than 4096 words"};
+            return false;
+        }
+        tokens_.push_back({token == SvfLexer::Token::kWord ? lexer_.word() : std::string(), 0});
+        if (token == SvfLexer::Token::kOpen && !collect(error)) return false;
+    }
+    std::string message;
+    if (!execute(command, produced, message)) {
+        error = {statementLine_, message};
+        return false;
+    }
+    return true;
+}
+
+// A parenthesised string of a statement other than a scan: checked, not kept.
+bool SvfParser::collect(SvfError& error) {
+    SvfLexer::HexString hex;
+    if (!lexer_.readHex(0, nullptr, hex, error)) return false;
+    tokens_.back().bad = hex.bad;
+    return true;
+}
+
+bool SvfParser::execute(SvfCommand& command, bool& produced, std::string& error) {
+    const std::string_view keyword = tokens_[0].word;
+    const size_t count = tokens_.size();
     if (same(keyword, "RUNTEST")) {
         produced = true;
         return runTestStatement(command, error);
@@ -149,11 +187,11 @@ bool SvfParser::execute(SvfCommand& command, bool& produced, std::string& error)
         return stateStatement(command, error);
     }
     if (same(keyword, "ENDIR") || same(keyword, "ENDDR")) {
-        if (count != 2 || tokens()[1].word.empty()) {
+        if (count != 2 || tokens_[1].word.empty()) {
             error = std::string(same(keyword, "ENDIR") ? "ENDIR" : "ENDDR") + " takes one state";
             return false;
         }
-        return stateWord(tokens()[1].word, true, same(keyword, "ENDIR") ? endIr_ : endDr_, error);
+        return stateWord(tokens_[1].word, true, same(keyword, "ENDIR") ? endIr_ : endDr_, error);
     }
     if (same(keyword, "FREQUENCY")) {
         if (count == 1) {
@@ -161,8 +199,8 @@ bool SvfParser::execute(SvfCommand& command, bool& produced, std::string& error)
             return true;
         }
         double hz = 0;
-        if (count == 3 && parseReal(tokens()[1].word, hz) && hz > 0 &&
-            same(tokens()[2].word, "HZ")) {
+        if (count == 3 && parseReal(tokens_[1].word, hz) && hz > 0 &&
+            same(tokens_[2].word, "HZ")) {
             frequencyHz_ = hz;  // recorded only: the cable sets its own clock
             return true;
         }
@@ -170,7 +208,7 @@ bool SvfParser::execute(SvfCommand& command, bool& produced, std::string& error)
         return false;
     }
     if (same(keyword, "TRST")) {
-        const std::string_view mode = count == 2 ? tokens()[1].word : std::string_view();
+        const std::string_view mode = count == 2 ? tokens_[1].word : std::string_view();
         if (same(mode, "ON")) {
             // No TRST line on this cable: a TMS reset brings every TAP to RESET the same way.
             command.kind = SvfCommand::Kind::kTapReset;
@@ -191,79 +229,96 @@ bool SvfParser::execute(SvfCommand& command, bool& produced, std::string& error)
     return false;
 }
 
-// TDI, TDO, MASK and SMASK after the length, each at most once.
-bool SvfParser::scanParameters(Pattern& pattern, bool& hasTdo, std::vector<uint8_t>& tdo,
-                               std::string& error) {
+// TDI, TDO, MASK and SMASK after the length, each at most once, each read straight into its bits
+// (SMASK only checked: TDI is shifted as written).
+bool SvfParser::scanParameters(Pattern& pattern, bool& hasTdo, SvfError& error) {
     const char* const names[4] = {"TDI", "TDO", "MASK", "SMASK"};
     bool given[4] = {};
-    for (size_t i = 2; i < tokens().size(); i += 2) {
+    const auto fail = [&](const std::string& message) {
+        error = {statementLine_, message};
+        return false;
+    };
+    while (true) {
+        SvfLexer::Token token = lexer_.next(error);
+        if (token == SvfLexer::Token::kSemicolon) break;
+        if (token == SvfLexer::Token::kEnd) return noSemicolon(error);
+        if (token == SvfLexer::Token::kError) return false;
         size_t which = 4;
-        for (size_t n = 0; n < 4; ++n) {
-            if (same(tokens()[i].word, names[n])) which = n;
+        for (size_t n = 0; n < 4 && token == SvfLexer::Token::kWord; ++n) {
+            if (same(lexer_.word(), names[n])) which = n;
         }
         if (which == 4) {
-            error = "unexpected " + quoted(tokens()[i].word.empty() ? "(" : tokens()[i].word) +
-                    " (TDI, TDO, MASK or SMASK expected)";
-            return false;
+            return fail("unexpected " +
+                        quoted(token == SvfLexer::Token::kWord ? lexer_.word() : "(") +
+                        " (TDI, TDO, MASK or SMASK expected)");
         }
-        if (i + 1 >= tokens().size() || !tokens()[i + 1].word.empty()) {
-            error = std::string(names[which]) + " needs a hex value in parentheses";
-            return false;
-        }
-        if (given[which]) {
-            error = std::string(names[which]) + " given twice";
-            return false;
-        }
-        if (const char bad = tokens()[i + 1].bad) {
-            error = std::string(names[which]) + ": unexpected " +
-                    quoted(std::string_view(&bad, 1)) + " in a hex string";
-            return false;
-        }
+        token = lexer_.next(error);
+        if (token == SvfLexer::Token::kEnd) return noSemicolon(error);
+        if (token == SvfLexer::Token::kError) return false;
+        if (token != SvfLexer::Token::kOpen)
+            return fail(std::string(names[which]) + " needs a hex value in parentheses");
+        if (given[which]) return fail(std::string(names[which]) + " given twice");
         given[which] = true;
-        std::vector<uint8_t>& target = which == 0   ? pattern.tdi
-                                       : which == 1 ? tdo
-                                       : which == 2 ? pattern.mask
-                                                    : pattern.smask;
-        if (!svfHexToBits(tokens()[i + 1].hex, pattern.bits, target, error)) {
-            error = std::string(names[which]) + ": " + error;
-            return false;
+        std::vector<uint8_t>* target = which == 0   ? &pattern.tdi
+                                       : which == 1 ? &tdo_
+                                       : which == 2 ? &pattern.mask
+                                                    : nullptr;
+        SvfLexer::HexString hex;
+        if (!lexer_.readHex(pattern.bits, target, hex, error)) return false;
+        if (hex.bad != 0) {
+            return fail(std::string(names[which]) + ": unexpected " +
+                        quoted(std::string_view(&hex.bad, 1)) + " in a hex string");
         }
+        if (hex.tooLong) {
+            return fail(std::string(names[which]) + ": the value has more bits than the length " +
+                        std::to_string(pattern.bits));
+        }
+        if (which == 2) pattern.maskGiven = true;
     }
     hasTdo = given[1];
     pattern.hasTdi = pattern.hasTdi || given[0];
     if (!pattern.hasTdi) {
-        error = "TDI must be given: no earlier scan of the same kind had " +
-                std::to_string(pattern.bits) + " bits";
-        return false;
+        return fail("TDI must be given: no earlier scan of the same kind had " +
+                    std::to_string(pattern.bits) + " bits");
     }
     return true;
 }
 
 bool SvfParser::scanStatement(size_t patternIndex, SvfCommand& command, bool& produced,
-                              std::string& error) {
+                              SvfError& error) {
     Pattern& pattern = patterns_[patternIndex];
     const bool instruction = patternIndex % 2 == 0;
+    const SvfLexer::Token token = lexer_.next(error);
+    if (token == SvfLexer::Token::kEnd) return noSemicolon(error);
+    if (token == SvfLexer::Token::kError) return false;
+    std::string message;
     uint32_t bits = 0;
-    if (tokens().size() < 2 ||
-        !parseLength(tokens()[1].word, instruction ? kMaxSvfIrBits : kMaxSvfDrBits, bits, error)) {
-        if (tokens().size() < 2) error = "a length is missing";
+    if (token == SvfLexer::Token::kSemicolon) {
+        message = "a length is missing";
+    } else if (token == SvfLexer::Token::kOpen) {
+        message = "bad length '(' (a whole number up to " +
+                  std::to_string(instruction ? kMaxSvfIrBits : kMaxSvfDrBits) + ")";
+    } else {
+        (void)parseLength(lexer_.word(), instruction ? kMaxSvfIrBits : kMaxSvfDrBits, bits,
+                          message);
+    }
+    if (!message.empty()) {
+        error = {statementLine_, message};
         return false;
     }
     if (!pattern.seen || pattern.bits != bits) {
-        // A new length forgets the remembered TDI and sets MASK and SMASK back to all care.
+        // A new length forgets the remembered TDI and sets MASK back to all care.
         pattern.seen = true;
         pattern.bits = bits;
         pattern.hasTdi = bits == 0;
         pattern.tdi.clear();
-        pattern.mask = ones(bits);
-        pattern.smask = ones(bits);
+        pattern.maskGiven = false;
     }
     bool hasTdo = false;
-    std::vector<uint8_t> tdo;
-    if (!scanParameters(pattern, hasTdo, tdo, error)) return false;
+    if (!scanParameters(pattern, hasTdo, error)) return false;
     if (patternIndex >= kHir) {  // a header or trailer pattern, in force until the next one
         pattern.hasTdo = hasTdo;
-        pattern.tdo = std::move(tdo);
+        if (hasTdo) pattern.tdo = tdo_;
         return true;
     }
     const Pattern& header = patterns_[instruction ? kHir : kHdr];
@@ -271,20 +326,21 @@ bool SvfParser::scanStatement(size_t patternIndex, SvfCommand& command, bool& pr
     const uint64_t total = uint64_t{header.bits} + bits + trailer.bits;
     const uint64_t limit = instruction ? kMaxSvfIrBits : kMaxSvfDrBits;
     if (total > limit) {
-        error = "the scan has " + std::to_string(total) +
-                " bits with header and trailer; at most " + std::to_string(limit) +
-                (instruction ? " IR bits go in one shift" : " are supported");
+        error = {statementLine_, "the scan has " + std::to_string(total) +
+                                     " bits with header and trailer; at most " +
+                                     std::to_string(limit) +
+                                     (instruction ? " IR bits go in one shift" : " are supported")};
         return false;
     }
     command.kind = SvfCommand::Kind::kScan;
-    joinScan(patternIndex, hasTdo ? &tdo : nullptr, command.scan);
+    joinScan(patternIndex, hasTdo, command.scan);
     current_ = command.scan.endState;
     produced = true;
     return true;
 }
 
-void SvfParser::joinScan(size_t patternIndex, const std::vector<uint8_t>* tdo,
-                         SvfScan& scan) const {
+// Without header and trailer the scan is the statement's own buffers; with them, a joined copy.
+void SvfParser::joinScan(size_t patternIndex, bool hasTdo, SvfScan& scan) {
     const bool instruction = patternIndex == kSir;
     const Pattern& header = patterns_[instruction ? kHir : kHdr];
     const Pattern& own = patterns_[patternIndex];
@@ -294,37 +350,45 @@ void SvfParser::joinScan(size_t patternIndex, const std::vector<uint8_t>* tdo,
     scan.ownBits = own.bits;
     scan.totalBits = header.bits + own.bits + trailer.bits;
     scan.endState = instruction ? endIr_ : endDr_;
+    scan.check = hasTdo;
+    if (header.bits == 0 && trailer.bits == 0) {
+        scan.tdi = own.tdi.data();
+        scan.expected = hasTdo ? tdo_.data() : nullptr;
+        scan.mask = hasTdo && own.maskGiven ? own.mask.data() : nullptr;
+        return;
+    }
     const size_t bytes = (static_cast<size_t>(scan.totalBits) + 7) / 8;
     const uint64_t trailerAt = uint64_t{header.bits} + own.bits;
-    scan.tdi.assign(bytes, 0);
-    appendBits(scan.tdi.data(), 0, header.tdi.data(), header.bits);
-    appendBits(scan.tdi.data(), header.bits, own.tdi.data(), own.bits);
-    appendBits(scan.tdi.data(), trailerAt, trailer.tdi.data(), trailer.bits);
-    scan.check = tdo != nullptr;
-    scan.expected.clear();
-    scan.mask.clear();
-    if (!scan.check) return;
-    scan.expected.assign(bytes, 0);
-    scan.mask.assign(bytes, 0);
+    const auto join = [&](std::vector<uint8_t>& target, const uint8_t* head, const uint8_t* body,
+                          const uint8_t* tail) {
+        target.assign(bytes, 0);
+        if (head != nullptr) appendBits(target.data(), 0, head, header.bits);
+        if (body != nullptr) appendBits(target.data(), header.bits, body, own.bits);
+        if (tail != nullptr) appendBits(target.data(), trailerAt, tail, trailer.bits);
+        return target.data();
+    };
+    const auto maskOf = [](const Pattern& pattern, std::vector<uint8_t>& ones) {
+        if (pattern.maskGiven) return pattern.mask.data();
+        ones.assign((static_cast<size_t>(pattern.bits) + 7) / 8, 0xFF);
+        return static_cast<const uint8_t*>(ones.data());
+    };
+    scan.tdi = join(joinedTdi_, header.tdi.data(), own.tdi.data(), trailer.tdi.data());
+    scan.expected = scan.mask = nullptr;
+    if (!hasTdo) return;
     // Header and trailer bits are checked only where their own statement gave TDO.
-    if (header.hasTdo) {
-        appendBits(scan.expected.data(), 0, header.tdo.data(), header.bits);
-        appendBits(scan.mask.data(), 0, header.mask.data(), header.bits);
-    }
-    appendBits(scan.expected.data(), header.bits, tdo->data(), own.bits);
-    appendBits(scan.mask.data(), header.bits, own.mask.data(), own.bits);
-    if (trailer.hasTdo) {
-        appendBits(scan.expected.data(), trailerAt, trailer.tdo.data(), trailer.bits);
-        appendBits(scan.mask.data(), trailerAt, trailer.mask.data(), trailer.bits);
-    }
+    std::vector<uint8_t> headOnes, ownOnes, tailOnes;
+    scan.expected = join(joinedExpected_, header.hasTdo ? header.tdo.data() : nullptr,
+                         tdo_.data(), trailer.hasTdo ? trailer.tdo.data() : nullptr);
+    scan.mask = join(joinedMask_, header.hasTdo ? maskOf(header, headOnes) : nullptr,
+                     maskOf(own, ownOnes), trailer.hasTdo ? maskOf(trailer, tailOnes) : nullptr);
 }
 
 // RUNTEST [run_state] [count TCK] [min SEC [MAXIMUM max SEC]] [ENDSTATE end_state]
 bool SvfParser::runTestStatement(SvfCommand& command, std::string& error) {
-    const size_t count = tokens().size();
+    const size_t count = tokens_.size();
     size_t i = 1;
     const auto word = [&](size_t at) {
-        return at < count ? tokens()[at].word : std::string_view();
+        return at < count ? tokens_[at].word : std::string_view();
     };
     SvfState state = runState_;
     if (svfStateByName(word(i), state)) {
@@ -383,16 +447,16 @@ bool SvfParser::runTestStatement(SvfCommand& command, std::string& error) {
 // STATE s: the default path to a stable state. STATE s1 ... sn: an explicit path, each state one
 // TCK after the one before (RESET is reached from anywhere), ending in a stable state.
 bool SvfParser::stateStatement(SvfCommand& command, std::string& error) {
-    if (tokens().size() < 2) {
+    if (tokens_.size() < 2) {
         error = "STATE needs at least one state";
         return false;
     }
-    const bool explicitPath = tokens().size() > 2;
+    const bool explicitPath = tokens_.size() > 2;
     SvfState previous = current_;
-    for (size_t i = 1; i < tokens().size(); ++i) {
+    for (size_t i = 1; i < tokens_.size(); ++i) {
         SvfState state = SvfState::kReset;
-        const bool last = i + 1 == tokens().size();
-        if (!stateWord(tokens()[i].word, last, state, error)) return false;
+        const bool last = i + 1 == tokens_.size();
+        if (!stateWord(tokens_[i].word, last, state, error)) return false;
         const uint8_t* next = kNextState[static_cast<size_t>(previous)];
         if (explicitPath && state != SvfState::kReset && next[0] != static_cast<uint8_t>(state) &&
             next[1] != static_cast<uint8_t>(state)) {
@@ -406,15 +470,6 @@ bool SvfParser::stateStatement(SvfCommand& command, std::string& error) {
     command.kind = SvfCommand::Kind::kState;
     current_ = previous;
     return true;
-}
-
-bool parseSvf(std::string_view text, std::vector<SvfCommand>& commands, SvfError& error) {
-    commands.clear();
-    SvfParser parser(text);
-    while (parser.next(commands.emplace_back(), error)) {
-    }
-    commands.pop_back();
-    return error.message.empty();
 }
 
 }  // namespace csesvf

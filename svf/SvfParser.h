@@ -1,7 +1,8 @@
 // Serial Vector Format text into the commands a player carries out, with every rule of the format
 // applied here: header and trailer patterns joined to each scan, TDI, MASK and SMASK remembered
 // for the next scan of the same length, sticky RUNTEST states, end states. Knows nothing of the
-// plug-in, so tests and the fuzzer call it directly.
+// plug-in, so tests and the fuzzer call it directly. It reads the text as it goes: each scan's hex
+// strings go straight into the bits that are shifted, and nothing else grows with the text.
 #pragma once
 
 #include <cstddef>
@@ -10,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "svf/SvfInput.h"
 #include "svf/SvfLexer.h"
 
 namespace csesvf {
@@ -42,16 +44,18 @@ constexpr uint32_t kMaxSvfDrBits = 1u << 28;
 constexpr uint64_t kMaxSvfRunClocks = UINT32_MAX;
 constexpr double kMaxSvfWaitSeconds = 86400.0;
 
-// One SIR or SDR with the header and trailer in force: header bits first (nearest TDO).
+// One SIR or SDR with the header and trailer in force: header bits first (nearest TDO). The
+// buffers belong to the parser and hold until its next call.
 struct SvfScan {
     bool instruction = false;  // SIR (IR path) or SDR (DR path)
     uint32_t headerBits = 0;
     uint32_t ownBits = 0;  // the length the statement gave
     uint32_t totalBits = 0;
-    std::vector<uint8_t> tdi;
+    const uint8_t* tdi = nullptr;
     bool check = false;  // the statement gave TDO
-    std::vector<uint8_t> expected;
-    std::vector<uint8_t> mask;  // zero over header and trailer parts that give no TDO
+    const uint8_t* expected = nullptr;
+    const uint8_t* mask = nullptr;  // null: every bit counts; else zero over header and trailer
+                                    // parts that give no TDO
     SvfState endState = SvfState::kIdle;
 };
 
@@ -65,22 +69,24 @@ struct SvfRunTest {
 struct SvfCommand {
     enum class Kind { kScan, kRunTest, kState, kTapReset };
     Kind kind = Kind::kScan;
-    uint32_t line = 0;           // where the statement starts
-    size_t endOffset = 0;        // byte offset just past its ';' (for progress)
+    uint64_t line = 0;           // where the statement starts
+    uint64_t endOffset = 0;      // byte offset just past its ';' (for progress)
     SvfScan scan;                // kScan
     SvfRunTest runTest;          // kRunTest
     std::vector<SvfState> path;  // kState: each state in turn; kTapReset: none
 };
 
 // The statements of one text, one at a time, for a TAP that starts in RESET; statements that only
-// set something (ENDIR, FREQUENCY, HDR, TRST OFF, ...) produce no command. The text must outlive
-// the parser.
+// set something (ENDIR, FREQUENCY, HDR, TRST OFF, ...) produce no command.
 class SvfParser {
   public:
-    explicit SvfParser(std::string_view text);
+    explicit SvfParser(SvfInput& input) : lexer_(input) {}
 
-    // True with a command; false at the end (error.message empty) or on an error.
+    // True with a command; false at the end (error.message empty) or on an error. At the end,
+    // inputFailure() tells whether the text ended or could not be read further.
     [[nodiscard]] bool next(SvfCommand& command, SvfError& error);
+    [[nodiscard]] SvfInput::Failure inputFailure() const { return lexer_.inputFailure(); }
+    [[nodiscard]] uint64_t offset() const { return lexer_.offset(); }
     // The last FREQUENCY in Hz, 0 when none was given (or "FREQUENCY;" reset it).
     [[nodiscard]] double frequencyHz() const { return frequencyHz_; }
 
@@ -88,41 +94,42 @@ class SvfParser {
         uint32_t bits = 0;
         bool seen = false;
         bool hasTdi = false;  // TDI given since the length was last set
-        std::vector<uint8_t> tdi, mask, smask;
+        std::vector<uint8_t> tdi;
+        bool maskGiven = false;  // else every bit counts
+        std::vector<uint8_t> mask;
         bool hasTdo = false;  // headers and trailers: TDO given with the pattern
         std::vector<uint8_t> tdo;
     };
 
   private:
-    const std::vector<SvfLexer::Token>& tokens() const { return lexer_.tokens(); }
+    struct Token {
+        std::string word;  // empty for a parenthesised string
+        char bad = 0;      // its first character that is no hex digit
+    };
+
+    bool statement(SvfCommand& command, bool& produced, SvfError& error);
+    bool collect(SvfError& error);
     bool execute(SvfCommand& command, bool& produced, std::string& error);
     bool scanStatement(size_t patternIndex, SvfCommand& command, bool& produced,
-                       std::string& error);
-    bool scanParameters(Pattern& pattern, bool& hasTdo, std::vector<uint8_t>& tdo,
-                        std::string& error);
-    void joinScan(size_t patternIndex, const std::vector<uint8_t>* tdo, SvfScan& scan) const;
+                       SvfError& error);
+    bool scanParameters(Pattern& pattern, bool& hasTdo, SvfError& error);
+    void joinScan(size_t patternIndex, bool hasTdo, SvfScan& scan);
     bool runTestStatement(SvfCommand& command, std::string& error);
     bool stateStatement(SvfCommand& command, std::string& error);
+    bool noSemicolon(SvfError& error) const;
 
     SvfLexer lexer_;
-    Pattern patterns_[6];  // SIR, SDR, HIR, HDR, TIR, TDR
+    uint64_t statementLine_ = 0;
+    std::vector<Token> tokens_;  // of a statement other than a scan
+    Pattern patterns_[6];        // SIR, SDR, HIR, HDR, TIR, TDR
+    std::vector<uint8_t> tdo_;   // of the current scan statement
+    std::vector<uint8_t> joinedTdi_, joinedExpected_, joinedMask_;  // with header or trailer
     SvfState endIr_ = SvfState::kIdle;
     SvfState endDr_ = SvfState::kIdle;
     SvfState runState_ = SvfState::kIdle;
     SvfState current_ = SvfState::kReset;  // where the commands so far leave the TAP
     double frequencyHz_ = 0;
 };
-
-// A whole file, parsed before the cable is touched.
-struct SvfProgram {
-    std::string fileName;  // as given ("-" is standard input)
-    size_t fileBytes = 0;
-    std::vector<SvfCommand> commands;
-};
-
-// Every command of a text; false with the first error.
-[[nodiscard]] bool parseSvf(std::string_view text, std::vector<SvfCommand>& commands,
-                            SvfError& error);
 
 // "DRPAUSE" and the like, any case; false for a word that names no state.
 [[nodiscard]] bool svfStateByName(std::string_view word, SvfState& state);

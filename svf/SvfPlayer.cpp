@@ -1,12 +1,14 @@
-#include "svf/SvfPlayer.h"
-
+// Plays SVF as it is parsed, through a plug-in's chain-level interface only: one chain shift per
+// SIR/SDR ending in its end state, RUNTEST as navigations with extra clocks and a wait, STATE as
+// navigations. Works with any plug-in of the interface.
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 
-#include "svf/SvfBits.h"
-#include "svf/SvfReport.h"
 #include "koraven-cse-plugin/CsePlugin.h"
+#include "svf/SvfBits.h"
+#include "svf/SvfParser.h"
+#include "svf/SvfPlayback.h"
+#include "svf/SvfReport.h"
 
 namespace csesvf {
 
@@ -28,37 +30,75 @@ CseJtagTapState tapState(SvfState state) {
     return static_cast<CseJtagTapState>(state);
 }
 
+// Progress is reported after this many bytes of text at the most often.
+constexpr uint64_t kProgressStepBytes = uint64_t{1} << 16;
+
 class Player {
   public:
-    Player(ICsePlugin& plugin, const SvfPlayOptions& options, FILE* reports)
-        : plugin_(plugin), options_(options), reports_(reports) {}
+    Player(ICsePlugin& plugin, const SvfOptions& options, uint64_t totalBytes)
+        : plugin_(plugin), options_(options), totalBytes_(totalBytes) {}
 
-    SvfPlayResult play(const std::vector<SvfCommand>& commands) {
-        // Every file starts from Test-Logic-Reset, as the parser assumes.
-        if (cseFailed(plugin_.initializeTAP())) {
-            result_.outcome = SvfPlayResult::Outcome::kFailed;
-            result_.failure = options_.fileName + ": the TAP reset before the file failed";
-            return result_;
-        }
-        for (const SvfCommand& command : commands) {
-            if (options_.stopRequested != nullptr && options_.stopRequested()) break;
+    SvfResult play(std::istream& input) {
+        SvfInput text(input, kMaxSvfBytes);
+        SvfParser parser(text);
+        SvfCommand command;
+        SvfError error;
+        bool reset = false;
+        while (!stopped()) {
+            if (!parser.next(command, error)) break;
+            // Every file starts from Test-Logic-Reset, as the parser assumes; a file refused at
+            // its first statement touches nothing.
+            if (!reset && !(reset = resetBeforeTheFile())) break;
             if (!execute(command)) break;
-            ++result_.commands;
-            if (options_.progress) showProgress(command.endOffset, false);
+            ++result_.statements;
+            if (options_.progress && command.endOffset - shownAt_ >= kProgressStepBytes) {
+                shownAt_ = command.endOffset;
+                options_.progress(command.endOffset, totalBytes_);
+            }
         }
-        if (options_.progress) showProgress(options_.fileBytes, true);
-        if (result_.outcome == SvfPlayResult::Outcome::kPassed && result_.mismatches > 0)
-            result_.outcome = SvfPlayResult::Outcome::kMismatch;
+        result_.bytesRead = parser.offset();
+        if (result_.outcome == SvfResult::Outcome::kPassed && !stopped_) {
+            if (!error.message.empty()) {
+                result_.outcome = SvfResult::Outcome::kMalformed;
+                result_.failure = options_.fileName + ":" + std::to_string(error.line) + ": " +
+                                  error.message;
+            } else if (parser.inputFailure() == SvfInput::Failure::kTooLarge) {
+                result_.outcome = SvfResult::Outcome::kUnreadable;
+                result_.failure = "the SVF file " + options_.fileName + " is larger than 1 GiB";
+            } else if (parser.inputFailure() == SvfInput::Failure::kRead) {
+                result_.outcome = SvfResult::Outcome::kUnreadable;
+                result_.failure = "cannot read the SVF file " + options_.fileName;
+            } else if (!reset) {
+                (void)resetBeforeTheFile();  // a file without commands still starts from a reset
+            }
+        }
+        if (options_.progress) options_.progress(result_.bytesRead, totalBytes_);
+        if (stopped_ && result_.outcome == SvfResult::Outcome::kPassed)
+            result_.outcome = SvfResult::Outcome::kStopped;
+        if (result_.outcome == SvfResult::Outcome::kPassed && result_.mismatchCount > 0)
+            result_.outcome = SvfResult::Outcome::kMismatch;
         return result_;
     }
 
   private:
+    bool stopped() {
+        stopped_ = stopped_ || (options_.stopRequested && options_.stopRequested());
+        return stopped_;
+    }
+
+    bool resetBeforeTheFile() {
+        if (!cseFailed(plugin_.initializeTAP())) return true;
+        result_.outcome = SvfResult::Outcome::kFailed;
+        result_.failure = options_.fileName + ": the TAP reset before the file failed";
+        return false;
+    }
+
     std::string where(const SvfCommand& command) const {
         return options_.fileName + ":" + std::to_string(command.line);
     }
 
     bool fail(const SvfCommand& command, const std::string& what) {
-        result_.outcome = SvfPlayResult::Outcome::kFailed;
+        result_.outcome = SvfResult::Outcome::kFailed;
         result_.failure = where(command) + ": " + what;
         return false;
     }
@@ -88,12 +128,12 @@ class Player {
     bool scan(const SvfCommand& command) {
         const SvfScan& scan = command.scan;
         ++result_.scans;
-        read_.assign(scan.tdi.size(), 0);
+        if (scan.check) read_.assign((static_cast<size_t>(scan.totalBits) + 7) / 8, 0);
         uint8_t* tdo = scan.check ? read_.data() : nullptr;
         const auto result =
-            scan.instruction ? plugin_.shiftChainIR(scan.tdi.data(), tdo, nullptr, nullptr,
+            scan.instruction ? plugin_.shiftChainIR(scan.tdi, tdo, nullptr, nullptr,
                                                     scan.totalBits, tapState(scan.endState), 0, 0)
-                             : plugin_.shiftChainDR(scan.tdi.data(), tdo, nullptr, nullptr,
+                             : plugin_.shiftChainDR(scan.tdi, tdo, nullptr, nullptr,
                                                     scan.totalBits, tapState(scan.endState), 0, 0);
         const char* keyword = scan.instruction ? "SIR" : "SDR";
         if (cseFailed(result)) {
@@ -103,12 +143,14 @@ class Player {
         if (!scan.check) return true;
         ++result_.checks;
         const uint32_t bit =
-            firstMismatchBit(read_.data(), scan.expected.data(), scan.mask.data(), scan.totalBits);
+            firstMismatchBit(read_.data(), scan.expected, scan.mask, scan.totalBits);
         if (bit == scan.totalBits) return true;
-        ++result_.mismatches;
-        if (options_.progress) std::fputs("\r\033[K", reports_);
-        for (const std::string& line : describeMismatch(where(command), scan, read_.data(), bit))
-            std::fprintf(reports_, "cse-host: %s\n", line.c_str());
+        ++result_.mismatchCount;
+        Mismatch mismatch =
+            describeMismatch(options_.fileName, command.line, scan, read_.data(), bit);
+        if (options_.onMismatch) options_.onMismatch(mismatch);
+        if (result_.mismatches.size() < options_.keepMismatches)
+            result_.mismatches.push_back(std::move(mismatch));
         return options_.keepGoing;
     }
 
@@ -157,39 +199,20 @@ class Player {
         return true;
     }
 
-    void showProgress(size_t doneBytes, bool final) {
-        using Clock = std::chrono::steady_clock;
-        const Clock::time_point now = Clock::now();
-        if (!final && now - lastShown_ < std::chrono::milliseconds(250)) return;
-        if (final && !shown_) return;
-        lastShown_ = now;
-        shown_ = true;
-        const double seconds = std::chrono::duration<double>(now - start_).count();
-        const double total = static_cast<double>(std::max<size_t>(options_.fileBytes, 1));
-        std::fprintf(
-            reports_, "\r\033[Kcse-host: %s: %.1f of %.1f MB (%.0f%%), %llu scans, %.2f MB/s%s",
-            options_.fileName.c_str(), static_cast<double>(doneBytes) / 1e6, total / 1e6,
-            100.0 * static_cast<double>(doneBytes) / total,
-            static_cast<unsigned long long>(result_.scans),
-            seconds > 0 ? static_cast<double>(doneBytes) / 1e6 / seconds : 0.0, final ? "\n" : "");
-        std::fflush(reports_);
-    }
-
     ICsePlugin& plugin_;
-    const SvfPlayOptions& options_;
-    FILE* reports_;
-    SvfPlayResult result_;
+    const SvfOptions& options_;
+    uint64_t totalBytes_;
+    SvfResult result_;
     std::vector<uint8_t> read_;
-    std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
-    std::chrono::steady_clock::time_point lastShown_ = start_;
-    bool shown_ = false;
+    uint64_t shownAt_ = 0;
+    bool stopped_ = false;
 };
 
 }  // namespace
 
-SvfPlayResult playSvf(ICsePlugin& plugin, const std::vector<SvfCommand>& commands,
-                      const SvfPlayOptions& options, FILE* reports) {
-    return Player(plugin, options, reports).play(commands);
+SvfResult playSvfText(ICsePlugin& plugin, std::istream& input, const SvfOptions& options,
+                      uint64_t totalBytes) {
+    return Player(plugin, options, totalBytes).play(input);
 }
 
 }  // namespace csesvf

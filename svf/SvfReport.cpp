@@ -12,15 +12,19 @@ constexpr uint32_t kWindowBits = 256;
 
 }  // namespace
 
-std::vector<std::string> describeMismatch(const std::string& where, const SvfScan& scan,
-                                          const uint8_t* read, uint32_t firstBit) {
+Mismatch describeMismatch(const std::string& file, uint64_t line, const SvfScan& scan,
+                          const uint8_t* read, uint32_t firstBit) {
+    Mismatch mismatch;
+    mismatch.file = file;
+    mismatch.line = line;
+    mismatch.command = (scan.instruction ? "SIR " : "SDR ") + std::to_string(scan.ownBits);
     // The statement's own bits as it wrote them; the whole shift when header or trailer failed.
     const bool own = firstBit >= scan.headerBits && firstBit - scan.headerBits < scan.ownBits;
     const uint32_t base = own ? scan.headerBits : 0;
     const uint32_t length = own ? scan.ownBits : scan.totalBits;
     const uint32_t bit = firstBit - base;
-    std::string headline = where + ": " + (scan.instruction ? "SIR " : "SDR ") +
-                           std::to_string(scan.ownBits) + ": TDO mismatch at ";
+    std::string headline =
+        file + ":" + std::to_string(line) + ": " + mismatch.command + ": TDO mismatch at ";
     if (own) {
         headline += "bit " + std::to_string(bit);
     } else {
@@ -38,10 +42,14 @@ std::vector<std::string> describeMismatch(const std::string& where, const SvfSca
         headline +=
             "; bits " + std::to_string(first + count - 1) + ".." + std::to_string(first) + " shown";
     }
+    mismatch.headline = headline;
+    mismatch.firstBit = bit;
+    mismatch.windowFirst = first;
     first += base;
-    return {headline, "  expected " + bitsToHex(scan.expected.data(), first, count),
-            "  read     " + bitsToHex(read, first, count),
-            "  mask     " + bitsToHex(scan.mask.data(), first, count)};
+    mismatch.expected = bitsToHex(scan.expected, first, count);
+    mismatch.read = bitsToHex(read, first, count);
+    mismatch.mask = bitsToHex(scan.mask, first, count);
+    return mismatch;
 }
 
 }  // namespace csesvf

@@ -4,15 +4,15 @@
 
 #include <cstdint>
 #include <string>
-#include <vector>
 
 #include "svf/SvfParser.h"
+#include "svf/SvfPlayback.h"
 
 namespace csesvf {
 
-// A headline and three lines, without the "cse-host: " prefixes.
-[[nodiscard]] std::vector<std::string> describeMismatch(const std::string& where,
-                                                        const SvfScan& scan, const uint8_t* read,
-                                                        uint32_t firstBit);
+// firstBit is the first differing bit of the whole shift.
+[[nodiscard]] Mismatch describeMismatch(const std::string& file, uint64_t line,
+                                        const SvfScan& scan, const uint8_t* read,
+                                        uint32_t firstBit);
 
 }  // namespace csesvf

@@ -6,13 +6,14 @@
 #include <string>
 #include <vector>
 
-#include "host/HexBits.h"
+#include "session/HexBits.h"
 #include "host/HostArguments.h"
 
 namespace faults {
 namespace {
 
 using namespace csehost;
+using namespace csesession;
 
 TEST(HostInput, TheLongestHexStringFillsEveryBitOfTheLongestStream) {
     const std::string digits(kMaxHostShiftBits / 4, 'F');

@@ -249,16 +249,24 @@ TEST(SvfPlaybackTest, KeepGoingReportsEveryMismatchAndStandardInputWorks) {
         << all.output;
     EXPECT_NE(all.output.find("<stdin>: 3 scans, 3 TDO checks, 2 mismatches"), std::string::npos);
 
-    const SvfFile good("SDR 3 TDI(0) TDO(6);\n"), bad("SDR 3 TDI(0);\nRUNTEST 4 SCK;\n");
+    // A file is played as it is read: a bad statement is refused after what came before it.
+    const SvfFile good("SDR 3 TDI(0) TDO(6);\n"), bad("SDR 3 TDI(0);\nRUNTEST 4 SCK;\n"),
+        badFirst("RUNTEST 4 SCK;\n");
     EXPECT_EQ(
         systemtest::runCommand({KRV_CSE_HOST, "svf", good.path()}, kTimeLimitSeconds).exitCode, 0);
     const systemtest::CommandRun refused =
-        systemtest::runCommand({KRV_CSE_HOST, "svf", bad.path()}, kTimeLimitSeconds);
+        systemtest::runCommand({KRV_CSE_HOST, "--quiet", "svf", bad.path()}, kTimeLimitSeconds);
     EXPECT_EQ(refused.exitCode, 2);
     EXPECT_EQ(refused.output, "cse-host: " + bad.path() +
                                   ":2: RUNTEST in SCK cycles is not supported: the cable clocks "
-                                  "only TCK\n")
-        << "refused before the cable is opened, in one line";
+                                  "only TCK (the 1 statement before it was played: nothing can "
+                                  "be un-played)\n");
+    const systemtest::CommandRun refusedFirst = systemtest::runCommand(
+        {KRV_CSE_HOST, "--quiet", "svf", badFirst.path()}, kTimeLimitSeconds);
+    EXPECT_EQ(refusedFirst.exitCode, 2);
+    EXPECT_EQ(refusedFirst.output, "cse-host: " + badFirst.path() +
+                                       ":1: RUNTEST in SCK cycles is not supported: the cable "
+                                       "clocks only TCK\n");
 }
 
 }  // namespace

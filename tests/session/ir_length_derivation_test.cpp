@@ -3,12 +3,12 @@
 
 #include <string>
 
-#include "host/HexBits.h"
-#include "host/IrLengthDerivation.h"
+#include "session/HexBits.h"
+#include "session/IrLengthDerivation.h"
 
 namespace {
 
-using namespace csehost;
+using namespace csesession;
 
 // Captured bits, written nearest TDO first as a string of '0' and '1'.
 std::vector<uint8_t> bitsOf(const std::string& text) {

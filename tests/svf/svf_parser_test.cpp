@@ -3,43 +3,45 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <sstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
-#include "host/HexBits.h"
-#include "host/SvfBits.h"
-#include "host/SvfParser.h"
-#include "host/SvfReport.h"
+#include "svf/SvfBits.h"
+#include "svf/SvfParser.h"
+#include "svf/SvfReport.h"
 
 namespace {
 
-using csehost::SvfCommand;
+using csesvf::SvfCommand;
+using namespace std::literals;
 
-std::string hex(const std::vector<uint8_t>& bits, uint32_t count) {
-    return csehost::formatHexBits(bits.data(), count);
+std::string hex(const uint8_t* bits, uint32_t count) {
+    return csesvf::bitsToHex(bits, 0, count);
 }
 
 std::string describe(const SvfCommand& command) {
     switch (command.kind) {
         case SvfCommand::Kind::kScan: {
-            const csehost::SvfScan& s = command.scan;
+            const csesvf::SvfScan& s = command.scan;
             std::string text = std::string(s.instruction ? "SIR " : "SDR ") +
                                std::to_string(s.totalBits) + " " + hex(s.tdi, s.totalBits);
             if (s.check)
                 text += " exp " + hex(s.expected, s.totalBits) + "/" + hex(s.mask, s.totalBits);
-            return text + " " + csehost::svfStateName(s.endState);
+            return text + " " + csesvf::svfStateName(s.endState);
         }
         case SvfCommand::Kind::kRunTest: {
             char seconds[32];
             std::snprintf(seconds, sizeof seconds, "%g", command.runTest.minSeconds);
-            return std::string("RUNTEST ") + csehost::svfStateName(command.runTest.runState) + " " +
+            return std::string("RUNTEST ") + csesvf::svfStateName(command.runTest.runState) + " " +
                    std::to_string(command.runTest.clocks) + " " + seconds + " " +
-                   csehost::svfStateName(command.runTest.endState);
+                   csesvf::svfStateName(command.runTest.endState);
         }
         case SvfCommand::Kind::kState: {
             std::string text = "STATE";
             for (const auto state : command.path)
-                text += std::string(" ") + csehost::svfStateName(state);
+                text += std::string(" ") + csesvf::svfStateName(state);
             return text;
         }
         case SvfCommand::Kind::kTapReset:
@@ -48,31 +50,34 @@ std::string describe(const SvfCommand& command) {
     return "?";
 }
 
-std::string parse(const std::string& text) {
-    std::vector<SvfCommand> commands;
-    csehost::SvfError error;
-    if (!csehost::parseSvf(text, commands, error))
-        return std::to_string(error.line) + ": " + error.message;
+std::string parse(const std::string& text, size_t pieceBytes = size_t{1} << 20) {
+    std::istringstream stream(text);
+    csesvf::SvfInput input(stream, csesvf::kMaxSvfBytes, pieceBytes);
+    csesvf::SvfParser parser(input);
+    SvfCommand command;
+    csesvf::SvfError error;
     std::string all;
-    for (const SvfCommand& command : commands)
-        all += (all.empty() ? "" : " | ") + describe(command);
+    while (parser.next(command, error)) all += (all.empty() ? "" : " | ") + describe(command);
+    if (!error.message.empty()) return std::to_string(error.line) + ": " + error.message;
     return all;
 }
 
 struct Row {
     const char* name;
-    const char* text;
+    std::string_view text;
     const char* expected;  // the commands, or "LINE: " and the start of the error
 };
 
 class SvfParserTest : public testing::TestWithParam<Row> {};
 
 TEST_P(SvfParserTest, GivesTheCommandsOrTheError) {
-    const std::string result = parse(GetParam().text);
+    const std::string result = parse(std::string(GetParam().text));
     const std::string expected = GetParam().expected;
     // Errors are matched on their start, commands in full.
     const bool error = !expected.empty() && expected[0] >= '0' && expected[0] <= '9';
     EXPECT_EQ(error ? result.substr(0, expected.size()) : result, expected) << GetParam().text;
+    // The text is read in pieces: a statement cut anywhere parses the same.
+    EXPECT_EQ(parse(std::string(GetParam().text), 3), result);
 }
 
 const Row kRows[] = {
@@ -136,28 +141,40 @@ const Row kRows[] = {
     {"UnknownCommand", "FOO 3;", "1: unknown command 'FOO'"},
     {"StrayParenthesis", "SDR 4 ) ;", "1: ')' without '('"},
     {"EmptyStatementsAndNothingElse", " ; ;\n! only a comment\n", ""},
+    {"NulInAHexValue", "SDR 8 TDI(A5);\nSDR 8 TDI(1\0\x30);"sv, "2: a control character (byte 0x00)"},
+    {"ControlCharacterInAWord", "SIR 4 TDI(1);\n\nEND\x01IR IDLE;", "3: a control character (byte 0x01)"},
+    {"ControlCharacterInAComment", "! fine\n! not \x1B fine\nSIR 4 TDI(1);", "2: a control character"},
+    {"ByteOrderMarkSkipped", "\xEF\xBB\xBFSIR 4 TDI(1);", "SIR 4 1 IDLE"},
+    {"ByteOrderMarkOnlyAtTheStart", "SIR 4 TDI(1);\xEF\xBB\xBFSIR 4 TDI(1);", "1: unknown command"},
+    {"GarbageReportedWhereItStarts", "SIR 4 TDI(1);\nSIR 4 TDI(2);\n\x89\xD3;(\x01\x02", "3: unknown command"},
+    {"LongValueAcrossPieces", "SDR 40 TDI(00000 12345\n6789A);", "SDR 40 123456789A IDLE"},
+    {"OddDigitCountReversed", "SDR 12 TDI(ABC);SDR 20 TDI(0000ABCDE);", "SDR 12 ABC IDLE | SDR 20 ABCDE IDLE"},
+    {"TopDigitAboveTheLength", "SDR 5 TDI(20);", "1: TDI: the value has more bits"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Rows, SvfParserTest, testing::ValuesIn(kRows),
                          [](const testing::TestParamInfo<Row>& info) { return info.param.name; });
 
 TEST(SvfReportTest, LongScansShowAWindowAroundTheFirstDifferingBit) {
-    std::vector<SvfCommand> commands;
-    csehost::SvfError error;
-    ASSERT_TRUE(csehost::parseSvf("HDR 3 TDI(0);SDR 2000 TDI(0) TDO(0);", commands, error));
-    std::vector<uint8_t> read(commands[0].scan.tdi.size(), 0);
-    csehost::setBit(read.data(), 3 + 1500, true);
-    const uint32_t bit = csehost::firstMismatchBit(read.data(), commands[0].scan.expected.data(),
-                                                   commands[0].scan.mask.data(), 2003);
+    std::istringstream stream("HDR 3 TDI(0);SDR 2000 TDI(0) TDO(0);");
+    csesvf::SvfInput input(stream, csesvf::kMaxSvfBytes);
+    csesvf::SvfParser parser(input);
+    SvfCommand command;
+    csesvf::SvfError error;
+    ASSERT_TRUE(parser.next(command, error));
+    std::vector<uint8_t> read((2003 + 7) / 8, 0);
+    read[(3 + 1500) / 8] |= 1u << ((3 + 1500) % 8);
+    const uint32_t bit =
+        csesvf::firstMismatchBit(read.data(), command.scan.expected, command.scan.mask, 2003);
     ASSERT_EQ(bit, 1503u);
-    const auto lines = csehost::describeMismatch("f.svf:1", commands[0].scan, read.data(), bit);
-    ASSERT_EQ(lines.size(), 4u);
-    EXPECT_EQ(lines[0], "f.svf:1: SDR 2000: TDO mismatch at bit 1500; bits 1535..1280 shown");
+    const auto mismatch = csesvf::describeMismatch("f.svf", 1, command.scan, read.data(), bit);
+    EXPECT_EQ(mismatch.headline, "f.svf:1: SDR 2000: TDO mismatch at bit 1500; bits 1535..1280 shown");
     // The statement's bit 1500 is bit 220 of the window: digit 55 from the right, its low bit.
-    EXPECT_EQ(lines[2], "  read     " + std::string(64, '0').replace(63 - 55, 1, "1"));
+    EXPECT_EQ(mismatch.read, std::string(64, '0').replace(63 - 55, 1, "1"));
+    EXPECT_EQ(mismatch.firstBit, 1500u);
     read.assign(read.size(), 0);
-    csehost::setBit(read.data(), 1, true);
-    EXPECT_EQ(csehost::describeMismatch("f.svf:1", commands[0].scan, read.data(), 1)[0],
+    read[0] = 2;
+    EXPECT_EQ(csesvf::describeMismatch("f.svf", 1, command.scan, read.data(), 1).headline,
               "f.svf:1: SDR 2000: TDO mismatch at header bit 1 (bit 1 of the 2003 shifted with "
               "header and trailer); bits 255..0 shown");
 }

@@ -1,13 +1,14 @@
 // diagnose's judgments on made-up TDO streams and IDCODEs.
 #include <gtest/gtest.h>
 
-#include "host/ChainDiagnosis.h"
-#include "host/HexBits.h"
-#include "host/IrLengthDerivation.h"
+#include "diagnosis/IdcodeFields.h"
+#include "diagnosis/PathReading.h"
+#include "session/HexBits.h"
+#include "session/IrLengthDerivation.h"
 
 namespace {
 
-using csehost::PathReading;
+using csediag::PathReading;
 
 constexpr uint32_t kFlush = 64;
 
@@ -19,7 +20,7 @@ std::vector<uint8_t> pathTdo(uint32_t delay, const std::string& held, bool open)
         bool value = bit >= delay + kFlush;
         if (bit < held.size()) value = held[bit] == '1';
         if (open && bit >= held.size()) value = true;
-        csehost::setBit(tdo.data(), bit, value);
+        csesession::setBit(tdo.data(), bit, value);
     }
     return tdo;
 }
@@ -33,7 +34,7 @@ struct PathCase {
 class PathReadingTest : public ::testing::TestWithParam<PathCase> {};
 
 TEST_P(PathReadingTest, TellsTheFaultFromTheDelay) {
-    const PathReading reading = csehost::readPath(GetParam().tdo.data(), kFlush);
+    const PathReading reading = csediag::readPath(GetParam().tdo.data(), kFlush);
     EXPECT_EQ(reading.kind, GetParam().kind);
     EXPECT_EQ(reading.length, GetParam().length);
 }
@@ -55,7 +56,7 @@ struct IdcodeCase {
 class IdcodeProblemTest : public ::testing::TestWithParam<IdcodeCase> {};
 
 TEST_P(IdcodeProblemTest, FlagsCodesJep106DoesNotAssign) {
-    const std::string problem = csehost::idcodeProblem(GetParam().idcode);
+    const std::string problem = csediag::idcodeProblem(GetParam().idcode);
     if (*GetParam().problem == '\0') {
         EXPECT_EQ(problem, "");
     } else {
@@ -71,13 +72,13 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(IrSplits, ListsEveryPossibleSplitAndNamesTheDeviceThatDoesNotFit) {
     uint8_t capture[1] = {0x15};  // nearest TDO first: 1,0,1,0,1,0
-    auto splits = csehost::listIrSplits(capture, 6, 2, 8);
+    auto splits = csesession::listIrSplits(capture, 6, 2, 8);
     ASSERT_EQ(splits.size(), 2u);  // 2+4 and 4+2 (device 0 first)
     EXPECT_EQ(splits[0], (std::vector<uint32_t>{4, 2}));
     EXPECT_EQ(splits[1], (std::vector<uint32_t>{2, 4}));
-    EXPECT_EQ(csehost::firstMisfittingDevice(capture, 6, {4, 2}), UINT32_MAX);
-    EXPECT_EQ(csehost::firstMisfittingDevice(capture, 6, {3, 3}), 0u);
-    EXPECT_EQ(csehost::firstMisfittingDevice(capture, 6, {2, 2}), 2u) << "only the total is off";
+    EXPECT_EQ(csesession::firstMisfittingDevice(capture, 6, {4, 2}), UINT32_MAX);
+    EXPECT_EQ(csesession::firstMisfittingDevice(capture, 6, {3, 3}), 0u);
+    EXPECT_EQ(csesession::firstMisfittingDevice(capture, 6, {2, 2}), 2u) << "only the total is off";
 }
 
 }  // namespace

@@ -1,11 +1,11 @@
 // Bit counts and hex strings from the command line, and the hex the host prints.
 #include <gtest/gtest.h>
 
-#include "host/HexBits.h"
+#include "session/HexBits.h"
 
 namespace {
 
-using namespace csehost;
+using namespace csesession;
 
 struct HexCase {
     const char* text;

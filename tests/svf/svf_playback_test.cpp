@@ -1,0 +1,164 @@
+// playSvf through the real plug-in against quorbit-sim's demo chain (devices of 6, 8 and 4 IR bits;
+// after "SIR 18 TDI(3FFFF)" every device is in BYPASS and the DR path delays TDI by 3 bits).
+#include <gtest/gtest.h>
+
+#include <random>
+#include <sstream>
+#include <string>
+
+#include "support/SimulatedTarget.h"
+#include "svf/SvfPlayback.h"
+
+namespace {
+
+using csesvf::SvfResult;
+using Outcome = csesvf::SvfResult::Outcome;
+using namespace std::literals;
+
+class SvfPlaybackTest : public targettest::SimulatedTargetTest {
+  protected:
+    SvfResult play(std::string_view text, csesvf::SvfOptions options = {}) {
+        startSimulator();
+        openAndLock();
+        std::istringstream stream{std::string(text)};
+        options.fileName = "t.svf";
+        return csesvf::playSvf(*plugin, stream, options);
+    }
+};
+
+struct PlayRow {
+    const char* name;
+    std::string_view text;
+    bool keepGoing;
+    Outcome outcome;
+    uint64_t statements, scans, checks, mismatches;
+    const char* first;  // "LINE:BIT" of the first mismatch, or the start of the failure
+};
+
+class SvfPlaybackRows : public SvfPlaybackTest, public testing::WithParamInterface<PlayRow> {};
+
+TEST_P(SvfPlaybackRows, GivesTheResult) {
+    const PlayRow& row = GetParam();
+    csesvf::SvfOptions options;
+    options.keepGoing = row.keepGoing;
+    uint64_t reported = 0;
+    options.onMismatch = [&reported](const csesvf::Mismatch&) { ++reported; };
+    const SvfResult result = play(row.text, options);
+    EXPECT_EQ(result.outcome, row.outcome) << result.failure;
+    EXPECT_EQ(result.statements, row.statements);
+    EXPECT_EQ(result.scans, row.scans);
+    EXPECT_EQ(result.checks, row.checks);
+    EXPECT_EQ(result.mismatchCount, row.mismatches);
+    EXPECT_EQ(reported, row.mismatches);
+    ASSERT_EQ(result.mismatches.size(), row.mismatches);
+    if (row.mismatches > 0) {
+        const csesvf::Mismatch& m = result.mismatches[0];
+        EXPECT_EQ(std::to_string(m.line) + ":" + std::to_string(m.firstBit), row.first);
+    } else {
+        EXPECT_EQ(result.failure.substr(0, std::string(row.first).size()), row.first);
+    }
+    // A file refused at its first statement touches nothing, not even the reset.
+    if (row.statements == 0 && row.outcome == Outcome::kMalformed) {
+        EXPECT_TRUE(rawShifts().empty());
+    }
+}
+
+const PlayRow kPlayRows[] = {
+    {"Passes", "SIR 18 TDI(3FFFF);\nSDR 8 TDI(FF) TDO(F8);\nRUNTEST 10 TCK;\nSTATE DRPAUSE;\n",
+     false, Outcome::kPassed, 4, 2, 1, 0, ""},
+    {"StopsAtTheFirstMismatch", "SIR 18 TDI(3FFFF);\nSDR 8 TDI(FF) TDO(F0);\nSDR 8 TDO(00);\n",
+     false, Outcome::kMismatch, 1, 2, 1, 1, "2:3"},
+    {"KeepGoingPlaysToTheEnd", "SIR 18 TDI(3FFFF);\nSDR 8 TDI(FF) TDO(F0);\nSDR 8 TDO(00);\n",
+     true, Outcome::kMismatch, 3, 3, 2, 2, "2:3"},
+    {"MalformedLateAfterWhatCameBefore", "SIR 18 TDI(3FFFF);\nSDR 8 TDI(FF);\nFOO;\n", false,
+     Outcome::kMalformed, 2, 2, 0, 0, "t.svf:3: unknown command 'FOO'"},
+    {"NulInAHexValue", "SIR 18 TDI(3FFFF);\nSDR 8 TDI(F\0F);\n"sv, false, Outcome::kMalformed, 1,
+     1, 0, 0, "t.svf:2: a control character (byte 0x00)"},
+    {"MalformedFirstTouchesNothing", "BAR;\nSIR 18 TDI(3FFFF);\n", false, Outcome::kMalformed, 0,
+     0, 0, 0, "t.svf:1: unknown command 'BAR'"},
+    {"ByteOrderMarkSkipped", "\xEF\xBB\xBFSIR 18 TDI(3FFFF);\n", false, Outcome::kPassed, 1, 1, 0,
+     0, ""},
+};
+
+INSTANTIATE_TEST_SUITE_P(Rows, SvfPlaybackRows, testing::ValuesIn(kPlayRows),
+                         [](const testing::TestParamInfo<PlayRow>& info) { return info.param.name; });
+
+TEST_F(SvfPlaybackTest, StopsWhenAskedAndReportsAMissingFile) {
+    csesvf::SvfOptions options;
+    int asked = 0;
+    options.stopRequested = [&asked] { return ++asked > 1; };
+    const SvfResult stopped = play("SIR 18 TDI(3FFFF);\nSDR 8 TDI(FF);\n", options);
+    EXPECT_EQ(stopped.outcome, Outcome::kStopped);
+    EXPECT_EQ(stopped.statements, 1u);
+    const SvfResult missing = csesvf::playSvfFile(*plugin, "/nonexistent/board.svf", {});
+    EXPECT_EQ(missing.outcome, Outcome::kUnreadable);
+    EXPECT_EQ(missing.failure, "cannot read the SVF file /nonexistent/board.svf");
+}
+
+// Random files through the BYPASS chain: scans with and without TDO (some of it wrong), masks,
+// header bits, end states and RUNTEST. The expected rows are what the whole-file player of the
+// previous release reported for the same files (summary, first and last mismatch).
+std::string randomFile(uint32_t seed) {
+    std::mt19937 random(seed);
+    std::string text = "SIR 18 TDI(3FFFF);\n";
+    const auto hex = [](uint64_t value, uint32_t bits) {
+        char digits[24];
+        std::snprintf(digits, sizeof digits, "%llX",
+                      static_cast<unsigned long long>(value & ((uint64_t{1} << bits) - 1)));
+        return std::string(digits);
+    };
+    uint32_t header = 0;
+    for (int i = 0; i < 40; ++i) {
+        const uint32_t kind = random() % 6;
+        if (kind == 0) {
+            header = random() % 3;
+            text += "HDR " + std::to_string(header) + " TDI(0);\n";
+        } else if (kind == 1) {
+            text += "RUNTEST " + std::to_string(random() % 50) + " TCK;\n";
+        } else if (kind == 2) {
+            text += random() % 2 ? "ENDDR DRPAUSE;\n" : "ENDDR IDLE;\n";
+        } else {
+            const uint32_t bits = 4 + random() % 40;
+            const uint64_t tdi = (uint64_t{random()} << 32 | random()) & ((uint64_t{1} << bits) - 1);
+            // BYPASS: the scan's bit k comes out 3 bits later, the header's zeros first.
+            uint64_t tdo = (tdi << 3 >> header) & ((uint64_t{1} << bits) - 1);
+            if (random() % 4 == 0) tdo ^= uint64_t{1} << (random() % bits);
+            text += "SDR " + std::to_string(bits) + " TDI(" + hex(tdi, bits) + ")";
+            if (kind != 5) text += " TDO(" + hex(tdo, bits) + ")";
+            if (kind == 4) text += " MASK(" + hex(random() | 0xF, bits) + ")";
+            text += ";\n";
+        }
+    }
+    return text;
+}
+
+struct RandomRow {
+    uint32_t seed;
+    const char* recorded;  // "scans checks mismatches first-line:bit last-line:bit"
+};
+
+class SvfRandomFiles : public SvfPlaybackTest, public testing::WithParamInterface<RandomRow> {};
+
+TEST_P(SvfRandomFiles, PlayAsTheWholeFilePlayerDid) {
+    csesvf::SvfOptions options;
+    options.keepGoing = true;
+    const SvfResult result = play(randomFile(GetParam().seed), options);
+    std::string seen = std::to_string(result.scans) + " " + std::to_string(result.checks) + " " +
+                       std::to_string(result.mismatchCount);
+    for (size_t i : {size_t{0}, result.mismatches.size() - 1}) {
+        if (result.mismatches.empty()) break;
+        const csesvf::Mismatch& m = result.mismatches[i];
+        seen += " " + std::to_string(m.line) + ":" + std::to_string(m.firstBit);
+    }
+    EXPECT_EQ(seen, GetParam().recorded) << randomFile(GetParam().seed);
+}
+
+const RandomRow kRandomRows[] = {
+    {1, "29 20 13 6:3 41:4"},  {2, "21 12 10 10:3 41:2"}, {3, "18 7 6 2:0 37:2"},
+    {4, "16 8 6 10:3 38:1"},   {5, "25 14 13 7:3 38:2"},  {6, "21 14 10 8:0 32:6"},
+    {7, "25 18 15 6:6 39:2"},  {8, "23 14 11 17:2 41:2"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Seeds, SvfRandomFiles, testing::ValuesIn(kRandomRows));
+
+}  // namespace
