@@ -11,7 +11,8 @@ import time
 
 import koraven_cse as kc
 
-NAVIGATIONS, SHIFTS, BITS = 2000, 40, 1 << 20
+NAVIGATIONS, SHIFTS, BITS = 500, 10, 1 << 20
+BLOCKS_PER_REPETITION = 4  # short blocks, many of them: a busy spell of the machine hits both sides
 
 
 def python_block():
@@ -38,14 +39,14 @@ def cpp_block(bin_dir):
 def main():
     bin_dir, repetitions, when = sys.argv[1], int(sys.argv[2]), sys.argv[3]
     blocks = {"python": [], "cpp": []}
-    for _ in range(repetitions):
+    for _ in range(repetitions * BLOCKS_PER_REPETITION):
         blocks["cpp"].append(cpp_block(bin_dir))
         blocks["python"].append(python_block())
     median = lambda side, key: statistics.median(b[key] for b in blocks[side])
     print("\n## Python module\n")
     print("koraven_cse against the host library's C++ API, the same calls on the embedded emulator, "
           "alternating blocks of one run; medians of %d blocks (%d navigations, %d shifts each); %s."
-          % (repetitions, NAVIGATIONS, SHIFTS, when))
+          % (repetitions * BLOCKS_PER_REPETITION, NAVIGATIONS, SHIFTS, when))
     print("\n| Measurement | Python | C++ | Python vs C++ | Target |")
     print("|---|---|---|---|---|")
     for key, name, limit in [("navigation_us", "TAP navigation (PAUSE_DR and IDLE in turn)", 1.2),
