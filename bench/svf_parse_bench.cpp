@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "svf/SvfParser.h"
+#include "svf/SvfPlayback.h"
 
 namespace {
 

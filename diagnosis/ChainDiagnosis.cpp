@@ -118,15 +118,15 @@ std::vector<Check> diagnoseChain(ICsePlugin& plugin, const ChainFacts& facts) {
     std::vector<uint8_t> irTdo(irStream.size(), 0);
     const bool irShifted =
         !cseFailed(plugin.shiftChainIR(irStream.data(), irTdo.data(), nullptr, nullptr,
-                                         2 * kIrFlushBits, CSEJTAG_RUN_TEST_IDLE, 0, 0));
+                                       2 * kIrFlushBits, CSEJTAG_RUN_TEST_IDLE, 0, 0));
     const PathReading irPath = irShifted ? readPath(irTdo.data(), kIrFlushBits) : PathReading{};
 
     // The DR path with every device in BYPASS (the IR stream ended in ones): one bit each.
     const std::vector<uint8_t> drStream = buildIrMeasureStream(kDrFlushBits);
     std::vector<uint8_t> drTdo(drStream.size(), 0);
-    const bool drShifted = irShifted && !cseFailed(plugin.shiftChainDR(
-                                            drStream.data(), drTdo.data(), nullptr, nullptr,
-                                            2 * kDrFlushBits, CSEJTAG_RUN_TEST_IDLE, 0, 0));
+    const bool drShifted =
+        irShifted && !cseFailed(plugin.shiftChainDR(drStream.data(), drTdo.data(), nullptr, nullptr,
+                                                    2 * kDrFlushBits, CSEJTAG_RUN_TEST_IDLE, 0, 0));
     const PathReading drPath = drShifted ? readPath(drTdo.data(), kDrFlushBits) : PathReading{};
 
     std::string tdoFault;
@@ -146,8 +146,8 @@ std::vector<Check> diagnoseChain(ICsePlugin& plugin, const ChainFacts& facts) {
     }
     // After an open chain only the devices between the break and TDO answer, so a scan's device
     // numbers (counted from TDI) are not theirs: name them by their place from TDO instead.
-    const bool open = irPath.kind == PathReading::Kind::kOpen ||
-                      drPath.kind == PathReading::Kind::kOpen;
+    const bool open =
+        irPath.kind == PathReading::Kind::kOpen || drPath.kind == PathReading::Kind::kOpen;
     const bool pathsSound = irShifted && drShifted && tdoFault.empty();
     const std::string notChecked = "not checked: the chain does not pass data";
 
@@ -184,7 +184,8 @@ std::vector<Check> diagnoseChain(ICsePlugin& plugin, const ChainFacts& facts) {
                                      formatHexBits(capture.data(), total);
         const auto splits = listIrSplits(capture.data(), total, devices, kSplitsShown + 1);
         if (!facts.irLengthsGiven.empty() && facts.irLengthsGiven.size() == devices) {
-            const uint32_t misfit = firstMisfittingDevice(capture.data(), total, facts.irLengthsGiven);
+            const uint32_t misfit =
+                firstMisfittingDevice(capture.data(), total, facts.irLengthsGiven);
             if (misfit == UINT32_MAX) {
                 add("ir-length", Verdict::kOk,
                     measured + ": --irlen " + lengthList(facts.irLengthsGiven) + " fits");
@@ -283,12 +284,12 @@ std::vector<Check> diagnoseChain(ICsePlugin& plugin, const ChainFacts& facts) {
     std::vector<uint8_t> scratch(ones.size(), 0);
     linkWorks = linkWorks && resetTap(plugin) &&
                 !cseFailed(plugin.shiftChainIR(ones.data(), scratch.data(), nullptr, nullptr,
-                                                 kIrFlushBits, CSEJTAG_RUN_TEST_IDLE, 0, 0));
+                                               kIrFlushBits, CSEJTAG_RUN_TEST_IDLE, 0, 0));
     std::vector<uint8_t> bulk(kThroughputBits / 8, 0);
     const auto bulkFrom = Clock::now();
-    linkWorks = linkWorks &&
-                !cseFailed(plugin.shiftChainDR(bulk.data(), bulk.data(), nullptr, nullptr,
-                                                 kThroughputBits, CSEJTAG_RUN_TEST_IDLE, 0, 0));
+    linkWorks =
+        linkWorks && !cseFailed(plugin.shiftChainDR(bulk.data(), bulk.data(), nullptr, nullptr,
+                                                    kThroughputBits, CSEJTAG_RUN_TEST_IDLE, 0, 0));
     if (!linkWorks) {
         add("link", Verdict::kFault, "a request over the link failed");
     } else {

@@ -5,9 +5,11 @@
 //   csediag::ChainFacts facts;
 //   facts.scanned = session.scanProblem().empty();
 //   facts.scanProblem = session.scanProblem();
-//   for (const auto& device : session.devices()) facts.idcodes.push_back(device.idcode.value_or(0));
-//   for (const csediag::Check& check : csediag::diagnoseChain(session.plugin(), facts))
-//       std::cout << csediag::verdictName(check.verdict) << " " << check.name << " " << check.reason;
+//   for (const auto& device : session.devices())
+//   facts.idcodes.push_back(device.idcode.value_or(0)); for (const csediag::Check& check :
+//   csediag::diagnoseChain(session.plugin(), facts))
+//       std::cout << csediag::verdictName(check.verdict) << " " << check.name << " " <<
+//       check.reason;
 #pragma once
 
 #include <cstdint>

@@ -68,12 +68,15 @@ Outcome HostSession::playSvfCommand(const HostCommand& command) {
     options.fileName = name;
     options.keepGoing = command.keepGoing;
     if (::isatty(STDERR_FILENO) != 0)
-        options.progress = [&progress](uint64_t done, uint64_t total) { progress.show(done, total); };
+        options.progress = [&progress](uint64_t done, uint64_t total) {
+            progress.show(done, total);
+        };
     options.stopRequested = [] { return InterruptWatch::received() != 0; };
     options.onMismatch = [&progress](const csesvf::Mismatch& mismatch) {
         progress.clear();
-        std::fprintf(stderr, "cse-host: %s\ncse-host:   expected %s\ncse-host:   read     %s\n"
-                             "cse-host:   mask     %s\n",
+        std::fprintf(stderr,
+                     "cse-host: %s\ncse-host:   expected %s\ncse-host:   read     %s\n"
+                     "cse-host:   mask     %s\n",
                      mismatch.headline.c_str(), mismatch.expected.c_str(), mismatch.read.c_str(),
                      mismatch.mask.c_str());
     };

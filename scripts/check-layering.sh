@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# The include arrows between the folders: host -> include/ <- exports -> framework <- target ->
-# remote, quorbit-sim apart from the plug-in. Lists every include that runs against them.
+# The include arrows between the folders: host -> svf, diagnosis -> session -> include/ <- exports
+# -> framework <- target -> remote, quorbit-sim apart from the plug-in. Lists every include that
+# runs against them.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 declare -A allowed=(
@@ -10,8 +11,11 @@ declare -A allowed=(
     [target]="target framework remote koraven-cse-plugin"
     [remote]="remote"
     [sim]="sim krv"
-    [host]="host koraven-cse-plugin sim krv"
-    [python]="python session svf diagnosis krv"
+    [session]="session koraven-cse-plugin sim krv"
+    [svf]="svf koraven-cse-plugin"
+    [diagnosis]="diagnosis session koraven-cse-plugin"
+    [host]="host session svf diagnosis koraven-cse-plugin sim krv"
+    [python]="python session svf diagnosis koraven-cse-plugin krv"
 )
 status=0
 for folder in "${!allowed[@]}"; do

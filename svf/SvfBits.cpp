@@ -2,35 +2,7 @@
 
 #include <cstring>
 
-
 namespace csesvf {
-
-namespace {
-
-struct HexTable {
-    uint8_t kind[256];
-    constexpr HexTable() : kind() {
-        for (int c = 0; c < 256; ++c) kind[c] = kHexOther;
-        for (int c = 0; c < 10; ++c) kind['0' + c] = static_cast<uint8_t>(c);
-        for (int c = 0; c < 6; ++c) {
-            kind['a' + c] = static_cast<uint8_t>(10 + c);
-            kind['A' + c] = static_cast<uint8_t>(10 + c);
-        }
-        for (const char c : {' ', '\t', '\n', '\r', '\v', '\f'})
-            kind[static_cast<uint8_t>(c)] = kHexBlank;
-    }
-};
-constexpr HexTable kHexTable;
-
-unsigned hexValue(char digit) {
-    return kHexTable.kind[static_cast<uint8_t>(digit)];
-}
-
-}  // namespace
-
-uint8_t hexDigitKind(char c) {
-    return kHexTable.kind[static_cast<uint8_t>(c)];
-}
 
 void appendBits(uint8_t* target, uint64_t targetOffset, const uint8_t* source, uint32_t bitCount) {
     if (bitCount == 0) return;
@@ -51,6 +23,13 @@ void appendBits(uint8_t* target, uint64_t targetOffset, const uint8_t* source, u
         // The spill of the last byte lands beyond the copy only when it carries bits.
         if (i + 1 < bytes || high != 0) out[i + 1] = static_cast<uint8_t>(out[i + 1] | high);
     }
+}
+
+void setBitRange(uint8_t* target, uint64_t from, uint64_t count) {
+    for (; count > 0 && from % 8 != 0; ++from, --count) target[from / 8] |= 1u << (from % 8);
+    std::memset(target + from / 8, 0xFF, count / 8);
+    for (uint64_t bit = from + count / 8 * 8; bit < from + count; ++bit)
+        target[bit / 8] |= 1u << (bit % 8);
 }
 
 uint32_t firstMismatchBit(const uint8_t* read, const uint8_t* expected, const uint8_t* mask,
@@ -77,7 +56,7 @@ std::string bitsToHex(const uint8_t* buffer, uint32_t first, uint32_t count) {
         const uint32_t at = first + bit;
         if (((buffer[at / 8] >> (at % 8)) & 1u) == 0) continue;
         char& digit = text[digits - 1 - bit / 4];
-        const unsigned value = hexValue(digit) | (1u << (bit % 4));
+        const unsigned value = hexDigitKind(digit) | (1u << (bit % 4));
         digit = "0123456789ABCDEF"[value];
     }
     return text;

@@ -16,7 +16,9 @@ class SvfInput {
     SvfInput(std::istream& stream, uint64_t maxBytes, size_t pieceBytes = size_t{1} << 20);
 
     // The next byte, or -1 at the end, when reading failed or beyond maxBytes (see failure()).
-    int peek() { return position_ < end_ || refill() ? static_cast<uint8_t>(buffer_[position_]) : -1; }
+    int peek() {
+        return position_ < end_ || refill() ? static_cast<uint8_t>(buffer_[position_]) : -1;
+    }
     void advance() { ++position_; }
     // The bytes from the current one to the end of what is buffered (at least one unless at the
     // end); the caller consumes with skip().

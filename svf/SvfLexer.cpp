@@ -1,5 +1,6 @@
 #include "svf/SvfLexer.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "svf/SvfBits.h"
@@ -120,14 +121,30 @@ bool SvfLexer::readHex(uint32_t bitCount, std::vector<uint8_t>* bits, HexString&
         }
         size_t i = 0;
         for (; i < count; ++i) {
+            if (out != nullptr && digits % 2 == 0 && digits != 0) {
+                // Two digits to a byte while nothing but digits comes: the bulk of a long value.
+                const size_t pairs =
+                    std::min((count - i) / 2, (needed - std::min(needed, digits)) / 2);
+                uint8_t* packed = out + digits / 2;
+                size_t k = 0;
+                for (; k < pairs; ++k) {
+                    const uint8_t low = hexDigitKind(text[i + 2 * k]);
+                    const uint8_t high = hexDigitKind(text[i + 2 * k + 1]);
+                    if ((low | high) >= kHexBlank) break;
+                    packed[k] = static_cast<uint8_t>(low | (high << 4));
+                }
+                i += 2 * k;
+                digits += 2 * k;
+                if (i == count) break;
+            }
             const uint8_t value = hexDigitKind(text[i]);
             if (value < kHexBlank) {
                 if (digits == 0 && value == 0) continue;
                 if (digits == 0) top = value;
                 if (digits < needed) {
                     if (out != nullptr)
-                        out[digits / 2] = static_cast<uint8_t>(out[digits / 2] |
-                                                               (value << (4 * (digits % 2))));
+                        out[digits / 2] =
+                            static_cast<uint8_t>(out[digits / 2] | (value << (4 * (digits % 2))));
                 } else {
                     hex.tooLong = true;
                 }
@@ -165,8 +182,7 @@ bool SvfLexer::readHex(uint32_t bitCount, std::vector<uint8_t>* bits, HexString&
     // Packed digit d sits in byte d / 2, low nibble for even d; bit order wants them reversed.
     const size_t used = (digits + 1) / 2;
     for (size_t a = 0, b = used - 1; a < b; ++a, --b) std::swap(out[a], out[b]);
-    for (size_t k = 0; k < used; ++k)
-        out[k] = static_cast<uint8_t>((out[k] >> 4) | (out[k] << 4));
+    for (size_t k = 0; k < used; ++k) out[k] = static_cast<uint8_t>((out[k] >> 4) | (out[k] << 4));
     if (digits % 2 != 0) {
         // An odd count put an empty nibble at the bottom: move everything down by one digit.
         for (size_t k = 0; k < used; ++k)

@@ -30,8 +30,8 @@ class SvfLexer {
 
     // What a hex string held besides its digits.
     struct HexString {
-        char bad = 0;           // the first character that is no hex digit
-        bool tooLong = false;   // more bits than bitCount that are not zero
+        char bad = 0;          // the first character that is no hex digit
+        bool tooLong = false;  // more bits than bitCount that are not zero
     };
     // After kOpen: the string up to ')' as bitCount bits into bits (null: only checked), bit 0
     // from the last digit. False with an error only when the ')' never comes or the text is bad;

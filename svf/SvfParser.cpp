@@ -144,8 +144,21 @@ bool SvfParser::statement(SvfCommand& command, bool& produced, SvfError& error) 
                 return scanStatement(i, command, produced, error);
         }
     }
+    // Anything else is refused where it starts, before its text is read on.
+    const char* const known[] = {"RUNTEST", "STATE", "ENDIR", "ENDDR", "FREQUENCY", "TRST"};
+    const bool isKnown = token == SvfLexer::Token::kWord &&
+                         std::any_of(std::begin(known), std::end(known),
+                                     [this](const char* k) { return same(lexer_.word(), k); });
+    if (!isKnown) {
+        tokens_.assign(1, {token == SvfLexer::Token::kWord ? lexer_.word() : "(", 0});
+        std::string message;
+        bool produced = false;
+        (void)execute(command, produced, message);
+        error = {statementLine_, message};
+        return false;
+    }
     tokens_.clear();
-    tokens_.push_back({token == SvfLexer::Token::kWord ? lexer_.word() : std::string(), 0});
+    tokens_.push_back({lexer_.word(), 0});
     if (token == SvfLexer::Token::kOpen && !collect(error)) return false;
     while (true) {
         token = lexer_.next(error);
@@ -199,8 +212,7 @@ bool SvfParser::execute(SvfCommand& command, bool& produced, std::string& error)
             return true;
         }
         double hz = 0;
-        if (count == 3 && parseReal(tokens_[1].word, hz) && hz > 0 &&
-            same(tokens_[2].word, "HZ")) {
+        if (count == 3 && parseReal(tokens_[1].word, hz) && hz > 0 && same(tokens_[2].word, "HZ")) {
             frequencyHz_ = hz;  // recorded only: the cable sets its own clock
             return true;
         }
@@ -367,29 +379,29 @@ void SvfParser::joinScan(size_t patternIndex, bool hasTdo, SvfScan& scan) {
         if (tail != nullptr) appendBits(target.data(), trailerAt, tail, trailer.bits);
         return target.data();
     };
-    const auto maskOf = [](const Pattern& pattern, std::vector<uint8_t>& ones) {
-        if (pattern.maskGiven) return pattern.mask.data();
-        ones.assign((static_cast<size_t>(pattern.bits) + 7) / 8, 0xFF);
-        return static_cast<const uint8_t*>(ones.data());
-    };
     scan.tdi = join(joinedTdi_, header.tdi.data(), own.tdi.data(), trailer.tdi.data());
     scan.expected = scan.mask = nullptr;
     if (!hasTdo) return;
-    // Header and trailer bits are checked only where their own statement gave TDO.
-    std::vector<uint8_t> headOnes, ownOnes, tailOnes;
-    scan.expected = join(joinedExpected_, header.hasTdo ? header.tdo.data() : nullptr,
-                         tdo_.data(), trailer.hasTdo ? trailer.tdo.data() : nullptr);
-    scan.mask = join(joinedMask_, header.hasTdo ? maskOf(header, headOnes) : nullptr,
-                     maskOf(own, ownOnes), trailer.hasTdo ? maskOf(trailer, tailOnes) : nullptr);
+    // Header and trailer bits are checked only where their own statement gave TDO; a part without
+    // MASK counts every bit.
+    scan.expected = join(joinedExpected_, header.hasTdo ? header.tdo.data() : nullptr, tdo_.data(),
+                         trailer.hasTdo ? trailer.tdo.data() : nullptr);
+    const auto maskOf = [](const Pattern& pattern, bool checked) {
+        return checked && pattern.maskGiven ? pattern.mask.data() : nullptr;
+    };
+    uint8_t* mask = join(joinedMask_, maskOf(header, header.hasTdo), maskOf(own, true),
+                         maskOf(trailer, trailer.hasTdo));
+    if (header.hasTdo && !header.maskGiven) setBitRange(mask, 0, header.bits);
+    if (!own.maskGiven) setBitRange(mask, header.bits, own.bits);
+    if (trailer.hasTdo && !trailer.maskGiven) setBitRange(mask, trailerAt, trailer.bits);
+    scan.mask = mask;
 }
 
 // RUNTEST [run_state] [count TCK] [min SEC [MAXIMUM max SEC]] [ENDSTATE end_state]
 bool SvfParser::runTestStatement(SvfCommand& command, std::string& error) {
     const size_t count = tokens_.size();
     size_t i = 1;
-    const auto word = [&](size_t at) {
-        return at < count ? tokens_[at].word : std::string_view();
-    };
+    const auto word = [&](size_t at) { return at < count ? tokens_[at].word : std::string_view(); };
     SvfState state = runState_;
     if (svfStateByName(word(i), state)) {
         if (!stateWord(word(i), true, state, error)) return false;

@@ -110,8 +110,7 @@ class SvfParser {
     bool statement(SvfCommand& command, bool& produced, SvfError& error);
     bool collect(SvfError& error);
     bool execute(SvfCommand& command, bool& produced, std::string& error);
-    bool scanStatement(size_t patternIndex, SvfCommand& command, bool& produced,
-                       SvfError& error);
+    bool scanStatement(size_t patternIndex, SvfCommand& command, bool& produced, SvfError& error);
     bool scanParameters(Pattern& pattern, bool& hasTdo, SvfError& error);
     void joinScan(size_t patternIndex, bool hasTdo, SvfScan& scan);
     bool runTestStatement(SvfCommand& command, std::string& error);

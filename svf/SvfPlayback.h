@@ -57,20 +57,20 @@ struct SvfOptions {
 
 struct SvfResult {
     enum class Outcome {
-        kPassed,     // every TDO check matched
-        kMismatch,   // a TDO check failed (with keepGoing: at least one)
-        kFailed,     // the plug-in failed a call
-        kMalformed,  // the text is malformed, or asks for what the cable cannot do; what came
-                     // before the bad statement has been played (nothing can be un-played)
-        kUnreadable, // the file cannot be opened or read, or is larger than kMaxSvfBytes
-        kStopped     // stopRequested said so
+        kPassed,      // every TDO check matched
+        kMismatch,    // a TDO check failed (with keepGoing: at least one)
+        kFailed,      // the plug-in failed a call
+        kMalformed,   // the text is malformed, or asks for what the cable cannot do; what came
+                      // before the bad statement has been played (nothing can be un-played)
+        kUnreadable,  // the file cannot be opened or read, or is larger than kMaxSvfBytes
+        kStopped      // stopRequested said so
     };
     Outcome outcome = Outcome::kPassed;
     std::string failure;      // kFailed, kMalformed, kUnreadable: "FILE:LINE: reason" or
                               // "cannot read the SVF file FILE"
     uint64_t statements = 0;  // statements carried out on the cable (scans, RUNTEST, STATE, TRST)
     uint64_t scans = 0;
-    uint64_t checks = 0;      // scans with TDO
+    uint64_t checks = 0;  // scans with TDO
     uint64_t mismatchCount = 0;
     std::vector<Mismatch> mismatches;  // the first SvfOptions::keepMismatches of them
     uint64_t bytesRead = 0;
@@ -91,7 +91,7 @@ struct SvfResult {
 
 // The file at path ("-": standard input). An unopenable, unreadable or oversized file gives
 // kUnreadable before the cable is touched.
-[[nodiscard]] SvfResult playSvfFile(CsePluginInterface::ICsePlugin& plugin,
-                                    const std::string& path, const SvfOptions& options);
+[[nodiscard]] SvfResult playSvfFile(CsePluginInterface::ICsePlugin& plugin, const std::string& path,
+                                    const SvfOptions& options);
 
 }  // namespace csesvf

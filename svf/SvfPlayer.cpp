@@ -60,8 +60,8 @@ class Player {
         if (result_.outcome == SvfResult::Outcome::kPassed && !stopped_) {
             if (!error.message.empty()) {
                 result_.outcome = SvfResult::Outcome::kMalformed;
-                result_.failure = options_.fileName + ":" + std::to_string(error.line) + ": " +
-                                  error.message;
+                result_.failure =
+                    options_.fileName + ":" + std::to_string(error.line) + ": " + error.message;
             } else if (parser.inputFailure() == SvfInput::Failure::kTooLarge) {
                 result_.outcome = SvfResult::Outcome::kUnreadable;
                 result_.failure = "the SVF file " + options_.fileName + " is larger than 1 GiB";
@@ -131,10 +131,10 @@ class Player {
         if (scan.check) read_.assign((static_cast<size_t>(scan.totalBits) + 7) / 8, 0);
         uint8_t* tdo = scan.check ? read_.data() : nullptr;
         const auto result =
-            scan.instruction ? plugin_.shiftChainIR(scan.tdi, tdo, nullptr, nullptr,
-                                                    scan.totalBits, tapState(scan.endState), 0, 0)
-                             : plugin_.shiftChainDR(scan.tdi, tdo, nullptr, nullptr,
-                                                    scan.totalBits, tapState(scan.endState), 0, 0);
+            scan.instruction ? plugin_.shiftChainIR(scan.tdi, tdo, nullptr, nullptr, scan.totalBits,
+                                                    tapState(scan.endState), 0, 0)
+                             : plugin_.shiftChainDR(scan.tdi, tdo, nullptr, nullptr, scan.totalBits,
+                                                    tapState(scan.endState), 0, 0);
         const char* keyword = scan.instruction ? "SIR" : "SDR";
         if (cseFailed(result)) {
             return fail(command, std::string(keyword) + " " + std::to_string(scan.ownBits) +

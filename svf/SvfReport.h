@@ -11,8 +11,7 @@
 namespace csesvf {
 
 // firstBit is the first differing bit of the whole shift.
-[[nodiscard]] Mismatch describeMismatch(const std::string& file, uint64_t line,
-                                        const SvfScan& scan, const uint8_t* read,
-                                        uint32_t firstBit);
+[[nodiscard]] Mismatch describeMismatch(const std::string& file, uint64_t line, const SvfScan& scan,
+                                        const uint8_t* read, uint32_t firstBit);
 
 }  // namespace csesvf

@@ -54,12 +54,14 @@ constexpr const char* kLong8 =
     "e 7 0x56A04C3B 1\nf 8 0x66A05EFF 1\ng 3 0x76A06C3B 1\nh 4 0x86A07EFF 1\n";
 
 const FaultRow kFaultRows[] = {
-    {"SoundChain", "", "", "ir-length", csediag::Verdict::kOk, "IR lengths 6,8,4", "irPathBits", 18},
+    {"SoundChain", "", "", "ir-length", csediag::Verdict::kOk, "IR lengths 6,8,4", "irPathBits",
+     18},
     {"CountsInBypass", "", "", "device-count", csediag::Verdict::kOk, "3 in the IDCODE scan",
      "devicesInBypass", 3},
     // A device whose IDCODE reads all ones ends the IDCODE scan: 1 device found of 3.
     {"AllOnesIdcodeFlagsTheIrLengths", "a 6 0x151C0EFF 09\nb 5 0xFFFFFFFF 1\nc 4 0x2A4C1E3B 1\n",
-     "", "ir-length", csediag::Verdict::kFault, "found 1 device where BYPASS shows 3", "devices", 3},
+     "", "ir-length", csediag::Verdict::kFault, "found 1 device where BYPASS shows 3", "devices",
+     3},
     {"StuckTdoBlamedNotTheDeviceLimit", "", "tdo-stuck-0", "idcode", csediag::Verdict::kFault,
      "because of the TDO fault: TDO stuck at 0", "", 0},
     // Devices 0..2 are cut off; the scan sees d..h and names them from TDO (h is 0).
@@ -69,6 +71,8 @@ const FaultRow kFaultRows[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(Rows, ChainFaults, testing::ValuesIn(kFaultRows),
-                         [](const testing::TestParamInfo<FaultRow>& info) { return info.param.name; });
+                         [](const testing::TestParamInfo<FaultRow>& info) {
+                             return info.param.name;
+                         });
 
 }  // namespace

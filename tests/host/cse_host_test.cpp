@@ -512,4 +512,24 @@ INSTANTIATE_TEST_SUITE_P(CseHost, Interrupt,
                          ::testing::Values(std::make_pair(SIGINT, 130),
                                            std::make_pair(SIGTERM, 143)));
 
+// Scripts get SVF mismatches and diagnose figures as JSON values, not only inside text.
+TEST(CseHost, JsonCarriesSvfMismatchesAndDiagnoseFiguresAsValues) {
+    const TemporaryFile svf("SIR 18 TDI(3FFFF);\nSDR 8 TDI(FF) TDO(F0);\n");
+    const nlohmann::json played =
+        nlohmann::json::parse(cseHost({"--json", "--quiet", "svf", svf.path()}).out);
+    const nlohmann::json& mismatch = played["results"][0]["mismatches"][0];
+    EXPECT_EQ(mismatch["line"], 2);
+    EXPECT_EQ(mismatch["firstBit"], 3);
+    EXPECT_EQ(mismatch["command"], "SDR 8");
+    EXPECT_EQ(mismatch["expected"], "F0");
+    EXPECT_EQ(mismatch["read"], "F8");
+    EXPECT_EQ(mismatch["mask"], "FF");
+    EXPECT_EQ(played["results"][0]["mismatchCount"], 1);
+    const nlohmann::json checks =
+        nlohmann::json::parse(cseHost({"--json", "diagnose"}).out)["results"][0]["checks"];
+    EXPECT_EQ(checks[1]["figures"]["devicesInBypass"], 3);
+    EXPECT_EQ(checks[2]["figures"]["irPathBits"], 18);
+    EXPECT_TRUE(checks[4]["figures"]["roundTripMs"].is_number()) << checks;
+}
+
 }  // namespace

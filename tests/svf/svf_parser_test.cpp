@@ -141,14 +141,20 @@ const Row kRows[] = {
     {"UnknownCommand", "FOO 3;", "1: unknown command 'FOO'"},
     {"StrayParenthesis", "SDR 4 ) ;", "1: ')' without '('"},
     {"EmptyStatementsAndNothingElse", " ; ;\n! only a comment\n", ""},
-    {"NulInAHexValue", "SDR 8 TDI(A5);\nSDR 8 TDI(1\0\x30);"sv, "2: a control character (byte 0x00)"},
-    {"ControlCharacterInAWord", "SIR 4 TDI(1);\n\nEND\x01IR IDLE;", "3: a control character (byte 0x01)"},
-    {"ControlCharacterInAComment", "! fine\n! not \x1B fine\nSIR 4 TDI(1);", "2: a control character"},
+    {"NulInAHexValue", "SDR 8 TDI(A5);\nSDR 8 TDI(1\0\x30);"sv,
+     "2: a control character (byte 0x00)"},
+    {"ControlCharacterInAWord", "SIR 4 TDI(1);\n\nEND\x01IR IDLE;",
+     "3: a control character (byte 0x01)"},
+    {"ControlCharacterInAComment", "! fine\n! not \x1B fine\nSIR 4 TDI(1);",
+     "2: a control character"},
     {"ByteOrderMarkSkipped", "\xEF\xBB\xBFSIR 4 TDI(1);", "SIR 4 1 IDLE"},
     {"ByteOrderMarkOnlyAtTheStart", "SIR 4 TDI(1);\xEF\xBB\xBFSIR 4 TDI(1);", "1: unknown command"},
-    {"GarbageReportedWhereItStarts", "SIR 4 TDI(1);\nSIR 4 TDI(2);\n\x89\xD3;(\x01\x02", "3: unknown command"},
+    {"GarbageReportedWhereItStarts", "SIR 4 TDI(1);\nSIR 4 TDI(2);\n\x89\xD3;(\x01\x02",
+     "3: unknown command"},
+    {"UnknownCommandRefusedWhereItStarts", "SIR 4 TDI(1);\n\x89 (\n;\n;\nno end", "2: unknown command"},
     {"LongValueAcrossPieces", "SDR 40 TDI(00000 12345\n6789A);", "SDR 40 123456789A IDLE"},
-    {"OddDigitCountReversed", "SDR 12 TDI(ABC);SDR 20 TDI(0000ABCDE);", "SDR 12 ABC IDLE | SDR 20 ABCDE IDLE"},
+    {"OddDigitCountReversed", "SDR 12 TDI(ABC);SDR 20 TDI(0000ABCDE);",
+     "SDR 12 ABC IDLE | SDR 20 ABCDE IDLE"},
     {"TopDigitAboveTheLength", "SDR 5 TDI(20);", "1: TDI: the value has more bits"},
 };
 
@@ -168,7 +174,8 @@ TEST(SvfReportTest, LongScansShowAWindowAroundTheFirstDifferingBit) {
         csesvf::firstMismatchBit(read.data(), command.scan.expected, command.scan.mask, 2003);
     ASSERT_EQ(bit, 1503u);
     const auto mismatch = csesvf::describeMismatch("f.svf", 1, command.scan, read.data(), bit);
-    EXPECT_EQ(mismatch.headline, "f.svf:1: SDR 2000: TDO mismatch at bit 1500; bits 1535..1280 shown");
+    EXPECT_EQ(mismatch.headline,
+              "f.svf:1: SDR 2000: TDO mismatch at bit 1500; bits 1535..1280 shown");
     // The statement's bit 1500 is bit 220 of the window: digit 55 from the right, its low bit.
     EXPECT_EQ(mismatch.read, std::string(64, '0').replace(63 - 55, 1, "1"));
     EXPECT_EQ(mismatch.firstBit, 1500u);

@@ -68,20 +68,22 @@ const PlayRow kPlayRows[] = {
      false, Outcome::kPassed, 4, 2, 1, 0, ""},
     {"StopsAtTheFirstMismatch", "SIR 18 TDI(3FFFF);\nSDR 8 TDI(FF) TDO(F0);\nSDR 8 TDO(00);\n",
      false, Outcome::kMismatch, 1, 2, 1, 1, "2:3"},
-    {"KeepGoingPlaysToTheEnd", "SIR 18 TDI(3FFFF);\nSDR 8 TDI(FF) TDO(F0);\nSDR 8 TDO(00);\n",
-     true, Outcome::kMismatch, 3, 3, 2, 2, "2:3"},
+    {"KeepGoingPlaysToTheEnd", "SIR 18 TDI(3FFFF);\nSDR 8 TDI(FF) TDO(F0);\nSDR 8 TDO(00);\n", true,
+     Outcome::kMismatch, 3, 3, 2, 2, "2:3"},
     {"MalformedLateAfterWhatCameBefore", "SIR 18 TDI(3FFFF);\nSDR 8 TDI(FF);\nFOO;\n", false,
      Outcome::kMalformed, 2, 2, 0, 0, "t.svf:3: unknown command 'FOO'"},
-    {"NulInAHexValue", "SIR 18 TDI(3FFFF);\nSDR 8 TDI(F\0F);\n"sv, false, Outcome::kMalformed, 1,
-     1, 0, 0, "t.svf:2: a control character (byte 0x00)"},
-    {"MalformedFirstTouchesNothing", "BAR;\nSIR 18 TDI(3FFFF);\n", false, Outcome::kMalformed, 0,
-     0, 0, 0, "t.svf:1: unknown command 'BAR'"},
+    {"NulInAHexValue", "SIR 18 TDI(3FFFF);\nSDR 8 TDI(F\0F);\n"sv, false, Outcome::kMalformed, 1, 1,
+     0, 0, "t.svf:2: a control character (byte 0x00)"},
+    {"MalformedFirstTouchesNothing", "BAR;\nSIR 18 TDI(3FFFF);\n", false, Outcome::kMalformed, 0, 0,
+     0, 0, "t.svf:1: unknown command 'BAR'"},
     {"ByteOrderMarkSkipped", "\xEF\xBB\xBFSIR 18 TDI(3FFFF);\n", false, Outcome::kPassed, 1, 1, 0,
      0, ""},
 };
 
 INSTANTIATE_TEST_SUITE_P(Rows, SvfPlaybackRows, testing::ValuesIn(kPlayRows),
-                         [](const testing::TestParamInfo<PlayRow>& info) { return info.param.name; });
+                         [](const testing::TestParamInfo<PlayRow>& info) {
+                             return info.param.name;
+                         });
 
 TEST_F(SvfPlaybackTest, StopsWhenAskedAndReportsAMissingFile) {
     csesvf::SvfOptions options;
@@ -119,7 +121,8 @@ std::string randomFile(uint32_t seed) {
             text += random() % 2 ? "ENDDR DRPAUSE;\n" : "ENDDR IDLE;\n";
         } else {
             const uint32_t bits = 4 + random() % 40;
-            const uint64_t tdi = (uint64_t{random()} << 32 | random()) & ((uint64_t{1} << bits) - 1);
+            const uint64_t tdi =
+                (uint64_t{random()} << 32 | random()) & ((uint64_t{1} << bits) - 1);
             // BYPASS: the scan's bit k comes out 3 bits later, the header's zeros first.
             uint64_t tdo = (tdi << 3 >> header) & ((uint64_t{1} << bits) - 1);
             if (random() % 4 == 0) tdo ^= uint64_t{1} << (random() % bits);
@@ -154,11 +157,14 @@ TEST_P(SvfRandomFiles, PlayAsTheWholeFilePlayerDid) {
 }
 
 const RandomRow kRandomRows[] = {
-    {1, "29 20 13 6:3 41:4"},  {2, "21 12 10 10:3 41:2"}, {3, "18 7 6 2:0 37:2"},
-    {4, "16 8 6 10:3 38:1"},   {5, "25 14 13 7:3 38:2"},  {6, "21 14 10 8:0 32:6"},
-    {7, "25 18 15 6:6 39:2"},  {8, "23 14 11 17:2 41:2"},
+    {1, "29 20 13 6:3 41:4"}, {2, "21 12 10 10:3 41:2"}, {3, "18 7 6 2:0 37:2"},
+    {4, "16 8 6 10:3 38:1"},  {5, "25 14 13 7:3 38:2"},  {6, "21 14 10 8:0 32:6"},
+    {7, "25 18 15 6:6 39:2"}, {8, "23 14 11 17:2 41:2"},
 };
 
-INSTANTIATE_TEST_SUITE_P(Seeds, SvfRandomFiles, testing::ValuesIn(kRandomRows));
+INSTANTIATE_TEST_SUITE_P(Seeds, SvfRandomFiles, testing::ValuesIn(kRandomRows),
+                         [](const testing::TestParamInfo<RandomRow>& info) {
+                             return "Seed" + std::to_string(info.param.seed);
+                         });
 
 }  // namespace
