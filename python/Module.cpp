@@ -77,8 +77,8 @@ they are checked against the measured IR path. ``timeout`` is the link's reply t
 A board whose chain scan fails still opens, so that diagnose() can say what is wrong; ``devices``
 and the device-level calls then raise CseError with the reason. One Session is open per process at
 a time. Every call lets other Python threads run while the plug-in works. Ctrl-C is taken between
-plug-in calls: during svf() it ends the session (unlock, close, disconnect) before the
-KeyboardInterrupt goes on; ``with`` and the interpreter's exit close a session on every other way.
+plug-in calls: during svf() or a scan or clock run of more than 4 Mbit it ends the session (unlock,
+close, disconnect) before the KeyboardInterrupt goes on; ``with`` and the interpreter's exit close a session on every other way.
 
 Values are ints of any size (bit 0 is shifted first) or, for long streams, bytes-like objects
 (bit k in bit k % 8 of byte k // 8), returned in the same kind.

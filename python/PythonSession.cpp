@@ -69,6 +69,7 @@ PythonSession::PythonSession(const SessionArguments& arguments) {
     irLengthsGiven_ = options.irLengths;
     options.verbosity = log_.verbosity();
     options.log = log_.sink();
+    options.progress = [this](uint64_t, uint64_t) { return keepRunning(); };
     openSessionOfProcess = this;  // taken before the GIL is let go: no second open meanwhile
     std::exception_ptr failure;
     {
@@ -82,6 +83,7 @@ PythonSession::PythonSession(const SessionArguments& arguments) {
     if (failure) {
         openSessionOfProcess = nullptr;
         log_.flush();
+        raiseInterrupt();
         std::rethrow_exception(failure);
     }
     try {
@@ -128,6 +130,28 @@ void PythonSession::closeOpenSession() {
     } catch (...) {
         // At exit nobody is left to tell; the front end has been let go as far as it would.
     }
+}
+
+bool PythonSession::keepRunning() {
+    py::gil_scoped_acquire acquire;
+    if (PyErr_CheckSignals() == 0) return true;
+    interrupt_.emplace();
+    return false;
+}
+
+void PythonSession::raiseInterrupt() {
+    if (!interrupt_) return;
+    py::error_already_set error = std::move(*interrupt_);
+    interrupt_.reset();
+    if (error.matches(PyExc_KeyboardInterrupt)) {
+        try {
+            close();  // Ctrl-C ends the session cleanly: unlock, close, disconnect
+        } catch (...) {
+            // The interrupt is what the caller is told about.
+        }
+    }
+    error.restore();
+    throw py::error_already_set();
 }
 
 void PythonSession::checkCallable() const {

@@ -110,6 +110,7 @@ class PythonSession {
             busyThread_ = std::thread::id();
         }
         log_.flush();
+        raiseInterrupt();
         if (failure) std::rethrow_exception(failure);
         if constexpr (!std::is_void_v<Result>) return std::move(*result);
     }
@@ -121,11 +122,17 @@ class PythonSession {
     // callback): that thread holds the mutex already.
     void checkCallable() const;
     [[nodiscard]] static csesession::SessionError closedError();
+    // For the library's progress reports of long runs: runs Python's signal handlers and stops the
+    // run when one raised (Ctrl-C). GIL not held.
+    bool keepRunning();
+    // After a run stopped so: closes the session, then raises the handler's exception.
+    void raiseInterrupt();
     [[nodiscard]] py::object deviceScan(csesession::Register reg, uint32_t device,
                                         const py::object& value, uint32_t bits);
 
     LogBridge log_;
-    std::vector<uint32_t> irLengthsGiven_;  // irlen=, for diagnose
+    std::vector<uint32_t> irLengthsGiven_;            // irlen=, for diagnose
+    std::optional<py::error_already_set> interrupt_;  // set by keepRunning, taken by raiseInterrupt
     std::unique_ptr<csesession::CableSession> session_;
     std::mutex mutex_;
     std::atomic<std::thread::id> busyThread_{};
