@@ -57,4 +57,13 @@ add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/packaging/changelog.gz
 add_custom_target(krv_changelog ALL DEPENDS ${CMAKE_BINARY_DIR}/packaging/changelog.gz)
 install(FILES ${CMAKE_BINARY_DIR}/packaging/changelog.gz DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
+# ---- The Python module (python/) ----
+# koraven_cse goes in this package, so it always matches the plug-in it loads; it needs the
+# interpreter it was built for, which no library scan can see.
+get_property(krv_python_depends GLOBAL PROPERTY KRV_PYTHON_DEB_DEPENDS)
+if(krv_python_depends)
+    set(CPACK_DEBIAN_PACKAGE_DEPENDS "${krv_python_depends}")
+endif()
+# ---- end of the Python module's block ----
+
 include(CPack)

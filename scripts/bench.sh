@@ -3,7 +3,7 @@
 # bench/results/latest.json and, with the machine and this command, to bench/RESULTS.md.
 #
 #   scripts/bench.sh [--pin CLIENT,PEER] [--compare-pinned CLIENT,PEER] [--quick] [--svf-only]
-#                    [--bridge-only]
+#                    [--bridge-only] [--python-only]
 #     --pin CLIENT,PEER  pin the benchmark (and OpenOCD) to CPU CLIENT and every peer process
 #                        (quorbit-sim, the floor's peer) to CPU PEER; unpinned by default
 #     --compare-pinned CLIENT,PEER
@@ -12,6 +12,7 @@
 #     --quick            one short repetition instead of five, to try the script out
 #     --svf-only         only the SVF playback row (appended to bench/RESULTS.md)
 #     --bridge-only      only OpenOCD through cse-host serve against OpenOCD directly (appended)
+#     --python-only      only the Python module's rows (appended to bench/RESULTS.md)
 #
 # Parts: krv-bench (end to end against quorbit-sim and the floor, framework against a null target,
 # the virtual chain alone), OpenOCD over remote_bitbang against quorbit-sim, callgrind on the
@@ -26,6 +27,7 @@ min_time=0.5
 openocd_shifts=5
 svf_only=""
 bridge_only=""
+python_only=""
 while [[ $# -gt 0 ]]; do
     case "$1" in
         --pin) pin="${2:?--pin needs CLIENT,PEER}"; shift 2 ;;
@@ -33,8 +35,9 @@ while [[ $# -gt 0 ]]; do
         --quick) repetitions=1; min_time=0.05; openocd_shifts=2; shift ;;
         --svf-only) svf_only=1; shift ;;
         --bridge-only) bridge_only=1; shift ;;
+        --python-only) python_only=1; shift ;;
         *)
-            echo "usage: scripts/bench.sh [--pin CLIENT,PEER] [--compare-pinned CLIENT,PEER] [--quick] [--svf-only] [--bridge-only]" >&2
+            echo "usage: scripts/bench.sh [--pin CLIENT,PEER] [--compare-pinned CLIENT,PEER] [--quick] [--svf-only] [--bridge-only] [--python-only]" >&2
             exit 2
             ;;
     esac
@@ -235,6 +238,38 @@ PY
     cat "$dir/row.md" >>bench/RESULTS.md
 }
 
+# ---- Python module rows (self-contained) ----
+# A navigation and a 1-Mbit drscan_chain with bytes through koraven_cse against the same calls
+# through the host library's C++ API (krv-session-calls), alternating in one run; appended to
+# bench/RESULTS.md.
+python_row() {
+    local runs="$1" dir="$results/python"
+    mkdir -p "$dir"
+    echo "Python module against the C++ API, $runs blocks each ..." >&2
+    cmake --build "$build" -j2 --target koraven_cse_core krv-session-calls >/dev/null
+    # Both sides with their emulator thread on one CPU, so that both have the same placement (two
+    # CPUs or one decide the round trip, see Performance); CPU 0 unless --pin names one.
+    local cpu="${client_cpu:-0}"
+    taskset -c "$cpu" env CSE_HOST_PLUGIN= PYTHONPATH="$build/python" \
+        /usr/bin/python3 bench/python_vs_cpp.py "$bin" "$runs" \
+        "both pinned to CPU $cpu; $(date -u +%F), load average $(cut -d' ' -f1-3 /proc/loadavg)" \
+        >"$dir/row.md"
+    cat "$dir/row.md"
+    python3 - bench/RESULTS.md "$dir/row.md" <<'PY'
+import re, sys
+results, row = sys.argv[1:]
+text = open(results).read()
+text = re.sub(r"\n## Python module\n.*?(?=\n## |\Z)", "", text, flags=re.S)  # an earlier run's goes
+open(results, "w").write(text.rstrip("\n") + "\n" + open(row).read())
+PY
+}
+
+if [[ -n "$python_only" ]]; then
+    cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKRV_BUILD_BENCH=ON >/dev/null
+    client_cpu="${pin%,*}"
+    python_row "$repetitions"
+    exit 0
+fi
 if [[ -n "$svf_only$bridge_only" ]]; then
     cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKRV_BUILD_BENCH=ON >/dev/null
     client_cpu="${pin%,*}"
@@ -359,3 +394,4 @@ python3 bench/bench_report.py --gbench "$results/gbench.json" \
 cp "$results/latest.md" bench/RESULTS.md
 svf_row "$repetitions"
 command -v openocd >/dev/null && bridge_row "$repetitions"
+python_row "$repetitions"

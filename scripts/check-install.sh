@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# The project as a user installs it: a DESTDIR install moved elsewhere, its cse-host scanning the
-# embedded emulator without --lib, a tiny host built out of tree with find_package and another with
-# pkg-config loading the installed plug-in through the public headers, the dissector, man pages and
-# documents a package user reads, and the .deb's file list, dependencies and lintian, the .tar.gz's
-# and the Windows .zip's files (both taken from beside the .deb).
+# The project as a user installs it: a DESTDIR install moved elsewhere, its cse-host and its Python
+# module scanning the embedded emulator without --lib, a tiny host built out of tree with
+# find_package and another with pkg-config loading the installed plug-in through the public
+# headers, the dissector, man pages and documents a package user reads, and the .deb's file list,
+# dependencies, Python module and lintian, the .tar.gz's and the Windows .zip's files (both taken
+# from beside the .deb).
 #   check-install.sh BUILD_DIR [PACKAGE.deb]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -25,6 +26,14 @@ root="$work/moved"
 scan=$(env -u CSE_HOST_PLUGIN timeout 60 "$root/bin/cse-host" scan 2>&1) ||
     fail "the installed cse-host failed: $scan"
 grep -q '^3 devices' <<<"$scan" || fail "the installed cse-host did not scan the demo chain: $scan"
+
+# The Python module of the moved tree loads the moved tree's plug-in (found relative to itself).
+python_check='import koraven_cse as kc
+with kc.Session() as s:
+    assert [d.irlen for d in s.devices] == [6, 8, 4], s.devices'
+module_dir=$(dirname "$(find "$root" -path '*/koraven_cse/__init__.py')")
+env -u CSE_HOST_PLUGIN PYTHONPATH="$(dirname "$module_dir")" timeout 60 /usr/bin/python3 -c "$python_check" ||
+    fail "the installed Python module failed"
 
 expected="version 0x00140100, CsePlugin Version 1.0"
 cmake -S tests/install -B "$work/cmake-host" -DCMAKE_PREFIX_PATH="$root" >/dev/null
@@ -84,7 +93,9 @@ for path in usr/bin/cse-host usr/bin/quorbit-sim 'usr/lib/[^/]*/koraven-cse-plug
     usr/share/man/man1/cse-host.1.gz usr/share/man/man1/quorbit-sim.1.gz \
     usr/share/bash-completion/completions/cse-host usr/share/bash-completion/completions/quorbit-sim \
     usr/share/doc/koraven-cse-plugin/copyright usr/share/doc/koraven-cse-plugin/README.md \
-    usr/share/doc/koraven-cse-plugin/setup-guide.md 'usr/lib/[^/]*/wireshark/plugins/koraven_link\.lua'; do
+    usr/share/doc/koraven-cse-plugin/setup-guide.md 'usr/lib/[^/]*/wireshark/plugins/koraven_link\.lua' \
+    usr/lib/python3/dist-packages/koraven_cse/__init__.py usr/lib/python3/dist-packages/koraven_cse/__init__.pyi \
+    'usr/lib/python3/dist-packages/koraven_cse/_core\.cpython-[^/]*\.so'; do
     grep -qx "\./$path" <<<"$listing" || fail "$deb lacks $path"
 done
 # Only the public headers, and every one of them.
@@ -92,6 +103,13 @@ headers=$(grep '^\./usr/include/.*\.h$' <<<"$listing" | sed 's|^\./usr/include/|
 [[ "$headers" == "$(cd include && find . -name '*.h' | sed 's|^\./||' | sort)" ]] ||
     fail "$deb headers differ from include/: $headers"
 dpkg-deb -f "$deb" Depends | grep -q 'libc6' || fail "$deb has no dependencies from the library scan"
+dpkg-deb -f "$deb" Depends | grep -q 'python3 (>= ' || fail "$deb does not depend on python3"
+# After dpkg -i the module is where Debian's python3 looks, and finds the package's own plug-in.
+/usr/bin/python3 -c 'import sys; assert "/usr/lib/python3/dist-packages" in sys.path' ||
+    fail "Debian's python3 does not look in /usr/lib/python3/dist-packages"
+dpkg-deb -x "$deb" "$work/deb"
+env -u CSE_HOST_PLUGIN PYTHONPATH="$work/deb/usr/lib/python3/dist-packages" timeout 60 \
+    /usr/bin/python3 -c "$python_check" || fail "the Python module of $deb failed"
 # Every tag lintian gives, information and pedantic ones included, must be one of these.
 # None is accepted today; a tag added here needs its reason beside it.
 accepted=()

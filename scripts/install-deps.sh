@@ -1,15 +1,17 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the project needs, only those that are missing.
-#   install-deps.sh main   what building the plug-in, cse-host and quorbit-sim needs
+#   install-deps.sh main   what building the plug-in, cse-host, quorbit-sim and the Python module needs
 #   install-deps.sh test   additionally what the whole test suite needs (Windows cross build, Wine, OpenOCD, tshark, clang runtimes,
 #                          man pages, packaging and its checks)
 set -euo pipefail
 
 mode="${1:-main}"
 packages=(cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev libcli11-dev libpcap-dev)
+packages+=(python3-dev pybind11-dev)  # the Python module koraven_cse
 if [[ "$mode" == "test" ]]; then
     packages+=(clang libclang-rt-14-dev valgrind g++-mingw-w64-i686 openocd tshark wine wine32:i386)
     packages+=(help2man man-db dpkg-dev file lintian pkg-config unzip)
+    packages+=(python3-pytest)
 fi
 
 missing=()

@@ -1,0 +1,61 @@
+"""The Python module's rows of scripts/bench.sh: a TAP navigation and a 1-Mbit drscan_chain with
+bytes, through koraven_cse and through the host library's C++ API (krv-session-calls), in
+alternating blocks of one run, each against its own embedded emulator. Prints a Markdown section.
+    python_vs_cpp.py BIN_DIR REPETITIONS WHEN"""
+
+import json
+import statistics
+import subprocess
+import sys
+import time
+
+import koraven_cse as kc
+
+NAVIGATIONS, SHIFTS, BITS = 500, 10, 1 << 20
+BLOCKS_PER_REPETITION = 4  # short blocks, many of them: a busy spell of the machine hits both sides
+
+
+def python_block():
+    tdi = bytes([0x5A]) * (BITS // 8)
+    with kc.Session() as session:
+        session.drscan_chain(tdi, BITS)
+        start = time.perf_counter()
+        for i in range(NAVIGATIONS):
+            session.state("PAUSE_DR" if i % 2 == 0 else "IDLE")
+        navigation = (time.perf_counter() - start) / NAVIGATIONS * 1e6
+        start = time.perf_counter()
+        for _ in range(SHIFTS):
+            session.drscan_chain(tdi, BITS)
+        shift = (time.perf_counter() - start) / SHIFTS * 1e6
+    return {"navigation_us": navigation, "drscan_chain_us": shift}
+
+
+def cpp_block(bin_dir):
+    done = subprocess.run(["%s/krv-session-calls" % bin_dir, str(NAVIGATIONS), str(SHIFTS), str(BITS)],
+                          capture_output=True, text=True, check=True)
+    return json.loads(done.stdout)
+
+
+def main():
+    bin_dir, repetitions, when = sys.argv[1], int(sys.argv[2]), sys.argv[3]
+    blocks = {"python": [], "cpp": []}
+    for _ in range(repetitions * BLOCKS_PER_REPETITION):
+        blocks["cpp"].append(cpp_block(bin_dir))
+        blocks["python"].append(python_block())
+    median = lambda side, key: statistics.median(b[key] for b in blocks[side])
+    print("\n## Python module\n")
+    print("koraven_cse against the host library's C++ API, the same calls on the embedded emulator, "
+          "alternating blocks of one run; medians of %d blocks (%d navigations, %d shifts each); %s."
+          % (repetitions * BLOCKS_PER_REPETITION, NAVIGATIONS, SHIFTS, when))
+    print("\n| Measurement | Python | C++ | Python vs C++ | Target |")
+    print("|---|---|---|---|---|")
+    for key, name, limit in [("navigation_us", "TAP navigation (PAUSE_DR and IDLE in turn)", 1.2),
+                             ("drscan_chain_us", "drscan_chain, 1 Mbit, bytes in and out", 1.05)]:
+        python, cpp = median("python", key), median("cpp", key)
+        ratio = python / cpp
+        print("| %s | %.1f µs | %.1f µs | %.2fx | ≤ %.2fx: %s |"
+              % (name, python, cpp, ratio, limit, "met" if ratio <= limit else "MISSED"))
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,200 @@
+// koraven_cse._core: the extension behind the koraven_cse package (koraven_cse/__init__.py).
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include "krv/ProjectVersion.h"
+#include "python/PythonErrors.h"
+#include "python/PythonSession.h"
+
+namespace py = pybind11;
+using csepython::PythonSession;
+using csepython::SessionArguments;
+
+namespace {
+
+std::optional<std::string> pathArgument(const py::object& value) {
+    if (value.is_none()) return std::nullopt;
+    return py::str(py::module_::import("os").attr("fspath")(value)).cast<std::string>();
+}
+
+std::vector<std::string> faultsArgument(const py::object& value) {
+    if (value.is_none()) return {};
+    if (py::isinstance<py::str>(value)) return {value.cast<std::string>()};
+    return value.cast<std::vector<std::string>>();
+}
+
+std::optional<std::vector<uint32_t>> irlenArgument(const py::object& value) {
+    if (value.is_none()) return std::nullopt;
+    if (py::isinstance<py::str>(value)) {
+        std::vector<uint32_t> lengths;
+        for (const py::handle& part : value.attr("split")(",")) {
+            lengths.push_back(py::int_(part.attr("strip")()).cast<uint32_t>());
+        }
+        return lengths;
+    }
+    return value.cast<std::vector<uint32_t>>();
+}
+
+std::unique_ptr<PythonSession> openSession(const std::optional<std::string>& node,
+                                           std::optional<uint32_t> port, const py::object& lib,
+                                           const py::object& irlen, std::optional<uint32_t> timeout,
+                                           std::optional<uint32_t> packlen,
+                                           const py::object& simChain,
+                                           const py::object& simBoardFault) {
+    SessionArguments arguments;
+    arguments.node = node;
+    arguments.port = port;
+    arguments.lib = pathArgument(lib);
+    arguments.irlen = irlenArgument(irlen);
+    arguments.timeout = timeout;
+    arguments.packlen = packlen;
+    arguments.simChain = pathArgument(simChain);
+    arguments.simBoardFaults = faultsArgument(simBoardFault);
+    return std::make_unique<PythonSession>(arguments);
+}
+
+py::object deviceObject(const py::module_& types, const csepython::PyDevice& device) {
+    return types.attr("Device")(device.index, device.idcode, device.irlen, device.manufacturer,
+                                device.part, device.version, device.openocdPosition, device.bank,
+                                device.id);
+}
+
+constexpr const char* kSessionDoc =
+    R"(One use of the JTAG cable: the plug-in loaded, the target opened,
+locked and its chain scanned, until close() (or the end of a ``with`` block).
+
+    Session(node=None, port=None, lib=None, irlen=None, timeout=None, packlen=None,
+            sim_chain=None, sim_board_fault=None)
+
+Without node and port the session starts quorbit-sim inside the process (127.0.0.1, a free port,
+the demo chain or ``sim_chain``, with ``sim_board_fault`` kinds such as "tdo-stuck-1"). With
+``node`` (port 20000 unless given) or ``port`` (node "localhost") it opens the debugger's front end
+there. ``lib`` is the plug-in file; by default CSE_HOST_PLUGIN, else the plug-in installed beside
+this module. ``irlen`` gives the IR lengths, device 0 (nearest TDI) first, as a list or "6,8,4";
+they are checked against the measured IR path. ``timeout`` is the link's reply time-out in seconds
+(1..3600), ``packlen`` its packet length (16..1472).
+
+A board whose chain scan fails still opens, so that diagnose() can say what is wrong; ``devices``
+and the device-level calls then raise CseError with the reason. One Session is open per process at
+a time. Every call lets other Python threads run while the plug-in works. Ctrl-C is taken between
+plug-in calls: during svf() or a scan or clock run of more than 4 Mbit it ends the session (unlock,
+close, disconnect) before the KeyboardInterrupt goes on; ``with`` and the interpreter's exit close a session on every other way.
+
+Values are ints of any size (bit 0 is shifted first) or, for long streams, bytes-like objects
+(bit k in bit k % 8 of byte k // 8), returned in the same kind.
+
+Raises UsageError for wrong arguments, LinkError when the front end does not answer, CseError when
+the plug-in fails.)";
+
+}  // namespace
+
+PYBIND11_MODULE(_core, m) {
+    m.doc() = "The native part of koraven_cse; use the koraven_cse package.";
+    csepython::registerErrorTranslation();
+    m.attr("__version__") = KRV_PROJECT_VERSION;
+    m.attr("git_commit") = KRV_GIT_COMMIT;
+    const py::module_ types = py::module_::import("koraven_cse._types");
+
+    py::class_<PythonSession> session(m, "Session", kSessionDoc);
+    session
+        .def(py::init(&openSession), py::arg("node") = py::none(), py::arg("port") = py::none(),
+             py::arg("lib") = py::none(), py::arg("irlen") = py::none(),
+             py::arg("timeout") = py::none(), py::arg("packlen") = py::none(),
+             py::arg("sim_chain") = py::none(), py::arg("sim_board_fault") = py::none())
+        .def("__enter__", [](py::object self) { return self; })
+        .def(
+            "__exit__",
+            [](PythonSession& self, const py::object&, const py::object&, const py::object&) {
+                self.close();
+                return false;
+            },
+            "Closes the session (unlock, close, disconnect), also when the block raised.")
+        .def("close", &PythonSession::close,
+             "Unlocks, closes and disconnects; the session cannot be used afterwards. Calling it "
+             "again does nothing. Raises CseError when releasing the TAP on the debugger failed.")
+        .def_property_readonly("closed", &PythonSession::closed, "True once closed.")
+        .def_property_readonly(
+            "devices",
+            [types](PythonSession& self) {
+                py::list list;
+                for (const auto& device : self.devices()) list.append(deviceObject(types, device));
+                return list;
+            },
+            "The devices of the chain as a list of Device, device 0 nearest TDI.")
+        .def_property_readonly("front_end", &PythonSession::frontEnd,
+                               "\"HOST:PORT\" of the front end (or the embedded emulator).")
+        .def_property_readonly("embedded", &PythonSession::embedded,
+                               "True when the session runs against its own quorbit-sim.")
+        .def_property_readonly("scan_problem", &PythonSession::scanProblem,
+                               "Why the device list cannot be trusted, or None.")
+        .def_property_readonly("ir_length_problem", &PythonSession::irLengthProblem,
+                               "Why the IR lengths are unknown, or None.")
+        .def("idcode", &PythonSession::idcode, py::arg("dev"),
+             "Resets the TAP and reads the IDCODE of device ``dev`` (0 = nearest TDI).")
+        .def(
+            "irscan", &PythonSession::irscan, py::arg("dev"), py::arg("value"),
+            "Shifts ``value`` into the IR of device ``dev`` (as many bits as its IR length), every "
+            "other device in BYPASS; returns the captured bits. Ends in Run-Test/Idle.")
+        .def(
+            "drscan", &PythonSession::drscan, py::arg("dev"), py::arg("value"),
+            py::arg("bits") = py::none(),
+            "Shifts ``bits`` bits of ``value`` through the DR of device ``dev``, one bypass bit "
+            "for "
+            "each other device; returns the captured bits. Refused until an irscan has put the "
+            "others in BYPASS (after a reset they present their IDCODEs). ``bits`` defaults to all "
+            "bits of a bytes value.")
+        .def(
+            "irscan_chain",
+            [](PythonSession& self, const py::object& value, std::optional<uint32_t> bits) {
+                return self.chainScan(csesession::Register::kIr, value, bits);
+            },
+            py::arg("value"), py::arg("bits") = py::none(),
+            "Shifts ``bits`` bits of ``value`` through the whole IR path (at most 122,816); "
+            "returns "
+            "the captured bits, as int or bytes like ``value``.")
+        .def(
+            "drscan_chain",
+            [](PythonSession& self, const py::object& value, std::optional<uint32_t> bits) {
+                return self.chainScan(csesession::Register::kDr, value, bits);
+            },
+            py::arg("value"), py::arg("bits") = py::none(),
+            "Shifts ``bits`` bits of ``value`` through the whole DR path; returns the captured "
+            "bits, "
+            "as int or bytes like ``value``. Bytes are read and written in place: one copy each "
+            "way, "
+            "made by the plug-in.")
+        .def("state", &PythonSession::state, py::arg("name"), py::arg("clocks") = 0,
+             py::arg("wait_us") = 0,
+             "Moves the TAP to ``name`` (\"PAUSE_DR\", \"CSEJTAG_PAUSE_DR\", \"Pause-DR\", "
+             "\"DRPAUSE\", \"IDLE\", \"RESET\", ... in any case), clocks ``clocks`` more cycles "
+             "there "
+             "and waits ``wait_us`` microseconds; returns the state reached, e.g. "
+             "\"CSEJTAG_PAUSE_DR\".")
+        .def_property_readonly("tap_state", &PythonSession::tapState,
+                               "The TAP state the plug-in records, e.g. \"CSEJTAG_RUN_TEST_IDLE\".")
+        .def("reset", &PythonSession::reset,
+             "TMS reset, then Run-Test/Idle: every device selects IDCODE (or BYPASS).")
+        .def(
+            "svf", &PythonSession::svf, py::arg("path_or_file"), py::arg("keep_going") = false,
+            py::arg("progress") = py::none(),
+            "Plays an SVF file (a path, or a file object opened in text or binary mode) through "
+            "the "
+            "whole chain and checks every TDO; returns an SvfResult. ``keep_going`` plays on after "
+            "a mismatch and lists every one. ``progress(bytes_done, bytes_total)`` is called now "
+            "and "
+            "then (bytes_total is 0 when unknown); an exception from it stops the file and is "
+            "raised. Raises UsageError for a malformed file (what came before it has been "
+            "played), CseError when the plug-in fails.")
+        .def(
+            "diagnose", &PythonSession::diagnose,
+            "Board bring-up checks (tdo, device-count, ir-length, idcode, link), each a Check with "
+            "its verdict (\"ok\", \"warning\", \"fault\"), reason and figures.")
+        .def("__repr__", [](PythonSession& self) {
+            return self.closed() ? std::string("<koraven_cse.Session closed>")
+                                 : "<koraven_cse.Session on " + self.frontEnd() + ">";
+        });
+    session.attr("__module__") = "koraven_cse";
+
+    py::module_::import("atexit").attr("register")(
+        py::cpp_function([] { PythonSession::closeOpenSession(); }));
+}

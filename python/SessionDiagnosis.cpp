@@ -1,0 +1,48 @@
+// Session.diagnose and the IDCODE fields of Session.devices, from diagnosis/.
+#include "diagnosis/ChainDiagnosis.h"
+#include "diagnosis/IdcodeFields.h"
+#include "python/PythonSession.h"
+
+namespace csepython {
+
+PyDevice describeDevice(const csesession::Device& device) {
+    PyDevice described;
+    described.index = device.index;
+    described.idcode = device.idcode;
+    described.irlen = device.irLength;
+    described.openocdPosition = device.openocdPosition;
+    if (device.idcode) {
+        const csediag::IdcodeFields fields = csediag::idcodeFields(*device.idcode);
+        described.version = fields.version;
+        described.part = fields.part;
+        described.bank = fields.bank;
+        described.id = fields.id;
+        described.manufacturer = (*device.idcode >> 1) & 0x7FFu;
+    }
+    return described;
+}
+
+py::list PythonSession::diagnose() {
+    const std::vector<csediag::Check> checks = run([this](csesession::CableSession& session) {
+        csediag::ChainFacts facts;
+        facts.scanned = session.chainScanned();
+        facts.scanProblem = session.scanProblem();
+        for (const csesession::Device& device : session.devices()) {
+            facts.idcodes.push_back(device.idcode.value_or(0));
+        }
+        facts.irLengthsGiven = irLengthsGiven_;
+        facts.irLengthProblem = session.irLengthProblem();
+        return csediag::diagnoseChain(session.plugin(), facts);
+    });
+    const py::module_ types = py::module_::import("koraven_cse._types");
+    py::list list;
+    for (const csediag::Check& check : checks) {
+        py::dict figures;
+        for (const auto& [name, value] : check.figures) figures[py::str(name)] = value;
+        list.append(types.attr("Check")(check.name, csediag::verdictName(check.verdict),
+                                        check.reason, figures));
+    }
+    return list;
+}
+
+}  // namespace csepython

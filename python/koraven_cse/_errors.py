@@ -1,0 +1,20 @@
+"""The exceptions of koraven_cse."""
+
+
+class CseError(Exception):
+    """An operation failed: the plug-in, the chain or the debugger refused it.
+
+    ``reason`` holds the one-line reason, with the plug-in's own error lines after it.
+    """
+
+    def __init__(self, reason: str) -> None:
+        super().__init__(reason)
+        self.reason = reason
+
+
+class UsageError(CseError):
+    """The caller's input was wrong: a device number, a bit count, a value, a state name, an option."""
+
+
+class LinkError(CseError):
+    """The debugger's front end did not answer, or the link to it failed."""
