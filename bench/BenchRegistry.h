@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The benchmark groups and the little they share. Every group registers its benchmarks with
 // names "<group>/<what>/<side>/<parameters>" that scripts/bench.sh pairs up into its table.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // krv-bench: all benchmarks of the plug-in in one run. scripts/bench.sh runs it, together with
 // OpenOCD and callgrind, and turns the output into one table.
 #include <benchmark/benchmark.h>

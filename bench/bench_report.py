@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: Apache-2.0
 """Turns one run of scripts/bench.sh into one table.
 
 Inputs: the Google Benchmark JSON of krv-bench (medians of its repetitions), the OpenOCD shift

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // quorbit-sim's virtual chain by itself: DR bits through the demo chain's three devices, with no
 // link in front of it. The emulator must never be what limits the end-to-end figures.
 #include <string>

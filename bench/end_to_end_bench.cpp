@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The plug-in through the whole stack (library -> UDP loopback -> quorbit-sim process -> virtual
 // chain -> back) next to the floor: the very same datagram sequence, recorded from the library
 // and replayed by a minimal client and peer with no logic of their own.

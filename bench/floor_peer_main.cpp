@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // krv-floor-peer: the peer half of the floor. It answers a loaded script of datagram sizes: for
 // every datagram from the client it sends the datagrams that followed it on the recorded link, at
 // once, with no protocol logic at all. Loaded with a replay, the client is the library itself:

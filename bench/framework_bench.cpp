@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The framework's own cost per device-level operation: the public operation with its trace, the
 // padding of the device's bits into a chain-wide stream and the copy back, against a target
 // whose chain Impls do nothing.

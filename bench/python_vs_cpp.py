@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """The Python module's rows of scripts/bench.sh: a TAP navigation and a 1-Mbit drscan_chain with
 bytes, through koraven_cse and through the host library's C++ API (krv-session-calls), in
 alternating blocks of one run, each against its own embedded emulator. Prints a Markdown section.

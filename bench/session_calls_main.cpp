@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The C++ side of the Python module's benchmark rows: the same calls koraven_cse makes, through
 // the host library's API on the embedded emulator. Prints per-call microseconds of one block:
 //   {"navigation_us": 52.1, "drscan_chain_us": 6120.0, "bits": 1048576}

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // SVF parsing alone, in MB/s of SVF text: the 4-Mbit file of scripts/bench.sh's SVF row (20 SDR of
 // 200,000 bits with TDI, TDO and MASK), built in memory and parsed by the streaming parser of
 // svf/, and a file of many short statements (a typical programming file's shape).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The remote_bitbang commands of one client turned into few cable calls. The TAP state is followed
 // from the TMS of each rising TCK edge; everything a read of the socket brought is carried out at
 // once: a run of clocks in Shift-DR/Shift-IR becomes one chain scan with its end state, the other

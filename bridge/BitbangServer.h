@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // remote_bitbang over TCP in front of a cable: one client at a time (a second connection is
 // refused with a note), each served until it quits, sends a byte that is not a command or goes
 // away; then the next. A thread of its own reads each client's socket as fast as it writes, so

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What the remote_bitbang bridge needs of a cable: whole-chain shifts and TAP navigations as the
 // plug-in carries them out. The session adapter drives the plug-in; tests drive a model chain.
 #pragma once

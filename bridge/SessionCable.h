@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The bridge's cable on an open session of the host library: chain scans, navigations and the TMS
 // reset through the plug-in. Failures come as csesession::SessionError with a one-line reason.
 #pragma once

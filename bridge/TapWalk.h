@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The TAP state diagram and the walk by which the cable moves between states: the bridge replays
 // a client's clocks as navigations only where the cable's own walk takes exactly those states.
 #pragma once

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # cmake --install: programs in bin/, the plug-in in its own folder under the library folder, the
 # host-facing headers, a relocatable CMake package and pkg-config file, chain files, documents,
 # man pages, bash completion and the link dissector. The 32-bit Windows build installs what its .zip

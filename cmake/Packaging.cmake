@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # CPack: a .deb (dependencies from dpkg-shlibdeps) and a .tar.gz on Linux, a .zip for the 32-bit
 # Windows build. scripts/package.sh runs them into dist/.
 set(CPACK_PACKAGE_NAME ${KRV_PACKAGE_NAME})

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # The 32-bit Windows build of this tree, configured and built from the native build as an external
 # project with the MinGW tool chain file: KoravenCsePlugin_14.dll, cse-host.exe and the Windows
 # test programs. Compiling needs only the MinGW tool chain; Wine is needed only to run the tests.

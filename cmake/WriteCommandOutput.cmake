@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # cmake -DPROGRAM=... -DARGUMENT=... -DOUTPUT=... -P WriteCommandOutput.cmake: what a program prints,
 # into a file (a build step cannot redirect portably).
 execute_process(COMMAND ${PROGRAM} ${ARGUMENT} OUTPUT_FILE ${OUTPUT} RESULT_VARIABLE result)

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Writes the version header of cse-host and quorbit-sim at build time, so the commit stays current
 # after new commits without reconfiguring; the file is rewritten only when its text changes.
 #   cmake -DOUTPUT=<file> -DVERSION=<x.y> -DSOURCE_DIR=<tree> -P WriteVersionHeader.cmake

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Cross build for 32-bit Windows with Debian's i686 MinGW-w64 tool chain (package g++-mingw-w64-i686).
 #   cmake -S . -B build-windows -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-i686-w64-mingw32.cmake
 set(CMAKE_SYSTEM_NAME Windows)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Board bring-up checks, each with a verdict, a one-line reason and the figures it measured.
 #include "diagnosis/ChainDiagnosis.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Board bring-up checks on an open, locked chain, each with a verdict, a one-line reason and its
 // measured figures: tdo, device-count, ir-length, idcode, link. Only the plug-in's public
 // interface is used; what the session found when it opened comes in as ChainFacts.

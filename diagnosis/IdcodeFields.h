@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The fields of an IEEE 1149.1 IDCODE: version, part number and JEDEC manufacturer (bank and id).
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What a path of the chain did with a step from zeros to ones, kept apart from the plug-in calls so
 // that each reading can be checked on made-up bit streams.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The library's load entry. The plug-in starts no threads and keeps no per-thread state, so it asks
 // not to be called for every thread the host creates or ends; start-up and shut-down are the
 // runtime's.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The process-wide copy of the host's callbacks, read through one accessor per callback.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The per-object record of the TAP state a target has reached.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The framework base class of every cable plug-in: the host interface with tracing and messages,
 // lifecycle, lock, TAP model, chain model and chain/device access defaults.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Lookup of key=value host arguments.
 #include <cctype>
 #include <cstring>

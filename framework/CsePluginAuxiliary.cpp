@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Flush, pins, waits, commands, comments, headers, scan end states and operation starts:
 // traced wrappers whose defaults (except the wait) say the target does not implement them.
 #include "framework/CsePlugin.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Chain-level IR and DR access: traced wrappers, with read and write reduced to the shifts.
 #include <cstring>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Host access to the chain model: device count, IR lengths, ID codes and pad bits.
 #include <cstdint>
 

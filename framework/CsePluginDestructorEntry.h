@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Slot 38, the destructor's entry in the table of virtual functions, in the form each platform's
 // host expects. Every concrete plug-in class declares its destructor with this macro:
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Device-level IR and DR access: one device's bits padded into a chain-wide stream in which every
 // other device is bypassed, shifted at chain level, and the device's bits cut out again.
 #include <cstdarg>

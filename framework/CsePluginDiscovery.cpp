@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Chain discovery: ID codes from a chain description file or read out of the chain after a TAP
 // reset, then kept, taken over or emptied in the chain model.
 #include <array>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Construction, destruction, open/close and the target queries.
 #include <cstdio>
 #include <cstring>

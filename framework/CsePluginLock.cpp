@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The exclusive lock the host takes before it moves the TAP or scans the chain.
 #include "framework/CsePlugin.h"
 

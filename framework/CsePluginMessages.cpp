@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Output to the host: log lines, categorised messages and buffer dumps, all through the callbacks.
 #include <cstdarg>
 

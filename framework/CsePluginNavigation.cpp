@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The TAP front end: state query, TAP reset and navigation with its lock guard and logs.
 #include "framework/CsePlugin.h"
 #include "framework/PlatformSleep.h"

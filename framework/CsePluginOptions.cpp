@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Option operations, carried by sendCommand so a target that implements it gets options for free.
 #include <cstdio>
 #include <cstring>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Entry/exit tracing of one host-facing operation, kept as a local object for the operation's
 // duration.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The chain model: device records, the IR pad bits derived from them, and the comparisons and
 // take-over that chain discovery needs.
 #include "framework/JtagChain.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Model of the JTAG scan chain behind the cable: device count, ID codes, IR lengths and IR pad
 // bits.
 #pragma once

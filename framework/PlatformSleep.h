@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The one operating-system service the framework needs: a blocking sleep in milliseconds.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Internal test hook: lets tests record the sleeps the framework asks for instead of sleeping.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Constant TAP tables: state names, the next state per TMS value and the TMS path between any two
 // states.
 #pragma once

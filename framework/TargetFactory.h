@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Creation of the one concrete plug-in class this library ships; the exports call it.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // printf-style formatting of the library's own message lines and trace texts. They use only plain
 // conversions (%s, %d, %i, %u, %x, %X, each with an optional width and precision), which are
 // written here directly: the C library's vsnprintf costs several hundred instructions a line, and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Runs every file of the given corpus folders (or single files) through the fuzz target once, so
 // that the checked-in corpus is an ordinary test of the normal build without libFuzzer.
 #include <cstdint>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Reading a fuzz input: a configuration byte, then length-prefixed records (two bytes, little
 // endian; the top bit is a flag the target gives a meaning, the rest the record's length, cut to
 // what is left of the input).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The framework's chain description file reader, fed whole files: the input is written to a file
 // of this process and scanned by the plug-in's fileScanJTAGChain.
 #include <unistd.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // cse-host's command line (arguments split at NUL characters) and run scripts; byte 0 picks which.
 // A refusal must always come with a one-line reason.
 #include <cstdint>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // cse-host's number, hex and IR-length parsing: "count NUL hex" pairs must round-trip through the
 // formatter; the rest of the input also goes through the IR length list, TAP state names and the
 // IR length derivation from a captured pattern.

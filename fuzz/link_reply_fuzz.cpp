@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The client's reply reception and reassembly: datagram sequences from the peer fed through a fake
 // socket layer into one remote call. Byte 0 picks the packet length, the call, the starting
 // sequence number and whether acknowledgements fail to send; then come length-prefixed datagrams

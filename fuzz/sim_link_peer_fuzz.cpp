@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // quorbit-sim's end of the link: any datagram sequence, from the client or from a stranger, into
 // the link peer with a fault plan that byte 0 picks. The emulator must survive every datagram and
 // only ever send datagrams a client can take.

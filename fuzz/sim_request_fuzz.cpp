@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // quorbit-sim's request decoding and execution: envelopes, TAP access parameter blocks and
 // raw-shift blocks, decoded on their own and then executed by the emulated debugger. Byte 0 says
 // whether the debugger is attached and its pins enabled first; then come length-prefixed request

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // quorbit-sim's text parsers: chain descriptions, fault lists and the command line. Byte 0 picks
 // the parser; a chain the parser accepts must also pass the checks for chains built in code.
 #include <cstdint>

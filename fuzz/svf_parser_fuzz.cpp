@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The streaming SVF parser on arbitrary text: it must end with commands or a located error, never
 // crash, and every command it gives must be consistent (lengths, stable end states, lines and
 // offsets in order). Failed checks are also formatted, to run the report on odd scans.

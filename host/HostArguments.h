@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // cse-host's command line and the command lines of a run script, parsed without touching anything
 // else.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // cse-host's command line through CLI11, from the option table: options anywhere, the command and
 // its arguments as the remaining words, each refused with a one-line reason.
 #include <CLI/CLI.hpp>

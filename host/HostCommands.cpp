@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The commands of a session: what each asks of the plug-in and what it reports.
 #include <algorithm>
 #include <string>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // cse-host's commands and options, defined once: the command-line parser, the run-script parser,
 // --help (and so the man page) and the bash completion are all built from these tables.
 #pragma once

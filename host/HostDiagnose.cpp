@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // cse-host diagnose: the chain checks of the diagnosis library on this session, then their report.
 #include <algorithm>
 #include <cstdio>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // cse-host's side of one session: the commands of a run, each turned into calls of the session
 // library (session/CableSession.h) and its results and errors into cse-host's output.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // cse-host's svf command: the file is checked before the session, then read, parsed and played
 // in it statement by statement; mismatches and progress go to stderr, the summary to the results.
 #include "host/HostSvf.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // cse-host's svf command over the SVF library (the playing is HostSession::playSvfCommand).
 #pragma once
 

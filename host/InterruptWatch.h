@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // SIGINT and SIGTERM taken in an orderly way: the current plug-in call finishes, then the session
 // unlocks, closes and disconnects before cse-host exits 130 or 143. A second signal exits at once.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Results as one JSON document for scripts and CI, written when the program ends:
 //   {"exitStatus": 0, "ok": true, "results": [...], "notes": [...], "error": "..."}
 // A scan result is {"command", "devices": [{"device", "openocdPosition", "idcode", ...}]}; a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Where a session's results go: a table and lines of text for people, or one JSON document for
 // scripts. Errors are printed on stderr either way; the writer records them for the document.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // cse-host serve: OpenOCD's remote_bitbang protocol on TCP, carried out through the open and
 // locked plug-in until SIGINT or SIGTERM; then the session unlocks and closes as after any command.
 #include <cstdio>

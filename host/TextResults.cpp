@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Results as people read them: a table for scan, one line per value, one line per check.
 #include <cstdio>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // cse-host: loads the plug-in library, registers its callbacks and drives one session with it.
 #include <sys/stat.h>
 #include <unistd.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Python values to bit buffers and back: ints of any size and bytes-like objects, bit 0 shifted
 // first (bit k in bit k % 8 of byte k / 8), as cse-host prints and reads them.
 #pragma once

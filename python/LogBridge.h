@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Plug-in log lines to Python's logging (logger "koraven_cse"). The plug-in writes them while the
 // GIL is released, so they are kept here and handed to the logger after the call, in order, with
 // the GIL held: no Python code ever runs inside a plug-in call, and a handler that raises or calls

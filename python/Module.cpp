@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // koraven_cse._core: the extension behind the koraven_cse package (koraven_cse/__init__.py).
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Which plug-in a Session loads when lib= is not given: the file CSE_HOST_PLUGIN names (the session
 // library reads it), else the plug-in found relative to this module's own file, so that the build
 // tree and an installed (even moved) tree each use their own plug-in.

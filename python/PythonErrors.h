@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The exceptions of the module: every failure of the session library (csesession::SessionError)
 // becomes koraven_cse.UsageError, LinkError or CseError with the reason as its message and its
 // `reason` attribute. The classes live in koraven_cse/_errors.py.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // koraven_cse.Session: one csesession::CableSession for Python. Every call into the plug-in runs
 // with the GIL released and under the session's own mutex, so other threads run meanwhile and two
 // threads never drive the plug-in at once. One Session is open per process at a time: the plug-in's

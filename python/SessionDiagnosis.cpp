@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Session.diagnose and the IDCODE fields of Session.devices, from diagnosis/.
 #include "diagnosis/ChainDiagnosis.h"
 #include "diagnosis/IdcodeFields.h"

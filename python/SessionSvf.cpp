@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Session.svf: the streaming SVF player of svf/ on the session's plug-in. Python is reached from
 // inside the playback only with the GIL taken for the moment: progress calls, reads of a file
 // object, and a look for pending signals (Ctrl-C) between statements.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // An SVF file object (text or binary) as a std::istream for the streaming player. The player runs
 // with the GIL released; each refill takes the GIL for one read() of the object.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The link's configuration items: "NODE=", "PORT=", "HOSTPORT=", "PACKLEN=", "TIMEOUT=".
 #include <cstdint>
 #include <cstring>

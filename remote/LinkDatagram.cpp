@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Single datagrams to and from the peer, and the names of socket errors.
 #include <chrono>
 #include <cstring>

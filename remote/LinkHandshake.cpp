@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The connect handshake and the synchronisation of sequence numbers with the peer.
 #include <cstring>
 

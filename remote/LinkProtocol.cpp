@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Messages over the open link: fragments written in place, flow control, acknowledgements,
 // reassembly in place and the matching of replies to the current request.
 #include <cstring>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The link's internal routines, shared between its source files, tests and fuzzers. None of them
 // is exported. All work on the one process-wide RemoteLinkState.
 #pragma once

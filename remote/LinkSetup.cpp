@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Opening and closing the one link: socket, buffer sizes and the connect handshake.
 #include <cstdio>
 #include <cstring>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Wire constants of the debugger's UDP remote interface and the little-endian field helpers that
 // read and write them in place.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Copies of the debugger's notification datagrams, newest first, at most kMaxKeptNotifications.
 #include <cstring>
 #include <new>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The remote calls: each builds one request in the request buffer, sends it, waits for the
 // matching reply and keeps its result as the last result.
 #include <cstring>

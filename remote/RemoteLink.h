@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The remote calls of the debugger's UDP remote interface, as the target uses them. There is one
 // link per process; the calls take no handle. Results are plain integers: the debugger's status
 // byte (0 success, 1..255 its refusal or error) or a negative code of the link:

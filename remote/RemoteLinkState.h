@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The one process-wide record of the remote link: configuration, socket, sequence state, the
 // static request and reply buffers and the kept notifications.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Internal hooks for the link's tests and fuzzers; never used by the plug-in itself.
 #pragma once
 

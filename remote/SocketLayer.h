@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The few socket operations the link needs, as a table of function pointers: the platform's own
 // layer by default, a fake one in tests and fuzzers. Addresses and ports are plain host-order
 // numbers here; only the platform layer knows the socket address structures.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // BSD sockets under the link. Errors are kept in the Windows Sockets numbering so that the link
 // names them with one table on every platform.
 #ifndef _WIN32

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Windows Sockets 1.1 under the link. Its error numbers are the ones the link names directly.
 #ifdef _WIN32
 

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Runs every benchmark of the plug-in in one go and prints one table; the rows also go to
 # bench/results/latest.json and, with the machine and this command, to bench/RESULTS.md.
 #

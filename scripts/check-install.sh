@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # The project as a user installs it: a DESTDIR install moved elsewhere, its cse-host and its Python
 # module scanning the embedded emulator without --lib, a tiny host built out of tree with
 # find_package and another with pkg-config loading the installed plug-in through the public

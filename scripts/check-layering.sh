@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # The include arrows between the folders. The plug-in: include/ <- exports -> framework <- target ->
 # remote. The host side: the front ends (host/ = cse-host, bridge/, python/) -> svf/, diagnosis/ ->
 # session/ -> include/; session/ reaches sim/ only for the embedded emulator, and nothing of the

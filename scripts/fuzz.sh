@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Builds the libFuzzer targets with clang, AddressSanitizer and UndefinedBehaviorSanitizer (CMake
 # preset "fuzz") and runs each for a bounded time, starting from its checked-in corpus. A crash,
 # a leak or an input that runs longer than 10 s fails the script; the reproducer is kept in

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Installs the Debian packages the project needs, only those that are missing.
 #   install-deps.sh main   what building the plug-in, cse-host, quorbit-sim and the Python module needs
 #   install-deps.sh test   additionally what the whole test suite needs (Windows cross build, Wine, OpenOCD, tshark, clang runtimes,

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Builds the three packages into dist/: the .deb and .tar.gz of the Linux build and the .zip of the
 # 32-bit Windows build. Reuses a build tree (default build-test, the test command's) and
 # configures it the way scripts/test.sh does when it is missing.

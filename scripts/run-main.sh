@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # The main job: install what is missing, build, and scan the demo chain of the embedded emulator.
 set -euo pipefail
 cd "$(dirname "$0")/.."

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Builds the native layers with AddressSanitizer and UndefinedBehaviorSanitizer (CMake preset
 # "asan", compiler from $CXX, g++ by default) and runs the whole test suite under them.
 set -euo pipefail

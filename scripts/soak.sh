@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # A long soak: cse-soak over several seeds, without faults and at two fault rates, each run
 # checking every TDO bit against its own chain model. Any wrong result fails the script.
 #   soak.sh [operations per run] [seeds] [signal interval in us]

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Installs what is missing, builds everything with warnings as errors, and runs the whole test suite.
 set -euo pipefail
 cd "$(dirname "$0")/.."

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Runs the end-to-end target tests (the debugger target against quorbit-sim over real UDP) and the
 # recovery, boundary and regression tests of the fault suite under valgrind memcheck: any leak or
 # invalid access fails.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Checks the plug-in DLL as a Windows host and a bare Windows see it: a 32-bit DLL that exports
 # exactly the six decorated names, the unload notification at the load notification's address,
 # and imports nothing but Windows' own DLLs (no MinGW runtime DLL beside it).

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Runs a Windows program under Wine in the given prefix, without Wine's own diagnostics; the exit
 # status is the program's. Arguments that are absolute paths of existing files reach the program
 # as Windows paths.

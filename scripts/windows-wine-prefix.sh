@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Makes the 32-bit Wine prefix that the Windows tests of a build tree run in; once made, it is kept.
 #   windows-wine-prefix.sh <wine prefix>
 set -euo pipefail

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Starts quorbit-sim natively on a free UDP port with a chain file, runs a command in which every
 # @PORT@ stands for that port, checks the command's output for each expected text, and stops the
 # emulator again. The exit status is the command's, or 1 when an expected text is missing.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // One session with the plug-in in the host's call order: create, openTarget, lockTarget,
 // scanJTAGChain, setIRLength for every device, the operations, unlockTarget, closeTarget, destroy.
 // The plug-in object is driven only through its virtual interface.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // One use of the cable through the plug-in, for every front end (cse-host, the remote_bitbang
 // bridge, the Python module): find and load the plug-in, open the target (the front end or the
 // embedded emulator), lock, scan the chain, set the IR lengths; then scans and navigations; then

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // quorbit-sim started inside the host process, for sessions without a front end.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The Windows build has no embedded emulator (quorbit-sim's sockets are POSIX-only): without
 // --node and --port it says so and stops.
 #include "session/EmbeddedEmulator.h"

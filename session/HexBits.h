@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Bit counts and hex strings as the user types them, turned into bit buffers and back.
 // A bit buffer holds bit k of a stream in bit k % 8 of byte k / 8; bit 0 is shifted first, so it is
 // the least significant bit of the hex number the user writes.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Working out the IR length of every device from what the chain's IR path gives back.
 //
 // Measuring: right after a TAP reset, shift flushBits zeros and then flushBits ones through the IR

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The front end's host name, looked up before the plug-in tries it: an unknown name is a different
 // problem from a front end that does not answer, and is reported at once.
 #pragma once

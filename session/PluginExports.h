@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The six exports of the plug-in library, looked up at run time.
 #pragma once
 

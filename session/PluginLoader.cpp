@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "session/PluginLoader.h"
 
 #if defined(_WIN32)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Loading the plug-in library at run time: dlopen on POSIX, LoadLibrary on Windows.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What the plug-in says through its five callbacks, for one session: log lines filtered by level
 // and handed to the front end's sink, and the error lines kept for the reason of a failed step.
 // The callbacks are plain C functions without a context, so one session at a time receives them:

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Where a front end looks for the plug-in library, in order, and for an installed chain file.
 #pragma once
 

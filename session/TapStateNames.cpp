@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The TAP states by the names users type, and the one name printed for each.
 #include <cctype>
 

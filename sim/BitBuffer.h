@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Reading and writing runs of up to 64 bits at any bit offset of a byte buffer or a word array.
 // Bit k of a byte buffer is bit k%8 of byte k/8 (the order of the link's bit streams).
 #pragma once

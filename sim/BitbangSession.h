@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // One remote_bitbang session over TCP: one ASCII character per step. '0'..'7' drive TCK, TMS and
 // TDI (bits 2, 1, 0; a rising TCK edge clocks the chain), 'R' reads TDO, 'B'/'b' switch the blink
 // LED, 'r'/'s'/'t'/'u' set the reset lines ('t' and 'u' assert TRST), 'Q' ends the session.

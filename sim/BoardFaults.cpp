@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The board faults' text form and their check against the chain.
 #include <cstdlib>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The built-in demo chain and the rules every chain has to satisfy.
 #include <string>
 

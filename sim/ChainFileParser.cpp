@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Reads chain descriptions: one device per line, "#" comments, blank lines skipped.
 //   <name> <ir-length> <idcode-hex | -> <idcode-opcode-hex | -> [<opcode-hex>=<width> ...]
 #include <cctype>

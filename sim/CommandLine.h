@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The quorbit-sim command line, parsed into SimOptions so that tests can check it without
 // starting a process.
 #pragma once

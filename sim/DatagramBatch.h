@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Datagrams sent and received a batch at a time (sendmmsg, recvmmsg): one system call for all
 // the fragments and flow tokens one wake-up of the emulator produces, and one for a burst of
 // fragments that arrived while it was busy.

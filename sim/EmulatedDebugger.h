@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The debugger behind the link: executes attach, command lines and TAP accesses against the
 // virtual chain and keeps what tests inspect. One request in, one status and reply data out; it
 // knows nothing of datagrams or sequence numbers.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Seeded decisions for the fault plan: the same plan, seed and datagram order give the same
 // faults, so a failing run can be repeated.
 #pragma once

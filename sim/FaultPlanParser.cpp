@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Parses the comma-separated fault list of the command line and of SimOptions users.
 #include <cstdlib>
 #include <functional>

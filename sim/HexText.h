@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Small text helpers for messages: hex numbers and byte dumps.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The debugger's end of the UDP link, without sockets: datagrams and the time come in, datagrams
 // go out through a PeerTransport. It answers the handshake, reassembles request fragments, sends
 // flow tokens exactly where the client waits for them, executes requests on the EmulatedDebugger,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Writes every datagram the emulator sends and receives to a capture file (libpcap), as IPv4/UDP
 // packets with the real addresses and ports, so that the link can be read in Wireshark or tshark.
 #pragma once

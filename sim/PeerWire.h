@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Wire constants and little-endian field helpers of the remote interface, as the emulated
 // debugger sees them. Written independently of the plug-in's client.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Thin POSIX socket helpers for the emulator: non-blocking IPv4 sockets bound to an address, with
 // the errors as text. Sockets are plain file descriptors wrapped in an owning handle.
 #pragma once

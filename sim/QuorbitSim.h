@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // quorbit-sim as a library: an emulator of the debugger front end's UDP remote interface with a
 // virtual JTAG chain behind it. Tests, the host and the benchmarks start a Simulator on an
 // ephemeral port, talk to it over real UDP (and optionally remote_bitbang over TCP), and inspect

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Decoding of request messages as the emulated debugger receives them: the envelope, the TAP
 // access parameter block and the raw-shift blocks. Pure functions over byte spans, so tests and
 // fuzzers can call them directly. Every length is checked before it is used.

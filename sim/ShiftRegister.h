@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A JTAG shift register of any width that shifts up to 64 bits per call in word operations.
 // Bit 0 is the next bit out (towards TDO); new bits enter at the top (from TDI). Registers up to
 // 64 bits live in one word; wider ones are a bit ring whose head advances, so a shift touches only

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The emulator's thread: one poll loop over the UDP socket, the remote_bitbang listener and
 // session, and a wake-up pipe for stop(). Everything the loop touches is guarded by one mutex,
 // which the inspection calls take too; log lines are handed to the sink after it is released.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The sixteen states of an IEEE 1149.1 TAP controller, numbered in the standard's order (the same
 // numbers the plug-in uses for its own state codes, so tests can compare the two directly).
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Writes the JTAG signals TCK, TMS, TDI and TDO as an IEEE 1364 value change dump, one TCK period
 // per clock (falling edge with the new TMS/TDI/TDO, then the rising edge). The file stops growing
 // at a size limit so that a long session cannot fill the disk, and says so in a closing comment.

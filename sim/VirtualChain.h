@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The virtual JTAG chain behind the emulator, usable on its own (tests, benchmarks): every device
 // an IEEE 1149.1 TAP controller with an instruction register, BYPASS, an optional IDCODE and user
 // data registers. All devices share TCK and TMS, so the chain has one TAP state; TDI enters device

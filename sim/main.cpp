@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // quorbit-sim: runs the emulator until SIGINT or SIGTERM.
 // Exit status: 0 after a signal, 1 when the emulator cannot start, 2 on a usage error.
 #include <pthread.h>

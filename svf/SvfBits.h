@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Bit-buffer work of the SVF player, done a byte at a time: hex digits, joining header, scan and
 // trailer, and finding the first bit where a TDO check fails.
 // Bit k of a buffer is bit k % 8 of byte k / 8; bit 0 is shifted first.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // SVF text read from a stream in pieces, so that memory holds one piece and not the file: bytes
 // on demand, the byte offset for progress, a limit on the size, and a UTF-8 byte order mark at the
 // start skipped.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // SVF text as tokens, read as they are needed: words, '(' (the caller then reads the hex string
 // straight into bits), ';' and the end, with "!" and "//" comments and white space (line ends
 // included) dropped and lines counted. Control characters are refused where they stand.

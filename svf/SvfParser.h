@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Serial Vector Format text into the commands a player carries out, with every rule of the format
 // applied here: header and trailer patterns joined to each scan, TDI, MASK and SMASK remembered
 // for the next scan of the same length, sticky RUNTEST states, end states. Knows nothing of the

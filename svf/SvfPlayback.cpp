@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Where the text comes from, and the result in words; the playing is SvfPlayer.cpp.
 #include "svf/SvfPlayback.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Serial Vector Format playback through any plug-in of the interface, for every front end: the
 // text is read, parsed and played statement by statement, so memory holds one scan, not the file.
 // Only the plug-in's chain-level calls are used (shiftChainIR/DR, navigateTAP, initializeTAP).

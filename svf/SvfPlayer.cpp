@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Plays SVF as it is parsed, through a plug-in's chain-level interface only: one chain shift per
 // SIR/SDR ending in its end state, RUNTEST as navigations with extra clocks and a wait, STATE as
 // navigations. Works with any plug-in of the interface.

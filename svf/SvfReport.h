@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The report of a failed TDO check: where, which statement, the first differing bit, and
 // expected, read and mask in hex (a window around that bit for long scans).
 #pragma once

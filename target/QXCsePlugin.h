@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The cable target that carries the host's requests out on a KORAVEN debugger through its remote
 // interface: open/close, TAP navigation by TMS walks, chain shifts by raw shifts, lock and unlock.
 #pragma once

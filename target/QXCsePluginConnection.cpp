@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Taking the host's node and port, opening the debugger link, and closing it.
 #include <cstdint>
 

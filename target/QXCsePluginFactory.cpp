@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The plug-in object the exports hand to the host.
 #include <new>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The target's share of the exclusive lock: it switches its navigation on and off around the
 // framework's lock, and ends the debugger's TAP access on unlock.
 #include "remote/RemoteLink.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The target's own message line, its entry/exit traces, and construction and destruction.
 #include <cstdarg>
 #include <cstring>

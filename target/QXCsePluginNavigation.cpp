@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Moving the chain's TAP controllers by TMS sequences the debugger clocks out, and the TAP reset.
 #include <algorithm>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // IR and DR shifts through the whole chain, carried out by the debugger's raw shifts.
 #include <algorithm>
 

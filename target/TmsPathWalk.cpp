@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "target/TmsPathWalk.h"
 
 #include "framework/TapStateTables.h"

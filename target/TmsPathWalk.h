@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The TMS sequence that moves the TAP controllers of the chain from one state to another, worked
 // out state by state with a fixed rule instead of a table.
 #pragma once

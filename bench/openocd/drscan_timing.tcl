@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Times DR shifts through one device of the chain with every device in BYPASS, as the benchmarks
 # time the plug-in's device-level shift. Set before this file: tap, bypass (the device's all-ones
 # instruction), shift_bits (a multiple of 8) and shifts. Prints one "drscan_us N" line per shift.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Replaces the global allocation functions of this executable with counting ones over malloc.
 #include "support/AllocationCounter.h"
 

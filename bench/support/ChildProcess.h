@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A helper program the benchmarks start beside themselves (the emulator, the floor's peer), with
 // its standard output read line by line. Ended with SIGTERM when the object goes.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The client half of the floor: replays a recorded datagram sequence against the floor peer
 // process with plain blocking sendto and recvfrom, and nothing else.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The floor: a minimal client and peer that exchange a recorded datagram sequence over loopback
 // with nothing but sendto and recvfrom. This is what the two of them share: how the client hands
 // the peer a script and the marks that tell control datagrams from scripted ones.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // One host call through the plug-in, the unit that the end-to-end benchmarks time: a chain DR
 // shift, a TAP navigation, a device-level IDCODE read or a device-level DR shift. Each is checked
 // once against the demo chain before it is timed, so that a figure never comes from a call that

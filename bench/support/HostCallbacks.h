@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The host's five callbacks registered for the duration of one benchmark, doing what a typical
 // host does with each: format the line into a buffer of its own (before it would show or write
 // it), and nothing more. A null set registers nothing.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A cable target whose chain Impls do nothing but succeed (and record the TAP state a real
 // target would reach): what remains of a call is the framework's own work.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Where the benchmark process and its peer processes run. Unpinned by default; the environment
 // variable KRV_BENCH_PIN="C,P" pins this process to processor C and every peer to processor P.
 // On a machine with two cores the placement alone moves a round trip a lot, so it is reported.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // How the benchmark and its peer process were actually placed while a benchmark ran: now and
 // then (outside the timed part) it notes whether both last ran on the same processor. On two
 // cores this alone moves a round trip several-fold, so every end-to-end figure carries it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The plug-in as a host drives it: a QXCsePlugin opened against a quorbit-sim process, locked,
 // its chain scanned and every IR length set, so that chain- and device-level calls can follow.
 // The link is process-wide, so one session is open at a time; asking for another packet length

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // quorbit-sim run as a process of its own, as a user runs it: the honest two-process set-up.
 #pragma once
 

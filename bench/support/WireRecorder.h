@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The datagrams one host call puts on the link, in order, recorded through the link's socket
 // layer. The floor replays exactly this sequence without any of the library's logic.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The plug-in object as the host sees it: the virtual interface in the host's fixed slot order,
 // and the record getTargetInfo fills. A host calls nothing else on the object.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 /* The host's callback record: five C function pointers the host registers with
  * CsePlugin_setCallbacks. */
 #pragma once

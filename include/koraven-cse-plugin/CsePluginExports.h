@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The six functions the plug-in library exports to the host (plain C names; stdcall on 32-bit
 // Windows, exported there under their decorated names, e.g. "_CsePlugin_create@0"), and their
 // pointer types for a host that looks them up at run time.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Result codes and the TAP state type shared by the host interface, the framework and every target.
 #pragma once
 

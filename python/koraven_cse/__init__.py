@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """Drive a KORAVEN in-circuit debugger as a JTAG cable from Python.
 
     import koraven_cse as kc

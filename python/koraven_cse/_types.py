@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """The values koraven_cse returns: plain, immutable records."""
 
 from dataclasses import dataclass, field

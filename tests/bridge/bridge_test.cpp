@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The bridge's batching against quorbit-sim's own remote_bitbang session, which clocks the chain
 // bit by bit: the same bytes give the same answers and leave the TAP in the same state. Then the
 // calls an OpenOCD scan becomes, the commands it refuses, and the TCP server with real sockets.

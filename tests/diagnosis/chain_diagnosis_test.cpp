@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // diagnose's judgments on made-up TDO streams and IDCODEs.
 #include <gtest/gtest.h>
 

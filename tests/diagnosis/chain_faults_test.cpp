@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // diagnoseChain through the real plug-in against quorbit-sim with board faults and odd chains:
 // the check that must show the fault, its reason and its figures.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // IDCODE field decoding.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Fails unless the plug-in library exports exactly the six entry points the host looks up.
 # Usage: cmake -DLIBRARY=<path> -DNM=<nm> -P CheckExportList.cmake
 set(expected CsePlugin_create CsePlugin_destroy CsePlugin_getCsePluginVersion CsePlugin_loaded

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Loads the built plug-in the way the host does and calls its six entry points.
 #include <dlfcn.h>
 #include <gtest/gtest.h>

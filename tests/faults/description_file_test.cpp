@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Chain description files a host may hand over by mistake: empty, binary, with NULs, with lines far
 // beyond the reader's 254 characters, with more devices than a chain may have, or a folder. Each
 // ends in a clear result with at most 255 devices in the model, and a refusal leaves the model as

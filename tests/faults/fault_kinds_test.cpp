@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Every fault kind of quorbit-sim against real operations through the debugger target: each call
 // either succeeds with exactly the bits the independent model expects, or fails; afterwards the
 // same plug-in object closes, opens again and runs the whole pass cleanly.

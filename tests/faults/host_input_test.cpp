@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // cse-host's parsers at the edges the other tests do not reach: the longest hex strings, numbers of
 // a million digits, more IR lengths than a chain has devices, and run scripts with NULs and very
 // long lines. Each is taken exactly or refused with a one-line reason.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Faults whose effect is pinned down exactly: where a session breaks, what the failing call leaves
 // behind, and that the next open on the same front end or a new one works again.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Faults found by the soak and the fault suite, each pinned down by losing exactly one datagram: a
 // request the front end never sees, or a reply to a request it carried out.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Bad input at the plug-in's boundary, against a front end without faults: bit counts of 0 and
 // 2^32-1, null buffers, devices and states out of range, and host arguments without values or far
 // too long. Each is refused (or carried out exactly), nothing is sent for a refusal, and the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // formatText must write exactly what vsnprintf writes, for the plain conversions it does itself
 // and for the formats it hands on.
 #include <gtest/gtest.h>

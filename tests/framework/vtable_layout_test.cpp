@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The host calls the plug-in by slot number, so every virtual function must sit in its slot.
 #include <gtest/gtest.h>
 

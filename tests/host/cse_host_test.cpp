@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The cse-host program run as a user runs it: every command against the embedded emulator, a run
 // script, the IR-length derivation, verbosity, and the exit codes.
 #include <arpa/inet.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // cse-host's command line, its commands and run scripts.
 #include <gtest/gtest.h>
 

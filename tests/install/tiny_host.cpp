@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A host built out of tree against the installed package: loads the installed plug-in through the
 // public headers only and prints its interface version and target name.
 #include <dlfcn.h>

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """Shared fixtures: the build tree's programs, a quorbit-sim started as its own process, and
 cse-host's JSON results for the same commands (the oracle)."""
 

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """Every method against cse-host's results for the same commands, on the demo and long20 chains,
 through the embedded emulator and through a quorbit-sim process."""
 

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """diagnose on healthy and faulty boards; SVF from a path and from file objects, against cse-host."""
 
 import io

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """Exceptions and their messages: the caller's mistakes on an open session, a closed session."""
 
 import koraven_cse as kc

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """Opening: arguments that cannot work, a front end that is not there, the plug-in search."""
 
 import socket

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """The GIL is let go during plug-in calls, Ctrl-C ends a session cleanly, log lines reach logging."""
 
 import logging

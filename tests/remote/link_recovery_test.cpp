@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What one lost, repeated, stray or half-sent datagram costs the link: the call it hits at most,
 // never the calls after it.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The session library as a front end uses it: open against the embedded emulator, the device list,
 // scans and navigation, and each failure with its kind and reason.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Bit counts and hex strings from the command line, and the hex the host prints.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Measuring the IR path and splitting its captured pattern into the devices.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // remote_bitbang: the session's character protocol without a socket, then the running emulator
 // read over TCP the way a bit-banging JTAG tool reads it.
 #include <arpa/inet.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Chain descriptions: what parses, and that every error names the file, the line and the problem.
 #include <gtest/gtest.h>
 

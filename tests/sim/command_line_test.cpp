@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // quorbit-sim's command line: defaults, every option in both spellings, and usage errors.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The emulator's batched sockets: a batch larger than one system call keeps every datagram and
 // the order, a change of socket sends what was queued first, and a burst longer than one read
 // is read whole over several reads, an over-long datagram reported as such.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Each fault of the plan as the client would see it on the wire, and the seeded reproducibility
 // of the random ones.
 #include <gtest/gtest.h>

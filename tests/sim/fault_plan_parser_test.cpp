@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The fault list of the command line: every item, the value forms, and the refusals.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The link peer without sockets: handshake answers, flow tokens exactly where the client waits,
 // reply envelopes and fragments, the sequence policy, and refusals of malformed datagrams.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The quorbit-sim program as a user runs it: it prints where it listens, serves a client, ends
 // cleanly on SIGTERM, and exits 2 on usage errors and 1 when it cannot start.
 #include <gtest/gtest.h>

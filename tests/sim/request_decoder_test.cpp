@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Decoding of requests as the client lays them out: envelopes in both forms, the TAP access size
 // header in its three forms, raw-shift blocks, and refusals of lengths that do not add up.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The word-wise fast paths against plain bit-by-bit models: a shift register against a bit list,
 // and VirtualChain::shift against the same clocks given one at a time through clock().
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The running emulator on an ephemeral port, driven over real UDP by the tests' scripted client:
 // handshake, sync, fragments with flow tokens, raw shifts reading the IDCODEs, and the checks of
 // start().

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The TAP controller's successor function against the IEEE 1149.1 state diagram, written here by
 // state name so that a wrong number and a wrong name both show up.
 #include <gtest/gtest.h>

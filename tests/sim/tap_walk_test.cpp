@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The chain's table walk through non-shifting states against clocking bit by bit: from each of
 // the sixteen states, every 10-clock TMS pattern gives the same TDO, end state, instructions and
 // state changes, with and without a TDO fault and a forced last TMS 1.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The value change dump: well formed for a short scan (header, increasing times, known signals,
 // TCK toggling once per half period), faithful to the clocked bits, and bounded in size.
 #include <gtest/gtest.h>

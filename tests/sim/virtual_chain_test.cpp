@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The virtual chain's IEEE 1149.1 behaviour: IR capture and update, BYPASS, IDCODE after reset,
 // user registers that keep what was written, and the order of devices between TDI and TDO.
 #include <gtest/gtest.h>

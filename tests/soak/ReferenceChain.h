@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The soak's independent model of a JTAG chain: IEEE 1149.1 devices with an instruction register,
 // BYPASS, an optional IDCODE and user data registers, all on one TMS. Every bit is 0, 1 or
 // unknown: after a failed operation the front end may or may not have carried it out, so user

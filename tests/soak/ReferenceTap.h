@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The soak's own TAP controller model: the sixteen states in the standard's numbering, the
 // transition on one clock and the shortest TMS walk between two states. Written apart from the
 // emulator and from the plug-in, so that a mistake in either shows up as a mismatch.

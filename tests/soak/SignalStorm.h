@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A host process full of signals: SIGALRM every N microseconds, its handler installed without
 // SA_RESTART so that every blocking call it lands in is cut short.
 #pragma once

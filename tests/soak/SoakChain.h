@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A random chain for a soak run: the same devices described once for the emulator and once for
 // the soak's own model. ID codes and names are made up.
 #pragma once

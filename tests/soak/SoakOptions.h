@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // cse-soak's command line.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // One soak run: quorbit-sim with a random chain and the fault plan of the options, the plug-in's
 // debugger target driven through its C++ interface by a seeded random mix of operations, and every
 // result held against the soak's own chain model.

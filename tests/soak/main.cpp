@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // cse-soak: a bounded, seeded soak of the plug-in against quorbit-sim with bit-exact checking.
 #include <iostream>
 #include <string>

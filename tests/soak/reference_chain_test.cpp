@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The soak's model is only worth its checks if it agrees with a chain it did not come from: here it
 // is clocked side by side with the emulator's virtual chain, and its walks are held to the rule
 // that navigations follow.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // cse-host plays a 256 MB SVF file from a pipe in bounded memory: its peak RSS stays below 64 MB
 // plus twice the largest scan's bits, far below the file's size.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The SVF parser against the format's corner cases: each row is a text and either the commands it
 // gives (in a compact form) or "LINE: part of the error".
 #include <gtest/gtest.h>

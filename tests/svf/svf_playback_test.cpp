@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // playSvf through the real plug-in against quorbit-sim's demo chain (devices of 6, 8 and 4 IR bits;
 // after "SIR 18 TDI(3FFFF)" every device is in BYPASS and the DR path delays TDI by 3 bits).
 #include <gtest/gtest.h>

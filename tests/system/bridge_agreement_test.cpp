@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // OpenOCD through "cse-host serve" (the plug-in in front of quorbit-sim) and OpenOCD directly on
 // quorbit-sim's remote_bitbang port, on the same chains: the same auto-probed TAPs and the same
 // irscan/drscan results. Then what a bridge meets: clients one after the other, a client gone in

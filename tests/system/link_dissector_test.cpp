@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The link dissector (tools/wireshark) on captures of real sessions: the plug-in, driven by
 // cse-host, talks to quorbit-sim, which writes the capture; tshark reads it with the dissector.
 // Every datagram must be decoded without malformed marks, messages reassembled to their lengths,

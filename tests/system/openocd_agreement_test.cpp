@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Two independent JTAG stacks on one chain: OpenOCD over remote_bitbang and the plug-in through
 // cse-host over the UDP link both scan the same running quorbit-sim and must find the same
 // devices, ID codes and IR lengths.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // SVF files played by two independent stacks on one running quorbit-sim: cse-host through the
 // plug-in and the UDP link, and OpenOCD's svf command over remote_bitbang, directly and through
 // "cse-host serve". All must pass, or all fail at the same statement, and that must be what the

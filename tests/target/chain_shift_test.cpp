@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Chain-level IR and DR shifts on the debugger: navigation around them, pieces of long DR shifts,
 // data through the emulated chain, the TDI dump, status bytes and refused end states.
 #include <gtest/gtest.h>

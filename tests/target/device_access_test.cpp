@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The framework's discovery and device-level access running on this target against emulated
 // chains: the demo chain, chains read from files, with and without IDCODEs, long chains.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Lock and unlock on the debugger: the reset on the wire, the framework's messages passed through,
 // and the release of the TAP access.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The target's message line: prefix, level mapping, the two copies, cutting long texts, and the
 // messages of construction and destruction.
 #include <gtest/gtest.h>

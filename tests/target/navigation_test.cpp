@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // TAP navigation on the debugger: every state pair checked against the emulator, the TMS bits on
 // the wire, extra cycles, unlocked mode, refused goals and the client's failures.
 #include <gtest/gtest.h>

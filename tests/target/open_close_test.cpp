@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Opening and closing the target against the emulator: arguments, connection, attach, pins,
 // release, and what each failure says.
 #include <arpa/inet.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A host process is full of signals (timers, child exits, toolkits). With a signal every
 // millisecond whose handler is installed without SA_RESTART, a whole session still succeeds with
 // every TDO bit right: no wait of the link may end early.

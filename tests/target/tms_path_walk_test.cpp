@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The TMS walk: the rule's telling consequences bit for bit, and that every walk arrives.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 /* A stand-in for the 32-bit Windows host: it loads the plug-in DLL with LoadLibrary, looks the six
  * decorated exports up with GetProcAddress, registers __stdcall callbacks and reaches the plug-in
  * object only through raw slot numbers of its table of virtual functions, called with __thiscall,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The link's Windows Sockets 1.1 layer on a real Windows socket stack: start-up, a UDP socket on
 // an ephemeral port, buffer sizes, datagrams to itself, select time-outs, the oversized-datagram
 // rule and the error numbers the link names. Exit status 0 when every check passed.

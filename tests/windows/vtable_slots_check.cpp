@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Every one of the 90 slots of the plug-in object, as the Windows build lays its table out: the
 // Impl operations at 0..37, the single scalar-deleting-destructor entry at 38, the public
 // operations at 39..89, and nothing in between. The slot host calls a few slots for real; this

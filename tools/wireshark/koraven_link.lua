@@ -1,3 +1,4 @@
+-- SPDX-License-Identifier: Apache-2.0
 -- KORAVEN link: a Wireshark dissector for the UDP link between the cable plug-in and the
 -- debugger front end (or quorbit-sim).
 --

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A cable on a quorbit-sim virtual chain that moves the TAP as the plug-in does: its own walk to
 // the shift state, the bits (the last with TMS 1 unless the scan stays), its walk to the end
 // state; navigations walk and then clock TMS 0. It counts the calls.

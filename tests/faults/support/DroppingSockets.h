@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The platform's socket layer with chosen data fragments lost: a deterministic way to take away
 // exactly one request (the front end never sees it) or one reply (the front end carries the
 // request out, the plug-in never hears of it).

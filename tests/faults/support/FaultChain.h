@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The chain the fault suite runs on, described once for quorbit-sim and once for the soak's
 // independent model. Made-up devices: one with IDCODE and a 300000-bit user register, one without
 // IDCODE, one with IDCODE only.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The plug-in's debugger target against quorbit-sim with a fault plan: one pass of real operations
 // (open, lock, scan, device-level IDCODE reads, 300000-bit DR shifts, chain IR shifts) in which
 // every call either succeeds with exactly the bits the soak's independent model expects, or fails.

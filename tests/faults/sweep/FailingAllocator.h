@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Replaces the global operator new and delete of the test program: while a thread has armed it,
 // its N-th allocation fails (throwing forms throw std::bad_alloc, nothrow forms return null) and
 // its allocations and deletions are counted. Other threads (the emulator's) are never touched.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The N-th allocation of a whole session fails, for every N the session has: no exception may
 // leave the plug-in, nothing may be kept, and the plug-in still works afterwards.
 #include <gtest/gtest.h>

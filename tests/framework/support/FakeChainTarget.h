@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Test support: a plug-in target with a modelled JTAG chain behind its cable Impls, so that
 // discovery and device-level padding run on real bits through real shift registers.
 //

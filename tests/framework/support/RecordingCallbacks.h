@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Test support: host callbacks that record every trace, message, log line and dump in order.
 //
 // Usage: construct one RecordingCallbacks in a test (it registers itself as the process-wide

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Test support: a plug-in target whose cable Impls record their calls and answer as configured.
 // Navigation and reset record the state reached, as a real target must, unless told not to.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Runs a program to completion and hands back its exit status and what it wrote.
 #pragma once
 

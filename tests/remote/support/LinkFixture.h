@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Every link test starts from a closed link pointed at its own scripted peer, with the normal
 // configuration and time-outs, and leaves the process-wide link that way again.
 #pragma once

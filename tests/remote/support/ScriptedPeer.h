@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A stand-in for the debugger front end: a thread with its own UDP socket on 127.0.0.1 that
 // records every datagram the client sends and answers as the test's script says.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Drives a VirtualChain with the TMS sequences a JTAG host would clock, written out by hand, so
 // that the chain's state machine is checked against them rather than against itself.
 #pragma once

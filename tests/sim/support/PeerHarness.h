@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Runs the emulator's link peer without sockets: datagrams from a fake client go in, what the
 // peer sends is recorded, and time moves only when a test says so.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Builds request messages (offset 0 first, even body length) the way the client lays them out,
 // numbering them with a message id of its own. No sockets: the peer tests feed them directly.
 #pragma once

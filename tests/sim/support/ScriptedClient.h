@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A small client of the emulator's UDP link for tests, written from the wire format alone: it
 // fragments requests, waits for flow tokens where the real client would, and reassembles replies.
 // Every receive has a time-out, so a misbehaving emulator fails a test instead of hanging it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A program left running while the test talks to it (cse-host serve): its combined output is
 // read line by line as it comes, and it is ended by a signal or by itself.
 #pragma once

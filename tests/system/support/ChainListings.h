@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The chain as two independent JTAG stacks report it: OpenOCD's auto-probe log and the table of
 // "cse-host scan". Both are turned into the same list, device 0 nearest TDI.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Runs another program to completion with a time limit and hands back its combined output.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A QXCsePlugin wired to a quorbit-sim running in the test process on an ephemeral port.
 #pragma once
 

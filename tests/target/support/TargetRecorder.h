@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Records everything the library hands to the host's five callbacks, in order, for assertions.
 #pragma once
 
