@@ -168,7 +168,7 @@ const std::vector<const char*>& boardFaultKinds() {
 }
 
 std::string hostUsageText() {
-    std::string text = R"(usage: cse-host [options] COMMAND [ARGS]
+    std::string text = R"(Usage: cse-host [options] COMMAND [ARGS]
 
 Drives the KORAVEN cable plug-in as a host tool chain does: open, lock, scan the chain, set the
 IR lengths, run the command, unlock, close. )";
@@ -176,7 +176,7 @@ IR lengths, run the command, unlock, close. )";
                                 "emulator in-process on 127.0.0.1 with a free port.\n"
                               : "This build has no embedded emulator: give --node\n"
                                 "and --port of a running front end.\n";
-    text += "\ncommands:\n";
+    text += "\nCommands:\n";
     for (const CommandDefinition& command : kCommands) {
         const std::string left =
             std::string(command.name) + (*command.arguments ? " " : "") + command.arguments;
@@ -184,7 +184,7 @@ IR lengths, run the command, unlock, close. )";
     }
     text +=
         "The scans print the captured TDO as hex and end in RUN_TEST_IDLE. HEX is a number "
-        "whose least\nsignificant bit is shifted first.\n\noptions:\n";
+        "whose least\nsignificant bit is shifted first.\n\nOptions:\n";
     for (const OptionDefinition& option : hostOptions()) {
         if (*option.display) text += row(option.display, option.help, kOptionColumn);
     }

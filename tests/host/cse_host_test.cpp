@@ -228,7 +228,7 @@ TEST(CseHost, VerbosityShowsLogsAndIndentedTraces) {
 TEST(CseHost, HelpAndUsageErrors) {
     ProcessResult result = cseHost({"--help"});
     EXPECT_EQ(result.exitCode, 0);
-    EXPECT_NE(result.out.find("usage: cse-host"), std::string::npos);
+    EXPECT_NE(result.out.find("Usage: cse-host"), std::string::npos);
     result = cseHost({});
     EXPECT_EQ(result.exitCode, 2);
     EXPECT_NE(result.err.find("no command given"), std::string::npos);
