@@ -107,6 +107,7 @@ struct CableSession::State {
     uint32_t irTotalBits = 0;
     std::vector<uint8_t> irCapture;
     std::optional<uint32_t> bypassCount;
+    std::string bypassProblem;  // why the DR path in BYPASS gave no device count
 };
 
 void CableSession::State::open() {
@@ -265,7 +266,12 @@ void CableSession::State::measureChain() {
             fail(ErrorKind::kFailed, "cannot count the devices in BYPASS: the DR shift failed");
     } else {
         uint32_t count = 0;
-        if (measureTotalIrLength(drTdo.data(), kBypassFlushBits, count, error)) bypassCount = count;
+        if (measureTotalIrLength(drTdo.data(), kBypassFlushBits, count, error)) {
+            bypassCount = count;
+        } else {
+            bypassProblem =
+                "the zeros and ones shifted through it did not come back as one delayed step";
+        }
     }
     // Work starts from a freshly reset TAP, as the lock left it.
     resetTap();
@@ -274,6 +280,15 @@ void CableSession::State::measureChain() {
 // A device whose IDCODE reads as no valid one (0xFFFFFFFF, or all ones from a broken chain) ends
 // the plug-in's IDCODE scan early; the BYPASS count does not depend on IDCODEs.
 void CableSession::State::checkDeviceCounts() {
+    // An open or stuck chain gives no BYPASS count, and then nothing confirms the IDCODE scan.
+    if (!bypassProblem.empty()) {
+        scanProblem = "the IDCODE scan found " +
+                      plural(static_cast<uint32_t>(devices.size()), "device") +
+                      ", but the DR path in BYPASS gives no device count (" + bypassProblem +
+                      "): the chain is broken, open or stuck; the device list cannot be trusted "
+                      "(run 'diagnose' for the details)";
+        return;
+    }
     if (!bypassCount || *bypassCount == devices.size()) return;
     const uint32_t found = static_cast<uint32_t>(devices.size());
     scanProblem = "the IDCODE scan found " + plural(found, "device") + ", but " +

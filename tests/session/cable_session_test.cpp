@@ -227,6 +227,17 @@ TEST(CableSession, AnIdcodeScanShorterThanTheBypassCountIsNoDeviceList) {
     EXPECT_NE(std::string(error->what()).find("diagnose"), std::string::npos);
 }
 
+// An open chain gives no BYPASS count; the one device the IDCODE scan saw is no device list.
+TEST(CableSession, AnOpenChainLeavesNoTrustedDeviceList) {
+    SessionOptions options = embeddedOptions();
+    options.simBoardFaults = "open-after=1";
+    CableSession session(options);
+    EXPECT_FALSE(session.bypassDeviceCount().has_value());
+    EXPECT_NE(session.scanProblem().find("gives no device count"), std::string::npos)
+        << session.scanProblem();
+    EXPECT_TRUE(errorOf([&] { (void)session.readIdcode(0); }).has_value());
+}
+
 struct NameCase {
     const char* typed;
     std::optional<CseJtagTapState> state;
