@@ -245,7 +245,7 @@ struct XsvfRow {
 std::vector<uint8_t> bytesOf(uint64_t value, unsigned bits) {
     std::vector<uint8_t> bytes((bits + 7) / 8);
     for (std::size_t i = 0; i < bytes.size(); ++i)
-        bytes[bytes.size() - 1 - i] = uint8_t(value >> (8 * i));
+        bytes[bytes.size() - 1 - i] = i < 8 ? uint8_t(value >> (8 * i)) : 0;  // wider: zeros
     return bytes;
 }
 
