@@ -208,6 +208,11 @@ struct LinkKeyCase {
     std::string refusal;  // empty: the open succeeds
 };
 
+// gtest would otherwise print the rows' raw bytes, string padding included.
+void PrintTo(const LinkKeyCase& row, std::ostream* out) {
+    *out << row.argument;
+}
+
 class OpenLinkKeys : public SimulatedTargetTest,
                      public ::testing::WithParamInterface<LinkKeyCase> {};
 
