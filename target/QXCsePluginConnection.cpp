@@ -15,20 +15,21 @@ constexpr char kCloseTargetName[] = "QXCsePlugin::closeTargetImpl";
 constexpr char kDefaultNode[] = "localhost";
 constexpr char kDefaultPort[] = "20000";
 
-// The optional link settings a host may give beside node and port; an absent key leaves the link's
-// own value.
+// The optional link settings a host may give beside node and port. The link is process-wide, so an
+// absent key sets the link's default again: an earlier open's value must not outlive its session.
 struct LinkSetting {
     const char* key;
     const char* item;
     uint32_t lowest;
     uint32_t highest;
     const char* refusal;
+    const char* absent;  // the link's default
 };
 
 constexpr LinkSetting kLinkSettings[] = {
-    {"timeout", "TIMEOUT=", 1, 3600, "Timeout %s not accepted (seconds 1..3600)\n"},
-    {"packlen", "PACKLEN=", 16, 1472, "Packet length %s not accepted (16..1472)\n"},
-    {"hostport", "HOSTPORT=", 0, 65535, "Host port %s not accepted (0..65535)\n"},
+    {"timeout", "TIMEOUT=", 1, 3600, "Timeout %s not accepted (seconds 1..3600)\n", "5"},
+    {"packlen", "PACKLEN=", 16, 1472, "Packet length %s not accepted (16..1472)\n", "1024"},
+    {"hostport", "HOSTPORT=", 0, 65535, "Host port %s not accepted (0..65535)\n", "0"},
 };
 
 // Decimal digits only, at most ten, within the setting's range.
@@ -62,7 +63,7 @@ CseResult QXCsePlugin::initializeTargetImpl(uint32_t argc, const char* const* ar
     }
     for (const LinkSetting& setting : kLinkSettings) {
         const char* value = findKey(argc, argv, setting.key);
-        if (value == nullptr) continue;
+        if (value == nullptr) value = setting.absent;
         if (!withinRange(value, setting) || KRV_SetConfigItem(setting.item, value) == -1) {
             logMessage(CSE_MESSAGE_ERROR, setting.refusal, value);
             return traceExit(kInitializeTargetName, CSE_FAILURE);

@@ -258,6 +258,12 @@ TEST_F(OpenClose, LinkKeysReachTheLink) {
                                 "KORAVEN: packet length 600 negotiated with the KORAVEN "
                                 "debugger\n"));
     EXPECT_EQ(plugin->lockTarget(0), CSE_SUCCESS);
+
+    // The next open without the keys gets the link's defaults back, not this session's values.
+    plugin->closeTarget();
+    ASSERT_EQ(openTarget(), CSE_SUCCESS);
+    EXPECT_EQ(LinkStateForTest().replyTimeoutSeconds, 5);
+    EXPECT_EQ(LinkStateForTest().localPort, 0);
 }
 
 TEST_F(OpenClose, DestructionMakesNoRemoteCall) {
