@@ -129,6 +129,22 @@ bool parseHostArguments(const std::vector<std::string>& args, HostOptions& optio
     } catch (const CLI::ParseError& failure) {
         error = failure.what();
         return false;
+    } catch (const std::exception&) {
+        // CLI11 reads "--flag=VALUE" as a number and lets the conversion error escape.
+        for (const std::string& arg : args) {
+            const size_t equals = arg.find('=');
+            if (arg.rfind("--", 0) != 0 || equals == std::string::npos) continue;
+            const std::string name = arg.substr(0, equals);
+            for (const OptionDefinition& option : hostOptions()) {
+                const std::string names = option.names;
+                if (option.kind == OptionKind::kValue || names.substr(names.rfind(',') + 1) != name)
+                    continue;
+                error = "option " + name + " takes no value";
+                return false;
+            }
+        }
+        error = "cannot read the command line";
+        return false;
     }
     for (const std::string& extra : app.remaining()) {
         if (extra.size() > 1 && extra[0] == '-') {

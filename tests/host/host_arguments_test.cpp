@@ -93,6 +93,8 @@ INSTANTIATE_TEST_SUITE_P(
         UsageCase{{"--port", "0", "scan"}, "1..65535"},
         UsageCase{{"--port", "70000", "scan"}, "larger than 65535"},
         UsageCase{{"--node", "", "scan"}, "--node"}, UsageCase{{"scan", "--lib"}, "needs a value"},
+        UsageCase{{"--version=x"}, "--version takes no value"},
+        UsageCase{{"--quiet=abc", "scan"}, "--quiet takes no value"},
         UsageCase{{"--irlen", "6,,4", "scan"}, "--irlen"},
         UsageCase{{"--irlen", "6,0", "scan"}, "at least 1"},
         UsageCase{{"--node", "pc", "--sim-chain", "c.chain", "scan"}, "--sim-chain"},
