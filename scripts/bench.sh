@@ -49,6 +49,22 @@ results=bench/results
 bin="$build/bin"
 mkdir -p "$results"
 
+# Starts quorbit-sim on free UDP and remote_bitbang ports (on the peer CPU when pinned) and sets
+# sim_pid, udp_port, rbb_port, on_peer and svf_client_pin.
+start_rbb_sim() {
+    local dir="$1"
+    [[ -n "${peer_cpu:-}" ]] && on_peer="taskset -c $peer_cpu"
+    svf_client_pin="${client_cpu:-}"
+    $on_peer "$bin/quorbit-sim" --port 0 --rbb-port 0 >"$dir/sim.txt" 2>&1 &
+    sim_pid=$!
+    for _ in $(seq 50); do
+        grep -qs '^remote_bitbang on' "$dir/sim.txt" && break
+        sleep 0.1
+    done
+    udp_port="$(sed -n 's/^listening on .*:\([0-9]*\)$/\1/p' "$dir/sim.txt")"
+    rbb_port="$(sed -n 's/^remote_bitbang on .*:\([0-9]*\)$/\1/p' "$dir/sim.txt")"
+}
+
 # ---- SVF playback row (self-contained) ----
 # A 4-Mbit SVF file (20 SDR of 200,000 bits through the demo chain in BYPASS, TDO checked) played
 # end to end, process start included, by cse-host through the plug-in and by OpenOCD over
@@ -81,16 +97,7 @@ for _ in range(20):
     lines.append("SDR %d TDI(%X)\n  TDO(%X)\n  MASK(%s);" % (bits, tdi, (tdi << 3) & ((1 << bits) - 1), mask))
 open(sys.argv[1], "w").write("\n".join(lines) + "\n")
 PY
-    [[ -n "${peer_cpu:-}" ]] && on_peer="taskset -c $peer_cpu"
-    svf_client_pin="${client_cpu:-}"
-    $on_peer "$bin/quorbit-sim" --port 0 --rbb-port 0 >"$dir/sim.txt" 2>&1 &
-    sim_pid=$!
-    for _ in $(seq 50); do
-        grep -qs '^remote_bitbang on' "$dir/sim.txt" && break
-        sleep 0.1
-    done
-    udp_port="$(sed -n 's/^listening on .*:\([0-9]*\)$/\1/p' "$dir/sim.txt")"
-    rbb_port="$(sed -n 's/^remote_bitbang on .*:\([0-9]*\)$/\1/p' "$dir/sim.txt")"
+    start_rbb_sim "$dir"
     for _ in $(seq "$runs"); do
         svf_run_ms "$bin/cse-host" --node 127.0.0.1 --port "$udp_port" svf "$file" \
             >>"$dir/host-ms.txt" || { cat "$dir/last-run.txt" >&2; kill "$sim_pid"; return 1; }
@@ -174,16 +181,7 @@ for _ in range(3000):
     last = value
 open(out + "/small-sdrs.svf", "w").write("\n".join(lines) + "\n")
 PY
-    [[ -n "${peer_cpu:-}" ]] && on_peer="taskset -c $peer_cpu"
-    svf_client_pin="${client_cpu:-}"
-    $on_peer "$bin/quorbit-sim" --port 0 --rbb-port 0 >"$dir/sim.txt" 2>&1 &
-    sim_pid=$!
-    for _ in $(seq 50); do
-        grep -qs '^remote_bitbang on' "$dir/sim.txt" && break
-        sleep 0.1
-    done
-    udp_port="$(sed -n 's/^listening on .*:\([0-9]*\)$/\1/p' "$dir/sim.txt")"
-    rbb_port="$(sed -n 's/^remote_bitbang on .*:\([0-9]*\)$/\1/p' "$dir/sim.txt")"
+    start_rbb_sim "$dir"
     for name in bypass-4mbit small-sdrs; do
         file="$dir/$name.svf"
         $on_peer "$bin/cse-host" --node 127.0.0.1 --port "$udp_port" serve --rbb-port 0 \
