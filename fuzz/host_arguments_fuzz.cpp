@@ -17,7 +17,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const std::vector<std::string> args = fuzzinput::splitAtNul(data + 1, size - 1);
         csehost::HostOptions options;
         accepted = csehost::parseHostArguments(args, options, error);
-        if (accepted) {
+        if (accepted && !options.version && !options.help) {  // those print and stop
             const csehost::HostCommand& command = options.command;
             if (command.tdi.size() != (static_cast<size_t>(command.bitCount) + 7) / 8) std::abort();
             if (options.irLengths.size() > csehost::kMaxDeviceIndex + 1) std::abort();
