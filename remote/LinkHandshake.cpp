@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "remote/LinkRoutines.h"
+#include "remote/RemoteLink.h"
 #include "remote/RemoteLinkState.h"
 
 namespace {
@@ -63,7 +64,8 @@ int LinkConnectRequest() noexcept {
 namespace {
 
 // A sync in the middle of a session passes over sync replies behind the sequence number expected:
-// copies of an earlier sync's reply.
+// copies of an earlier sync's reply. 1 synchronised, -1 no answer, kLinkLostResult when the front
+// end answered this sync that it holds no link with us.
 int syncOnce(bool midSession) noexcept {
     if (!sendSyncDatagram(LINK_SYNC_REQUEST)) return -1;
     uint8_t datagram[kMaxPacketLength] = {};
@@ -74,6 +76,10 @@ int syncOnce(bool midSession) noexcept {
             return -1;
         }
         if (received != kLinkControlDatagramSize) continue;
+        if (midSession && LinkIsForgetting(datagram, received) &&
+            loadLE16(datagram + kLinkEchoOffset) == gRemoteLink.transmitSequence) {
+            return kLinkLostResult;
+        }
         if (datagram[0] == LINK_SYNC_REPLY && hasMagic(datagram)) {
             const uint16_t announced = loadLE16(datagram + 2);
             if (midSession && static_cast<int16_t>(static_cast<uint16_t>(
@@ -97,7 +103,14 @@ int LinkSync() noexcept {
 
 int LinkResync() noexcept {
     for (int attempt = 0; attempt < kSyncAttempts; ++attempt) {
-        if (syncOnce(true) == 1) return 0;
+        const int synced = syncOnce(true);
+        if (synced == 1) return 0;
+        if (synced == kLinkLostResult) return synced;
     }
     return -1;
+}
+
+bool LinkIsForgetting(const uint8_t* datagram, int length) noexcept {
+    return length == kLinkControlDatagramSize && hasMagic(datagram) &&
+           (datagram[0] == LINK_CONNECT_DENIED || datagram[0] == LINK_CONNECT_REFUSED);
 }

@@ -16,8 +16,14 @@ constexpr int kReplyHeadSize = static_cast<int>(kReplyDataOffset);
 // Our resend's echo comes with the reply it answers or with the next one.
 constexpr int kEchoReplies = 2;
 constexpr int kMaxDiscarded = 256;
-// LinkReceiveMessage's result when a resend did not go whole.
+// LinkReceiveMessage's results when a resend did not go whole, and when the front end answered
+// that it holds no link with us.
 constexpr int kResendNotSent = -2;
+constexpr int kFrontEndForgot = -3;
+// The most fragments one reply may take: its longest data in the smallest packets.
+constexpr int kMaxReplyFragments =
+    (kMaxReplyLength + kMinPacketLength - static_cast<int>(kFragmentHeaderSize) - 1) /
+    (kMinPacketLength - static_cast<int>(kFragmentHeaderSize));
 
 // The 4 bytes a fragment header is written over, put back once the datagram is gone.
 class HeaderRoom {
@@ -29,6 +35,18 @@ class HeaderRoom {
     uint8_t* at_ = nullptr;
     uint8_t saved_[kFragmentHeaderSize] = {};
 };
+
+// The front end's answer to a datagram of a link it does not hold (restarted, or another client's):
+// a denial (no link with us) or a refusal (busy with another client) that names the sequence
+// number of the datagram it answers.
+bool answersCurrentRequest(const uint8_t* datagram, int length) noexcept {
+    const RemoteLinkState& link = gRemoteLink;
+    if (!LinkIsForgetting(datagram, length)) return false;
+    const uint16_t echoed = loadLE16(datagram + kLinkEchoOffset);
+    // Within the fragments of the request in progress: a late answer to an older one says nothing.
+    return static_cast<uint16_t>(echoed - link.savedTransmitSequence) <=
+           static_cast<uint16_t>(link.transmitSequence - link.savedTransmitSequence);
+}
 
 bool isStrayHandshake(const uint8_t* datagram, int length) noexcept {
     if (length < kLinkControlDatagramSize ||
@@ -48,7 +66,8 @@ bool isStrayHandshake(const uint8_t* datagram, int length) noexcept {
 }
 
 // Only a flow token ends the wait. A notification is kept; the first fragment of the current reply
-// (the peer answering while we resend) is held for the reception; anything else is stale.
+// (the peer answering while we resend) is held for the reception; the front end's word that it
+// holds no link with us ends the wait and the link; anything else is stale.
 bool awaitFlowToken() noexcept {
     RemoteLinkState& link = gRemoteLink;
     const LinkDeadline deadline = LinkDeadlineAfter(LinkReplyTimeoutMicros());
@@ -62,6 +81,10 @@ bool awaitFlowToken() noexcept {
         }
         if (length == 1 && datagram[0] == LINK_FLOW_TOKEN) return true;
         if (length <= static_cast<int>(kFragmentHeaderSize)) continue;
+        if (answersCurrentRequest(datagram, length)) {
+            link.lost = true;
+            return false;
+        }
         if (datagram[0] == LINK_NOTIFY) {
             if (LinkKeepNotification(datagram, length) != 0) return false;
         } else if (datagram[0] == LINK_DATA_IN && link.heldLength == 0 &&
@@ -72,13 +95,62 @@ bool awaitFlowToken() noexcept {
     }
 }
 
+// Fragments of the reply being received that came ahead of their turn, kept where they belong:
+// every fragment but the last carries exactly a packet's data, so fragment n starts at n pieces.
+// Copies and fragments beyond the reply's end are dropped as before.
+class AheadFragments {
+  public:
+    // Copies the datagram's data into place; false when it cannot belong to this reply.
+    bool keep(uint8_t* buffer, int index, int pieceBytes, const uint8_t* datagram,
+              int length) noexcept {
+        const int dataLength = length - static_cast<int>(kFragmentHeaderSize);
+        const bool last = datagram[1] == kLinkLastFragment;
+        if (index >= kMaxReplyFragments || holds(index) || (lastIndex_ >= 0 && index > lastIndex_))
+            return false;
+        if ((!last && dataLength != pieceBytes) || index * pieceBytes + dataLength > kMaxReplyLength)
+            return false;
+        if (last) {
+            // What is held beyond the end belongs to another message.
+            for (int beyond = index + 1; beyond <= highest_; ++beyond)
+                held_[beyond / 64] &= ~(uint64_t{1} << (beyond % 64));
+            highest_ = index;
+            lastIndex_ = index;
+            lastLength_ = dataLength;
+        }
+        std::memcpy(buffer + index * pieceBytes, datagram + kFragmentHeaderSize,
+                    static_cast<size_t>(dataLength));
+        held_[index / 64] |= uint64_t{1} << (index % 64);
+        if (index > highest_) highest_ = index;
+        any_ = true;
+        return true;
+    }
+    bool holds(int index) const noexcept {
+        return any_ && index < kMaxReplyFragments && ((held_[index / 64] >> (index % 64)) & 1u) != 0;
+    }
+    bool isLast(int index) const noexcept { return index == lastIndex_; }
+    int lastLength() const noexcept { return lastLength_; }
+    void clear() noexcept {
+        if (any_) std::memset(held_, 0, sizeof held_);
+        any_ = false;
+        highest_ = -1;
+        lastIndex_ = -1;
+    }
+
+  private:
+    uint64_t held_[(kMaxReplyFragments + 63) / 64] = {};
+    bool any_ = false;
+    int highest_ = -1;
+    int lastIndex_ = -1;
+    int lastLength_ = 0;
+};
+
 bool sendAcknowledgement() noexcept {
     uint8_t ack[kLinkControlDatagramSize] = {LINK_ACK};
     std::memcpy(ack + kLinkMagicOffset, kLinkMagic, kLinkMagicSize);
     return LinkSendDatagram(ack, kLinkControlDatagramSize) == kLinkControlDatagramSize;
 }
 
-enum class Arrival { Fragment, Skipped, Failed };
+enum class Arrival { Fragment, Skipped, Failed, Forgotten };
 
 // Reads the next datagram at `at`; flow tokens, notifications and stray handshake answers are
 // dealt with here.
@@ -101,6 +173,7 @@ Arrival nextDatagram(LinkDeadline deadline, uint8_t* at, int* length) noexcept {
     if (at[0] == LINK_NOTIFY) {
         return LinkKeepNotification(at, *length) == 0 ? Arrival::Skipped : Arrival::Failed;
     }
+    if (answersCurrentRequest(at, *length)) return Arrival::Forgotten;
     // A repeated or late answer to a sync or a connect says nothing about the reply.
     if (isStrayHandshake(at, *length)) return Arrival::Skipped;
     return at[0] == LINK_DATA_IN ? Arrival::Fragment : Arrival::Failed;
@@ -147,22 +220,23 @@ void discardWaiting() noexcept {
     }
 }
 
-// Before a new request: a sync when the last one failed; false when the front end forgot the link.
-bool readyForRequest() noexcept {
+// Before a new request: a sync when the last one failed. 0 when ready; otherwise the call's result:
+// -1 when the front end did not answer the sync (the next request tries again: an outage ends no
+// session), kLinkLostResult when it answered that it holds no link with us.
+int readyForRequest() noexcept {
     RemoteLinkState& link = gRemoteLink;
-    if (link.lost) return false;
+    if (link.lost) return kLinkLostResult;
     discardWaiting();
     if (link.resyncDue) {
-        if (LinkResync() != 0) {
-            link.lost = true;
-            return false;
-        }
+        const int synced = LinkResync();
+        if (synced == kLinkLostResult) link.lost = true;
+        if (synced != 0) return synced;
         link.resyncDue = false;
         link.replyToggle = -1;
         link.echoWindow = 0;
     }
     link.resendsLeft = 1;
-    return true;
+    return 0;
 }
 
 // Each header written over the 4 bytes in front of its piece and put back after the send.
@@ -272,17 +346,21 @@ int LinkTransmit(uint8_t* message, int length) noexcept {
 
 int LinkReceiveMessage(uint8_t* buffer) noexcept {
     RemoteLinkState& link = gRemoteLink;
-    uint8_t* write = buffer - kFragmentHeaderSize;
-    int total = 0;
+    const int pieceBytes = link.packetLength - static_cast<int>(kFragmentHeaderSize);
     const uint16_t firstSequence = link.receiveSequence;
-    // Only an accepted fragment earns more time: a peer that keeps sending tokens, notifications
-    // or fragments out of sequence must not hold the caller beyond the time-out.
+    int total = 0;  // data bytes of the fragments taken in order
+    int taken = 0;  // fragments taken in order
+    AheadFragments ahead;
+    // Only a fragment taken or kept earns more time: a peer that keeps sending tokens,
+    // notifications or copies must not hold the caller beyond the time-out.
     LinkDeadline deadline = LinkDeadlineAfter(LinkReplyTimeoutMicros());
     for (;;) {
+        uint8_t* write = buffer + total - kFragmentHeaderSize;
         const HeaderRoom room(write);
         int length = 0;
         const Arrival arrival = nextDatagram(deadline, write, &length);
         if (arrival == Arrival::Failed) return -1;
+        if (arrival == Arrival::Forgotten) return kFrontEndForgot;
         if (arrival == Arrival::Skipped) {
             // The fragments already received stay; reception goes on where it was.
             room.restore();
@@ -293,41 +371,63 @@ int LinkReceiveMessage(uint8_t* buffer) noexcept {
             answerRepetition() == Repetition::NotSent) {
             return kResendNotSent;
         }
-        if (sequence != link.receiveSequence) {
-            room.restore();  // dropped; the next fragment lands at the same place
+        const int index = static_cast<int16_t>(static_cast<uint16_t>(sequence - firstSequence));
+        const uint8_t continuation = write[1];
+        const int dataLength = length - static_cast<int>(kFragmentHeaderSize);
+        if (index != taken) {
+            // Ahead of its turn (the network reordered the reply): kept where it belongs, while
+            // every fragment taken so far was whole. A copy or an older reply's fragment is dropped.
+            const bool kept = index > taken && total == taken * pieceBytes &&
+                              ahead.keep(buffer, index, pieceBytes, write, length);
+            room.restore();
+            if (kept) {
+                deadline = LinkDeadlineAfter(LinkReplyTimeoutMicros());
+                if (continuation == kLinkMoreFragmentsAckWanted && !sendAcknowledgement())
+                    return -1;
+            }
             continue;
         }
-        ++link.receiveSequence;
-        deadline = LinkDeadlineAfter(LinkReplyTimeoutMicros());
-        const uint8_t continuation = write[1];
         room.restore();
-        const int dataLength = length - static_cast<int>(kFragmentHeaderSize);
+        ++taken;
         total += dataLength;
-        write += dataLength;
         if (total > kMaxReplyLength) return -1;
         if (continuation == kLinkMoreFragmentsAckWanted && !sendAcknowledgement()) return -1;
-        if (continuation == kLinkLastFragment) {
+        bool complete = continuation == kLinkLastFragment;
+        // Only whole fragments put the ones kept after them in their place.
+        if (!complete && dataLength != pieceBytes) ahead.clear();
+        // The fragments kept ahead of their turn follow in place.
+        while (!complete && ahead.holds(taken)) {
+            complete = ahead.isLast(taken);
+            total = taken * pieceBytes + (complete ? ahead.lastLength() : pieceBytes);
+            ++taken;
+        }
+        link.receiveSequence = static_cast<uint16_t>(firstSequence + taken);
+        if (complete) {
             link.previousReplySequence = firstSequence;
             if (link.echoWindow > 0) --link.echoWindow;
             return total;
         }
+        deadline = LinkDeadlineAfter(LinkReplyTimeoutMicros());
     }
 }
 
 int LinkSendRequest(int length) noexcept {
     RemoteLinkState& link = gRemoteLink;
     // The empty message asks for the reply of the request in progress: nothing to get ready.
-    if (length != 0 && !readyForRequest()) {
-        link.lastResult = kLinkLostResult;
-        return -1;
+    if (length != 0) {
+        const int ready = readyForRequest();
+        if (ready != 0) {
+            link.lastResult = ready;
+            return -1;
+        }
     }
     uint8_t* message = LinkRequestMessage();
     std::memset(message, 0, kRequestBodyOffset);
     const int messageLength = length == 0 ? 0 : static_cast<int>(kRequestBodyOffset) + length;
     // A request sent in part would be waited for in vain, or joined to the next by the peer.
     if (LinkTransmit(message, messageLength) != messageLength) {
-        link.lastResult = -2;
-        link.resyncDue = true;
+        link.lastResult = link.lost ? kLinkLostResult : -2;
+        link.resyncDue = !link.lost;
         return -1;
     }
     return 0;
@@ -341,30 +441,34 @@ int LinkWaitReply() noexcept {
     for (;;) {
         const int length = LinkReceiveMessage(LinkReplyMessage());
         if (length == kResendNotSent) result = -2;
+        if (length == kFrontEndForgot) {
+            // Nothing of this request was carried out; only a new link can go on.
+            link.lost = true;
+            link.lastResult = kLinkLostResult;
+            return -1;
+        }
         if (length < 0) break;
-        // A reply too short for a status and a message id cannot answer anything; it is dropped.
-        if (length >= kReplyHeadSize) {
+        // A reply too short for a status and a message id cannot answer anything; it is dropped,
+        // and so is any reply to another message id, whatever its status and toggle.
+        if (length >= kReplyHeadSize && reply[kReplyIdOffset] == link.messageId) {
             const uint8_t flags = reply[kReplyFlagsOffset];
             const int toggle = (flags >> kReplyToggleShift) & 1;
             if (reply[kReplyStatusOffset] == kReplyStatusPending) {
                 link.replyToggle = -1;
                 examined = 0;
-            } else if (reply[kReplyIdOffset] == link.messageId) {
-                if ((flags & kReplyToggleValidFlag) == 0 || toggle != link.replyToggle) {
-                    link.replyToggle = toggle;
-                    return length - 1;
-                }
+            } else if ((flags & kReplyToggleValidFlag) == 0 || toggle != link.replyToggle) {
+                link.replyToggle = toggle;
+                return length - 1;
+            } else if (LinkSendRequest(0) != 0) {
                 // The same reply again: an empty message asks the peer for the new one.
-                if (LinkSendRequest(0) != 0) {
-                    result = -2;
-                    break;
-                }
+                result = link.lost ? kLinkLostResult : -2;
+                break;
             }
         }
         if (++examined >= kMaxExaminedReplies) break;
     }
     // Fragments of this reply may still come: the next request first synchronises.
     link.lastResult = result;
-    link.resyncDue = true;
+    link.resyncDue = !link.lost;
     return -1;
 }

@@ -49,9 +49,13 @@ void LinkAppendSocketError(char* text) noexcept;
 [[nodiscard]] int LinkConnectRequest() noexcept;
 // 1 synchronised, -1 not.
 [[nodiscard]] int LinkSync() noexcept;
-// 0 after a successful sync within four tries, else -1. A sync reply whose sequence number lies
+// 0 after a successful sync within four tries, -1 when none was answered, kLinkLostResult when
+// the front end answered that it holds no link with us. A sync reply whose sequence number lies
 // behind the one expected is an old copy and is passed over.
 int LinkResync() noexcept;
+// Whether the datagram is the front end's word that it holds no link with us (see LinkWire.h);
+// which datagram of ours it answers is for the caller to check.
+[[nodiscard]] bool LinkIsForgetting(const uint8_t* datagram, int length) noexcept;
 
 // Packet protocol (LinkProtocol.cpp).
 // `message` needs 4 writable bytes in front. Returns `length`, or -1 when a datagram was not sent
@@ -61,10 +65,13 @@ int LinkTransmit(uint8_t* message, int length) noexcept;
 [[nodiscard]] int LinkReceiveMessage(uint8_t* buffer) noexcept;
 // Sends the request buffer's message; `length` is the even length from offset 5 on, 0 for an
 // empty message. A new request is first synchronised when the last one failed. 0, or -1 with the
-// last result set to -2 (not sent whole; the next request synchronises) or kLinkLostResult.
+// last result set to -2 (not sent whole; the next request synchronises), -1 (the sync before it
+// was not answered; the next request tries again) or kLinkLostResult (the front end holds no link
+// with us).
 [[nodiscard]] int LinkSendRequest(int length) noexcept;
 // The accepted reply's length minus 1, or -1 with the last result set to -1 (or -2 when a resend
-// did not go whole); the next request synchronises then.
+// did not go whole; the next request synchronises then) or kLinkLostResult (the front end
+// answered that it holds no link with us).
 [[nodiscard]] int LinkWaitReply() noexcept;
 
 // Notification list (NotificationList.cpp).

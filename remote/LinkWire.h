@@ -23,6 +23,15 @@ constexpr uint8_t LINK_CONNECT_DENIED = 0x53;
 // A one-byte datagram holding this character lets a long transmission go on.
 constexpr uint8_t LINK_FLOW_TOKEN = '+';
 
+// A front end that holds no link with the sender of a sync request or a request fragment answers
+// it with a control datagram: LINK_CONNECT_DENIED (it has no link: restarted, or the link was
+// closed) or LINK_CONNECT_REFUSED (another client holds the link), with the reason at byte 4 and
+// the sequence number of the datagram it answers at bytes 6-7.
+constexpr size_t kLinkReasonOffset = 4;
+constexpr size_t kLinkEchoOffset = 6;
+constexpr uint8_t kLinkReasonBusy = 1;    // another client holds the link
+constexpr uint8_t kLinkReasonNoLink = 2;  // no link with the sender
+
 // Continuation byte of a fragment header.
 constexpr uint8_t kLinkLastFragment = 0;
 constexpr uint8_t kLinkMoreFragments = 1;

@@ -48,7 +48,7 @@ int exchange(size_t bodyLength, int* replyValue = nullptr) noexcept {
     if (LinkSendRequest(static_cast<int>(bodyLength)) != 0) return gRemoteLink.lastResult;
     const int value = LinkWaitReply();
     if (replyValue != nullptr) *replyValue = value;
-    if (value == -1) return -1;
+    if (value == -1) return gRemoteLink.lastResult;  // -1, -2 or kLinkLostResult
     return LinkReplyMessage()[kReplyStatusOffset];
 }
 

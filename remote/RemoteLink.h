@@ -3,10 +3,13 @@
 // link per process; the calls take no handle. Results are plain integers: the debugger's status
 // byte (0 success, 1..255 its refusal or error) or a negative code of the link:
 //   -1 no acceptable reply, -2 request not transmitted whole, -3 request too long (nothing sent),
-//   -4 link lost: the front end did not answer the sync after a failure; nothing is sent until
-//      the link is opened again (kLinkLostResult),
+//   -4 link lost: the front end answered that it holds no link with us (it was restarted, or
+//      another client holds it); nothing is sent until the link is opened again
+//      (kLinkLostResult). A front end that does not answer at all is no reason: each call fails
+//      after its time-out and the next one synchronises again,
 //   -6 no memory for a raw-shift block (not produced now: the block is built in the request).
-// After -1 or -2 the next request is preceded by a sync, so one lost datagram costs one call.
+// After -1 or -2 the next request is preceded by a sync, so one lost datagram costs one call and
+// an outage only the calls made during it.
 // Nothing here is exported from the plug-in.
 #pragma once
 

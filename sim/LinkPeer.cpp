@@ -15,6 +15,8 @@ constexpr std::size_t kNotificationBytes = 8;
 constexpr std::size_t kSpareBuffers = 32;  // a whole reply's fragments
 // A datagram to be swapped with the next one goes anyway when none follows within this time.
 constexpr auto kSwapHold = std::chrono::milliseconds(20);
+// Requests remembered as executed: far more than a client can have in flight.
+constexpr std::size_t kExecutedMemory = 64;
 
 std::string addressText(const PeerAddress& address) {
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(&address.address);
@@ -82,11 +84,13 @@ void LinkPeer::deliver(const std::uint8_t* data, std::size_t length, const PeerA
         if (!(type == LINK_DISCONNECT && from == client_)) {
             refuse("datagram type " + hexByte(type) + " from " + addressText(from) +
                    " without a link");
+            answerStranger(data, length, from, LINK_CONNECT_DENIED, kReasonNoLink);
         }
         return;
     }
     if (from != client_) {
         refuse("datagram from " + addressText(from) + ", not the connected client");
+        answerStranger(data, length, from, LINK_CONNECT_REFUSED, kReasonBusy);
         return;
     }
     switch (type) {
@@ -206,6 +210,7 @@ void LinkPeer::onConnect(const std::uint8_t* data, std::size_t length, const Pee
         return;
     }
     forgetLink(false);
+    executed_.clear();  // a new link: its sequence numbers start again
     connected_ = true;
     clientToggleKnown_ = false;
     expected_ = readLe16(data + 2);
@@ -278,6 +283,26 @@ void LinkPeer::sendHandshake(std::uint8_t type, std::size_t length) {
     writeLe16(answer + 2, transmitSequence_);
     putLinkMagic(answer);
     sendNow(answer, length, DatagramKind::Handshake, false);
+}
+
+void LinkPeer::answerStranger(const std::uint8_t* data, std::size_t length,
+                              const PeerAddress& from, std::uint8_t type, std::uint8_t reason) {
+    const std::uint8_t kind = data[0];
+    if (length < kFragmentHeaderBytes || (kind != LINK_SYNC_REQUEST && kind != LINK_DATA_OUT))
+        return;
+    std::uint8_t answer[kHandshakeBytes] = {};
+    answer[0] = type;
+    writeLe16(answer + 2, transmitSequence_);
+    answer[kStrangerReasonOffset] = reason;
+    writeLe16(answer + kStrangerEchoOffset, readLe16(data + 2));
+    putLinkMagic(answer);
+    transport_.send(from, answer, sizeof answer, false);
+}
+
+bool LinkPeer::executedAlready(std::uint16_t sequence, std::uint8_t id) const {
+    return std::any_of(executed_.begin(), executed_.end(), [&](const ExecutedRequest& request) {
+        return request.sequence == sequence && request.id == id;
+    });
 }
 
 void LinkPeer::forgetLink(bool keepOutbox) {
@@ -479,9 +504,20 @@ void LinkPeer::completeMessage(PeerClock::time_point now) {
         log(LogKind::Request, "empty message " + std::to_string(messageStart_) + " (no reply)");
         return;
     }
+    std::uint8_t id = 0;
+    (void)peekMessageId(request_.data(), request_.size(), id);
+    // A stale copy, perhaps behind a stale sync that took the sequence numbers back: a front end
+    // carries a request out once, or the chain moves behind the client's back.
+    if (!requestOverflow_ && executedAlready(messageStart_, id)) {
+        log(LogKind::Info, "request " + std::to_string(messageStart_) + " id " + hexByte(id) +
+                               " was executed already; not again");
+        return;
+    }
     haveLastRequest_ = true;
     lastRequestStart_ = messageStart_;
     lastRequestFragments_ = static_cast<std::uint16_t>(expected_ - messageStart_);
+    executed_.push_back({messageStart_, id});
+    if (executed_.size() > kExecutedMemory) executed_.pop_front();
     ++counters_.requests;
     if (faults_.chatterMs != 0) {
         // A front end that keeps talking but never answers: the request is not executed.
@@ -491,8 +527,6 @@ void LinkPeer::completeMessage(PeerClock::time_point now) {
         return;
     }
     ++requestsExecuted_;
-    std::uint8_t id = 0;
-    (void)peekMessageId(request_.data(), request_.size(), id);
     RequestOutcome outcome;
     if (requestOverflow_) {
         replyData_.clear();

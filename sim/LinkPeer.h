@@ -105,6 +105,12 @@ class LinkPeer {
     void onDisconnect(const std::uint8_t* data, std::size_t length);
     void onAck(const std::uint8_t* data, std::size_t length, PeerClock::time_point now);
     void sendHandshake(std::uint8_t type, std::size_t length);
+    // Tells a sender of a sync request or request fragment that it has no link here.
+    void answerStranger(const std::uint8_t* data, std::size_t length, const PeerAddress& from,
+                        std::uint8_t type, std::uint8_t reason);
+    // Whether the request that starts at `sequence` with `id` was executed on this link already
+    // (kept through syncs: a stale copy after a sync must not run again).
+    [[nodiscard]] bool executedAlready(std::uint16_t sequence, std::uint8_t id) const;
     void forgetLink(bool keepOutbox);  // keepOutbox: replies already on their way still go out
     void resetReceive();
 
@@ -194,6 +200,13 @@ class LinkPeer {
 
     std::deque<InFlight> inbound_;
     std::deque<InFlight> outbound_;
+
+    // The requests executed on this link, newest last, by first sequence number and message id.
+    struct ExecutedRequest {
+        std::uint16_t sequence = 0;
+        std::uint8_t id = 0;
+    };
+    std::deque<ExecutedRequest> executed_;
 
     // Faults that count requests.
     std::uint64_t requestsExecuted_ = 0;

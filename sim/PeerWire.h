@@ -25,6 +25,15 @@ constexpr std::uint8_t LINK_CONNECT_REFUSED = 0x23;
 constexpr std::uint8_t LINK_CONNECT_DENIED = 0x53;
 constexpr std::uint8_t LINK_FLOW_TOKEN = '+';
 
+// The answer to a sync request or request fragment from a sender the emulator holds no link with
+// (LINK_CONNECT_DENIED: no link; LINK_CONNECT_REFUSED: another client holds it): the reason at
+// byte 4 and the sequence number of the datagram answered at bytes 6-7, so the client can tell
+// it from a late copy.
+constexpr std::size_t kStrangerReasonOffset = 4;
+constexpr std::size_t kStrangerEchoOffset = 6;
+constexpr std::uint8_t kReasonBusy = 1;
+constexpr std::uint8_t kReasonNoLink = 2;
+
 // Continuation byte of a reply fragment.
 constexpr std::uint8_t kLastFragment = 0;
 constexpr std::uint8_t kMoreFragments = 1;

@@ -64,13 +64,27 @@ class QXCsePlugin : public CsePlugin {
     bool shiftInPieces(const uint8_t* tdiBuffer, uint8_t* tdoBuffer, uint32_t bitCount,
                        ShiftEnd end);
     void dumpTdiBuffer(const uint8_t* tdiBuffer, uint32_t bitCount);
-    // KRV_TAPAccessShiftRaw, remembering when a failure may have clocked the TAP and saying when
-    // the link failed in a way the host must hear of.
-    int rawShift(int options, int bits, const uint8_t* tms, const uint8_t* tdi, uint8_t* tdo);
+    // KRV_TAPAccessShiftRaw, remembering when a failure may have clocked the TAP (or the front end
+    // no longer holds the link) and saying when the link failed in a way the host must hear of.
+    int sendRawShift(int options, int bits, const uint8_t* tms, const uint8_t* tdi, uint8_t* tdo);
+    // What a raw shift that found the front end without our link does once it is connected again
+    // and the TAP is back in the recorded state: go out once more (nothing of it was carried out),
+    // or fail, as a DR shift must whose register lost the bits shifted before the reset.
+    enum class AfterReconnect { Resend, Fail };
+    int rawShift(int options, int bits, const uint8_t* tms, const uint8_t* tdi, uint8_t* tdo,
+                 AfterReconnect after = AfterReconnect::Resend);
     void reportLinkFailure(int result);
     // After a raw shift that may have clocked the TAP failed: a TMS reset and the walk back to the
     // recorded state, before anything else moves. False when that failed too.
     bool recoverTapState();
+    // A front end that answered that it holds no link with us (restarted, or taken by another
+    // client) is connected to again as an open does: connect, attach, the pin command. False, with
+    // a message, when that failed; the next operation tries again.
+    bool ensureLink();
+    bool reconnectLink();
+    // While the TAP was reset without the host asking (instructionsLost), a DR shift would read or
+    // write the register of the reset instruction instead of the host's: refused, with the reason.
+    bool refusesDrShift();
 
     bool lockedMode = false;  // lockTargetImpl .. unlockTargetImpl; gates navigation
     // The state the chain's TAP controllers are believed to be in; mirrors tapState on every write.
@@ -81,6 +95,12 @@ class QXCsePlugin : public CsePlugin {
     bool tapUncertain = false;
     // The unlock ended the TAP access and nothing was shifted since: the close need not again.
     bool tapReleased = false;
+    // The TAP was reset to recover (or the front end was connected again) since the host last
+    // shifted an instruction or reset the TAP itself: every IR holds its reset value.
+    bool instructionsLost = false;
+    // The front end answered that it holds no link with us; the next operation connects again.
+    bool linkLost = false;
+    uint32_t recoveryResets = 0;  // resets recoverTapState sent, so a shift can tell one met it
 };
 
 }  // namespace CsePluginInterface

@@ -81,6 +81,8 @@ CseResult QXCsePlugin::openTargetImpl(uint32_t argc, const char* const* argv, ui
     KRV_Disconnect();  // ends a link an earlier open left behind
     tapReleased = false;
     tapUncertain = false;
+    instructionsLost = false;
+    linkLost = false;
 
     if (initializeTargetImpl(argc, argv) == CSE_FAILURE) {
         logMessage(CSE_MESSAGE_ERROR, "error parsing arguments\n");

@@ -19,8 +19,8 @@ constexpr int kResetTmsBits = 6;
 // TMS zeros for extra cycles, one raw shift's worth; read-only, so no allocation per call.
 constexpr uint8_t kZeroTms[kMaxRawShiftBits / 8] = {};
 
-// The client's own failures (-1 no reply, -2 not sent, -3 too long, -4 link lost, -6 no memory)
-// are all negative; the debugger's status bytes are 0..255.
+// The client's own failures (-1 no reply, -2 not sent, -3 too long, -4 no link any more, -6 no
+// memory) are all negative; the debugger's status bytes are 0..255.
 bool rawShiftFailed(int result) {
     return result < 0;
 }
@@ -41,7 +41,7 @@ CseResult QXCsePlugin::navigateTAPImpl(CseJtagTapState state, uint32_t count) {
         logMessage(CSE_MESSAGE_DEBUG, "navigateTAPImpl() called in unlocked mode \n");
         return traceExit(kNavigateName, CSE_SUCCESS);
     }
-    if (!recoverTapState()) return traceExit(kNavigateName, CSE_FAILURE);
+    if (!ensureLink() || !recoverTapState()) return traceExit(kNavigateName, CSE_FAILURE);
 
     uint8_t path[kTmsPathBytes] = {};
     const uint32_t pathBits = walkTmsPath(from, state, path);
@@ -50,6 +50,8 @@ CseResult QXCsePlugin::navigateTAPImpl(CseJtagTapState state, uint32_t count) {
         return traceExit(kNavigateName, CSE_FAILURE);
     }
     setCurrentTapState(state);
+    // The host reset the TAP itself: it knows what the instruction registers hold.
+    if (state == CSEJTAG_TEST_LOGIC_RESET) instructionsLost = false;
 
     if (count != 0) {
         logMessage(CSE_MESSAGE_DEBUG, "Extra cycle Count = %d \n", static_cast<int>(count));
@@ -85,9 +87,11 @@ bool QXCsePlugin::clockExtraCycles(uint32_t count) {
 
 CseResult QXCsePlugin::initializeTAPImpl() {
     traceEnter(kInitializeTAPName);
-    resetUnanswered = rawShiftFailed(rawShift(0, kResetTmsBits, kResetTms, nullptr, nullptr));
+    resetUnanswered =
+        !ensureLink() || rawShiftFailed(rawShift(0, kResetTmsBits, kResetTms, nullptr, nullptr));
     if (resetUnanswered) return traceExit(kInitializeTAPName, CSE_FAILURE);
     tapUncertain = false;  // the reset itself brought the TAP to a known state
+    instructionsLost = false;  // and the host asked for it
     setCurrentTapState(CSEJTAG_TEST_LOGIC_RESET);
     return traceExit(kInitializeTAPName, CSE_SUCCESS);
 }
@@ -101,8 +105,13 @@ bool QXCsePlugin::recoverTapState() {
                stateName(recorded));
     uint8_t path[kTmsPathBytes] = {};
     const uint32_t pathBits = walkTmsPath(CSEJTAG_TEST_LOGIC_RESET, recorded, path);
-    if (rawShiftFailed(rawShift(0, kResetTmsBits, kResetTms, nullptr, nullptr)) ||
-        rawShiftFailed(rawShift(0, static_cast<int>(pathBits), path, nullptr, nullptr))) {
+    const bool reset = !rawShiftFailed(sendRawShift(0, kResetTmsBits, kResetTms, nullptr, nullptr));
+    // Even a reset whose answer was lost may have reached the chain: the host's instructions are
+    // gone either way.
+    instructionsLost = true;
+    ++recoveryResets;
+    if (!reset ||
+        rawShiftFailed(sendRawShift(0, static_cast<int>(pathBits), path, nullptr, nullptr))) {
         tapUncertain = true;
         return false;
     }
@@ -110,24 +119,63 @@ bool QXCsePlugin::recoverTapState() {
     return true;
 }
 
-int QXCsePlugin::rawShift(int options, int bits, const uint8_t* tms, const uint8_t* tdi,
-                          uint8_t* tdo) {
+int QXCsePlugin::sendRawShift(int options, int bits, const uint8_t* tms, const uint8_t* tdi,
+                              uint8_t* tdo) {
     tapReleased = false;
     const int result = KRV_TAPAccessShiftRaw(options, bits, tms, tdi, tdo);
     // No reply, or a request that went out in part: the debugger may have clocked it.
     if (result == -1 || result == -2) tapUncertain = true;
+    if (result == kLinkLostResult) linkLost = true;
     reportLinkFailure(result);
+    return result;
+}
+
+int QXCsePlugin::rawShift(int options, int bits, const uint8_t* tms, const uint8_t* tdi,
+                          uint8_t* tdo, AfterReconnect after) {
+    int result = sendRawShift(options, bits, tms, tdi, tdo);
+    if (result == kLinkLostResult && ensureLink() && recoverTapState()) {
+        result = after == AfterReconnect::Resend ? sendRawShift(options, bits, tms, tdi, tdo)
+                                                 : kLinkLostResult;
+    }
     return result;
 }
 
 void QXCsePlugin::reportLinkFailure(int result) {
     if (result == -2) {
         logMessage(CSE_MESSAGE_ERROR, "request not sent whole to the KORAVEN debugger\n");
-    } else if (result == kLinkLostResult) {
-        logMessage(CSE_MESSAGE_ERROR,
-                   "KORAVEN debugger no longer answers this link: close and open the target "
-                   "again\n");
     }
+}
+
+bool QXCsePlugin::ensureLink() {
+    if (!linkLost) return true;
+    if (!reconnectLink()) return false;
+    linkLost = false;
+    tapUncertain = true;  // the TAP stands wherever the front end's restart left it
+    return true;
+}
+
+bool QXCsePlugin::reconnectLink() {
+    logMessage(CSE_MESSAGE_WARNING,
+               "the KORAVEN debugger's front end holds no link with this plug-in any more (it was "
+               "restarted, or another client took it): connecting to it again\n");
+    KRV_Disconnect();
+    if (KRV_Connect() != 0 || KRV_Attach() != 0 || KRV_ExecuteCommand("JTAG.PIN ENABLE") < 0) {
+        logMessage(CSE_MESSAGE_ERROR,
+                   "cannot connect to the KORAVEN debugger's front end again; the next call "
+                   "tries once more\n");
+        return false;
+    }
+    logMessage(CSE_MESSAGE_WARNING, "connected to the KORAVEN debugger's front end again\n");
+    return true;
+}
+
+bool QXCsePlugin::refusesDrShift() {
+    if (!instructionsLost) return false;
+    logMessage(CSE_MESSAGE_ERROR,
+               "the TAP was reset to recover from a failed call: the instruction registers hold "
+               "their reset values and a DR register may have taken the bits shifted so far; "
+               "shift the instructions again\n");
+    return true;
 }
 
 }  // namespace CsePluginInterface

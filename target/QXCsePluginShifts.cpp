@@ -52,7 +52,10 @@ CseResult QXCsePlugin::shiftChainIRImpl(const uint8_t* tdiBuffer, uint8_t* tdoBu
     traceEnter(kShiftIRName);
     // Checked before anything moves, so a bad end state leaves the TAP untouched.
     if (!acceptsTapState(kShiftIRName, "end state", endState)) return CSE_FAILURE;
-    if (!recoverTapState()) return traceExit(kShiftIRName, CSE_FAILURE);
+    if (!ensureLink() || !recoverTapState()) return traceExit(kShiftIRName, CSE_FAILURE);
+    // A shift that goes on in Shift-IR only completes the instructions an earlier one began.
+    const bool continues = currentTapState == CSEJTAG_SHIFT_IR;
+    const uint32_t resetsBefore = recoveryResets;
 
     if (currentTapState != CSEJTAG_SHIFT_IR) {
         logMessage(CSE_MESSAGE_DEBUG, "currenttapstate(%d) != shiftIR \n", currentTapState);
@@ -94,6 +97,8 @@ CseResult QXCsePlugin::shiftChainIRImpl(const uint8_t* tdiBuffer, uint8_t* tdoBu
     }
     logMessage(CSE_MESSAGE_DEBUG, "Exitschiftstate = %d Shiftcount = %d \n",
                static_cast<int>(endState), static_cast<int>(bitCount));
+    // The host chose every instruction again, unless a reset took the beginning of them.
+    if (!continues || recoveryResets == resetsBefore) instructionsLost = false;
     return traceExit(kShiftIRName, CSE_SUCCESS);
 }
 
@@ -107,29 +112,35 @@ CseResult QXCsePlugin::shiftChainDRImpl(const uint8_t* tdiBuffer, uint8_t* tdoBu
     (void)opaque2;
     traceEnter(kShiftDRName);
     if (!acceptsTapState(kShiftDRName, "end state", endState)) return CSE_FAILURE;
-    if (!recoverTapState()) return traceExit(kShiftDRName, CSE_FAILURE);
+    // Refused before anything moves when a recovery reset the TAP, now or since the last IR shift.
+    if (!ensureLink() || !recoverTapState() || refusesDrShift())
+        return traceExit(kShiftDRName, CSE_FAILURE);
 
     if (currentTapState != CSEJTAG_SHIFT_DR) {
         logMessage(CSE_MESSAGE_DEBUG, "currenttapstate(%d) != shiftDR \n", currentTapState);
-        if (navigateTAPImpl(CSEJTAG_SHIFT_DR, 0) != CSE_SUCCESS) {
+        // The walk itself may meet a front end that had to be connected to again.
+        if (navigateTAPImpl(CSEJTAG_SHIFT_DR, 0) != CSE_SUCCESS || refusesDrShift()) {
             return traceExit(kShiftDRName, CSE_FAILURE);
         }
     }
     if (endState == CSEJTAG_SHIFT_DR) {
         logMessage(CSE_MESSAGE_DEBUG, "exitstate(%d) == shiftDR\n",
                    static_cast<int>(CSEJTAG_SHIFT_DR));
-        const bool shifted = splitsWithoutData(tdiBuffer, tdoBuffer, bitCount)
-                                 ? shiftInPieces(nullptr, nullptr, bitCount, ShiftEnd::StaysInShift)
-                                 : bitCount == 0 || rawShift(kStayInShift, rawShiftBits(bitCount),
-                                                             nullptr, tdiBuffer, tdoBuffer) == 0;
+        const bool shifted =
+            splitsWithoutData(tdiBuffer, tdoBuffer, bitCount)
+                ? shiftInPieces(nullptr, nullptr, bitCount, ShiftEnd::StaysInShift)
+                : bitCount == 0 ||
+                      rawShift(kStayInShift, rawShiftBits(bitCount), nullptr, tdiBuffer, tdoBuffer,
+                               AfterReconnect::Fail) == 0;
         if (!shifted) {
-            logMessage(CSE_MESSAGE_ERROR, "%s", kTargetUnreachable);
+            if (!refusesDrShift()) logMessage(CSE_MESSAGE_ERROR, "%s", kTargetUnreachable);
             return traceExit(kShiftDRName, CSE_FAILURE);
         }
     } else {
         logMessage(CSE_MESSAGE_DEBUG, "exitstate(%d) != shiftDR \n", static_cast<int>(endState));
         if (bitCount != 0) {
             if (!shiftInPieces(tdiBuffer, tdoBuffer, bitCount, ShiftEnd::LeavesShift)) {
+                (void)refusesDrShift();  // says so when the pieces met a reset
                 return traceExit(kShiftDRName, CSE_FAILURE);
             }
             setCurrentTapState(CSEJTAG_EXIT1_DR);
@@ -160,7 +171,8 @@ bool QXCsePlugin::shiftInPieces(const uint8_t* tdiBuffer, uint8_t* tdoBuffer, ui
         const uint32_t piece = last ? remaining : kMaxRawShiftBits;
         const int options = last ? lastOptions : kStayInShift;
         logMessage(CSE_MESSAGE_DEBUG, "KRV_TAPAccessShiftRaw options = %d \n", options);
-        if (rawShift(options, static_cast<int>(piece), nullptr, tdi, tdo) != 0) {
+        if (rawShift(options, static_cast<int>(piece), nullptr, tdi, tdo, AfterReconnect::Fail) !=
+            0) {
             return false;  // the bits earlier pieces captured stay in tdoBuffer
         }
         remaining -= piece;

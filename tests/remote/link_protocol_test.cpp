@@ -177,11 +177,11 @@ const Bytes kNotification = {LINK_NOTIFY, 1, 2, 3, 4, 5};
 INSTANTIATE_TEST_SUITE_P(
     Shapes, LinkReassemblyTest,
     ::testing::Values(
-        ShapeCase{ReplyShape{}, 0, 0}, ShapeCase{ReplyShape{0, 1, {{0, {kToken}}}}, 0, 0},
-        ShapeCase{ReplyShape{0, 1, {{1, {kToken, kToken}}}}, 0, 0},
-        ShapeCase{ReplyShape{0, 1, {{1, {kNotification}}, {2, {kNotification}}}}, 2, 0},
-        ShapeCase{ReplyShape{0, 1, {{1, {strayFragment()}}}}, 0, 0},
-        ShapeCase{ReplyShape{0, 2, {}}, 0, 2}, ShapeCase{ReplyShape{100, 1, {}}, 0, 0}));
+        ShapeCase{ReplyShape{}, 0, 0}, ShapeCase{ReplyShape{0, 1, {{0, {kToken}}}, {}}, 0, 0},
+        ShapeCase{ReplyShape{0, 1, {{1, {kToken, kToken}}}, {}}, 0, 0},
+        ShapeCase{ReplyShape{0, 1, {{1, {kNotification}}, {2, {kNotification}}}, {}}, 2, 0},
+        ShapeCase{ReplyShape{0, 1, {{1, {strayFragment()}}}, {}}, 0, 0},
+        ShapeCase{ReplyShape{0, 2, {}, {}}, 0, 2}, ShapeCase{ReplyShape{100, 1, {}, {}}, 0, 0}));
 
 TEST_F(LinkProtocolTest, RepeatedPreviousReplyMakesTheClientSendItsRequestAgain) {
     std::atomic<int> arrivals{0};

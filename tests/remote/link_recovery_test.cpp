@@ -3,7 +3,9 @@
 // never the calls after it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <random>
 #include <string>
 
 #include "LinkFixture.h"
@@ -39,16 +41,64 @@ TEST_F(LinkRecoveryTest, LostReplyFragmentCostsOneCall) {
     EXPECT_EQ(peer.datagramsOfType(LINK_SYNC_REQUEST).size(), 2u) << "the connect's and one more";
 }
 
-// A front end that forgot the link answers no sync: the call after the failure says the link is
-// lost, and the calls after it fail without sending anything, until the link is opened again.
-TEST_F(LinkRecoveryTest, FrontEndThatForgotTheLinkFailsTheCallsAtOnce) {
+// The front end's word that it holds no link with the sender of the datagram numbered `echoed`.
+Bytes noLinkAnswer(uint8_t type, uint16_t echoed) {
+    Bytes answer = ScriptedPeer::controlDatagram(type, 4000);
+    answer[kLinkReasonOffset] = type == LINK_CONNECT_DENIED ? kLinkReasonNoLink : kLinkReasonBusy;
+    storeLE16(answer.data() + kLinkEchoOffset, echoed);
+    return answer;
+}
+
+uint16_t sequenceOf(const Bytes& datagram) {
+    return loadLE16(datagram.data() + 2);
+}
+
+// An outage ends no session: while the front end answers nothing, every call fails after its
+// time-out and the next one synchronises again; the first call after it answers works.
+TEST_F(LinkRecoveryTest, SilentFrontEndCostsTheCallsOfTheOutageOnly) {
     useShortTimeouts();
     peer.onRequest([](ScriptedPeer&, const Bytes&) {});
-    EXPECT_EQ(KRV_Attach(), -1);
     peer.onSync([](ScriptedPeer&, const Bytes&) {});
+    for (int call = 0; call < 3; ++call) EXPECT_EQ(KRV_Attach(), -1) << call;
+    EXPECT_FALSE(LinkStateForTest().lost);
+    peer.onSync(nullptr);
+    peer.onRequest(nullptr);
+    EXPECT_EQ(KRV_Attach(), 0);
+}
+
+struct ForgottenCase {
+    const char* name;
+    uint8_t type;     // denied (no link) or refused (another client holds it)
+    bool duringSync;  // the answer to the sync before a request, or to the request itself
+};
+
+class LinkForgottenTest : public LinkRecoveryTest,
+                          public ::testing::WithParamInterface<ForgottenCase> {};
+
+// Only the front end's answer for this very datagram ends the link: a late one for an older
+// datagram is passed over. Afterwards the calls fail at once, sending nothing, until a new open.
+TEST_P(LinkForgottenTest, AnswerThatTheFrontEndHoldsNoLinkEndsItAtOnce) {
+    const ForgottenCase c = GetParam();
+    const uint8_t type = c.type;
+    peer.onRequest([type](ScriptedPeer& p, const Bytes& request) {
+        p.send(noLinkAnswer(type, 30000));  // late: names a datagram long gone
+        p.sendReply(replyTo(request, 0));
+    });
+    ASSERT_EQ(KRV_Attach(), 0);
+    if (c.duringSync) {
+        useShortTimeouts();
+        peer.onRequest([](ScriptedPeer&, const Bytes&) {});
+        EXPECT_EQ(KRV_Attach(), -1);
+        peer.onSync([type](ScriptedPeer& p, const Bytes& sync) {
+            p.send(noLinkAnswer(type, sequenceOf(sync)));
+        });
+    } else {
+        peer.onRequest([type](ScriptedPeer& p, const Bytes&) {
+            p.send(noLinkAnswer(type, p.lastFragmentSequence()));
+        });
+    }
     EXPECT_EQ(KRV_Attach(), kLinkLostResult);
     const size_t sent = peer.datagrams().size();
-    EXPECT_EQ(KRV_Attach(), kLinkLostResult);
     EXPECT_EQ(KRV_ExecuteCommand("JTAG.PIN ENABLE"), kLinkLostResult);
     EXPECT_EQ(peer.datagrams().size(), sent) << "nothing goes out on a lost link";
 
@@ -58,6 +108,14 @@ TEST_F(LinkRecoveryTest, FrontEndThatForgotTheLinkFailsTheCallsAtOnce) {
     ASSERT_EQ(KRV_Connect(), 0);
     EXPECT_EQ(KRV_Attach(), 0);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Answers, LinkForgottenTest,
+    ::testing::Values(ForgottenCase{"DeniedToTheSync", LINK_CONNECT_DENIED, true},
+                      ForgottenCase{"RefusedToTheSync", LINK_CONNECT_REFUSED, true},
+                      ForgottenCase{"DeniedToTheRequest", LINK_CONNECT_DENIED, false},
+                      ForgottenCase{"RefusedToTheRequest", LINK_CONNECT_REFUSED, false}),
+    [](const ::testing::TestParamInfo<ForgottenCase>& info) { return info.param.name; });
 
 struct RepetitionCase {
     int repetitions;  // of the first reply, ahead of the second reply
@@ -162,6 +220,58 @@ TEST_F(LinkRecoveryTest, FlowControlWaitTakesOnlyAToken) {
     EXPECT_EQ(peer.requests().size(), 1u);
     EXPECT_GT(KRV_NotificationCount(), 0);
 }
+
+struct ReorderCase {
+    const char* name;
+    uint32_t seed;  // 0: reversed; otherwise a seeded shuffle
+    bool copies;    // every fragment twice
+};
+
+class LinkReorderTest : public LinkFixture, public ::testing::WithParamInterface<ReorderCase> {
+  protected:
+    void SetUp() override {
+        LinkFixture::SetUp();
+        setItem("PACKLEN=", "352");  // a whole TDO block is then 45 reply fragments
+        ASSERT_EQ(KRV_Connect(), 0);
+    }
+};
+
+// The network may deliver the fragments of a long reply in any order: they are put back in place,
+// copies are dropped, and the reply comes whole within the same call; the next call is answered.
+TEST_P(LinkReorderTest, FragmentsOfAReplyArePutBackInOrder) {
+    const ReorderCase c = GetParam();
+    Bytes tdo(15352);
+    for (size_t i = 0; i < tdo.size(); ++i) tdo[i] = static_cast<uint8_t>(i * 13 + i / 251);
+    ReplyShape shape;
+    for (size_t index = 45; index-- > 0;) shape.order.push_back(index);
+    if (c.seed != 0) {
+        std::mt19937 random(c.seed);
+        std::shuffle(shape.order.begin(), shape.order.end(), random);
+    }
+    if (c.copies) {
+        const std::vector<size_t> once = shape.order;
+        shape.order.insert(shape.order.end(), once.rbegin(), once.rend());
+    }
+    peer.onRequest([&](ScriptedPeer& p, const Bytes& request) {
+        p.sendReply(replyTo(request, 0, tdo), shape);
+    });
+    Bytes captured(tdo.size(), 0);
+    const uint16_t before = LinkStateForTest().receiveSequence;
+    ASSERT_EQ(KRV_TAPAccessShiftRaw(0, 122816, nullptr, nullptr, captured.data()), 0);
+    EXPECT_EQ(captured, tdo);
+    EXPECT_EQ(LinkStateForTest().receiveSequence, static_cast<uint16_t>(before + 45));
+    peer.onRequest(nullptr);
+    EXPECT_EQ(KRV_Attach(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Orders, LinkReorderTest,
+                         ::testing::Values(ReorderCase{"Reversed", 0, false},
+                                           ReorderCase{"Shuffled", 7, false},
+                                           ReorderCase{"ShuffledTwice", 8, true},
+                                           ReorderCase{"ShuffledAgain", 9, false}),
+                         [](const ::testing::TestParamInfo<ReorderCase>& info) {
+                             return info.param.name;
+                         });
 
 class LinkStrayHandshakeTest : public LinkRecoveryTest,
                                public ::testing::WithParamInterface<uint8_t> {};

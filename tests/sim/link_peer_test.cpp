@@ -338,6 +338,19 @@ TEST(LinkPeer, RequestLongerThanAnyClientSendsIsAnsweredMalformed) {
     EXPECT_EQ(replies[0].status, quorbit::kStatusMalformed);
 }
 
+// The one answer a sender without the link gets: who holds no link with it, and for which of its
+// datagrams.
+void expectNoLinkAnswer(const std::vector<simtest::SentDatagram>& sent, std::uint8_t type,
+                        std::uint8_t reason, std::uint16_t sequence) {
+    ASSERT_EQ(sent.size(), 1u);
+    const Bytes& answer = sent[0].bytes;
+    ASSERT_EQ(answer.size(), 16u);
+    EXPECT_EQ(answer[0], type);
+    EXPECT_EQ(answer[4], reason);
+    EXPECT_EQ(answer[6] | (answer[7] << 8), sequence);
+    EXPECT_EQ(std::string(answer.begin() + 8, answer.begin() + 15), "KORAVEN");
+}
+
 TEST(LinkPeer, DisconnectForgetsTheLinkAndLaterDataIsRefused) {
     PeerHarness harness;
     harness.open();
@@ -348,9 +361,12 @@ TEST(LinkPeer, DisconnectForgetsTheLinkAndLaterDataIsRefused) {
     EXPECT_FALSE(harness.debugger.attached());
     EXPECT_EQ(harness.counters.disconnects, 1u);
     EXPECT_EQ(harness.counters.malformedDatagrams, 0u) << "the repeated notices are expected";
+    const std::uint16_t sequence = harness.transmitSequence;
     harness.sendMessage(harness.requests.attach());
-    EXPECT_TRUE(harness.take().empty());
+    expectNoLinkAnswer(harness.take(), 0x53, 2, sequence);
     EXPECT_EQ(harness.counters.malformedDatagrams, 1u);
+    harness.deliver(simtest::handshakeDatagram(0x02, 77));  // a sync gets the same answer
+    expectNoLinkAnswer(harness.take(), 0x53, 2, 77);
 }
 
 TEST(LinkPeer, DatagramsFromAnotherSenderAreRefused) {
@@ -359,9 +375,38 @@ TEST(LinkPeer, DatagramsFromAnotherSenderAreRefused) {
     quorbit::PeerAddress stranger = harness.client;
     stranger.port = static_cast<std::uint16_t>(stranger.port + 1);
     harness.deliverFrom(stranger, harness.fragments(harness.requests.attach())[0]);
-    EXPECT_TRUE(harness.take().empty());
+    expectNoLinkAnswer(harness.transport.sent, 0x23, 1, harness.transmitSequence);
+    EXPECT_TRUE(harness.transport.destinations.back() == stranger);
     EXPECT_EQ(harness.counters.malformedDatagrams, 1u);
     EXPECT_FALSE(harness.debugger.attached());
+}
+
+// Broke: a sync cleared the emulator's memory of executed requests, so a stale sync followed by
+// stale copies of two requests made it clock them again: the next call succeeded with wrong bits.
+TEST(LinkPeer, RequestIsExecutedAtMostOnceAcrossSyncs) {
+    PeerHarness harness;
+    harness.open();
+    harness.attachAndEnable();
+    const std::uint16_t first = harness.transmitSequence;
+    const Bytes tms = {0x01};  // one clock with TMS 1
+    const std::vector<Bytes> r1 = harness.sendMessage(harness.requests.rawShift(0, 1, &tms, nullptr, false));
+    const std::vector<Bytes> r2 = harness.sendMessage(harness.requests.rawShift(0, 1, &tms, nullptr, false));
+    ASSERT_EQ(repliesIn(harness.take()).size(), 2u);
+    const std::uint64_t executed = harness.counters.requests;
+    const std::size_t clocked = harness.debugger.rawShifts().size();
+
+    harness.deliver(simtest::handshakeDatagram(0x02, first));  // the stale sync
+    for (const std::vector<Bytes>* copy : {&r1, &r2}) {
+        for (const Bytes& fragment : *copy) harness.deliver(fragment);
+    }
+    EXPECT_EQ(harness.counters.requests, executed);
+    EXPECT_EQ(harness.debugger.rawShifts().size(), clocked);
+
+    harness.deliver(simtest::handshakeDatagram(0x02, harness.transmitSequence));
+    harness.take();
+    harness.sendMessage(harness.requests.rawShift(0, 1, &tms, nullptr, false));
+    EXPECT_EQ(repliesIn(harness.take()).size(), 1u) << "a new request still runs";
+    EXPECT_EQ(harness.debugger.rawShifts().size(), clocked + 1);
 }
 
 struct Malformed {

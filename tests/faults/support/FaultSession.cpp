@@ -110,10 +110,10 @@ void FaultSession::printFigures(const char* what) const {
                 static_cast<unsigned long long>(counts.wrong));
 }
 
-void FaultSession::startSimulator(const quorbit::FaultPlan& plan) {
+void FaultSession::startSimulator(const quorbit::FaultPlan& plan, uint16_t port) {
     if (simulator) simulator->stop();
     quorbit::SimOptions options;
-    options.port = 0;
+    options.port = port;
     options.chain = faultChainSpec();
     options.faults = plan;
     options.ackWaitMs = 20;

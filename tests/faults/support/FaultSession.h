@@ -36,8 +36,9 @@ class FaultSession : public ::testing::Test {
     void SetUp() override;
     void TearDown() override;
 
-    // Starts a new emulator (stopping an earlier one) with a fresh chain and this fault plan.
-    void startSimulator(const quorbit::FaultPlan& plan);
+    // Starts a new emulator (stopping an earlier one) with a fresh chain and this fault plan, on
+    // the UDP port given (0: a free one).
+    void startSimulator(const quorbit::FaultPlan& plan, uint16_t port = 0);
     static void useTimeouts(uint32_t handshakeMicros, uint32_t replyMicros);
 
     // open, lock, scan, IR lengths: true when the session is ready for device-level access.

@@ -152,7 +152,11 @@ uint16_t ScriptedPeer::sendReply(const Bytes& message, const ReplyShape& shape,
             offset += piece;
         } while (offset < message.size());
     }
-    for (size_t index = 0; index < fragments.size(); ++index) {
+    std::vector<size_t> order = shape.order;
+    if (order.empty()) {
+        for (size_t index = 0; index < fragments.size(); ++index) order.push_back(index);
+    }
+    for (const size_t index : order) {
         const auto extra = shape.before.find(index);
         if (extra != shape.before.end()) {
             for (const Bytes& datagram : extra->second) send(datagram);
@@ -274,6 +278,7 @@ void ScriptedPeer::dispatch(const Bytes& datagram) {
 // Reassembles the client's message and hands out flow tokens as the front end does.
 void ScriptedPeer::takeFragment(const Bytes& datagram) {
     if (datagram.size() < 4) return;
+    lastFragmentSequence_ = static_cast<uint16_t>(datagram[2] | (datagram[3] << 8));
     pending_.insert(pending_.end(), datagram.begin() + 4, datagram.end());
     pendingBytes_ += datagram.size();
     if (pendingBytes_ + packetLength_ > kFlowControlBytes) {

@@ -21,6 +21,7 @@ struct ReplyShape {
     int fragmentBytes = 0;         // data bytes per fragment; 0: packet length - 4
     uint8_t moreContinuation = 1;  // continuation byte of every fragment but the last
     std::map<size_t, std::vector<Bytes>> before;  // datagrams sent just before fragment n
+    std::vector<size_t> order;  // the fragments' indexes in the order sent; empty: in sequence
 };
 
 class ScriptedPeer {
@@ -58,6 +59,8 @@ class ScriptedPeer {
     uint16_t sendReply(const Bytes& message, const ReplyShape& shape = {},
                        const std::set<size_t>& lost = {});
     void repeatPreviousReply();
+    // For handlers: the sequence number of the request fragment that completed the request.
+    uint16_t lastFragmentSequence() const noexcept { return lastFragmentSequence_; }
 
     // What the client sent, complete up to this call.
     std::vector<Bytes> datagrams();
@@ -103,6 +106,7 @@ class ScriptedPeer {
     Bytes pending_;
     size_t pendingBytes_ = 0;
     std::vector<Bytes> previousReply_;
+    uint16_t lastFragmentSequence_ = 0;
 
     std::thread thread_;
 };
