@@ -63,7 +63,7 @@ struct HostOptions {
     bool quiet = false;                      // --quiet: nothing on stderr unless something fails
     std::string boardFaults;                 // --sim-board-fault, for the embedded emulator
     bool help = false;                       // --help
-    bool keepGoing = false;                  // --keep-going (svf)
+    bool keepGoing = false;                  // --keep-going (svf, run)
     bool version = false;                    // --version
     std::optional<std::string> rbbBind;      // --rbb-bind (serve)
     std::optional<uint16_t> rbbPort;         // --rbb-port (serve)

@@ -202,8 +202,9 @@ bool parseHostArguments(const std::vector<std::string>& args, HostOptions& optio
         return false;
     }
     if (!parseCommandWords(words, RunNesting::kAllowRun, options.command, error)) return false;
-    if (options.keepGoing && options.command.kind != CommandKind::kSvf) {
-        error = "--keep-going is for the svf command";
+    if (options.keepGoing && options.command.kind != CommandKind::kSvf &&
+        options.command.kind != CommandKind::kRun) {
+        error = "--keep-going is for the svf and run commands";
         return false;
     }
     options.command.keepGoing = options.keepGoing;

@@ -32,7 +32,9 @@ Outcome HostSession::needIrLengths(const HostCommand& command) {
 // A device-level DR scan pads every other device with one bit, which is right only while they
 // are in BYPASS; after a reset those with an IDCODE present 32 bits instead.
 Outcome HostSession::needInstructions(const HostCommand& command) {
-    if (session_->instructionsLoaded() || !session_->scanProblem().empty())
+    // After a failed call the session refuses by itself, with the reason.
+    if (session_->instructionsLoaded() || session_->instructionsUnknown() ||
+        !session_->scanProblem().empty())
         return Outcome::kSuccess;
     for (const csesession::Device& other : session_->devices()) {
         if (other.index == command.device || !other.idcode) continue;

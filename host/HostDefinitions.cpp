@@ -104,8 +104,9 @@ const std::vector<OptionDefinition> kOptions = {
     {"--dump", "", OptionKind::kFlag, "--dump", "show the library's buffer dumps",
      Completion::kNothing, false},
     {"--keep-going", "", OptionKind::kFlag, "--keep-going",
-     "svf: report every TDO mismatch instead of stopping at the first", Completion::kNothing,
-     false},
+     "svf: report every TDO mismatch instead of stopping at the first; run: go on after a\n"
+     "failing command (exit 1 at the end)",
+     Completion::kNothing, false},
     {"--rbb-port", "N", OptionKind::kValue, "--rbb-port N",
      "serve: TCP port (default 3335; 0 picks a free one, printed)", Completion::kNothing, false},
     {"--rbb-bind", "ADDR", OptionKind::kValue, "--rbb-bind ADDR",

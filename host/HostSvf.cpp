@@ -83,6 +83,7 @@ Outcome HostSession::playSvfCommand(const HostCommand& command) {
     };
     const csesvf::SvfResult played = csesvf::playSvfFile(*plugin_, command.file, options);
     progress.end();
+    if (played.outcome == csesvf::SvfResult::Outcome::kFailed) session_->noteFailedCall();
     using Played = csesvf::SvfResult::Outcome;
     switch (played.outcome) {
         case Played::kFailed:

@@ -80,11 +80,15 @@ int runSession(const HostOptions& options, const std::vector<HostCommand>& comma
     const bool progress = commands.size() >= kProgressCommands && !options.quiet &&
                           isatty(STDERR_FILENO) == 1 && isatty(STDOUT_FILENO) != 1;
     size_t done = 0;
-    for (; outcome == Outcome::kSuccess && done < commands.size(); ++done) {
+    // With --keep-going a failed command does not end the run; the first failure sets the exit.
+    const bool goOn = options.keepGoing && options.command.kind == CommandKind::kRun;
+    const bool begun = outcome == Outcome::kSuccess;
+    while (begun && done < commands.size() && (goOn || outcome == Outcome::kSuccess)) {
         if (InterruptWatch::received() != 0) break;
-        outcome = session.execute(commands[done]);
+        const Outcome one = session.execute(commands[done++]);
+        if (outcome == Outcome::kSuccess) outcome = one;
         if (progress)
-            std::fprintf(stderr, "\rcse-host: %zu of %zu commands", done + 1, commands.size());
+            std::fprintf(stderr, "\rcse-host: %zu of %zu commands", done, commands.size());
     }
     if (progress) std::fputc('\n', stderr);
     std::fflush(stdout);

@@ -88,6 +88,7 @@ py::object PythonSession::svf(const py::object& source, bool keepGoing,
             played = csesvf::playSvfFile(session.plugin(), path, options);
         }
         pluginErrors = session.takePluginErrors();
+        if (played.outcome == csesvf::SvfResult::Outcome::kFailed) session.noteFailedCall();
         return played;
     });
 

@@ -56,12 +56,22 @@ SessionError::SessionError(ErrorKind kind, const std::string& headline,
       headline_(headline),
       pluginErrors_(std::move(pluginErrors)) {}
 
+// What the instruction registers hold, as far as the session knows: their reset values (IDCODE or
+// BYPASS), instructions the caller shifted, or nothing known after a failed call.
+enum class Instructions { kReset, kLoaded, kUnknown };
+
 struct CableSession::State {
     explicit State(const SessionOptions& given)
         : options(given), messages(given.verbosity, given.dump, given.log) {}
 
     [[noreturn]] void fail(ErrorKind kind, const std::string& headline) {
         throw SessionError(kind, headline, messages.takeErrors());
+    }
+    // A call of the plug-in failed: it may have reset the TAP to recover (then every IR holds its
+    // reset value), so the instructions loaded before count for nothing any more.
+    [[noreturn]] void failCall(const std::string& headline) {
+        instructions = Instructions::kUnknown;
+        fail(ErrorKind::kFailed, headline);
     }
     void open();
     void loadPlugin();
@@ -101,7 +111,7 @@ struct CableSession::State {
     std::string irLengthProblem;
     bool irLengthsKnown = false;
     bool irPathFaulty = false;
-    bool instructionsLoaded = false;
+    Instructions instructions = Instructions::kReset;
     // The IR path as measured right after the lock: its length and captured pattern.
     bool irMeasured = false;
     uint32_t irTotalBits = 0;
@@ -364,10 +374,10 @@ void CableSession::State::deriveLengths() {
 }
 
 void CableSession::State::resetTap() {
-    instructionsLoaded = false;
+    instructions = Instructions::kReset;
     if (cseFailed(plugin->initializeTAP()) ||
         cseFailed(plugin->navigateTAP(CSEJTAG_RUN_TEST_IDLE, 0))) {
-        fail(ErrorKind::kFailed, "cannot reset the TAP");
+        failCall("cannot reset the TAP");
     }
 }
 
@@ -455,11 +465,19 @@ bool CableSession::irPathFaulty() const {
 }
 
 bool CableSession::instructionsLoaded() const {
-    return state_->instructionsLoaded;
+    return state_->instructions == Instructions::kLoaded;
+}
+
+bool CableSession::instructionsUnknown() const {
+    return state_->instructions == Instructions::kUnknown;
 }
 
 void CableSession::noteTapReset() {
-    state_->instructionsLoaded = false;
+    state_->instructions = Instructions::kReset;
+}
+
+void CableSession::noteFailedCall() {
+    state_->instructions = Instructions::kUnknown;
 }
 
 uint32_t CableSession::readIdcode(uint32_t device) {
@@ -483,7 +501,7 @@ uint32_t CableSession::readIdcode(uint32_t device) {
     std::vector<uint8_t> buffer((totalBits + 7) / 8, 0);
     if (cseFailed(s.plugin->shiftChainDR(buffer.data(), buffer.data(), nullptr, nullptr, totalBits,
                                          CSEJTAG_RUN_TEST_IDLE, 0, 0))) {
-        s.fail(ErrorKind::kFailed, "the DR shift that reads the IDCODEs failed");
+        s.failCall("the DR shift that reads the IDCODEs failed");
     }
     uint32_t idcode = 0;
     for (uint32_t bit = 0; bit < kIdcodeBits; ++bit) {
@@ -523,7 +541,14 @@ std::vector<uint8_t> CableSession::deviceScan(Register reg, uint32_t device,
                                           std::to_string(kMaxIrScanBits) +
                                           " (one raw shift of the debugger)");
         }
-    } else if (!s.instructionsLoaded) {
+    } else if (s.instructions == Instructions::kUnknown) {
+        // Data from a register the caller did not select must never come back as a result.
+        s.fail(ErrorKind::kFailed,
+               "a DR scan of device " + std::to_string(device) +
+                   " after a failed call is refused: the plug-in may have reset the TAP to "
+                   "recover, so every IR may hold its reset value instead of the instruction "
+                   "loaded before; load the instructions again with an IR scan first");
+    } else if (s.instructions == Instructions::kReset) {
         // A device-level DR scan pads every other device with one bit, which is right only while
         // they are in BYPASS; after a reset those with an IDCODE present 32 bits instead.
         for (const Device& other : s.devices) {
@@ -543,10 +568,10 @@ std::vector<uint8_t> CableSession::deviceScan(Register reg, uint32_t device,
            : s.plugin->shiftDeviceDR(device, tdi.data(), tdo.data(), nullptr, nullptr, bitCount,
                                      CSEJTAG_RUN_TEST_IDLE, 0, 0);
     if (cseFailed(result)) {
-        s.fail(ErrorKind::kFailed, std::string("the ") + (ir ? "IR" : "DR") + " shift of device " +
-                                       std::to_string(device) + " failed");
+        s.failCall(std::string("the ") + (ir ? "IR" : "DR") + " shift of device " +
+                   std::to_string(device) + " failed");
     }
-    if (ir) s.instructionsLoaded = true;
+    if (ir) s.instructions = Instructions::kLoaded;
     return tdo;
 }
 
@@ -567,9 +592,9 @@ void CableSession::chainScan(Register reg, const uint8_t* tdi, uint8_t* tdo, uin
             ir ? s.plugin->shiftChainIR(in, out, nullptr, nullptr, count, end, 0, 0)
                : s.plugin->shiftChainDR(in, out, nullptr, nullptr, count, end, 0, 0);
         if (cseFailed(result)) {
-            s.fail(ErrorKind::kFailed, std::string("the ") + (ir ? "IR" : "DR") + " shift of " +
-                                           plural(bitCount, "bit") + " through the chain failed" +
-                                           (first > 0 ? " after " + std::to_string(first) : ""));
+            s.failCall(std::string("the ") + (ir ? "IR" : "DR") + " shift of " +
+                       plural(bitCount, "bit") + " through the chain failed" +
+                       (first > 0 ? " after " + std::to_string(first) : ""));
         }
     };
     if (!s.options.progress || bitCount <= kProgressBits) {
@@ -590,7 +615,7 @@ void CableSession::chainScan(Register reg, const uint8_t* tdi, uint8_t* tdo, uin
         }
     }
     // The caller chose every device's instruction.
-    if (ir) s.instructionsLoaded = true;
+    if (ir) s.instructions = Instructions::kLoaded;
 }
 
 CseJtagTapState CableSession::navigate(CseJtagTapState goal, uint32_t clocks,
@@ -602,8 +627,7 @@ CseJtagTapState CableSession::navigate(CseJtagTapState goal, uint32_t clocks,
     const auto move = [&](uint32_t count, bool wait) {
         const auto result = wait ? s.plugin->navigateTAP(goal, count, *waitMicroseconds)
                                  : s.plugin->navigateTAP(goal, count);
-        if (cseFailed(result))
-            s.fail(ErrorKind::kFailed, "moving the TAP to " + tapStateName(goal) + " failed");
+        if (cseFailed(result)) s.failCall("moving the TAP to " + tapStateName(goal) + " failed");
     };
     const bool stable = goal == CsePluginInterface::CSEJTAG_TEST_LOGIC_RESET ||
                         goal == CSEJTAG_RUN_TEST_IDLE ||
@@ -626,7 +650,7 @@ CseJtagTapState CableSession::navigate(CseJtagTapState goal, uint32_t clocks,
             }
         }
     }
-    if (goal == CsePluginInterface::CSEJTAG_TEST_LOGIC_RESET) s.instructionsLoaded = false;
+    if (goal == CsePluginInterface::CSEJTAG_TEST_LOGIC_RESET) s.instructions = Instructions::kReset;
     return s.plugin->getTAPState();
 }
 

@@ -119,8 +119,14 @@ class CableSession {
     [[nodiscard]] bool irPathFaulty() const;
     // True once an IR scan has put an instruction in every device since the last TAP reset.
     [[nodiscard]] bool instructionsLoaded() const;
+    // True after a failed call, until an IR scan or a reset: the plug-in may have reset the TAP to
+    // recover, so no one knows which register a DR scan would reach; device-level DR scans are
+    // refused until then.
+    [[nodiscard]] bool instructionsUnknown() const;
     // A caller that reset the TAP through plugin() says so: the IRs hold their reset values again.
     void noteTapReset();
+    // A caller whose call through plugin() failed says so (as the session's own failures do).
+    void noteFailedCall();
 
     [[nodiscard]] uint32_t readIdcode(uint32_t device);
     // One device, the others in BYPASS; bits LSB first in bytes. IR scans take the IR length.

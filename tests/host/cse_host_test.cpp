@@ -275,6 +275,7 @@ class FrontEnd {
     }
     bool started() const { return started_; }
     std::string port() const { return std::to_string(simulator_->udpPort()); }
+    uint64_t requests() const { return simulator_->counters().requests; }
     std::vector<std::string> log() const { return simulator_->recentLog(); }
 
   private:
@@ -292,6 +293,35 @@ TEST(CseHost, TalksToAFrontEndGivenByNodeAndPort) {
     EXPECT_NE(result.out.find("3 devices"), std::string::npos);
     const ProcessResult both = cseHost({"--node", "127.0.0.1:" + frontEnd.port(), "idcode", "1"});
     EXPECT_EQ(both.out, hex8(*demo().devices[1].idcode) + "\n") << both.err;
+}
+
+// A run goes on after a failed command with --keep-going, as a host does: the front end forgets the
+// link after the first DR scan; the plug-in connects again (resetting the TAP) and refuses the next
+// DR scan, the session refuses the one after it by itself, and an irscan makes them work again.
+TEST(CseHost, KeepGoingRunRefusesDrScansAfterAFailureUntilAnIrscan) {
+    const char* const prefix = "irscan 1 8 0x22\ndrscan 1 24 0xC0FFEE\n";
+    FrontEnd counting;
+    const TemporaryFile first(prefix);
+    ASSERT_EQ(cseHost({"--node", "127.0.0.1", "--port", counting.port(), "run", first.path()})
+                  .exitCode,
+              0);
+    quorbit::FaultPlan faults;
+    faults.restartAfter = static_cast<unsigned>(counting.requests() - 1);  // not the close's release
+    FrontEnd frontEnd(faults);
+    const TemporaryFile script(std::string(prefix) +
+                               "drscan 1 24 0\ndrscan 1 24 0\nirscan 1 8 0x22\ndrscan 1 24 0\n");
+    const ProcessResult result = cseHost({"--keep-going", "--node", "127.0.0.1", "--port",
+                                          frontEnd.port(), "run", script.path()});
+    EXPECT_EQ(result.exitCode, 1);
+    const size_t byPlugin = result.err.find(":3: ");
+    const size_t bySession = result.err.find(":4: ");
+    ASSERT_NE(byPlugin, std::string::npos) << result.err;
+    ASSERT_NE(bySession, std::string::npos) << result.err;
+    EXPECT_NE(result.err.find("shift the instructions again", byPlugin), std::string::npos)
+        << result.err;
+    EXPECT_NE(result.err.find("after a failed call is refused", bySession), std::string::npos)
+        << result.err;
+    EXPECT_EQ(result.out, "0x01\n0x000000\n0x01\n0xC0FFEE\n");
 }
 
 TEST(CseHost, RecoversFromBusyRepliesThatTheVerboseEmulatorNames) {

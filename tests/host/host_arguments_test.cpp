@@ -101,7 +101,7 @@ INSTANTIATE_TEST_SUITE_P(
         UsageCase{{"--port", "1", "--sim-board-fault", "tdo-stuck-0", "diagnose"},
                   "--sim-board-fault is for the embedded emulator"},
         UsageCase{{"diagnose", "now"}, "usage: diagnose"}, UsageCase{{"svf"}, "usage: svf FILE"},
-        UsageCase{{"--keep-going", "scan"}, "--keep-going is for the svf command"},
+        UsageCase{{"--keep-going", "scan"}, "--keep-going is for the svf and run commands"},
         UsageCase{{"--port", "9", "--sim-pcap", "link.pcap", "scan"}, "--sim-pcap"},
         UsageCase{{"serve", "now"}, "usage: serve"},
         UsageCase{{"scan", "--rbb-port", "0"}, "--rbb-port and --rbb-bind are for the serve"},

@@ -17,8 +17,8 @@ CHAINS = pathlib.Path(os.environ["KRV_SOURCE_DIR"]) / "sim" / "chains"
 class QuorbitSim:
     """quorbit-sim in its own process on a free port; its stdout stays readable (--verbose)."""
 
-    def __init__(self, chain, verbose=False):
-        command = [str(BIN / "quorbit-sim"), "--port", "0", "--chain", str(chain)]
+    def __init__(self, chain, verbose=False, port=0):
+        command = [str(BIN / "quorbit-sim"), "--port", str(port), "--chain", str(chain)]
         self.process = subprocess.Popen(command + (["--verbose"] if verbose else []),
                                         stdout=subprocess.PIPE, text=True)
         first = self.process.stdout.readline()
@@ -36,16 +36,17 @@ class QuorbitSim:
         raise AssertionError("quorbit-sim ended without %r: %s" % (text, lines))
 
     def stop(self):
-        self.process.terminate()
-        self.process.wait(timeout=30)
+        if self.process.poll() is None:
+            self.process.terminate()
+            self.process.wait(timeout=30)
 
 
 @pytest.fixture
 def quorbit_sim():
     started = []
 
-    def start(chain=CHAINS / "demo.chain", verbose=False):
-        started.append(QuorbitSim(chain, verbose))
+    def start(chain=CHAINS / "demo.chain", verbose=False, port=0):
+        started.append(QuorbitSim(chain, verbose, port))
         return started[-1]
 
     yield start

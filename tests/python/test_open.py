@@ -53,3 +53,23 @@ def test_a_closed_session_refuses_every_call():
     opened.close()  # again: nothing
     with pytest.raises(kc.UsageError, match="the Session is closed"):
         opened.idcode(0)
+
+
+@pytest.mark.parametrize("first_call", [lambda s: s.drscan(1, 0, 24),
+                                        lambda s: s.drscan_chain(0, 26)], ids=["device", "chain"])
+def test_after_a_failed_call_dr_scans_are_refused_until_an_irscan(quorbit_sim, first_call):
+    """The front end restarts: the plug-in connects again and resets the TAP, so the selected
+    register is gone; no DR scan may answer from another one until the instructions are loaded."""
+    sim = quorbit_sim()
+    with kc.Session(node="127.0.0.1", port=sim.port) as s:
+        s.irscan(1, 0x22)  # the 24-bit user register, the others in BYPASS
+        s.drscan(1, 0xC0FFEE, 24)
+        sim.stop()
+        quorbit_sim(port=sim.port)
+        with pytest.raises(kc.CseError, match="shift the instructions again"):
+            first_call(s)
+        with pytest.raises(kc.CseError, match="after a failed call is refused"):
+            s.drscan(1, 0, 24)
+        s.irscan(1, 0x22)
+        assert s.drscan(1, 0x123456, 24) == 0  # the restarted emulator's register starts empty
+        assert s.drscan(1, 0, 24) == 0x123456

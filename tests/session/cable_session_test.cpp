@@ -8,10 +8,13 @@
 
 #include <cstdio>
 #include <fstream>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "session/CableSession.h"
+#include "sim/QuorbitSim.h"
 
 namespace {
 
@@ -307,3 +310,60 @@ TEST(CableSession, LongRunsReportProgressAndStopWhenAsked) {
 }
 
 }  // namespace
+
+namespace {
+
+// quorbit-sim as a front end of its own, so that a test can restart it on the same port.
+std::unique_ptr<quorbit::Simulator> startFrontEnd(uint16_t port) {
+    quorbit::SimOptions sim;
+    sim.port = port;
+    auto simulator = std::make_unique<quorbit::Simulator>(sim);
+    std::string error;
+    EXPECT_TRUE(simulator->start(error)) << error;
+    return simulator;
+}
+
+std::string reasonOf(const std::optional<SessionError>& error) {
+    return error ? error->what() : "no error";
+}
+
+}  // namespace
+
+// Broke: a failed call left the session believing its instructions loaded, so the device-level DR
+// scans after it returned bits of the registers the plug-in's recovery reset had selected.
+TEST(CableSession, AfterAFailedCallADeviceDrScanIsRefusedUntilAnIrScan) {
+    std::unique_ptr<quorbit::Simulator> frontEnd = startFrontEnd(0);
+    SessionOptions options = embeddedOptions();
+    options.useFrontEnd = true;
+    options.node = "127.0.0.1";
+    options.port = frontEnd->udpPort();
+    CableSession session(options);
+    (void)session.deviceScan(Register::kIr, 1, {0x22}, 8);  // the 24-bit user register
+    (void)session.deviceScan(Register::kDr, 1, {0xEE, 0xFF, 0xC0}, 24);
+
+    frontEnd->stop();  // restarted: the plug-in connects again, resetting the TAP
+    frontEnd = startFrontEnd(static_cast<uint16_t>(options.port));
+    const std::optional<SessionError> byPlugin =
+        errorOf([&] { (void)session.deviceScan(Register::kDr, 1, {0, 0, 0}, 24); });
+    ASSERT_TRUE(byPlugin);
+    EXPECT_EQ(byPlugin->kind(), ErrorKind::kFailed);
+    EXPECT_NE(reasonOf(byPlugin).find("shift the instructions again"), std::string::npos)
+        << reasonOf(byPlugin);
+    EXPECT_TRUE(session.instructionsUnknown());
+
+    const std::optional<SessionError> bySession =
+        errorOf([&] { (void)session.deviceScan(Register::kDr, 1, {0, 0, 0}, 24); });
+    ASSERT_TRUE(bySession);
+    EXPECT_EQ(bySession->kind(), ErrorKind::kFailed);
+    EXPECT_NE(reasonOf(bySession).find("after a failed call is refused"), std::string::npos)
+        << reasonOf(bySession);
+    EXPECT_TRUE(bySession->pluginErrors().empty()) << "refused before the plug-in was called";
+
+    (void)session.deviceScan(Register::kIr, 1, {0x22}, 8);
+    EXPECT_EQ(session.deviceScan(Register::kDr, 1, {0x12, 0x34, 0x56}, 24),
+              (std::vector<uint8_t>{0, 0, 0}))
+        << "the restarted front end's register is empty";
+    EXPECT_EQ(session.deviceScan(Register::kDr, 1, {0, 0, 0}, 24),
+              (std::vector<uint8_t>{0x12, 0x34, 0x56}));
+    session.close();
+}
