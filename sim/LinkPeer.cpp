@@ -80,8 +80,9 @@ void LinkPeer::deliver(const std::uint8_t* data, std::size_t length, const PeerA
         return;
     }
     if (!connected_) {
-        // The client repeats its disconnect notice; the copies after the first are expected.
-        if (!(type == LINK_DISCONNECT && from == client_)) {
+        // A client closing a link that is gone already (its copies of the notice, or a client
+        // that has not heard of a restart) says nothing that needs an answer.
+        if (type != LINK_DISCONNECT) {
             refuse("datagram type " + hexByte(type) + " from " + addressText(from) +
                    " without a link");
             answerStranger(data, length, from, LINK_CONNECT_DENIED, kReasonNoLink);
@@ -288,8 +289,9 @@ void LinkPeer::sendHandshake(std::uint8_t type, std::size_t length) {
 void LinkPeer::answerStranger(const std::uint8_t* data, std::size_t length,
                               const PeerAddress& from, std::uint8_t type, std::uint8_t reason) {
     const std::uint8_t kind = data[0];
-    if (length < kFragmentHeaderBytes || (kind != LINK_SYNC_REQUEST && kind != LINK_DATA_OUT))
-        return;
+    const bool sync = kind == LINK_SYNC_REQUEST && length == kHandshakeBytes &&
+                      hasLinkMagic(data, length);
+    if (!sync && !(kind == LINK_DATA_OUT && length >= kFragmentHeaderBytes)) return;
     std::uint8_t answer[kHandshakeBytes] = {};
     answer[0] = type;
     writeLe16(answer + 2, transmitSequence_);

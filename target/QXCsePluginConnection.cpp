@@ -112,8 +112,10 @@ CseResult QXCsePlugin::openTargetImpl(uint32_t argc, const char* const* argv, ui
 
 CseResult QXCsePlugin::closeTargetImpl() {
     traceEnter(kCloseTargetName);
-    // After an unlock the TAP access is already ended: the debugger hears one release.
-    const CseResult result = tapReleased || KRV_ReleaseTAP() == 0 ? CSE_SUCCESS : CSE_FAILURE;
+    // After an unlock the TAP access is already ended: the debugger hears one release. A front
+    // end that holds no link with us any more holds no TAP access of ours either.
+    const CseResult result =
+        tapReleased || linkLost || KRV_ReleaseTAP() == 0 ? CSE_SUCCESS : CSE_FAILURE;
     tapReleased = false;
     KRV_Disconnect();  // whatever the release gave
     return traceExit(kCloseTargetName, result);

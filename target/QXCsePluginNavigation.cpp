@@ -105,7 +105,11 @@ bool QXCsePlugin::recoverTapState() {
                stateName(recorded));
     uint8_t path[kTmsPathBytes] = {};
     const uint32_t pathBits = walkTmsPath(CSEJTAG_TEST_LOGIC_RESET, recorded, path);
-    const bool reset = !rawShiftFailed(sendRawShift(0, kResetTmsBits, kResetTms, nullptr, nullptr));
+    int resetResult = sendRawShift(0, kResetTmsBits, kResetTms, nullptr, nullptr);
+    // The first request after an outage may find a front end that was restarted meanwhile.
+    if (resetResult == kLinkLostResult && ensureLink())
+        resetResult = sendRawShift(0, kResetTmsBits, kResetTms, nullptr, nullptr);
+    const bool reset = !rawShiftFailed(resetResult);
     // Even a reset whose answer was lost may have reached the chain: the host's instructions are
     // gone either way.
     instructionsLost = true;

@@ -233,6 +233,7 @@ struct RestartCase {
     const char* name;
     FailingStep first;
     CseResult result;
+    bool downFirst;  // the front end was away for a failed call before it came back
 };
 
 void PrintTo(const RestartCase& c, std::ostream* out) {
@@ -246,7 +247,14 @@ class Restart : public AfterFailure, public ::testing::WithParamInterface<Restar
 // works or is refused as any DR shift after a reset is.
 TEST_P(Restart, FrontEndOnTheSamePortIsConnectedToAgain) {
     const RestartCase c = GetParam();
-    ASSERT_NO_FATAL_FAILURE(startSimulator(quorbit::FaultPlan(), simulator->udpPort()));
+    const uint16_t port = simulator->udpPort();
+    if (c.downFirst) {
+        simulator->stop();
+        useTimeouts(kShortHandshakeMicros, kShortReplyMicros);
+        EXPECT_EQ(plugin->navigateTAP(CSEJTAG_PAUSE_IR, 0), CSE_FAILURE);
+        useTimeouts(kPatientMicros, kPatientMicros);
+    }
+    ASSERT_NO_FATAL_FAILURE(startSimulator(quorbit::FaultPlan(), port));
     EXPECT_EQ(runStep(*plugin, c.first), c.result);
     EXPECT_TRUE(said("connected to the KORAVEN debugger's front end again"))
         << ::testing::PrintToString(gMessages);
@@ -263,11 +271,12 @@ TEST_P(Restart, FrontEndOnTheSamePortIsConnectedToAgain) {
 }
 
 INSTANTIATE_TEST_SUITE_P(FirstCalls, Restart,
-                         ::testing::Values(RestartCase{"Walk", FailingStep::Walk, CSE_SUCCESS},
-                                           RestartCase{"IrShift", FailingStep::IrShift,
-                                                       CSE_SUCCESS},
-                                           RestartCase{"DrShift", FailingStep::DrShift,
-                                                       CSE_FAILURE}),
+                         ::testing::Values(
+                             RestartCase{"Walk", FailingStep::Walk, CSE_SUCCESS, false},
+                             RestartCase{"IrShift", FailingStep::IrShift, CSE_SUCCESS, false},
+                             RestartCase{"DrShift", FailingStep::DrShift, CSE_FAILURE, false},
+                             RestartCase{"WalkAfterAnOutage", FailingStep::Walk, CSE_SUCCESS,
+                                         true}),
                          [](const ::testing::TestParamInfo<RestartCase>& info) {
                              return info.param.name;
                          });

@@ -40,6 +40,11 @@ bool parseSoakOptions(const std::vector<std::string>& args, SoakOptions& options
             options.lossy = true;
             continue;
         }
+        if (name == "--naive-host") {
+            options.lossy = true;
+            options.naiveHost = true;
+            continue;
+        }
         if (i + 1 >= args.size()) {
             error = name.rfind("--", 0) == 0 ? name + " needs a value" : "unknown argument " + name;
             return false;
@@ -83,7 +88,7 @@ bool parseSoakOptions(const std::vector<std::string>& args, SoakOptions& options
 std::string soakUsage() {
     return "usage: cse-soak [--seed N] [--ops N] [--fault-rate X] [--devices N] [--timeout-ms N]\n"
            "                [--max-bits N] [--signal-storm-us N] [--lossy] [--net-faults LIST]\n"
-           "                [--verbose]\n"
+           "                [--naive-host] [--verbose]\n"
            "Runs a seeded random mix of navigations and chain- and device-level shifts through "
            "the\n"
            "plug-in against quorbit-sim with a random chain and checks every TDO bit against its "
@@ -95,7 +100,9 @@ std::string soakUsage() {
            "--lossy keeps the session after a failed call, as a host does, and reopens only after\n"
            "10 failures in a row (a fault); the emulator then gets only the network's faults:\n"
            "--net-faults LIST in its --faults form, by default 1% drop, duplication and\n"
-           "reordering and 1-30 ms delays each way.\n"
+           "reordering and 1-30 ms delays each way. After a failed call a lossy host shifts an\n"
+           "instruction before its next chain DR shift; --naive-host (implies --lossy) does not, and\n"
+           "the DR shifts the plug-in refuses after its recovery reset are counted, not failed.\n"
            "Exits 1 on any wrong result, 2 on a usage error or when the run cannot start.\n";
 }
 

@@ -21,6 +21,9 @@ struct SoakOptions {
     // the session is kept after a failure as a host keeps it.
     bool lossy = false;
     std::string netFaults;
+    // With lossy: after a failed call the host goes on with DR shifts without loading its
+    // instructions again (a careful host shifts an instruction first).
+    bool naiveHost = false;
     bool help = false;
 };
 

@@ -29,9 +29,14 @@ constexpr char kDefaultNetFaults[] =
 
 std::string gLastError;       // the latest error message of the plug-in, for diagnostics
 uint64_t gTapRecoveries = 0;  // the plug-in's warnings that it reset the TAP and walked back
+uint64_t gDrRefusals = 0;     // its refusals of DR shifts after such a reset
 
 void onMessage(uint32_t, uint32_t category, const char* text) {
     if (category == CSE_MESSAGE_ERROR && text != nullptr) gLastError = text;
+    if (category == CSE_MESSAGE_ERROR && text != nullptr &&
+        std::string(text).find("shift the instructions again") != std::string::npos) {
+        ++gDrRefusals;
+    }
     if (category == CSE_MESSAGE_WARNING && text != nullptr &&
         std::string(text).find("resetting the TAP and walking back") != std::string::npos) {
         ++gTapRecoveries;
@@ -90,7 +95,9 @@ std::string formatReport(const SoakReport& report) {
          << "runs that needed a reopen: " << report.runsNeedingReopen << "\n"
          << "TAP resets after a failed shift: " << report.tapRecoveries << "\n"
          << "resent fragments: " << report.resentFragments << "\n"
-         << "duplicated datagrams: " << report.duplicatedDatagrams << "\n";
+         << "duplicated datagrams: " << report.duplicatedDatagrams << "\n"
+         << "DR shifts refused after a recovery: " << report.drRefusals << "\n"
+         << "DR shifts carried out after a recovery: " << report.drShiftsAfterRecovery << "\n";
     if (report.duplicatedDatagrams != 0) {
         text << "resent fragments per duplicated datagram: "
              << static_cast<double>(report.resentFragments) /
@@ -189,6 +196,7 @@ bool SoakRunner::openSession() {
         for (uint32_t i = 0; i < chain_.modelled.size(); ++i) {
             (void)plugin_->setIRLength(i, chain_.modelled[i].irLength);
         }
+        noteInstructions(true);
         return true;
     }
     return false;
@@ -202,7 +210,9 @@ void SoakRunner::step() {
     } else if (kind < 26) {
         outcome = chainShift(true);
     } else if (kind < 48) {
-        outcome = chainShift(false);
+        // A careful host loads its instructions again after a failed call before a DR shift.
+        const bool reload = options_.lossy && !options_.naiveHost && instructionsInDoubt_;
+        outcome = chainShift(reload);
     } else if (kind < 86) {
         outcome = deviceAccess();
     } else if (kind < 89) {
@@ -217,7 +227,9 @@ void SoakRunner::step() {
     } else {
         outcome = refusedArguments();
     }
-    if (outcome == Outcome::Success) outcome = stateAgrees(currentStep_);
+    if (outcome == Outcome::Success || outcome == Outcome::Refused) {
+        if (stateAgrees(currentStep_) != Outcome::Success) outcome = Outcome::Wrong;
+    }
     touchesTap_ = kind < 95;  // the refused arguments never reach the TAP
     settle(outcome, currentStep_);
 }
@@ -234,9 +246,15 @@ int32_t SoakRunner::call(Call&& body) {
     }
     modelStateStale_ = false;
     const auto start = std::chrono::steady_clock::now();
+    const uint64_t refusalsBefore = gDrRefusals;
     const int32_t result = body();
     followRecovery(recoveriesBefore, recorded);
-    if (options_.lossy) {
+    if (gTapRecoveries != recoveriesBefore) recoveredSinceIrShift_ = true;
+    // A DR shift refused after a recovery is what the host must expect, not a failure.
+    const bool refused = result != CSE_SUCCESS && gDrRefusals != refusalsBefore;
+    lastCallRefused_ = refused;
+    if (refused) ++report_.drRefusals;
+    if (options_.lossy && !refused) {
         if (result != CSE_SUCCESS) {
             ++failuresInARow_;
         } else if (failuresInARow_ != 0) {
@@ -252,11 +270,24 @@ int32_t SoakRunner::call(Call&& body) {
     ++report_.operations;
     if (result == CSE_SUCCESS) {
         ++report_.successes;
-    } else {
+    } else if (!refused) {
         ++report_.cleanFailures;
         if (KRV_LastResult() == -1) ++report_.timeouts;
     }
     return result;
+}
+
+void SoakRunner::noteInstructions(bool shifted) {
+    if (!shifted) return;
+    recoveredSinceIrShift_ = false;
+    instructionsInDoubt_ = false;
+}
+
+void SoakRunner::noteDrShift() {
+    if (!recoveredSinceIrShift_) return;
+    ++report_.drShiftsAfterRecovery;
+    out_ << "DR SHIFT AFTER A RECOVERY: " << currentStep_ << " [seed " << options_.seed
+         << ", call " << report_.operations << "]\n";
 }
 
 void SoakRunner::followRecovery(uint64_t recoveriesBefore, State recorded) {
@@ -267,6 +298,8 @@ void SoakRunner::followRecovery(uint64_t recoveriesBefore, State recorded) {
 }
 
 void SoakRunner::settleLossy(Outcome outcome, const std::string& what) {
+    // A refused DR shift moved nothing but what the recovery before it moved (followed already).
+    if (outcome == Outcome::Refused) return;
     if (outcome == Outcome::Success) {
         // The emulator's TAP is the truth the plug-in's recorded state must match once it moved
         // the TAP.
@@ -282,6 +315,7 @@ void SoakRunner::settleLossy(Outcome outcome, const std::string& what) {
     // The failed call may have changed any user register; the TAP is put right by the plug-in's
     // next operation, which the model follows. A wrong result leaves the model behind: reopen.
     model_->forgetUserRegisters();
+    instructionsInDoubt_ = true;
     modelStateStale_ = true;
     if (outcome == Outcome::Failure && failuresInARow_ < kFailuresBeforeReopen) return;
     if (outcome == Outcome::Failure) {
@@ -300,6 +334,7 @@ void SoakRunner::settle(Outcome outcome, const std::string& what) {
     if (options_.verbose) {
         out_ << (outcome == Outcome::Success   ? "ok     "
                  : outcome == Outcome::Failure ? "failed "
+                 : outcome == Outcome::Refused ? "refused "
                                                : "WRONG  ")
              << what << "\n";
     }
@@ -307,7 +342,7 @@ void SoakRunner::settle(Outcome outcome, const std::string& what) {
         settleLossy(outcome, what);
         return;
     }
-    if (outcome == Outcome::Success) return;
+    if (outcome == Outcome::Success || outcome == Outcome::Refused) return;
     // The debugger may or may not have carried out what failed: the registers that could have
     // changed are unknown until written again, and a new session puts the TAP back in a known
     // state.
@@ -379,6 +414,7 @@ SoakRunner::Outcome SoakRunner::navigate() {
     if (call([&] { return plugin_->navigateTAP(goal, count); }) != CSE_SUCCESS) {
         return Outcome::Failure;
     }
+    noteInstructions(goal == CSEJTAG_TEST_LOGIC_RESET);  // the host's own reset
     model_->walkTo(tapOf(goal));
     for (uint32_t i = 0; i < count; ++i) (void)model_->clock(false, false);
     return Outcome::Success;
@@ -421,7 +457,12 @@ SoakRunner::Outcome SoakRunner::chainShift(bool instructionPath) {
                        : plugin_->writeChainDR(tdi.data(), nullptr, bitCount, end, 0, 0);
         });
     }
-    if (result != CSE_SUCCESS) return Outcome::Failure;
+    if (result != CSE_SUCCESS) return failureOf();
+    if (instructionPath) {
+        noteInstructions(true);
+    } else {
+        noteDrShift();
+    }
     const std::vector<Trit> expected = modelShift(instructionPath, tdi, bitCount, tapOf(end));
     if (variant == 2) return Outcome::Success;
     return compare(expected, 0, tdo.data(), bitCount, currentStep_);
@@ -479,6 +520,7 @@ SoakRunner::Outcome SoakRunner::deviceAccess() {
         copyInto(irStream, trailingIr, instruction, model.irLength);
     }
     if (result != CSE_SUCCESS) return Outcome::Failure;
+    noteInstructions(true);
     const std::vector<Trit> irExpected = modelShift(true, irStream, totalIr, tapOf(irEnd));
     if (irVariant != 2) {
         const Outcome irOutcome =
@@ -525,7 +567,8 @@ SoakRunner::Outcome SoakRunner::deviceAccess() {
         drStream = filledStream(drStreamBits, false);
         copyInto(drStream, trailingDr, tdi, bitCount);
     }
-    if (result != CSE_SUCCESS) return Outcome::Failure;
+    if (result != CSE_SUCCESS) return failureOf();
+    noteDrShift();
     const std::vector<Trit> drExpected = modelShift(false, drStream, drStreamBits, tapOf(drEnd));
     if (drVariant == 2) return Outcome::Success;
     return compare(drExpected, trailingDr, tdo.data(), bitCount, currentStep_);
@@ -533,6 +576,7 @@ SoakRunner::Outcome SoakRunner::deviceAccess() {
 
 SoakRunner::Outcome SoakRunner::scan() {
     if (call([&] { return plugin_->scanJTAGChain(); }) != CSE_SUCCESS) return Outcome::Failure;
+    noteInstructions(true);  // its own reset
     // Reset, the ID codes read out of Shift-DR, reset again and on to Run-Test/Idle.
     modelReset();
     model_->walkTo(Tap::Idle);
@@ -553,6 +597,7 @@ SoakRunner::Outcome SoakRunner::relock() {
     // Unlocking moves nothing; the lock resets the TAP and goes on to Run-Test/Idle.
     if (call([&] { return plugin_->unlockTarget(); }) != CSE_SUCCESS) return Outcome::Failure;
     if (call([&] { return plugin_->lockTarget(0); }) != CSE_SUCCESS) return Outcome::Failure;
+    noteInstructions(true);  // the lock resets the TAP
     modelReset();
     model_->walkTo(Tap::Idle);
     return Outcome::Success;

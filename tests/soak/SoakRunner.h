@@ -42,6 +42,10 @@ struct SoakReport {
     uint64_t tapRecoveries = 0;        // resets and walks back after a failed raw shift
     uint64_t resentFragments = 0;      // request fragments the link sent again
     uint64_t duplicatedDatagrams = 0;  // copies the network made, both ways
+    // DR shifts the plug-in refused after its recovery reset, before the next IR shift (expected),
+    // and those it carried out then (a fault: they would read the reset instruction's register).
+    uint64_t drRefusals = 0;
+    uint64_t drShiftsAfterRecovery = 0;
 };
 
 // The report as the program prints it, one "name: value" per line.
@@ -58,7 +62,7 @@ class SoakRunner {
     [[nodiscard]] bool run(SoakReport& report, std::string& error);
 
   private:
-    enum class Outcome { Success, Failure, Wrong };
+    enum class Outcome { Success, Failure, Wrong, Refused };
     using Plugin = CsePluginInterface::QXCsePlugin;
     using State = CsePluginInterface::CseJtagTapState;
 
@@ -109,6 +113,15 @@ class SoakRunner {
     // in a known state (its reset and walk back, a lock, a scan, a new session).
     bool modelStateStale_ = false;
     bool touchesTap_ = true;  // the step's calls moved the TAP
+    // The plug-in reset the TAP to recover and no instruction was shifted since (its truth).
+    bool recoveredSinceIrShift_ = false;
+    // A call failed and the host has not shifted an instruction since (what the host knows).
+    bool instructionsInDoubt_ = false;
+    bool lastCallRefused_ = false;  // the last call failed as a DR shift refused after a recovery
+    Outcome failureOf() const { return lastCallRefused_ ? Outcome::Refused : Outcome::Failure; }
+    // The step that just ran was an IR shift, a reset, or a DR shift, when it succeeded.
+    void noteInstructions(bool shifted);
+    void noteDrShift();
 };
 
 }  // namespace soak

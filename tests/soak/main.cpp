@@ -37,8 +37,11 @@ int main(int argc, char** argv) {
     // On a lossy network no call may leave the plug-in believing a state the chain has left, and
     // the session must never need opening again.
     const bool lossyFaults =
-        options.lossy && (report.silentWrongStates != 0 || report.runsNeedingReopen != 0);
-    if (lossyFaults) std::cerr << "cse-soak: a silent wrong state or a reopen on the lossy link\n";
+        options.lossy && (report.silentWrongStates != 0 || report.runsNeedingReopen != 0 ||
+                          report.drShiftsAfterRecovery != 0);
+    if (lossyFaults)
+        std::cerr << "cse-soak: a silent wrong state, a reopen or a DR shift after a recovery "
+                     "on the lossy link\n";
     return report.wrongResults == 0 && report.hangs == 0 && !signalsFailedCalls && !lossyFaults ? 0
                                                                                                 : 1;
 }
