@@ -14,6 +14,13 @@ namespace CsePluginInterface {
 constexpr uint32_t kMaxRawShiftBits = 122816;
 static_assert(kMaxRawShiftBits % 8 == 0, "pieces of a split shift must start on a byte boundary");
 static_assert(kMaxRawShiftBits / 8 + 8 == 15360, "one raw-shift block at most");
+// The most bits one raw shift carrying both a TMS and a TDI stream may take.
+constexpr uint32_t kMaxMergedBits = 61408;
+static_assert(2 * (kMaxMergedBits / 8) + 8 == 15360, "one raw-shift block of two streams at most");
+
+// How chain shifts go to the debugger (host argument shifts=): split, as walk in, data and walk
+// out in raw shifts of their own; merged, as one raw shift carrying TMS and TDI together.
+enum class ShiftMode { Split, Merged };
 
 class QXCsePlugin : public CsePlugin {
   public:
@@ -46,6 +53,10 @@ class QXCsePlugin : public CsePlugin {
                                uint32_t opaque2) override;
     CseResult lockTargetImpl(uint32_t opaque) override;
     CseResult unlockTargetImpl() override;
+    // "raw-shift" (layout in koraven-cse-plugin/CsePlugin.h); every other verb is the framework's.
+    CseResult sendCommandImpl(const char* command, const void* inData, uint32_t inSize,
+                              void* outData, uint32_t outSize, uint32_t opaque1,
+                              uint32_t opaque2) override;
 
   private:
     void traceEnter(const char* qualifiedName);
@@ -63,7 +74,25 @@ class QXCsePlugin : public CsePlugin {
     enum class ShiftEnd { StaysInShift, LeavesShift };
     bool shiftInPieces(const uint8_t* tdiBuffer, uint8_t* tdoBuffer, uint32_t bitCount,
                        ShiftEnd end);
+    // The walk in, the data and the walk out as raw shifts of their own (shifts=split).
+    bool shiftSplitIR(const uint8_t* tdiBuffer, uint8_t* tdoBuffer, uint32_t bitCount,
+                      CseJtagTapState endState);
+    bool shiftSplitDR(const uint8_t* tdiBuffer, uint8_t* tdoBuffer, uint32_t bitCount,
+                      CseJtagTapState endState);
     void dumpTdiBuffer(const uint8_t* tdiBuffer, uint32_t bitCount);
+    // A chain shift with shifts=merged: walk in, data and walk out in one raw shift of both
+    // streams when they fit, else the walk in with the first piece and the walk out with the last.
+    // Logs the shift's lines as the split shift does; false when a raw shift failed.
+    enum class ShiftPath { Ir, Dr };
+    bool shiftMerged(ShiftPath path, const uint8_t* tdiBuffer, uint8_t* tdoBuffer,
+                     uint32_t bitCount, CseJtagTapState endState);
+    // Sends the block built in mergedTms/mergedTdi; its TDO lands in mergedTdo.
+    int sendMergedBlock(uint32_t bits, bool captures, ShiftPath path);
+    // A walk and `count` extra clocks in as few raw shifts as one TMS stream allows.
+    bool walkWithClocks(const uint8_t* path, uint32_t pathBits, uint32_t count);
+    // The raw-shift command's work once its input is checked.
+    CseResult rawShiftCommand(const uint8_t* tms, const uint8_t* tdi, uint8_t* tdo,
+                              uint32_t bitCount);
     // KRV_TAPAccessShiftRaw, remembering when a failure may have clocked the TAP (or the front end
     // no longer holds the link) and saying when the link failed in a way the host must hear of.
     int sendRawShift(int options, int bits, const uint8_t* tms, const uint8_t* tdi, uint8_t* tdo);
@@ -101,6 +130,11 @@ class QXCsePlugin : public CsePlugin {
     // The front end answered that it holds no link with us; the next operation connects again.
     bool linkLost = false;
     uint32_t recoveryResets = 0;  // resets recoverTapState sent, so a shift can tell one met it
+    ShiftMode shiftMode = ShiftMode::Split;
+    // Room for one merged block's streams and captured TDO: no allocation per shift.
+    uint8_t mergedTms[kMaxMergedBits / 8] = {};
+    uint8_t mergedTdi[kMaxMergedBits / 8] = {};
+    uint8_t mergedTdo[kMaxMergedBits / 8] = {};
 };
 
 }  // namespace CsePluginInterface

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 // Taking the host's node and port, opening the debugger link, and closing it.
 #include <cstdint>
+#include <cstring>
 
 #include "remote/RemoteLink.h"
 #include "target/QXCsePlugin.h"
@@ -59,6 +60,16 @@ CseResult QXCsePlugin::initializeTargetImpl(uint32_t argc, const char* const* ar
     }
     if (KRV_SetConfigItem("PORT=", port) == -1) {
         logMessage(CSE_MESSAGE_ERROR, "Port %s not accepted\n", port);
+        return traceExit(kInitializeTargetName, CSE_FAILURE);
+    }
+    // Not a setting of the link: how this target sends its chain shifts.
+    const char* shifts = findKey(argc, argv, "shifts");
+    if (shifts == nullptr || std::strcmp(shifts, "split") == 0) {
+        shiftMode = ShiftMode::Split;
+    } else if (std::strcmp(shifts, "merged") == 0) {
+        shiftMode = ShiftMode::Merged;
+    } else {
+        logMessage(CSE_MESSAGE_ERROR, "Shifts %s not accepted (split or merged)\n", shifts);
         return traceExit(kInitializeTargetName, CSE_FAILURE);
     }
     for (const LinkSetting& setting : kLinkSettings) {

@@ -45,7 +45,15 @@ CseResult QXCsePlugin::navigateTAPImpl(CseJtagTapState state, uint32_t count) {
 
     uint8_t path[kTmsPathBytes] = {};
     const uint32_t pathBits = walkTmsPath(from, state, path);
-    if (rawShiftFailed(rawShift(0, static_cast<int>(pathBits), path, nullptr, nullptr))) {
+    // Merged, the walk and its extra clocks are one TMS stream.
+    const bool merged = shiftMode == ShiftMode::Merged && count != 0;
+    if (merged) {
+        logMessage(CSE_MESSAGE_DEBUG, "Extra cycle Count = %d \n", static_cast<int>(count));
+        if (!walkWithClocks(path, pathBits, count)) {
+            logMessage(CSE_MESSAGE_ERROR, "navigateTAPImpl: RawShift failed \n");
+            return traceExit(kNavigateName, CSE_FAILURE);
+        }
+    } else if (rawShiftFailed(rawShift(0, static_cast<int>(pathBits), path, nullptr, nullptr))) {
         logMessage(CSE_MESSAGE_ERROR, "navigateTAPImpl: RawShift failed \n");
         return traceExit(kNavigateName, CSE_FAILURE);
     }
@@ -54,10 +62,10 @@ CseResult QXCsePlugin::navigateTAPImpl(CseJtagTapState state, uint32_t count) {
     if (state == CSEJTAG_TEST_LOGIC_RESET) instructionsLost = false;
 
     if (count != 0) {
-        logMessage(CSE_MESSAGE_DEBUG, "Extra cycle Count = %d \n", static_cast<int>(count));
+        if (!merged) logMessage(CSE_MESSAGE_DEBUG, "Extra cycle Count = %d \n", static_cast<int>(count));
         // TMS stays 0, so the state does not change; but in Shift-DR or Shift-IR the clocks shift
         // the register, so clocks that may not have happened make the next bits unknown.
-        if (!clockExtraCycles(count)) {
+        if (!merged && !clockExtraCycles(count)) {
             logMessage(CSE_MESSAGE_ERROR, "navigateTAPImpl: RawShift failed \n");
             return traceExit(kNavigateName, CSE_FAILURE);
         }

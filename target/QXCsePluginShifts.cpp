@@ -57,11 +57,24 @@ CseResult QXCsePlugin::shiftChainIRImpl(const uint8_t* tdiBuffer, uint8_t* tdoBu
     const bool continues = currentTapState == CSEJTAG_SHIFT_IR;
     const uint32_t resetsBefore = recoveryResets;
 
+    if (shiftMode == ShiftMode::Merged) {
+        if (!shiftMerged(ShiftPath::Ir, tdiBuffer, tdoBuffer, bitCount, endState))
+            return traceExit(kShiftIRName, CSE_FAILURE);
+    } else if (!shiftSplitIR(tdiBuffer, tdoBuffer, bitCount, endState)) {
+        return traceExit(kShiftIRName, CSE_FAILURE);
+    }
+    logMessage(CSE_MESSAGE_DEBUG, "Exitschiftstate = %d Shiftcount = %d \n",
+               static_cast<int>(endState), static_cast<int>(bitCount));
+    // The host chose every instruction again, unless a reset took the beginning of them.
+    if (!continues || recoveryResets == resetsBefore) instructionsLost = false;
+    return traceExit(kShiftIRName, CSE_SUCCESS);
+}
+
+bool QXCsePlugin::shiftSplitIR(const uint8_t* tdiBuffer, uint8_t* tdoBuffer, uint32_t bitCount,
+                               CseJtagTapState endState) {
     if (currentTapState != CSEJTAG_SHIFT_IR) {
         logMessage(CSE_MESSAGE_DEBUG, "currenttapstate(%d) != shiftIR \n", currentTapState);
-        if (navigateTAPImpl(CSEJTAG_SHIFT_IR, 0) != CSE_SUCCESS) {
-            return traceExit(kShiftIRName, CSE_FAILURE);
-        }
+        if (navigateTAPImpl(CSEJTAG_SHIFT_IR, 0) != CSE_SUCCESS) return false;
     }
     const bool stays = endState == CSEJTAG_SHIFT_IR;
     if (stays) {
@@ -74,7 +87,7 @@ CseResult QXCsePlugin::shiftChainIRImpl(const uint8_t* tdiBuffer, uint8_t* tdoBu
         if (!shiftInPieces(nullptr, nullptr, bitCount,
                            stays ? ShiftEnd::StaysInShift : ShiftEnd::LeavesShift)) {
             logMessage(CSE_MESSAGE_ERROR, "%s", kTargetUnreachable);
-            return traceExit(kShiftIRName, CSE_FAILURE);
+            return false;
         }
         if (!stays) setCurrentTapState(CSEJTAG_EXIT1_IR);
     } else if (bitCount != 0) {
@@ -84,22 +97,16 @@ CseResult QXCsePlugin::shiftChainIRImpl(const uint8_t* tdiBuffer, uint8_t* tdoBu
                                     rawShiftBits(bitCount), nullptr, tdiBuffer, tdoBuffer);
         if (result < 0) {
             logMessage(CSE_MESSAGE_ERROR, "%s", kTargetUnreachable);
-            return traceExit(kShiftIRName, CSE_FAILURE);
+            return false;
         }
         if (!stays) setCurrentTapState(CSEJTAG_EXIT1_IR);
     }
     if (static_cast<int32_t>(endState) != currentTapState) {
         logMessage(CSE_MESSAGE_DEBUG, "shift to exitstate(%d) != shiftIR\n",
                    static_cast<int>(endState));
-        if (navigateTAPImpl(endState, 0) != CSE_SUCCESS) {
-            return traceExit(kShiftIRName, CSE_FAILURE);
-        }
+        if (navigateTAPImpl(endState, 0) != CSE_SUCCESS) return false;
     }
-    logMessage(CSE_MESSAGE_DEBUG, "Exitschiftstate = %d Shiftcount = %d \n",
-               static_cast<int>(endState), static_cast<int>(bitCount));
-    // The host chose every instruction again, unless a reset took the beginning of them.
-    if (!continues || recoveryResets == resetsBefore) instructionsLost = false;
-    return traceExit(kShiftIRName, CSE_SUCCESS);
+    return true;
 }
 
 CseResult QXCsePlugin::shiftChainDRImpl(const uint8_t* tdiBuffer, uint8_t* tdoBuffer,
@@ -116,12 +123,24 @@ CseResult QXCsePlugin::shiftChainDRImpl(const uint8_t* tdiBuffer, uint8_t* tdoBu
     if (!ensureLink() || !recoverTapState() || refusesDrShift())
         return traceExit(kShiftDRName, CSE_FAILURE);
 
+    if (shiftMode == ShiftMode::Merged) {
+        if (!shiftMerged(ShiftPath::Dr, tdiBuffer, tdoBuffer, bitCount, endState))
+            return traceExit(kShiftDRName, CSE_FAILURE);
+    } else if (!shiftSplitDR(tdiBuffer, tdoBuffer, bitCount, endState)) {
+        return traceExit(kShiftDRName, CSE_FAILURE);
+    }
+    dumpTdiBuffer(tdiBuffer, bitCount);
+    logMessage(CSE_MESSAGE_DEBUG, "Exitschiftstate = %d Shiftcount = %d \n",
+               static_cast<int>(endState), static_cast<int>(bitCount));
+    return traceExit(kShiftDRName, CSE_SUCCESS);
+}
+
+bool QXCsePlugin::shiftSplitDR(const uint8_t* tdiBuffer, uint8_t* tdoBuffer, uint32_t bitCount,
+                               CseJtagTapState endState) {
     if (currentTapState != CSEJTAG_SHIFT_DR) {
         logMessage(CSE_MESSAGE_DEBUG, "currenttapstate(%d) != shiftDR \n", currentTapState);
         // The walk itself may meet a front end that had to be connected to again.
-        if (navigateTAPImpl(CSEJTAG_SHIFT_DR, 0) != CSE_SUCCESS || refusesDrShift()) {
-            return traceExit(kShiftDRName, CSE_FAILURE);
-        }
+        if (navigateTAPImpl(CSEJTAG_SHIFT_DR, 0) != CSE_SUCCESS || refusesDrShift()) return false;
     }
     if (endState == CSEJTAG_SHIFT_DR) {
         logMessage(CSE_MESSAGE_DEBUG, "exitstate(%d) == shiftDR\n",
@@ -134,14 +153,14 @@ CseResult QXCsePlugin::shiftChainDRImpl(const uint8_t* tdiBuffer, uint8_t* tdoBu
                                AfterReconnect::Fail) == 0;
         if (!shifted) {
             if (!refusesDrShift()) logMessage(CSE_MESSAGE_ERROR, "%s", kTargetUnreachable);
-            return traceExit(kShiftDRName, CSE_FAILURE);
+            return false;
         }
     } else {
         logMessage(CSE_MESSAGE_DEBUG, "exitstate(%d) != shiftDR \n", static_cast<int>(endState));
         if (bitCount != 0) {
             if (!shiftInPieces(tdiBuffer, tdoBuffer, bitCount, ShiftEnd::LeavesShift)) {
                 (void)refusesDrShift();  // says so when the pieces met a reset
-                return traceExit(kShiftDRName, CSE_FAILURE);
+                return false;
             }
             setCurrentTapState(CSEJTAG_EXIT1_DR);
         }
@@ -149,14 +168,9 @@ CseResult QXCsePlugin::shiftChainDRImpl(const uint8_t* tdiBuffer, uint8_t* tdoBu
     if (static_cast<int32_t>(endState) != currentTapState) {
         logMessage(CSE_MESSAGE_DEBUG, "shift to exitstate(%d) != shiftDR\n",
                    static_cast<int>(endState));
-        if (navigateTAPImpl(endState, 0) != CSE_SUCCESS) {
-            return traceExit(kShiftDRName, CSE_FAILURE);
-        }
+        if (navigateTAPImpl(endState, 0) != CSE_SUCCESS) return false;
     }
-    dumpTdiBuffer(tdiBuffer, bitCount);
-    logMessage(CSE_MESSAGE_DEBUG, "Exitschiftstate = %d Shiftcount = %d \n",
-               static_cast<int>(endState), static_cast<int>(bitCount));
-    return traceExit(kShiftDRName, CSE_SUCCESS);
+    return true;
 }
 
 bool QXCsePlugin::shiftInPieces(const uint8_t* tdiBuffer, uint8_t* tdoBuffer, uint32_t bitCount,
