@@ -86,8 +86,6 @@ class QXCsePlugin : public CsePlugin {
     enum class ShiftPath { Ir, Dr };
     bool shiftMerged(ShiftPath path, const uint8_t* tdiBuffer, uint8_t* tdoBuffer,
                      uint32_t bitCount, CseJtagTapState endState);
-    // Sends the block built in mergedTms/mergedTdi; its TDO lands in mergedTdo.
-    int sendMergedBlock(uint32_t bits, bool captures, ShiftPath path);
     // A walk and `count` extra clocks in as few raw shifts as one TMS stream allows.
     bool walkWithClocks(const uint8_t* path, uint32_t pathBits, uint32_t count);
     // The raw-shift command's work once its input is checked.

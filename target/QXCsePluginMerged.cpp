@@ -8,10 +8,14 @@
 
 #include "framework/CallbackRecord.h"
 #include "koraven-cse-plugin/CseTapWalk.h"
+#include "target/MergedPlan.h"
 #include "target/QXCsePlugin.h"
 
 namespace CsePluginInterface {
 namespace {
+
+// Raw-shift options: 8 clocks the last bit with TMS 1 (the TAP moves on to Exit1).
+constexpr int kLeaveShiftOnLastBit = 8;
 
 constexpr char kTargetUnreachable[] =
     "Is KORAVEN connected to the target and the target powered up?\n";
@@ -36,22 +40,11 @@ bool shiftFailed(bool instructionPath, int result) {
     return instructionPath ? result < 0 : result != 0;
 }
 
-uint32_t roundDownToByte(uint32_t bits) {
-    return bits / 8 * 8;
-}
-
 uint32_t roundUpToByte(uint32_t bits) {
     return (bits + 7) / 8 * 8;
 }
 
 }  // namespace
-
-int QXCsePlugin::sendMergedBlock(uint32_t bits, bool captures, ShiftPath path) {
-    // A DR register lost what the pieces before put in it when the front end had to be
-    // connected to again; an IR block goes out once more from the state recorded before it.
-    return rawShift(0, static_cast<int>(bits), mergedTms, mergedTdi, captures ? mergedTdo : nullptr,
-                    path == ShiftPath::Dr ? AfterReconnect::Fail : AfterReconnect::Resend);
-}
 
 bool QXCsePlugin::shiftMerged(ShiftPath path, const uint8_t* tdiBuffer, uint8_t* tdoBuffer,
                               uint32_t bitCount, CseJtagTapState endState) {
@@ -88,70 +81,84 @@ bool QXCsePlugin::shiftMerged(ShiftPath path, const uint8_t* tdiBuffer, uint8_t*
                    ir ? "of the IR path" : "that stays in Shift-DR", kMaxRawShiftBits, bitCount);
         return false;
     }
-    const bool captures = tdoBuffer != nullptr && bitCount != 0;
     const auto fail = [&]() {
         if (ir || !refusesDrShift()) logMessage(CSE_MESSAGE_ERROR, "%s", kTargetUnreachable);
         return false;
     };
+    // A walk alone goes as TMS only, as a navigation does (a status byte of the debugger passes);
+    // from the state recorded before it, it may go out again.
+    const auto walkAlone = [&](const CseTmsWalk& walk) {
+        return rawShift(0, static_cast<int>(walk.length), &walk.bits, nullptr, nullptr) >= 0;
+    };
 
-    // The walk in and as much data as fits, or everything.
-    const uint32_t total = in.length + bitCount + out.length;
-    const bool whole = total <= kMaxMergedBits;
-    // Byte-aligned, so that the pieces after it start on a byte; and short of the end, so that the
-    // last block has data for its TMS-1 clock.
-    const uint32_t firstData =
-        whole ? bitCount
-              : std::min(roundDownToByte(kMaxMergedBits - in.length), roundDownToByte(bitCount - 1));
-    const uint32_t firstBits = whole ? total : in.length + firstData;
-    if (firstBits == 0) return true;
-    std::memset(mergedTms, 0, bytesFor(firstBits));
-    std::memset(mergedTdi, 0, bytesFor(firstBits));
-    putWalk(mergedTms, 0, in);
-    if (tdiBuffer != nullptr) copyBits(mergedTdi, in.length, tdiBuffer, 0, firstData);
-    if (whole) {
-        if (bitCount != 0 && !stays) setBit(mergedTms, in.length + bitCount - 1);
-        putWalk(mergedTms, in.length + bitCount, out);
-    }
-    if (!ir) logMessage(CSE_MESSAGE_DEBUG, "KRV_TAPAccessShiftRaw options = %d \n", 0);
-    if (shiftFailed(ir, sendMergedBlock(firstBits, captures, path))) return fail();
-    if (captures) copyBits(tdoBuffer, 0, mergedTdo, in.length, firstData);
-    if (whole) {
+    if (bitCount == 0) {
+        // Nothing to shift: both walks in one TMS stream.
+        if (in.length + out.length == 0) return true;
+        std::memset(mergedTms, 0, 2);
+        putWalk(mergedTms, 0, in);
+        putWalk(mergedTms, in.length, out);
+        if (rawShift(0, static_cast<int>(in.length + out.length), mergedTms, nullptr, nullptr) < 0)
+            return fail();
         setCurrentTapState(endState);
         return true;
     }
-    setCurrentTapState(shift);
 
-    // Data alone in raw shifts of one stream, byte-aligned in the caller's buffers, until the
-    // rest and the walk out fit into one block.
-    uint32_t position = firstData;
-    uint32_t remaining = bitCount - firstData;
-    while (remaining + out.length > kMaxMergedBits) {
-        const uint32_t piece =
-            std::min(kMaxRawShiftBits, roundUpToByte(remaining + out.length - kMaxMergedBits));
-        if (!ir) logMessage(CSE_MESSAGE_DEBUG, "KRV_TAPAccessShiftRaw options = %d \n", 0);
-        const int result = rawShift(0, static_cast<int>(piece), nullptr,
-                                    tdiBuffer != nullptr ? tdiBuffer + position / 8 : nullptr,
-                                    captures ? tdoBuffer + position / 8 : nullptr,
-                                    AfterReconnect::Fail);
+    const MergedPlan plan =
+        planMergedShift(in.length, out.length, bitCount, kMaxRawShiftBits, kMaxMergedBits);
+    if (in.length != 0 && !plan.walkInWithData) {
+        if (!walkAlone(in) || (!ir && refusesDrShift())) return fail();
+        setCurrentTapState(shift);
+    }
+    const bool captures = tdoBuffer != nullptr;
+    uint32_t position = 0;
+    for (uint32_t remaining = bitCount; remaining != 0;) {
+        const bool first = position == 0;
+        uint32_t piece = remaining;
+        if (first) {
+            piece = plan.firstPieceBits;
+        } else if (remaining > plan.lastPieceLimit) {
+            piece = std::min(kMaxRawShiftBits, roundUpToByte(remaining - plan.lastPieceLimit));
+        }
+        const bool last = piece == remaining;
+        const bool withIn = first && plan.walkInWithData;
+        const bool withOut = last && plan.walkOutWithData;
+        const bool leaves = last && !stays;
+        int result = 0;
+        if (withIn || withOut) {
+            // Both streams: the walks around the data, TDI 0 during them.
+            const uint32_t before = withIn ? in.length : 0;
+            const uint32_t bits = before + piece + (withOut ? out.length : 0);
+            std::memset(mergedTms, 0, bytesFor(bits));
+            std::memset(mergedTdi, 0, bytesFor(bits));
+            if (withIn) putWalk(mergedTms, 0, in);
+            if (tdiBuffer != nullptr) copyBits(mergedTdi, before, tdiBuffer, position, piece);
+            if (leaves) setBit(mergedTms, before + piece - 1);
+            if (withOut) putWalk(mergedTms, before + piece, out);
+            if (!ir) logMessage(CSE_MESSAGE_DEBUG, "KRV_TAPAccessShiftRaw options = %d \n", 0);
+            // A DR register lost what the pieces before put in it when the front end had to be
+            // connected to again; the first IR block goes out once more from the recorded state.
+            result = rawShift(0, static_cast<int>(bits), mergedTms, mergedTdi,
+                              captures ? mergedTdo : nullptr,
+                              ir && first ? AfterReconnect::Resend : AfterReconnect::Fail);
+            if (!shiftFailed(ir, result) && captures)
+                copyBits(tdoBuffer, position, mergedTdo, before, piece);
+        } else {
+            // Data alone, from the caller's buffers, whose pieces start on a byte.
+            const int options = leaves ? kLeaveShiftOnLastBit : 0;
+            if (!ir) logMessage(CSE_MESSAGE_DEBUG, "KRV_TAPAccessShiftRaw options = %d \n", options);
+            result = rawShift(options, static_cast<int>(piece), nullptr,
+                              tdiBuffer != nullptr ? tdiBuffer + position / 8 : nullptr,
+                              captures ? tdoBuffer + position / 8 : nullptr, AfterReconnect::Fail);
+        }
         if (shiftFailed(ir, result)) return fail();
+        setCurrentTapState(!last ? shift : withOut ? endState : afterData);
         position += piece;
         remaining -= piece;
     }
-
-    // The rest of the data and the walk out.
-    const uint32_t lastBits = remaining + out.length;
-    std::memset(mergedTms, 0, bytesFor(lastBits));
-    std::memset(mergedTdi, 0, bytesFor(lastBits));
-    if (tdiBuffer != nullptr) copyBits(mergedTdi, 0, tdiBuffer, position, remaining);
-    if (!stays) setBit(mergedTms, remaining - 1);
-    putWalk(mergedTms, remaining, out);
-    if (!ir) logMessage(CSE_MESSAGE_DEBUG, "KRV_TAPAccessShiftRaw options = %d \n", 0);
-    const int result =
-        rawShift(0, static_cast<int>(lastBits), mergedTms, mergedTdi,
-                 captures ? mergedTdo : nullptr, AfterReconnect::Fail);
-    if (shiftFailed(ir, result)) return fail();
-    if (captures) copyBits(tdoBuffer, position, mergedTdo, 0, remaining);
-    setCurrentTapState(endState);
+    if (out.length != 0 && !plan.walkOutWithData) {
+        if (!walkAlone(out)) return fail();
+        setCurrentTapState(endState);
+    }
     return true;
 }
 
