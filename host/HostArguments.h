@@ -51,6 +51,7 @@ struct HostOptions {
     std::optional<uint32_t> timeoutSeconds;  // --timeout, 1..3600
     std::optional<uint32_t> packetLength;    // --packlen, 16..1472
     std::optional<uint16_t> hostPort;        // --hostport
+    std::string shifts;                      // --shifts: "split", "merged" or empty (the default)
     std::optional<uint16_t> simPort;         // --sim-port
     bool bashCompletion = false;             // --bash-completion
     std::string simChainPath;                // --sim-chain

@@ -53,6 +53,12 @@ bool applyValue(const std::string& name, const std::string& value, HostOptions& 
     } else if (name == "--packlen") {
         if (!parseNumber("--packlen", value, 16, 1472, number, error)) return false;
         options.packetLength = number;
+    } else if (name == "--shifts") {
+        if (value != "split" && value != "merged") {
+            error = "--shifts takes split or merged, not '" + value + "'";
+            return false;
+        }
+        options.shifts = value;
     } else if (name == "--hostport") {
         if (!parseNumber("--hostport", value, 1, 65535, number, error)) return false;
         options.hostPort = static_cast<uint16_t>(number);

@@ -74,6 +74,11 @@ const std::vector<OptionDefinition> kOptions = {
      false},
     {"--hostport", "N", OptionKind::kValue, "--hostport N",
      "the local UDP port of the link (default: a free one)", Completion::kNothing, false},
+    {"--shifts", "MODE", OptionKind::kValue, "--shifts MODE",
+     "split (default: walk in, data and walk out as requests of their own)\n"
+     "or merged (a chain shift, an SVF statement or a navigation with clocks\n"
+     "in one request; 'diagnose' says whether the front end agrees)",
+     Completion::kNothing, false},
     {"--sim-chain", "FILE", OptionKind::kValue, "--sim-chain FILE",
      "chain file for the embedded emulator, or the name of an installed\n"
      "one such as long20 (default: its demo chain)",

@@ -58,6 +58,7 @@ Outcome HostSession::begin(const HostOptions& options) {
     settings.timeoutSeconds = options.timeoutSeconds;
     settings.packetLength = options.packetLength;
     settings.hostPort = options.hostPort;
+    settings.shifts = options.shifts;
     settings.simPort = options.simPort;
     settings.simChain = options.simChainPath;
     settings.simBoardFaults = options.boardFaults;

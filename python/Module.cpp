@@ -41,7 +41,8 @@ std::unique_ptr<PythonSession> openSession(const std::optional<std::string>& nod
                                            const py::object& irlen, std::optional<uint32_t> timeout,
                                            std::optional<uint32_t> packlen,
                                            const py::object& simChain,
-                                           const py::object& simBoardFault) {
+                                           const py::object& simBoardFault,
+                                           const std::optional<std::string>& shifts) {
     SessionArguments arguments;
     arguments.node = node;
     arguments.port = port;
@@ -51,6 +52,7 @@ std::unique_ptr<PythonSession> openSession(const std::optional<std::string>& nod
     arguments.packlen = packlen;
     arguments.simChain = pathArgument(simChain);
     arguments.simBoardFaults = faultsArgument(simBoardFault);
+    arguments.shifts = shifts;
     return std::make_unique<PythonSession>(arguments);
 }
 
@@ -65,7 +67,7 @@ constexpr const char* kSessionDoc =
 locked and its chain scanned, until close() (or the end of a ``with`` block).
 
     Session(node=None, port=None, lib=None, irlen=None, timeout=None, packlen=None,
-            sim_chain=None, sim_board_fault=None)
+            sim_chain=None, sim_board_fault=None, shifts=None)
 
 Without node and port the session starts quorbit-sim inside the process (127.0.0.1, a free port,
 the demo chain or ``sim_chain``, with ``sim_board_fault`` kinds such as "tdo-stuck-1"). With
@@ -73,7 +75,9 @@ the demo chain or ``sim_chain``, with ``sim_board_fault`` kinds such as "tdo-stu
 there. ``lib`` is the plug-in file; by default CSE_HOST_PLUGIN, else the plug-in installed beside
 this module. ``irlen`` gives the IR lengths, device 0 (nearest TDI) first, as a list or "6,8,4";
 they are checked against the measured IR path. ``timeout`` is the link's reply time-out in seconds
-(1..3600), ``packlen`` its packet length (16..1472).
+(1..3600), ``packlen`` its packet length (16..1472). ``shifts="merged"`` sends every chain shift,
+SVF statement and navigation with extra clocks as one request instead of two or three (see the
+"merged shifts" check of diagnose()); "split", the default, keeps the front end's original sequence.
 
 A board whose chain scan fails still opens, so that diagnose() can say what is wrong; ``devices``
 and the device-level calls then raise CseError with the reason. One Session is open per process at
@@ -101,7 +105,8 @@ PYBIND11_MODULE(_core, m) {
         .def(py::init(&openSession), py::arg("node") = py::none(), py::arg("port") = py::none(),
              py::arg("lib") = py::none(), py::arg("irlen") = py::none(),
              py::arg("timeout") = py::none(), py::arg("packlen") = py::none(),
-             py::arg("sim_chain") = py::none(), py::arg("sim_board_fault") = py::none())
+             py::arg("sim_chain") = py::none(), py::arg("sim_board_fault") = py::none(),
+             py::arg("shifts") = py::none())
         .def("__enter__", [](py::object self) { return self; })
         .def(
             "__exit__",

@@ -35,6 +35,7 @@ struct SessionArguments {
     std::optional<uint32_t> packlen;
     std::optional<std::string> simChain;
     std::vector<std::string> simBoardFaults;
+    std::optional<std::string> shifts;
 };
 
 struct PyDevice {

@@ -57,8 +57,13 @@ SessionError::SessionError(ErrorKind kind, const std::string& headline,
       pluginErrors_(std::move(pluginErrors)) {}
 
 // What the instruction registers hold, as far as the session knows: their reset values (IDCODE or
-// BYPASS), instructions the caller shifted, or nothing known after a failed call.
+// BYPASS), instructions the caller shifted, or nothing known after a failed call or raw shifts.
 enum class Instructions { kReset, kLoaded, kUnknown };
+constexpr char kAfterAFailedCall[] =
+    "after a failed call is refused: the plug-in may have reset the TAP to recover, so every IR "
+    "may hold its reset value instead of the instruction loaded before";
+constexpr char kAfterRawShifts[] =
+    "after raw shifts is refused: their TMS and TDI streams may have loaded any instruction";
 
 struct CableSession::State {
     explicit State(const SessionOptions& given)
@@ -70,8 +75,12 @@ struct CableSession::State {
     // A call of the plug-in failed: it may have reset the TAP to recover (then every IR holds its
     // reset value), so the instructions loaded before count for nothing any more.
     [[noreturn]] void failCall(const std::string& headline) {
-        instructions = Instructions::kUnknown;
+        forgetInstructions(kAfterAFailedCall);
         fail(ErrorKind::kFailed, headline);
+    }
+    void forgetInstructions(const char* why) {
+        instructions = Instructions::kUnknown;
+        instructionsWhy = why;
     }
     void open();
     void loadPlugin();
@@ -112,12 +121,14 @@ struct CableSession::State {
     bool irLengthsKnown = false;
     bool irPathFaulty = false;
     Instructions instructions = Instructions::kReset;
+    const char* instructionsWhy = "";  // when unknown: after what
     // The IR path as measured right after the lock: its length and captured pattern.
     bool irMeasured = false;
     uint32_t irTotalBits = 0;
     std::vector<uint8_t> irCapture;
     std::optional<uint32_t> bypassCount;
     std::string bypassProblem;  // why the DR path in BYPASS gave no device count
+    std::vector<uint8_t> rawShiftInput;  // reused: a raw shift allocates nothing once warm
 };
 
 void CableSession::State::open() {
@@ -131,6 +142,8 @@ void CableSession::State::open() {
         fail(ErrorKind::kUsage, "the reply time-out must be 1..3600 seconds");
     if (options.packetLength && (*options.packetLength < 16 || *options.packetLength > 1472))
         fail(ErrorKind::kUsage, "the packet length must be 16..1472 bytes");
+    if (!options.shifts.empty() && options.shifts != "split" && options.shifts != "merged")
+        fail(ErrorKind::kUsage, "shifts must be split or merged, not " + options.shifts);
     if (options.useFrontEnd) {
         std::string error;
         std::optional<uint16_t> nodePort;
@@ -197,6 +210,7 @@ void CableSession::State::connect() {
     if (options.packetLength)
         arguments.push_back("packlen=" + std::to_string(*options.packetLength));
     if (options.hostPort) arguments.push_back("hostport=" + std::to_string(*options.hostPort));
+    if (!options.shifts.empty()) arguments.push_back("shifts=" + options.shifts);
     std::vector<const char*> argv;
     std::string listed;
     for (const std::string& argument : arguments) {
@@ -477,7 +491,7 @@ void CableSession::noteTapReset() {
 }
 
 void CableSession::noteFailedCall() {
-    state_->instructions = Instructions::kUnknown;
+    state_->forgetInstructions(kAfterAFailedCall);
 }
 
 uint32_t CableSession::readIdcode(uint32_t device) {
@@ -543,11 +557,9 @@ std::vector<uint8_t> CableSession::deviceScan(Register reg, uint32_t device,
         }
     } else if (s.instructions == Instructions::kUnknown) {
         // Data from a register the caller did not select must never come back as a result.
-        s.fail(ErrorKind::kFailed,
-               "a DR scan of device " + std::to_string(device) +
-                   " after a failed call is refused: the plug-in may have reset the TAP to "
-                   "recover, so every IR may hold its reset value instead of the instruction "
-                   "loaded before; load the instructions again with an IR scan first");
+        s.fail(ErrorKind::kFailed, "a DR scan of device " + std::to_string(device) + " " +
+                                       s.instructionsWhy +
+                                       "; load the instructions again with an IR scan first");
     } else if (s.instructions == Instructions::kReset) {
         // A device-level DR scan pads every other device with one bit, which is right only while
         // they are in BYPASS; after a reset those with an IDCODE present 32 bits instead.
@@ -656,6 +668,25 @@ CseJtagTapState CableSession::navigate(CseJtagTapState goal, uint32_t clocks,
 
 void CableSession::resetTap() {
     state_->live().resetTap();
+}
+
+void CableSession::rawShift(const uint8_t* tms, const uint8_t* tdi, uint8_t* tdo,
+                            uint32_t bitCount) {
+    State& s = state_->live();
+    if (tms == nullptr || tdi == nullptr) s.fail(ErrorKind::kUsage, "a raw shift needs TMS and TDI");
+    const size_t streamBytes = (static_cast<size_t>(bitCount) + 7) / 8;
+    std::vector<uint8_t>& input = s.rawShiftInput;
+    input.resize(4 + 2 * streamBytes);
+    for (int k = 0; k < 4; ++k) input[static_cast<size_t>(k)] = static_cast<uint8_t>(bitCount >> (8 * k));
+    std::copy(tms, tms + streamBytes, input.begin() + 4);
+    std::copy(tdi, tdi + streamBytes, input.begin() + 4 + static_cast<long>(streamBytes));
+    // The streams may load any instruction, whatever comes of the call.
+    s.forgetInstructions(kAfterRawShifts);
+    if (cseFailed(s.plugin->sendCommand("raw-shift", input.data(),
+                                        static_cast<uint32_t>(input.size()), tdo,
+                                        static_cast<uint32_t>(streamBytes), 0, 0))) {
+        s.failCall("the raw shift of " + plural(bitCount, "clock") + " failed");
+    }
 }
 
 CseJtagTapState CableSession::tapState() {

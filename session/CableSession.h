@@ -63,6 +63,9 @@ struct SessionOptions {
     std::optional<uint32_t> timeoutSeconds;  // timeout= (1..3600); absent: the plug-in's default
     std::optional<uint32_t> packetLength;    // packlen= (16..1472)
     std::optional<uint16_t> hostPort;        // hostport= (local UDP port)
+    // shifts= ("split" or "merged"); empty: the plug-in's default (split). Merged, a chain shift
+    // or a navigation with extra clocks costs the link one request instead of two or three.
+    std::string shifts;
     std::string simChain;                    // embedded emulator: chain file or installed name
     std::string simBoardFaults;              // embedded emulator: quorbit-sim's board faults
     std::string simPcapPath;                 // embedded emulator: capture file
@@ -119,9 +122,9 @@ class CableSession {
     [[nodiscard]] bool irPathFaulty() const;
     // True once an IR scan has put an instruction in every device since the last TAP reset.
     [[nodiscard]] bool instructionsLoaded() const;
-    // True after a failed call, until an IR scan or a reset: the plug-in may have reset the TAP to
-    // recover, so no one knows which register a DR scan would reach; device-level DR scans are
-    // refused until then.
+    // True after a failed call or a raw shift, until an IR scan or a reset: the plug-in may have
+    // reset the TAP to recover, or the streams loaded any instruction, so no one knows which
+    // register a DR scan would reach; device-level DR scans are refused until then.
     [[nodiscard]] bool instructionsUnknown() const;
     // A caller that reset the TAP through plugin() says so: the IRs hold their reset values again.
     void noteTapReset();
@@ -142,6 +145,11 @@ class CableSession {
                                                  uint32_t clocks = 0,
                                                  std::optional<uint32_t> waitMicroseconds = {});
     void resetTap();  // TMS reset, then Run-Test/Idle
+    // The caller's own TMS and TDI streams of bitCount clocks through the plug-in's raw-shift
+    // command, TDO captured into tdo (may be null); the plug-in's recorded state follows the TMS.
+    // Afterwards no one knows which instructions the streams loaded: device-level DR scans are
+    // refused until an IR scan or a reset.
+    void rawShift(const uint8_t* tms, const uint8_t* tdi, uint8_t* tdo, uint32_t bitCount);
     [[nodiscard]] CsePluginInterface::CseJtagTapState tapState();
 
     // For the SVF player and the diagnosis, which work on the plug-in's interface directly.

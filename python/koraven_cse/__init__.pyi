@@ -65,6 +65,7 @@ class Session:
         packlen: Optional[int] = None,
         sim_chain: Optional[_Path] = None,
         sim_board_fault: Union[str, Sequence[str], None] = None,
+        shifts: Optional[str] = None,
     ) -> None: ...
     def __enter__(self: _S) -> _S: ...
     def __exit__(
