@@ -8,8 +8,10 @@
 #include <string>
 #include <vector>
 
+#include "diagnosis/MergedShiftCheck.h"
 #include "diagnosis/PathReading.h"
 #include "koraven-cse-plugin/CsePlugin.h"
+#include "session/CableSession.h"
 #include "session/HexBits.h"
 #include "session/IrLengthDerivation.h"
 
@@ -271,6 +273,14 @@ std::vector<Check> diagnoseChain(ICsePlugin& plugin, const ChainFacts& facts) {
             reason.empty() ? "every IDCODE has bit 0 set and a JEP106 manufacturer" : reason);
     }
 
+    // The same data split and merged through BYPASS (the DR path read above left every device in
+    // it, and the TAP in Run-Test/Idle).
+    if (!pathsSound) {
+        add("merged-shifts", Verdict::kWarning, notChecked);
+    } else {
+        checks.push_back(checkMergedShifts(plugin, facts.mergedShifts, drPath.length));
+    }
+
     // The link: round trips of a small request and a 1-Mbit DR shift through BYPASS.
     using Clock = std::chrono::steady_clock;
     std::vector<double> trips;
@@ -311,6 +321,21 @@ std::vector<Check> diagnoseChain(ICsePlugin& plugin, const ChainFacts& facts) {
     }
     (void)resetTap(plugin);
 
+    return checks;
+}
+
+std::vector<Check> diagnoseSession(csesession::CableSession& session,
+                                   const std::vector<uint32_t>& irLengthsGiven) {
+    ChainFacts facts;
+    facts.scanned = session.chainScanned();
+    facts.scanProblem = session.scanProblem();
+    for (const csesession::Device& device : session.devices())
+        facts.idcodes.push_back(device.idcode.value_or(0));
+    facts.irLengthsGiven = irLengthsGiven;
+    facts.irLengthProblem = session.irLengthProblem();
+    facts.mergedShifts = session.mergedShifts();
+    std::vector<Check> checks = diagnoseChain(session.plugin(), facts);
+    session.noteTapReset();  // the checks end with a reset
     return checks;
 }
 

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
 // Board bring-up checks on an open, locked chain, each with a verdict, a one-line reason and its
-// measured figures: tdo, device-count, ir-length, idcode, link. Only the plug-in's public
+// measured figures: tdo, device-count, ir-length, idcode, merged-shifts, link. Only the plug-in's public
 // interface is used; what the session found when it opened comes in as ChainFacts.
 //
 //   csediag::ChainFacts facts;
@@ -22,6 +22,9 @@
 
 namespace CsePluginInterface {
 class ICsePlugin;
+}
+namespace csesession {
+class CableSession;
 }
 
 namespace csediag {
@@ -48,10 +51,16 @@ struct ChainFacts {
     std::vector<uint32_t> idcodes;
     std::vector<uint32_t> irLengthsGiven;  // --irlen and the like; empty: none given
     std::string irLengthProblem;           // why the IR lengths are not known; empty when known
+    bool mergedShifts = false;             // the session sends shifts=merged
 };
 
 // Resets the TAP, runs every check and resets the TAP again. Never throws.
 [[nodiscard]] std::vector<Check> diagnoseChain(CsePluginInterface::ICsePlugin& plugin,
                                                const ChainFacts& facts);
+
+// The same on a session, with the facts it found when it opened; the session then knows that the
+// TAP was reset. `irLengthsGiven`: the IR lengths the caller gave (empty: none).
+[[nodiscard]] std::vector<Check> diagnoseSession(csesession::CableSession& session,
+                                                 const std::vector<uint32_t>& irLengthsGiven);
 
 }  // namespace csediag

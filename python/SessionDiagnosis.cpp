@@ -25,15 +25,7 @@ PyDevice describeDevice(const csesession::Device& device) {
 
 py::list PythonSession::diagnose() {
     const std::vector<csediag::Check> checks = run([this](csesession::CableSession& session) {
-        csediag::ChainFacts facts;
-        facts.scanned = session.chainScanned();
-        facts.scanProblem = session.scanProblem();
-        for (const csesession::Device& device : session.devices()) {
-            facts.idcodes.push_back(device.idcode.value_or(0));
-        }
-        facts.irLengthsGiven = irLengthsGiven_;
-        facts.irLengthProblem = session.irLengthProblem();
-        return csediag::diagnoseChain(session.plugin(), facts);
+        return csediag::diagnoseSession(session, irLengthsGiven_);
     });
     const py::module_ types = py::module_::import("koraven_cse._types");
     py::list list;

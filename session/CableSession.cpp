@@ -466,6 +466,10 @@ bool CableSession::embedded() const {
     return !state_->options.useFrontEnd;
 }
 
+bool CableSession::mergedShifts() const {
+    return state_->options.shifts == "merged";
+}
+
 std::optional<uint32_t> CableSession::bypassDeviceCount() const {
     return state_->bypassCount;
 }

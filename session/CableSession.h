@@ -112,6 +112,8 @@ class CableSession {
     [[nodiscard]] const std::string& irLengthProblem() const;  // empty when all lengths are known
     [[nodiscard]] std::string frontEnd() const;                // "HOST:PORT" of the link's peer
     [[nodiscard]] bool embedded() const;
+    // Whether chain shifts go as one request each (shifts=merged).
+    [[nodiscard]] bool mergedShifts() const;
     // The devices the DR path shows in BYPASS (one bit each), when it could be measured.
     [[nodiscard]] std::optional<uint32_t> bypassDeviceCount() const;
     // True when the plug-in's own chain scan succeeded (the device list may still be doubtful:

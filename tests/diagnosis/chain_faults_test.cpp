@@ -3,6 +3,7 @@
 // the check that must show the fault, its reason and its figures.
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 
 #include "diagnosis/ChainDiagnosis.h"
@@ -21,6 +22,10 @@ struct FaultRow {
     double value;
 };
 
+void PrintTo(const FaultRow& row, std::ostream* out) {
+    *out << row.name;
+}
+
 class ChainFaults : public targettest::SimulatedTargetTest,
                     public testing::WithParamInterface<FaultRow> {};
 
@@ -38,7 +43,7 @@ TEST_P(ChainFaults, NamesTheFault) {
     facts.scanned = !CsePluginInterface::cseFailed(plugin->scanJTAGChain());
     facts.scanProblem = facts.scanned ? "" : "the scan failed: more than 254 devices";
     const std::vector<csediag::Check> checks = csediag::diagnoseChain(*plugin, facts);
-    ASSERT_EQ(checks.size(), 5u);
+    ASSERT_EQ(checks.size(), 6u);
     for (const csediag::Check& check : checks) {
         if (check.name != row.check) continue;
         EXPECT_EQ(csediag::verdictName(check.verdict), csediag::verdictName(row.verdict));
@@ -69,6 +74,10 @@ const FaultRow kFaultRows[] = {
     {"OpenChainNamesDevicesFromTdo", kLong8, "open-after=2", "idcode", csediag::Verdict::kWarning,
      "device 4, 2, 0 counted from TDO", "", 0},
     {"LinkFigures", "", "", "link", csediag::Verdict::kOk, "round trip", "", 0},
+    {"MergedShiftsAgree", "", "", "merged-shifts", csediag::Verdict::kOk,
+     "shifts=merged is safe with it", "differingBits", 0},
+    {"MergedShiftsNotCheckedOnAStuckTdo", "", "tdo-stuck-1", "merged-shifts",
+     csediag::Verdict::kWarning, "not checked", "", 0},
 };
 
 INSTANTIATE_TEST_SUITE_P(Rows, ChainFaults, testing::ValuesIn(kFaultRows),

@@ -667,7 +667,8 @@ TEST(CseHost, JsonCarriesSvfMismatchesAndDiagnoseFiguresAsValues) {
         nlohmann::json::parse(cseHost({"--json", "diagnose"}).out)["results"][0]["checks"];
     EXPECT_EQ(checks[1]["figures"]["devicesInBypass"], 3);
     EXPECT_EQ(checks[2]["figures"]["irPathBits"], 18);
-    EXPECT_TRUE(checks[4]["figures"]["roundTripMs"].is_number()) << checks;
+    EXPECT_EQ(checks[4]["figures"]["differingBits"], 0) << checks;
+    EXPECT_TRUE(checks[5]["figures"]["roundTripMs"].is_number()) << checks;
 }
 
 }  // namespace
