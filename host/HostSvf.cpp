@@ -68,6 +68,7 @@ Outcome HostSession::playSvfCommand(const HostCommand& command) {
     csesvf::SvfOptions options;
     options.fileName = name;
     options.keepGoing = command.keepGoing;
+    options.joinRunTests = session_->mergedShifts();
     if (::isatty(STDERR_FILENO) != 0)
         options.progress = [&progress](uint64_t done, uint64_t total) {
             progress.show(done, total);

@@ -46,6 +46,10 @@ struct Mismatch {
 struct SvfOptions {
     std::string fileName;    // in FILE:LINE; empty: the path given to playSvfFile ("<stdin>" for -)
     bool keepGoing = false;  // report every mismatch instead of stopping at the first
+    // RUNTEST statements that need no wait go to the cable with the next scan as one raw shift
+    // (the plug-in's "raw-shift" command; without it the player does not join). With
+    // shifts=merged a scan is one request, and so is a RUNTEST and the scan after it.
+    bool joinRunTests = false;
     // Called now and then, and once at the end; bytesTotal is 0 when unknown (a pipe).
     std::function<void(uint64_t bytesDone, uint64_t bytesTotal)> progress;
     // Asked between statements; true stops the playback where it is (kStopped).

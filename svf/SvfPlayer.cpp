@@ -7,6 +7,7 @@
 
 #include "koraven-cse-plugin/CsePlugin.h"
 #include "svf/SvfBits.h"
+#include "svf/SvfJoinedShift.h"
 #include "svf/SvfParser.h"
 #include "svf/SvfPlayback.h"
 #include "svf/SvfReport.h"
@@ -58,6 +59,8 @@ class Player {
             }
         }
         result_.bytesRead = parser.offset();
+        // Clocks kept for a scan that did not come still go out, whatever ended the file.
+        if (result_.outcome == SvfResult::Outcome::kPassed) (void)flushJoined();
         if (result_.outcome == SvfResult::Outcome::kPassed && !stopped_) {
             if (!error.message.empty()) {
                 result_.outcome = SvfResult::Outcome::kMalformed;
@@ -105,6 +108,16 @@ class Player {
     }
 
     bool execute(const SvfCommand& command) {
+        if (command.kind == SvfCommand::Kind::kRunTest && joinsRunTest(command.runTest)) {
+            const SvfRunTest& run = command.runTest;
+            const CseJtagTapState from = joined_.stateAfter(plugin_.getTAPState());
+            if (joined_.empty()) joinedLine_ = command.line;
+            joined_.addRunTest(from, tapState(run.runState), run.clocks, tapState(run.endState));
+            return true;
+        }
+        if (command.kind == SvfCommand::Kind::kScan && !joined_.empty() && joinsScan(command.scan))
+            return scanJoined(command);
+        if (!flushJoined()) return false;
         switch (command.kind) {
             case SvfCommand::Kind::kScan:
                 return scan(command);
@@ -141,6 +154,12 @@ class Player {
             return fail(command, std::string(keyword) + " " + std::to_string(scan.ownBits) +
                                      ": the " + (scan.instruction ? "IR" : "DR") + " shift failed");
         }
+        return checkTdo(command);
+    }
+
+    // The TDO of the scan, in read_, against what the statement expects.
+    bool checkTdo(const SvfCommand& command) {
+        const SvfScan& scan = command.scan;
         if (!scan.check) return true;
         ++result_.checks;
         const uint32_t bit =
@@ -178,9 +197,14 @@ class Player {
             // Extra clocks hold TMS at 0, which would leave RESET; a TAP held there ignores them.
             if (!navigate(run.runState, 0, wait))
                 return fail(command, "RUNTEST: the navigation failed");
-        } else if (run.clocks == 0 && wait == 0 &&
-                   plugin_.getTAPState() == tapState(run.runState)) {
-            // Nothing to clock and nothing to wait for: the TAP stays where it is.
+        } else if (run.clocks == 0 && plugin_.getTAPState() == tapState(run.runState)) {
+            // Nothing to clock: a navigation to the state the TAP is in would clock once in it.
+            for (uint64_t left = wait; left > 0;) {
+                const uint64_t chunk = std::min(left, kMaxWaitPerCall);
+                if (cseFailed(plugin_.waitTime(static_cast<uint32_t>(chunk))))
+                    return fail(command, "RUNTEST: the wait failed");
+                left -= chunk;
+            }
         } else {
             uint64_t remaining = run.clocks;
             bool last = false;
@@ -200,11 +224,84 @@ class Player {
         return true;
     }
 
+    // ---- RUNTEST clocks joined to the next scan (SvfOptions::joinRunTests) ----
+
+    bool joinsRunTest(const SvfRunTest& run) {
+        const double wait = std::ceil(run.minSeconds * 1e6);
+        if (!options_.joinRunTests || wait != 0 || run.runState == SvfState::kReset ||
+            run.clocks > kMaxJoinedClocks || joined_.bits() + run.clocks + 16 > kMaxJoinedBits) {
+            return false;
+        }
+        // Asked once: a plug-in without the command is played without joining.
+        if (!rawShiftKnown_) {
+            rawShiftKnown_ = true;
+            const uint8_t noClocks[4] = {};
+            rawShiftWorks_ =
+                !cseFailed(plugin_.sendCommand("raw-shift", noClocks, 4, nullptr, 0, 0, 0));
+        }
+        return rawShiftWorks_;
+    }
+
+    bool joinsScan(const SvfScan& scan) const {
+        const CseJtagTapState from = joined_.stateAfter(plugin_.getTAPState());
+        return scan.totalBits != 0 &&
+               joined_.bits() + JoinedShift::scanBits(from, scan.instruction, scan.totalBits,
+                                                      tapState(scan.endState)) <=
+                   kMaxJoinedBits;
+    }
+
+    bool sendJoined(uint8_t* tdo, uint32_t tdoBytes) {
+        const std::vector<uint8_t> input = joined_.takeCommandInput();
+        return !cseFailed(plugin_.sendCommand("raw-shift", input.data(),
+                                              static_cast<uint32_t>(input.size()), tdo, tdoBytes,
+                                              0, 0));
+    }
+
+    // The kept clocks alone, before a statement they cannot go with.
+    bool flushJoined() {
+        if (joined_.empty()) return true;
+        if (sendJoined(nullptr, 0)) return true;
+        result_.outcome = SvfResult::Outcome::kFailed;
+        result_.failure = options_.fileName + ":" + std::to_string(joinedLine_) +
+                          ": RUNTEST: the raw shift of its clocks failed";
+        return false;
+    }
+
+    bool scanJoined(const SvfCommand& command) {
+        const SvfScan& scan = command.scan;
+        ++result_.scans;
+        const CseJtagTapState from = joined_.stateAfter(plugin_.getTAPState());
+        const uint32_t dataAt = joined_.addScan(from, scan.instruction, scan.tdi, scan.totalBits,
+                                                tapState(scan.endState));
+        const uint32_t bits = joined_.bits();
+        std::vector<uint8_t>& tdo = joinedTdo_;
+        tdo.assign((static_cast<size_t>(bits) + 7) / 8, 0);
+        if (!sendJoined(scan.check ? tdo.data() : nullptr, static_cast<uint32_t>(tdo.size()))) {
+            return fail(command, std::string(scan.instruction ? "SIR " : "SDR ") +
+                                     std::to_string(scan.ownBits) +
+                                     ": the raw shift with the RUNTEST of line " +
+                                     std::to_string(joinedLine_) + " before it failed");
+        }
+        if (!scan.check) return true;
+        read_.assign((static_cast<size_t>(scan.totalBits) + 7) / 8, 0);
+        for (uint32_t k = 0; k < scan.totalBits; ++k) {
+            const uint32_t at = dataAt + k;
+            if (((tdo[at / 8] >> (at % 8)) & 1u) != 0)
+                read_[k / 8] = static_cast<uint8_t>(read_[k / 8] | (1u << (k % 8)));
+        }
+        return checkTdo(command);
+    }
+
     ICsePlugin& plugin_;
     const SvfOptions& options_;
     uint64_t totalBytes_;
     SvfResult result_;
     std::vector<uint8_t> read_;
+    JoinedShift joined_;
+    uint64_t joinedLine_ = 0;  // the first RUNTEST kept in joined_
+    std::vector<uint8_t> joinedTdo_;
+    bool rawShiftKnown_ = false;
+    bool rawShiftWorks_ = false;
     uint64_t shownAt_ = 0;
     bool stopped_ = false;
 };

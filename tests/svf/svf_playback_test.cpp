@@ -4,9 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <tuple>
 #include <sstream>
 #include <string>
 
+#include "koraven-cse-plugin/CseTapWalk.h"
 #include "support/SimulatedTarget.h"
 #include "svf/SvfPlayback.h"
 
@@ -18,12 +20,39 @@ using namespace std::literals;
 
 class SvfPlaybackTest : public targettest::SimulatedTargetTest {
   protected:
-    SvfResult play(std::string_view text, csesvf::SvfOptions options = {}) {
+    // Merged: the plug-in opened with shifts=merged, and RUNTEST clocks joined to the next scan.
+    SvfResult play(std::string_view text, csesvf::SvfOptions options = {}, bool merged = false) {
         startSimulator();
-        openAndLock();
+        if (merged) {
+            const std::string port = "port=" + std::to_string(simulator->udpPort());
+            const char* const argv[] = {"node=127.0.0.1", port.c_str(), "shifts=merged"};
+            EXPECT_EQ(plugin->openTarget(3, argv, 0, 0), CsePluginInterface::CSE_SUCCESS);
+            EXPECT_EQ(plugin->lockTarget(0), CsePluginInterface::CSE_SUCCESS);
+            simulator->resetInspection();
+            options.joinRunTests = true;
+        } else {
+            openAndLock();
+        }
         std::istringstream stream{std::string(text)};
         options.fileName = "t.svf";
         return csesvf::playSvf(*plugin, stream, options);
+    }
+
+    // TCKs the chain spent in `state` with TMS 0, counted from the emulator's records of the
+    // raw shifts (each short enough to keep its TMS bits).
+    uint64_t clocksStayingIn(CsePluginInterface::CseJtagTapState state) {
+        uint64_t clocks = 0;
+        for (const quorbit::RawShiftRecord& record : rawShifts()) {
+            auto at = static_cast<CsePluginInterface::CseJtagTapState>(record.startState);
+            for (uint32_t k = 0; k < record.bitCount; ++k) {
+                const bool lastHigh = (record.optionWord & 0x8) != 0 && k + 1 == record.bitCount;
+                const bool tms = lastHigh || (!record.tms.empty() &&
+                                              ((record.tms[k / 8] >> (k % 8)) & 1u) != 0);
+                if (at == state && !tms) ++clocks;
+                at = CsePluginInterface::cseNextTapState(at, tms);
+            }
+        }
+        return clocks;
     }
 };
 
@@ -141,12 +170,15 @@ struct RandomRow {
     const char* recorded;  // "scans checks mismatches first-line:bit last-line:bit"
 };
 
-class SvfRandomFiles : public SvfPlaybackTest, public testing::WithParamInterface<RandomRow> {};
+class SvfRandomFiles : public SvfPlaybackTest,
+                       public testing::WithParamInterface<std::tuple<RandomRow, bool>> {};
 
+// Split, and merged with the RUNTEST clocks joined to the scans: the same reports.
 TEST_P(SvfRandomFiles, PlayAsTheWholeFilePlayerDid) {
+    const RandomRow row = std::get<0>(GetParam());
     csesvf::SvfOptions options;
     options.keepGoing = true;
-    const SvfResult result = play(randomFile(GetParam().seed), options);
+    const SvfResult result = play(randomFile(row.seed), options, std::get<1>(GetParam()));
     std::string seen = std::to_string(result.scans) + " " + std::to_string(result.checks) + " " +
                        std::to_string(result.mismatchCount);
     for (size_t i : {size_t{0}, result.mismatches.size() - 1}) {
@@ -154,7 +186,7 @@ TEST_P(SvfRandomFiles, PlayAsTheWholeFilePlayerDid) {
         const csesvf::Mismatch& m = result.mismatches[i];
         seen += " " + std::to_string(m.line) + ":" + std::to_string(m.firstBit);
     }
-    EXPECT_EQ(seen, GetParam().recorded) << randomFile(GetParam().seed);
+    EXPECT_EQ(seen, row.recorded) << randomFile(row.seed);
 }
 
 const RandomRow kRandomRows[] = {
@@ -163,9 +195,75 @@ const RandomRow kRandomRows[] = {
     {7, "25 18 15 6:6 39:2"}, {8, "23 14 11 17:2 41:2"},
 };
 
-INSTANTIATE_TEST_SUITE_P(Seeds, SvfRandomFiles, testing::ValuesIn(kRandomRows),
-                         [](const testing::TestParamInfo<RandomRow>& info) {
-                             return "Seed" + std::to_string(info.param.seed);
+void PrintTo(const RandomRow& row, std::ostream* out) {
+    *out << "seed " << row.seed;
+}
+
+INSTANTIATE_TEST_SUITE_P(Seeds, SvfRandomFiles,
+                         testing::Combine(testing::ValuesIn(kRandomRows), testing::Bool()),
+                         [](const testing::TestParamInfo<std::tuple<RandomRow, bool>>& info) {
+                             return "Seed" + std::to_string(std::get<0>(info.param).seed) +
+                                    (std::get<1>(info.param) ? "Merged" : "Split");
                          });
+
+// Every RUNTEST clocks exactly its count in its run state, whether it starts there or not, and
+// whether its clocks go alone or with the next scan.
+struct ClockRow {
+    const char* name;
+    const char* text;
+    uint64_t idle;   // TCKs with TMS 0 in Run-Test/Idle
+    uint64_t pause;  // in Pause-DR
+};
+
+void PrintTo(const ClockRow& row, std::ostream* out) {
+    *out << row.name;
+}
+
+class SvfRunTestClocks : public SvfPlaybackTest,
+                         public testing::WithParamInterface<std::tuple<ClockRow, bool>> {};
+
+TEST_P(SvfRunTestClocks, ClocksExactlyTheCountInTheRunState) {
+    const ClockRow row = std::get<0>(GetParam());
+    const SvfResult result = play(row.text, {}, std::get<1>(GetParam()));
+    ASSERT_EQ(result.outcome, Outcome::kPassed) << result.failure;
+    EXPECT_EQ(clocksStayingIn(CsePluginInterface::CSEJTAG_RUN_TEST_IDLE), row.idle);
+    EXPECT_EQ(clocksStayingIn(CsePluginInterface::CSEJTAG_PAUSE_DR), row.pause);
+}
+
+const ClockRow kClockRows[] = {
+    {"FromReset", "RUNTEST 10 TCK;\n", 10, 0},
+    {"AlreadyInTheRunState", "STATE IDLE;\nRUNTEST 10 TCK;\n", 10, 0},
+    {"TwoInARow", "RUNTEST 10 TCK;\nRUNTEST 7 TCK;\n", 17, 0},
+    {"OneClock", "STATE IDLE;\nRUNTEST 1 TCK;\n", 1, 0},
+    {"NoClockOnlyAWait", "STATE IDLE;\nRUNTEST 0 TCK 1E-6 SEC;\n", 0, 0},
+    {"BetweenScans", "SIR 18 TDI(3FFFF);\nSDR 8 TDI(FF);\nRUNTEST 5 TCK;\nSDR 8 TDI(0F);\n", 5, 0},
+    {"PauseThenIdle",
+     "SIR 18 TDI(3FFFF);\nRUNTEST DRPAUSE 6 TCK ENDSTATE IDLE;\nRUNTEST DRPAUSE 3 TCK;\n"
+     "SDR 8 TDI(FF);\n",
+     0, 9},
+};
+
+INSTANTIATE_TEST_SUITE_P(Files, SvfRunTestClocks,
+                         testing::Combine(testing::ValuesIn(kClockRows), testing::Bool()),
+                         [](const testing::TestParamInfo<std::tuple<ClockRow, bool>>& info) {
+                             return std::string(std::get<0>(info.param).name) +
+                                    (std::get<1>(info.param) ? "Merged" : "Split");
+                         });
+
+// With merged shifts a scan is one request, and a RUNTEST and the scan after it one together.
+TEST_F(SvfPlaybackTest, MergedPlaysAStatementPairInOneRequest) {
+    std::string text = "SIR 18 TDI(3FFFF);\n";
+    for (int i = 0; i < 50; ++i) text += "SDR 26 TDI(2AAAAAA) TDO(1555550) MASK(3FFFFF8);\nRUNTEST 10 TCK;\n";
+    const SvfResult split = play(text);
+    ASSERT_EQ(split.outcome, Outcome::kPassed) << split.failure;
+    EXPECT_EQ(simulator->counters().requests, 1u + 3 + 50 * 5) << "reset, SIR, 5 per pair";
+    plugin.reset();
+    simulator->stop();
+    const SvfResult merged = play(text, {}, true);
+    ASSERT_EQ(merged.outcome, Outcome::kPassed) << merged.failure;
+    EXPECT_EQ(merged.checks, 50u);
+    // The reset, the SIR, one per pair (each SDR with the RUNTEST before it), the last RUNTEST.
+    EXPECT_EQ(simulator->counters().requests, 1u + 1 + 50 + 1);
+}
 
 }  // namespace
