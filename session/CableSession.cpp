@@ -315,11 +315,19 @@ void CableSession::State::checkDeviceCounts() {
     }
     if (!bypassCount || *bypassCount == devices.size()) return;
     const uint32_t found = static_cast<uint32_t>(devices.size());
-    scanProblem = "the IDCODE scan found " + plural(found, "device") + ", but " +
-                  plural(*bypassCount, "device") +
-                  " answer in BYPASS: a device with an invalid IDCODE (such as 0xFFFFFFFF) ends "
-                  "the IDCODE scan early, or the chain is broken; the device list cannot be "
-                  "trusted (run 'diagnose' for the details)";
+    // The plug-in takes the list from a description file when CSE_JTAGFILE names one.
+    const char* file = std::getenv("CSE_JTAGFILE");
+    const std::string source = file != nullptr && *file != '\0'
+                                   ? std::string("the chain description ") + file + " lists "
+                                   : "the IDCODE scan found ";
+    const std::string why =
+        found > *bypassCount
+            ? "the list names devices the board does not have, or the chain is broken"
+            : "a device with an invalid IDCODE (such as 0xFFFFFFFF) ends the IDCODE scan "
+              "early, or the chain is broken";
+    scanProblem = source + plural(found, "device") + ", but " + plural(*bypassCount, "device") +
+                  " answer in BYPASS: " + why +
+                  "; the device list cannot be trusted (run 'diagnose' for the details)";
 }
 
 void CableSession::State::setIrLengths(const std::vector<uint32_t>& lengths) {

@@ -256,6 +256,20 @@ TEST(CseHost, PluginLookupTakesLibThenTheVariableThenTheOneBeside) {
     unsetenv("CSE_HOST_PLUGIN");
 }
 
+// The opposite of an IDCODE scan cut short: a description file that lists a device the board
+// lacks gives a longer list than BYPASS counts, and scan fails with that problem.
+TEST(CseHost, DescriptionFileWithADeviceTooManyFailsTheScan) {
+    const TemporaryFile description("151C0EFF\n27A31EFF\n00000000\n3C4D5E6F\n");
+    setenv("CSE_JTAGFILE", description.path().c_str(), 1);
+    const ProcessResult result = cseHost({"scan"});
+    unsetenv("CSE_JTAGFILE");
+    EXPECT_EQ(result.exitCode, 1) << result.out;
+    EXPECT_NE(result.err.find("lists 4 devices, but 3 devices answer in BYPASS: the list names "
+                              "devices the board does not have"),
+              std::string::npos)
+        << result.err;
+}
+
 TEST(CseHost, MissingPluginLibraryIsAFailure) {
     const ProcessResult result = cseHost({"--lib", "/nonexistent/plugin.so", "scan"});
     EXPECT_EQ(result.exitCode, 1);
