@@ -27,7 +27,7 @@ void clearRecovery() noexcept {
     gRemoteLink.lost = false;
     gRemoteLink.resendsLeft = 0;
     gRemoteLink.echoWindow = 0;
-    gRemoteLink.heldLength = 0;
+    gRemoteLink.aheadFragments.clear();
 }
 
 void closeLink() noexcept {
