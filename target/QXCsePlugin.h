@@ -68,6 +68,8 @@ class QXCsePlugin : public CsePlugin {
     // the link failed in a way the host must hear of.
     int rawShift(int options, int bits, const uint8_t* tms, const uint8_t* tdi, uint8_t* tdo);
     void reportLinkFailure(int result);
+    // The cause of a failed connect, after the two lines every failed connect gives.
+    void logConnectFailure();
     // After a raw shift that may have clocked the TAP failed: a TMS reset and the walk back to the
     // recorded state, before anything else moves. False when that failed too.
     bool recoverTapState();

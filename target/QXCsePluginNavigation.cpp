@@ -121,7 +121,12 @@ int QXCsePlugin::rawShift(int options, int bits, const uint8_t* tms, const uint8
 }
 
 void QXCsePlugin::reportLinkFailure(int result) {
-    if (result == -2) {
+    if (result == -1) {
+        // Without this line a lost datagram would read like a board without power.
+        logMessage(CSE_MESSAGE_ERROR,
+                   "no answer from the KORAVEN debugger within the reply time-out (timeout=): a "
+                   "datagram was lost or the answer came late\n");
+    } else if (result == -2) {
         logMessage(CSE_MESSAGE_ERROR, "request not sent whole to the KORAVEN debugger\n");
     } else if (result == kLinkLostResult) {
         logMessage(CSE_MESSAGE_ERROR,
