@@ -167,6 +167,8 @@ void CableSession::State::startEmulator() {
     switch (emulator.start(chain, options.simBoardFaults, error)) {
         case EmbeddedEmulator::StartResult::kBadChain:
             fail(ErrorKind::kUsage, error);
+        case EmbeddedEmulator::StartResult::kUnavailable:
+            fail(ErrorKind::kUsage, error);
         case EmbeddedEmulator::StartResult::kFailed:
             fail(ErrorKind::kFailed, "cannot start the embedded quorbit-sim: " + error);
         case EmbeddedEmulator::StartResult::kStarted:

@@ -29,7 +29,15 @@
 -- Without a protocol tree (tshark's plain listing) nothing but the Info column is built.
 
 local registry = rawget(_G, "koraven_link_dissector")  -- set by a copy loaded earlier
-local koraven = registry and registry.proto or Proto("koraven", "KORAVEN link")
+local koraven = registry and registry.proto
+if not koraven then
+    local made, proto = pcall(Proto, "koraven", "KORAVEN link")
+    if not made then
+        error("an older KORAVEN link dissector is loaded already and cannot hand over to this " ..
+              "copy; remove it from the plug-in folder to use this one (" .. tostring(proto) .. ")")
+    end
+    koraven = proto
+end
 
 local LINK_PORT = 20000
 local MAX_PACKET = 1472        -- the largest datagram of the link
@@ -237,7 +245,7 @@ end
 -- A handshake tells the number the next fragment carries.
 local function reset_stream(stream, expected)
     stream.high = expected
-    stream.pending, stream.copy, stream.done = nil, nil, nil
+    stream.pending, stream.copy, stream.done, stream.done_single = nil, nil, nil, nil
     stream.starts = {}
 end
 
@@ -254,19 +262,23 @@ end
 
 -- ---- Message tracking ------------------------------------------------------------------------
 
-local function track_request(link, message, abs_ts)
-    if #message.data == 0 then return end  -- an empty message takes a number, wants no reply
-    if message.again then return end       -- sent again: the first copy stays the request
-    message.id = #message.data >= 9 and byte(message.data, 9) or nil
-    message.time = abs_ts
-    link.outstanding = message
-    if message.id then link.requests[message.id] = message end
+-- A request that completed in frame `number`; message is nil for a one-datagram message, which
+-- keeps no table of its own until it turns out to be a request that waits for its reply.
+local function track_request(link, message, data, number, abs_ts)
+    if #data == 0 then return end  -- an empty message takes a number, wants no reply
+    if message and message.again then return end  -- sent again: the first copy stays the request
+    local request = message or { frame = number }
+    request.id = #data >= 9 and byte(data, 9) or nil
+    request.time = abs_ts
+    link.outstanding = request
+    if request.id then link.requests[request.id] = request end
 end
 
-local function track_reply(link, message, record, number, abs_ts)
-    local data = message.data
-    if #data < 5 then return end
-    if message.again and message.original.complete_reply then return end  -- a repeat, flagged
+-- A reply that completed in frame `number` (message nil: one datagram). True when it is the reply
+-- the client takes, which a later copy of it then repeats.
+local function track_reply(link, message, data, record, number, abs_ts)
+    if #data < 5 then return false end
+    if message and message.again and message.original.complete_reply then return false end
     local flags, status, id = byte(data, 1), byte(data, 4), byte(data, 5)
     local request = link.outstanding
     if request and request.id == id then
@@ -280,16 +292,16 @@ local function track_reply(link, message, record, number, abs_ts)
         local toggle = has(flags, 0x10) and 1 or 0
         if has(flags, 0x08) and link.toggle == toggle then
             record.same_toggle = true  -- the client sees its previous reply again
-            return
+            return false
         end
         link.toggle = toggle
         if not request.reply then
             request.reply = number
             paired[request.frame] = number
         end
-        message.complete_reply = true
+        if message then message.complete_reply = true end
         link.outstanding = nil
-        return
+        return true
     end
     local earlier = link.requests[id]
     if earlier and earlier.reply then
@@ -298,6 +310,7 @@ local function track_reply(link, message, record, number, abs_ts)
     else
         record.orphan = format("no request with message id %d is waiting", id)
     end
+    return false
 end
 
 -- ---- Reassembly ------------------------------------------------------------------------------
@@ -352,7 +365,7 @@ local function finish(message, record, number, on_complete)
         end
         record.message = { frames = numbers, data = message.data }
     end
-    on_complete(message)
+    on_complete(message, message.data)
     if #numbers == 1 then message.data = nil end
 end
 
@@ -365,16 +378,27 @@ local function within(message, seq)
     return d >= 0 and d < MAX_SPAN and (not message.last or distance(seq, message.last) >= 0)
 end
 
+-- starts[first]: the message that began there, or for a one-datagram message its frame (negative
+-- unless it was the reply the client took).
 local function remember_start(stream, first, message)
     stream.starts[first] = message
     stream.starts[(first - STARTS_KEPT) % 65536] = nil
+end
+
+-- The message that began at seq, as a table (a one-datagram message gets one only here, for the
+-- rare copy of it).
+local function started(stream, seq)
+    local original = stream.starts[seq]
+    if type(original) ~= "number" then return original end
+    return { first = seq, last = seq, frame1 = math.abs(original), complete = true,
+             complete_reply = original > 0 }
 end
 
 -- A copy of a fragment behind the highest number seen. True when it was taken as such.
 local function add_copy(stream, record, seq, payload, analyse, number, on_complete)
     local copy = stream.copy
     if not (copy and within(copy, seq)) then
-        local original = stream.starts[seq]
+        local original = started(stream, seq)
         if original and original.complete then
             copy = new_message(seq)
             copy.last, copy.again, copy.original = original.last, true, original
@@ -382,6 +406,9 @@ local function add_copy(stream, record, seq, payload, analyse, number, on_comple
             record.repeat_start = original.frame1
         elseif stream.done and within(stream.done, seq) then
             record.repeat_of = stream.done.frame1  -- a stray copy of a fragment
+            return true
+        elseif stream.done_single == seq then
+            record.repeat_of = stream.done_frame
             return true
         else
             return false
@@ -452,14 +479,11 @@ local function add_fragment(stream, record, number, seq, last, payload, client_s
         local first = seq
         if record.gap and not looks_like_start(payload, client_side) then first = record.gap.first end
         if last and first == seq then
-            -- The common case, one datagram that is the whole message: no fragment tables.
-            message = { first = seq, last = seq, opened = number, frame = number, frame1 = number,
-                        complete = true, data = payload }
-            stream.pending, stream.done = nil, message
-            remember_start(stream, seq, message)
+            -- The common case, one datagram that is the whole message: no table at all.
+            stream.pending, stream.done = nil, nil
+            stream.done_single, stream.done_frame = seq, number
             found_completes = true
-            on_complete(message)
-            message.data = nil
+            remember_start(stream, seq, on_complete(nil, payload) and number or -number)
             return
         end
         message = new_message(first)
@@ -471,7 +495,7 @@ local function add_fragment(stream, record, number, seq, last, payload, client_s
     if last then message.last = seq end
     if complete_in_order(message) then
         stream.pending = nil
-        stream.done = message
+        stream.done, stream.done_single = message, nil
         finish(message, record, number, on_complete)
     end
 end
@@ -485,13 +509,13 @@ local analysed_payload
 -- frames: a closure per frame would cost a million allocations).
 local completing = {}
 
-local function request_completes(message)
-    track_request(completing.link, message, completing.pinfo.abs_ts)
+local function request_completes(message, data)
+    track_request(completing.link, message, data, completing.number, completing.pinfo.abs_ts)
 end
 
-local function reply_completes(message)
-    track_reply(completing.link, message, completing.record, completing.number,
-                completing.pinfo.abs_ts)
+local function reply_completes(message, data)
+    return track_reply(completing.link, message, data, completing.record, completing.number,
+                       completing.pinfo.abs_ts)
 end
 
 local function ignore_message() end
