@@ -986,10 +986,10 @@ end
 -- The findings of the frame being analysed; empty again once they are kept.
 local scratch = {}
 
-local function dissect(tvb, pinfo, tree, src, dst)
+local function dissect(tvb, pinfo, tree, src, dst, number)
     local bytes = tvb:raw()
     local length = #bytes
-    local number = pinfo.number
+    number = number or pinfo.number
     local cols = pinfo.cols
     cols.protocol = "KORAVEN"
     analysed_payload = nil
@@ -1065,7 +1065,8 @@ end
 -- front end's place, say) are taken too, so that their source can be judged.
 local function heuristic(tvb, pinfo, tree)
     local src, dst
-    if paired[pinfo.number] == nil then
+    local number = pinfo.number
+    if paired[number] == nil then
         if pinfo.visited then return false end
         src = endpoint(pinfo.src, pinfo.src_port)
         dst = endpoint(pinfo.dst, pinfo.dst_port)
@@ -1073,7 +1074,7 @@ local function heuristic(tvb, pinfo, tree)
             return false
         end
     end
-    dissect(tvb, pinfo, tree, src, dst)
+    dissect(tvb, pinfo, tree, src, dst, number)
     return true
 end
 
