@@ -998,8 +998,22 @@ local function dissect_other(tvb, bytes, root, kind)
     return format("Unknown type 0x%02X", kind)
 end
 
-local function endpoint(address, port)
-    return tostring(address) .. ":" .. port
+-- "address:port" of both ends, made once per pair of ports and reused while the addresses match:
+-- turning addresses into text for every datagram costs more than comparing them.
+local named = {}
+
+local function endpoints(pinfo)
+    local src_port, dst_port = pinfo.src_port, pinfo.dst_port
+    local key = src_port * 65536 + dst_port
+    local known = named[key]
+    local src_address, dst_address = pinfo.src, pinfo.dst
+    if known and known[1] == src_address and known[2] == dst_address then
+        return known[3], known[4]
+    end
+    local src = tostring(src_address) .. ":" .. src_port
+    local dst = tostring(dst_address) .. ":" .. dst_port
+    named[key] = { src_address, dst_address, src, dst }
+    return src, dst
 end
 
 -- The findings of the frame being analysed; empty again once they are kept.
@@ -1013,8 +1027,8 @@ local function dissect(tvb, pinfo, tree, src, dst, number)
     cols.protocol = "KORAVEN"
     if paired[number] == nil then
         found_completes, found_pair, found_delay = false, nil, nil
-        analyse(bytes, pinfo, scratch, number, src or endpoint(pinfo.src, pinfo.src_port),
-                dst or endpoint(pinfo.dst, pinfo.dst_port))
+        if not src then src, dst = endpoints(pinfo) end
+        analyse(bytes, pinfo, scratch, number, src, dst)
         paired[number] = found_pair or found_completes
         if found_delay then delays[number] = found_delay end
         if next(scratch) then  -- something unusual: the frame keeps a record of its own
@@ -1086,8 +1100,7 @@ local function heuristic(tvb, pinfo, tree)
     local number = pinfo.number
     if paired[number] == nil then
         if pinfo.visited then return false end
-        src = endpoint(pinfo.src, pinfo.src_port)
-        dst = endpoint(pinfo.dst, pinfo.dst_port)
+        src, dst = endpoints(pinfo)
         if not (links[src] or links[dst] or peers[src] or peers[dst] or is_handshake(tvb)) then
             return false
         end
