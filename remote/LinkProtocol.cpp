@@ -128,10 +128,29 @@ Waited awaitDatagrams(LinkDeadline deadline, WhileSending when) noexcept {
     }
 }
 
-// Only a flow token ends the wait, bounded by the reply time-out so that a silent peer cannot hold
-// the caller for ever.
-bool awaitFlowToken(WhileSending when) noexcept {
-    return awaitDatagrams(LinkDeadlineAfter(LinkReplyTimeoutMicros()), when) == Waited::Token;
+// How a message goes out. A first sending waits up to one reply time-out for each flow token, so
+// that a silent peer cannot hold the caller for ever. A resend waits less: a front end passes over,
+// without a token, a fragment that reaches it ahead of the resend's first. A further resend also
+// waits `gapMicros` after each fragment that would otherwise go back to back.
+struct Sending {
+    int64_t gapMicros = 0;
+    int64_t tokenMicros = 0;    // 0: the reply time-out
+    bool tokenOverdue = false;  // a token did not come within tokenMicros
+};
+
+bool awaitFlowToken(Sending& sending, WhileSending when) noexcept {
+    RemoteLinkState& link = gRemoteLink;
+    const int64_t timeout =
+        sending.tokenMicros > 0 ? sending.tokenMicros : LinkReplyTimeoutMicros();
+    const LinkDeadline start = LinkDeadlineAfter(0);
+    const Waited waited = awaitDatagrams(start + timeout, when);
+    if (waited == Waited::Token) {
+        const int64_t took = LinkDeadlineAfter(0) - start;
+        if (took > link.longestTokenWaitMicros) link.longestTokenWaitMicros = took;
+        return true;
+    }
+    sending.tokenOverdue = waited == Waited::Elapsed && sending.tokenMicros > 0;
+    return false;
 }
 
 // A pause of a paced resend; a flow token in it is a stray one. False when the link failed.
@@ -206,13 +225,14 @@ int readyForRequest() noexcept {
         link.echoWindow = 0;
     }
     link.resendsSent = 0;
+    link.resendPausesMicros = 0;
     link.repetitionPending = false;
+    link.longestTokenWaitMicros = 0;
     return 0;
 }
 
-// Each header written over the 4 bytes in front of its piece and put back after the send. A paced
-// resend waits `gapMicros` after each fragment that would otherwise go back to back.
-int transmitInPlace(uint8_t* message, int length, int64_t gapMicros) noexcept {
+// Each header written over the 4 bytes in front of its piece and put back after the send.
+int transmitInPlace(uint8_t* message, int length, Sending& sending) noexcept {
     RemoteLinkState& link = gRemoteLink;
     const int pieceCapacity = link.packetLength - static_cast<int>(kFragmentHeaderSize);
     int sentBytes = 0;
@@ -234,8 +254,8 @@ int transmitInPlace(uint8_t* message, int length, int64_t gapMicros) noexcept {
         const bool tokenDue = sentBytes + link.packetLength > kFlowControlBytes;
         const bool last = remaining == piece;
         const WhileSending when = last ? WhileSending::LastToken : WhileSending::Sending;
-        if ((tokenDue && !awaitFlowToken(when)) ||
-            (!tokenDue && !last && gapMicros > 0 && !pauseFor(gapMicros))) {
+        if ((tokenDue && !awaitFlowToken(sending, when)) ||
+            (!tokenDue && !last && sending.gapMicros > 0 && !pauseFor(sending.gapMicros))) {
             room.restore();
             return -1;
         }
@@ -269,7 +289,7 @@ int sendQueued(uint8_t* message, const LinkBatchDatagram* batch, int queued) noe
 
 // The same datagrams, but all those up to the next flow-control point (or the end) in one system
 // call; their headers are kept beside the pieces instead of over the message.
-int transmitInBatches(uint8_t* message, int length) noexcept {
+int transmitInBatches(uint8_t* message, int length, Sending& sending) noexcept {
     RemoteLinkState& link = gRemoteLink;
     const int pieceCapacity = link.packetLength - static_cast<int>(kFragmentHeaderSize);
     LinkBatchDatagram batch[kLinkMaxBatch];
@@ -299,14 +319,14 @@ int transmitInBatches(uint8_t* message, int length) noexcept {
         }
         link.transmitSequence = static_cast<uint16_t>(link.transmitSequence + queued - 1);
         const WhileSending when = offset < length ? WhileSending::Sending : WhileSending::LastToken;
-        if (tokenDue && !awaitFlowToken(when)) return -1;
+        if (tokenDue && !awaitFlowToken(sending, when)) return -1;
         ++link.transmitSequence;
         queued = 0;
     } while (offset < length);
     return length;
 }
 
-int transmit(uint8_t* message, int length, int64_t gapMicros) noexcept {
+int transmit(uint8_t* message, int length, Sending& sending) noexcept {
     RemoteLinkState& link = gRemoteLink;
     link.lastMessage = message;
     link.lastMessageLength = length;
@@ -314,19 +334,22 @@ int transmit(uint8_t* message, int length, int64_t gapMicros) noexcept {
     // A message of one datagram gains nothing from a batch, and a paced one goes one at a time.
     const bool severalDatagrams =
         length > link.packetLength - static_cast<int>(kFragmentHeaderSize);
-    return severalDatagrams && gapMicros == 0 && canSendInBatches(LinkSockets())
-               ? transmitInBatches(message, length)
-               : transmitInPlace(message, length, gapMicros);
+    return severalDatagrams && sending.gapMicros == 0 && canSendInBatches(LinkSockets())
+               ? transmitInBatches(message, length, sending)
+               : transmitInPlace(message, length, sending);
 }
 
 // The peer repeats its previous reply when our last request reached it broken. The first resend
-// goes at once, which is all a lost datagram needs. A network that reorders the back-to-back
-// fragments may break the resend too: each further one waits a gap first (the broken one's
-// stragglers reach the peer before it, and a reply that comes meanwhile calls it off) and spaces
-// those fragments by that gap, doubled each time. None starts unless its gaps end within one reply
-// time-out of the first resend. Once a fragment of the reply is in, the request was carried out
-// and a repetition is a copy. The peer's answer to a resend of a request it had already carried
-// out is a repetition of the reply that follows, let pass once in the call after that reply.
+// goes at once, which is all a lost datagram needs. A network that reorders back-to-back fragments
+// may break the resend too: a repetition comes again, or a flow token does not come within twice
+// the longest this request's tokens took (and a tenth of the reply time-out), as the peer passes
+// over without a token a fragment that reaches it ahead of the resend's first. Each further
+// resend, five in all, waits a gap first (the broken one's stragglers reach the peer before it,
+// and a reply that comes meanwhile calls it off) and spaces its back-to-back fragments by that
+// gap, doubled each time; the pauses of one request stay within one reply time-out. Once a
+// fragment of the reply is in, the request was carried out and a repetition is a copy. The peer's
+// answer to a resend of a request it had already carried out is a repetition of the reply that
+// follows, let pass once in the call after that reply.
 enum class Repetition { Ignored, Resent, NotSent };
 
 Repetition answerRepetition(bool replyBegun) noexcept {
@@ -335,34 +358,48 @@ Repetition answerRepetition(bool replyBegun) noexcept {
         link.echoWindow = 0;
         return Repetition::Ignored;
     }
-    if (replyBegun || link.resendsSent >= kMaxResends) return Repetition::Ignored;
+    if (replyBegun) return Repetition::Ignored;
     const int length = link.lastMessageLength;
     const int pieceCapacity = link.packetLength - static_cast<int>(kFragmentHeaderSize);
     const int fragments = length == 0 ? 1 : (length + pieceCapacity - 1) / pieceCapacity;
-    int64_t gapMicros = 0;
-    if (link.resendsSent == 0) {
-        link.resendsEndMicros = LinkDeadlineAfter(LinkReplyTimeoutMicros());
-    } else {
-        gapMicros = kFirstResendGapMicros << (link.resendsSent - 1);
-        const int backToBack = kFlowControlBytes / link.packetLength;
-        const int gaps = fragments < backToBack ? fragments : backToBack;
-        if (LinkDeadlineAfter(gapMicros * gaps) - link.resendsEndMicros > 0)
-            return Repetition::Ignored;
-        if (!pauseFor(gapMicros)) return Repetition::NotSent;
-        if (!link.aheadFragments.empty()) return Repetition::Ignored;
+    const int backToBack = kFlowControlBytes / link.packetLength;
+    const int64_t timeout = LinkReplyTimeoutMicros();
+    // After a resend that stalled, giving up means the request did not go whole.
+    Repetition givenUp = Repetition::Ignored;
+    for (;;) {
+        Sending sending;
+        if (link.resendsSent > 0 && link.aheadFragments.empty()) {
+            if (link.resendsSent >= kMaxResends) return givenUp;
+            sending.gapMicros = kFirstResendGapMicros << (link.resendsSent - 1);
+            const int gaps = fragments < backToBack ? fragments : backToBack;
+            link.resendPausesMicros += sending.gapMicros * gaps;
+            if (link.resendPausesMicros > timeout) return givenUp;
+            if (!pauseFor(sending.gapMicros)) return Repetition::NotSent;
+        }
+        if (!link.aheadFragments.empty()) {
+            // The reply has begun to come: the request went whole before.
+            link.transmitSequence = static_cast<uint16_t>(link.savedTransmitSequence + fragments);
+            return givenUp == Repetition::Ignored ? Repetition::Ignored : Repetition::Resent;
+        }
+        const int64_t allowance = 2 * link.longestTokenWaitMicros;
+        sending.tokenMicros = allowance > timeout / 10 ? allowance : timeout / 10;
+        if (sending.tokenMicros > timeout) sending.tokenMicros = timeout;
+        ++link.resendsSent;
+        link.echoWindow = kEchoReplies;
+        link.repetitionPending = false;
+        link.transmitSequence = link.savedTransmitSequence;
+        link.resentFragments += static_cast<uint64_t>(fragments);
+        if (transmit(link.lastMessage, length, sending) == length) return Repetition::Resent;
+        if (!sending.tokenOverdue) return Repetition::NotSent;
+        givenUp = Repetition::NotSent;
     }
-    ++link.resendsSent;
-    link.echoWindow = kEchoReplies;
-    link.transmitSequence = link.savedTransmitSequence;
-    link.resentFragments += static_cast<uint64_t>(fragments);
-    return transmit(link.lastMessage, length, gapMicros) == length ? Repetition::Resent
-                                                                   : Repetition::NotSent;
 }
 
 }  // namespace
 
 int LinkTransmit(uint8_t* message, int length) noexcept {
-    return transmit(message, length, 0);
+    Sending sending;
+    return transmit(message, length, sending);
 }
 
 int LinkReceiveMessage(uint8_t* buffer) noexcept {

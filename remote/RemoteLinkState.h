@@ -66,11 +66,11 @@ struct RemoteLinkState {
     // request is preceded by a sync. A sync that fails means the front end forgot the link.
     bool resyncDue = false;
     bool lost = false;
-    int resendsSent = 0;  // resends of the current request so far
-    // Steady-clock microseconds after which no further resend of the current request starts.
-    int64_t resendsEndMicros = 0;
+    int resendsSent = 0;             // resends of the current request so far
+    int64_t resendPausesMicros = 0;  // the paced resends' pauses so far
     // A repetition of the previous reply came while the request's last flow token was awaited.
     bool repetitionPending = false;
+    int64_t longestTokenWaitMicros = 0;  // of the current request's flow tokens so far
     // 2 after a resend, 1 once the reply to it came: the next repetition is the resend's echo.
     int echoWindow = 0;
     // Fragments of the reply awaited that came ahead of their turn, or while a long request still
