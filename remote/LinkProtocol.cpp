@@ -225,7 +225,7 @@ int readyForRequest() noexcept {
         link.echoWindow = 0;
     }
     link.resendsSent = 0;
-    link.resendPausesMicros = 0;
+    link.resendWaitsMicros = 0;
     link.repetitionPending = false;
     link.longestTokenWaitMicros = 0;
     return 0;
@@ -344,12 +344,14 @@ int transmit(uint8_t* message, int length, Sending& sending) noexcept {
 // may break the resend too: a repetition comes again, or a flow token does not come within twice
 // the longest this request's tokens took (and a tenth of the reply time-out), as the peer passes
 // over without a token a fragment that reaches it ahead of the resend's first. Each further
-// resend, five in all, waits a gap first (the broken one's stragglers reach the peer before it,
-// and a reply that comes meanwhile calls it off) and spaces its back-to-back fragments by that
-// gap, doubled each time; the pauses of one request stay within one reply time-out. Once a
-// fragment of the reply is in, the request was carried out and a repetition is a copy. The peer's
-// answer to a resend of a request it had already carried out is a repetition of the reply that
-// follows, let pass once in the call after that reply.
+// resend (five resends in all) waits a gap first, so that the broken one's stragglers reach the
+// peer before it and a reply that comes meanwhile calls it off, and spaces its back-to-back
+// fragments by that gap, doubled each time. The pauses and the waits for tokens that did not come
+// stay within one reply time-out per request: a front end that falls silent during the resends is
+// given up on about as soon as one that never answered. Once a fragment of the reply is in, the
+// request was carried out and a repetition is a copy. The peer's answer to a resend of a request
+// it had already carried out is a repetition of the reply that follows, let pass once in the call
+// after that reply.
 enum class Repetition { Ignored, Resent, NotSent };
 
 Repetition answerRepetition(bool replyBegun) noexcept {
@@ -372,8 +374,8 @@ Repetition answerRepetition(bool replyBegun) noexcept {
             if (link.resendsSent >= kMaxResends) return givenUp;
             sending.gapMicros = kFirstResendGapMicros << (link.resendsSent - 1);
             const int gaps = fragments < backToBack ? fragments : backToBack;
-            link.resendPausesMicros += sending.gapMicros * gaps;
-            if (link.resendPausesMicros > timeout) return givenUp;
+            link.resendWaitsMicros += sending.gapMicros * gaps;
+            if (link.resendWaitsMicros > timeout) return givenUp;
             if (!pauseFor(sending.gapMicros)) return Repetition::NotSent;
         }
         if (!link.aheadFragments.empty()) {
@@ -391,6 +393,7 @@ Repetition answerRepetition(bool replyBegun) noexcept {
         link.resentFragments += static_cast<uint64_t>(fragments);
         if (transmit(link.lastMessage, length, sending) == length) return Repetition::Resent;
         if (!sending.tokenOverdue) return Repetition::NotSent;
+        link.resendWaitsMicros += sending.tokenMicros;
         givenUp = Repetition::NotSent;
     }
 }

@@ -66,8 +66,8 @@ struct RemoteLinkState {
     // request is preceded by a sync. A sync that fails means the front end forgot the link.
     bool resyncDue = false;
     bool lost = false;
-    int resendsSent = 0;             // resends of the current request so far
-    int64_t resendPausesMicros = 0;  // the paced resends' pauses so far
+    int resendsSent = 0;            // resends of the current request so far
+    int64_t resendWaitsMicros = 0;  // resends' pauses and waits for tokens that did not come
     // A repetition of the previous reply came while the request's last flow token was awaited.
     bool repetitionPending = false;
     int64_t longestTokenWaitMicros = 0;  // of the current request's flow tokens so far
