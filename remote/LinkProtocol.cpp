@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
 // Messages over the open link: fragments written in place, flow control, acknowledgements,
-// reassembly in place and the matching of replies to the current request.
+// resends, reassembly in place and the matching of replies to the current request.
 #include <cstring>
 
 #include "remote/LinkRoutines.h"
@@ -80,6 +80,8 @@ bool keepAhead(const uint8_t* datagram, int length, int taken, int total, bool& 
     return !kept || datagram[1] != kLinkMoreFragmentsAckWanted || sendAcknowledgement();
 }
 
+// The front end's repetition of its previous reply, told by a fragment numbered as that reply's
+// first; a repetition after an empty message answers nothing of ours.
 bool isRepetition(const uint8_t* datagram) noexcept {
     const RemoteLinkState& link = gRemoteLink;
     return datagram[0] == LINK_DATA_IN && link.lastMessageLength != 0 &&
@@ -118,7 +120,8 @@ Waited awaitDatagrams(LinkDeadline deadline, WhileSending when) noexcept {
         if (datagram[0] == LINK_NOTIFY) {
             if (LinkKeepNotification(datagram, length) != 0) return Waited::Failed;
         } else if (isRepetition(datagram)) {
-            // It may overtake the last token; were it dropped, the call would wait in vain.
+            // Ahead of the last token it answers this request (dropped, the call would wait in
+            // vain); earlier it is a copy, or the echo of the last call's resend.
             if (when == WhileSending::LastToken) link.repetitionPending = true;
             if (when == WhileSending::Sending && link.echoWindow == 1) link.echoWindow = 0;
         } else if (datagram[0] == LINK_DATA_IN) {
