@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <condition_variable>
 #include <cstring>
 #include <exception>
@@ -20,7 +21,18 @@
 namespace csebridge {
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
 constexpr std::size_t kReadChunk = 1 << 16;
+// What the serving thread feeds at once: a stop is seen between two such pieces, each at most a
+// window or two of the cable.
+constexpr std::size_t kFeedChunk = 1 << 16;
+// OpenOCD 0.12 sends through a buffer of this size: a full one goes out at once and OpenOCD goes
+// on queueing; a partial one goes out only when it must wait for answers or has nothing more.
+constexpr uint64_t kClientBuffer = 512;
+// How long input that ends on a buffer boundary may be followed by more before the client is
+// taken to be waiting (it is, when its buffer happened to fill right before the wait).
+constexpr auto kBoundaryWait = std::chrono::milliseconds(3);
 
 std::string peerName(const sockaddr_in& address) {
     char text[INET_ADDRSTRLEN] = "?";
@@ -64,30 +76,6 @@ bool sendAll(int fd, const std::string& data, int stopFd) {
     }
     return true;
 }
-
-// What the reader thread has taken from the socket and not yet handed on. It signals the
-// serving thread through a pipe, so that one poll waits for data, a stop and new connections.
-struct Inbox {
-    std::mutex mutex;
-    std::string data;
-    bool closed = false;
-    int signalRead = -1;
-    int signalWrite = -1;
-
-    void put(const char* bytes, std::size_t length, bool end) {
-        bool wake = false;
-        {
-            std::lock_guard<std::mutex> lock(mutex);
-            wake = data.empty() && !closed;
-            data.append(bytes, length);
-            closed = closed || end;
-        }
-        if (wake || end) {
-            const char one = 1;
-            (void)!::write(signalWrite, &one, 1);
-        }
-    }
-};
 
 }  // namespace
 
@@ -168,86 +156,232 @@ void BitbangServer::refuseWaiting() {
     }
 }
 
+// The client's bytes as its reader thread takes them from the socket, at most kInputLimit ahead
+// of the serving thread (then the socket fills: back-pressure). The reader signals a pipe, so that
+// one poll of the serving thread waits for input, a stop and new connections.
+class BitbangServer::ClientInput {
+  public:
+    explicit ClientInput(int fd) : fd_(fd) {
+        int pipeFds[2] = {-1, -1};
+        if (::pipe2(pipeFds, O_CLOEXEC | O_NONBLOCK) != 0) return;
+        signalRead_ = pipeFds[0];
+        signalWrite_ = pipeFds[1];
+        reader_ = std::thread([this] { readAll(); });
+    }
+    ~ClientInput() {
+        ::shutdown(fd_, SHUT_RDWR);
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            ending_ = true;
+        }
+        room_.notify_all();
+        if (reader_.joinable()) reader_.join();
+        for (const int fd : {signalRead_, signalWrite_}) {
+            if (fd >= 0) ::close(fd);
+        }
+    }
+    ClientInput(const ClientInput&) = delete;
+    ClientInput& operator=(const ClientInput&) = delete;
+
+    [[nodiscard]] bool started() const { return reader_.joinable(); }
+    [[nodiscard]] int signalFd() const { return signalRead_; }
+    // Up to `most` bytes into `chunk` (replaced); `ended` once the client closed and all is taken.
+    void take(std::string& chunk, std::size_t most, bool& ended) {
+        drain(signalRead_);
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            const std::size_t count = std::min(most, data_.size() - taken_);
+            chunk.assign(data_, taken_, count);
+            taken_ += count;
+            if (taken_ == data_.size()) {
+                data_.clear();
+                taken_ = 0;
+            }
+            ended = closed_ && data_.empty();
+        }
+        room_.notify_all();
+    }
+
+  private:
+    void readAll() {
+        std::string chunk(kReadChunk, '\0');
+        for (;;) {
+            {
+                std::unique_lock<std::mutex> lock(mutex_);
+                room_.wait(lock, [this] { return ending_ || data_.size() - taken_ < kInputLimit; });
+                if (ending_) break;
+            }
+            const ssize_t count = ::recv(fd_, chunk.data(), chunk.size(), 0);
+            if (count < 0 && errno == EINTR) continue;
+            put(chunk.data(), count > 0 ? static_cast<std::size_t>(count) : 0, count <= 0);
+            if (count <= 0) return;
+        }
+    }
+    void put(const char* bytes, std::size_t length, bool end) {
+        bool wake = false;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            wake = data_.size() == taken_ || end;
+            data_.append(bytes, length);
+            closed_ = closed_ || end;
+        }
+        if (wake) {
+            const char one = 1;
+            (void)!::write(signalWrite_, &one, 1);
+        }
+    }
+
+    int fd_;
+    int signalRead_ = -1;
+    int signalWrite_ = -1;
+    std::mutex mutex_;
+    std::condition_variable room_;
+    std::string data_;
+    std::size_t taken_ = 0;
+    bool closed_ = false;
+    bool ending_ = false;
+    std::thread reader_;
+};
+
+bool BitbangServer::recoverCable() {
+    try {
+        cable_.recover();
+    } catch (const std::exception& failure) {
+        if (note_) {
+            note_(std::string("remote_bitbang: the cable is not available: ") + failure.what() +
+                  "; the next client tries again");
+        }
+        return false;
+    }
+    cableReady_ = true;
+    ++totals_.recoveries;
+    if (note_) note_("remote_bitbang: the cable works again (the TAP was reset by TMS)");
+    return true;
+}
+
+void BitbangServer::cableFailed(const std::string& peer, const std::string& why) {
+    ++totals_.failedCalls;
+    cableReady_ = false;
+    if (note_) {
+        note_("remote_bitbang: client " + peer + ": " + why +
+              "; its reads are answered with an error");
+    }
+    // Before answering, so that the log says at once whether the cable is back.
+    if (!stopping_.load()) (void)recoverCable();
+}
+
 void BitbangServer::serveClient(int fd, const std::string& peer) {
     ++totals_.clients;
     const int yes = 1;
     (void)::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
     if (note_) note_("remote_bitbang: client " + peer + " connected");
-    Inbox inbox;
-    int signalFds[2];
-    if (::pipe2(signalFds, O_CLOEXEC | O_NONBLOCK) != 0) {
-        ::close(fd);
-        return;
-    }
-    inbox.signalRead = signalFds[0];
-    inbox.signalWrite = signalFds[1];
-    std::thread reader([fd, &inbox] {
-        std::string chunk(kReadChunk, '\0');
-        for (;;) {
-            const ssize_t count = ::recv(fd, chunk.data(), chunk.size(), 0);
-            if (count < 0 && errno == EINTR) continue;
-            if (count <= 0) {
-                inbox.put(nullptr, 0, true);
-                return;
-            }
-            inbox.put(chunk.data(), static_cast<std::size_t>(count), false);
-        }
-    });
-
     std::string why = "disconnected";
-    std::string input;
-    std::string answers;
-    try {
-        BitbangBatcher batcher(cable_, note_);
-        bool open = true;
-        while (open) {
-            pollfd fds[3] = {
-                {stopRead_, POLLIN, 0}, {inbox.signalRead, POLLIN, 0}, {listener_, POLLIN, 0}};
-            if (::poll(fds, 3, -1) < 0 && errno != EINTR) break;
-            if (stopping_.load()) {
-                why = "closed: the bridge is stopping";
-                break;
-            }
-            if ((fds[2].revents & POLLIN) != 0) refuseWaiting();
-            if ((fds[1].revents & POLLIN) == 0) continue;
-            drain(inbox.signalRead);
-            bool closed = false;
-            {
-                std::lock_guard<std::mutex> lock(inbox.mutex);
-                input.swap(inbox.data);
-                closed = inbox.closed;
-            }
-            if (!input.empty()) {
-                answers.clear();
-                const BitbangBatcher::FeedResult result =
-                    batcher.feed(input.data(), input.size(), answers);
-                input.clear();
-                if (!sendAll(fd, answers, stopRead_)) {
-                    why = "disconnected";
-                    open = false;
+    BatchCounts counts;
+    {
+        ClientInput input(fd);
+        if (!input.started()) {
+            why = "closed: no pipe for its reader";
+        } else {
+            try {
+                BitbangBatcher batcher(cable_, note_);
+                // At most one attempt per client while the cable is away.
+                if (!cableReady_ && !recoverCable()) {
+                    ++totals_.clientsRefused;
+                    if (note_) {
+                        note_("remote_bitbang: client " + peer +
+                              " gets an error on its first read: the cable is not available");
+                    }
+                    std::string none;
+                    batcher.fail(none);
                 }
-                if (!result.open) {
-                    why = result.refusal.empty() ? "quit" : "closed";
-                    if (!result.refusal.empty() && note_) note_(result.refusal);
-                    open = false;
-                }
+                why = serveInput(fd, peer, input, batcher);
+                counts = batcher.counts();
+            } catch (const std::exception& failure) {
+                why = std::string("closed: ") + failure.what();
             }
-            if (closed) open = false;
         }
-        const BatchCounts& counts = batcher.counts();
-        totals_.cable.clocks += counts.clocks;
-        totals_.cable.scans += counts.scans;
-        totals_.cable.navigations += counts.navigations;
-        totals_.cable.resets += counts.resets;
-    } catch (const std::exception& failure) {
-        why = std::string("closed: the cable failed: ") + failure.what();
     }
-    ::shutdown(fd, SHUT_RDWR);
-    reader.join();
     ::close(fd);
-    ::close(inbox.signalRead);
-    ::close(inbox.signalWrite);
+    totals_.cable.clocks += counts.clocks;
+    totals_.cable.shifts += counts.shifts;
+    totals_.cable.reads += counts.reads;
+    totals_.cable.resets += counts.resets;
     if (note_) note_("remote_bitbang: client " + peer + " " + why);
+}
+
+// The client is taken to wait for answers when everything it sent has been fed and either the
+// bytes since its last wait do not end on a boundary of its send buffer (only a wait or the end
+// of its command queue sends a partial buffer), or they do and nothing more came for
+// kBoundaryWait. Then the queued clocks go as one shift: one link request per wait.
+std::string BitbangServer::serveInput(int fd, const std::string& peer, ClientInput& input,
+                                      BitbangBatcher& batcher) {
+    std::string chunk;
+    std::string answers;
+    uint64_t sinceWait = 0;
+    constexpr Clock::time_point kNoDeadline = Clock::time_point::max();
+    Clock::time_point boundaryDeadline = kNoDeadline;
+    for (;;) {
+        if (stopping_.load()) {
+            // Whatever is queued: the reads waiting get an error so the client ends cleanly.
+            answers.clear();
+            batcher.fail(answers);
+            (void)sendAll(fd, answers, stopRead_);
+            return "closed: the bridge is stopping";
+        }
+        bool ended = false;
+        input.take(chunk, kFeedChunk, ended);
+        answers.clear();
+        // With no read waiting when the cable fails, the client's next read gets the error
+        // (closing first would leave it waiting for an answer that never comes).
+        const auto errorSent = [&] {
+            return batcher.failed() && answers.find(kFailedRead) != std::string::npos;
+        };
+        if (!chunk.empty()) {
+            sinceWait += chunk.size();
+            boundaryDeadline = kNoDeadline;
+            const BitbangBatcher::FeedResult result =
+                batcher.feed(chunk.data(), chunk.size(), answers);
+            if (!result.failure.empty()) cableFailed(peer, result.failure);
+            if (!sendAll(fd, answers, stopRead_)) return "disconnected";
+            if (errorSent()) return "closed: the cable failed";
+            if (!result.open) {
+                if (result.refusal.empty()) return "quit";
+                if (note_) note_(result.refusal);
+                return "closed";
+            }
+            continue;
+        }
+        const bool boundary = sinceWait % kClientBuffer == 0;
+        const bool waits = !boundary || (boundaryDeadline != kNoDeadline &&
+                                         Clock::now() >= boundaryDeadline);
+        if (ended || waits) {
+            try {
+                // What a client sent before it went still happens.
+                if (!batcher.idle()) batcher.carryOut(answers);
+            } catch (const std::exception& failure) {
+                cableFailed(peer, failure.what());
+                batcher.fail(answers);
+            }
+            if (ended) return "disconnected";
+            sinceWait = 0;
+            boundaryDeadline = kNoDeadline;
+            if (!sendAll(fd, answers, stopRead_)) return "disconnected";
+            if (errorSent()) return "closed: the cable failed";
+            continue;
+        }
+        if (!batcher.idle() && boundaryDeadline == kNoDeadline)
+            boundaryDeadline = Clock::now() + kBoundaryWait;
+        int timeoutMs = -1;
+        if (boundaryDeadline != kNoDeadline) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                boundaryDeadline - Clock::now());
+            timeoutMs = static_cast<int>(std::max<int64_t>(1, left.count() + 1));
+        }
+        pollfd fds[3] = {
+            {stopRead_, POLLIN, 0}, {input.signalFd(), POLLIN, 0}, {listener_, POLLIN, 0}};
+        if (::poll(fds, 3, timeoutMs) < 0 && errno != EINTR) return "closed: poll failed";
+        if ((fds[2].revents & POLLIN) != 0) refuseWaiting();
+    }
 }
 
 }  // namespace csebridge
