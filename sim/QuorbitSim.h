@@ -191,6 +191,10 @@ struct SimOptions {
     std::string pcapPath;  // empty = no capture; else every UDP datagram sent and received
     bool verbose = false;
     int rbbPort = -1;  // remote_bitbang TCP port: -1 off, 0 ephemeral
+    // A connect request from another client is refused while the link's holder has been heard
+    // within this many seconds; a holder silent for longer (gone without a disconnect notice)
+    // loses the link to the next client. 0: every connect request takes the link.
+    unsigned linkLeaseSeconds = 5;
     std::function<void(LogKind, const std::string&)> logSink;  // called on the emulator's thread
     // How long a reply fragment that asks for an acknowledgement waits for it before the rest of
     // the reply is sent anyway. Tests shorten it.
@@ -227,6 +231,7 @@ struct SimCounters {
     std::uint64_t acksReceived = 0;
     std::uint64_t notificationsSent = 0;
     std::uint64_t connects = 0;     // connect requests answered with accept
+    std::uint64_t connectsRefused = 0;  // connect requests refused: another client holds the link
     std::uint64_t syncs = 0;        // sync replies sent
     std::uint64_t disconnects = 0;  // disconnect notices that closed a link
     std::uint64_t rbbClocks = 0;    // rising TCK edges over remote_bitbang
