@@ -8,6 +8,7 @@
 // emulator reports through SimOptions::logSink.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -268,6 +269,10 @@ class Simulator {
     std::vector<RawShiftRecord> rawShifts() const;
     SimCounters counters() const;
     std::vector<std::string> recentLog() const;  // the last lines given to the log sink
+    // Waits until one of the recent log lines contains `text` (true) or `limit` passes (false):
+    // how a test learns that the emulator has handled a datagram that gets no answer, such as a
+    // disconnect notice sent by a process that has exited since.
+    bool waitForLogLine(const std::string& text, std::chrono::milliseconds limit) const;
     void resetInspection();  // clears counters, commands, raw-shift records and the recent log
 
     // The device's current instruction (what Update-IR last took effect with).

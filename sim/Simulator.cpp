@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <condition_variable>
 #include <deque>
 #include <mutex>
 #include <thread>
@@ -60,6 +61,7 @@ struct Simulator::Impl final : PeerTransport {
         if (recentLog.size() == kRecentLogCapacity) recentLog.pop_front();
         recentLog.push_back(line);
         if (options.logSink) pendingLog.emplace_back(kind, line);
+        logged.notify_all();
     }
 
     bool openSockets(std::string& error);
@@ -76,6 +78,7 @@ struct Simulator::Impl final : PeerTransport {
 
     SimOptions options;
     mutable std::mutex mutex;
+    mutable std::condition_variable logged;  // a line joined recentLog
     SimCounters counters;
     EmulatedDebugger debugger;
     LinkPeer peer;
@@ -457,6 +460,16 @@ SimCounters Simulator::counters() const {
 std::vector<std::string> Simulator::recentLog() const {
     std::lock_guard<std::mutex> lock(impl_->mutex);
     return {impl_->recentLog.begin(), impl_->recentLog.end()};
+}
+
+bool Simulator::waitForLogLine(const std::string& text, std::chrono::milliseconds limit) const {
+    std::unique_lock<std::mutex> lock(impl_->mutex);
+    return impl_->logged.wait_for(lock, limit, [&] {
+        return std::any_of(impl_->recentLog.begin(), impl_->recentLog.end(),
+                           [&](const std::string& line) {
+                               return line.find(text) != std::string::npos;
+                           });
+    });
 }
 
 void Simulator::resetInspection() {
