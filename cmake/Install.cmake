@@ -69,11 +69,24 @@ install(FILES ${CMAKE_BINARY_DIR}/packaging/${KRV_PACKAGE_NAME}.pc
 
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/sim/chains/ DESTINATION ${CMAKE_INSTALL_DATADIR}/quorbit-sim
         FILES_MATCHING PATTERN "*.chain")
-install(FILES ${PROJECT_SOURCE_DIR}/host/README.md DESTINATION ${krv_doc_dir} RENAME cse-host.md)
-install(FILES ${PROJECT_SOURCE_DIR}/sim/README.md DESTINATION ${krv_doc_dir} RENAME quorbit-sim.md)
+# The folders' READMEs without their developer parts (packaging/UserDocument.cmake).
+set(krv_user_documents "")
+foreach(pair IN ITEMS "host/README.md=cse-host.md" "sim/README.md=quorbit-sim.md"
+                      "tools/wireshark/README.md=koraven-link-dissector.md")
+    string(REPLACE "=" ";" pair "${pair}")
+    list(GET pair 0 source)
+    list(GET pair 1 installed)
+    set(output ${CMAKE_BINARY_DIR}/doc/${installed})
+    add_custom_command(OUTPUT ${output}
+        COMMAND ${CMAKE_COMMAND} -DINPUT=${PROJECT_SOURCE_DIR}/${source} -DOUTPUT=${output}
+                -P ${PROJECT_SOURCE_DIR}/packaging/UserDocument.cmake
+        DEPENDS ${PROJECT_SOURCE_DIR}/${source} ${PROJECT_SOURCE_DIR}/packaging/UserDocument.cmake
+        VERBATIM)
+    list(APPEND krv_user_documents ${output})
+endforeach()
+add_custom_target(krv_user_documents ALL DEPENDS ${krv_user_documents})
+install(FILES ${krv_user_documents} DESTINATION ${krv_doc_dir})
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/copyright DESTINATION ${krv_doc_dir})
-install(FILES ${PROJECT_SOURCE_DIR}/tools/wireshark/README.md DESTINATION ${krv_doc_dir}
-        RENAME koraven-link-dissector.md)
 # Wireshark's global Lua plug-in folder (Debian: lib/<multiarch>/wireshark/plugins/): tshark and
 # Wireshark load the dissector with no option.
 install(FILES ${PROJECT_SOURCE_DIR}/tools/wireshark/koraven_link.lua

@@ -101,6 +101,14 @@ const char* verdictName(Verdict verdict) {
     return "?";
 }
 
+bool isCountFigure(const std::string& name) {
+    const auto endsWith = [&name](const std::string& suffix) {
+        return name.size() >= suffix.size() &&
+               name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0;
+    };
+    return !endsWith("Ms") && !endsWith("PerSecond");
+}
+
 std::vector<Check> diagnoseChain(ICsePlugin& plugin, const ChainFacts& facts) {
     std::vector<Check> checks;
     const auto add = [&checks](const char* name, Verdict verdict, const std::string& reason) {

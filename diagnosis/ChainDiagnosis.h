@@ -33,6 +33,10 @@ enum class Verdict { kOk, kWarning, kFault };
 
 [[nodiscard]] const char* verdictName(Verdict verdict);  // "ok", "warning", "fault"
 
+// Whether a figure counts something (bits, devices, an IR length: a whole number) rather than
+// measuring it (a time in ms, a rate per second), so that outputs write counts as integers.
+[[nodiscard]] bool isCountFigure(const std::string& name);
+
 struct Check {
     std::string name;  // "tdo", "device-count", "ir-length", "idcode", "link"
     Verdict verdict = Verdict::kOk;

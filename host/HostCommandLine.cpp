@@ -204,7 +204,7 @@ bool parseHostArguments(const std::vector<std::string>& args, HostOptions& optio
         return false;
     }
     if (words.empty()) {
-        error = "no command given (try --help)";
+        error = "no command given";
         return false;
     }
     if (!parseCommandWords(words, RunNesting::kAllowRun, options.command, error)) return false;

@@ -8,9 +8,20 @@ constexpr size_t kCommandColumn = 33;
 constexpr size_t kOptionColumn = 22;
 
 #if defined(_WIN32)
+// quorbit-sim and the remote_bitbang bridge are POSIX-only: neither the embedded emulator nor
+// serve is offered by the Windows build, so its --help lists only what works.
 constexpr bool kEmbeddedEmulator = false;
+constexpr bool kBridge = false;
+constexpr const char* kLibHelp =
+    "the plug-in library (default: $CSE_HOST_PLUGIN, else\n"
+    "KoravenCsePlugin_14.dll beside cse-host.exe)";
 #else
 constexpr bool kEmbeddedEmulator = true;
+constexpr bool kBridge = true;
+constexpr const char* kLibHelp =
+    "the plug-in library (default: $CSE_HOST_PLUGIN, else the one beside\n"
+    "cse-host, else the installed one, ../lib/<multiarch>/koraven-cse-plugin/\n"
+    "from cse-host's folder)";
 #endif
 
 const std::vector<CommandDefinition> kCommands = {
@@ -56,11 +67,7 @@ const std::vector<CommandDefinition> kCommands = {
 };
 
 const std::vector<OptionDefinition> kOptions = {
-    {"--lib", "PATH", OptionKind::kValue, "--lib PATH",
-     "the plug-in library (default: $CSE_HOST_PLUGIN, else the one beside\n"
-     "cse-host, else the installed one, ../lib/<multiarch>/koraven-cse-plugin/\n"
-     "from cse-host's folder)",
-     Completion::kFile, false},
+    {"--lib", "PATH", OptionKind::kValue, "--lib PATH", kLibHelp, Completion::kFile, false},
     {"--node", "HOST", OptionKind::kValue, "--node HOST",
      "the front end on HOST (an IPv4 address or name; HOST:PORT gives\n"
      "the port too)",
@@ -82,7 +89,7 @@ const std::vector<OptionDefinition> kOptions = {
     {"--sim-chain", "FILE", OptionKind::kValue, "--sim-chain FILE",
      "chain file for the embedded emulator, or the name of an installed\n"
      "one such as long20 (default: its demo chain)",
-     Completion::kFile, true},
+     Completion::kChain, true},
     {"--sim-board-fault", "KIND", OptionKind::kValue, "--sim-board-fault KIND",
      "a board fault in the embedded emulator (as quorbit-sim --board-fault:\n"
      "tdo-stuck-0, tdo-stuck-1, tdo-echoes-tdi, open-after=N,\n"
@@ -101,8 +108,10 @@ const std::vector<OptionDefinition> kOptions = {
      "every result as one JSON document on stdout, errors included", Completion::kNothing, false},
     {"--quiet", "", OptionKind::kFlag, "--quiet", "nothing on stderr unless something fails",
      Completion::kNothing, false},
-    {"-v,--verbose", "", OptionKind::kCount, "-v, -vv, -vvv",
-     "show the library's log lines up to level 1, 2 or 3", Completion::kNothing, false},
+    {"-v,--verbose", "", OptionKind::kCount, "-v, --verbose",
+     "show the library's log lines up to level 1; given twice (-vv)\n"
+     "or three times (-vvv), up to level 2 or 3",
+     Completion::kNothing, false},
     {"", "", OptionKind::kFlag, "-vvvv",
      "also level 4 and the entry and exit traces, indented by nesting", Completion::kNothing,
      false},
@@ -122,8 +131,8 @@ const std::vector<OptionDefinition> kOptions = {
      false},
     {"--version", "", OptionKind::kFlag, "--version",
      "show the version (and the git commit it was built from)", Completion::kNothing, false},
-    {"--bash-completion", "", OptionKind::kFlag, "", "print the bash completion script",
-     Completion::kNothing, false},
+    {"--bash-completion", "", OptionKind::kFlag, "--bash-completion",
+     "print the bash completion script (the packages install it)", Completion::kNothing, false},
 };
 
 const std::vector<const char*> kBoardFaultKinds = {"tdo-stuck-0", "tdo-stuck-1", "tdo-echoes-tdi",
@@ -154,13 +163,23 @@ std::string words(const std::vector<std::string>& list) {
 }  // namespace
 
 const std::vector<CommandDefinition>& hostCommands() {
-    return kCommands;
+    static const std::vector<CommandDefinition> commands = [] {
+        std::vector<CommandDefinition> offered;
+        for (const CommandDefinition& command : kCommands) {
+            if (kBridge || command.kind != CommandKind::kServe) offered.push_back(command);
+        }
+        return offered;
+    }();
+    return commands;
 }
 
 std::vector<OptionDefinition> hostOptions() {
     std::vector<OptionDefinition> options;
     for (const OptionDefinition& option : kOptions) {
-        if (kEmbeddedEmulator || !option.embeddedOnly) options.push_back(option);
+        const bool bridgeOption = std::string(option.names).rfind("--rbb-", 0) == 0;
+        if ((kEmbeddedEmulator || !option.embeddedOnly) && (kBridge || !bridgeOption)) {
+            options.push_back(option);
+        }
     }
     return options;
 }
@@ -183,7 +202,7 @@ IR lengths, run the command, unlock, close. )";
                               : "This build has no embedded emulator: give --node\n"
                                 "and --port of a running front end.\n";
     text += "\nCommands:\n";
-    for (const CommandDefinition& command : kCommands) {
+    for (const CommandDefinition& command : hostCommands()) {
         const std::string left =
             std::string(command.name) + (*command.arguments ? " " : "") + command.arguments;
         text += row(left, command.help, kCommandColumn);
@@ -210,6 +229,7 @@ std::string bashCompletionScript() {
     std::vector<std::string> fileOptions;
     std::vector<std::string> valueOptions;
     std::vector<std::string> faultOptions;
+    std::vector<std::string> chainOptions;
     for (const OptionDefinition& option : hostOptions()) {
         std::string names = option.names;
         for (size_t start = 0; !names.empty() && start != std::string::npos;) {
@@ -218,6 +238,7 @@ std::string bashCompletionScript() {
             optionWords.push_back(name);
             if (option.kind == OptionKind::kValue) {
                 (option.completion == Completion::kFile         ? fileOptions
+                 : option.completion == Completion::kChain      ? chainOptions
                  : option.completion == Completion::kBoardFault ? faultOptions
                                                                 : valueOptions)
                     .push_back(name);
@@ -228,7 +249,7 @@ std::string bashCompletionScript() {
     std::vector<std::string> commandWords;
     std::vector<std::string> fileCommands;
     std::vector<std::string> stateCommands;
-    for (const CommandDefinition& command : kCommands) {
+    for (const CommandDefinition& command : hostCommands()) {
         commandWords.push_back(command.name);
         if (command.firstArgument == Completion::kFile) fileCommands.push_back(command.name);
         if (command.firstArgument == Completion::kTapState) stateCommands.push_back(command.name);
@@ -260,6 +281,19 @@ std::string bashCompletionScript() {
         "            return\n"
         "            ;;\n"
         "        " +
+        pattern(chainOptions) +
+        ")\n"
+        "            # a chain file, or the name of one installed beside this cse-host\n"
+        "            local chains names='' file\n"
+        "            chains=$(command -v \"${COMP_WORDS[0]}\") && chains=${chains%/*}/../share/quorbit-sim\n"
+        "            for file in \"$chains\"/*.chain; do\n"
+        "                [[ -e $file ]] && file=${file##*/} && names+=\" ${file%.chain}\"\n"
+        "            done\n"
+        "            compopt -o filenames 2>/dev/null\n"
+        "            COMPREPLY=($(compgen -f -- \"$cur\") $(compgen -W \"$names\" -- \"$cur\"))\n"
+        "            return\n"
+        "            ;;\n"
+        "        " +
         pattern(faultOptions) +
         ")\n"
         "            COMPREPLY=($(compgen -W '" +
@@ -286,7 +320,8 @@ std::string bashCompletionScript() {
         "        word=${COMP_WORDS[i]}\n"
         "        case $word in\n"
         "            " +
-        pattern(fileOptions) + " | " + pattern(faultOptions) + " | " + pattern(valueOptions) +
+        pattern(fileOptions) + " | " + pattern(chainOptions) + " | " + pattern(faultOptions) +
+        " | " + pattern(valueOptions) +
         ")\n"
         "                ((i++))\n"
         "                [[ ${COMP_WORDS[i]} == = ]] && ((i++))\n"

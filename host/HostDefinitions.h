@@ -12,7 +12,8 @@
 namespace csehost {
 
 // What the shell offers for a word.
-enum class Completion { kNothing, kFile, kBoardFault, kTapState };
+// kChain: a file, or the name of a chain installed beside cse-host (../share/quorbit-sim/).
+enum class Completion { kNothing, kFile, kChain, kBoardFault, kTapState };
 
 struct CommandDefinition {
     const char* name;

@@ -8,7 +8,11 @@
 // "mask", "firstBit"}]}.
 #include <nlohmann/json.hpp>
 
+#include <cmath>
+#include <map>
+
 #include "session/HexBits.h"
+#include "diagnosis/ChainDiagnosis.h"
 #include "diagnosis/IdcodeFields.h"
 #include "host/ResultWriter.h"
 
@@ -16,6 +20,19 @@ namespace csehost {
 
 using csesession::hexNumber;
 namespace {
+
+// Counts (devices, bits) as integers, measurements (ms, rates) as numbers with a fraction.
+nlohmann::json figuresObject(const std::map<std::string, double>& figures) {
+    nlohmann::json object = nlohmann::json::object();
+    for (const auto& [name, value] : figures) {
+        if (csediag::isCountFigure(name)) {
+            object[name] = static_cast<int64_t>(std::llround(value));
+        } else {
+            object[name] = value;
+        }
+    }
+    return object;
+}
 
 class JsonOutput : public ResultWriter {
   public:
@@ -29,12 +46,11 @@ class JsonOutput : public ResultWriter {
             nlohmann::json device = {{"device", row.device},
                                      {"openocdPosition", count - 1 - row.device}};
             device["idcode"] = fields.present ? nlohmann::json(hexNumber(row.idcode, 8)) : nullptr;
-            if (fields.present) {
-                device["version"] = fields.version;
-                device["part"] = hexNumber(fields.part, 4);
-                device["bank"] = fields.bank;
-                device["id"] = hexNumber(fields.id, 2);
-            }
+            // A device without an IDCODE has none of its fields: null, not left out.
+            device["version"] = fields.present ? nlohmann::json(fields.version) : nullptr;
+            device["part"] = fields.present ? nlohmann::json(hexNumber(fields.part, 4)) : nullptr;
+            device["bank"] = fields.present ? nlohmann::json(fields.bank) : nullptr;
+            device["id"] = fields.present ? nlohmann::json(hexNumber(fields.id, 2)) : nullptr;
             device["irLength"] = row.irLengthKnown ? nlohmann::json(row.irLength) : nullptr;
             devices.push_back(device);
         }
@@ -62,7 +78,7 @@ class JsonOutput : public ResultWriter {
             list.push_back({{"name", check.name},
                             {"verdict", verdictName(check.verdict)},
                             {"reason", check.reason}});
-            if (!check.figures.empty()) list.back()["figures"] = check.figures;
+            if (!check.figures.empty()) list.back()["figures"] = figuresObject(check.figures);
         }
         results_.push_back({{"command", "diagnose"},
                             {"checks", list},

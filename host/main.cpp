@@ -4,9 +4,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iostream>
 #include <memory>
@@ -28,8 +30,11 @@ constexpr std::streamsize kMaxScriptBytes = 1 << 20;
 // Run scripts at least this long show which line they are on (stderr a terminal, stdout not).
 constexpr size_t kProgressCommands = 200;
 
-int usageError(ResultWriter& writer, const std::string& error) {
-    std::fprintf(stderr, "cse-host: %s\ncse-host: try 'cse-host --help'\n", error.c_str());
+enum class HelpHint { kShown, kOmitted };  // a file that cannot be read is no matter for --help
+
+int usageError(ResultWriter& writer, const std::string& error, HelpHint hint = HelpHint::kShown) {
+    std::fprintf(stderr, "cse-host: %s%s\n", error.c_str(),
+                 hint == HelpHint::kShown ? " (try 'cse-host --help')" : "");
     writer.error(error);
     writer.finish(static_cast<int>(Outcome::kUsage));
     return static_cast<int>(Outcome::kUsage);
@@ -48,7 +53,7 @@ bool readScript(const std::string& path, std::string& text, std::string& error) 
     if (!standardInput) file.open(path, std::ios::binary);
     std::istream& in = standardInput ? std::cin : file;
     if (!in) {
-        error = "cannot read the script " + path;
+        error = "cannot read the script " + path + ": " + std::strerror(errno);
         return false;
     }
     text.assign(static_cast<size_t>(kMaxScriptBytes) + 1, '\0');
@@ -138,7 +143,9 @@ int run(const std::vector<std::string>& args) {
         return static_cast<int>(Outcome::kUsage);
     }
     std::vector<HostCommand> commands;
-    if (!collectCommands(options.command, commands, error)) return usageError(*writer, error);
+    if (!collectCommands(options.command, commands, error)) {
+        return usageError(*writer, error, HelpHint::kOmitted);
+    }
     // Before the emulator's thread starts, so that it inherits the blocked signals.
     InterruptWatch interrupts;
     return runSession(options, commands, *writer);

@@ -13,6 +13,32 @@ using csepython::SessionArguments;
 
 namespace {
 
+// An index, count or port from Python: any int-like object. Another type is a TypeError, as
+// Python's own functions give; a negative or too large number is the caller's mistake
+// (UsageError) with the argument's name, not pybind11's list of signatures.
+uint32_t unsignedArgument(const py::handle& value, const char* name, uint64_t maximum = UINT32_MAX,
+                          uint64_t minimum = 0) {
+    PyObject* index = PyNumber_Index(value.ptr());
+    if (index == nullptr) {
+        PyErr_Clear();
+        throw py::type_error(std::string(name) + " must be an int, not " +
+                             std::string(py::str(value.get_type().attr("__name__"))));
+    }
+    const py::int_ number = py::reinterpret_steal<py::int_>(index);
+    if (number < py::int_(minimum) || number > py::int_(maximum)) {
+        throw csepython::usageError(std::string(name) + " must be " + std::to_string(minimum) +
+                                    ".." + std::to_string(maximum) +
+                                    ", not " + py::repr(number).cast<std::string>());
+    }
+    return number.cast<uint32_t>();
+}
+
+std::optional<uint32_t> optionalUnsigned(const py::object& value, const char* name,
+                                         uint64_t maximum = UINT32_MAX, uint64_t minimum = 0) {
+    if (value.is_none()) return std::nullopt;
+    return unsignedArgument(value, name, maximum, minimum);
+}
+
 std::optional<std::string> pathArgument(const py::object& value) {
     if (value.is_none()) return std::nullopt;
     return py::str(py::module_::import("os").attr("fspath")(value)).cast<std::string>();
@@ -26,30 +52,40 @@ std::vector<std::string> faultsArgument(const py::object& value) {
 
 std::optional<std::vector<uint32_t>> irlenArgument(const py::object& value) {
     if (value.is_none()) return std::nullopt;
+    std::vector<uint32_t> lengths;
     if (py::isinstance<py::str>(value)) {
-        std::vector<uint32_t> lengths;
         for (const py::handle& part : value.attr("split")(",")) {
-            lengths.push_back(py::int_(part.attr("strip")()).cast<uint32_t>());
+            const py::str text = part.attr("strip")();
+            try {
+                lengths.push_back(unsignedArgument(py::int_(text), "an IR length"));
+            } catch (const py::error_already_set&) {
+                throw csepython::usageError("irlen \"" + value.cast<std::string>() +
+                                            "\" is not a list of numbers such as \"6,8,4\"");
+            }
         }
         return lengths;
     }
-    return value.cast<std::vector<uint32_t>>();
+    for (const py::handle& length : py::iter(value)) {
+        lengths.push_back(unsignedArgument(length, "an IR length"));
+    }
+    return lengths;
 }
 
 std::unique_ptr<PythonSession> openSession(const std::optional<std::string>& node,
-                                           std::optional<uint32_t> port, const py::object& lib,
-                                           const py::object& irlen, std::optional<uint32_t> timeout,
-                                           std::optional<uint32_t> packlen,
+                                           const py::object& port, const py::object& lib,
+                                           const py::object& irlen, const py::object& timeout,
+                                           const py::object& packlen, const py::object& hostport,
                                            const py::object& simChain,
                                            const py::object& simBoardFault,
                                            const std::optional<std::string>& shifts) {
     SessionArguments arguments;
     arguments.node = node;
-    arguments.port = port;
+    arguments.port = optionalUnsigned(port, "port", 65535, 1);
     arguments.lib = pathArgument(lib);
     arguments.irlen = irlenArgument(irlen);
-    arguments.timeout = timeout;
-    arguments.packlen = packlen;
+    arguments.timeout = optionalUnsigned(timeout, "timeout");
+    arguments.packlen = optionalUnsigned(packlen, "packlen");
+    arguments.hostport = optionalUnsigned(hostport, "hostport", 65535);
     arguments.simChain = pathArgument(simChain);
     arguments.simBoardFaults = faultsArgument(simBoardFault);
     arguments.shifts = shifts;
@@ -67,7 +103,7 @@ constexpr const char* kSessionDoc =
 locked and its chain scanned, until close() (or the end of a ``with`` block).
 
     Session(node=None, port=None, lib=None, irlen=None, timeout=None, packlen=None,
-            sim_chain=None, sim_board_fault=None, shifts=None)
+            hostport=None, sim_chain=None, sim_board_fault=None, shifts=None)
 
 Without node and port the session starts quorbit-sim inside the process (127.0.0.1, a free port,
 the demo chain or ``sim_chain``, with ``sim_board_fault`` kinds such as "tdo-stuck-1"). With
@@ -75,21 +111,26 @@ the demo chain or ``sim_chain``, with ``sim_board_fault`` kinds such as "tdo-stu
 there. ``lib`` is the plug-in file; by default CSE_HOST_PLUGIN, else the plug-in installed beside
 this module. ``irlen`` gives the IR lengths, device 0 (nearest TDI) first, as a list or "6,8,4";
 they are checked against the measured IR path. ``timeout`` is the link's reply time-out in seconds
-(1..3600), ``packlen`` its packet length (16..1472). ``shifts="merged"`` sends every chain shift,
-SVF statement and navigation with extra clocks as one request instead of two or three (see the
-"merged shifts" check of diagnose()); "split", the default, keeps the front end's original sequence.
+(1..3600), ``packlen`` the packet length it offers (16..1472; the front end's accept decides),
+``hostport`` its local UDP port (for a firewall rule; default: any free port). ``shifts="merged"``
+sends every chain shift, SVF statement and navigation with extra clocks as one request instead of
+two or three (see the "merged-shifts" check of diagnose()); "split", the default, keeps the front
+end's original sequence.
 
 A board whose chain scan fails still opens, so that diagnose() can say what is wrong; ``devices``
 and the device-level calls then raise CseError with the reason. One Session is open per process at
 a time. Every call lets other Python threads run while the plug-in works. Ctrl-C is taken between
 plug-in calls: during svf() or a scan or clock run of more than 4 Mbit it ends the session (unlock,
-close, disconnect) before the KeyboardInterrupt goes on; ``with`` and the interpreter's exit close a session on every other way.
+close, disconnect) before the KeyboardInterrupt goes on; ``with`` and the interpreter's exit close
+a session on every other way.
 
 Values are ints of any size (bit 0 is shifted first) or, for long streams, bytes-like objects
-(bit k in bit k % 8 of byte k // 8), returned in the same kind.
+(bit k in bit k % 8 of byte k // 8), returned in the same kind. TAP states are named as cse-host
+prints them: "RUN_TEST_IDLE", "PAUSE_DR", ...
 
-Raises UsageError for wrong arguments, LinkError when the front end does not answer, CseError when
-the plug-in fails.)";
+Raises UsageError (also a ValueError) for wrong arguments, such as a negative device number or
+bit count; TypeError for an argument of the wrong type; LinkError when the front end does not
+answer; CseError when the plug-in fails.)";
 
 }  // namespace
 
@@ -105,8 +146,8 @@ PYBIND11_MODULE(_core, m) {
         .def(py::init(&openSession), py::arg("node") = py::none(), py::arg("port") = py::none(),
              py::arg("lib") = py::none(), py::arg("irlen") = py::none(),
              py::arg("timeout") = py::none(), py::arg("packlen") = py::none(),
-             py::arg("sim_chain") = py::none(), py::arg("sim_board_fault") = py::none(),
-             py::arg("shifts") = py::none())
+             py::arg("hostport") = py::none(), py::arg("sim_chain") = py::none(),
+             py::arg("sim_board_fault") = py::none(), py::arg("shifts") = py::none())
         .def("__enter__", [](py::object self) { return self; })
         .def(
             "__exit__",
@@ -135,66 +176,82 @@ PYBIND11_MODULE(_core, m) {
                                "Why the device list cannot be trusted, or None.")
         .def_property_readonly("ir_length_problem", &PythonSession::irLengthProblem,
                                "Why the IR lengths are unknown, or None.")
-        .def("idcode", &PythonSession::idcode, py::arg("dev"),
-             "Resets the TAP and reads the IDCODE of device ``dev`` (0 = nearest TDI).")
         .def(
-            "irscan", &PythonSession::irscan, py::arg("dev"), py::arg("value"),
+            "idcode",
+            [](PythonSession& self, const py::object& dev) {
+                return self.idcode(unsignedArgument(dev, "dev"));
+            },
+            py::arg("dev"),
+            "Resets the TAP and reads the IDCODE of device ``dev`` (0 = nearest TDI); returns it "
+            "as an int. CseError for a device without an IDCODE.")
+        .def(
+            "irscan",
+            [](PythonSession& self, const py::object& dev, const py::object& value) {
+                return self.irscan(unsignedArgument(dev, "dev"), value);
+            },
+            py::arg("dev"), py::arg("value"),
             "Shifts ``value`` into the IR of device ``dev`` (as many bits as its IR length), every "
             "other device in BYPASS; returns the captured bits. Ends in Run-Test/Idle.")
         .def(
-            "drscan", &PythonSession::drscan, py::arg("dev"), py::arg("value"),
-            py::arg("bits") = py::none(),
+            "drscan",
+            [](PythonSession& self, const py::object& dev, const py::object& value,
+               const py::object& bits) {
+                return self.drscan(unsignedArgument(dev, "dev"), value,
+                                   optionalUnsigned(bits, "bits"));
+            },
+            py::arg("dev"), py::arg("value"), py::arg("bits") = py::none(),
             "Shifts ``bits`` bits of ``value`` through the DR of device ``dev``, one bypass bit "
-            "for "
-            "each other device; returns the captured bits. Refused until an irscan has put the "
-            "others in BYPASS (after a reset they present their IDCODEs). ``bits`` defaults to all "
-            "bits of a bytes value.")
+            "for each other device; returns the captured bits. Refused until an irscan has put "
+            "the others in BYPASS (after a reset they present their IDCODEs). ``bits`` defaults "
+            "to all bits of a bytes value.")
         .def(
             "irscan_chain",
-            [](PythonSession& self, const py::object& value, std::optional<uint32_t> bits) {
-                return self.chainScan(csesession::Register::kIr, value, bits);
+            [](PythonSession& self, const py::object& value, const py::object& bits) {
+                return self.chainScan(csesession::Register::kIr, value,
+                                      optionalUnsigned(bits, "bits"));
             },
             py::arg("value"), py::arg("bits") = py::none(),
             "Shifts ``bits`` bits of ``value`` through the whole IR path (at most 122,816); "
-            "returns "
-            "the captured bits, as int or bytes like ``value``.")
+            "returns the captured bits, as int or bytes like ``value``.")
         .def(
             "drscan_chain",
-            [](PythonSession& self, const py::object& value, std::optional<uint32_t> bits) {
-                return self.chainScan(csesession::Register::kDr, value, bits);
+            [](PythonSession& self, const py::object& value, const py::object& bits) {
+                return self.chainScan(csesession::Register::kDr, value,
+                                      optionalUnsigned(bits, "bits"));
             },
             py::arg("value"), py::arg("bits") = py::none(),
             "Shifts ``bits`` bits of ``value`` through the whole DR path; returns the captured "
-            "bits, "
-            "as int or bytes like ``value``. Bytes are read and written in place: one copy each "
-            "way, "
-            "made by the plug-in.")
-        .def("state", &PythonSession::state, py::arg("name"), py::arg("clocks") = 0,
-             py::arg("wait_us") = 0,
-             "Moves the TAP to ``name`` (\"PAUSE_DR\", \"CSEJTAG_PAUSE_DR\", \"Pause-DR\", "
-             "\"DRPAUSE\", \"IDLE\", \"RESET\", ... in any case), clocks ``clocks`` more cycles "
-             "there "
-             "and waits ``wait_us`` microseconds; returns the state reached, e.g. "
-             "\"CSEJTAG_PAUSE_DR\".")
+            "bits, as int or bytes like ``value``. Bytes are read and written in place: one copy "
+            "each way, made by the plug-in.")
+        .def(
+            "state",
+            [](PythonSession& self, const std::string& name, const py::object& clocks,
+               const py::object& waitUs) {
+                return self.state(name, unsignedArgument(clocks, "clocks"),
+                                  unsignedArgument(waitUs, "wait_us"));
+            },
+            py::arg("name"), py::arg("clocks") = 0, py::arg("wait_us") = 0,
+            "Moves the TAP to ``name`` (\"PAUSE_DR\", \"CSEJTAG_PAUSE_DR\", \"Pause-DR\", "
+            "\"DRPAUSE\", \"IDLE\", \"RESET\", ... in any case), clocks ``clocks`` more cycles "
+            "there and waits ``wait_us`` microseconds; returns the state reached as cse-host "
+            "prints it, e.g. \"PAUSE_DR\".")
         .def_property_readonly("tap_state", &PythonSession::tapState,
-                               "The TAP state the plug-in records, e.g. \"CSEJTAG_RUN_TEST_IDLE\".")
+                               "The TAP state the plug-in records, e.g. \"RUN_TEST_IDLE\".")
         .def("reset", &PythonSession::reset,
              "TMS reset, then Run-Test/Idle: every device selects IDCODE (or BYPASS).")
-        .def(
-            "svf", &PythonSession::svf, py::arg("path_or_file"), py::arg("keep_going") = false,
-            py::arg("progress") = py::none(),
-            "Plays an SVF file (a path, or a file object opened in text or binary mode) through "
-            "the "
-            "whole chain and checks every TDO; returns an SvfResult. ``keep_going`` plays on after "
-            "a mismatch and lists every one. ``progress(bytes_done, bytes_total)`` is called now "
-            "and "
-            "then (bytes_total is 0 when unknown); an exception from it stops the file and is "
-            "raised. Raises UsageError for a malformed file (what came before it has been "
-            "played), CseError when the plug-in fails.")
-        .def(
-            "diagnose", &PythonSession::diagnose,
-            "Board bring-up checks (tdo, device-count, ir-length, idcode, link), each a Check with "
-            "its verdict (\"ok\", \"warning\", \"fault\"), reason and figures.")
+        .def("svf", &PythonSession::svf, py::arg("path_or_file"), py::arg("keep_going") = false,
+             py::arg("progress") = py::none(),
+             "Plays an SVF file (a path, or a file object opened in text or binary mode) through "
+             "the whole chain and checks every TDO; returns an SvfResult. ``keep_going`` plays on "
+             "after a mismatch and lists every one. ``progress(bytes_done, bytes_total)`` is "
+             "called now and then (bytes_total is 0 when unknown); an exception from it stops the "
+             "file and is raised. Raises FileNotFoundError (or another OSError) for a path that "
+             "cannot be opened, UsageError for a malformed file (what came before it has been "
+             "played), CseError when the plug-in fails.")
+        .def("diagnose", &PythonSession::diagnose,
+             "Board bring-up checks (tdo, device-count, ir-length, idcode, link), each a Check "
+             "with its verdict (\"ok\", \"warning\", \"fault\"), reason and figures (counts as "
+             "int, times and rates as float).")
         .def("__repr__", [](PythonSession& self) {
             return self.closed() ? std::string("<koraven_cse.Session closed>")
                                  : "<koraven_cse.Session on " + self.frontEnd() + ">";

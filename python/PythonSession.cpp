@@ -48,6 +48,7 @@ csesession::SessionOptions sessionOptions(const SessionArguments& arguments) {
     options.libraryPath = arguments.lib ? *arguments.lib : defaultPluginPath();
     options.timeoutSeconds = arguments.timeout;
     options.packetLength = arguments.packlen;
+    if (arguments.hostport) options.hostPort = static_cast<uint16_t>(*arguments.hostport);
     if (arguments.shifts) options.shifts = *arguments.shifts;
     if (arguments.simChain) options.simChain = *arguments.simChain;
     for (const std::string& fault : arguments.simBoardFaults) {

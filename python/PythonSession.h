@@ -33,6 +33,7 @@ struct SessionArguments {
     std::optional<std::vector<uint32_t>> irlen;
     std::optional<uint32_t> timeout;
     std::optional<uint32_t> packlen;
+    std::optional<uint32_t> hostport;
     std::optional<std::string> simChain;
     std::vector<std::string> simBoardFaults;
     std::optional<std::string> shifts;

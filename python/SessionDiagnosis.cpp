@@ -1,5 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 // Session.diagnose and the IDCODE fields of Session.devices, from diagnosis/.
+#include <cmath>
+
 #include "diagnosis/ChainDiagnosis.h"
 #include "diagnosis/IdcodeFields.h"
 #include "python/PythonSession.h"
@@ -31,7 +33,14 @@ py::list PythonSession::diagnose() {
     py::list list;
     for (const csediag::Check& check : checks) {
         py::dict figures;
-        for (const auto& [name, value] : check.figures) figures[py::str(name)] = value;
+        for (const auto& [name, value] : check.figures) {
+            // Counts as int, as the JSON output writes them; measurements as float.
+            if (csediag::isCountFigure(name)) {
+                figures[py::str(name)] = py::int_(static_cast<int64_t>(std::llround(value)));
+            } else {
+                figures[py::str(name)] = value;
+            }
+        }
         list.append(types.attr("Check")(check.name, csediag::verdictName(check.verdict),
                                         check.reason, figures));
     }

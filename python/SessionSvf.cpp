@@ -2,6 +2,7 @@
 // Session.svf: the streaming SVF player of svf/ on the session's plug-in. Python is reached from
 // inside the playback only with the GIL taken for the moment: progress calls, reads of a file
 // object, and a look for pending signals (Ctrl-C) between statements.
+#include <cerrno>
 #include <chrono>
 #include <istream>
 
@@ -107,8 +108,16 @@ py::object PythonSession::svf(const py::object& source, bool keepGoing,
     }
     using Outcome = csesvf::SvfResult::Outcome;
     switch (result.outcome) {
-        case Outcome::kMalformed:
         case Outcome::kUnreadable:
+            if (result.systemError != 0) {
+                // A path that cannot be opened is an OSError, as open() gives: FileNotFoundError,
+                // PermissionError, IsADirectoryError.
+                errno = result.systemError;
+                PyErr_SetFromErrnoWithFilename(PyExc_OSError, path.c_str());
+                throw py::error_already_set();
+            }
+            throw usageError(result.failure);
+        case Outcome::kMalformed:
             throw usageError(result.failure);
         case Outcome::kFailed:
             throw csesession::SessionError(csesession::ErrorKind::kFailed, result.failure,

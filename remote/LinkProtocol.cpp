@@ -20,11 +20,6 @@ constexpr int kMaxDiscarded = 256;
 // that it holds no link with us.
 constexpr int kResendNotSent = -2;
 constexpr int kFrontEndForgot = -3;
-// The most fragments one reply may take: its longest data in the smallest packets.
-constexpr int kMaxReplyFragments =
-    (kMaxReplyLength + kMinPacketLength - static_cast<int>(kFragmentHeaderSize) - 1) /
-    (kMinPacketLength - static_cast<int>(kFragmentHeaderSize));
-
 // The 4 bytes a fragment header is written over, put back once the datagram is gone.
 class HeaderRoom {
   public:
@@ -65,9 +60,26 @@ bool isStrayHandshake(const uint8_t* datagram, int length) noexcept {
     }
 }
 
-// Only a flow token ends the wait. A notification is kept; the first fragment of the current reply
-// (the peer answering while we resend) is held for the reception; the front end's word that it
-// holds no link with us ends the wait and the link; anything else is stale.
+bool sendAcknowledgement() noexcept;
+
+// A fragment of the reply awaited, taken into its place in the reply buffer if it belongs there
+// now (`taken` fragments of it, `total` bytes, are in place). An acknowledgement goes out for a
+// fragment kept that asks for one. False when that send failed.
+bool keepAhead(const uint8_t* datagram, int length, int taken, int total, bool& kept) noexcept {
+    RemoteLinkState& link = gRemoteLink;
+    const int pieceBytes = link.packetLength - static_cast<int>(kFragmentHeaderSize);
+    const uint16_t firstSequence = static_cast<uint16_t>(link.receiveSequence - taken);
+    const int index = static_cast<int16_t>(static_cast<uint16_t>(loadLE16(datagram + 2) - firstSequence));
+    // Only where every fragment before it in place was whole does its place follow from its number.
+    kept = index >= taken && total == taken * pieceBytes &&
+           link.aheadFragments.keep(LinkReplyMessage(), index, pieceBytes, datagram, length);
+    return !kept || datagram[1] != kLinkMoreFragmentsAckWanted || sendAcknowledgement();
+}
+
+// Only a flow token ends the wait. A notification is kept; fragments of the reply (the peer
+// answering as the last fragments go out, or while we resend) are kept for the reception; the
+// front end's word that it holds no link with us ends the wait and the link; anything else is
+// stale.
 bool awaitFlowToken() noexcept {
     RemoteLinkState& link = gRemoteLink;
     const LinkDeadline deadline = LinkDeadlineAfter(LinkReplyTimeoutMicros());
@@ -87,62 +99,12 @@ bool awaitFlowToken() noexcept {
         }
         if (datagram[0] == LINK_NOTIFY) {
             if (LinkKeepNotification(datagram, length) != 0) return false;
-        } else if (datagram[0] == LINK_DATA_IN && link.heldLength == 0 &&
-                   loadLE16(datagram + 2) == link.receiveSequence) {
-            std::memcpy(link.heldFragment, datagram, static_cast<size_t>(length));
-            link.heldLength = length;
+        } else if (datagram[0] == LINK_DATA_IN) {
+            bool kept = false;
+            if (!keepAhead(datagram, length, 0, 0, kept)) return false;
         }
     }
 }
-
-// Fragments of the reply being received that came ahead of their turn, kept where they belong:
-// every fragment but the last carries exactly a packet's data, so fragment n starts at n pieces.
-// Copies and fragments beyond the reply's end are dropped as before.
-class AheadFragments {
-  public:
-    // Copies the datagram's data into place; false when it cannot belong to this reply.
-    bool keep(uint8_t* buffer, int index, int pieceBytes, const uint8_t* datagram,
-              int length) noexcept {
-        const int dataLength = length - static_cast<int>(kFragmentHeaderSize);
-        const bool last = datagram[1] == kLinkLastFragment;
-        if (index >= kMaxReplyFragments || holds(index) || (lastIndex_ >= 0 && index > lastIndex_))
-            return false;
-        if ((!last && dataLength != pieceBytes) || index * pieceBytes + dataLength > kMaxReplyLength)
-            return false;
-        if (last) {
-            // What is held beyond the end belongs to another message.
-            for (int beyond = index + 1; beyond <= highest_; ++beyond)
-                held_[beyond / 64] &= ~(uint64_t{1} << (beyond % 64));
-            highest_ = index;
-            lastIndex_ = index;
-            lastLength_ = dataLength;
-        }
-        std::memcpy(buffer + index * pieceBytes, datagram + kFragmentHeaderSize,
-                    static_cast<size_t>(dataLength));
-        held_[index / 64] |= uint64_t{1} << (index % 64);
-        if (index > highest_) highest_ = index;
-        any_ = true;
-        return true;
-    }
-    bool holds(int index) const noexcept {
-        return any_ && index < kMaxReplyFragments && ((held_[index / 64] >> (index % 64)) & 1u) != 0;
-    }
-    bool isLast(int index) const noexcept { return index == lastIndex_; }
-    int lastLength() const noexcept { return lastLength_; }
-    void clear() noexcept {
-        if (any_) std::memset(held_, 0, sizeof held_);
-        any_ = false;
-        highest_ = -1;
-        lastIndex_ = -1;
-    }
-
-  private:
-    uint64_t held_[(kMaxReplyFragments + 63) / 64] = {};
-    bool any_ = false;
-    int highest_ = -1;
-    int lastIndex_ = -1;
-    int lastLength_ = 0;
-};
 
 bool sendAcknowledgement() noexcept {
     uint8_t ack[kLinkControlDatagramSize] = {LINK_ACK};
@@ -156,12 +118,6 @@ enum class Arrival { Fragment, Skipped, Failed, Forgotten };
 // dealt with here.
 Arrival nextDatagram(LinkDeadline deadline, uint8_t* at, int* length) noexcept {
     RemoteLinkState& link = gRemoteLink;
-    if (link.heldLength > 0) {
-        std::memcpy(at, link.heldFragment, static_cast<size_t>(link.heldLength));
-        *length = link.heldLength;
-        link.heldLength = 0;
-        return Arrival::Fragment;
-    }
     LinkAddress from{};
     if (LinkAwaitDatagramUntil(deadline, LinkSource::Answerer, at, link.packetLength, length,
                                &from) != LinkWait::Received ||
@@ -206,7 +162,7 @@ Repetition answerRepetition() noexcept {
 // failed reply, copies the network made); notifications are kept.
 void discardWaiting() noexcept {
     RemoteLinkState& link = gRemoteLink;
-    link.heldLength = 0;
+    link.aheadFragments.clear();
     uint8_t datagram[kMaxPacketLength];
     for (int count = 0; count < kMaxDiscarded; ++count) {
         int length = 0;
@@ -346,11 +302,30 @@ int LinkTransmit(uint8_t* message, int length) noexcept {
 
 int LinkReceiveMessage(uint8_t* buffer) noexcept {
     RemoteLinkState& link = gRemoteLink;
+    AheadFragments& ahead = link.aheadFragments;
     const int pieceBytes = link.packetLength - static_cast<int>(kFragmentHeaderSize);
     const uint16_t firstSequence = link.receiveSequence;
     int total = 0;  // data bytes of the fragments taken in order
     int taken = 0;  // fragments taken in order
-    AheadFragments ahead;
+    // Fragments kept while the request went out lie in the reply buffer.
+    if (buffer != LinkReplyMessage()) ahead.clear();
+    bool complete = false;
+    // The fragments kept ahead of their turn that follow in place.
+    const auto takeKept = [&]() {
+        while (!complete && ahead.holds(taken)) {
+            complete = ahead.isLast(taken);
+            total = taken * pieceBytes + (complete ? ahead.lastLength() : pieceBytes);
+            ++taken;
+        }
+        link.receiveSequence = static_cast<uint16_t>(firstSequence + taken);
+        if (complete) {
+            ahead.clear();
+            link.previousReplySequence = firstSequence;
+            if (link.echoWindow > 0) --link.echoWindow;
+        }
+    };
+    takeKept();
+    if (complete) return total;
     // Only a fragment taken or kept earns more time: a peer that keeps sending tokens,
     // notifications or copies must not hold the caller beyond the time-out.
     LinkDeadline deadline = LinkDeadlineAfter(LinkReplyTimeoutMicros());
@@ -359,8 +334,10 @@ int LinkReceiveMessage(uint8_t* buffer) noexcept {
         const HeaderRoom room(write);
         int length = 0;
         const Arrival arrival = nextDatagram(deadline, write, &length);
-        if (arrival == Arrival::Failed) return -1;
-        if (arrival == Arrival::Forgotten) return kFrontEndForgot;
+        if (arrival == Arrival::Failed || arrival == Arrival::Forgotten) {
+            ahead.clear();
+            return arrival == Arrival::Failed ? -1 : kFrontEndForgot;
+        }
         if (arrival == Arrival::Skipped) {
             // The fragments already received stay; reception goes on where it was.
             room.restore();
@@ -369,42 +346,39 @@ int LinkReceiveMessage(uint8_t* buffer) noexcept {
         const uint16_t sequence = loadLE16(write + 2);
         if (sequence == link.previousReplySequence && link.lastMessageLength != 0 &&
             answerRepetition() == Repetition::NotSent) {
+            ahead.clear();
             return kResendNotSent;
         }
         const int index = static_cast<int16_t>(static_cast<uint16_t>(sequence - firstSequence));
         const uint8_t continuation = write[1];
         const int dataLength = length - static_cast<int>(kFragmentHeaderSize);
         if (index != taken) {
-            // Ahead of its turn (the network reordered the reply): kept where it belongs, while
-            // every fragment taken so far was whole. A copy or an older reply's fragment is dropped.
-            const bool kept = index > taken && total == taken * pieceBytes &&
-                              ahead.keep(buffer, index, pieceBytes, write, length);
+            // Ahead of its turn (the network reordered the reply): kept where it belongs. A copy or
+            // an older reply's fragment is dropped.
+            bool kept = false;
+            const bool acknowledged = index < taken || keepAhead(write, length, taken, total, kept);
             room.restore();
-            if (kept) {
-                deadline = LinkDeadlineAfter(LinkReplyTimeoutMicros());
-                if (continuation == kLinkMoreFragmentsAckWanted && !sendAcknowledgement())
-                    return -1;
+            if (!acknowledged) {
+                ahead.clear();
+                return -1;
             }
+            if (kept) deadline = LinkDeadlineAfter(LinkReplyTimeoutMicros());
             continue;
         }
         room.restore();
         ++taken;
         total += dataLength;
-        if (total > kMaxReplyLength) return -1;
-        if (continuation == kLinkMoreFragmentsAckWanted && !sendAcknowledgement()) return -1;
-        bool complete = continuation == kLinkLastFragment;
+        if (total > kMaxReplyLength ||
+            (continuation == kLinkMoreFragmentsAckWanted && !sendAcknowledgement())) {
+            ahead.clear();
+            return -1;
+        }
+        complete = continuation == kLinkLastFragment;
         // Only whole fragments put the ones kept after them in their place.
         if (!complete && dataLength != pieceBytes) ahead.clear();
-        // The fragments kept ahead of their turn follow in place.
-        while (!complete && ahead.holds(taken)) {
-            complete = ahead.isLast(taken);
-            total = taken * pieceBytes + (complete ? ahead.lastLength() : pieceBytes);
-            ++taken;
-        }
-        link.receiveSequence = static_cast<uint16_t>(firstSequence + taken);
+        takeKept();
         if (complete) {
-            link.previousReplySequence = firstSequence;
-            if (link.echoWindow > 0) --link.echoWindow;
+            ahead.clear();
             return total;
         }
         deadline = LinkDeadlineAfter(LinkReplyTimeoutMicros());

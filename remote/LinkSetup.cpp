@@ -27,7 +27,7 @@ void clearRecovery() noexcept {
     gRemoteLink.lost = false;
     gRemoteLink.resendsLeft = 0;
     gRemoteLink.echoWindow = 0;
-    gRemoteLink.heldLength = 0;
+    gRemoteLink.aheadFragments.clear();
 }
 
 void closeLink() noexcept {
@@ -39,8 +39,14 @@ void closeLink() noexcept {
     clearRecovery();
 }
 
-int failOpen(char* text, const char* message, ErrorName errorName) noexcept {
+// Why the last connect failed, kept so that the target can name the cause to the user.
+LinkOpenFailure gOpenFailure = LinkOpenFailure::kNone;
+char gOpenFailureText[kLinkTextSize] = {};
+
+int failOpen(char* text, const char* message, ErrorName errorName,
+             LinkOpenFailure kind = LinkOpenFailure::kOther) noexcept {
     setText(text, message, errorName);
+    gOpenFailure = kind;
     closeLink();
     return -1;
 }
@@ -66,9 +72,12 @@ int runHandshake(char* text) noexcept {
             gRemoteLink.connected = 1;
             return 1;
         }
-        if (answer == 2) return failOpen(text, "KORAVEN access refused", ErrorName::Omitted);
+        if (answer == 2) {
+            return failOpen(text, "KORAVEN access refused", ErrorName::Omitted,
+                            LinkOpenFailure::kRefused);
+        }
     }
-    return failOpen(text, "KORAVEN not responding", ErrorName::Omitted);
+    return failOpen(text, "KORAVEN not responding", ErrorName::Omitted, LinkOpenFailure::kNoAnswer);
 }
 
 void sendDisconnectNotices() noexcept {
@@ -115,7 +124,8 @@ int LinkOpen(char* text) noexcept {
         return failOpen(text, "cannot create socket", ErrorName::Appended);
     }
     if (sockets.bind(gRemoteLink.socket, gRemoteLink.localPort) != 0) {
-        return failOpen(text, "cannot bind socket", ErrorName::Appended);
+        return failOpen(text, "cannot bind socket", ErrorName::Appended,
+                        LinkOpenFailure::kLocalPort);
     }
     if (sockets.localPort(gRemoteLink.socket, &gRemoteLink.ownPort) != 0) {
         return failOpen(text, "cannot identify port", ErrorName::Appended);
@@ -133,13 +143,25 @@ int LinkOpen(char* text) noexcept {
 
 int KRV_Connect() {
     char text[kLinkTextSize] = {};
-    if (LinkOpen(text) < 0) return -1;
+    gOpenFailure = LinkOpenFailure::kNone;
+    gOpenFailureText[0] = '\0';
+    if (LinkOpen(text) < 0) {
+        if (gOpenFailure == LinkOpenFailure::kNone) gOpenFailure = LinkOpenFailure::kOther;
+        std::snprintf(gOpenFailureText, kLinkTextSize, "%s", text);
+        return -1;
+    }
     gRemoteLink.replyToggle = -1;
     clearRecovery();
     for (int attempt = 0; attempt < kSyncAttempts; ++attempt) {
         if (LinkSync() == 1) return 0;
     }
+    gOpenFailure = LinkOpenFailure::kNoSync;
     return -1;  // still open: KRV_Disconnect closes it
+}
+
+LinkOpenFailure KRV_ConnectFailure(const char** text) {
+    if (text != nullptr) *text = gOpenFailureText;
+    return gOpenFailure;
 }
 
 void KRV_Disconnect() {

@@ -44,6 +44,10 @@ constexpr size_t kLinkMagicSize = sizeof(kLinkMagic);
 // Sync, disconnect and acknowledgement datagrams are this long.
 constexpr int kLinkControlDatagramSize = 16;
 constexpr size_t kFragmentHeaderSize = 4;
+// The smallest packet length the link uses (room for the handshake's magic and some data), and the
+// most a reply may carry.
+constexpr int kLinkMinPacketLength = 16;
+constexpr int kLinkMaxReplyLength = 16640;
 
 // Request codes (offset 6 of a request) and sub-codes (offset 7).
 constexpr uint8_t REQ_ATTACH = 0x71;

@@ -6,11 +6,12 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "remote/AheadFragments.h"
 #include "remote/LinkWire.h"
 #include "remote/SocketLayer.h"
 
 constexpr size_t kNodeNameSize = 80;  // 79 characters and the NUL
-constexpr int kMinPacketLength = 16;  // room for the handshake's magic and some fragment data
+constexpr int kMinPacketLength = kLinkMinPacketLength;
 constexpr int kMaxPacketLength = 1472;
 constexpr int kDefaultPacketLength = 1024;
 constexpr uint16_t kDefaultPeerPort = 20000;
@@ -22,7 +23,7 @@ constexpr size_t kRequestBufferSize = 16896;
 constexpr size_t kMaxRequestLength = kRequestBufferSize - kFragmentHeaderSize;
 // The most a reply may carry; one whole datagram of room lies beyond it so that the datagram
 // that overruns it still lands inside the buffer.
-constexpr int kMaxReplyLength = 16640;
+constexpr int kMaxReplyLength = kLinkMaxReplyLength;
 constexpr size_t kReplyBufferSize = kFragmentHeaderSize + kMaxReplyLength + kMaxPacketLength;
 
 // Only the newest notifications are kept; nothing in the library reads them yet.
@@ -68,9 +69,9 @@ struct RemoteLinkState {
     int resendsLeft = 0;  // resends of the current request still allowed
     // 2 after a resend, 1 once the reply to it came: the next repetition is the resend's echo.
     int echoWindow = 0;
-    // A fragment of the current reply met while waiting for a flow token, handed to the reception.
-    uint8_t heldFragment[kMaxPacketLength] = {};
-    int heldLength = 0;
+    // Fragments of the reply awaited that came ahead of their turn, or while a long request still
+    // waited for a flow token; they lie in the reply buffer already.
+    AheadFragments aheadFragments;
     uint64_t resentFragments = 0;  // request fragments sent again, for the soak's figures
 
     // Notifications, newest first.

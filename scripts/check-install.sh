@@ -3,7 +3,9 @@
 # The project as a user installs it: a DESTDIR install moved elsewhere, its cse-host and its Python
 # module scanning the embedded emulator without --lib, a tiny host built out of tree with
 # find_package and another with pkg-config loading the installed plug-in through the public
-# headers, the dissector, man pages and documents a package user reads, and the .deb's file list,
+# headers, the dissector, man pages and documents a package user reads (no path of the source tree
+# in them; every example of the user README and the man pages that needs no machine or file of the
+# user's run as it stands), and the .deb's file list,
 # dependencies, Python module and lintian, the .tar.gz's and the Windows .zip's files (both taken
 # from beside the .deb).
 #   check-install.sh BUILD_DIR [PACKAGE.deb]
@@ -66,7 +68,81 @@ for page in "$root"/share/man/man1/{cse-host,quorbit-sim}.1.gz; do
         grep -qx "$section" <<<"$rendered" || fail "$page lacks $section"
     done
 done
-grep -q 'FAULT KINDS' <(man -l "$root/share/man/man1/quorbit-sim.1.gz") || fail "quorbit-sim(1) lacks the faults"
+# Every fault kind quorbit-sim takes (its --help lists them) is described in its man page.
+quorbit_man=$(MANWIDTH=200 man -l "$root/share/man/man1/quorbit-sim.1.gz" 2>/dev/null)
+grep -q 'FAULT KINDS' <<<"$quorbit_man" || fail "quorbit-sim(1) lacks the faults"
+kinds=$("$root/bin/quorbit-sim" --help | sed -n '/kinds:/,/seed/p' | sed 's/.*kinds://' | tr ',' '\n')
+for kind in $(sed 's|\(.*\)-in/out|\1-in \1-out|' <<<"$kinds"); do
+    grep -qE "(^|[ ,])$kind([ ,=\[]|$)" <<<"$quorbit_man" || fail "quorbit-sim(1) does not describe $kind"
+done
+
+# No installed document names a path that exists only in the source tree (build/bin/...,
+# session/CableSession.h, tools/wireshark/...): a package user has no source tree.
+documents=("$doc"/*.md)
+for page in "$root"/share/man/man1/*.1.gz; do
+    LC_ALL=C MANWIDTH=200 man -l "$page" >"$work/$(basename "$page" .1.gz).txt" 2>/dev/null
+    documents+=("$work/$(basename "$page" .1.gz).txt")
+done
+for document in "${documents[@]}"; do
+    grep -qiE 'top README|source tree|build/bin' "$document" && fail "$document points into the source tree"
+    # Relative paths only: an absolute one names an installed file.
+    for path in $(perl -ne 'while (m{(?<![\w./<>-])([\w.-]+/[\w./<>-]*)}g) { print "$1\n" }' "$document" |
+        sed 's/[.,:;]*$//' | sort -u); do
+        if [[ -e "$PWD/$path" && ! -e "$root/$path" ]]; then
+            fail "$(basename "$document") names $path, which only the source tree has"
+        fi
+    done
+done
+
+# Every shell session and Python script of the installed README runs as it stands, against the
+# moved tree: its programs first on the PATH, its Python module on PYTHONPATH, its dissector in a
+# personal plug-in folder (the blocks a user types; the others name machines of the user's).
+if command -v tshark >/dev/null && command -v openocd >/dev/null; then
+    examples="$work/examples"
+    mkdir -p "$examples/home/.local/lib/wireshark"
+    ln -s "$(dirname "$(find "$root" -name koraven_link.lua)")" "$examples/home/.local/lib/wireshark/plugins"
+    /usr/bin/python3 - "$doc/README.md" "$examples" <<'PYTHON'
+import re, sys
+text = open(sys.argv[1]).read()
+for number, (kind, body) in enumerate(re.findall(r"```(sh|python)\n(.*?)```", text, re.S)):
+    open("%s/example%02d.%s" % (sys.argv[2], number, "py" if kind == "python" else "sh"), "w").write(body)
+PYTHON
+    ran=0
+    for example in "$examples"/example*; do
+        case $example in
+            *.sh) runner=(bash -e) ;;
+            *.py) runner=(/usr/bin/python3) ;;
+        esac
+        output=$(cd "$examples" && env -u CSE_HOST_PLUGIN PATH="$root/bin:$PATH" HOME="$examples/home" \
+            PYTHONPATH="$(dirname "$module_dir")" timeout 120 "${runner[@]}" "$example" 2>&1) ||
+            fail "the README's example $(basename "$example") failed: $output"
+        # The OpenOCD round reads the IDCODE of the demo chain's middle device through the bridge.
+        if grep -q openocd "$example" && [[ "$output" != *27a31eff* ]]; then
+            fail "the README's OpenOCD example did not read the IDCODE: $output"
+        fi
+        ran=$((ran + 1))
+    done
+    ((ran >= 4)) || fail "only $ran examples found in the installed README"
+fi
+
+# The man pages' examples that need no machine or file of the user's run as they stand.
+for page in cse-host quorbit-sim; do
+    while IFS= read -r example; do
+        [[ "$example" == *bench-pc* || "$example" == *board.svf* ]] && continue
+        case $example in
+            quorbit-sim*)  # serves until stopped: it must come up and listen
+                output=$(cd "$work" && timeout --foreground 3 env PATH="$root/bin:$PATH" bash -c "$example" 2>&1) || true
+                [[ "$output" == *"listening on"* ]] || fail "$page(1) example '$example': $output" ;;
+            cse-host*serve*)
+                output=$(cd "$work" && timeout --foreground 3 env -u CSE_HOST_PLUGIN PATH="$root/bin:$PATH" \
+                    bash -c "$example" 2>&1) || true
+                [[ "$output" == *"remote_bitbang on"* ]] || fail "$page(1) example '$example': $output" ;;
+            *)
+                output=$(cd "$work" && env -u CSE_HOST_PLUGIN PATH="$root/bin:$PATH" timeout 60 bash -c "$example" 2>&1) ||
+                    fail "$page(1) example '$example' failed: $output" ;;
+        esac
+    done < <(sed -n '/^EXAMPLES$/,/^SEE ALSO$/p' "$work/$page.txt" | grep -E "^       $page( |$)" | sed 's/^ *//')
+done
 
 # quorbit-sim finds an installed chain by name.
 coproc sim { exec "$root/bin/quorbit-sim" --port 0 --chain long20 2>&1; }
@@ -131,5 +207,7 @@ if [[ -n "$zip" ]]; then
         grep -qx "$path" <<<"$files" || fail "$zip lacks $path"
     done
     ! grep -qx 'README.md' <<<"$files" || fail "$zip holds the developer README"
+    ! unzip -p "$zip" '*/README-Windows.txt' '*/setup-guide.md' | grep -qiE 'top README|build/bin|source tree' ||
+        fail "$zip's documents point into the source tree"
 fi
 echo "check-install: installed tree, out-of-tree hosts, $deb${tgz:+, $tgz}${zip:+, $zip} are fine"

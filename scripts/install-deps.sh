@@ -12,7 +12,7 @@ packages+=(python3-dev pybind11-dev)  # the Python module koraven_cse
 if [[ "$mode" == "test" ]]; then
     packages+=(clang libclang-rt-14-dev valgrind g++-mingw-w64-i686 openocd tshark wine wine32:i386)
     packages+=(help2man man-db dpkg-dev file lintian pkg-config unzip)
-    packages+=(python3-pytest)
+    packages+=(python3-pytest python3-venv)  # python3-venv: the user README's venv example
 fi
 
 missing=()

@@ -16,6 +16,7 @@
 #include "session/PluginExports.h"
 #include "session/PluginMessages.h"
 #include "session/PluginSearch.h"
+#include "session/TdoProbe.h"
 
 namespace csesession {
 
@@ -189,6 +190,8 @@ void CableSession::State::startEmulator() {
     switch (emulator.start(chain, options.simBoardFaults, error)) {
         case EmbeddedEmulator::StartResult::kBadChain:
             fail(ErrorKind::kUsage, error);
+        case EmbeddedEmulator::StartResult::kUnavailable:
+            fail(ErrorKind::kUsage, error);
         case EmbeddedEmulator::StartResult::kFailed:
             fail(ErrorKind::kFailed, "cannot start the embedded quorbit-sim: " + error);
         case EmbeddedEmulator::StartResult::kStarted:
@@ -230,7 +233,12 @@ void CableSession::State::connect() {
 
 void CableSession::State::scanChain() {
     if (cseFailed(plugin->scanJTAGChain())) {
-        if (!options.tolerateChainFaults) fail(ErrorKind::kFailed, "the chain scan failed");
+        // A dead TDO line is named as such; the scan's reading of it ("more than 254") misleads.
+        const std::string stuck = stuckTdoReason(*plugin);
+        if (!stuck.empty()) (void)messages.takeErrors();
+        if (!options.tolerateChainFaults)
+            fail(ErrorKind::kFailed, stuck.empty() ? "the chain scan failed" : stuck);
+        scanProblem = stuck;
         for (const std::string& line : messages.takeErrors())
             scanProblem += (scanProblem.empty() ? "" : "; ") + line;
         if (scanProblem.empty()) scanProblem = "the plug-in's chain scan failed";

@@ -22,7 +22,12 @@ class EmbeddedEmulator {
     // Reads the chain file (empty = the demo chain) and the board faults (quorbit-sim's
     // --board-fault kinds, comma separated). A chain file or fault list that cannot be read or
     // parsed, or that do not fit together, is the user's to fix.
-    enum class StartResult { kStarted, kBadChain, kFailed };
+    enum class StartResult {
+        kStarted,
+        kBadChain,
+        kFailed,
+        kUnavailable  // this build has none: the caller must give a front end (a usage error)
+    };
     [[nodiscard]] StartResult start(const std::string& chainPath, const std::string& boardFaults,
                                     std::string& error);
     // Before start: write every datagram of the link to this capture file (empty: none).

@@ -14,8 +14,8 @@ EmbeddedEmulator::StartResult EmbeddedEmulator::start(const std::string& chainPa
                                                       std::string& error) {
     (void)chainPath;
     (void)boardFaults;
-    error = "this build has none; give --node and --port of a running front end";
-    return StartResult::kFailed;
+    error = "this build has no embedded emulator: give --node (and --port) of a running front end";
+    return StartResult::kUnavailable;
 }
 
 uint16_t EmbeddedEmulator::port() const {

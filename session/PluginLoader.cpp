@@ -14,11 +14,31 @@ namespace csesession {
 
 #if defined(_WIN32)
 
+namespace {
+
+// Windows' own text for an error number (126: the module or one it needs is missing), so that
+// the number is not all the user gets.
+std::string systemMessage(DWORD code) {
+    char text[512] = {};
+    const DWORD length =
+        FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
+                       0, text, sizeof text, nullptr);
+    std::string message(text, length);
+    while (!message.empty() && (message.back() == '\n' || message.back() == '\r' ||
+                                message.back() == ' ' || message.back() == '.')) {
+        message.pop_back();
+    }
+    return message.empty() ? std::string() : ": " + message;
+}
+
+}  // namespace
+
 bool PluginLibrary::open(const std::string& path, std::string& error) {
     close();
     HMODULE module = LoadLibraryA(path.c_str());
     if (module == nullptr) {
-        error = "cannot load " + path + " (error " + std::to_string(GetLastError()) + ")";
+        const DWORD code = GetLastError();
+        error = "cannot load " + path + " (error " + std::to_string(code) + systemMessage(code) + ")";
         return false;
     }
     handle_ = reinterpret_cast<void*>(module);

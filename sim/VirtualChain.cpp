@@ -142,7 +142,8 @@ void VirtualChain::overrideTdo(std::uint64_t firstBit, std::uint64_t count, cons
 
 bool VirtualChain::tdo() const {
     if (tdoFault_ != BoardFaults::Tdo::Driven) return faultyTdo(true, lastTdi_);
-    if (devices_.empty()) return true;
+    // Open after the last device: the line to the TDO pin itself is open and pulled high.
+    if (devices_.empty() || openBefore_ == devices_.size()) return true;
     const Device& last = devices_.back();
     if (state_ == TapState::ShiftDr) return selectedDr(last).outBit();
     if (state_ == TapState::ShiftIr) return last.ir.outBit();
@@ -231,6 +232,7 @@ void VirtualChain::shiftRun(std::uint64_t firstBit, std::uint64_t count, const s
             bits =
                 step == 64 ? runRegisters_[i]->shift64(bits) : runRegisters_[i]->shift(bits, step);
         }
+        if (openBefore_ == runRegisters_.size()) bits = ~std::uint64_t{0} >> (64 - step);
         if (tdo != nullptr) writeBits(tdo, firstBit + done, step, bits);
         done += step;
     }

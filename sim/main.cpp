@@ -5,6 +5,7 @@
 #include <signal.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -49,8 +50,16 @@ int main(int argc, char** argv) {
         const std::string folder = quorbit::installedChainFolder(quorbit::currentExecutablePath());
         const std::string path = quorbit::findChainFile(line.chainPath, folder);
         if (!quorbit::parseChainFile(path, line.options.chain, error)) {
-            if (path == line.chainPath && path.find('/') == std::string::npos)
-                error += " (nor is " + path + " a chain file in " + folder + ")";
+            // Only a name that is no file anywhere was looked up among the installed chains; a
+            // file that exists but is wrong keeps its own error alone.
+            std::error_code status;
+            if (path == line.chainPath && path.find('/') == std::string::npos &&
+                !std::filesystem::exists(path, status)) {
+                const std::filesystem::path shown =
+                    std::filesystem::weakly_canonical(folder, status);
+                error += " (nor is " + path + " a chain file in " +
+                         (status ? folder : shown.string()) + ")";
+            }
             std::cerr << "quorbit-sim: " << error << "\n";
             return 1;
         }

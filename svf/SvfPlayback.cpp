@@ -2,6 +2,8 @@
 // Where the text comes from, and the result in words; the playing is SvfPlayer.cpp.
 #include "svf/SvfPlayback.h"
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -31,10 +33,25 @@ uint64_t regularFileBytes(const std::string& path) {
 
 }  // namespace
 
+namespace {
+
+std::string counted(uint64_t count, const char* one, const char* many) {
+    return std::to_string(count) + " " + (count == 1 ? one : many);
+}
+
+}  // namespace
+
 std::string SvfResult::summary(const std::string& fileName) const {
-    return fileName + ": " + std::to_string(scans) + " scans, " + std::to_string(checks) +
-           " TDO checks, " + std::to_string(mismatchCount) +
-           (mismatchCount == 1 ? " mismatch" : " mismatches");
+    const std::string counts = counted(scans, "scan", "scans") + ", " +
+                               counted(checks, "TDO check", "TDO checks") + ", " +
+                               counted(mismatchCount, "mismatch", "mismatches");
+    // A file stopped part-way must not read like one that passed.
+    if (outcome == Outcome::kStopped) {
+        return fileName + ": stopped before its end after " +
+               counted(statements, "statement", "statements") + " (" + counts +
+               "): the file did not finish";
+    }
+    return fileName + ": " + counts;
 }
 
 const char* outcomeName(SvfResult::Outcome outcome) {
@@ -55,10 +72,16 @@ const char* outcomeName(SvfResult::Outcome outcome) {
     return "?";
 }
 
-bool checkSvfFile(const std::string& path, std::string& reason) {
+bool checkSvfFile(const std::string& path, std::string& reason, int* systemError) {
     if (path == "-") return true;
-    if (!std::ifstream(path, std::ios::binary)) {
-        reason = "cannot read the SVF file " + path;
+    std::error_code status;
+    // A folder opens as a stream on some systems and would only fail at the first read.
+    const int error = std::filesystem::is_directory(path, status) ? EISDIR
+                      : std::ifstream(path, std::ios::binary)    ? 0
+                                                                 : errno;
+    if (error != 0) {
+        reason = "cannot read the SVF file " + path + ": " + std::strerror(error);
+        if (systemError != nullptr) *systemError = error;
         return false;
     }
     if (regularFileBytes(path) > kMaxSvfBytes) {
@@ -82,9 +105,14 @@ SvfResult playSvfFile(CsePluginInterface::ICsePlugin& plugin, const std::string&
     if (named.fileName.empty()) named.fileName = path == "-" ? "<stdin>" : path;
     if (path == "-") return playSvfText(plugin, std::cin, named, 0);
     std::string reason;
-    if (!checkSvfFile(path, reason)) return unreadable(reason);
+    int systemError = 0;
+    if (!checkSvfFile(path, reason, &systemError)) {
+        SvfResult result = unreadable(reason);
+        result.systemError = systemError;
+        return result;
+    }
     std::ifstream file(path, std::ios::binary);
-    if (!file) return unreadable("cannot read the SVF file " + path);
+    if (!file) return unreadable("cannot read the SVF file " + path + ": " + std::strerror(errno));
     return playSvfText(plugin, file, named, regularFileBytes(path));
 }
 

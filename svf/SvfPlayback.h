@@ -72,7 +72,8 @@ struct SvfResult {
     };
     Outcome outcome = Outcome::kPassed;
     std::string failure;      // kFailed, kMalformed, kUnreadable: "FILE:LINE: reason" or
-                              // "cannot read the SVF file FILE"
+                              // "cannot read the SVF file FILE: No such file or directory"
+    int systemError = 0;      // kUnreadable: the errno of the failed open (0: another cause)
     uint64_t statements = 0;  // statements carried out on the cable (scans, RUNTEST, STATE, TRST)
     uint64_t scans = 0;
     uint64_t checks = 0;  // scans with TDO
@@ -80,7 +81,9 @@ struct SvfResult {
     std::vector<Mismatch> mismatches;  // the first SvfOptions::keepMismatches of them
     uint64_t bytesRead = 0;
 
-    // "FILE: 4 scans, 3 TDO checks, 0 mismatches"
+    // "FILE: 4 scans, 3 TDO checks, 0 mismatches" ("1 scan", ...); kStopped says the file did not
+    // finish: "FILE: stopped before its end after 12 statements (4 scans, ...): the file did not
+    // finish"
     [[nodiscard]] std::string summary(const std::string& fileName) const;
 };
 
@@ -92,7 +95,8 @@ struct SvfResult {
 
 // Whether path ("-": standard input, always) can be opened and is not larger than kMaxSvfBytes,
 // for refusing it before a session is opened; false with the reason.
-[[nodiscard]] bool checkSvfFile(const std::string& path, std::string& reason);
+[[nodiscard]] bool checkSvfFile(const std::string& path, std::string& reason,
+                                int* systemError = nullptr);
 
 // The file at path ("-": standard input). An unopenable, unreadable or oversized file gives
 // kUnreadable before the cable is touched.

@@ -101,6 +101,8 @@ class QXCsePlugin : public CsePlugin {
     int rawShift(int options, int bits, const uint8_t* tms, const uint8_t* tdi, uint8_t* tdo,
                  AfterReconnect after = AfterReconnect::Resend);
     void reportLinkFailure(int result);
+    // The cause of a failed connect, after the two lines every failed connect gives.
+    void logConnectFailure();
     // After a raw shift that may have clocked the TAP failed: a TMS reset and the walk back to the
     // recorded state, before anything else moves. False when that failed too.
     bool recoverTapState();

@@ -83,12 +83,45 @@ CseResult QXCsePlugin::initializeTargetImpl(uint32_t argc, const char* const* ar
     return traceExit(kInitializeTargetName, CSE_SUCCESS);
 }
 
+// The two lines above suit a front end that is not there; the link knows which cause it was.
+void QXCsePlugin::logConnectFailure() {
+    const char* text = "";
+    switch (KRV_ConnectFailure(&text)) {
+        case LinkOpenFailure::kRefused:
+            logMessage(CSE_MESSAGE_ERROR,
+                       "The front end answered but refused the link: another client (a tool "
+                       "chain, cse-host) holds it.\n");
+            break;
+        case LinkOpenFailure::kNoAnswer:
+            logMessage(CSE_MESSAGE_ERROR,
+                       "Nothing answered the connect requests at the node and port given.\n");
+            break;
+        case LinkOpenFailure::kLocalPort:
+            logMessage(CSE_MESSAGE_ERROR,
+                       "The local UDP port of the link cannot be used (%s): another program holds "
+                       "it, or hostport= names a port this machine refuses.\n",
+                       text);
+            break;
+        case LinkOpenFailure::kNoSync:
+            logMessage(CSE_MESSAGE_ERROR,
+                       "The front end accepted the link but did not answer its synchronisation.\n");
+            break;
+        case LinkOpenFailure::kOther:
+            if (*text != '\0') logMessage(CSE_MESSAGE_ERROR, "The link: %s.\n", text);
+            break;
+        case LinkOpenFailure::kNone:
+            break;
+    }
+}
+
 CseResult QXCsePlugin::openTargetImpl(uint32_t argc, const char* const* argv, uint32_t opaque1,
                                       uint32_t opaque2) {
     (void)opaque1;
     (void)opaque2;
     traceEnter(kOpenTargetName);
-    logMessage(CSE_MESSAGE_INFO, "Initializing KORAVEN-CsePlugin (32bit)\n");
+    // The word size of the build that runs, so a 64-bit library does not call itself 32-bit.
+    logMessage(CSE_MESSAGE_INFO, "Initializing KORAVEN-CsePlugin (%s)\n",
+               sizeof(void*) == 8 ? "64bit" : "32bit");
     KRV_Disconnect();  // ends a link an earlier open left behind
     tapReleased = false;
     tapUncertain = false;
@@ -104,6 +137,7 @@ CseResult QXCsePlugin::openTargetImpl(uint32_t argc, const char* const* argv, ui
         logMessage(CSE_MESSAGE_ERROR,
                    "Assure that the KORAVEN Quorbit GUI is running and configured for Remote API "
                    "access.\n");
+        logConnectFailure();
         return traceExit(kOpenTargetName, CSE_FAILURE);
     }
     logMessage(CSE_MESSAGE_STATUS, "packet length %d negotiated with the KORAVEN debugger\n",

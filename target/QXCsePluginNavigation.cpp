@@ -153,7 +153,12 @@ int QXCsePlugin::rawShift(int options, int bits, const uint8_t* tms, const uint8
 }
 
 void QXCsePlugin::reportLinkFailure(int result) {
-    if (result == -2) {
+    if (result == -1) {
+        // Without this line a lost datagram would read like a board without power.
+        logMessage(CSE_MESSAGE_ERROR,
+                   "no answer from the KORAVEN debugger within the reply time-out (timeout=): a "
+                   "datagram was lost or the answer came late\n");
+    } else if (result == -2) {
         logMessage(CSE_MESSAGE_ERROR, "request not sent whole to the KORAVEN debugger\n");
     }
 }
@@ -171,10 +176,12 @@ bool QXCsePlugin::reconnectLink() {
                "the KORAVEN debugger's front end holds no link with this plug-in any more (it was "
                "restarted, or another client took it): connecting to it again\n");
     KRV_Disconnect();
-    if (KRV_Connect() != 0 || KRV_Attach() != 0 || KRV_ExecuteCommand("JTAG.PIN ENABLE") < 0) {
+    const bool connected = KRV_Connect() == 0;
+    if (!connected || KRV_Attach() != 0 || KRV_ExecuteCommand("JTAG.PIN ENABLE") < 0) {
         logMessage(CSE_MESSAGE_ERROR,
                    "cannot connect to the KORAVEN debugger's front end again; the next call "
                    "tries once more\n");
+        if (!connected) logConnectFailure();  // why: refused, nothing answered, ...
         return false;
     }
     logMessage(CSE_MESSAGE_WARNING, "connected to the KORAVEN debugger's front end again\n");

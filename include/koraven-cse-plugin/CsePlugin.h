@@ -206,6 +206,12 @@ class ICsePlugin {
     //   packlen=N      largest datagram asked for, 16..1472 bytes; the front end's accept
     //                  decides the length used; default 1024
     //   hostport=N     local UDP port to bind, for a firewall rule; default 0, any free port
+    //   shifts=MODE    split (default): a chain shift is the walk into Shift-IR/DR, the data and
+    //                  the walk to its end state as three requests to the front end, as the
+    //                  original plug-in sends them; merged: all three in one raw shift carrying
+    //                  TMS and TDI together (longer shifts: the walks ride with the first and
+    //                  last pieces), and a navigation with extra clocks as one TMS stream. Same
+    //                  TDO and states, a third of the round trips for small shifts
     // e.g. {"type=koraven", "node=bench-pc", "port=20000"}.
     virtual CseResult openTarget(uint32_t argc, const char* const* argv, uint32_t opaque1,
                                  uint32_t opaque2) = 0;
@@ -326,7 +332,19 @@ class ICsePlugin {
     virtual CseResult waitTime(uint32_t microseconds) = 0;
     // 81: setWaitTimeAndRetriesImpl.
     virtual CseResult setWaitTimeAndRetries(uint32_t waitTime, uint32_t retries) = 0;
-    // 82: sendCommandImpl.
+    // 82: sendCommandImpl. The KORAVEN target knows one command, "raw-shift": a host's own TMS
+    // and TDI streams clocked as they are, with TDO captured; it needs the lock (lockTarget).
+    //   inData   bytes 0..3: the clock count N, little-endian; then the TMS stream, then the TDI
+    //            stream, (N + 7) / 8 bytes each, bit k in bit k % 8 of byte k / 8, first clock
+    //            first; inSize is exactly 4 + 2 * ((N + 7) / 8)
+    //   outData  receives the TDO stream in the same order, at least (N + 7) / 8 bytes (outSize);
+    //            null when TDO is not wanted
+    // The TAP state getTAPState reports follows the TMS stream (the walk of CseTapWalk.h builds
+    // streams that pass the states the plug-in's own navigations pass). After a failed call the
+    // plug-in resets the TAP to recover; then a stream that reaches Capture-DR before it passes
+    // Update-IR or Test-Logic-Reset is refused, as every DR shift is, until an instruction is
+    // shifted again. Every other command fails with the framework's "not implemented" message,
+    // so setOption and getOption keep their answers.
     virtual CseResult sendCommand(const char* command, const void* inData, uint32_t inSize,
                                   void* outData, uint32_t outSize, uint32_t opaque1,
                                   uint32_t opaque2) = 0;

@@ -1,4 +1,16 @@
-# Type stub of koraven_cse for editors and type checkers; the docstrings are in the module itself.
+# Type stub of koraven_cse for editors and type checkers, with the module's own docstrings so that
+# an editor shows them on hover.
+"""Drive a KORAVEN in-circuit debugger as a JTAG cable from Python.
+
+    import koraven_cse as kc
+    with kc.Session() as s:                 # embedded quorbit-sim with the demo chain
+        for dev in s.devices:
+            print(dev)
+        print(hex(s.idcode(1)))
+
+The plug-in's log lines go to the logger "koraven_cse" (its level 1 as WARNING, 2 as INFO, 3 as
+DEBUG, 4 as level 5).
+"""
 import os
 from types import TracebackType
 from typing import IO, Callable, Dict, List, Optional, Sequence, Type, TypeVar, Union, overload
@@ -11,13 +23,30 @@ _Path = Union[str, os.PathLike[str]]
 _S = TypeVar("_S", bound="Session")
 
 class CseError(Exception):
+    """An operation failed: the plug-in, the chain or the debugger refused it.
+
+    ``reason`` holds the one-line reason, with the plug-in's own error lines after it.
+    """
+
     reason: str
     def __init__(self, reason: str) -> None: ...
 
-class UsageError(CseError): ...
-class LinkError(CseError): ...
+class UsageError(CseError, ValueError):
+    """The caller's input was wrong: a device number, a bit count, a value, a state name, an
+    option. Also a ValueError."""
+
+class LinkError(CseError):
+    """The debugger's front end did not answer, or the link to it failed."""
 
 class Device:
+    """One device of the scan chain; device 0 is the one nearest TDI.
+
+    ``idcode`` is None for a device that answered the scan with a BYPASS bit (it has no IDCODE),
+    and so are its fields. ``irlen`` is None while the IR lengths are unknown. ``manufacturer`` is
+    the JEP106 code of IDCODE bits 11..1; ``bank`` counts from 1. ``openocd_position`` is where
+    OpenOCD lists the same device (it counts from TDO).
+    """
+
     index: int
     idcode: Optional[int]
     irlen: Optional[int]
@@ -29,6 +58,10 @@ class Device:
     id: Optional[int]
 
 class Mismatch:
+    """A TDO check of an SVF file that failed: ``expected``, ``read`` and ``mask`` in hex as
+    cse-host prints them; ``first_bit`` is the first differing bit, counted from the first bit
+    shifted."""
+
     file: str
     line: int
     command: str
@@ -38,6 +71,15 @@ class Mismatch:
     first_bit: int
 
 class SvfResult:
+    """What playing an SVF file gave.
+
+    ``outcome`` is "passed" or "mismatch"; ``ok`` (and the result in a condition) is True exactly
+    when every check passed. ``statements`` counts the statements that act on the cable (SIR,
+    SDR, RUNTEST, STATE, TRST; not HIR, HDR, TIR, TDR, ENDIR, ENDDR, FREQUENCY), ``scans`` the SIR
+    and SDR, ``checks`` the scans that gave TDO, ``mismatch_count`` the failed checks
+    (``mismatches`` keeps the first 1,000).
+    """
+
     outcome: str
     statements: int
     scans: int
@@ -45,16 +87,35 @@ class SvfResult:
     mismatch_count: int
     mismatches: List[Mismatch]
     @property
-    def ok(self) -> bool: ...
+    def ok(self) -> bool:
+        """True exactly when every TDO check passed."""
     def __bool__(self) -> bool: ...
 
 class Check:
+    """One verdict of Session.diagnose(): ``verdict`` is "ok", "warning" or "fault";
+    ``figures`` holds counts as int ("devices", "irPathBits", ...) and times and rates as float
+    ("roundTripMs", "throughputMbitPerSecond")."""
+
     name: str
     verdict: str
     reason: str
-    figures: Dict[str, float]
+    figures: Dict[str, Union[int, float]]
 
 class Session:
+    """One use of the JTAG cable: the plug-in loaded, the target opened, locked and its chain
+    scanned, until close() (or the end of a ``with`` block).
+
+    Without node and port it runs quorbit-sim inside the process (the demo chain or
+    ``sim_chain``, board faults from ``sim_board_fault``); with ``node`` (port 20000 unless given)
+    or ``port`` it opens the debugger's front end there. ``lib`` is the plug-in file (default:
+    CSE_HOST_PLUGIN, else the plug-in installed beside the module). ``irlen`` gives the IR
+    lengths, device 0 first. ``timeout`` (seconds, 1..3600), ``packlen`` (16..1472) and
+    ``hostport`` (the local UDP port) set the link's argument keys of the same names.
+
+    Raises UsageError (a ValueError) for wrong arguments, TypeError for one of the wrong type,
+    LinkError when the front end does not answer, CseError when the plug-in fails.
+    """
+
     def __init__(
         self,
         node: Optional[str] = None,
@@ -63,6 +124,7 @@ class Session:
         irlen: Union[Sequence[int], str, None] = None,
         timeout: Optional[int] = None,
         packlen: Optional[int] = None,
+        hostport: Optional[int] = None,
         sim_chain: Optional[_Path] = None,
         sim_board_fault: Union[str, Sequence[str], None] = None,
         shifts: Optional[str] = None,
@@ -73,45 +135,72 @@ class Session:
         exc_type: Optional[Type[BaseException]],
         exc: Optional[BaseException],
         tb: Optional[TracebackType],
-    ) -> bool: ...
-    def close(self) -> None: ...
+    ) -> bool:
+        """Closes the session (unlock, close, disconnect), also when the block raised."""
+    def close(self) -> None:
+        """Unlocks, closes and disconnects; calling it again does nothing. Raises CseError when
+        releasing the TAP on the debugger failed."""
     @property
-    def closed(self) -> bool: ...
+    def closed(self) -> bool:
+        """True once closed."""
     @property
-    def devices(self) -> List[Device]: ...
+    def devices(self) -> List[Device]:
+        """The devices of the chain, device 0 nearest TDI; CseError when the scan failed."""
     @property
-    def front_end(self) -> str: ...
+    def front_end(self) -> str:
+        """"HOST:PORT" of the front end (or the embedded emulator)."""
     @property
-    def embedded(self) -> bool: ...
+    def embedded(self) -> bool:
+        """True when the session runs against its own quorbit-sim."""
     @property
-    def scan_problem(self) -> Optional[str]: ...
+    def scan_problem(self) -> Optional[str]:
+        """Why the device list cannot be trusted, or None."""
     @property
-    def ir_length_problem(self) -> Optional[str]: ...
+    def ir_length_problem(self) -> Optional[str]:
+        """Why the IR lengths are unknown, or None."""
     @property
-    def tap_state(self) -> str: ...
-    def idcode(self, dev: int) -> int: ...
+    def tap_state(self) -> str:
+        """The TAP state the plug-in records, e.g. "RUN_TEST_IDLE"."""
+    def idcode(self, dev: int) -> int:
+        """Resets the TAP and reads the IDCODE of device ``dev`` (0 = nearest TDI)."""
     @overload
-    def irscan(self, dev: int, value: int) -> int: ...
+    def irscan(self, dev: int, value: int) -> int:
+        """Shifts ``value`` into the IR of device ``dev`` (its IR length in bits), every other
+        device in BYPASS; returns the captured bits. Ends in Run-Test/Idle."""
     @overload
     def irscan(self, dev: int, value: _Bits) -> bytes: ...
     @overload
-    def drscan(self, dev: int, value: int, bits: int) -> int: ...
+    def drscan(self, dev: int, value: int, bits: int) -> int:
+        """Shifts ``bits`` bits of ``value`` through the DR of device ``dev``, one bypass bit for
+        each other device; returns the captured bits. Refused until an irscan has put the others
+        in BYPASS."""
     @overload
     def drscan(self, dev: int, value: _Bits, bits: Optional[int] = None) -> bytes: ...
     @overload
-    def irscan_chain(self, value: int, bits: int) -> int: ...
+    def irscan_chain(self, value: int, bits: int) -> int:
+        """Shifts ``bits`` bits of ``value`` through the whole IR path (at most 122,816)."""
     @overload
     def irscan_chain(self, value: _Bits, bits: Optional[int] = None) -> bytes: ...
     @overload
-    def drscan_chain(self, value: int, bits: int) -> int: ...
+    def drscan_chain(self, value: int, bits: int) -> int:
+        """Shifts ``bits`` bits of ``value`` through the whole DR path; bytes are read and
+        written in place."""
     @overload
     def drscan_chain(self, value: _Bits, bits: Optional[int] = None) -> bytes: ...
-    def state(self, name: str, clocks: int = 0, wait_us: int = 0) -> str: ...
-    def reset(self) -> None: ...
+    def state(self, name: str, clocks: int = 0, wait_us: int = 0) -> str:
+        """Moves the TAP to ``name`` ("PAUSE_DR", "CSEJTAG_PAUSE_DR", "Pause-DR", "DRPAUSE",
+        ...), clocks ``clocks`` more cycles there and waits ``wait_us`` microseconds; returns the
+        state reached as cse-host prints it, e.g. "PAUSE_DR"."""
+    def reset(self) -> None:
+        """TMS reset, then Run-Test/Idle: every device selects IDCODE (or BYPASS)."""
     def svf(
         self,
         path_or_file: Union[_Path, IO[str], IO[bytes]],
         keep_going: bool = False,
         progress: Optional[Callable[[int, int], object]] = None,
-    ) -> SvfResult: ...
-    def diagnose(self) -> List[Check]: ...
+    ) -> SvfResult:
+        """Plays an SVF file (a path or a file object) through the whole chain and checks every
+        TDO. FileNotFoundError (or another OSError) for a path that cannot be opened,
+        UsageError for a malformed file, CseError when the plug-in fails."""
+    def diagnose(self) -> List[Check]:
+        """Board bring-up checks (tdo, device-count, ir-length, idcode, link), each a Check."""

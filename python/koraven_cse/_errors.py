@@ -13,8 +13,11 @@ class CseError(Exception):
         self.reason = reason
 
 
-class UsageError(CseError):
-    """The caller's input was wrong: a device number, a bit count, a value, a state name, an option."""
+class UsageError(CseError, ValueError):
+    """The caller's input was wrong: a device number, a bit count, a value, a state name, an option.
+
+    Also a ValueError, so that code catching Python's own errors for bad values catches it too.
+    """
 
 
 class LinkError(CseError):

@@ -2,7 +2,7 @@
 """The values koraven_cse returns: plain, immutable records."""
 
 from dataclasses import dataclass, field
-from typing import Dict, List, Optional
+from typing import Dict, List, Optional, Union
 
 
 @dataclass(frozen=True)
@@ -57,6 +57,12 @@ class SvfResult:
     ``outcome`` is "passed" or "mismatch" (a TDO check failed; with keep_going at least one).
     A malformed file raises UsageError, a plug-in failure CseError. ``ok`` is True exactly when
     every check passed; so is the result itself, in a condition.
+
+    ``statements`` counts the statements that act on the cable: SIR, SDR, RUNTEST, STATE and
+    TRST. Those that only set what later ones use (HIR, HDR, TIR, TDR, ENDIR, ENDDR, FREQUENCY)
+    are not counted, so a file of 15 statements may report 8. ``scans`` counts SIR and SDR,
+    ``checks`` the scans that gave TDO, ``mismatch_count`` the checks that failed (all of them;
+    ``mismatches`` keeps the first 1,000).
     """
 
     outcome: str
@@ -77,9 +83,11 @@ class SvfResult:
 @dataclass(frozen=True)
 class Check:
     """One verdict of ``Session.diagnose()``: ``verdict`` is "ok", "warning" or "fault";
-    ``figures`` holds its measured numbers by name (round trip, rate, counts, lengths)."""
+    ``figures`` holds its measured numbers by name: counts and lengths as int ("devices",
+    "irPathBits", "irLength0", ...), times and rates as float ("roundTripMs",
+    "throughputMbitPerSecond")."""
 
     name: str
     verdict: str
     reason: str
-    figures: Dict[str, float] = field(default_factory=dict)
+    figures: Dict[str, Union[int, float]] = field(default_factory=dict)

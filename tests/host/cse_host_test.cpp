@@ -212,7 +212,7 @@ TEST(CseHost, VerbosityShowsLogsAndIndentedTraces) {
 
     result = cseHost({"-vv", "scan"});
     ASSERT_EQ(result.exitCode, 0);
-    const std::string initializing = "KORAVEN: Initializing KORAVEN-CsePlugin (32bit)";
+    const std::string initializing = "KORAVEN: Initializing KORAVEN-CsePlugin (64bit)";  // this host is 64-bit
     const size_t first = result.err.find(initializing);
     EXPECT_NE(first, std::string::npos);
     EXPECT_EQ(result.err.find(initializing, first + 1), std::string::npos) << "shown once";
@@ -438,9 +438,6 @@ INSTANTIATE_TEST_SUITE_P(
         RefusalCase{{"drscan", "0", "32", "0"}, 2, "comes before any irscan"},
         RefusalCase{{"run", "/dev/zero"}, 2, "larger than 1 MiB"},
         RefusalCase{{"irscan-chain", "122817", "0"}, 2, "an IR scan carries at most 122816 bits"},
-        RefusalCase{{"--node", "no-such-host.invalid", "scan"},
-                    1,
-                    "cannot resolve host no-such-host.invalid"},
         RefusalCase{{"--sim-board-fault", "open-after=9", "scan"}, 2, "the chain has 3 devices"},
         RefusalCase{{"run", "/tmp"}, 2, "the script /tmp is a directory"},
         RefusalCase{{"--node", "::1", "scan"}, 2, "the link is IPv4"},
@@ -450,7 +447,74 @@ INSTANTIATE_TEST_SUITE_P(
                     "captured 0x01001 (the device nearest TDO in the lowest bits), which fits no "
                     "split into 3 devices"}));
 
-// What a run shows beside its result: the argument list at -vvvv, an installed chain by name, the
+// A name that does not resolve, looked up in a network namespace of the test's own (a loopback
+// and nothing else): the machine's resolver is out of reach, so no query leaves the machine.
+TEST(CseHost, ANameThatDoesNotResolveIsRefusedAtOnce) {
+    const std::string unshare = "/usr/bin/unshare";
+    if (runProcess(unshare, {"--net", "--map-root-user", "true"}).exitCode != 0)
+        GTEST_SKIP() << "no network namespace of its own can be made here (unshare --net)";
+    const ProcessResult result = runProcess(
+        unshare, {"--net", "--map-root-user", CSE_HOST_PATH, "--node", "bench-pc.invalid", "scan"});
+    EXPECT_EQ(result.exitCode, 1) << result.err;
+    EXPECT_EQ(result.err, "cse-host: cannot resolve host bench-pc.invalid\n");
+}
+
+// Messages that must say what is wrong in one line, and nothing misleading beside it.
+struct MessageCase {
+    std::vector<std::string> args;
+    int exitCode;
+    const char* stderrText;  // the whole of stderr when exact, else a part of it
+    bool exact;
+    const char* absent;  // must not appear on stderr ("" for nothing)
+};
+
+class Message : public ::testing::TestWithParam<MessageCase> {};
+
+TEST_P(Message, SaysWhatIsWrongAndOnlyThat) {
+    const ProcessResult result = cseHost(GetParam().args);
+    EXPECT_EQ(result.exitCode, GetParam().exitCode) << result.err;
+    if (GetParam().exact) {
+        EXPECT_EQ(result.err, GetParam().stderrText);
+    } else {
+        EXPECT_NE(result.err.find(GetParam().stderrText), std::string::npos) << result.err;
+    }
+    if (*GetParam().absent) {
+        EXPECT_EQ(result.err.find(GetParam().absent), std::string::npos) << result.err;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    CseHost, Message,
+    ::testing::Values(
+        MessageCase{{}, 2, "cse-host: no command given (try 'cse-host --help')\n", true, ""},
+        MessageCase{{"run", "nosuch.run"},
+                    2,
+                    "cse-host: cannot read the script nosuch.run: No such file or directory\n",
+                    true,
+                    ""},
+        MessageCase{{"svf", "nosuch.svf"},
+                    2,
+                    "cse-host: cannot read the SVF file nosuch.svf: No such file or directory\n",
+                    true,
+                    ""},
+        MessageCase{{"--sim-board-fault", "tdo-stuck-0", "scan"},
+                    1,
+                    "TDO reads 0 on every clock",
+                    false,
+                    "254"},
+        MessageCase{{"--sim-board-fault", "tdo-echoes-tdi", "idcode", "0"},
+                    1,
+                    "TDO follows TDI on the same clock",
+                    false,
+                    "No devices detected"},
+        // Open after the last device: the line to the TDO pin reads 1.
+        MessageCase{{"--sim-board-fault", "open-after=2", "scan"},
+                    1,
+                    "TDO reads 1 on every clock",
+                    false,
+                    ""}));
+
+// What a run shows beside its result:// What a run shows beside its result: the argument list at -vvvv, an installed chain by name, the
 // emulator's fixed port, the reason for a faulty IR capture even with --quiet.
 struct ShownCase {
     std::vector<std::string> args;
@@ -515,11 +579,15 @@ TEST(CseHost, BashCompletionOffersFilesAfterSvfAndFaultKindsAfterTheOption) {
                                "echo \"${COMPREPLY[*]}\"; } && "
                                "complete_at cse-host svf cse_host_test && "
                                "complete_at cse-host -v --sim-board-fault '' && "
-                               "complete_at cse-host --node pc di";
+                               "complete_at cse-host --node pc di && "
+                               "complete_at " +
+                               CSE_HOST_PATH + " --sim-chain long";
     const ProcessResult result = runProcess("/bin/bash", {"-c", script});
     ASSERT_EQ(result.exitCode, 0) << result.err;
     const std::vector<std::string> lines = linesOf(result.out);
-    ASSERT_EQ(lines.size(), 3u) << result.out;
+    ASSERT_EQ(lines.size(), 4u) << result.out;
+    // The chains installed beside this cse-host, by name.
+    EXPECT_EQ(lines[3], "long20");
     EXPECT_NE(lines[0].find(svf.path().substr(folder.size())), std::string::npos) << lines[0];
     EXPECT_EQ(lines[1], "tdo-stuck-0 tdo-stuck-1 tdo-echoes-tdi open-after= ir-capture=");
     EXPECT_EQ(lines[2], "diagnose");
@@ -544,6 +612,11 @@ TEST(CseHost, QuietAndJsonGiveOneParsableDocument) {
     EXPECT_EQ(devices[0]["idcode"], hex8(*demo().devices[0].idcode));
     EXPECT_EQ(devices[0]["openocdPosition"], 2) << "OpenOCD counts from TDO";
     EXPECT_EQ(devices[2]["irLength"], demo().devices[2].irLength);
+    // A device without an IDCODE has its fields, as null.
+    for (const char* field : {"idcode", "version", "part", "bank", "id"}) {
+        ASSERT_TRUE(devices[2].contains(field)) << field;
+        EXPECT_TRUE(devices[2][field].is_null()) << field;
+    }
 
     result = cseHost({"--json", "idcode", "2"});
     EXPECT_EQ(result.exitCode, 1);
@@ -585,6 +658,15 @@ TEST_P(Diagnosis, ReportsTheBoardAsItIs) {
     }
     EXPECT_TRUE(found) << result.out;
     EXPECT_EQ(result.exitCode, anyFault ? 1 : 0);
+    // Counts are integers ("devices": 3), times and rates numbers with a fraction.
+    for (const nlohmann::json& check : checks) {
+        if (!check.contains("figures")) continue;
+        for (const auto& [name, value] : check["figures"].items()) {
+            const bool measured = name == "roundTripMs" || name == "bulkShiftMs" ||
+                                  name == "throughputMbitPerSecond";
+            EXPECT_EQ(value.is_number_integer(), !measured) << name << ": " << value;
+        }
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(

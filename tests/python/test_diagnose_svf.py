@@ -44,9 +44,14 @@ def test_diagnose_finds_the_board_fault(fault, check, verdict):
     assert verdicts((n, c.verdict) for n, c in checks.items()) == \
         verdicts((n, c["verdict"]) for n, c in expected.items())
     assert all(c.reason for c in checks.values())
-    assert all(isinstance(v, float) for c in checks.values() for v in c.figures.values())
+    # Counts are ints and measurements floats, in Python as in cse-host's JSON.
+    for name, c in checks.items():
+        for figure, value in c.figures.items():
+            assert type(value) is type(expected[name]["figures"][figure]), (name, figure)
     if fault is None:
+        assert type(checks["ir-length"].figures["irPathBits"]) is int
         assert checks["ir-length"].figures["irPathBits"] == 18
+        assert type(checks["link"].figures["roundTripMs"]) is float
 
 
 def test_a_faulty_board_opens_but_its_device_list_raises():

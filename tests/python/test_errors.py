@@ -25,7 +25,14 @@ def session():
     (lambda s: s.drscan_chain(b"\x80", 7), kc.UsageError, "the value has bits set above bit 6"),
     (lambda s: s.irscan_chain(0, 122817), kc.UsageError, "122816"),
     (lambda s: s.drscan_chain("text", 8), TypeError, ""),
-    (lambda s: s.svf("/nonexistent/board.svf"), kc.UsageError, "/nonexistent/board.svf"),
+    (lambda s: s.svf("/nonexistent/board.svf"), FileNotFoundError, "/nonexistent/board.svf"),
+    (lambda s: s.svf("/"), IsADirectoryError, "'/'"),
+    (lambda s: s.idcode(-1), kc.UsageError, "dev must be 0..4294967295, not -1"),
+    (lambda s: s.idcode("1"), TypeError, "dev must be an int, not str"),
+    (lambda s: s.drscan(1, 0, -8), kc.UsageError, "bits must be 0..4294967295, not -8"),
+    (lambda s: s.drscan_chain(0, -1), kc.UsageError, "bits must be 0..4294967295, not -1"),
+    (lambda s: s.state("IDLE", -3), kc.UsageError, "clocks must be 0..4294967295, not -3"),
+    (lambda s: s.state("IDLE", 0, -1), kc.UsageError, "wait_us must be 0..4294967295, not -1"),
 ])
 def test_usage_errors_name_the_problem(session, call, error, message):
     with pytest.raises(error) as raised:
@@ -33,6 +40,8 @@ def test_usage_errors_name_the_problem(session, call, error, message):
     assert message in str(raised.value)
     if issubclass(error, kc.CseError):
         assert raised.value.reason == str(raised.value)
+    if error is kc.UsageError:
+        assert isinstance(raised.value, ValueError)  # caught where Python's own would be
 
 
 def test_drscan_is_refused_until_an_irscan_put_the_others_in_bypass(session):

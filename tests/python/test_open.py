@@ -1,15 +1,23 @@
 # SPDX-License-Identifier: Apache-2.0
 """Opening: arguments that cannot work, a front end that is not there, the plug-in search."""
 
+import os
+import shutil
 import socket
+import subprocess
+import sys
 
 import koraven_cse as kc
 import pytest
 
 
 @pytest.mark.parametrize("arguments, error, message", [
-    ({"node": "no-such-host.invalid"}, kc.LinkError, "cannot resolve host no-such-host.invalid"),
     ({"port": 70000}, kc.UsageError, "port must be 1..65535"),
+    ({"port": -1}, kc.UsageError, "port must be 1..65535, not -1"),
+    ({"hostport": 70000}, kc.UsageError, "hostport must be 0..65535, not 70000"),
+    ({"timeout": -5}, kc.UsageError, "timeout must be 0..4294967295, not -5"),
+    ({"irlen": [6, -8, 4]}, kc.UsageError, "an IR length must be 0..4294967295, not -8"),
+    ({"irlen": "6,x,4"}, kc.UsageError, 'irlen "6,x,4" is not a list of numbers'),
     ({"packlen": 8}, kc.UsageError, "the packet length must be 16..1472 bytes"),
     ({"timeout": 0}, kc.UsageError, "the reply time-out must be 1..3600 seconds"),
     ({"node": "127.0.0.1", "sim_chain": "x.chain"}, kc.UsageError,
@@ -53,6 +61,33 @@ def test_a_closed_session_refuses_every_call():
     opened.close()  # again: nothing
     with pytest.raises(kc.UsageError, match="the Session is closed"):
         opened.idcode(0)
+
+
+def test_a_name_that_does_not_resolve_is_a_link_error():
+    # Looked up in a network namespace of the test's own (a loopback and nothing else): the
+    # machine's resolver is out of reach, so no query leaves the machine.
+    unshare = ["unshare", "--net", "--map-root-user"]
+    if not shutil.which("unshare") or subprocess.run(unshare + ["true"]).returncode != 0:
+        pytest.skip("no network namespace of its own can be made here (unshare --net)")
+    script = ("import koraven_cse as kc\n"
+              "try:\n    kc.Session(node='bench-pc.invalid')\n"
+              "except kc.LinkError as error:\n    print(error.reason)\n")
+    run = subprocess.run(unshare + [sys.executable, "-c", script], capture_output=True, text=True,
+                         env=os.environ, timeout=60)
+    assert run.stdout == "cannot resolve host bench-pc.invalid\n", run.stderr
+
+
+def test_the_local_port_is_taken_from_hostport():
+    with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as probe:  # a port free just now
+        probe.bind(("127.0.0.1", 0))
+        port = probe.getsockname()[1]
+    with kc.Session(hostport=port) as session:
+        assert [d.irlen for d in session.devices] == [6, 8, 4]
+    with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as taken:
+        taken.bind(("127.0.0.1", port))
+        with pytest.raises(kc.LinkError) as raised:
+            kc.Session(hostport=port)
+    assert "The local UDP port of the link cannot be used" in raised.value.reason
 
 
 @pytest.mark.parametrize("first_call", [lambda s: s.drscan(1, 0, 24),

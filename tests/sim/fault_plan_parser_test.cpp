@@ -128,7 +128,10 @@ INSTANTIATE_TEST_SUITE_P(Kinds, BoardFaultTest,
                                            BoardFaultCase{"tdo-stuck-0", 0},
                                            BoardFaultCase{"tdo-stuck-1", 0x3FFFF},
                                            BoardFaultCase{"tdo-echoes-tdi", 0x3FFFF},
+                                           BoardFaultCase{"open-after=0", 0x3F011},
                                            BoardFaultCase{"open-after=1", 0x3FFF1},
+                                           // the last device: the line to the pin is open
+                                           BoardFaultCase{"open-after=2", 0x3FFFF},
                                            BoardFaultCase{"ir-capture=1:0x3A", 0x013A1}));
 
 TEST(BoardFaults, RefusesKindsAndDevicesThatDoNotFit) {

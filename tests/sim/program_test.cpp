@@ -184,6 +184,17 @@ INSTANTIATE_TEST_SUITE_P(
                           "quorbit-sim: bind address '10.0.0.300' is not a dotted IPv4 address\n"}),
     [](const ::testing::TestParamInfo<Failure>& info) { return info.param.name; });
 
+// A chain file that exists but is wrong keeps its own error: it was never looked up among the
+// installed chains, so no remark about them belongs beside it.
+TEST(Program, AChainFileWithAnErrorIsNotAlsoLookedUpByName) {
+    const std::string name = "program_test_bad.chain";  // in the working folder: no '/'
+    std::ofstream(name) << "orbis 1 0x151C0EFF 09\n";
+    Program program({"--port", "0", "--chain", name});
+    EXPECT_EQ(program.line(true), "quorbit-sim: " + name + ":1: IR length 1 out of range 2..64\n");
+    EXPECT_EQ(program.exitStatus(), 1);
+    std::remove(name.c_str());
+}
+
 TEST(Program, HelpPrintsUsageAndSucceeds) {
     Program program({"--help"});
     EXPECT_EQ(program.line(), "Usage: quorbit-sim [options]\n");

@@ -243,6 +243,8 @@ int32_t SoakRunner::call(Call&& body) {
     // chain is there is what the emulator's state tells after the call.
     if (modelStateStale_ && model_ && model_->state() != tapOf(recorded)) {
         model_->walkTo(tapOf(recorded));
+        // The model's way there was not the chain's: what it shifted on the way is not known.
+        model_->forgetUserRegisters();
     }
     modelStateStale_ = false;
     const auto start = std::chrono::steady_clock::now();
@@ -316,6 +318,7 @@ void SoakRunner::settleLossy(Outcome outcome, const std::string& what) {
     // next operation, which the model follows. A wrong result leaves the model behind: reopen.
     model_->forgetUserRegisters();
     instructionsInDoubt_ = true;
+    tapUnknown_ = true;
     modelStateStale_ = true;
     if (outcome == Outcome::Failure && failuresInARow_ < kFailuresBeforeReopen) return;
     if (outcome == Outcome::Failure) {
@@ -398,8 +401,13 @@ std::vector<Trit> SoakRunner::modelShift(bool instructionPath, const std::vector
 }
 
 void SoakRunner::modelReset() {
+    const bool fromAnywhere = tapUnknown_;
     modelStateStale_ = false;
+    tapUnknown_ = false;
     for (int i = 0; i < 6; ++i) (void)model_->clock(true, false);
+    // From a state the chain may not have been in, the way to reset may pass Update-DR with
+    // other bits in the register than the model's.
+    if (fromAnywhere) model_->forgetUserRegisters();
 }
 
 // ---- Operations -------------------------------------------------------------------------------

@@ -112,6 +112,8 @@ class SoakRunner {
     // After a failed call the model's TAP state is only right again once the plug-in put the TAP
     // in a known state (its reset and walk back, a lock, a scan, a new session).
     bool modelStateStale_ = false;
+    // A call failed and no reset has been followed since: the chain may stand anywhere.
+    bool tapUnknown_ = false;
     bool touchesTap_ = true;  // the step's calls moved the TAP
     // The plug-in reset the TAP to recover and no instruction was shifted since (its truth).
     bool recoveredSinceIrShift_ = false;

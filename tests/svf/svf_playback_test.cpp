@@ -3,6 +3,8 @@
 // after "SIR 18 TDI(3FFFF)" every device is in BYPASS and the DR path delays TDI by 3 bits).
 #include <gtest/gtest.h>
 
+#include <cerrno>
+
 #include <random>
 #include <tuple>
 #include <sstream>
@@ -124,7 +126,13 @@ TEST_F(SvfPlaybackTest, StopsWhenAskedAndReportsAMissingFile) {
     EXPECT_EQ(stopped.statements, 1u);
     const SvfResult missing = csesvf::playSvfFile(*plugin, "/nonexistent/board.svf", {});
     EXPECT_EQ(missing.outcome, Outcome::kUnreadable);
-    EXPECT_EQ(missing.failure, "cannot read the SVF file /nonexistent/board.svf");
+    EXPECT_EQ(missing.failure,
+              "cannot read the SVF file /nonexistent/board.svf: No such file or directory");
+    EXPECT_EQ(missing.systemError, ENOENT);
+    // A stopped file says it did not finish, so its counts cannot read as a pass.
+    EXPECT_EQ(stopped.summary("f.svf"),
+              "f.svf: stopped before its end after 1 statement (1 scan, 0 TDO checks, 0 "
+              "mismatches): the file did not finish");
 }
 
 // Random files through the BYPASS chain: scans with and without TDO (some of it wrong), masks,
@@ -264,6 +272,21 @@ TEST_F(SvfPlaybackTest, MergedPlaysAStatementPairInOneRequest) {
     EXPECT_EQ(merged.checks, 50u);
     // The reset, the SIR, one per pair (each SDR with the RUNTEST before it), the last RUNTEST.
     EXPECT_EQ(simulator->counters().requests, 1u + 1 + 50 + 1);
+}
+
+TEST(SvfSummary, CountsTakeTheSingularForOne) {
+    struct Row {
+        uint64_t scans, checks, mismatches;
+        const char* text;
+    };
+    for (const Row& row : {Row{1, 1, 0, "f.svf: 1 scan, 1 TDO check, 0 mismatches"},
+                           Row{2, 0, 1, "f.svf: 2 scans, 0 TDO checks, 1 mismatch"}}) {
+        SvfResult result;
+        result.scans = row.scans;
+        result.checks = row.checks;
+        result.mismatchCount = row.mismatches;
+        EXPECT_EQ(result.summary("f.svf"), row.text);
+    }
 }
 
 }  // namespace

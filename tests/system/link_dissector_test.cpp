@@ -83,11 +83,25 @@ Capture captureSession(const std::string& faults, int packetLength, const std::s
     return capture;
 }
 
+// A home of the tests' own: no personal Lua plug-in or preference of the developer's takes part.
+// (Wireshark's global plug-in folder cannot be moved; an installed copy of the dissector there
+// gives way to the script named with -X, see TheScriptNamedWithXWinsOverAnInstalledCopy.)
+const std::string& emptyHome() {
+    static const std::string home = [] {
+        char path[] = "/tmp/link_dissector_home_XXXXXX";
+        return std::string(::mkdtemp(path) != nullptr ? path : "/nonexistent");
+    }();
+    return home;
+}
+
 // tshark's field rows for the frames that match `filter`.
 Rows tshark(const Capture& capture, const std::string& filter,
-            const std::vector<std::string>& fields) {
+            const std::vector<std::string>& fields, const std::string& home = emptyHome()) {
     const std::string program = systemtest::findOnPath("tshark");
-    std::vector<std::string> argv = {program,
+    std::vector<std::string> argv = {"/usr/bin/env",
+                                     "HOME=" + home,
+                                     "XDG_CONFIG_HOME=" + home + "/.config",
+                                     program,
                                      "-X",
                                      std::string("lua_script:") + KRV_DISSECTOR,
                                      "-d",
@@ -178,6 +192,35 @@ TEST_F(LinkDissectorTest, CseHostCapturesItsEmbeddedEmulator) {
     EXPECT_EQ(frames(capture, "koraven.type == 0x03 || koraven.type == 0x13"), 2u);
     EXPECT_GT(frames(capture, "koraven.response_to"), 5u);
     EXPECT_EQ(frames(capture, "koraven.request.id && !koraven.response_in"), 0u);
+    keepOnFailure(capture);
+}
+
+// With the package installed, its copy of the dissector is loaded from a plug-in folder before
+// the script named with -X; the named script must be the one that dissects, and loading a second
+// copy must not break either. A personal plug-in folder stands in for the installed one.
+TEST_F(LinkDissectorTest, TheScriptNamedWithXWinsOverAnInstalledCopy) {
+    const Capture capture = captureSession("", 1024, "idcode 1\n");
+    ASSERT_EQ(capture.host.exitCode, 0) << capture.host.output;
+    const std::string home = emptyHome() + "/installed";
+    const std::string plugins = home + "/.local/lib/wireshark/plugins";
+    ASSERT_EQ(systemtest::runCommand({"/bin/mkdir", "-p", plugins}, kTimeLimitSeconds).exitCode, 0);
+    std::ifstream source(KRV_DISSECTOR);
+    std::stringstream text;
+    text << source.rdbuf();
+    std::string installed = text.str();
+    for (size_t at = installed.find("Request fragment"); at != std::string::npos;
+         at = installed.find("Request fragment", at + 1)) {
+        installed.replace(at, 16, "Installed copy!!");
+    }
+    std::ofstream(plugins + "/koraven_link.lua") << installed;
+    const Rows withInstalled = tshark(capture, "koraven", {"_ws.col.Info"}, home);
+    const Rows alone = tshark(capture, "koraven", {"_ws.col.Info"});
+    EXPECT_GT(alone.size(), 10u);
+    EXPECT_EQ(withInstalled, alone);
+    EXPECT_EQ(tshark(capture, "_ws.expert.severity >= 0x00800000 || _ws.malformed", {"frame.number"},
+                     home)
+                  .size(),
+              0u);
     keepOnFailure(capture);
 }
 

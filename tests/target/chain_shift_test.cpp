@@ -279,6 +279,28 @@ TEST_F(ChainShift, OverlongIrShiftFailsAsTheClientRefusesIt) {
     EXPECT_EQ(rawShifts().size(), 1u) << "only the navigation went out";
 }
 
+// A reply that never comes reads as what it is, a lost or late datagram, before the shift's own
+// line about the target's power.
+TEST_F(ChainShift, IrShiftWithoutAReplyNamesTheTimeOutFirst) {
+    startSimulator();
+    openAndLock();
+    ASSERT_EQ(plugin->navigateTAP(CSEJTAG_SHIFT_IR, 0), CSE_SUCCESS);
+    simulator->stop();
+    LinkSetTimeoutsForTest(20000, 20000);
+    recorder.clear();
+    std::vector<uint8_t> tdi(3, 0xFF);
+    EXPECT_EQ(plugin->shiftChainIR(tdi.data(), nullptr, nullptr, nullptr, 18,
+                                   CSEJTAG_RUN_TEST_IDLE, 0, 0),
+              CSE_FAILURE);
+    EXPECT_EQ(KRV_LastResult(), -1);
+    const std::vector<std::string> lines = recorder.messages(kError);
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ(lines[0],
+              "KORAVEN: no answer from the KORAVEN debugger within the reply time-out (timeout=): "
+              "a datagram was lost or the answer came late\n");
+    EXPECT_EQ(lines[1], "KORAVEN: Is KORAVEN connected to the target and the target powered up?\n");
+}
+
 TEST_F(ChainShift, IrShiftThatIsNotTransmittedFailsAndStaysInShiftIr) {
     startSimulator();
     openAndLock();

@@ -56,7 +56,8 @@ TEST_F(OpenClose, ConnectsAttachesAndEnablesThePins) {
         ">>Enter>> QXCsePlugin::initializeTargetImpl()\n",
         "<<Exit<<  QXCsePlugin::initializeTargetImpl() : CSE_SUCCESS\n",
         ">>Enter>> QXCsePlugin::openTargetImpl()\n",
-        "Initializing KORAVEN-CsePlugin (32bit)\n",
+        std::string("Initializing KORAVEN-CsePlugin (") + (sizeof(void*) == 8 ? "64" : "32") +
+            "bit)\n",
         ">>Enter>> QXCsePlugin::initializeTargetImpl()\n",
         "<<Exit<<  QXCsePlugin::initializeTargetImpl() : CSE_SUCCESS\n",
         "packet length 1024 negotiated with the KORAVEN debugger\n",
@@ -125,21 +126,54 @@ TEST_F(OpenClose, RefusedPortInsideOpenTargetImplAddsArgumentParsingError) {
     EXPECT_EQ(LinkStateForTest().connected, 0);
 }
 
-TEST_F(OpenClose, NoFrontEndListeningFailsAfterTheTwoConnectionMessages) {
-    plugin = std::make_unique<QXCsePlugin>();
+// Every failed connect gives the two lines a missing front end suits, then the cause the link
+// found: a refused link or a local port in use must not read as "the GUI is not running".
+struct ConnectFailure {
+    const char* name;
+    bool refusingFrontEnd;  // quorbit-sim with the refuse fault; else a port where none answers
+    bool localPortTaken;    // hostport= names the silent port's own, already bound
+    const char* cause;
+};
+
+class ConnectFailureTest : public SimulatedTargetTest,
+                           public ::testing::WithParamInterface<ConnectFailure> {};
+
+TEST_P(ConnectFailureTest, FailsWithTheTwoConnectionMessagesAndTheCause) {
     SilentPort silent;
     LinkSetTimeoutsForTest(20000, 20000);  // the handshake is waited for on purpose
-    const std::string port = "port=" + std::to_string(silent.port());
-    const char* const argv[] = {"node=127.0.0.1", port.c_str()};
-    EXPECT_EQ(plugin->openTarget(2, argv, 0, 0), CSE_FAILURE);
+    uint16_t port = silent.port();
+    if (GetParam().refusingFrontEnd) {
+        quorbit::SimOptions options;
+        options.faults.refuse = true;
+        startSimulator(options);
+        port = simulator->udpPort();
+    }
+    plugin = std::make_unique<QXCsePlugin>();
+    const std::string portKey = "port=" + std::to_string(port);
+    const std::string hostport =
+        "hostport=" + std::to_string(GetParam().localPortTaken ? silent.port() : 0);
+    const char* const argv[] = {"node=127.0.0.1", portKey.c_str(), hostport.c_str()};
+    EXPECT_EQ(plugin->openTarget(3, argv, 0, 0), CSE_FAILURE);
     EXPECT_FALSE(plugin->isOpened());
-    const std::vector<std::string> expected = {
-        "KORAVEN: Failed to set up connection to KORAVEN debugger hardware\n",
-        "KORAVEN: Assure that the KORAVEN Quorbit GUI is running and configured for Remote API "
-        "access.\n",
-        "KORAVEN: <<Exit<<  QXCsePlugin::openTargetImpl() : CSE_FAILURE\n"};
-    EXPECT_EQ(recorder.messages(kError), expected);
+    const std::vector<std::string> lines = recorder.messages(kError);
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_EQ(lines[0], "KORAVEN: Failed to set up connection to KORAVEN debugger hardware\n");
+    EXPECT_EQ(lines[1],
+              "KORAVEN: Assure that the KORAVEN Quorbit GUI is running and configured for Remote "
+              "API access.\n");
+    EXPECT_EQ(lines[2].rfind(std::string("KORAVEN: ") + GetParam().cause, 0), 0u) << lines[2];
+    EXPECT_EQ(lines[3], "KORAVEN: <<Exit<<  QXCsePlugin::openTargetImpl() : CSE_FAILURE\n");
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Causes, ConnectFailureTest,
+    ::testing::Values(
+        ConnectFailure{"NothingAnswers", false, false,
+                       "Nothing answered the connect requests at the node and port given."},
+        ConnectFailure{"Refused", true, false, "The front end answered but refused the link"},
+        ConnectFailure{"LocalPortInUse", false, true,
+                       "The local UDP port of the link cannot be used (cannot bind socket"}),
+    [](const ::testing::TestParamInfo<ConnectFailure>& info) { return info.param.name; });
 
 TEST_F(OpenClose, FailedAttachFailsTheOpenAndLeavesTheLinkOpen) {
     quorbit::SimOptions options;

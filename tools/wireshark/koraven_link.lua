@@ -8,6 +8,12 @@
 -- Registered on UDP port 20000, and found on any other port from its handshake (the link magic);
 -- "Decode As" (tshark: -d udp.port==N,koraven) for a capture that starts after the handshake.
 --
+-- Loaded twice (an installed copy and one given with -X lua_script:), the copy loaded last wins:
+-- Wireshark loads its plug-in folders first and -X scripts after them, so the script a user names
+-- is the one that dissects. The first copy registers the protocol, its fields and its dissectors,
+-- which call whatever implementation was loaded last; a later copy keeps the registered fields
+-- (adding those the first lacks) and puts its own implementation in place.
+--
 -- Reassembly: Wireshark's Lua API (4.0) offers desegment_len/desegment_offset, which work only for
 -- stream protocols; its datagram reassembly tables are not reachable from Lua. So the fragments of
 -- a message are collected here, per link and direction and keyed by sequence number, on the first
@@ -15,8 +21,29 @@
 -- "Reassembled message" tab, every fragment names that frame, and the message names its fragments.
 -- All analysis (gaps, repeats, request/reply pairs) is done on that first pass and kept per frame,
 -- so that random access in the GUI and tshark's second pass (-2) show the same result.
+--
+-- Cost: a capture of a million datagrams must not need gigabytes. What the first pass keeps per
+-- frame is one array slot (the paired request or reply) and, for replies, the delay; anything
+-- unusual (a gap, a repeat, a fragment of a longer message) gets a small record of its own. The
+-- bytes of a one-datagram message are not kept: they are read from the frame when it is shown.
+-- Without a protocol tree (tshark's plain listing) nothing but the Info column is built.
 
-local koraven = Proto("koraven", "KORAVEN link")
+-- Lua collects garbage once its heap has grown by this many per cent since the last collection
+-- (200 by default). The first pass keeps a table slot per frame, which every collection walks
+-- again; collecting at 4 times the kept data instead of 2 takes about a tenth off the time of a
+-- large capture for about a third more memory. The setting is the whole Lua state's.
+collectgarbage("setpause", 400)
+
+local registry = rawget(_G, "koraven_link_dissector")  -- set by a copy loaded earlier
+local koraven = registry and registry.proto
+if not koraven then
+    local made, proto = pcall(Proto, "koraven", "KORAVEN link")
+    if not made then
+        error("an older KORAVEN link dissector is loaded already and cannot hand over to this " ..
+              "copy; remove it from the plug-in folder to use this one (" .. tostring(proto) .. ")")
+    end
+    koraven = proto
+end
 
 local LINK_PORT = 20000
 local MAX_PACKET = 1472        -- the largest datagram of the link
@@ -114,7 +141,24 @@ local f = {
     busy_for = ProtoField.framenum("koraven.busy_for", "Still working on the request in"),
     time = ProtoField.relative_time("koraven.time", "Time since request"),
 }
-koraven.fields = f
+
+-- A field or expert item the first copy registered stays registered (Wireshark takes each name
+-- once): a later copy uses the registered one and registers only what is new.
+local function registered(defined, known, assign)
+    local kept, added = {}, {}
+    for key, item in pairs(defined) do
+        if known and known[key] then
+            kept[key] = known[key]
+        else
+            kept[key] = item
+            added[#added + 1] = item
+        end
+    end
+    if #added > 0 then assign(added) end
+    return kept
+end
+
+f = registered(f, registry and registry.fields, function(list) koraven.fields = list end)
 
 local e = {
     gap = ProtoExpert.new("koraven.expert.sequence_gap", "Sequence gap",
@@ -140,13 +184,16 @@ local e = {
     status = ProtoExpert.new("koraven.expert.status", "Request failed",
                              expert.group.RESPONSE_CODE, expert.severity.NOTE),
 }
-koraven.experts = { e.gap, e.repeated, e.resent, e.late, e.orphan, e.too_long, e.source,
-                    e.incomplete, e.bad, e.busy, e.status }
+e = registered(e, registry and registry.experts, function(list) koraven.experts = list end)
 
 -- ---- Helpers ---------------------------------------------------------------------------------
 
+local byte, format, concat = string.byte, string.format, table.concat
+
+local band = bit32.band
+
 local function has(value, mask)
-    return math.floor(value / mask) % 2 == 1
+    return band(value, mask) ~= 0
 end
 
 -- Signed distance between two 16-bit sequence numbers, across the wrap.
@@ -160,8 +207,14 @@ local function seq_after(seq)
     return (seq + 1) % 65536
 end
 
-local function endpoint(address, port)
-    return tostring(address) .. ":" .. tostring(port)
+local function le16(s, i)
+    local a, b = byte(s, i, i + 1)
+    return a + b * 256
+end
+
+local function le32(s, i)
+    local a, b, c, d = byte(s, i, i + 3)
+    return a + b * 256 + c * 65536 + d * 16777216
 end
 
 -- ---- First-pass state ------------------------------------------------------------------------
@@ -169,10 +222,29 @@ end
 local links   -- client endpoint -> link: peer endpoint, a stream per direction, tracking
 local peers   -- front end endpoint -> the client endpoint it has a link with
 local loose   -- "src>dst" -> stream, for datagrams from unexpected sources
-local frames  -- frame number -> what the first pass found
+-- Per frame, for every frame the dissector took: false, or where a message completes, true or
+-- the frame of its pair (a request's reply, a reply's request; negative for a busy reply).
+local paired
+local delays  -- reply frame -> seconds since its request
+local notes   -- frame -> what else the first pass found there (rare: gaps, repeats, fragments)
 
-function koraven.init()
-    links, peers, loose, frames = {}, {}, {}, {}
+local function init()
+    links, peers, loose, paired, delays, notes = {}, {}, {}, {}, {}, {}
+end
+local ports_taken = {}  -- front-end ports put into the port table (kept: Wireshark keeps them)
+init()
+
+-- What the analysis of the current frame found about its message: whether one completes here, its
+-- pair and the reply's delay (kept out of the frame's record, which most frames do not need).
+local found_completes, found_pair, found_delay
+
+local function note_of(number)
+    local note = notes[number]
+    if not note then
+        note = {}
+        notes[number] = note
+    end
+    return note
 end
 
 local function new_stream()
@@ -182,7 +254,7 @@ end
 -- A handshake tells the number the next fragment carries.
 local function reset_stream(stream, expected)
     stream.high = expected
-    stream.pending, stream.copy, stream.done = nil, nil, nil
+    stream.pending, stream.copy, stream.done, stream.done_single = nil, nil, nil, nil
     stream.starts = {}
 end
 
@@ -199,47 +271,57 @@ end
 
 -- ---- Message tracking ------------------------------------------------------------------------
 
-local function track_request(link, message, pinfo)
-    if #message.data == 0 then return end  -- an empty message takes a number, wants no reply
-    if message.again then return end       -- sent again: the first copy stays the request
-    message.id = #message.data >= 9 and message.data:byte(9) or nil
-    message.time = pinfo.abs_ts
-    link.outstanding = message
-    if message.id then link.requests[message.id] = message end
+-- A request that completed in frame `number`, its bytes from data[o + 1] on; message is nil for a
+-- one-datagram message (data is then the datagram, o 4), which keeps no table of its own until it
+-- turns out to be a request that waits for its reply.
+local function track_request(link, message, data, o, number, abs_ts)
+    local length = #data - o
+    if length == 0 then return end  -- an empty message takes a number, wants no reply
+    if message and message.again then return end  -- sent again: the first copy stays the request
+    local request = message or { frame = number }
+    request.id = length >= 9 and byte(data, o + 9) or nil
+    request.time = abs_ts
+    link.outstanding = request
+    if request.id then link.requests[request.id] = request end
 end
 
-local function track_reply(link, message, record, pinfo)
-    local data = message.data
-    if #data < 5 then return end
-    if message.again and message.original.complete_reply then return end  -- a repeat, flagged
-    local flags, status, id = data:byte(1), data:byte(4), data:byte(5)
+-- A reply that completed in frame `number` (message nil: one datagram). True when it is the reply
+-- the client takes, which a later copy of it then repeats.
+local function track_reply(link, message, data, o, record, number, abs_ts)
+    if #data - o < 5 then return false end
+    if message and message.again and message.original.complete_reply then return false end
+    local flags, status, id = byte(data, o + 1), byte(data, o + 4), byte(data, o + 5)
     local request = link.outstanding
     if request and request.id == id then
-        message.request = request
-        message.delay = pinfo.abs_ts - request.time
+        found_delay = abs_ts - request.time
         if status == 254 then
-            message.busy = true
+            found_pair = -request.frame
             link.toggle = nil  -- the client then takes the next reply whatever its toggle
             return
         end
+        found_pair = request.frame
         local toggle = has(flags, 0x10) and 1 or 0
         if has(flags, 0x08) and link.toggle == toggle then
             record.same_toggle = true  -- the client sees its previous reply again
-            return
+            return false
         end
         link.toggle = toggle
-        if not request.reply then request.reply = record.number end
-        message.complete_reply = true
+        if not request.reply then
+            request.reply = number
+            paired[request.frame] = number
+        end
+        if message then message.complete_reply = true end
         link.outstanding = nil
-        return
+        return true
     end
     local earlier = link.requests[id]
     if earlier and earlier.reply then
-        record.orphan = string.format("message id %d was answered in frame %d (stale reply)", id,
-                                      earlier.reply)
+        record.orphan = format("message id %d was answered in frame %d (stale reply)", id,
+                               earlier.reply)
     else
-        record.orphan = string.format("no request with message id %d is waiting", id)
+        record.orphan = format("no request with message id %d is waiting", id)
     end
+    return false
 end
 
 -- ---- Reassembly ------------------------------------------------------------------------------
@@ -250,13 +332,16 @@ end
 -- (a repeated reply, a request sent again) or fill a hole.
 
 local MAX_SPAN = 4096  -- fragments one message may span: far beyond the largest
+-- Messages whose copies are still recognised: a client repeats only its last request and a front
+-- end its last reply, so the starts of messages further back are let go.
+local STARTS_KEPT = 2048
 
 -- Whether a fragment's data can be the start of a message: what helps when the fragments before
 -- it were lost and nothing else tells where the message began.
-local function looks_like_start(payload, client_side)
-    if client_side then return #payload == 0 or payload:sub(1, 5) == "\0\0\0\0\0" end
-    local flags = payload:byte(1)
-    return #payload >= 5 and (flags == 0x08 or flags == 0x18 or flags == 0x00 or flags == 0x10)
+local function looks_like_start(datagram, client_side)
+    if client_side then return #datagram == 4 or datagram:sub(5, 9) == "\0\0\0\0\0" end
+    local flags = byte(datagram, 5)
+    return #datagram >= 9 and (flags == 0x08 or flags == 0x18 or flags == 0x00 or flags == 0x10)
 end
 
 local function complete_in_order(message)
@@ -269,7 +354,9 @@ local function complete_in_order(message)
     end
 end
 
-local function finish(message, record, on_complete)
+-- A message's fragments in order: its bytes, and the frames that brought them (the display of a
+-- longer message lists them; a one-datagram message is read from its own frame).
+local function finish(message, record, number, on_complete)
     local parts, numbers = {}, {}
     local seq = message.first
     while true do
@@ -278,14 +365,19 @@ local function finish(message, record, on_complete)
         if seq == message.last then break end
         seq = seq_after(seq)
     end
-    message.data = table.concat(parts)
-    message.parts = nil
-    message.frames = numbers
-    message.frame = record.number
+    message.data = concat(parts)
+    message.parts, message.frames = nil, nil
+    message.frame, message.frame1 = number, numbers[1]
     message.complete = true
-    for _, number in ipairs(numbers) do frames[number].reassembled_in = record.number end
-    record.message = message
-    on_complete(message)
+    found_completes = true
+    if #numbers > 1 then
+        for _, fragment in ipairs(numbers) do
+            if fragment ~= number then note_of(fragment).reassembled_in = number end
+        end
+        record.message = { frames = numbers, data = message.data }
+    end
+    on_complete(message, message.data, 0)
+    if #numbers == 1 then message.data = nil end
 end
 
 local function new_message(first)
@@ -297,8 +389,58 @@ local function within(message, seq)
     return d >= 0 and d < MAX_SPAN and (not message.last or distance(seq, message.last) >= 0)
 end
 
--- One data fragment of a stream. on_complete is called with every message that completes.
-local function add_fragment(stream, record, seq, last, payload, client_side, analyse,
+-- starts[first]: the message that began there, or for a one-datagram message its frame (negative
+-- unless it was the reply the client took).
+local function remember_start(stream, first, message)
+    stream.starts[first] = message
+    stream.starts[(first - STARTS_KEPT) % 65536] = nil
+end
+
+-- The message that began at seq, as a table (a one-datagram message gets one only here, for the
+-- rare copy of it).
+local function started(stream, seq)
+    local original = stream.starts[seq]
+    if type(original) ~= "number" then return original end
+    return { first = seq, last = seq, frame1 = math.abs(original), complete = true,
+             complete_reply = original > 0 }
+end
+
+-- A copy of a fragment behind the highest number seen. True when it was taken as such.
+local function add_copy(stream, record, seq, datagram, analyse, number, on_complete)
+    local copy = stream.copy
+    if not (copy and within(copy, seq)) then
+        local original = started(stream, seq)
+        if original and original.complete then
+            copy = new_message(seq)
+            copy.last, copy.again, copy.original = original.last, true, original
+            stream.copy = copy
+            record.repeat_start = original.frame1
+        elseif stream.done and within(stream.done, seq) then
+            record.repeat_of = stream.done.frame1  -- a stray copy of a fragment
+            return true
+        elseif stream.done_single == seq then
+            record.repeat_of = stream.done_frame
+            return true
+        else
+            return false
+        end
+    end
+    if copy.next and distance(copy.next, seq) > 0 and analyse then
+        record.gap = { first = copy.next, count = distance(copy.next, seq) }
+    end
+    copy.next = seq_after(seq)
+    record.repeat_of = copy.original.frame1
+    copy.parts[seq], copy.frames[seq] = datagram:sub(5), number
+    if seq == copy.last then
+        stream.copy = nil
+        if complete_in_order(copy) then finish(copy, record, number, on_complete) end
+    end
+    return true
+end
+
+-- One data fragment of a stream (the datagram, its payload from byte 5 on). on_complete is called
+-- with every message that completes: (message, bytes, offset of the message in them).
+local function add_fragment(stream, record, number, seq, last, datagram, client_side, analyse,
                             on_complete)
     local behind = false
     if stream.high == nil then
@@ -310,32 +452,7 @@ local function add_fragment(stream, record, seq, last, payload, client_side, ana
     end
 
     -- A copy of a message already complete: a repeated reply, or a request sent again.
-    local copy = stream.copy
-    if behind and not (copy and within(copy, seq)) then
-        local original = stream.starts[seq]
-        if original and original.complete then
-            copy = new_message(seq)
-            copy.last, copy.again, copy.original = original.last, true, original
-            stream.copy = copy
-            record.repeat_start = original.frames[1]
-        elseif stream.done and within(stream.done, seq) then
-            record.repeat_of = stream.done.frames[1]  -- a stray copy of a fragment
-            return
-        else
-            copy = nil
-        end
-    end
-    if behind and copy then
-        if copy.next and distance(copy.next, seq) > 0 and analyse then
-            record.gap = { first = copy.next, count = distance(copy.next, seq) }
-        end
-        copy.next = seq_after(seq)
-        record.repeat_of = copy.original.frames[1]
-        copy.parts[seq], copy.frames[seq] = payload, record.number
-        if seq == copy.last then
-            stream.copy = nil
-            if complete_in_order(copy) then finish(copy, record, on_complete) end
-        end
+    if behind and add_copy(stream, record, seq, datagram, analyse, number, on_complete) then
         return
     end
 
@@ -372,34 +489,52 @@ local function add_fragment(stream, record, seq, last, payload, client_side, ana
         end
         -- After a gap the message may have begun among the lost fragments.
         local first = seq
-        if record.gap and not looks_like_start(payload, client_side) then first = record.gap.first end
+        if record.gap and not looks_like_start(datagram, client_side) then
+            first = record.gap.first
+        end
+        if last and first == seq then
+            -- The common case, one datagram that is the whole message: no table at all.
+            stream.pending, stream.done = nil, nil
+            stream.done_single, stream.done_frame = seq, number
+            found_completes = true
+            remember_start(stream, seq, on_complete(nil, datagram, 4) and number or -number)
+            return
+        end
         message = new_message(first)
-        message.opened = record.number
+        message.opened = number
         stream.pending = message
-        stream.starts[first] = message
+        remember_start(stream, first, message)
     end
-    message.parts[seq], message.frames[seq] = payload, record.number
+    message.parts[seq], message.frames[seq] = datagram:sub(5), number
     if last then message.last = seq end
     if complete_in_order(message) then
         stream.pending = nil
-        stream.done = message
-        finish(message, record, on_complete)
+        stream.done, stream.done_single = message, nil
+        finish(message, record, number, on_complete)
     end
 end
 
 -- ---- First pass: roles, sources, sequence state ----------------------------------------------
 
-local function payload_of(tvb)
-    return tvb:len() > 4 and tvb:raw(4) or ""
+-- The frame whose fragment is being added, for the message it may complete (one table for all
+-- frames: a closure per frame would cost a million allocations).
+local completing = {}
+
+local function request_completes(message, data, o)
+    track_request(completing.link, message, data, o, completing.number, completing.pinfo.abs_ts)
 end
 
-local function analyse(tvb, pinfo, record)
-    local length = tvb:len()
-    if length == 0 then return end
-    local kind = tvb(0, 1):uint()
-    if length == 1 then return end  -- a flow token (or a stray byte): no state
-    local src = endpoint(pinfo.src, pinfo.src_port)
-    local dst = endpoint(pinfo.dst, pinfo.dst_port)
+local function reply_completes(message, data, o)
+    return track_reply(completing.link, message, data, o, completing.record, completing.number,
+                       completing.pinfo.abs_ts)
+end
+
+local function ignore_message() end
+
+local function analyse(bytes, pinfo, record, number, src, dst)
+    local length = #bytes
+    if length <= 1 then return end  -- a flow token (or a stray byte): no state
+    local kind = byte(bytes, 1)
     local client_side = from_client[kind] == true
     local client, peer = src, dst
     if not client_side then client, peer = dst, src end
@@ -408,6 +543,13 @@ local function analyse(tvb, pinfo, record)
         links[client] = nil
         peers[peer] = client
         link_of(client, peer)
+        -- The front end's port goes into the port table, as "Decode As" would put it: the rest
+        -- of the link is then handed over without the heuristic being asked for every datagram.
+        local port = pinfo.dst_port
+        if port ~= LINK_PORT and not ports_taken[port] then
+            ports_taken[port] = true
+            DissectorTable.get("udp.port"):add(port, koraven)
+        end
         return
     end
     local link
@@ -426,13 +568,14 @@ local function analyse(tvb, pinfo, record)
         end
     end
 
-    local handshake_seq = length >= 4 and tvb(2, 2):le_uint() or nil
+    local handshake_seq = length >= 4 and le16(bytes, 3) or nil
+    local fragment = (kind == 0x01 or kind == 0x11) and length >= 4
     if record.unexpected then
-        if (kind == 0x01 or kind == 0x11) and length >= 4 then
+        if fragment then
             local key = src .. ">" .. dst
             loose[key] = loose[key] or new_stream()
-            add_fragment(loose[key], record, handshake_seq, tvb(1, 1):uint() == 0,
-                         payload_of(tvb), client_side, false, function() end)
+            add_fragment(loose[key], record, number, handshake_seq, byte(bytes, 2) == 0, bytes,
+                         client_side, false, ignore_message)
         end
         return
     end
@@ -444,301 +587,349 @@ local function analyse(tvb, pinfo, record)
     elseif kind == 0x04 then
         if peers[peer] == client then peers[peer] = nil end
         links[client] = nil
-    elseif (kind == 0x01 or kind == 0x11) and length >= 4 then
+    elseif fragment then
         local stream = client_side and link.out or link.into
-        add_fragment(stream, record, handshake_seq, tvb(1, 1):uint() == 0, payload_of(tvb),
-                     client_side, true, function(message)
-                if client_side then
-                    track_request(link, message, pinfo)
-                else
-                    track_reply(link, message, record, pinfo)
-                end
-            end)
+        completing.link, completing.record, completing.number = link, record, number
+        completing.pinfo = pinfo
+        add_fragment(stream, record, number, handshake_seq, byte(bytes, 2) == 0, bytes,
+                     client_side, true, client_side and request_completes or reply_completes)
     end
 end
 
 -- ---- Display ---------------------------------------------------------------------------------
+--
+-- Every function below takes the message's bytes as a Lua string (s, 1-based) for the values,
+-- and, when a protocol tree is wanted, its tree item (t) and the TvbRange of the same bytes (m,
+-- 0-based) for the items. Without a tree (t nil) only the summary for the Info column is made.
 
 local function nstime(seconds)
     local whole = math.floor(seconds)
     return NSTime.new(whole, math.floor((seconds - whole) * 1e9 + 0.5))
 end
 
-local function add_magic(tree, tvb, length)
-    if length < 16 then return end
+local function add_magic(tree, tvb, bytes)
+    if #bytes < 16 then return end
     local item = tree:add(f.magic, tvb(8, 8))
-    if tvb(8, 8):raw() ~= MAGIC then
+    if bytes:sub(9, 16) ~= MAGIC then
         item:add_proto_expert_info(e.bad, "the link magic is missing")
     end
 end
 
-local function dissect_raw_shift(range, tree)
-    local length = range:len()
-    local t = tree:add(f.raw_command, range(0, 1))
-    if length < 8 then
-        t:add_proto_expert_info(e.bad, "raw-shift block shorter than its 8-byte head")
-        return "raw shift (short)"
-    end
-    local options = range(2, 2):le_uint()
-    local bits = range(4, 4):le_uint()
-    local o = t:add_le(f.raw_options, range(2, 2))
-    o:add_le(f.raw_tms, range(2, 2))
-    o:add_le(f.raw_tdi, range(2, 2))
-    o:add_le(f.raw_tdo, range(2, 2))
-    o:add_le(f.raw_exit, range(2, 2))
-    t:add_le(f.raw_bits, range(4, 4))
-    local n = math.floor((bits + 7) / 8)
-    local offset = 8
-    local streams = {}
-    local function take(field, name)
-        if offset + n > length then return false end
-        if n > 0 then t:add(field, range(offset, n)) end
-        offset = offset + n
-        streams[#streams + 1] = name
-        return true
-    end
-    local fits = true
-    if has(options, 1) then fits = take(f.raw_tms_data, "TMS") and fits end
-    if has(options, 2) then fits = take(f.raw_tdi_data, "TDI") and fits end
-    if not has(options, 1) and not has(options, 2) then fits = take(f.raw_filler, "filler") end
-    if has(options, 4) then streams[#streams + 1] = "TDO" end
-    if not fits or offset ~= length then
-        t:add_proto_expert_info(e.bad, string.format(
-            "a raw shift of %d bits with these options takes %d bytes, not %d", bits,
-            8 + n * math.max(1, (has(options, 1) and 1 or 0) + (has(options, 2) and 1 or 0)),
-            length))
-    end
-    if length > MAX_RAW_BLOCK then
-        t:add_proto_expert_info(e.too_long, string.format(
-            "raw-shift block of %d bytes, more than %d", length, MAX_RAW_BLOCK))
-    end
-    t:append_text(string.format(": %d bits, %s%s", bits, table.concat(streams, " "),
-                                has(options, 8) and ", TMS 1 on the last bit" or ""))
-    return string.format("raw shift %d bits %s", bits, table.concat(streams, "+"))
+-- The streams of a raw shift as the Info column lists them ("TMS+TDI+TDO").
+local function listed(streams, name)
+    return streams and streams .. "+" .. name or name
 end
 
-local function dissect_tap(range, tree, subcode)
-    local length = range:len()
+local function dissect_raw_shift(s, o, base, length, m, t)
+    if t then t = t:add(f.raw_command, m(base, 1)) end
+    if length < 8 then
+        if t then t:add_proto_expert_info(e.bad, "raw-shift block shorter than its 8-byte head") end
+        return "raw shift (short)"
+    end
+    local options = le16(s, o + base + 3)
+    local bits = le32(s, o + base + 5)
+    if t then
+        local o = t:add_le(f.raw_options, m(base + 2, 2))
+        o:add_le(f.raw_tms, m(base + 2, 2))
+        o:add_le(f.raw_tdi, m(base + 2, 2))
+        o:add_le(f.raw_tdo, m(base + 2, 2))
+        o:add_le(f.raw_exit, m(base + 2, 2))
+        t:add_le(f.raw_bits, m(base + 4, 4))
+    end
+    local n = math.floor((bits + 7) / 8)
+    local tms, tdi, tdo = has(options, 1), has(options, 2), has(options, 4)
+    local offset, fits, streams = 8, true, nil
+    if tms then
+        fits = offset + n <= length
+        if fits then
+            if t and n > 0 then t:add(f.raw_tms_data, m(base + offset, n)) end
+            offset = offset + n
+            streams = listed(streams, "TMS")
+        end
+    end
+    if tdi then
+        if offset + n <= length then
+            if t and n > 0 then t:add(f.raw_tdi_data, m(base + offset, n)) end
+            offset = offset + n
+            streams = listed(streams, "TDI")
+        else
+            fits = false
+        end
+    end
+    if not tms and not tdi then
+        fits = offset + n <= length
+        if fits then
+            if t and n > 0 then t:add(f.raw_filler, m(base + offset, n)) end
+            offset = offset + n
+            streams = listed(streams, "filler")
+        end
+    end
+    if tdo then streams = listed(streams, "TDO") end
+    streams = streams or ""
+    if t then
+        if not fits or offset ~= length then
+            t:add_proto_expert_info(e.bad, format(
+                "a raw shift of %d bits with these options takes %d bytes, not %d", bits,
+                8 + n * math.max(1, (tms and 1 or 0) + (tdi and 1 or 0)), length))
+        end
+        if length > MAX_RAW_BLOCK then
+            t:add_proto_expert_info(e.too_long, format(
+                "raw-shift block of %d bytes, more than %d", length, MAX_RAW_BLOCK))
+        end
+        t:append_text(format(": %d bits, %s%s", bits, (streams:gsub("%+", " ")),
+                             has(options, 8) and ", TMS 1 on the last bit" or ""))
+    end
+    return format("raw shift %d bits %s", bits, streams)
+end
+
+local function dissect_tap(s, o, base, length, m, t, subcode)
     if length == 0 then
-        tree:add_proto_expert_info(e.bad, "TAP access without parameters")
+        if t then t:add_proto_expert_info(e.bad, "TAP access without parameters") end
         return "TAP access"
     end
-    if subcode == 0x92 and length == 1 and range(0, 1):uint() == 0 then
-        tree:add(f.tap_end, range(0, 1)):append_text(" (no size header, no data)")
+    if subcode == 0x92 and length == 1 and byte(s, o + base + 1) == 0 then
+        if t then t:add(f.tap_end, m(base, 1)):append_text(" (no size header, no data)") end
         return "end of TAP access"
     end
-    local header = range(0, 1):uint()
+    local header = byte(s, o + base + 1)
     local flags = math.floor(header / 16)
     local bits, size = header % 16, 1
-    local h = tree:add(f.tap_header, range(0, 1))
-    h:add(f.tap_flags, range(0, 1))
-    h:add(f.tap_read, range(0, 1))
-    h:add(f.tap_send, range(0, 1))
+    local h = t and t:add(f.tap_header, m(base, 1))
+    if h then
+        h:add(f.tap_flags, m(base, 1))
+        h:add(f.tap_read, m(base, 1))
+        h:add(f.tap_send, m(base, 1))
+    end
     if bits < 15 then
-        h:add(f.tap_form, range(0, 1), "in the low nibble")
-        h:add(f.tap_bits, range(0, 1), bits)
-    elseif length >= 2 and range(1, 1):uint() < 255 then
-        bits, size = range(1, 1):uint(), 2
-        h:add(f.tap_form, range(1, 1), "one byte")
-        h:add(f.tap_bits, range(1, 1), bits)
+        if h then
+            h:add(f.tap_form, m(base, 1), "in the low nibble")
+            h:add(f.tap_bits, m(base, 1), bits)
+        end
+    elseif length >= 2 and byte(s, o + base + 2) < 255 then
+        bits, size = byte(s, o + base + 2), 2
+        if h then
+            h:add(f.tap_form, m(base + 1, 1), "one byte")
+            h:add(f.tap_bits, m(base + 1, 1), bits)
+        end
     elseif length >= 6 then
-        bits, size = range(2, 4):le_uint(), 6
-        h:add(f.tap_form, range(1, 5), "0xFF and 32 bits")
-        h:add_le(f.tap_bits, range(2, 4))
+        bits, size = le32(s, o + base + 3), 6
+        if h then
+            h:add(f.tap_form, m(base + 1, 5), "0xFF and 32 bits")
+            h:add_le(f.tap_bits, m(base + 2, 4))
+        end
     else
-        h:add_proto_expert_info(e.bad, "size header cut short")
+        if h then h:add_proto_expert_info(e.bad, "size header cut short") end
         return "TAP access (cut short)"
     end
     local summary = "TAP access"
     local offset = size
     local data_bytes = has(flags, 2) and math.floor((bits + 7) / 8) or 0
     if offset + data_bytes > length then
-        tree:add_proto_expert_info(e.bad, string.format(
-            "%d bits of send data announced, %d bytes there", bits, length - offset))
+        if t then
+            t:add_proto_expert_info(e.bad, format(
+                "%d bits of send data announced, %d bytes there", bits, length - offset))
+        end
         return summary
     end
     if data_bytes > 0 then
-        local data = range(offset, data_bytes)
-        local d = tree:add(f.tap_data, data)
-        if data(0, 1):uint() == 0x90 then summary = dissect_raw_shift(data:tvb()(), d) end
+        local d = t and t:add(f.tap_data, m(base + offset, data_bytes))
+        if byte(s, o + base + offset + 1) == 0x90 then
+            summary = dissect_raw_shift(s, o, base + offset, data_bytes, m, d)
+        end
         offset = offset + data_bytes
     end
     if subcode == 0x92 then
         if offset < length then
-            tree:add(f.tap_end, range(offset, 1))
+            if t then t:add(f.tap_end, m(base + offset, 1)) end
             offset = offset + 1
-        else
-            tree:add_proto_expert_info(e.bad, "the ending zero byte is missing")
+        elseif t then
+            t:add_proto_expert_info(e.bad, "the ending zero byte is missing")
         end
     end
-    if offset ~= length then
-        tree:add_proto_expert_info(e.bad, string.format("%d bytes after the parameter block",
-                                                        length - offset))
+    if offset ~= length and t then
+        t:add_proto_expert_info(e.bad, format("%d bytes after the parameter block",
+                                              length - offset))
     end
     return summary
 end
 
-local function dissect_request(m, tree)
-    local length = m:len()
+local function dissect_request(s, o, m, t)
+    local length = #s - o
     if length == 0 then
-        tree:append_text(": empty message (no reply expected)")
+        if t then t:append_text(": empty message (no reply expected)") end
         return "empty message"
     end
     if length < 9 then
-        tree:add_proto_expert_info(e.bad, "shorter than a request envelope")
+        if t then t:add_proto_expert_info(e.bad, "shorter than a request envelope") end
         return "request (short)"
     end
-    local short = m(5, 1):uint()
-    local code, subcode, id = m(6, 1):uint(), m(7, 1):uint(), m(8, 1):uint()
-    tree:add(f.req_short, m(5, 1))
-    tree:add(f.req_code, m(6, 1))
-    local s = tree:add(f.req_sub, m(7, 1))
-    if code == 0x74 and tap_subcodes[subcode] then s:append_text(" (" .. tap_subcodes[subcode] .. ")") end
-    tree:add(f.req_id, m(8, 1))
+    local short, code, subcode, id = byte(s, o + 6, o + 9)
+    if t then
+        t:add(f.req_short, m(5, 1))
+        t:add(f.req_code, m(6, 1))
+        local sub = t:add(f.req_sub, m(7, 1))
+        if code == 0x74 and tap_subcodes[subcode] then
+            sub:append_text(" (" .. tap_subcodes[subcode] .. ")")
+        end
+        t:add(f.req_id, m(8, 1))
+    end
     local first, count
     if short ~= 0 then
         first, count = 9, short - 2
     elseif length >= 11 then
-        tree:add_le(f.req_long, m(9, 2))
-        first, count = 11, m(9, 2):le_uint() - 4
+        if t then t:add_le(f.req_long, m(9, 2)) end
+        first, count = 11, le16(s, o + 10) - 4
     else
-        tree:add_proto_expert_info(e.bad, "long form without its length")
+        if t then t:add_proto_expert_info(e.bad, "long form without its length") end
         return "request (short)"
     end
     if count < 0 or first + count > length then
-        tree:add_proto_expert_info(e.bad, string.format(
-            "%d parameter bytes announced, %d there", count, length - first))
+        if t then
+            t:add_proto_expert_info(e.bad, format(
+                "%d parameter bytes announced, %d there", count, length - first))
+        end
         count = math.max(0, math.min(count, length - first))
     end
-    local params = count > 0 and m(first, count) or nil
-    local name = request_codes[code] or string.format("request 0x%02X", code)
+    local name = request_codes[code] or format("request 0x%02X", code)
     local summary = name
-    if params then
-        local p = tree:add(f.req_params, params)
+    if count > 0 then
+        local p = t and t:add(f.req_params, m(first, count))
         if code == 0x72 then
             -- The text ends at its NUL; a text without one is shown whole.
-            local text = params:raw()
+            local text = s:sub(o + first + 1, o + first + count)
             local nul = text:find("\0", 1, true)
             if nul then text = text:sub(1, nul - 1) end
-            p:add(f.command, params(0, nul or count), text)
-            if not nul then p:add_proto_expert_info(e.bad, "command without its ending NUL") end
+            if p then
+                p:add(f.command, m(first, nul or count), text)
+                if not nul then p:add_proto_expert_info(e.bad, "command without its ending NUL") end
+            end
             summary = "command \"" .. text .. "\""
         elseif code == 0x74 then
-            summary = dissect_tap(params:tvb()(), p, subcode)
+            summary = dissect_tap(s, o, first, count, m, p, subcode)
         end
     end
-    local body_end = first + count
-    if length - body_end == 1 then
-        tree:add(f.req_filler, m(body_end, 1))
-    elseif length > body_end then
-        tree:add_proto_expert_info(e.bad, string.format("%d bytes after the parameters",
-                                                        length - body_end))
+    if t then
+        local body_end = first + count
+        if length - body_end == 1 then
+            t:add(f.req_filler, m(body_end, 1))
+        elseif length > body_end then
+            t:add_proto_expert_info(e.bad, format("%d bytes after the parameters",
+                                                  length - body_end))
+        end
+        if length > MAX_REQUEST then
+            t:add_proto_expert_info(e.too_long, format(
+                "request of %d bytes, more than the %d a client sends", length, MAX_REQUEST))
+        end
     end
-    if length > MAX_REQUEST then
-        tree:add_proto_expert_info(e.too_long, string.format(
-            "request of %d bytes, more than the %d a client sends", length, MAX_REQUEST))
-    end
-    return string.format("id %d %s", id, summary)
+    return format("id %d %s", id, summary)
 end
 
-local function dissect_reply(m, tree)
-    local length = m:len()
+local function dissect_reply(s, o, m, t)
+    local length = #s - o
     if length < 5 then
-        tree:add_proto_expert_info(e.bad, "shorter than a reply envelope")
+        if t then t:add_proto_expert_info(e.bad, "shorter than a reply envelope") end
         return "reply (short)"
     end
-    local flags = tree:add(f.rep_flags, m(0, 1))
-    flags:add(f.rep_valid, m(0, 1))
-    flags:add(f.rep_toggle, m(0, 1))
-    tree:add_le(f.rep_length, m(1, 2))
-    local status, id = m(3, 1):uint(), m(4, 1):uint()
-    local s = tree:add(f.rep_status, m(3, 1))
-    if status == 254 then
-        s:add_proto_expert_info(e.busy)
-    elseif status ~= 0 then
-        s:add_proto_expert_info(e.status, "status " .. status .. " (" ..
-                                (statuses[status] or "the front end's own code") .. ")")
+    local status, id = byte(s, o + 4, o + 5)
+    if t then
+        local flags = t:add(f.rep_flags, m(0, 1))
+        flags:add(f.rep_valid, m(0, 1))
+        flags:add(f.rep_toggle, m(0, 1))
+        t:add_le(f.rep_length, m(1, 2))
+        local item = t:add(f.rep_status, m(3, 1))
+        if status == 254 then
+            item:add_proto_expert_info(e.busy)
+        elseif status ~= 0 then
+            item:add_proto_expert_info(e.status, "status " .. status .. " (" ..
+                                       (statuses[status] or "the front end's own code") .. ")")
+        end
+        t:add(f.rep_id, m(4, 1))
+        if length > 5 then t:add(f.rep_data, m(5, length - 5)) end
+        if length > MAX_REPLY then
+            t:add_proto_expert_info(e.too_long, format(
+                "reply of %d bytes, more than the %d a client takes", length, MAX_REPLY))
+        end
     end
-    tree:add(f.rep_id, m(4, 1))
-    if length > 5 then tree:add(f.rep_data, m(5, length - 5)) end
-    if length > MAX_REPLY then
-        tree:add_proto_expert_info(e.too_long, string.format(
-            "reply of %d bytes, more than the %d a client takes", length, MAX_REPLY))
-    end
-    return string.format("id %d status %d%s, %d data bytes", id, status,
-                         status == 254 and " (still working)" or "", length - 5)
+    return format("id %d status %d%s, %d data bytes", id, status,
+                  status == 254 and " (still working)" or "", length - 5)
 end
 
-local function show_message(tvb, tree, record, kind)
-    local message = record.message
-    local m
-    if #message.frames == 1 then
-        m = tvb(4):tvb()
-    else
-        m = ByteArray.new(message.data, true):tvb("Reassembled message")
+-- The message that completes in this frame: its summary, and with a tree its own subtree.
+local function show_message(tvb, bytes, tree, number, note, kind)
+    local whole = note and note.message
+    -- A longer message from its reassembled bytes; one datagram read in place, past its header.
+    local s, o = bytes, 4
+    if whole then s, o = whole.data, 0 end
+    local m, t
+    if tree then
+        m = whole and ByteArray.new(whole.data, true):tvb("Reassembled message") or tvb(4):tvb()
+        t = tree:add(koraven, m(), kind == 0x11 and "Request" or "Reply")
+        if whole then
+            t:add(f.fragment_count, #whole.frames):set_generated()
+            for _, fragment in ipairs(whole.frames) do t:add(f.fragment, fragment):set_generated() end
+        end
+        t:add(f.message_length, #s - o):set_generated()
     end
     local request = kind == 0x11
-    local t = tree:add(koraven, m(), request and "Request" or "Reply")
-    if #message.frames > 1 then
-        t:add(f.fragment_count, #message.frames):set_generated()
-        for _, number in ipairs(message.frames) do t:add(f.fragment, number):set_generated() end
-    end
-    t:add(f.message_length, m:len()):set_generated()
-    local summary = request and dissect_request(m, t) or dissect_reply(m, t)
-    if request and message.reply then t:add(f.response_in, message.reply):set_generated() end
-    if message.request then
-        local field = message.busy and f.busy_for or f.response_to
-        t:add(field, message.request.frame):set_generated()
-        t:add(f.time, nstime(message.delay)):set_generated()
-    end
-    if record.orphan then t:add_proto_expert_info(e.orphan, record.orphan) end
-    if record.same_toggle then
-        t:add_proto_expert_info(e.repeated, "same toggle as the reply the client took last")
+    local summary = request and dissect_request(s, o, m, t) or dissect_reply(s, o, m, t)
+    if t then
+        local pair = paired[number]
+        if type(pair) == "number" then
+            if request then
+                t:add(f.response_in, pair):set_generated()
+            else
+                t:add(pair < 0 and f.busy_for or f.response_to, math.abs(pair)):set_generated()
+                t:add(f.time, nstime(delays[number])):set_generated()
+            end
+        end
+        if note and note.orphan then t:add_proto_expert_info(e.orphan, note.orphan) end
+        if note and note.same_toggle then
+            t:add_proto_expert_info(e.repeated, "same toggle as the reply the client took last")
+        end
     end
     return (request and "Request " or "Reply ") .. summary
 end
 
-function koraven.dissector(tvb, pinfo, tree)
-    local length = tvb:len()
-    pinfo.cols.protocol = "KORAVEN"
-    local record = frames[pinfo.number]
-    if not pinfo.visited or not record then
-        record = { number = pinfo.number }
-        frames[pinfo.number] = record
-        analyse(tvb, pinfo, record)
+-- The findings of the first pass on a data fragment, into its tree.
+local function show_fragment_notes(root, note, client)
+    if note.gap then
+        root:add(f.gap_first, note.gap.first):set_generated()
+        root:add(f.gap_count, note.gap.count):set_generated()
+        root:add_proto_expert_info(e.gap, format(
+            "%d fragment(s) missing from %d on", note.gap.count, note.gap.first))
     end
-    local root = tree:add(koraven, tvb())
-    if length == 0 then
-        root:add_proto_expert_info(e.bad, "empty datagram")
-        pinfo.cols.info = "Empty datagram"
-        return length
+    if note.repeat_start then
+        root:add_proto_expert_info(client and e.resent or e.repeated, format(
+            "same sequence numbers as the message that started in frame %d", note.repeat_start))
     end
-    local kind = tvb(0, 1):uint()
-    root:add(f.type, tvb(0, 1))
-    if record.unexpected then root:add_proto_expert_info(e.source, record.unexpected) end
-    if length > MAX_PACKET then
-        root:add_proto_expert_info(e.too_long, string.format(
-            "datagram of %d bytes, more than the %d a packet may have", length, MAX_PACKET))
+    if note.repeat_of or note.repeat_start then
+        root:add(f.repeat_of, note.repeat_of or note.repeat_start):set_generated()
     end
-    local info
-    if length == 1 then
-        if kind == 0x2B then
-            root:add(f.token, tvb(0, 1))
-            info = "Flow token"
-        else
-            root:add_proto_expert_info(e.bad, "a single byte other than \"+\"")
-            info = "Stray byte"
-        end
-    elseif kind == 0x01 or kind == 0x11 then
-        local client = kind == 0x11
+    if note.abandoned then
+        root:add_proto_expert_info(e.incomplete, format(
+            "the message begun in frame %d was never completed", note.abandoned))
+    end
+    if note.late then
+        root:add_proto_expert_info(e.late, "a sequence number already passed")
+    end
+    if note.reassembled_in and not note.message then
+        root:add(f.reassembled_in, note.reassembled_in):set_generated()
+    end
+end
+
+local function dissect_fragment(tvb, bytes, tree, root, number, note, kind)
+    local length = #bytes
+    local client = kind == 0x11
+    if root then
         root:add(f.direction, client and "client to front end" or "front end to client")
             :set_generated()
-        if length < 4 then
-            root:add_proto_expert_info(e.bad, "shorter than a fragment header")
-            pinfo.cols.info = datagram_types[kind] .. " (short)"
-            return length
-        end
-        local continuation = tvb(1, 1):uint()
+    end
+    if length < 4 then
+        if root then root:add_proto_expert_info(e.bad, "shorter than a fragment header") end
+        return datagram_types[kind] .. " (short)"
+    end
+    local continuation = byte(bytes, 2)
+    if root then
         local c = root:add(f.continuation, tvb(1, 1))
         if continuation > (client and 1 or 2) then
             c:add_proto_expert_info(e.bad, "continuation the other side does not expect")
@@ -748,50 +939,34 @@ function koraven.dissector(tvb, pinfo, tree)
         if not client and length == 4 then
             root:add_proto_expert_info(e.bad, "a reply fragment without data")
         end
-        if record.gap then
-            root:add(f.gap_first, record.gap.first):set_generated()
-            root:add(f.gap_count, record.gap.count):set_generated()
-            root:add_proto_expert_info(e.gap, string.format(
-                "%d fragment(s) missing from %d on", record.gap.count, record.gap.first))
+        if note then show_fragment_notes(root, note, client) end
+    end
+    local info = format("%s seq=%d%s", datagram_types[kind], le16(bytes, 3),
+                        continuation == 0 and "" or
+                        (continuation == 2 and " more, ack wanted" or " more"))
+    local again = note and (note.repeat_of or note.repeat_start)
+    if again then info = info .. format(" (again, as in frame %d)", again) end
+    if paired[number] then
+        info = info .. " [" .. show_message(tvb, bytes, root and tree, number, note, kind) .. "]"
+    end
+    return info
+end
+
+local function dissect_other(tvb, bytes, root, kind)
+    local length = #bytes
+    if kind == 0x06 then
+        if root then
+            if length < 5 then root:add_proto_expert_info(e.bad, "notification shorter than 5 bytes") end
+            root:add(f.notify_kind, tvb(1, 1))
+            if length > 2 then root:add(f.notify_data, tvb(2)) end
         end
-        if record.repeat_start then
-            root:add_proto_expert_info(client and e.resent or e.repeated, string.format(
-                "same sequence numbers as the message that started in frame %d",
-                record.repeat_start))
-        end
-        if record.repeat_of or record.repeat_start then
-            root:add(f.repeat_of, record.repeat_of or record.repeat_start):set_generated()
-        end
-        if record.abandoned then
-            root:add_proto_expert_info(e.incomplete, string.format(
-                "the message begun in frame %d was never completed", record.abandoned))
-        end
-        if record.late then
-            root:add_proto_expert_info(e.late, "a sequence number already passed")
-        end
-        if record.reassembled_in and not record.message then
-            root:add(f.reassembled_in, record.reassembled_in):set_generated()
-        end
-        info = string.format("%s seq=%d%s", datagram_types[kind], tvb(2, 2):le_uint(),
-                             continuation == 0 and "" or
-                             (continuation == 2 and " more, ack wanted" or " more"))
-        if record.repeat_of or record.repeat_start then
-            info = info .. string.format(" (again, as in frame %d)",
-                                         record.repeat_of or record.repeat_start)
-        end
-        if record.message then
-            info = info .. " [" .. show_message(tvb, tree, record, kind) .. "]"
-        end
-    elseif kind == 0x06 then
-        if length < 5 then root:add_proto_expert_info(e.bad, "notification shorter than 5 bytes") end
-        root:add(f.notify_kind, tvb(1, 1))
-        if length > 2 then root:add(f.notify_data, tvb(2)) end
-        info = "Notification"
+        return "Notification"
     elseif kind == 0x03 or kind == 0x13 or kind == 0x23 or kind == 0x53 then
         if length < 16 then
-            root:add_proto_expert_info(e.bad, "handshake datagram shorter than 16 bytes")
-            info = datagram_types[kind] .. " (short)"
-        else
+            if root then root:add_proto_expert_info(e.bad, "handshake datagram shorter than 16 bytes") end
+            return datagram_types[kind] .. " (short)"
+        end
+        if root then
             root:add_le(f.seq, tvb(2, 2))
             if kind == 0x03 then
                 root:add_le(f.peer_port, tvb(4, 2))
@@ -799,33 +974,112 @@ function koraven.dissector(tvb, pinfo, tree)
             elseif kind == 0x23 then
                 root:add(f.refused_detail, tvb(4, 4))
             end
-            add_magic(root, tvb, length)
-            info = datagram_types[kind]
-            if kind == 0x03 or kind == 0x13 then
-                root:add(f.packet_length, length):set_generated()
-                info = string.format("%s, packet length %d", info, length)
+            add_magic(root, tvb, bytes)
+        end
+        if kind == 0x03 or kind == 0x13 then
+            if root then root:add(f.packet_length, length):set_generated() end
+            return format("%s, packet length %d", datagram_types[kind], length)
+        end
+        return datagram_types[kind]
+    elseif handshake_lengths[kind] then
+        if root then
+            if length ~= 16 then
+                root:add_proto_expert_info(e.bad, format("%d bytes, not 16", length))
+            end
+            if length >= 4 and kind ~= 0x04 and kind ~= 0x07 then root:add_le(f.seq, tvb(2, 2)) end
+            add_magic(root, tvb, bytes)
+        end
+        if length >= 4 and (kind == 0x02 or kind == 0x12 or kind == 0x22) then
+            return format("%s seq=%d", datagram_types[kind], le16(bytes, 3))
+        end
+        return datagram_types[kind]
+    end
+    if root then root:add_proto_expert_info(e.bad, format("unknown datagram type 0x%02X", kind)) end
+    return format("Unknown type 0x%02X", kind)
+end
+
+-- "address:port" of both ends, made once per pair of ports and reused while the addresses match:
+-- turning addresses into text for every datagram costs more than comparing them.
+local named = {}
+
+local function endpoints(pinfo)
+    local src_port, dst_port = pinfo.src_port, pinfo.dst_port
+    local key = src_port * 65536 + dst_port
+    local known = named[key]
+    local src_address, dst_address = pinfo.src, pinfo.dst
+    if known and known[1] == src_address and known[2] == dst_address then
+        return known[3], known[4]
+    end
+    local src = tostring(src_address) .. ":" .. src_port
+    local dst = tostring(dst_address) .. ":" .. dst_port
+    named[key] = { src_address, dst_address, src, dst }
+    return src, dst
+end
+
+-- The findings of the frame being analysed; empty again once they are kept.
+local scratch = {}
+
+local function dissect(tvb, pinfo, tree, src, dst, number)
+    local bytes = tvb:raw()
+    local length = #bytes
+    number = number or pinfo.number
+    local cols = pinfo.cols
+    cols.protocol = "KORAVEN"
+    if paired[number] == nil then
+        found_completes, found_pair, found_delay = false, nil, nil
+        if not src then src, dst = endpoints(pinfo) end
+        analyse(bytes, pinfo, scratch, number, src, dst)
+        paired[number] = found_pair or found_completes
+        if found_delay then delays[number] = found_delay end
+        if next(scratch) then  -- something unusual: the frame keeps a record of its own
+            local note = note_of(number)
+            for key, value in pairs(scratch) do
+                note[key] = value
+                scratch[key] = nil
             end
         end
-    elseif handshake_lengths[kind] then
-        if length ~= 16 then
-            root:add_proto_expert_info(e.bad, string.format("%d bytes, not 16", length))
+    end
+    local note = notes[number]
+    -- Without a protocol tree (tshark's plain listing) only the Info column is made.
+    local root = tree.text ~= nil and tree:add(koraven, tvb()) or nil
+    if length == 0 then
+        if root then root:add_proto_expert_info(e.bad, "empty datagram") end
+        cols.info = "Empty datagram"
+        return length
+    end
+    local kind = byte(bytes, 1)
+    if root then
+        root:add(f.type, tvb(0, 1))
+        if note and note.unexpected then root:add_proto_expert_info(e.source, note.unexpected) end
+        if length > MAX_PACKET then
+            root:add_proto_expert_info(e.too_long, format(
+                "datagram of %d bytes, more than the %d a packet may have", length, MAX_PACKET))
         end
-        if length >= 4 and kind ~= 0x04 and kind ~= 0x07 then root:add_le(f.seq, tvb(2, 2)) end
-        add_magic(root, tvb, length)
-        info = datagram_types[kind]
-        if length >= 4 and (kind == 0x02 or kind == 0x12 or kind == 0x22) then
-            info = string.format("%s seq=%d", info, tvb(2, 2):le_uint())
+    end
+    local info
+    if length == 1 then
+        if kind == 0x2B then
+            if root then root:add(f.token, tvb(0, 1)) end
+            info = "Flow token"
+        else
+            if root then root:add_proto_expert_info(e.bad, "a single byte other than \"+\"") end
+            info = "Stray byte"
+        end
+    elseif kind == 0x01 or kind == 0x11 then
+        info = dissect_fragment(tvb, bytes, tree, root, number, note, kind)
+        if length < 4 then
+            cols.info = info
+            return length
         end
     else
-        root:add_proto_expert_info(e.bad, string.format("unknown datagram type 0x%02X", kind))
-        info = string.format("Unknown type 0x%02X", kind)
+        info = dissect_other(tvb, bytes, root, kind)
     end
-    if length >= 2 and length <= 4 and kind ~= 0x11 and not (kind == 0x01 and length == 4) then
+    if root and length >= 2 and length <= 4 and kind ~= 0x11 and not (kind == 0x01 and length == 4) then
         root:add_proto_expert_info(e.bad, "2 to 4 bytes: the client refuses such a datagram")
     end
-    if record.unexpected then info = info .. " (unexpected source)" end
-    root:append_text(", " .. info)
-    pinfo.cols.info = info
+    if note and note.unexpected then info = info .. " (unexpected source)" end
+    if root then root:append_text(", " .. info) end
+    cols.info = info
     return length
 end
 
@@ -842,19 +1096,38 @@ end
 -- Datagrams to or from a known link endpoint on other ports (a second socket answering in the
 -- front end's place, say) are taken too, so that their source can be judged.
 local function heuristic(tvb, pinfo, tree)
-    if not frames[pinfo.number] then
+    local src, dst
+    local number = pinfo.number
+    if paired[number] == nil then
         if pinfo.visited then return false end
-        local src = endpoint(pinfo.src, pinfo.src_port)
-        local dst = endpoint(pinfo.dst, pinfo.dst_port)
+        src, dst = endpoints(pinfo)
         if not (links[src] or links[dst] or peers[src] or peers[dst] or is_handshake(tvb)) then
             return false
         end
     end
-    koraven.dissector(tvb, pinfo, tree)
+    dissect(tvb, pinfo, tree, src, dst, number)
     return true
 end
-koraven:register_heuristic("udp", heuristic)
 
-local udp_port = DissectorTable.get("udp.port")
-udp_port:add(LINK_PORT, koraven)
-udp_port:add_for_decode_as(koraven)
+-- ---- Registration ----------------------------------------------------------------------------
+
+local implementation = { init = init, dissector = dissect, heuristic = heuristic }
+if registry then
+    registry.implementation = implementation
+else
+    registry = { proto = koraven, implementation = implementation }
+    _G.koraven_link_dissector = registry
+    function koraven.init()
+        registry.implementation.init()
+    end
+    function koraven.dissector(tvb, pinfo, tree)
+        return registry.implementation.dissector(tvb, pinfo, tree)
+    end
+    koraven:register_heuristic("udp", function(tvb, pinfo, tree)
+        return registry.implementation.heuristic(tvb, pinfo, tree)
+    end)
+    local udp_port = DissectorTable.get("udp.port")
+    udp_port:add(LINK_PORT, koraven)
+    udp_port:add_for_decode_as(koraven)
+end
+registry.fields, registry.experts = f, e

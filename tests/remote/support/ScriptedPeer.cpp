@@ -71,6 +71,11 @@ void ScriptedPeer::onSync(Handler handler) {
     onSync_ = std::move(handler);
 }
 
+void ScriptedPeer::setTokenAfterReply(bool after) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    tokenAfterReply_ = after;
+}
+
 void ScriptedPeer::onRequest(Handler handler) {
     std::lock_guard<std::mutex> lock(mutex_);
     onRequest_ = std::move(handler);
@@ -281,6 +286,8 @@ void ScriptedPeer::takeFragment(const Bytes& datagram) {
     lastFragmentSequence_ = static_cast<uint16_t>(datagram[2] | (datagram[3] << 8));
     pending_.insert(pending_.end(), datagram.begin() + 4, datagram.end());
     pendingBytes_ += datagram.size();
+    const bool last = datagram[1] == kLinkLastFragment;
+    bool tokenLater = false;
     if (pendingBytes_ + packetLength_ > kFlowControlBytes) {
         bool give = false;
         std::vector<Bytes> before;
@@ -289,11 +296,19 @@ void ScriptedPeer::takeFragment(const Bytes& datagram) {
             give = tokenLimit_ < 0 || tokensSent_ < tokenLimit_;
             if (give) ++tokensSent_;
             before = beforeToken_;
+            tokenLater = give && last && tokenAfterReply_;
         }
         for (const Bytes& datagram : before) send(datagram);
-        if (give) send({LINK_FLOW_TOKEN});
+        if (give && !tokenLater) send({LINK_FLOW_TOKEN});
     }
-    if (datagram[1] != kLinkLastFragment) return;
+    if (!last) return;
+    struct LateToken {
+        ScriptedPeer& peer;
+        bool due;
+        ~LateToken() {
+            if (due) peer.send({LINK_FLOW_TOKEN});
+        }
+    } lateToken{*this, tokenLater};
     const Bytes message = std::move(pending_);
     pending_.clear();
     pendingBytes_ = 0;

@@ -48,6 +48,9 @@ class ScriptedPeer {
     void setSequence(uint16_t sequence);
     // Datagrams sent just before every flow token.
     void setBeforeToken(std::vector<Bytes> datagrams);
+    // The token after a request's last fragment goes after the reply, as a network that
+    // reorders them delivers it.
+    void setTokenAfterReply(bool after);
 
     // Answers, for handlers.
     void send(const Bytes& datagram);
@@ -99,6 +102,7 @@ class ScriptedPeer {
     int tokenLimit_ = -1;
     int tokensSent_ = 0;
     std::vector<Bytes> beforeToken_;
+    bool tokenAfterReply_ = false;
     uint16_t sequence_ = 4000;
 
     // Only the peer's thread touches these.
