@@ -77,7 +77,7 @@ std::string usageText() {
            "                    within S seconds (default 5; 0: a connect takes the link)\n"
            "  --help            show this text\n"
            "  --version         show the version (and the git commit it was built from)\n"
-           "Runs until SIGINT or SIGTERM.\n";
+           "Runs until SIGINT or SIGTERM; SIGUSR1 prints its counters on stderr.\n";
 }
 
 CommandLineOutcome parseCommandLine(const std::vector<std::string>& args, CommandLine& line,

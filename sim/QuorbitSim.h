@@ -236,6 +236,9 @@ struct SimCounters {
     std::uint64_t syncs = 0;        // sync replies sent
     std::uint64_t disconnects = 0;  // disconnect notices that closed a link
     std::uint64_t rbbClocks = 0;    // rising TCK edges over remote_bitbang
+    // Rounds of remote_bitbang input that were answered: each a wait of a client that reads TDO
+    // (OpenOCD waits only for answers).
+    std::uint64_t rbbAnswerRounds = 0;
 };
 
 // ---- The emulator -----------------------------------------------------------------------------

@@ -239,10 +239,16 @@ void Simulator::Impl::acceptBitbang() {
 // sent is taken before any of it is carried out, and again between slices of the work.
 void Simulator::Impl::serveBitbang() {
     const char* ended = drainBitbang();
+    bool answered = false;
     while (bitbangClient.valid() && bitbangDone < bitbangPending.size()) {
         const std::size_t slice = std::min(bitbangPending.size() - bitbangDone, kBitbangChunkBytes);
+        const std::size_t before = bitbangOutput.size();
         const BitbangSession::FeedResult result =
             bitbang->feed(bitbangPending.data() + bitbangDone, slice, bitbangOutput);
+        if (bitbangOutput.size() != before && !answered) {
+            answered = true;
+            ++counters.rbbAnswerRounds;
+        }
         bitbangDone += slice;
         counters.rbbClocks += result.clocks;
         if (result.unknown > 0) {

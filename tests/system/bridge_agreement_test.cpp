@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <fstream>
 #include <memory>
+#include <ostream>
 #include <random>
 #include <string>
 #include <thread>
@@ -119,6 +120,10 @@ struct ChainRow {
     const char* file;  // "" with seed 0: the demo chain
     unsigned seed;     // not 0: a random chain
 };
+
+void PrintTo(const ChainRow& row, std::ostream* out) {
+    *out << row.name;
+}
 
 class BridgeAgreementTest : public testing::TestWithParam<ChainRow> {};
 
@@ -309,6 +314,10 @@ std::vector<XsvfRow> xsvfRows() {
         {"UserRegisterWrong", userRegister((written & mask) ^ 0x100),
          prologue + sdr26 + "0ABCCEE) MASK(1FFFFFE);\n", false},
     };
+}
+
+void PrintTo(const XsvfRow& row, std::ostream* out) {
+    *out << row.name;
 }
 
 class BridgeXsvfTest : public testing::TestWithParam<XsvfRow> {};
