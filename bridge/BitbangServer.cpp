@@ -24,6 +24,8 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr std::size_t kReadChunk = 1 << 16;
+// The receive buffer asked for a client's socket; the kernel caps it at net.core.rmem_max.
+constexpr int kSocketReceiveBytes = 4 << 20;
 // What the serving thread feeds at once: a stop is seen between two such pieces, each at most a
 // window or two of the cable.
 constexpr std::size_t kFeedChunk = 1 << 16;
@@ -274,6 +276,10 @@ void BitbangServer::serveClient(int fd, const std::string& peer) {
     ++totals_.clients;
     const int yes = 1;
     (void)::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
+    // Room for what OpenOCD writes while the reading thread is not scheduled (on a busy machine
+    // a millisecond fills the default 128 KiB): OpenOCD gives up when a write finds it full.
+    const int room = kSocketReceiveBytes;
+    (void)::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &room, sizeof room);
     if (note_) note_("remote_bitbang: client " + peer + " connected");
     std::string why = "disconnected";
     BatchCounts counts;

@@ -33,6 +33,8 @@ namespace {
 constexpr std::size_t kDatagramsPerWakeup = 256;
 constexpr std::size_t kRecentLogCapacity = 256;
 constexpr std::size_t kBitbangChunkBytes = 16384;
+// The receive buffer asked for a remote_bitbang client's socket (the kernel caps it at rmem_max).
+constexpr int kBitbangReceiveBytes = 4 << 20;
 
 }  // namespace
 
@@ -228,6 +230,10 @@ void Simulator::Impl::acceptBitbang() {
     }
     const int yes = 1;
     (void)::setsockopt(client.fd(), IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
+    // Room for what OpenOCD writes while this thread is not scheduled: its socket is
+    // non-blocking and it gives up when a write finds it full (the kernel caps the size).
+    const int room = kBitbangReceiveBytes;
+    (void)::setsockopt(client.fd(), SOL_SOCKET, SO_RCVBUF, &room, sizeof room);
     (void)setNonBlocking(client.fd());
     bitbangClient = std::move(client);
     bitbang = std::make_unique<BitbangSession>(debugger);
