@@ -57,6 +57,8 @@ class BitbangBatcher {
     void fail(std::string& answers);
 
     [[nodiscard]] bool idle() const { return windowClocks_ == 0 && reads_.empty(); }
+    // A read waits for its answer: a client that waits sends nothing more until it has it.
+    [[nodiscard]] bool readsWaiting() const { return !reads_.empty(); }
     [[nodiscard]] bool failed() const { return failed_; }
     [[nodiscard]] const BatchCounts& counts() const { return counts_; }
 

@@ -54,12 +54,6 @@ bool resolve(const std::string& name, in_addr& address) {
     return true;
 }
 
-void drain(int fd) {
-    char sink[64];
-    while (::read(fd, sink, sizeof sink) > 0) {
-    }
-}
-
 // A client that sends reads and never takes the answers must not keep a stop waiting.
 bool sendAll(int fd, const std::string& data, int stopFd) {
     std::size_t sent = 0;
@@ -158,96 +152,136 @@ void BitbangServer::refuseWaiting() {
     }
 }
 
-// The client's bytes as its reader thread takes them from the socket, at most kInputLimit ahead
-// of the serving thread (then the socket fills: back-pressure). The reader signals a pipe, so that
-// one poll of the serving thread waits for input, a stop and new connections.
+// The client's bytes, at most kInputLimit ahead of the batcher (then the socket fills:
+// back-pressure). The serving thread reads the socket itself whenever it looks for input, so the
+// bytes of a client that waits reach the cable without a hand-over between threads; while a cable
+// call of a client that may go on sending is under way, a standby thread keeps the socket drained
+// (OpenOCD gives up when it finds its socket full).
 class BitbangServer::ClientInput {
   public:
-    explicit ClientInput(int fd) : fd_(fd) {
-        int pipeFds[2] = {-1, -1};
-        if (::pipe2(pipeFds, O_CLOEXEC | O_NONBLOCK) != 0) return;
-        signalRead_ = pipeFds[0];
-        signalWrite_ = pipeFds[1];
-        reader_ = std::thread([this] { readAll(); });
-    }
+    explicit ClientInput(int fd) : fd_(fd) { standby_ = std::thread([this] { keepDrained(); }); }
     ~ClientInput() {
-        ::shutdown(fd_, SHUT_RDWR);
         {
             std::lock_guard<std::mutex> lock(mutex_);
             ending_ = true;
         }
-        room_.notify_all();
-        if (reader_.joinable()) reader_.join();
-        for (const int fd : {signalRead_, signalWrite_}) {
-            if (fd >= 0) ::close(fd);
-        }
+        changed_.notify_all();
+        standby_.join();
     }
     ClientInput(const ClientInput&) = delete;
     ClientInput& operator=(const ClientInput&) = delete;
 
-    [[nodiscard]] bool started() const { return reader_.joinable(); }
-    [[nodiscard]] int signalFd() const { return signalRead_; }
-    // Up to `most` bytes into `chunk` (replaced); `ended` once the client closed and all is taken.
+    // Whether the socket is worth polling for input: room left and not at its end.
+    [[nodiscard]] bool wantsInput() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return !closed_ && unread() < kInputLimit;
+    }
+    // What the socket has now, then up to `most` bytes into `chunk` (replaced); `ended` once the
+    // client closed and all of it is taken.
     void take(std::string& chunk, std::size_t most, bool& ended) {
-        drain(signalRead_);
         {
             std::lock_guard<std::mutex> lock(mutex_);
-            const std::size_t count = std::min(most, data_.size() - taken_);
+            readAvailable();
+            const std::size_t count = std::min(most, unread());
             chunk.assign(data_, taken_, count);
             taken_ += count;
-            if (taken_ == data_.size()) {
-                data_.clear();
+            // While bytes keep coming the buffer never runs empty: drop what was taken.
+            if (taken_ == data_.size() || taken_ >= kInputLimit) {
+                data_.erase(0, taken_);
                 taken_ = 0;
             }
             ended = closed_ && data_.empty();
         }
-        room_.notify_all();
+        changed_.notify_all();
+    }
+    void setStandby(bool on) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            standbyWanted_ = on;
+        }
+        if (on) changed_.notify_all();
     }
 
   private:
-    void readAll() {
-        std::string chunk(kReadChunk, '\0');
-        for (;;) {
-            {
-                std::unique_lock<std::mutex> lock(mutex_);
-                room_.wait(lock, [this] { return ending_ || data_.size() - taken_ < kInputLimit; });
-                if (ending_) break;
+    [[nodiscard]] std::size_t unread() const { return data_.size() - taken_; }
+    // Under the lock: recv without waiting until the socket is empty, closed or the room is used.
+    void readAvailable() {
+        char chunk[kReadChunk];
+        while (!closed_ && unread() < kInputLimit) {
+            const ssize_t count = ::recv(fd_, chunk, sizeof chunk, MSG_DONTWAIT);
+            if (count > 0) {
+                data_.append(chunk, static_cast<std::size_t>(count));
+                continue;
             }
-            const ssize_t count = ::recv(fd_, chunk.data(), chunk.size(), 0);
             if (count < 0 && errno == EINTR) continue;
-            put(chunk.data(), count > 0 ? static_cast<std::size_t>(count) : 0, count <= 0);
-            if (count <= 0) return;
+            if (count < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;
+            closed_ = true;  // the end, or an error (a reset): nothing more will come
         }
     }
-    void put(const char* bytes, std::size_t length, bool end) {
-        bool wake = false;
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            wake = data_.size() == taken_ || end;
-            data_.append(bytes, length);
-            closed_ = closed_ || end;
-        }
-        if (wake) {
-            const char one = 1;
-            (void)!::write(signalWrite_, &one, 1);
+    void keepDrained() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        for (;;) {
+            changed_.wait(lock, [this] {
+                return ending_ || (standbyWanted_ && !closed_ && unread() < kInputLimit);
+            });
+            if (ending_) return;
+            lock.unlock();
+            // A bounded wait: the call may end without any input coming.
+            pollfd readable = {fd_, POLLIN, 0};
+            (void)::poll(&readable, 1, 10);
+            lock.lock();
+            if (standbyWanted_) readAvailable();
         }
     }
 
     int fd_;
-    int signalRead_ = -1;
-    int signalWrite_ = -1;
-    std::mutex mutex_;
-    std::condition_variable room_;
+    mutable std::mutex mutex_;
+    std::condition_variable changed_;
     std::string data_;
     std::size_t taken_ = 0;
     bool closed_ = false;
+    bool standbyWanted_ = false;
     bool ending_ = false;
-    std::thread reader_;
+    std::thread standby_;
 };
 
-bool BitbangServer::recoverCable() {
-    try {
+// The server's cable for one client: the standby reader works during the calls made while no read
+// of the client waits (a client that waits sends nothing more until it is answered).
+class BitbangServer::StandbyCable : public JtagCable {
+  public:
+    StandbyCable(JtagCable& cable, ClientInput& input) : cable_(cable), input_(input) {}
+    void watch(const BitbangBatcher& batcher) { batcher_ = &batcher; }
+    void shift(const uint8_t* tms, const uint8_t* tdi, uint8_t* tdo, uint32_t bitCount) override {
+        const Standby standby(input_, batcher_ == nullptr || !batcher_->readsWaiting());
+        cable_.shift(tms, tdi, tdo, bitCount);
+    }
+    void recover() override {
+        const Standby standby(input_, true);
         cable_.recover();
+    }
+    TapState tapState() override { return cable_.tapState(); }
+
+  private:
+    struct Standby {
+        Standby(ClientInput& input, bool on) : input_(input), on_(on) {
+            if (on_) input_.setStandby(true);
+        }
+        ~Standby() {
+            if (on_) input_.setStandby(false);
+        }
+        Standby(const Standby&) = delete;
+        Standby& operator=(const Standby&) = delete;
+        ClientInput& input_;
+        bool on_;
+    };
+    JtagCable& cable_;
+    ClientInput& input_;
+    const BitbangBatcher* batcher_ = nullptr;
+};
+
+bool BitbangServer::recoverCable(JtagCable& cable) {
+    try {
+        cable.recover();
     } catch (const std::exception& failure) {
         if (note_) {
             note_(std::string("remote_bitbang: the cable is not available: ") + failure.what() +
@@ -261,7 +295,8 @@ bool BitbangServer::recoverCable() {
     return true;
 }
 
-void BitbangServer::cableFailed(const std::string& peer, const std::string& why) {
+void BitbangServer::cableFailed(JtagCable& cable, const std::string& peer,
+                                const std::string& why) {
     ++totals_.failedCalls;
     cableReady_ = false;
     if (note_) {
@@ -269,15 +304,15 @@ void BitbangServer::cableFailed(const std::string& peer, const std::string& why)
               "; its reads are answered with an error");
     }
     // Before answering, so that the log says at once whether the cable is back.
-    if (!stopping_.load()) (void)recoverCable();
+    if (!stopping_.load()) (void)recoverCable(cable);
 }
 
 void BitbangServer::serveClient(int fd, const std::string& peer) {
     ++totals_.clients;
     const int yes = 1;
     (void)::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
-    // Room for what OpenOCD writes while the reading thread is not scheduled (on a busy machine
-    // a millisecond fills the default 128 KiB): OpenOCD gives up when a write finds it full.
+    // Room for what OpenOCD writes while no thread reads (on a busy machine a millisecond fills
+    // the default 128 KiB): OpenOCD gives up when a write finds its socket full.
     const int room = kSocketReceiveBytes;
     (void)::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &room, sizeof room);
     if (note_) note_("remote_bitbang: client " + peer + " connected");
@@ -285,27 +320,26 @@ void BitbangServer::serveClient(int fd, const std::string& peer) {
     BatchCounts counts;
     {
         ClientInput input(fd);
-        if (!input.started()) {
-            why = "closed: no pipe for its reader";
-        } else {
-            try {
-                BitbangBatcher batcher(cable_, note_);
-                // At most one attempt per client while the cable is away.
-                if (!cableReady_ && !recoverCable()) {
-                    ++totals_.clientsRefused;
-                    if (note_) {
-                        note_("remote_bitbang: client " + peer +
-                              " gets an error on its first read: the cable is not available");
-                    }
-                    std::string none;
-                    batcher.fail(none);
+        StandbyCable cable(cable_, input);
+        try {
+            BitbangBatcher batcher(cable, note_);
+            cable.watch(batcher);
+            // At most one attempt per client while the cable is away.
+            if (!cableReady_ && !recoverCable(cable)) {
+                ++totals_.clientsRefused;
+                if (note_) {
+                    note_("remote_bitbang: client " + peer +
+                          " gets an error on its first read: the cable is not available");
                 }
-                why = serveInput(fd, peer, input, batcher);
-                counts = batcher.counts();
-            } catch (const std::exception& failure) {
-                why = std::string("closed: ") + failure.what();
+                std::string none;
+                batcher.fail(none);
             }
+            why = serveInput(fd, peer, input, cable, batcher);
+            counts = batcher.counts();
+        } catch (const std::exception& failure) {
+            why = std::string("closed: ") + failure.what();
         }
+        ::shutdown(fd, SHUT_RDWR);
     }
     ::close(fd);
     totals_.cable.clocks += counts.clocks;
@@ -320,7 +354,7 @@ void BitbangServer::serveClient(int fd, const std::string& peer) {
 // of its command queue sends a partial buffer), or they do and nothing more came for
 // kBoundaryWait. Then the queued clocks go as one shift: one link request per wait.
 std::string BitbangServer::serveInput(int fd, const std::string& peer, ClientInput& input,
-                                      BitbangBatcher& batcher) {
+                                      JtagCable& cable, BitbangBatcher& batcher) {
     std::string chunk;
     std::string answers;
     uint64_t sinceWait = 0;
@@ -347,7 +381,7 @@ std::string BitbangServer::serveInput(int fd, const std::string& peer, ClientInp
             boundaryDeadline = kNoDeadline;
             const BitbangBatcher::FeedResult result =
                 batcher.feed(chunk.data(), chunk.size(), answers);
-            if (!result.failure.empty()) cableFailed(peer, result.failure);
+            if (!result.failure.empty()) cableFailed(cable, peer, result.failure);
             if (!sendAll(fd, answers, stopRead_)) return "disconnected";
             if (errorSent()) return "closed: the cable failed";
             if (!result.open) {
@@ -365,7 +399,7 @@ std::string BitbangServer::serveInput(int fd, const std::string& peer, ClientInp
                 // What a client sent before it went still happens.
                 if (!batcher.idle()) batcher.carryOut(answers);
             } catch (const std::exception& failure) {
-                cableFailed(peer, failure.what());
+                cableFailed(cable, peer, failure.what());
                 batcher.fail(answers);
             }
             if (ended) return "disconnected";
@@ -383,8 +417,10 @@ std::string BitbangServer::serveInput(int fd, const std::string& peer, ClientInp
                 boundaryDeadline - Clock::now());
             timeoutMs = static_cast<int>(std::max<int64_t>(1, left.count() + 1));
         }
-        pollfd fds[3] = {
-            {stopRead_, POLLIN, 0}, {input.signalFd(), POLLIN, 0}, {listener_, POLLIN, 0}};
+        // Without room, the socket is left until the batcher has taken some (it is not waiting).
+        pollfd fds[3] = {{stopRead_, POLLIN, 0},
+                         {input.wantsInput() ? fd : -1, POLLIN, 0},
+                         {listener_, POLLIN, 0}};
         if (::poll(fds, 3, timeoutMs) < 0 && errno != EINTR) return "closed: poll failed";
         if ((fds[2].revents & POLLIN) != 0) refuseWaiting();
     }

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: Apache-2.0
 // remote_bitbang over TCP in front of a cable: one client at a time (a second connection is
 // refused with a note), each served until it quits, sends a byte that is not a command or goes
-// away; then the next. A thread of its own reads each client's socket ahead of the cable, up to
-// kInputLimit bytes, so that OpenOCD (which gives up on a full socket) never waits on it in
-// practice. A window of clocks is carried out when the client has sent all it will before
+// away; then the next. Each client's socket is read ahead of the cable, up to kInputLimit bytes
+// (by a standby thread while a call is under way), so that OpenOCD, which gives up on a full
+// socket, does not meet one in practice. A window of clocks is carried out when the client has sent all it will before
 // waiting: see BitbangServer.cpp. After a failed cable call the client's reads get errors, and
 // the cable is recovered before anything else is carried out.
 #pragma once
@@ -53,13 +53,14 @@ class BitbangServer {
 
   private:
     class ClientInput;
+    class StandbyCable;
     void serveClient(int fd, const std::string& peer);
-    std::string serveInput(int fd, const std::string& peer, ClientInput& input,
+    std::string serveInput(int fd, const std::string& peer, ClientInput& input, JtagCable& cable,
                            BitbangBatcher& batcher);
     // The cable failed under a client: noted and recovered once, before the client's reads are
     // answered with errors.
-    void cableFailed(const std::string& peer, const std::string& why);
-    bool recoverCable();
+    void cableFailed(JtagCable& cable, const std::string& peer, const std::string& why);
+    bool recoverCable(JtagCable& cable);
     void refuseWaiting();
 
     JtagCable& cable_;

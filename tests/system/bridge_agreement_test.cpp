@@ -470,7 +470,7 @@ INSTANTIATE_TEST_SUITE_P(FrontEnds, BridgeOutageTest,
 TEST(BridgeServingTest, ASecondClientIsRefusedAndALinkTakenIsRecoveredWhenFree) {
     if (openOcd().empty()) GTEST_SKIP() << "openocd is not installed";
     quorbit::SimOptions options;
-    options.linkLeaseSeconds = 1;
+    options.linkLeaseSeconds = 3;  // long enough for a second client to start within it
     quorbit::Simulator simulator(options);
     std::string error;
     ASSERT_TRUE(simulator.start(error)) << error;
@@ -524,6 +524,7 @@ TEST(BridgeServingTest, SigtermUnderTenMegabytesOfQueuedInput) {
     ASSERT_TRUE(simulator.start(error)) << error;
     systemtest::BridgeProgram bridge(KRV_CSE_HOST, simulator.udpPort());
     ASSERT_NE(bridge.port, 0) << bridge.program.output();
+    const uint64_t opened = simulator.counters().requests;
     RawClient client(bridge.port);
     std::atomic<bool> sent{false};
     std::thread sending([&] {
@@ -533,7 +534,7 @@ TEST(BridgeServingTest, SigtermUnderTenMegabytesOfQueuedInput) {
         sent.store(true);
     });
     // Sent, and the bridge at work on it.
-    ASSERT_TRUE(waitFor([&] { return sent.load() && simulator.counters().requests > 3; }));
+    ASSERT_TRUE(waitFor([&] { return sent.load() && simulator.counters().requests > opened + 3; }));
     const auto signalled = std::chrono::steady_clock::now();
     bridge.program.signal(SIGTERM);
     EXPECT_EQ(bridge.program.wait(kTimeLimitSeconds), 143) << bridge.program.output();
