@@ -3,6 +3,7 @@
 // raw-shift command does. It counts its shifts and can be told to fail, and to stay away.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <vector>
 
@@ -23,8 +24,8 @@ class ModelCable : public csebridge::JtagCable {
     }
     std::vector<uint32_t> shifts;  // the clocks of each shift carried out
     uint64_t failAtShift = 0;      // not 0: that shift (counting from 1, failed ones too) fails
-    bool away = false;             // every shift and recovery fails
-    unsigned recoveries = 0;       // recover() calls
+    std::atomic<bool> away{false};     // every shift and recovery fails
+    std::atomic<unsigned> recoveries{0};  // recover() calls (the test reads them while serving)
 
   private:
     quorbit::VirtualChain chain_;
