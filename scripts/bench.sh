@@ -241,7 +241,7 @@ PY
         "$(date -u +%F), load average $(cut -d' ' -f1-3 /proc/loadavg)" >"$dir/row.md" <<'PY'
 import statistics, sys
 d, runs, pin, when = sys.argv[1:]
-print("\n## OpenOCD through the bridge\n")
+print("\n## OpenOCD through the bridge, placed %s\n" % pin)
 print("Medians of %s runs each, process start included; OpenOCD `svf` on cse-host serve (the plug-in"
       " in front of quorbit-sim) and directly on the same quorbit-sim's remote_bitbang port,"
       " alternated; placement (OpenOCD and cse-host, quorbit-sim): %s; %s. Link requests: the"
@@ -266,8 +266,15 @@ for name, what, floor in files:
                  "met" if ratio >= 1.0 else "MISSED", "met" if requests <= floor + 10 else "MISSED"))
 PY
     cat "$dir/row.md"
-    sed -i '/^## OpenOCD through the bridge$/,/^## /{/^## OpenOCD through the bridge$/d;/^## /!d}' bench/RESULTS.md
-    cat "$dir/row.md" >>bench/RESULTS.md
+    # An earlier run's section of the same placement goes (and the one of the old layout).
+    python3 - bench/RESULTS.md "$dir/row.md" "${pin:-not pinned}" <<'PY'
+import re, sys
+results, row, pin = sys.argv[1:]
+text = open(results).read()
+for title in ("OpenOCD through the bridge", "OpenOCD through the bridge, placed " + pin):
+    text = re.sub(r"\n## %s\n.*?(?=\n## |\Z)" % re.escape(title), "", text, flags=re.S)
+open(results, "w").write(text.rstrip("\n") + "\n" + open(row).read())
+PY
 }
 
 # ---- Python module rows (self-contained) ----
