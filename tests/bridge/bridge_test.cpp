@@ -230,15 +230,18 @@ struct Serving {
 
 // An OpenOCD 0.12 scan from Run-Test/Idle: `idle` clocks there, to Shift-DR, `bits` bits whose
 // TDO is read before each rising edge, back to Run-Test/Idle. Each element is what the client
-// sends before it waits (its windows of `window` reads); the last has no read.
+// sends before it waits (its windows of `window` reads; window 0: OpenOCD 0.10, which waits
+// after each read, before the edge); the last has no read.
 std::vector<std::string> checkedScan(unsigned idle, unsigned bits, unsigned window) {
     std::vector<std::string> waits(1, std::string());
     for (unsigned i = 0; i < idle; ++i) waits.back() += "04";
     waits.back() += "262404";  // Select-DR, Capture-DR, Shift-DR
     for (unsigned bit = 0; bit < bits; ++bit) {
         const int lines = (bit + 1 == bits ? 2 : 0) + int(bit % 3 == 0);
-        waits.back() += {char('0' + lines), 'R', char('4' + lines)};
-        if ((bit + 1) % window == 0 || bit + 1 == bits) waits.emplace_back();
+        waits.back() += {char('0' + lines), 'R'};
+        if (window == 0) waits.emplace_back();
+        waits.back() += char('4' + lines);
+        if (window != 0 && ((bit + 1) % window == 0 || bit + 1 == bits)) waits.emplace_back();
     }
     waits.back() += "2604040";  // Update-DR, Run-Test/Idle, TCK low
     return waits;
@@ -287,7 +290,8 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(WindowRow{"OneBit", 0, 1, 255}, WindowRow{"OneWindow", 0, 255, 255},
                     WindowRow{"OneMore", 0, 256, 255}, WindowRow{"Long", 3, 1000, 255},
                     // 2 + 6 + 168 * 3: the client's 512-byte buffer full right before it waits.
-                    WindowRow{"WaitOnABufferBoundary", 1, 336, 168}),
+                    WindowRow{"WaitOnABufferBoundary", 1, 336, 168},
+                    WindowRow{"ReadsWithTckLowWaitedFor", 2, 100, 0}),
     [](const testing::TestParamInfo<WindowRow>& info) { return info.param.name; });
 
 TEST(BitbangServerTest, OneClientAtATimeAndTheNextAfterADisconnectMidScan) {
