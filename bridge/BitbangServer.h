@@ -3,9 +3,9 @@
 // refused with a note), each served until it quits, sends a byte that is not a command or goes
 // away; then the next. Each client's socket is read ahead of the cable, up to kInputLimit bytes
 // (by a standby thread while a call is under way), so that OpenOCD, which gives up on a full
-// socket, does not meet one in practice. A window of clocks is carried out when the client has sent all it will before
-// waiting: see BitbangServer.cpp. After a failed cable call the client's reads get errors, and
-// the cable is recovered before anything else is carried out.
+// socket, does not meet one in practice. A window of clocks is carried out when the client has
+// sent all it will before it waits (see BitbangServer.cpp). After a failed cable call the
+// client's reads get errors, and the cable is recovered before anything else is carried out.
 #pragma once
 
 #include <atomic>
