@@ -24,7 +24,7 @@ struct ServerOptions {
 };
 
 // Bytes a client may have sent that the cable has not carried out; beyond, the socket fills.
-constexpr std::size_t kInputLimit = std::size_t{8} << 20;
+constexpr std::size_t kInputLimit = std::size_t{32} << 20;
 
 struct ServerTotals {
     uint64_t clients = 0;
