@@ -45,7 +45,8 @@ void reportCounters(benchmark::State& state, const CallSetup& setup, uint64_t ro
 CsePluginInterface::CsePlugin* preparedPlugin(benchmark::State& state, HostCall& call,
                                               const CallSetup& setup) {
     std::string error;
-    CsePluginInterface::CsePlugin* plugin = pluginSessions().at(setup.packetLength, setup.shifts, error);
+    CsePluginInterface::CsePlugin* plugin =
+        pluginSessions().at(setup.packetLength, setup.shifts, error);
     if (plugin == nullptr || !call.prepare(*plugin, error)) {
         failBenchmark(state, error);
         return nullptr;

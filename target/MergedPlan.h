@@ -33,8 +33,8 @@ struct MergedPlan {
         return plan;
     }
     plan.firstPieceBits = dataBits < oneStream ? dataBits : oneStream;
-    plan.requests = (walkIn != 0 ? 1u : 0u) + (walkOut != 0 ? 1u : 0u) +
-                    (dataBits + oneStream - 1) / oneStream;
+    plan.requests =
+        (walkIn != 0 ? 1u : 0u) + (walkOut != 0 ? 1u : 0u) + (dataBits + oneStream - 1) / oneStream;
     return plan;
 }
 

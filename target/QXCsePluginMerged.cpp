@@ -136,7 +136,8 @@ bool QXCsePlugin::shiftMerged(ShiftPath path, const uint8_t* tdiBuffer, uint8_t*
         } else {
             // Data alone, from the caller's buffers, whose pieces start on a byte.
             const int options = leaves ? kLeaveShiftOnLastBit : 0;
-            if (!ir) logMessage(CSE_MESSAGE_DEBUG, "KRV_TAPAccessShiftRaw options = %d \n", options);
+            if (!ir)
+                logMessage(CSE_MESSAGE_DEBUG, "KRV_TAPAccessShiftRaw options = %d \n", options);
             result = rawShift(options, static_cast<int>(piece), nullptr,
                               tdiBuffer != nullptr ? tdiBuffer + position / 8 : nullptr,
                               captures ? tdoBuffer + position / 8 : nullptr, AfterReconnect::Fail);

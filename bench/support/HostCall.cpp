@@ -94,10 +94,9 @@ bool HostCall::operator()(CsePlugin& plugin) {
         case CallKind::Navigate:
         case CallKind::NavigateClocks:
             towardsPause_ = !towardsPause_;
-            return plugin.navigateTAP(
-                       towardsPause_ ? CSEJTAG_PAUSE_DR : CSEJTAG_RUN_TEST_IDLE,
-                       setup_.kind == CallKind::NavigateClocks ? kNavigationClocks : 0) ==
-                   CSE_SUCCESS;
+            return plugin.navigateTAP(towardsPause_ ? CSEJTAG_PAUSE_DR : CSEJTAG_RUN_TEST_IDLE,
+                                      setup_.kind == CallKind::NavigateClocks ? kNavigationClocks
+                                                                              : 0) == CSE_SUCCESS;
         case CallKind::IdcodeRead:
             return plugin.readDeviceDR(kMiddleDevice, false, tdo_.data(), nullptr, 32,
                                        CSEJTAG_RUN_TEST_IDLE, 0, 0) == CSE_SUCCESS;

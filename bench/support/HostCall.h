@@ -14,11 +14,11 @@
 namespace krvbench {
 
 enum class CallKind {
-    ChainDR,     // shiftChainDR through the whole chain, every device in BYPASS
-    Navigate,    // navigateTAP, Run-Test/Idle and Pause-DR in turn
+    ChainDR,         // shiftChainDR through the whole chain, every device in BYPASS
+    Navigate,        // navigateTAP, Run-Test/Idle and Pause-DR in turn
     NavigateClocks,  // the same with 10 TCKs in the state reached
-    IdcodeRead,  // readDeviceDR of 32 bits from the middle device with IDCODE selected
-    DeviceDR,    // shiftDeviceDR through the middle device, every device in BYPASS
+    IdcodeRead,      // readDeviceDR of 32 bits from the middle device with IDCODE selected
+    DeviceDR,        // shiftDeviceDR through the middle device, every device in BYPASS
 };
 
 // Whether the host has registered its callbacks (here: ones that format every line they get).

@@ -37,8 +37,8 @@ struct Step {
 
 // Lengths around the limits of one raw shift of one stream (122816) and of two (61408).
 uint32_t drawLength(std::mt19937& random) {
-    static const uint32_t kLengths[] = {0,     1,     7,     8,      9,      33,     61399,
-                                        61400, 61407, 61408, 61409,  61416,  122815, 122816,
+    static const uint32_t kLengths[] = {0,      1,      7,      8,      9,     33,     61399,
+                                        61400,  61407,  61408,  61409,  61416, 122815, 122816,
                                         122817, 150001, 184231, 245632, 245633};
     return kLengths[random() % (sizeof kLengths / sizeof kLengths[0])];
 }
@@ -94,8 +94,7 @@ std::string eventText(const TargetRecorder& recorder) {
 }
 
 bool operator==(const Outcome& a, const Outcome& b) {
-    return a.result == b.result && a.tdo == b.tdo && a.recorded == b.recorded &&
-           a.chain == b.chain;
+    return a.result == b.result && a.tdo == b.tdo && a.recorded == b.recorded && a.chain == b.chain;
 }
 
 void PrintTo(const Outcome& o, std::ostream* out) {
@@ -162,7 +161,8 @@ class MergedShiftTest : public SimulatedTargetTest {
     }
 };
 
-class MergedAgainstSplit : public MergedShiftTest, public ::testing::WithParamInterface<uint32_t> {};
+class MergedAgainstSplit : public MergedShiftTest,
+                           public ::testing::WithParamInterface<uint32_t> {};
 
 TEST_P(MergedAgainstSplit, SameTdoStatesAndChainInFewerRequests) {
     const std::vector<Step> steps = randomSteps(GetParam(), 60);
@@ -181,8 +181,8 @@ TEST_P(MergedAgainstSplit, SameTdoStatesAndChainInFewerRequests) {
         ASSERT_EQ(merged, split[i]) << "step " << i << ": kind " << static_cast<int>(steps[i].kind)
                                     << ", " << steps[i].bits << " bits, end " << steps[i].end;
         EXPECT_LE(merged.requests, split[i].requests)
-            << "step " << i << ": kind " << static_cast<int>(steps[i].kind) << ", "
-            << steps[i].bits << " bits, end " << steps[i].end;
+            << "step " << i << ": kind " << static_cast<int>(steps[i].kind) << ", " << steps[i].bits
+            << " bits, end " << steps[i].end;
         splitRequests += split[i].requests;
         mergedRequests += merged.requests;
     }
@@ -227,16 +227,17 @@ TEST_P(MergedCost, RequestsPerCallFromRunTestIdle) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Calls, MergedCost,
-    ::testing::Values(CostCase{"Dr32", Kind::DrShift, 32, 3, 1},
-                      CostCase{"Ir10", Kind::IrShift, 10, 3, 1},
-                      CostCase{"Clocks10", Kind::Navigation, 10, 2, 1},
-                      CostCase{"Dr61392", Kind::DrShift, 61392, 3, 1},
-                      CostCase{"Dr122800", Kind::DrShift, 122800, 3, 3},
-                      CostCase{"Dr122816", Kind::DrShift, 122816, 3, 3},
-                      CostCase{"Dr1Mbit", Kind::DrShift, 1u << 20, 11, 11}),
-    [](const ::testing::TestParamInfo<CostCase>& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Calls, MergedCost,
+                         ::testing::Values(CostCase{"Dr32", Kind::DrShift, 32, 3, 1},
+                                           CostCase{"Ir10", Kind::IrShift, 10, 3, 1},
+                                           CostCase{"Clocks10", Kind::Navigation, 10, 2, 1},
+                                           CostCase{"Dr61392", Kind::DrShift, 61392, 3, 1},
+                                           CostCase{"Dr122800", Kind::DrShift, 122800, 3, 3},
+                                           CostCase{"Dr122816", Kind::DrShift, 122816, 3, 3},
+                                           CostCase{"Dr1Mbit", Kind::DrShift, 1u << 20, 11, 11}),
+                         [](const ::testing::TestParamInfo<CostCase>& info) {
+                             return info.param.name;
+                         });
 
 // ---- The raw-shift command ----------------------------------------------------------------
 
@@ -349,8 +350,8 @@ TEST_F(MergedShiftTest, OptionsStillGoToTheFrameworksCommand) {
     EXPECT_EQ(plugin->setOption("speed", "10"), CSE_FAILURE);
     EXPECT_EQ(plugin->getOption("speed", answer, sizeof answer), CSE_FAILURE);
     // Once through the log callback for each of the two commands.
-    EXPECT_EQ(eventsWith(recorder, "CsePlugin::sendCommandImpl() is not implemented for this Target"),
-              2u)
+    EXPECT_EQ(
+        eventsWith(recorder, "CsePlugin::sendCommandImpl() is not implemented for this Target"), 2u)
         << eventText(recorder);
 }
 
