@@ -352,7 +352,7 @@ pinned_args=()
 for compare_pin in "${compare_pins[@]}"; do
     echo "krv-bench end to end, pinned $compare_pin ..." >&2
     out="$results/gbench-pinned-${compare_pin/,/-}"
-    KRV_BENCH_PIN="$compare_pin" "$bin/krv-bench" --benchmark_filter='^e2e/.*/(library|library_callbacks|library_replay|floor)/' \
+    KRV_BENCH_PIN="$compare_pin" "$bin/krv-bench" --benchmark_filter='^e2e/.*/(library|library_merged|library_callbacks|library_replay|floor)/' \
         --benchmark_repetitions="$repetitions" --benchmark_report_aggregates_only=true \
         --benchmark_min_time="$min_time" --benchmark_out="$out.json" \
         --benchmark_out_format=json >"$out.txt" 2>&1 || {
