@@ -278,6 +278,24 @@ TEST(BridgeServingTest, KilledClientGarbageTwoSessionsAndAnInterrupt) {
     EXPECT_EQ(simulator.counters().disconnects, 1u);
 }
 
+// Closing fails (the front end refuses the release): the exit message says so instead of
+// claiming a released TAP.
+TEST(BridgeServingTest, AnInterruptSaysWhatClosingDid) {
+    quorbit::SimOptions options;
+    options.faults.releaseFails = true;
+    quorbit::Simulator simulator(options);
+    std::string error;
+    ASSERT_TRUE(simulator.start(error)) << error;
+    systemtest::BridgeProgram bridge(KRV_CSE_HOST, simulator.udpPort());
+    ASSERT_NE(bridge.port, 0) << bridge.program.output();
+    bridge.program.signal(SIGTERM);
+    EXPECT_EQ(bridge.program.wait(kTimeLimitSeconds), 143) << bridge.program.output();
+    EXPECT_NE(bridge.program.output().find("releasing the TAP and closing the link failed"),
+              std::string::npos)
+        << bridge.program.output();
+    EXPECT_EQ(bridge.program.output().find("the TAP was released"), std::string::npos);
+}
+
 // An XSVF file (the public binary form: one command byte, then its operands, bit vectors written
 // most significant byte first) and the SVF that says the same.
 struct XsvfRow {
