@@ -245,9 +245,10 @@ print("\n## OpenOCD through the bridge, placed %s\n" % pin)
 print("Medians of %s runs each, process start included; OpenOCD `svf` on cse-host serve (the plug-in"
       " in front of quorbit-sim) and directly on the same quorbit-sim's remote_bitbang port,"
       " alternated; placement (OpenOCD and cse-host, quorbit-sim): %s; %s. Link requests: the"
-      " emulator's count during each bridge run, OpenOCD's start (about 7) included. The file's"
-      " floor: one request per OpenOCD wait (a checked scan waits every 255 bits) and one per"
-      " 61,408 clocks of an unchecked scan." % (runs, pin, when))
+      " emulator's count during each bridge run, OpenOCD's start (about 7 requests) and the"
+      " file's header statements included. The file's floor: one request per OpenOCD wait (a"
+      " checked scan waits every 255 bits) and one per 61,408 clocks of an unchecked scan."
+      % (runs, pin, when))
 print("\n| File | shifts= | Through the bridge | OpenOCD directly | Ratio (direct / bridge) | Link requests | The file's floor | Target |")
 print("|---|---|---|---|---|---|---|---|")
 files = (("small-sdrs", "3,000 SDRs of 26 bits, each with RUNTEST 10 TCK, TDO checked", 3000),
@@ -261,9 +262,9 @@ for name, what, floor in files:
         med = lambda path: statistics.median(r[0] for r in rows[path])
         requests = statistics.median(r[3] - r[1] for r in rows["bridge"])
         ratio = med("direct") / max(med("bridge"), 1)
-        print("| %s | %s | %d ms | %d ms | %.2f | %d | %d | ratio ≥ 1.0: %s; requests within 10 of the floor: %s |"
+        print("| %s | %s | %d ms | %d ms | %.2f | %d | %d | ratio ≥ 1.0: %s; requests within 20 of the floor: %s |"
               % (what, shifts, med("bridge"), med("direct"), ratio, requests, floor,
-                 "met" if ratio >= 1.0 else "MISSED", "met" if requests <= floor + 10 else "MISSED"))
+                 "met" if ratio >= 1.0 else "MISSED", "met" if requests <= floor + 20 else "MISSED"))
 PY
     cat "$dir/row.md"
     # An earlier run's section of the same placement goes (and the one of the old layout).
