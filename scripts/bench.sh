@@ -168,10 +168,11 @@ print("Medians of %s runs each, process start included, one quorbit-sim process 
       " during the run, the open, scan and close included (about 20)." % (runs, pin, when))
 print("\n| File | cse-host split | cse-host merged | merged / split | OpenOCD (remote_bitbang) | cse-host merged vs OpenOCD | Link requests split / merged | Target |")
 print("|---|---|---|---|---|---|---|---|")
-files = (("small-sdrs", "3,000 SDRs of 26 bits, each with RUNTEST 10 TCK, TDO checked", 3000),
-         ("bypass-4mbit", "4 Mbit: 20 SDRs of 200,000 bits, BYPASS, TDO checked", 0),
-         ("bitstream-5m75", "a programming file's shape: one unchecked SDR of 5.75 Mbit", 0))
-for name, what, pairs in files:
+# (file, what it is, statement pairs, how many times OpenOCD's time cse-host merged must take at most)
+files = (("small-sdrs", "3,000 SDRs of 26 bits, each with RUNTEST 10 TCK, TDO checked", 3000, 3),
+         ("bypass-4mbit", "4 Mbit: 20 SDRs of 200,000 bits, BYPASS, TDO checked", 0, 20),
+         ("bitstream-5m75", "a programming file's shape: one unchecked SDR of 5.75 Mbit", 0, 0))
+for name, what, pairs, need in files:
     split, merged, ocd = rows(name + "-split"), rows(name + "-merged"), rows(name + "-openocd")
     med = lambda r: statistics.median(x[0] for x in r)
     requests = lambda r: statistics.median(x[3] - x[1] for x in r)
@@ -181,8 +182,8 @@ for name, what, pairs in files:
     if ocd:
         speedup = med(ocd) / max(med(merged), 1)
         faster = "%.1f× faster" % speedup
-        need = 3 if pairs else 20
-        targets.append("≥ %d× OpenOCD: %s" % (need, "met" if speedup >= need else "MISSED"))
+        if need:
+            targets.append("≥ %d× OpenOCD: %s" % (need, "met" if speedup >= need else "MISSED"))
     if pairs:
         per_pair = requests(merged) / pairs
         targets.append("≤ 1.1 requests per statement pair: %.3f, %s"
