@@ -22,6 +22,11 @@ ALONE_THROUGHPUT_TARGET = 0.90
 ALONE_SMALL_REQUEST_TARGET = 0.10
 # A typical host's callbacks registered, against the same call without.
 CALLBACKS_TARGET = 0.25
+# shifts=merged against split: small calls at most this share of split's time; large ones not
+# slower, within the noise of a run.
+MERGED_SMALL_TARGET = 0.45
+MERGED_NAVIGATION_TARGET = 0.55
+MERGED_LARGE_TARGET = 1.05
 OPENOCD_TARGET = 50.0  # times faster
 CHAIN_TARGET = 10.0  # times faster than the link
 
@@ -228,6 +233,44 @@ def latency_rows(table, context, packlen):
                         times=True)
 
 
+def merged_rows(table, context, packlen):
+    """shifts=merged against split, the same call back to back in one run."""
+    for what, bits, label, small in (
+            ("chain_dr", 32, "DR shift 32 bits", True),
+            ("idcode", 32, "Device IDCODE read, 32 bits", True),
+            ("navigate_clocks", 0, "TAP navigation with 10 clocks", True),
+            ("chain_dr", LARGE_SHIFT_BITS, "DR shift 122,816 bits", False),
+            ("chain_dr", 1048576, "DR shift 1 Mbit", False)):
+        # Three requests to one gives a third of the time; a navigation goes from two to one.
+        limit = MERGED_LARGE_TARGET if not small else (
+            MERGED_NAVIGATION_TARGET if what == "navigate_clocks" else MERGED_SMALL_TARGET)
+        merged, split = pair(context.results, what, bits, packlen, "library_merged", "library")
+        if not merged or not split:
+            continue
+        share = micros(merged) / micros(split)
+        verdicts = ["unpinned " + (verdict(share <= limit) if same_placement(merged, split)
+                                   else "n/a (placements differed)")]
+        cells = []
+        for pinned_label, results in context.pinned_runs:
+            pinned_merged, pinned_split = pair(results, what, bits, packlen, "library_merged",
+                                               "library")
+            if not pinned_merged or not pinned_split:
+                cells.append("")
+                continue
+            pinned_share = micros(pinned_merged) / micros(pinned_split)
+            cells.append(f"{time_text(micros(pinned_merged))} / "
+                         f"{time_text(micros(pinned_split))} ({pinned_share:.2f}×)")
+            verdicts.append(f"{pinned_label} {verdict(pinned_share <= limit)}")
+        same_cpu = ""
+        if "same_cpu" in merged and "same_cpu" in split:
+            same_cpu = f"{merged['same_cpu']:.0%} / {split['same_cpu']:.0%}"
+        table.add(8, f"{label}, packet {packlen}, shifts=merged (vs split)",
+                  time_text(micros(merged)), time_text(micros(split)) + " (split)",
+                  f"{share:.2f}× of split",
+                  f"{merged['round_trips']:.0f} (split {split['round_trips']:.0f})",
+                  f"≤ {limit:.2f}× of split: " + ", ".join(verdicts), "", cells, same_cpu)
+
+
 def openocd_row(table, results, openocd_us, packlen):
     library, floor = pair(results, "device_dr", 100000, packlen)
     if not library:
@@ -320,6 +363,7 @@ def main():
             elif name.startswith("e2e/chain_dr/library/"):
                 best_library = max(best_library, entry["bits_per_second"])
     latency_rows(table, both, 1024)
+    merged_rows(table, both, 1024)
     openocd_row(table, results, openocd_us, 1024)
     client_cost_rows(table, results, args.callgrind_ir, cost_results)
     chain_row(table, results, best_floor, best_library)

@@ -45,7 +45,8 @@ void reportCounters(benchmark::State& state, const CallSetup& setup, uint64_t ro
 CsePluginInterface::CsePlugin* preparedPlugin(benchmark::State& state, HostCall& call,
                                               const CallSetup& setup) {
     std::string error;
-    CsePluginInterface::CsePlugin* plugin = pluginSessions().at(setup.packetLength, error);
+    CsePluginInterface::CsePlugin* plugin =
+        pluginSessions().at(setup.packetLength, setup.shifts, error);
     if (plugin == nullptr || !call.prepare(*plugin, error)) {
         failBenchmark(state, error);
         return nullptr;
@@ -174,13 +175,25 @@ std::string nameOf(const char* what, const char* side, const CallSetup& setup) {
     return name;
 }
 
+enum class Compare { Floor, FloorAndMerged, MergedOnly };
+
 // Registered in this order so that each comparison runs back to back: the library against
-// quorbit-sim, with a typical host's callbacks (where asked), against the replaying peer, then
-// the floor.
-void registerPair(const char* what, const CallSetup& setup, bool withCallbacks = false) {
+// quorbit-sim, with shifts=merged (where asked), with a typical host's callbacks (where asked),
+// against the replaying peer, then the floor.
+void registerPair(const char* what, const CallSetup& setup, bool withCallbacks = false,
+                  Compare compare = Compare::Floor) {
     benchmark::RegisterBenchmark(nameOf(what, "library", setup).c_str(), runLibrary, setup)
         ->UseRealTime()
         ->Unit(benchmark::kMicrosecond);
+    if (compare != Compare::Floor) {
+        CallSetup merged = setup;
+        merged.shifts = Shifts::Merged;
+        benchmark::RegisterBenchmark(nameOf(what, "library_merged", setup).c_str(), runLibrary,
+                                     merged)
+            ->UseRealTime()
+            ->Unit(benchmark::kMicrosecond);
+        if (compare == Compare::MergedOnly) return;
+    }
     if (withCallbacks) {
         CallSetup listened = setup;
         listened.hostCallbacks = HostCallbacks::Formatting;
@@ -208,13 +221,20 @@ void registerPair(const char* what, const CallSetup& setup, bool withCallbacks =
 void registerEndToEndBenchmarks() {
     // Grouped by packet length: the plug-in reconnects when it changes.
     for (const int packetLength : kPacketLengths) {
+        const bool byDefault = packetLength == kDefaultPacketLength;
         for (const uint32_t bits : kChainShiftBits) {
-            const bool listened = bits == 1024 && packetLength == kDefaultPacketLength;
-            registerPair("chain_dr", {CallKind::ChainDR, bits, packetLength}, listened);
+            // shifts=merged against split at the default packet length, except for 1 Kbit.
+            const Compare compare =
+                byDefault && bits != 1024 ? Compare::FloorAndMerged : Compare::Floor;
+            registerPair("chain_dr", {CallKind::ChainDR, bits, packetLength},
+                         byDefault && bits == 1024, compare);
         }
-        if (packetLength != kDefaultPacketLength) continue;
+        if (!byDefault) continue;
         registerPair("navigate", {CallKind::Navigate, 0, packetLength}, true);
-        registerPair("idcode", {CallKind::IdcodeRead, 32, packetLength});
+        registerPair("navigate_clocks", {CallKind::NavigateClocks, 0, packetLength}, false,
+                     Compare::MergedOnly);
+        registerPair("idcode", {CallKind::IdcodeRead, 32, packetLength}, false,
+                     Compare::FloorAndMerged);
         registerPair("device_dr", {CallKind::DeviceDR, kOpenOcdShiftBits, packetLength});
         const CallSetup cost = {CallKind::ChainDR, 1048576, packetLength};
         benchmark::RegisterBenchmark(nameOf("chain_dr", "client_cost", cost).c_str(), runLibrary,

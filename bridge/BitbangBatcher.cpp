@@ -3,202 +3,230 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
+#include <exception>
 
-#include "bridge/TapWalk.h"
+#include "koraven-cse-plugin/CseTapWalk.h"
 
 namespace csebridge {
 namespace {
 
 using namespace CsePluginInterface;
 
-// The most bits one raw shift of the cable carries; longer runs go in pieces that stay in Shift.
-constexpr uint32_t kMaxScanBits = 122816;
+// Reads left waiting for a clock that never comes would grow without bound; past this many the
+// window goes as if the client waited.
+constexpr std::size_t kMaxUnansweredReads = std::size_t{1} << 20;
 
-// End states a chain scan may take over from the clocks that follow its last bit.
-bool isFoldableEnd(TapState state) {
-    return state == CSEJTAG_RUN_TEST_IDLE || state == CSEJTAG_PAUSE_DR ||
-           state == CSEJTAG_PAUSE_IR || state == CSEJTAG_UPDATE_DR || state == CSEJTAG_UPDATE_IR;
-}
+constexpr std::size_t kWindowBytes = (BitbangBatcher::kMaxWindowClocks + 7) / 8;
 
-// States where TMS 0 keeps the TAP, so that further clocks are the navigation's extra clocks.
-bool isRestingState(TapState state) {
-    return state == CSEJTAG_RUN_TEST_IDLE || state == CSEJTAG_PAUSE_DR || state == CSEJTAG_PAUSE_IR;
+void setBit(std::vector<uint8_t>& bytes, uint64_t bit) {
+    bytes[bit / 8] = static_cast<uint8_t>(bytes[bit / 8] | (1u << (bit % 8)));
 }
 
 }  // namespace
 
 BitbangBatcher::BitbangBatcher(JtagCable& cable, NoteSink note)
-    : cable_(cable), note_(std::move(note)), state_(cable.tapState()), cableState_(state_) {}
+    : cable_(cable),
+      note_(std::move(note)),
+      state_(cable.tapState()),
+      tms_(kWindowBytes, 0),
+      tdi_(kWindowBytes, 0),
+      tdo_(kWindowBytes, 0) {}
 
 BitbangBatcher::FeedResult BitbangBatcher::feed(const char* data, std::size_t length,
                                                 std::string& answers) {
     FeedResult result;
-    for (std::size_t i = 0; i < length && result.open; ++i) {
-        const char c = data[i];
-        if (c >= '0' && c <= '7') {
-            const bool tck = ((c - '0') & 4) != 0;
-            if (tck && !tck_ && !trst_) {
-                const bool tms = ((c - '0') & 2) != 0;
-                pending_.push_back({tms, ((c - '0') & 1) != 0, state_});
-                state_ = nextTapState(state_, tms);
-                ++counts_.clocks;
-            }
-            tck_ = tck;
-            continue;
-        }
-        switch (c) {
-            case 'R': {
-                // TCK high: the bit the last rising edge sampled; TCK low: the one the next
-                // samples.
-                const uint64_t next = executed_ + pending_.size();
-                if (tck_)
-                    reads_.push_back(next == 0 ? kIdleTdo : next - 1);
-                else
-                    reads_.push_back(trst_ ? kIdleTdo : next);
-                break;
-            }
-            case 'B':
-            case 'b':
-                break;
-            case 'r':
-            case 's':
-            case 't':
-            case 'u': {
-                const bool trst = c == 't' || c == 'u';
-                if ((c == 's' || c == 'u') && !srstReported_) {
-                    srstReported_ = true;
-                    if (note_)
-                        note_("remote_bitbang: SRST is not available on this cable; ignored");
-                }
-                if (trst && !trst_) {
-                    // The cable has no TRST line: the TAPs are reset by TMS instead.
-                    execute(answers);
-                    cable_.resetTap();
-                    ++counts_.resets;
-                    state_ = cableState_ = CSEJTAG_TEST_LOGIC_RESET;
-                }
-                trst_ = trst;
-                break;
-            }
-            case 'Q':
-                result.open = false;
-                break;
-            default: {
-                char text[96];
-                std::snprintf(text, sizeof text,
-                              "remote_bitbang: byte 0x%02X is not a command; connection closed",
-                              static_cast<unsigned>(static_cast<unsigned char>(c)));
-                result.open = false;
-                result.refusal = text;
-                break;
-            }
+    std::size_t i = 0;
+    while (i < length && result.open) {
+        try {
+            for (; i < length && result.open; ++i) step(data[i], answers, result);
+        } catch (const std::exception& failure) {
+            // The reads after the failing clock still get their errors.
+            ++i;
+            result.failure = failure.what();
+            fail(answers);
         }
     }
-    execute(answers);
     return result;
 }
 
-void BitbangBatcher::execute(std::string& answers) {
-    pendingTdo_.assign(pending_.size(), 1);
-    for (std::size_t i = 0; i < pending_.size();) {
-        i = isShiftState(pending_[i].before) ? scanRun(i) : navigateFrom(i);
+void BitbangBatcher::step(char c, std::string& answers, FeedResult& result) {
+    if (failed_) {
+        if (c == 'R') answers.push_back(kFailedRead);
+        result.open = c != 'Q';
+        return;
     }
-    answerReads(answers);
-    if (!pending_.empty()) previousTdo_ = pendingTdo_.back() != 0;
-    executed_ += pending_.size();
-    pending_.clear();
-}
-
-std::size_t BitbangBatcher::scanRun(std::size_t first) {
-    const TapState shift = pending_[first].before;
-    std::size_t end = first;
-    while (end < pending_.size() && pending_[end].before == shift && end - first < kMaxScanBits) {
-        ++end;
+    if (c >= '0' && c <= '7') {
+        const int lines = c - '0';
+        const bool tck = (lines & 4) != 0;
+        tmsLine_ = (lines & 2) != 0;
+        tdiLine_ = (lines & 1) != 0;
+        if (tck && !tck_ && !trst_ && !clockEdge(tmsLine_, tdiLine_, answers, result.refusal)) {
+            result.open = false;
+            return;
+        }
+        tck_ = tck;
+        return;
     }
-    const auto bits = static_cast<uint32_t>(end - first);
-    const bool left = pending_[end - 1].tms;
-    TapState endState = left ? nextTapState(shift, true) : shift;
-    std::size_t next = end;
-    if (left && next < pending_.size()) {
-        TapState goal = endState;
-        const std::size_t taken = walkMatch(next, goal);
-        if (isFoldableEnd(goal)) {
-            endState = goal;
-            next += taken;
+    switch (c) {
+        case 'R':
+            read();
+            if (reads_.size() >= kMaxUnansweredReads) shiftWindow(true, answers);
+            break;
+        case 'B':
+        case 'b':
+            break;
+        case 'r':
+        case 's':
+        case 't':
+        case 'u': {
+            const bool trst = c == 't' || c == 'u';
+            if ((c == 's' || c == 'u') && !srstReported_) {
+                srstReported_ = true;
+                if (note_) note_("remote_bitbang: SRST is not available on this cable; ignored");
+            }
+            if (trst && !trst_) this->trst(answers);
+            trst_ = trst;
+            break;
+        }
+        case 'Q':
+            shiftWindow(true, answers);
+            result.open = false;
+            break;
+        default: {
+            shiftWindow(true, answers);
+            char text[96];
+            std::snprintf(text, sizeof text,
+                          "remote_bitbang: byte 0x%02X is not a command; connection closed",
+                          static_cast<unsigned>(static_cast<unsigned char>(c)));
+            result.open = false;
+            result.refusal = text;
+            break;
         }
     }
-    // With TCK left high, a read in the next batch may still ask for the last clock's bit.
-    const bool wantTdo = !reads_.empty() || (tck_ && end == pending_.size());
-    tdiBytes_.assign((bits + 7) / 8, 0);
-    for (uint32_t b = 0; b < bits; ++b) {
-        if (pending_[first + b].tdi) tdiBytes_[b / 8] |= static_cast<uint8_t>(1u << (b % 8));
-    }
-    tdoBytes_.assign(wantTdo ? tdiBytes_.size() : 0, 0);
-    cable_.chainScan(shift == CSEJTAG_SHIFT_IR, tdiBytes_.data(),
-                     wantTdo ? tdoBytes_.data() : nullptr, bits, endState);
-    ++counts_.scans;
-    cableState_ = endState;
-    if (wantTdo) {
-        for (uint32_t b = 0; b < bits; ++b)
-            pendingTdo_[first + b] = (tdoBytes_[b / 8] >> (b % 8)) & 1;
-    }
-    return next;
 }
 
-std::size_t BitbangBatcher::navigateFrom(std::size_t first) {
-    const Clock& clock = pending_[first];
-    // TMS 1 in Test-Logic-Reset keeps every TAP there: nothing for the cable to do.
-    if (clock.before == CSEJTAG_TEST_LOGIC_RESET && clock.tms) return first + 1;
-    TapState goal = clock.before;
-    std::size_t next = first + walkMatch(first, goal);
-    uint32_t extra = 0;
-    if (isRestingState(goal)) {
-        while (next < pending_.size() && pending_[next].before == goal && !pending_[next].tms) {
-            ++extra;
-            ++next;
+void BitbangBatcher::carryOut(std::string& answers) {
+    if (!failed_) shiftWindow(true, answers);
+}
+
+void BitbangBatcher::fail(std::string& answers) {
+    answers.append(reads_.size(), kFailedRead);
+    reads_.clear();
+    std::fill(tms_.begin(), tms_.end(), 0);
+    std::fill(tdi_.begin(), tdi_.end(), 0);
+    windowStart_ += windowClocks_;
+    windowClocks_ = 0;
+    ahead_ = false;
+    failed_ = true;
+}
+
+bool BitbangBatcher::clockEdge(bool tms, bool tdi, std::string& answers, std::string& refusal) {
+    if (ahead_) {
+        // This edge was carried out already, for the read made before it.
+        ahead_ = false;
+        if (tms != aheadTms_ || tdi != aheadTdi_) {
+            refusal =
+                "remote_bitbang: the clock after a read with TCK low came with other TMS/TDI "
+                "lines than the bridge clocked to answer it; connection closed";
+            return false;
+        }
+        lastEdge_ = aheadClock_;
+        lastEdgeTdo_ = aheadTdo_;
+        ++counts_.clocks;
+        return true;
+    }
+    append(tms, tdi, answers);
+    lastEdge_ = windowEnd() - 1;
+    ++counts_.clocks;
+    return true;
+}
+
+void BitbangBatcher::read() {
+    Read one;
+    if (tck_) {
+        // TDO changes on the falling edge: while TCK is high it shows what the last edge sampled.
+        if (lastEdge_ != kKnown && lastEdge_ >= windowStart_)
+            one.clock = lastEdge_;
+        else
+            one.level = lastEdgeTdo_;
+    } else if (trst_) {
+        one.level = true;  // every TAP in Test-Logic-Reset: TDO is not driven
+    } else if (ahead_) {
+        one.level = aheadTdo_;
+    } else {
+        one.clock = windowEnd();  // what the next rising edge samples
+    }
+    reads_.push_back(one);
+}
+
+void BitbangBatcher::trst(std::string& answers) {
+    if (!trstWarned_ && state_ != CSEJTAG_RUN_TEST_IDLE && state_ != CSEJTAG_TEST_LOGIC_RESET) {
+        trstWarned_ = true;
+        if (note_) {
+            note_(
+                "remote_bitbang: TRST outside Run-Test/Idle and Test-Logic-Reset: the cable resets "
+                "by TMS, which passes Update-DR or Update-IR from a scan in progress and writes "
+                "that register");
         }
     }
-    // Into a Shift state with its bits following: the scan walks there itself.
-    if (isShiftState(goal) && next < pending_.size()) return next;
-    cable_.navigate(goal, extra);
-    ++counts_.navigations;
-    cableState_ = goal;
-    return next;
+    // A read with TCK low asked for the TDO the TAP shows before the reset.
+    if (!ahead_ && readWaitsForNextClock()) append(tmsLine_, tdiLine_, answers);
+    ahead_ = false;
+    for (uint32_t i = 0; i < kResetClocks; ++i) append(true, false, answers);
+    ++counts_.resets;
 }
 
-std::size_t BitbangBatcher::walkMatch(std::size_t first, TapState& goal) const {
-    const TapState from = pending_[first].before;
-    std::size_t best = 0;
-    uint8_t tmsBits = 0;
-    TapState state = from;
-    for (std::size_t length = 1; length <= 8 && first + length <= pending_.size(); ++length) {
-        const Clock& clock = pending_[first + length - 1];
-        if (clock.tms) tmsBits = static_cast<uint8_t>(tmsBits | (1u << (length - 1)));
-        state = nextTapState(state, clock.tms);
-        const TmsWalk walk = walkTms(from, state);
-        const uint8_t mask = static_cast<uint8_t>((1u << length) - 1);
-        if (walk.length == length && (walk.bits & mask) == tmsBits) {
-            best = length;
-            goal = state;
-        }
-        if (isShiftState(state)) break;
+void BitbangBatcher::append(bool tms, bool tdi, std::string& answers) {
+    if (windowClocks_ == kMaxWindowClocks) shiftWindow(false, answers);
+    if (tms) setBit(tms_, windowClocks_);
+    if (tdi) setBit(tdi_, windowClocks_);
+    ++windowClocks_;
+    state_ = cseNextTapState(state_, tms);
+}
+
+bool BitbangBatcher::readWaitsForNextClock() const {
+    const uint64_t next = windowEnd();
+    return std::any_of(reads_.rbegin(), reads_.rend(),
+                       [next](const Read& one) { return one.clock == next; });
+}
+
+bool BitbangBatcher::tdoAt(uint64_t clock) const {
+    const uint64_t bit = clock - windowStart_;
+    return ((tdo_[bit / 8] >> (bit % 8)) & 1u) != 0;
+}
+
+void BitbangBatcher::shiftWindow(bool anticipate, std::string& answers) {
+    if (anticipate && !trst_ && !ahead_ && readWaitsForNextClock()) {
+        append(tmsLine_, tdiLine_, answers);
+        ahead_ = true;
+        aheadTms_ = tmsLine_;
+        aheadTdi_ = tdiLine_;
+        aheadClock_ = windowEnd() - 1;
     }
-    return best;
-}
-
-void BitbangBatcher::answerReads(std::string& answers) {
-    const uint64_t batchStart = executed_;
-    const uint64_t batchEnd = executed_ + pending_.size();
+    const uint64_t end = windowEnd();
+    const auto inWindow = [&](uint64_t clock) { return clock >= windowStart_ && clock < end; };
+    if (windowClocks_ > 0) {
+        // TDO only when something may still ask for it: a read, or a read of the last edge.
+        const bool lastEdgeWanted = (tck_ || trst_) && lastEdge_ != kKnown && inWindow(lastEdge_);
+        const bool wantTdo = !reads_.empty() || lastEdgeWanted || (ahead_ && inWindow(aheadClock_));
+        cable_.shift(tms_.data(), tdi_.data(), wantTdo ? tdo_.data() : nullptr, windowClocks_);
+        ++counts_.shifts;
+        if (wantTdo && lastEdge_ != kKnown && inWindow(lastEdge_)) lastEdgeTdo_ = tdoAt(lastEdge_);
+        if (wantTdo && ahead_ && inWindow(aheadClock_)) aheadTdo_ = tdoAt(aheadClock_);
+    }
     while (!reads_.empty()) {
-        const uint64_t clock = reads_.front();
-        bool tdo = true;
-        if (clock != kIdleTdo) {
-            if (clock >= batchEnd) break;  // its clock has not come yet
-            tdo = clock < batchStart ? previousTdo_ : pendingTdo_[clock - batchStart] != 0;
-        }
-        answers.push_back(tdo ? '1' : '0');
+        const Read& one = reads_.front();
+        if (one.clock != kKnown && one.clock >= end) break;  // its clock has not come yet
+        answers.push_back((one.clock == kKnown ? one.level : tdoAt(one.clock)) ? '1' : '0');
+        ++counts_.reads;
         reads_.pop_front();
     }
+    const std::size_t used = (windowClocks_ + 7) / 8;
+    std::memset(tms_.data(), 0, used);
+    std::memset(tdi_.data(), 0, used);
+    windowStart_ = end;
+    windowClocks_ = 0;
 }
 
 }  // namespace csebridge

@@ -1,9 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
-// The remote_bitbang commands of one client turned into few cable calls. The TAP state is followed
-// from the TMS of each rising TCK edge; everything a read of the socket brought is carried out at
-// once: a run of clocks in Shift-DR/Shift-IR becomes one chain scan with its end state, the other
-// clocks become navigations along the cable's own walk (with extra clocks where the TAP rests),
-// and each 'R' is answered with the TDO bit of its clock once that clock has been carried out.
+// The remote_bitbang commands of one client gathered into windows: the TMS and TDI of each rising
+// TCK edge are queued as they are, and a window goes to the cable as one shift when the server
+// sees the client wait (carryOut) or when it holds the cable's largest block. Each 'R' is then
+// answered with the TDO of its clock: with TCK high the last rising edge, with TCK low the next.
 #pragma once
 
 #include <cstddef>
@@ -21,55 +20,90 @@ namespace csebridge {
 using NoteSink = std::function<void(const std::string& line)>;
 
 struct BatchCounts {
-    uint64_t clocks = 0;       // rising TCK edges received
-    uint64_t scans = 0;        // chainScan calls
-    uint64_t navigations = 0;  // navigate calls
-    uint64_t resets = 0;       // resetTap calls (TRST)
+    uint64_t clocks = 0;  // rising TCK edges received
+    uint64_t shifts = 0;  // cable shifts (one raw-shift command each)
+    uint64_t reads = 0;   // 'R' answered with a TDO level
+    uint64_t resets = 0;  // TRST carried out as a TMS reset
 };
+
+// The answer to a read that the cable cannot give: not a TDO level, so that the client ends its
+// command with an error (OpenOCD 0.12 aborts when the connection closes with reads unanswered).
+constexpr char kFailedRead = 'E';
 
 class BitbangBatcher {
   public:
+    // The largest block of the plug-in's raw-shift command: one link request.
+    static constexpr uint32_t kMaxWindowClocks = 61408;
+    // TMS-1 clocks that take every TAP to Test-Logic-Reset from any state.
+    static constexpr uint32_t kResetClocks = 5;
+
     BitbangBatcher(JtagCable& cable, NoteSink note);
 
     struct FeedResult {
         bool open = true;     // false after 'Q' or a refused byte
         std::string refusal;  // why the connection is to be closed; empty after 'Q'
+        std::string failure;  // why the cable failed (then as after fail())
     };
-    // Takes all of `data`, carries it out and appends the answers of the reads it can answer.
+    // Takes all of `data`. Clocks wait for carryOut, except that a full window is carried out
+    // at once, and what came before a 'Q' or a refused byte too. Answers are appended; when the
+    // cable fails, the rest of `data` is taken as after fail().
     FeedResult feed(const char* data, std::size_t length, std::string& answers);
+    // The client waits: carries out the queued clocks and answers the reads. A read made with TCK
+    // low whose clock has not come is answered too: that clock goes now, with the lines as they
+    // stand, and the client's rising edge is taken as done when it comes with the same lines.
+    void carryOut(std::string& answers);
+    // The cable failed: a kFailedRead for every unanswered read; from now on clocks are dropped
+    // and every read gets kFailedRead at once.
+    void fail(std::string& answers);
 
+    [[nodiscard]] bool idle() const { return windowClocks_ == 0 && reads_.empty(); }
+    // A read waits for its answer: a client that waits sends nothing more until it has it.
+    [[nodiscard]] bool readsWaiting() const { return !reads_.empty(); }
+    [[nodiscard]] bool failed() const { return failed_; }
     [[nodiscard]] const BatchCounts& counts() const { return counts_; }
 
   private:
-    struct Clock {
-        bool tms;
-        bool tdi;
-        TapState before;
+    void step(char c, std::string& answers, FeedResult& result);
+    static constexpr uint64_t kKnown = ~uint64_t{0};
+    struct Read {
+        uint64_t clock = kKnown;  // the stream clock whose TDO it asks for; kKnown: `level`
+        bool level = true;
     };
-    static constexpr uint64_t kIdleTdo = ~uint64_t{0};  // a read that no shift clock answers
 
-    void execute(std::string& answers);
-    std::size_t scanRun(std::size_t first);
-    std::size_t navigateFrom(std::size_t first);
-    // The longest prefix of the clocks from `first` on that the cable's walk takes as they are.
-    std::size_t walkMatch(std::size_t first, TapState& goal) const;
-    void answerReads(std::string& answers);
+    bool clockEdge(bool tms, bool tdi, std::string& answers, std::string& refusal);
+    void read();
+    void trst(std::string& answers);
+    void append(bool tms, bool tdi, std::string& answers);
+    void shiftWindow(bool anticipate, std::string& answers);
+    [[nodiscard]] bool readWaitsForNextClock() const;
+    [[nodiscard]] uint64_t windowEnd() const { return windowStart_ + windowClocks_; }
+    [[nodiscard]] bool tdoAt(uint64_t clock) const;
 
     JtagCable& cable_;
     NoteSink note_;
     BatchCounts counts_;
-    TapState state_;       // after every clock received
-    TapState cableState_;  // after every clock carried out
-    std::vector<Clock> pending_;
-    std::vector<uint8_t> pendingTdo_;
-    uint64_t executed_ = 0;  // clocks carried out before pending_[0]
-    bool previousTdo_ = true;
-    std::deque<uint64_t> reads_;  // the clock whose TDO each unanswered 'R' asks for
+    TapState state_;  // after every clock queued
+    std::vector<uint8_t> tms_;
+    std::vector<uint8_t> tdi_;
+    std::vector<uint8_t> tdo_;
+    uint32_t windowClocks_ = 0;
+    uint64_t windowStart_ = 0;  // stream clocks carried out before the window
+    std::deque<Read> reads_;
     bool tck_ = false;
+    bool tmsLine_ = false;
+    bool tdiLine_ = false;
     bool trst_ = false;
+    uint64_t lastEdge_ = kKnown;  // the stream clock of the client's last rising edge
+    bool lastEdgeTdo_ = true;     // its TDO once carried out (1 before any edge, as TDO rests)
+    // A clock carried out before its edge for a read with TCK low.
+    bool ahead_ = false;
+    bool aheadTms_ = false;
+    bool aheadTdi_ = false;
+    uint64_t aheadClock_ = 0;
+    bool aheadTdo_ = true;
+    bool failed_ = false;
     bool srstReported_ = false;
-    std::vector<uint8_t> tdiBytes_;
-    std::vector<uint8_t> tdoBytes_;
+    bool trstWarned_ = false;
 };
 
 }  // namespace csebridge

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
-// What the remote_bitbang bridge needs of a cable: whole-chain shifts and TAP navigations as the
-// plug-in carries them out. The session adapter drives the plug-in; tests drive a model chain.
+// What the remote_bitbang bridge needs of a cable: a client's own TMS and TDI streams clocked as
+// they are, with TDO back, and a way back to a working cable after a failure. The session adapter
+// drives the plug-in's raw-shift command; tests drive a model chain.
 #pragma once
 
 #include <cstdint>
@@ -14,14 +15,11 @@ using TapState = CsePluginInterface::CseJtagTapState;
 class JtagCable {
   public:
     virtual ~JtagCable() = default;
-    // From the present state to Shift-IR/Shift-DR by the cable's own walk (none when already
-    // there), `bits` bits (tdo may be null), then to endState (Exit1 when the last bit left).
-    virtual void chainScan(bool ir, const uint8_t* tdi, uint8_t* tdo, uint32_t bits,
-                           TapState endState) = 0;
-    // The cable's walk from the present state to goal, then `clocks` more TCKs with TMS 0.
-    virtual void navigate(TapState goal, uint32_t clocks) = 0;
-    // Every TAP to Test-Logic-Reset by TMS alone (the cable has no TRST line).
-    virtual void resetTap() = 0;
+    // bitCount clocks; bit k of each stream in bit k%8 of byte k/8, the first clock first; tdo may
+    // be null. Throws (std::exception) with a one-line reason when the cable failed.
+    virtual void shift(const uint8_t* tms, const uint8_t* tdi, uint8_t* tdo, uint32_t bitCount) = 0;
+    // After a failure: makes the cable usable again (connected, the TAP reset by TMS), or throws.
+    virtual void recover() = 0;
     [[nodiscard]] virtual TapState tapState() = 0;
 };
 

@@ -63,13 +63,17 @@ Outcome HostSession::serve(const HostCommand& command) {
     }
     const csebridge::ServerTotals totals = server.totals();
     std::fprintf(stderr,
-                 "cse-host: remote_bitbang: %llu clients, %llu clocks carried out as %llu scans "
-                 "and %llu navigations (%llu TMS resets)\n",
+                 "cse-host: remote_bitbang: %llu clients, %llu clocks carried out in %llu raw "
+                 "shifts, %llu reads answered (%llu TMS resets for TRST; %llu failed calls, %llu "
+                 "recoveries, %llu clients served errors)\n",
                  static_cast<unsigned long long>(totals.clients),
                  static_cast<unsigned long long>(totals.cable.clocks),
-                 static_cast<unsigned long long>(totals.cable.scans),
-                 static_cast<unsigned long long>(totals.cable.navigations),
-                 static_cast<unsigned long long>(totals.cable.resets));
+                 static_cast<unsigned long long>(totals.cable.shifts),
+                 static_cast<unsigned long long>(totals.cable.reads),
+                 static_cast<unsigned long long>(totals.cable.resets),
+                 static_cast<unsigned long long>(totals.failedCalls),
+                 static_cast<unsigned long long>(totals.recoveries),
+                 static_cast<unsigned long long>(totals.clientsRefused));
     return Outcome::kSuccess;
 }
 

@@ -100,10 +100,12 @@ int runSession(const HostOptions& options, const std::vector<HostCommand>& comma
     const Outcome closing = session.finish();
     if (InterruptWatch::received() != 0) {
         const int signal = InterruptWatch::received();
-        std::fprintf(stderr,
-                     "cse-host: %s after %zu of %zu commands; the TAP was released and the "
-                     "link closed\n",
-                     signal == SIGTERM ? "terminated" : "interrupted", done, commands.size());
+        // What closing did, as finish() found it (its failure is on the line above).
+        std::fprintf(stderr, "cse-host: %s after %zu of %zu commands; %s\n",
+                     signal == SIGTERM ? "terminated" : "interrupted", done, commands.size(),
+                     closing == Outcome::kSuccess
+                         ? "the TAP was released and the link closed"
+                         : "releasing the TAP and closing the link failed (see above)");
         writer.error(signal == SIGTERM ? "terminated" : "interrupted");
         writer.finish(InterruptWatch::exitStatus());
         return InterruptWatch::exitStatus();

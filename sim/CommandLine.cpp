@@ -73,9 +73,11 @@ std::string usageText() {
            "  --seed N          seed of the fault injection (overrides seed= in --faults)\n"
            "  --verbose         one line per request: kind, bits, TAP states passed, faults fired\n"
            "  --rbb-port N      also serve remote_bitbang over TCP (0 picks a free port)\n"
+           "  --link-lease S    refuse other clients' connects while the link's holder was heard\n"
+           "                    within S seconds (default 5; 0: a connect takes the link)\n"
            "  --help            show this text\n"
            "  --version         show the version (and the git commit it was built from)\n"
-           "Runs until SIGINT or SIGTERM.\n";
+           "Runs until SIGINT or SIGTERM; SIGUSR1 prints its counters on stderr.\n";
 }
 
 CommandLineOutcome parseCommandLine(const std::vector<std::string>& args, CommandLine& line,
@@ -156,6 +158,14 @@ CommandLineOutcome parseCommandLine(const std::vector<std::string>& args, Comman
                 return CommandLineOutcome::UsageError;
             }
             parsed.options.rbbPort = static_cast<int>(number);
+        } else if (matches(arg, "--link-lease")) {
+            if (!takeValue(args, i, "--link-lease", value, error))
+                return CommandLineOutcome::UsageError;
+            if (!parseNumber(value, 3600, number)) {
+                error = "--link-lease takes 0..3600 seconds, not '" + value + "'";
+                return CommandLineOutcome::UsageError;
+            }
+            parsed.options.linkLeaseSeconds = static_cast<unsigned>(number);
         } else {
             error = "unknown argument '" + arg + "' (see --help)";
             return CommandLineOutcome::UsageError;

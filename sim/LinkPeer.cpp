@@ -75,7 +75,7 @@ void LinkPeer::deliver(const std::uint8_t* data, std::size_t length, const PeerA
                        PeerClock::time_point now) {
     const std::uint8_t type = data[0];
     if (type == LINK_CONNECT_REQUEST) {
-        onConnect(data, length, from);
+        onConnect(data, length, from, now);
         flush(now);
         return;
     }
@@ -94,6 +94,7 @@ void LinkPeer::deliver(const std::uint8_t* data, std::size_t length, const PeerA
         answerStranger(data, length, from, LINK_CONNECT_REFUSED, kReasonBusy);
         return;
     }
+    lastHeard_ = now;
     switch (type) {
         case LINK_SYNC_REQUEST:
             onSyncRequest(data, length);
@@ -192,12 +193,28 @@ void LinkPeer::releaseInbound(PeerClock::time_point now) {
 
 // ---- Handshake and link control ---------------------------------------------------------------
 
-void LinkPeer::onConnect(const std::uint8_t* data, std::size_t length, const PeerAddress& from) {
+void LinkPeer::onConnect(const std::uint8_t* data, std::size_t length, const PeerAddress& from,
+                         PeerClock::time_point now) {
     if (length < kHandshakeBytes || !hasLinkMagic(data, length)) {
         refuse("connect request of " + std::to_string(length) + " bytes without the link magic");
         return;
     }
+    const auto lease = std::chrono::seconds(options_.linkLeaseSeconds);
+    if (connected_ && from != client_ && now - lastHeard_ < lease) {
+        // The holder may be idle between calls; only a silence longer than the lease says it
+        // went away without a disconnect notice.
+        sendStrangerAnswer(from, LINK_CONNECT_REFUSED, kReasonBusy, readLe16(data + 2));
+        ++counters_.connectsRefused;
+        log(LogKind::Info, "connect from " + addressText(from) + " refused: " +
+                               addressText(client_) + " holds the link");
+        return;
+    }
+    if (connected_ && from != client_) {
+        log(LogKind::Info, "the link of " + addressText(client_) + ", silent for the lease, goes to " +
+                               addressText(from));
+    }
     client_ = from;
+    lastHeard_ = now;
     if (faults_.refuse || faults_.deny) {
         forgetLink(false);
         std::uint8_t answer[kHandshakeBytes] = {};
@@ -292,13 +309,18 @@ void LinkPeer::answerStranger(const std::uint8_t* data, std::size_t length,
     const bool sync = kind == LINK_SYNC_REQUEST && length == kHandshakeBytes &&
                       hasLinkMagic(data, length);
     if (!sync && !(kind == LINK_DATA_OUT && length >= kFragmentHeaderBytes)) return;
+    sendStrangerAnswer(from, type, reason, readLe16(data + 2));
+}
+
+void LinkPeer::sendStrangerAnswer(const PeerAddress& to, std::uint8_t type, std::uint8_t reason,
+                                  std::uint16_t echoedSequence) {
     std::uint8_t answer[kHandshakeBytes] = {};
     answer[0] = type;
     writeLe16(answer + 2, transmitSequence_);
     answer[kStrangerReasonOffset] = reason;
-    writeLe16(answer + kStrangerEchoOffset, readLe16(data + 2));
+    writeLe16(answer + kStrangerEchoOffset, echoedSequence);
     putLinkMagic(answer);
-    transport_.send(from, answer, sizeof answer, false);
+    transport_.send(to, answer, sizeof answer, false);
 }
 
 bool LinkPeer::executedAlready(std::uint16_t sequence, std::uint8_t id) const {

@@ -99,7 +99,8 @@ class LinkPeer {
     bool shapesOutbound() const;
 
     // Handshake and link control.
-    void onConnect(const std::uint8_t* data, std::size_t length, const PeerAddress& from);
+    void onConnect(const std::uint8_t* data, std::size_t length, const PeerAddress& from,
+                   PeerClock::time_point now);
     void onSyncRequest(const std::uint8_t* data, std::size_t length);
     void onSyncConfirm(const std::uint8_t* data, std::size_t length);
     void onDisconnect(const std::uint8_t* data, std::size_t length);
@@ -108,6 +109,8 @@ class LinkPeer {
     // Tells a sender of a sync request or request fragment that it has no link here.
     void answerStranger(const std::uint8_t* data, std::size_t length, const PeerAddress& from,
                         std::uint8_t type, std::uint8_t reason);
+    void sendStrangerAnswer(const PeerAddress& to, std::uint8_t type, std::uint8_t reason,
+                            std::uint16_t echoedSequence);
     // Whether the request that starts at `sequence` with `id` was executed on this link already
     // (kept through syncs: a stale copy after a sync must not run again).
     [[nodiscard]] bool executedAlready(std::uint16_t sequence, std::uint8_t id) const;
@@ -164,6 +167,7 @@ class LinkPeer {
     // Link.
     bool connected_ = false;
     PeerAddress client_;
+    PeerClock::time_point lastHeard_{};  // the last datagram of the link's holder
     bool syncAgainPending_ = false;
     std::uint16_t transmitSequence_ = 0x2000;  // far from the client's numbers, to expose mix-ups
     bool toggle_ = false;

@@ -8,6 +8,7 @@
 // emulator reports through SimOptions::logSink.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -191,6 +192,10 @@ struct SimOptions {
     std::string pcapPath;  // empty = no capture; else every UDP datagram sent and received
     bool verbose = false;
     int rbbPort = -1;  // remote_bitbang TCP port: -1 off, 0 ephemeral
+    // A connect request from another client is refused while the link's holder has been heard
+    // within this many seconds; a holder silent for longer (gone without a disconnect notice)
+    // loses the link to the next client. 0: every connect request takes the link.
+    unsigned linkLeaseSeconds = 5;
     std::function<void(LogKind, const std::string&)> logSink;  // called on the emulator's thread
     // How long a reply fragment that asks for an acknowledgement waits for it before the rest of
     // the reply is sent anyway. Tests shorten it.
@@ -227,9 +232,13 @@ struct SimCounters {
     std::uint64_t acksReceived = 0;
     std::uint64_t notificationsSent = 0;
     std::uint64_t connects = 0;     // connect requests answered with accept
+    std::uint64_t connectsRefused = 0;  // connect requests refused: another client holds the link
     std::uint64_t syncs = 0;        // sync replies sent
     std::uint64_t disconnects = 0;  // disconnect notices that closed a link
     std::uint64_t rbbClocks = 0;    // rising TCK edges over remote_bitbang
+    // Rounds of remote_bitbang input that were answered: each a wait of a client that reads TDO
+    // (OpenOCD waits only for answers).
+    std::uint64_t rbbAnswerRounds = 0;
 };
 
 // ---- The emulator -----------------------------------------------------------------------------
@@ -263,6 +272,10 @@ class Simulator {
     std::vector<RawShiftRecord> rawShifts() const;
     SimCounters counters() const;
     std::vector<std::string> recentLog() const;  // the last lines given to the log sink
+    // Waits until one of the recent log lines contains `text` (true) or `limit` passes (false):
+    // how a test learns that the emulator has handled a datagram that gets no answer, such as a
+    // disconnect notice sent by a process that has exited since.
+    bool waitForLogLine(const std::string& text, std::chrono::milliseconds limit) const;
     void resetInspection();  // clears counters, commands, raw-shift records and the recent log
 
     // The device's current instruction (what Update-IR last took effect with).

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <condition_variable>
 #include <deque>
 #include <mutex>
 #include <thread>
@@ -32,6 +33,8 @@ namespace {
 constexpr std::size_t kDatagramsPerWakeup = 256;
 constexpr std::size_t kRecentLogCapacity = 256;
 constexpr std::size_t kBitbangChunkBytes = 16384;
+// The receive buffer asked for a remote_bitbang client's socket (the kernel caps it at rmem_max).
+constexpr int kBitbangReceiveBytes = 4 << 20;
 
 }  // namespace
 
@@ -60,6 +63,7 @@ struct Simulator::Impl final : PeerTransport {
         if (recentLog.size() == kRecentLogCapacity) recentLog.pop_front();
         recentLog.push_back(line);
         if (options.logSink) pendingLog.emplace_back(kind, line);
+        logged.notify_all();
     }
 
     bool openSockets(std::string& error);
@@ -76,6 +80,7 @@ struct Simulator::Impl final : PeerTransport {
 
     SimOptions options;
     mutable std::mutex mutex;
+    mutable std::condition_variable logged;  // a line joined recentLog
     SimCounters counters;
     EmulatedDebugger debugger;
     LinkPeer peer;
@@ -225,6 +230,10 @@ void Simulator::Impl::acceptBitbang() {
     }
     const int yes = 1;
     (void)::setsockopt(client.fd(), IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
+    // Room for what OpenOCD writes while this thread is not scheduled: its socket is
+    // non-blocking and it gives up when a write finds it full (the kernel caps the size).
+    const int room = kBitbangReceiveBytes;
+    (void)::setsockopt(client.fd(), SOL_SOCKET, SO_RCVBUF, &room, sizeof room);
     (void)setNonBlocking(client.fd());
     bitbangClient = std::move(client);
     bitbang = std::make_unique<BitbangSession>(debugger);
@@ -236,10 +245,16 @@ void Simulator::Impl::acceptBitbang() {
 // sent is taken before any of it is carried out, and again between slices of the work.
 void Simulator::Impl::serveBitbang() {
     const char* ended = drainBitbang();
+    bool answered = false;
     while (bitbangClient.valid() && bitbangDone < bitbangPending.size()) {
         const std::size_t slice = std::min(bitbangPending.size() - bitbangDone, kBitbangChunkBytes);
+        const std::size_t before = bitbangOutput.size();
         const BitbangSession::FeedResult result =
             bitbang->feed(bitbangPending.data() + bitbangDone, slice, bitbangOutput);
+        if (bitbangOutput.size() != before && !answered) {
+            answered = true;
+            ++counters.rbbAnswerRounds;
+        }
         bitbangDone += slice;
         counters.rbbClocks += result.clocks;
         if (result.unknown > 0) {
@@ -457,6 +472,16 @@ SimCounters Simulator::counters() const {
 std::vector<std::string> Simulator::recentLog() const {
     std::lock_guard<std::mutex> lock(impl_->mutex);
     return {impl_->recentLog.begin(), impl_->recentLog.end()};
+}
+
+bool Simulator::waitForLogLine(const std::string& text, std::chrono::milliseconds limit) const {
+    std::unique_lock<std::mutex> lock(impl_->mutex);
+    return impl_->logged.wait_for(lock, limit, [&] {
+        return std::any_of(impl_->recentLog.begin(), impl_->recentLog.end(),
+                           [&](const std::string& line) {
+                               return line.find(text) != std::string::npos;
+                           });
+    });
 }
 
 void Simulator::resetInspection() {

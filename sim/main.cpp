@@ -76,6 +76,7 @@ int main(int argc, char** argv) {
     sigemptyset(&signals);
     sigaddset(&signals, SIGINT);
     sigaddset(&signals, SIGTERM);
+    sigaddset(&signals, SIGUSR1);
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
     const std::string bindAddress = line.options.bindAddress;
@@ -92,7 +93,16 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
 
     int received = 0;
-    sigwait(&signals, &received);
+    // SIGUSR1 shows the counters so far (benchmarks take differences between runs).
+    while (sigwait(&signals, &received) == 0 && received == SIGUSR1) {
+        const quorbit::SimCounters counters = simulator.counters();
+        std::fprintf(stderr,
+                     "quorbit-sim: counters: %llu requests, %llu remote_bitbang clocks, %llu "
+                     "remote_bitbang rounds answered\n",
+                     static_cast<unsigned long long>(counters.requests),
+                     static_cast<unsigned long long>(counters.rbbClocks),
+                     static_cast<unsigned long long>(counters.rbbAnswerRounds));
+    }
     simulator.stop();
     return 0;
 }

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 // Chain shifts and navigations with shifts=merged: the walk into the shift state, the data and the
-// walk out go to the debugger as one raw shift carrying TMS and TDI together, so a small shift
-// costs one round trip instead of three. The TAP passes through exactly the states the split
+// walk out go to the debugger as one raw shift carrying TMS and TDI together, so a shift that
+// fits costs one round trip instead of three. The TAP passes through exactly the states the split
 // sequence passes, with the same TDI on every clock (0 during walks), so TDO and states agree.
 #include <algorithm>
 #include <cstring>
@@ -38,10 +38,6 @@ void putWalk(uint8_t* tms, uint32_t at, const CseTmsWalk& walk) {
 // DR shift needs status 0.
 bool shiftFailed(bool instructionPath, int result) {
     return instructionPath ? result < 0 : result != 0;
-}
-
-uint32_t roundUpToByte(uint32_t bits) {
-    return (bits + 7) / 8 * 8;
 }
 
 }  // namespace
@@ -113,12 +109,7 @@ bool QXCsePlugin::shiftMerged(ShiftPath path, const uint8_t* tdiBuffer, uint8_t*
     uint32_t position = 0;
     for (uint32_t remaining = bitCount; remaining != 0;) {
         const bool first = position == 0;
-        uint32_t piece = remaining;
-        if (first) {
-            piece = plan.firstPieceBits;
-        } else if (remaining > plan.lastPieceLimit) {
-            piece = std::min(kMaxRawShiftBits, roundUpToByte(remaining - plan.lastPieceLimit));
-        }
+        const uint32_t piece = first ? plan.firstPieceBits : std::min(kMaxRawShiftBits, remaining);
         const bool last = piece == remaining;
         const bool withIn = first && plan.walkInWithData;
         const bool withOut = last && plan.walkOutWithData;
@@ -145,7 +136,8 @@ bool QXCsePlugin::shiftMerged(ShiftPath path, const uint8_t* tdiBuffer, uint8_t*
         } else {
             // Data alone, from the caller's buffers, whose pieces start on a byte.
             const int options = leaves ? kLeaveShiftOnLastBit : 0;
-            if (!ir) logMessage(CSE_MESSAGE_DEBUG, "KRV_TAPAccessShiftRaw options = %d \n", options);
+            if (!ir)
+                logMessage(CSE_MESSAGE_DEBUG, "KRV_TAPAccessShiftRaw options = %d \n", options);
             result = rawShift(options, static_cast<int>(piece), nullptr,
                               tdiBuffer != nullptr ? tdiBuffer + position / 8 : nullptr,
                               captures ? tdoBuffer + position / 8 : nullptr, AfterReconnect::Fail);

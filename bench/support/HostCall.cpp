@@ -12,6 +12,7 @@ using namespace CsePluginInterface;
 // The middle device of the demo chain: it has an IDCODE and devices on both sides.
 constexpr uint32_t kMiddleDevice = 1;
 constexpr int kMaxDelayBits = 8;
+constexpr uint32_t kNavigationClocks = 10;
 
 bool bitAt(const std::vector<uint8_t>& bytes, uint32_t bit) {
     return ((bytes[bit / 8] >> (bit % 8)) & 1u) != 0;
@@ -51,7 +52,9 @@ bool HostCall::prepare(CsePlugin& plugin, std::string& error) {
     tdi_ = patternBytes(bytes, setup_.bitCount);
     tdo_.assign(bytes, 0);
     const bool bypass = setup_.kind != CallKind::IdcodeRead;
-    if (setup_.kind != CallKind::Navigate && !selectInstruction(plugin, bypass)) {
+    const bool navigation =
+        setup_.kind == CallKind::Navigate || setup_.kind == CallKind::NavigateClocks;
+    if (!navigation && !selectInstruction(plugin, bypass)) {
         error = "writeDeviceIR failed";
         return false;
     }
@@ -65,6 +68,7 @@ bool HostCall::prepare(CsePlugin& plugin, std::string& error) {
 bool HostCall::checkResult(std::string& error) const {
     switch (setup_.kind) {
         case CallKind::Navigate:
+        case CallKind::NavigateClocks:
             return true;
         case CallKind::IdcodeRead: {
             const uint32_t expected = *quorbit::defaultDemoChain().devices[kMiddleDevice].idcode;
@@ -88,9 +92,11 @@ bool HostCall::operator()(CsePlugin& plugin) {
             return plugin.shiftChainDR(tdi_.data(), tdo_.data(), nullptr, nullptr, setup_.bitCount,
                                        CSEJTAG_RUN_TEST_IDLE, 0, 0) == CSE_SUCCESS;
         case CallKind::Navigate:
+        case CallKind::NavigateClocks:
             towardsPause_ = !towardsPause_;
             return plugin.navigateTAP(towardsPause_ ? CSEJTAG_PAUSE_DR : CSEJTAG_RUN_TEST_IDLE,
-                                      0) == CSE_SUCCESS;
+                                      setup_.kind == CallKind::NavigateClocks ? kNavigationClocks
+                                                                              : 0) == CSE_SUCCESS;
         case CallKind::IdcodeRead:
             return plugin.readDeviceDR(kMiddleDevice, false, tdo_.data(), nullptr, 32,
                                        CSEJTAG_RUN_TEST_IDLE, 0, 0) == CSE_SUCCESS;

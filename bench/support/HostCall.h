@@ -14,20 +14,25 @@
 namespace krvbench {
 
 enum class CallKind {
-    ChainDR,     // shiftChainDR through the whole chain, every device in BYPASS
-    Navigate,    // navigateTAP, Run-Test/Idle and Pause-DR in turn
-    IdcodeRead,  // readDeviceDR of 32 bits from the middle device with IDCODE selected
-    DeviceDR,    // shiftDeviceDR through the middle device, every device in BYPASS
+    ChainDR,         // shiftChainDR through the whole chain, every device in BYPASS
+    Navigate,        // navigateTAP, Run-Test/Idle and Pause-DR in turn
+    NavigateClocks,  // the same with 10 TCKs in the state reached
+    IdcodeRead,      // readDeviceDR of 32 bits from the middle device with IDCODE selected
+    DeviceDR,        // shiftDeviceDR through the middle device, every device in BYPASS
 };
 
 // Whether the host has registered its callbacks (here: ones that format every line they get).
 enum class HostCallbacks { None, Formatting };
+
+// How the plug-in sends its chain shifts: the open argument shifts=split or shifts=merged.
+enum class Shifts { Split, Merged };
 
 struct CallSetup {
     CallKind kind = CallKind::ChainDR;
     uint32_t bitCount = 0;
     int packetLength = 1024;
     HostCallbacks hostCallbacks = HostCallbacks::None;
+    Shifts shifts = Shifts::Split;
 };
 
 class HostCall {

@@ -15,17 +15,17 @@ PluginSessions::~PluginSessions() {
     close();
 }
 
-CsePlugin* PluginSessions::at(int packetLength, std::string& error) {
-    if (plugin_ && openPacketLength_ == packetLength) return plugin_.get();
+CsePlugin* PluginSessions::at(int packetLength, Shifts shifts, std::string& error) {
+    if (plugin_ && openPacketLength_ == packetLength && openShifts_ == shifts) return plugin_.get();
     close();
-    if (!open(packetLength, error)) {
+    if (!open(packetLength, shifts, error)) {
         close();
         return nullptr;
     }
     return plugin_.get();
 }
 
-bool PluginSessions::open(int packetLength, std::string& error) {
+bool PluginSessions::open(int packetLength, Shifts shifts, std::string& error) {
     std::unique_ptr<SimProcess>& simulator = simulators_[packetLength];
     if (!simulator) {
         simulator = std::make_unique<SimProcess>();
@@ -41,8 +41,9 @@ bool PluginSessions::open(int packetLength, std::string& error) {
     }
     plugin_ = std::make_unique<CsePluginInterface::QXCsePlugin>();
     const std::string port = "port=" + std::to_string(simulator->udpPort());
-    const char* const argv[] = {"node=127.0.0.1", port.c_str()};
-    if (plugin_->openTarget(2, argv, 0, 0) != CSE_SUCCESS) {
+    const char* const argv[] = {"node=127.0.0.1", port.c_str(),
+                                shifts == Shifts::Merged ? "shifts=merged" : "shifts=split"};
+    if (plugin_->openTarget(3, argv, 0, 0) != CSE_SUCCESS) {
         error = "openTarget failed against quorbit-sim on port " + port;
         return false;
     }
@@ -62,6 +63,7 @@ bool PluginSessions::open(int packetLength, std::string& error) {
         }
     }
     openPacketLength_ = packetLength;
+    openShifts_ = shifts;
     return true;
 }
 

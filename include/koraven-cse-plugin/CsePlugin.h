@@ -209,9 +209,10 @@ class ICsePlugin {
     //   shifts=MODE    split (default): a chain shift is the walk into Shift-IR/DR, the data and
     //                  the walk to its end state as three requests to the front end, as the
     //                  original plug-in sends them; merged: all three in one raw shift carrying
-    //                  TMS and TDI together (longer shifts: the walks ride with the first and
-    //                  last pieces), and a navigation with extra clocks as one TMS stream. Same
-    //                  TDO and states, a third of the round trips for small shifts
+    //                  TMS and TDI together when they fit in one (61,408 bits with the walks;
+    //                  a longer shift goes as split), and a navigation with extra clocks as one
+    //                  TMS stream. Same TDO and states, a third of the round trips for small
+    //                  shifts
     // e.g. {"type=koraven", "node=bench-pc", "port=20000"}.
     virtual CseResult openTarget(uint32_t argc, const char* const* argv, uint32_t opaque1,
                                  uint32_t opaque2) = 0;

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
-// The bridge's batching against quorbit-sim's own remote_bitbang session, which clocks the chain
-// bit by bit: the same bytes give the same answers and leave the TAP in the same state. Then the
-// calls an OpenOCD scan becomes, the commands it refuses, and the TCP server with real sockets.
+// The bridge's windows of clocks against quorbit-sim's own remote_bitbang session, which clocks
+// the chain bit by bit: the same bytes give the same answers and leave the TAP in the same state.
+// Then the server with real sockets: one shift per wait of a client that buffers as OpenOCD 0.12
+// does, failures answered with errors, recovery, and a stop.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -12,6 +13,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <mutex>
+#include <ostream>
 #include <random>
 #include <string>
 #include <thread>
@@ -27,6 +29,7 @@
 namespace {
 
 using namespace CsePluginInterface;
+using csebridge::BitbangBatcher;
 
 // Clocks as a bit-banging client sends them: TCK low with TMS/TDI, then high; reads before and
 // after the edge. Stretches where TMS is mostly 0 make long shifts, others wander the diagram.
@@ -49,130 +52,121 @@ std::string randomClocks(unsigned seed, int clocks) {
 
 struct AgreementRow {
     const char* name;
-    const char* chainFile;  // empty: the demo chain
+    const char* chainFile;     // empty: the demo chain
     unsigned seed;
-    std::size_t largestPiece;  // the bridge gets the bytes in random pieces up to this size
+    std::size_t largestPiece;  // the bridge gets the bytes in random pieces up to this size...
+    bool waitAtLowReads;       // ...or cut after every read with TCK low (OpenOCD 0.10's waits)
 };
+
+void PrintTo(const AgreementRow& row, std::ostream* out) {
+    *out << row.name;
+}
 
 class BatchingAgreementTest : public testing::TestWithParam<AgreementRow> {};
 
 TEST_P(BatchingAgreementTest, SameAnswersAsBitByBit) {
+    const AgreementRow& row = GetParam();
     quorbit::SimOptions options;
     std::string error;
-    if (*GetParam().chainFile != 0) {
-        ASSERT_TRUE(quorbit::parseChainFile(
-            std::string(QUORBIT_SIM_CHAINS_DIR "/") + GetParam().chainFile, options.chain, error))
+    if (*row.chainFile != 0) {
+        ASSERT_TRUE(quorbit::parseChainFile(std::string(QUORBIT_SIM_CHAINS_DIR "/") + row.chainFile,
+                                            options.chain, error))
             << error;
     }
-    const std::string bytes = randomClocks(GetParam().seed, 20000);
+    const std::string bytes = randomClocks(row.seed, 20000);
     quorbit::EmulatedDebugger direct(options.chain, 0);
     quorbit::BitbangSession session(direct);
     std::string expected;
-    session.feed(bytes.data(), bytes.size(), expected);
+    const uint64_t clocks = session.feed(bytes.data(), bytes.size(), expected).clocks;
 
     bridgetest::ModelCable cable(options.chain);
-    csebridge::BitbangBatcher batcher(cable, nullptr);
-    std::mt19937 random(GetParam().seed);
+    BitbangBatcher batcher(cable, nullptr);
+    std::mt19937 random(row.seed);
     std::string answers;
+    std::size_t waits = 0;
     for (std::size_t at = 0; at < bytes.size();) {
-        const std::size_t piece =
-            std::min(bytes.size() - at, 1 + random() % GetParam().largestPiece);
-        EXPECT_TRUE(batcher.feed(bytes.data() + at, piece, answers).open);
+        std::size_t piece = std::min(bytes.size() - at, 1 + random() % row.largestPiece);
+        if (row.waitAtLowReads) {
+            const std::size_t read = bytes.find('R', at);
+            piece = read == std::string::npos ? bytes.size() - at : read + 1 - at;
+        }
+        ASSERT_TRUE(batcher.feed(bytes.data() + at, piece, answers).open) << "at byte " << at;
         at += piece;
+        // The client waits after this piece: the server carries the window out.
+        batcher.carryOut(answers);
+        ++waits;
     }
     const auto differ =
         std::mismatch(answers.begin(), answers.end(), expected.begin(), expected.end());
     EXPECT_EQ(answers.size(), expected.size());
     EXPECT_TRUE(differ.first == answers.end()) << "answer " << differ.first - answers.begin();
     EXPECT_EQ(int(cable.state()), int(direct.chain().state()));
-    if (GetParam().largestPiece >= 300) {
-        EXPECT_LT(cable.calls.size(), batcher.counts().clocks / 2);
-    }
+    EXPECT_LE(cable.shifts.size(), waits) << "at most one shift per wait";
+    EXPECT_EQ(batcher.counts().clocks, clocks);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Streams, BatchingAgreementTest,
-    testing::Values(AgreementRow{"DemoWhole", "", 1, 1u << 20},
-                    AgreementRow{"DemoSmallPieces", "", 2, 7},
-                    AgreementRow{"DemoPieces", "", 3, 300},
-                    AgreementRow{"Long20Pieces", "long20.chain", 4, 500},
-                    AgreementRow{"NoIdcodeWhole", "no-idcode.chain", 5, 1u << 20}),
+    testing::Values(AgreementRow{"DemoWhole", "", 1, 1u << 20, false},
+                    AgreementRow{"DemoSmallPieces", "", 2, 7, false},
+                    AgreementRow{"DemoPieces", "", 3, 300, false},
+                    AgreementRow{"Long20Pieces", "long20.chain", 4, 500, false},
+                    AgreementRow{"NoIdcodeWhole", "no-idcode.chain", 5, 1u << 20, false},
+                    AgreementRow{"DemoLowReadWaits", "", 6, 1, true},
+                    AgreementRow{"Long20LowReadWaits", "long20.chain", 7, 1, true}),
     [](const testing::TestParamInfo<AgreementRow>& info) { return info.param.name; });
 
-// One OpenOCD scan: the walk to the shift state, the bits (each sampled before its edge), the
-// last with TMS 1, then the way to the end state.
-std::string openOcdScan(const std::string& tms, const std::string& tdi, const std::string& after) {
-    std::string text;
-    for (char t : tms) text += t == '1' ? "264" : "040";
-    for (std::size_t i = 0; i < tdi.size(); ++i) {
-        const int lines = (i + 1 == tdi.size() ? 2 : 0) + (tdi[i] == '1');
-        text += char('0' + lines);
-        text += 'R';
-        text += char('4' + lines);
-    }
-    for (char t : after) text += t == '1' ? "264" : "040";
-    return text + "0";
-}
-
-TEST(BatchingTest, OpenOcdScansBecomeOneCallEachWhenTheyArriveTogether) {
+TEST(BatchingTest, LongUncheckedRunsGoInBlocksAndTheRestWhenTheClientWaits) {
     bridgetest::ModelCable cable(quorbit::defaultDemoChain());
-    cable.navigate(CSEJTAG_RUN_TEST_IDLE, 0);
-    cable.calls.clear();
-    csebridge::BitbangBatcher batcher(cable, nullptr);
+    BitbangBatcher batcher(cable, nullptr);
+    std::string clocks;
+    for (int i = 0; i < 150000; ++i) clocks += "04";
     std::string answers;
-    // IR of the demo chain (18 bits) to Idle, DR with five idle clocks, DR into Pause-DR.
-    const std::string ir = openOcdScan("1100", std::string(18, '1'), "10");
-    const std::string dr = openOcdScan("100", std::string(40, '0'), "1000000");
-    const std::string pause = openOcdScan("100", "101", "0");
-    const std::string all = ir + dr + pause;
-    ASSERT_TRUE(batcher.feed(all.data(), all.size(), answers).open);
-    EXPECT_EQ(cable.calls, (std::vector<std::string>{"scan IR 18 -> 1", "scan DR 40 -> 1",
-                                                     "nav 1 +4", "scan DR 3 -> 6"}));
-    EXPECT_EQ(answers.size(), 61u);
-    EXPECT_EQ(answers.substr(0, 18), "100010000000100000") << "the IRs capture ...01";
-
-    // Fed as OpenOCD sends them, waiting for the answers after the last bit of each scan.
-    bridgetest::ModelCable fresh(quorbit::defaultDemoChain());
-    fresh.navigate(CSEJTAG_RUN_TEST_IDLE, 0);
-    fresh.calls.clear();
-    csebridge::BitbangBatcher waiting(fresh, nullptr);
-    for (const std::string& piece :
-         {ir.substr(0, ir.size() - 7), ir.substr(ir.size() - 7) + dr.substr(0, dr.size() - 22),
-          dr.substr(dr.size() - 22)}) {
-        waiting.feed(piece.data(), piece.size(), answers);
-    }
-    EXPECT_EQ(fresh.calls, (std::vector<std::string>{"scan IR 18 -> 12", "nav 1 +0",
-                                                     "scan DR 40 -> 5", "nav 1 +5"}));
+    ASSERT_TRUE(batcher.feed(clocks.data(), clocks.size(), answers).open);
+    EXPECT_EQ(cable.shifts, (std::vector<uint32_t>{61408, 61408}));
+    batcher.carryOut(answers);
+    EXPECT_EQ(cable.shifts.back(), 150000u - 2 * 61408u);
+    EXPECT_EQ(answers, "");
 }
 
 TEST(BatchingTest, ResetLinesBlinkQuitAndRefusals) {
     bridgetest::ModelCable cable(quorbit::defaultDemoChain());
     std::vector<std::string> notes;
-    csebridge::BitbangBatcher batcher(cable,
-                                      [&](const std::string& line) { notes.push_back(line); });
+    BitbangBatcher batcher(cable, [&](const std::string& line) { notes.push_back(line); });
     std::string answers;
-    EXPECT_TRUE(batcher.feed("040", 3, answers).open);  // Test-Logic-Reset -> Run-Test/Idle
-    EXPECT_TRUE(batcher.feed("BbtRusr", 7, answers).open);
-    EXPECT_EQ(cable.calls, (std::vector<std::string>{"nav 1 +0", "reset"}));
-    EXPECT_EQ(answers, "1");
-    EXPECT_EQ(
-        notes,
-        (std::vector<std::string>{"remote_bitbang: SRST is not available on this cable; ignored"}));
-    const csebridge::BitbangBatcher::FeedResult quit = batcher.feed("040QR", 5, answers);
+    // To Shift-DR, TRST there (warned), TRST in Test-Logic-Reset (not warned), SRST (noted once).
+    const std::string text = "04260404tR0R4rR26tr26urs";
+    EXPECT_TRUE(batcher.feed(text.data(), text.size(), answers).open);
+    batcher.carryOut(answers);
+    EXPECT_EQ(answers, "111") << "TCK high: the last edge; TCK low under TRST: the reset TAP";
+    EXPECT_EQ(int(cable.state()), int(CSEJTAG_TEST_LOGIC_RESET));
+    EXPECT_EQ(batcher.counts().resets, 3u);
+    ASSERT_EQ(notes.size(), 2u);
+    EXPECT_NE(notes[0].find("TRST outside Run-Test/Idle"), std::string::npos) << notes[0];
+    EXPECT_NE(notes[1].find("SRST is not available"), std::string::npos) << notes[1];
+    const BitbangBatcher::FeedResult quit = batcher.feed("040QR", 5, answers);
     EXPECT_FALSE(quit.open);
     EXPECT_TRUE(quit.refusal.empty());
-    EXPECT_EQ(cable.calls.back(), "nav 1 +0") << "what came before Q is carried out";
+    EXPECT_EQ(int(cable.state()), int(CSEJTAG_RUN_TEST_IDLE)) << "what came before Q is done";
     for (const char bad : {'\n', 'x', '8', '\0', '\xff'}) {
-        const std::string text = std::string("0R4") + bad + "R";
+        const std::string refused = std::string("0R4") + bad + "R";
         answers.clear();
-        const auto refused = batcher.feed(text.data(), text.size(), answers);
-        EXPECT_FALSE(refused.open);
+        const auto result = batcher.feed(refused.data(), refused.size(), answers);
+        EXPECT_FALSE(result.open);
         EXPECT_EQ(answers, "1");
         char hex[8];
         std::snprintf(hex, sizeof hex, "0x%02X", unsigned(static_cast<unsigned char>(bad)));
-        EXPECT_EQ(refused.refusal, std::string("remote_bitbang: byte ") + hex +
-                                       " is not a command; connection closed");
+        EXPECT_EQ(result.refusal,
+                  std::string("remote_bitbang: byte ") + hex + " is not a command; connection closed");
     }
+    // A read with TCK low answered before its edge; the edge then comes with other lines.
+    answers.clear();
+    EXPECT_TRUE(batcher.feed("0R", 2, answers).open);
+    batcher.carryOut(answers);
+    EXPECT_EQ(answers, "1");
+    const auto other = batcher.feed("6", 1, answers);
+    EXPECT_FALSE(other.open);
+    EXPECT_NE(other.refusal.find("other TMS/TDI lines"), std::string::npos) << other.refusal;
 }
 
 // A small client of the server's TCP port.
@@ -185,7 +179,7 @@ struct Client {
         connected = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
     }
     ~Client() { ::close(fd); }
-    // Sends, then reads `count` answer bytes; what came before the peer closed.
+    // Sends in one write, then reads `count` answer bytes; what came before the peer closed.
     std::string ask(const std::string& text, std::size_t count) const {
         (void)!::send(fd, text.data(), text.size(), MSG_NOSIGNAL);
         std::string got;
@@ -201,72 +195,214 @@ struct Client {
     bool connected = false;
 };
 
-TEST(BitbangServerTest, OneClientAtATimeAndTheNextAfterADisconnectMidScan) {
-    bridgetest::ModelCable cable(quorbit::defaultDemoChain());
-    std::mutex mutex;
-    std::condition_variable noted;
-    std::string notes;
-    // Waits for the server to say that a client has gone, before the next one connects.
-    const auto waitForNote = [&](const std::string& text) {
-        std::unique_lock<std::mutex> lock(mutex);
-        noted.wait(lock, [&] { return notes.find(text) != std::string::npos; });
-        notes.replace(notes.find(text), text.size(), "(seen)");
-    };
-    csebridge::ServerOptions options;
-    options.port = 0;
-    csebridge::BitbangServer server(cable, options, [&](const std::string& line) {
+// A server on a model cable in a thread of its own, with its notes collected.
+struct Serving {
+    explicit Serving(bridgetest::ModelCable& cable) : server(cable, options(), [this](auto& line) {
         std::lock_guard<std::mutex> lock(mutex);
         notes += line + "\n";
         noted.notify_all();
-    });
-    std::string error;
-    ASSERT_TRUE(server.open(error)) << error;
-    ASSERT_NE(server.port(), 0);
-    std::thread serving([&] { server.serve(); });
+    }) {
+        std::string error;
+        EXPECT_TRUE(server.open(error)) << error;
+        thread = std::thread([this] { server.serve(); });
+    }
+    ~Serving() {
+        server.requestStop();
+        thread.join();
+    }
+    static csebridge::ServerOptions options() {
+        csebridge::ServerOptions chosen;
+        chosen.port = 0;
+        return chosen;
+    }
+    // Waits for the server to note `text` (each sighting counts once).
+    void waitForNote(const std::string& text) {
+        std::unique_lock<std::mutex> lock(mutex);
+        noted.wait(lock, [&] { return notes.find(text) != std::string::npos; });
+        notes.replace(notes.find(text), text.size(), "(seen)");
+    }
+    std::mutex mutex;
+    std::condition_variable noted;
+    std::string notes;
+    csebridge::BitbangServer server;
+    std::thread thread;
+};
+
+// An OpenOCD 0.12 scan from Run-Test/Idle: `idle` clocks there, to Shift-DR, `bits` bits whose
+// TDO is read before each rising edge, back to Run-Test/Idle. Each element is what the client
+// sends before it waits (its windows of `window` reads; window 0: OpenOCD 0.10, which waits
+// after each read, before the edge); the last has no read.
+std::vector<std::string> checkedScan(unsigned idle, unsigned bits, unsigned window) {
+    std::vector<std::string> waits(1, std::string());
+    for (unsigned i = 0; i < idle; ++i) waits.back() += "04";
+    waits.back() += "262404";  // Select-DR, Capture-DR, Shift-DR
+    for (unsigned bit = 0; bit < bits; ++bit) {
+        const int lines = (bit + 1 == bits ? 2 : 0) + int(bit % 3 == 0);
+        waits.back() += {char('0' + lines), 'R'};
+        if (window == 0) waits.emplace_back();
+        waits.back() += char('4' + lines);
+        if (window != 0 && ((bit + 1) % window == 0 || bit + 1 == bits)) waits.emplace_back();
+    }
+    waits.back() += "2604040";  // Update-DR, Run-Test/Idle, TCK low
+    return waits;
+}
+
+struct WindowRow {
+    const char* name;
+    unsigned idle;
+    unsigned bits;
+    unsigned window;
+};
+
+void PrintTo(const WindowRow& row, std::ostream* out) {
+    *out << row.name;
+}
+
+class ServerWindowTest : public testing::TestWithParam<WindowRow> {};
+
+TEST_P(ServerWindowTest, OneShiftPerWaitAndTheAnswersOfTheChainBitByBit) {
+    const WindowRow& row = GetParam();
+    bridgetest::ModelCable cable(quorbit::defaultDemoChain());
+    quorbit::EmulatedDebugger direct(quorbit::defaultDemoChain(), 0);
+    quorbit::BitbangSession session(direct);
+    std::string unused;
+    session.feed("262626262604", 12, unused);  // both to Run-Test/Idle
+    cable.recover();
+    cable.shifts.clear();
+    std::vector<std::string> waits = checkedScan(row.idle, row.bits, row.window);
     {
-        const Client first(server.port());
+        Serving serving(cable);
+        const Client client(serving.server.port());
+        for (std::size_t i = 0; i + 1 < waits.size(); ++i) {
+            std::string expected;
+            session.feed(waits[i].data(), waits[i].size(), expected);
+            EXPECT_EQ(client.ask(waits[i], expected.size()), expected) << "wait " << i;
+        }
+        EXPECT_EQ(client.ask(waits.back() + "Q", 0), "");
+        serving.waitForNote(" quit");
+    }
+    EXPECT_EQ(cable.shifts.size(), waits.size()) << "one per wait, and the clocks after the last";
+    EXPECT_EQ(int(cable.state()), int(CSEJTAG_RUN_TEST_IDLE));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Scans, ServerWindowTest,
+    testing::Values(WindowRow{"OneBit", 0, 1, 255}, WindowRow{"OneWindow", 0, 255, 255},
+                    WindowRow{"OneMore", 0, 256, 255}, WindowRow{"Long", 3, 1000, 255},
+                    // 2 + 6 + 168 * 3: the client's 512-byte buffer full right before it waits.
+                    WindowRow{"WaitOnABufferBoundary", 1, 336, 168},
+                    WindowRow{"ReadsWithTckLowWaitedFor", 2, 100, 0}),
+    [](const testing::TestParamInfo<WindowRow>& info) { return info.param.name; });
+
+TEST(BitbangServerTest, OneClientAtATimeAndTheNextAfterADisconnectMidScan) {
+    bridgetest::ModelCable cable(quorbit::defaultDemoChain());
+    Serving serving(cable);
+    {
+        const Client first(serving.server.port());
         ASSERT_TRUE(first.connected);
         // To Shift-DR and two bits out.
         EXPECT_EQ(first.ask("0404262404040R40R4", 2), "11");
-        const Client second(server.port());
+        const Client second(serving.server.port());
         EXPECT_TRUE(second.closedByPeer());
         EXPECT_EQ(first.ask("0R4", 1), "1") << "the first is still served";
         (void)first.ask("0R40R40R4", 0);  // and goes away with a scan half done
     }
-    waitForNote(" disconnected");
-    const Client third(server.port());
+    serving.waitForNote(" disconnected");
+    const Client third(serving.server.port());
     EXPECT_EQ(third.ask("26426426426426404040R4", 1), "1");
     EXPECT_EQ(third.ask("Z", 1), "");
     EXPECT_TRUE(third.closedByPeer());
-    waitForNote(" closed\n");
-    const Client fourth(server.port());
+    serving.waitForNote(" closed\n");
+    const Client fourth(serving.server.port());
     EXPECT_EQ(fourth.ask("0R4", 1), "1");
-    server.requestStop();
-    serving.join();
-    EXPECT_EQ(server.totals().clients, 3u);
-    EXPECT_EQ(server.totals().refusedConnections, 1u);
-    std::lock_guard<std::mutex> lock(mutex);
-    const std::string& all = notes;
-    EXPECT_NE(all.find("refused: one client at a time"), std::string::npos) << all;
-    EXPECT_NE(all.find("byte 0x5A is not a command"), std::string::npos) << all;
-    EXPECT_NE(all.find("closed: the bridge is stopping"), std::string::npos) << all;
+    serving.server.requestStop();
+    serving.waitForNote("closed: the bridge is stopping");
+    EXPECT_EQ(serving.server.totals().clients, 3u);
+    EXPECT_EQ(serving.server.totals().refusedConnections, 1u);
+    std::lock_guard<std::mutex> lock(serving.mutex);
+    EXPECT_NE(serving.notes.find("refused: one client at a time"), std::string::npos);
+    EXPECT_NE(serving.notes.find("byte 0x5A is not a command"), std::string::npos);
 }
 
-TEST(BitbangServerTest, AClientThatNeverTakesItsAnswersDoesNotKeepAStopWaiting) {
+// A cable failure under a client: its reads get errors and the cable is recovered for the next;
+// while the cable stays away every client's first read gets an error, one recovery each.
+struct FailureRow {
+    const char* name;
+    std::string firstClient;  // sent before the client waits for one answer
+    bool readWaits;           // a read waits when the cable fails: the error comes at once
+    bool away;                // the cable does not come back until the third client
+};
+
+void PrintTo(const FailureRow& row, std::ostream* out) {
+    *out << row.name;
+}
+
+std::string uncheckedClocks(unsigned count) {
+    std::string text;
+    for (unsigned i = 0; i < count; ++i) text += "04";
+    return text;
+}
+
+class ServerFailureTest : public testing::TestWithParam<FailureRow> {};
+
+TEST_P(ServerFailureTest, ErrorsInsteadOfAnswersThenTheCableAgain) {
+    const FailureRow& row = GetParam();
     bridgetest::ModelCable cable(quorbit::defaultDemoChain());
-    csebridge::ServerOptions options;
-    options.port = 0;
-    csebridge::BitbangServer server(cable, options, nullptr);
+    cable.failAtShift = 1;
+    cable.away = row.away;
+    Serving serving(cable);
+    {
+        const Client failing(serving.server.port());
+        if (!row.readWaits) (void)failing.ask(row.firstClient, 0);
+        EXPECT_EQ(failing.ask(row.readWaits ? row.firstClient : "0R4", 2),
+                  std::string(1, csebridge::kFailedRead));
+        EXPECT_TRUE(failing.closedByPeer());
+    }
+    serving.waitForNote("closed: the cable failed");
+    EXPECT_EQ(cable.recoveries, 1u) << "at once, before the error is sent";
+    if (row.away) {
+        const Client refused(serving.server.port());
+        EXPECT_EQ(refused.ask("0404R", 1), std::string(1, csebridge::kFailedRead));
+        EXPECT_TRUE(refused.closedByPeer());
+        serving.waitForNote("gets an error on its first read");
+        EXPECT_EQ(cable.recoveries, 2u);
+        cable.away = false;
+    }
+    const Client next(serving.server.port());
+    EXPECT_EQ(next.ask("2626262626040R4", 1), "1");
+    EXPECT_EQ(cable.recoveries, row.away ? 3u : 1u);
+    serving.server.requestStop();
+    serving.waitForNote("closed: the bridge is stopping");
+    EXPECT_EQ(serving.server.totals().failedCalls, 1u);
+    EXPECT_GT(serving.server.totals().cable.clocks, 0u) << "a failed client's clocks count too";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Failures, ServerFailureTest,
+    testing::Values(FailureRow{"ReadWaiting", "0404R", true, false},
+                    // A full window fails before the client reads: the error waits for its read.
+                    FailureRow{"NoReadWaiting", uncheckedClocks(BitbangBatcher::kMaxWindowClocks + 1),
+                               false, false},
+                    FailureRow{"CableAway", "0404R", true, true}),
+    [](const testing::TestParamInfo<FailureRow>& info) { return info.param.name; });
+
+TEST(BitbangServerTest, AStopEndsAClientWithQueuedInputAndReadsItNeverTakes) {
+    bridgetest::ModelCable cable(quorbit::defaultDemoChain());
+    csebridge::BitbangServer server(cable, Serving::options(), nullptr);
     std::string error;
     ASSERT_TRUE(server.open(error)) << error;
     std::thread serving([&] { server.serve(); });
     const Client greedy(server.port());
     EXPECT_EQ(greedy.ask("0R4", 1), "1");
-    // More answers than the sockets hold, none of them read.
-    const std::string reads(32u << 20, 'R');
-    (void)!::send(greedy.fd, reads.data(), reads.size(), MSG_NOSIGNAL);
+    // 10 MB of clocks and reads, more than the bridge buffers; the answers are never read.
+    std::thread sending([&] {
+        std::string bytes;
+        for (int i = 0; i < (10 << 20) / 4; ++i) bytes += "0R4R";
+        (void)!::send(greedy.fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+    });
     server.requestStop();
     serving.join();
+    sending.join();
     EXPECT_EQ(server.totals().clients, 1u);
 }
 

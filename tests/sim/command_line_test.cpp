@@ -32,7 +32,7 @@ TEST(CommandLine, EveryOptionIsTaken) {
     std::string error;
     ASSERT_EQ(parse({"--bind", "0.0.0.0", "--port=0", "--chain", "c.chain", "--packlen", "1472",
                      "--vcd=out.vcd", "--faults", "busy-first,seed=3", "--seed", "9", "--verbose",
-                     "--rbb-port", "0", "--pcap", "link.pcap"},
+                     "--rbb-port", "0", "--pcap", "link.pcap", "--link-lease", "0"},
                     line, error),
               CommandLineOutcome::Run)
         << error;
@@ -46,6 +46,7 @@ TEST(CommandLine, EveryOptionIsTaken) {
     EXPECT_TRUE(line.options.verbose);
     EXPECT_EQ(line.options.rbbPort, 0);
     EXPECT_EQ(line.options.pcapPath, "link.pcap");
+    EXPECT_EQ(line.options.linkLeaseSeconds, 0u);
 }
 
 TEST(CommandLine, HelpIsRecognisedAnywhere) {
@@ -86,6 +87,8 @@ INSTANTIATE_TEST_SUITE_P(
         BadArgs{"BadSeed", {"--seed", "-4"}, "--seed takes a decimal number, not '-4'"},
         BadArgs{"PcapWithoutFile", {"--pcap"}, "--pcap needs a value"},
         BadArgs{"BadRbbPort", {"--rbb-port", "99999"}, "--rbb-port takes 0..65535, not '99999'"},
+        BadArgs{"LeaseTooLong", {"--link-lease", "3601"},
+                "--link-lease takes 0..3600 seconds, not '3601'"},
         BadArgs{"BadBind",
                 {"--bind", "localhost"},
                 "bind address 'localhost' is not a dotted IPv4 address"},

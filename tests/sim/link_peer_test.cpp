@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <ostream>
 #include <random>
 
 #include "sim/PeerWire.h"
@@ -380,6 +381,57 @@ TEST(LinkPeer, DatagramsFromAnotherSenderAreRefused) {
     EXPECT_EQ(harness.counters.malformedDatagrams, 1u);
     EXPECT_FALSE(harness.debugger.attached());
 }
+
+// A second client's connect while the link's holder is heard from is refused in the same form as
+// a stranger's request (reason 1, the connect's own number echoed); a holder silent for the lease
+// (gone without a disconnect notice) loses the link, and the holder itself may connect again.
+struct LeaseRow {
+    const char* name;
+    unsigned leaseSeconds;
+    int silenceSeconds;  // after the holder's last datagram
+    bool fromHolder;     // the connect comes from the holder's own address
+    bool accepted;
+};
+
+void PrintTo(const LeaseRow& row, std::ostream* out) {
+    *out << row.name;
+}
+
+class LinkLeaseTest : public ::testing::TestWithParam<LeaseRow> {};
+
+TEST_P(LinkLeaseTest, ASecondClientIsRefusedWhileTheHolderIsHeardFrom) {
+    quorbit::SimOptions options;
+    options.linkLeaseSeconds = GetParam().leaseSeconds;
+    PeerHarness harness(options);
+    harness.open();
+    harness.attachAndEnable();
+    harness.now += std::chrono::seconds(GetParam().silenceSeconds);
+    quorbit::PeerAddress other = harness.client;
+    if (!GetParam().fromHolder) other.port = static_cast<std::uint16_t>(other.port + 1);
+    harness.deliverFrom(other, simtest::handshakeDatagram(0x03, 321, 1024));
+    const std::vector<simtest::SentDatagram> sent = harness.take();
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_TRUE(harness.transport.destinations.back() == other);
+    if (GetParam().accepted) {
+        EXPECT_EQ(sent[0].bytes[0], 0x13);
+        EXPECT_EQ(harness.counters.connects, 2u);
+        EXPECT_FALSE(harness.debugger.attached()) << "a new link starts unattached";
+    } else {
+        expectNoLinkAnswer(sent, 0x23, 1, 321);
+        EXPECT_EQ(harness.counters.connectsRefused, 1u);
+        EXPECT_TRUE(harness.peer.connected());
+        EXPECT_TRUE(harness.debugger.attached()) << "the holder's link is untouched";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Leases, LinkLeaseTest,
+    ::testing::Values(LeaseRow{"HolderHeardJustNow", 5, 0, false, false},
+                      LeaseRow{"HolderSilentWithinTheLease", 5, 4, false, false},
+                      LeaseRow{"HolderSilentForTheLease", 5, 5, false, true},
+                      LeaseRow{"TheHolderConnectsAgain", 5, 0, true, true},
+                      LeaseRow{"NoLease", 0, 0, false, true}),
+    [](const ::testing::TestParamInfo<LeaseRow>& info) { return info.param.name; });
 
 // Broke: a sync cleared the emulator's memory of executed requests, so a stale sync followed by
 // stale copies of two requests made it clock them again: the next call succeeded with wrong bits.

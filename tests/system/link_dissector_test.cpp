@@ -357,6 +357,9 @@ TEST_F(OddDatagramTest, EachIsFlaggedAndNoneBreaksTheDissector) {
         EXPECT_NE(messages[i][0].find(rows[i].flagged), std::string::npos)
             << rows[i].name << ": " << messages[i][0];
     }
+    // Its answers to the two request fragments: no link, each naming the fragment it answers.
+    const Rows refusals = tshark(capture, "koraven.refusal.reason == 2", {"koraven.refusal.answers"});
+    EXPECT_EQ(refusals, (Rows{{"1"}, {"2"}}));
     EXPECT_EQ(frames(capture, "_ws.expert.severity >= 0x00800000 || _ws.malformed"), 0u);
     keepOnFailure(capture);
 }

@@ -8,7 +8,6 @@
 #include <unistd.h>
 
 #include <fstream>
-#include <random>
 #include <regex>
 #include <string>
 #include <vector>
@@ -16,31 +15,14 @@
 #include "sim/QuorbitSim.h"
 #include "support/BackgroundProgram.h"
 #include "support/CommandRun.h"
+#include "support/SvfText.h"
 
 namespace {
 
-constexpr int kTimeLimitSeconds = 120;
+using systemtest::Bits;
+using systemtest::bypassScan;
 
-// A bit stream built from the first bit shifted on, written as SVF hex.
-struct Bits {
-    std::vector<bool> bits;
-    Bits& add(uint64_t value, unsigned count) {
-        for (unsigned i = 0; i < count; ++i) bits.push_back(((value >> i) & 1) != 0);
-        return *this;
-    }
-    std::string hex() const {
-        std::string text;
-        for (size_t digit = (bits.size() + 3) / 4; digit-- > 0;) {
-            unsigned value = 0;
-            for (unsigned b = 0; b < 4; ++b) {
-                const size_t at = digit * 4 + b;
-                if (at < bits.size() && bits[at]) value |= 1u << b;
-            }
-            text += "0123456789ABCDEF"[value];
-        }
-        return text;
-    }
-};
+constexpr int kTimeLimitSeconds = 120;
 
 // Reset values of the whole chain: IDCODE or a BYPASS zero per device from the TDO end (DR), and
 // the ...01 every IR captures.
@@ -57,20 +39,6 @@ std::string resetScans(const Chain& chain) {
     return "SDR " + std::to_string(dr.bits.size()) + " TDI(0) TDO(" + dr.hex() + ") MASK(" +
            drMask.hex() + ");\nSIR " + std::to_string(ir.bits.size()) + " TDI(" + ones.hex() +
            ") TDO(" + ir.hex() + ") MASK(" + ones.hex() + ");\n";
-}
-
-// 200,000 bits through the three BYPASS bits of the demo chain, TDI written over many lines.
-std::string bypassScan(unsigned seed, bool wrongLastBit) {
-    std::mt19937_64 random(seed);
-    Bits tdi, tdo, mask;
-    tdo.add(0, 3);
-    for (int i = 0; i < 200000; ++i) tdi.add(random() & 1, 1), mask.add(1, 1);
-    for (int i = 0; i < 200000 - 3; ++i) tdo.add(tdi.bits[i], 1);
-    if (wrongLastBit) tdo.bits.back() = !tdo.bits.back();
-    std::string wrapped = tdi.hex();
-    for (size_t at = 1000; at < wrapped.size(); at += 1001) wrapped.insert(at, "\n");
-    return "SIR 18 TDI(3FFFF);\nSDR 200000 TDI(" + wrapped + ")\n  TDO(" + tdo.hex() + ") MASK(" +
-           mask.hex() + ");\n";
 }
 
 // The middle device of the demo chain: user registers through headers and trailers, pause

@@ -59,6 +59,8 @@ local datagram_types = {
     [0x13] = "Connect accept", [0x22] = "Sync confirm", [0x23] = "Connect refused",
     [0x2B] = "Flow token", [0x53] = "Connect denied",
 }
+-- Byte 4 of a refusal (0x23, 0x53) that answers a sync or a request fragment.
+local refusal_reasons = { [1] = "another client holds the link", [2] = "no link with the sender" }
 -- What the client sends; everything else comes from the front end.
 local from_client = { [0x02] = true, [0x03] = true, [0x04] = true, [0x07] = true, [0x11] = true,
                       [0x22] = true }
@@ -85,6 +87,11 @@ local f = {
     magic = ProtoField.string("koraven.magic", "Link magic"),
     packet_length = ProtoField.uint16("koraven.packet_length", "Packet length", base.DEC),
     refused_detail = ProtoField.bytes("koraven.refused.detail", "Refusal detail"),
+    -- A front end without our link answers a sync or a request fragment with 0x23 or 0x53.
+    refusal_reason = ProtoField.uint8("koraven.refusal.reason", "Refusal reason", base.DEC,
+        refusal_reasons),
+    refusal_answers = ProtoField.uint16("koraven.refusal.answers", "Answers sequence number",
+        base.DEC),
     notify_kind = ProtoField.uint8("koraven.notify.kind", "Notification kind", base.HEX),
     notify_data = ProtoField.bytes("koraven.notify.data", "Notification data"),
     token = ProtoField.string("koraven.token", "Flow token"),
@@ -974,11 +981,19 @@ local function dissect_other(tvb, bytes, root, kind)
             elseif kind == 0x23 then
                 root:add(f.refused_detail, tvb(4, 4))
             end
+            if kind == 0x23 or kind == 0x53 then
+                root:add(f.refusal_reason, tvb(4, 1))
+                root:add_le(f.refusal_answers, tvb(6, 2))
+            end
             add_magic(root, tvb, bytes)
         end
         if kind == 0x03 or kind == 0x13 then
             if root then root:add(f.packet_length, length):set_generated() end
             return format("%s, packet length %d", datagram_types[kind], length)
+        end
+        local reason = refusal_reasons[byte(bytes, 5)]
+        if reason then
+            return format("%s: %s, answers %d", datagram_types[kind], reason, le16(bytes, 7))
         end
         return datagram_types[kind]
     elseif handshake_lengths[kind] then

@@ -1,11 +1,10 @@
 // SPDX-License-Identifier: Apache-2.0
-// A cable on a quorbit-sim virtual chain that moves the TAP as the plug-in does: its own walk to
-// the shift state, the bits (the last with TMS 1 unless the scan stays), its walk to the end
-// state; navigations walk and then clock TMS 0. It counts the calls.
+// A cable on a quorbit-sim virtual chain: the streams clocked as they come, as the plug-in's
+// raw-shift command does. It counts its shifts and can be told to fail, and to stay away.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
-#include <string>
 #include <vector>
 
 #include "bridge/JtagCable.h"
@@ -16,20 +15,21 @@ namespace bridgetest {
 class ModelCable : public csebridge::JtagCable {
   public:
     explicit ModelCable(const quorbit::ChainDescription& chain) : chain_(chain) {}
-    void chainScan(bool ir, const uint8_t* tdi, uint8_t* tdo, uint32_t bits,
-                   csebridge::TapState endState) override;
-    void navigate(csebridge::TapState goal, uint32_t clocks) override;
-    void resetTap() override;
+    void shift(const uint8_t* tms, const uint8_t* tdi, uint8_t* tdo, uint32_t bitCount) override;
+    void recover() override;
     csebridge::TapState tapState() override { return state(); }
 
     [[nodiscard]] csebridge::TapState state() const {
         return static_cast<csebridge::TapState>(chain_.state());
     }
-    std::vector<std::string> calls;  // "scan DR 32 -> 1", "nav 1 +5", "reset"
+    std::vector<uint32_t> shifts;  // the clocks of each shift carried out
+    uint64_t failAtShift = 0;      // not 0: that shift (counting from 1, failed ones too) fails
+    std::atomic<bool> away{false};     // every shift and recovery fails
+    std::atomic<unsigned> recoveries{0};  // recover() calls (the test reads them while serving)
 
   private:
-    void walk(csebridge::TapState goal);
     quorbit::VirtualChain chain_;
+    uint64_t calls_ = 0;
 };
 
 }  // namespace bridgetest

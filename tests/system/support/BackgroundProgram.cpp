@@ -91,9 +91,22 @@ int BackgroundProgram::wait(int timeLimitSeconds) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-BridgeProgram::BridgeProgram(const std::string& cseHost, unsigned udpPort)
-    : program({cseHost, "--node", "127.0.0.1", "--port", std::to_string(udpPort), "serve",
-               "--rbb-port", "0"}) {
+namespace {
+
+std::vector<std::string> serveArguments(const std::string& cseHost, unsigned udpPort,
+                                        const std::vector<std::string>& options) {
+    std::vector<std::string> args = {cseHost, "--node", "127.0.0.1", "--port",
+                                     std::to_string(udpPort)};
+    args.insert(args.end(), options.begin(), options.end());
+    args.insert(args.end(), {"serve", "--rbb-port", "0"});
+    return args;
+}
+
+}  // namespace
+
+BridgeProgram::BridgeProgram(const std::string& cseHost, unsigned udpPort,
+                             const std::vector<std::string>& options)
+    : program(serveArguments(cseHost, udpPort, options)) {
     const std::string line = program.waitForLine("remote_bitbang on ", 120);
     const std::size_t colon = line.rfind(':');
     if (colon != std::string::npos) port = std::stoi(line.substr(colon + 1));

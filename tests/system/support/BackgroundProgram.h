@@ -36,7 +36,9 @@ class BackgroundProgram {
 // "cse-host serve" in front of quorbit-sim's UDP port, with the remote_bitbang port it printed (0
 // when it did not start).
 struct BridgeProgram {
-    BridgeProgram(const std::string& cseHost, unsigned udpPort);
+    // `options`: more cse-host options, before the command.
+    BridgeProgram(const std::string& cseHost, unsigned udpPort,
+                  const std::vector<std::string>& options = {});
     BackgroundProgram program;
     int port = 0;
 };
