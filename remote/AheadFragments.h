@@ -46,6 +46,7 @@ class AheadFragments {
     bool holds(int index) const noexcept {
         return any_ && index < kMaxReplyFragments && ((held_[index / 64] >> (index % 64)) & 1u) != 0;
     }
+    bool empty() const noexcept { return !any_; }
     bool isLast(int index) const noexcept { return index == lastIndex_; }
     int lastLength() const noexcept { return lastLength_; }
     void clear() noexcept {

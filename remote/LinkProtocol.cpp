@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
 // Messages over the open link: fragments written in place, flow control, acknowledgements,
-// reassembly in place and the matching of replies to the current request.
+// resends, reassembly in place and the matching of replies to the current request.
 #include <cstring>
 
 #include "remote/LinkRoutines.h"
@@ -15,6 +15,10 @@ constexpr int kMaxExaminedReplies = 5;
 constexpr int kReplyHeadSize = static_cast<int>(kReplyDataOffset);
 // Our resend's echo comes with the reply it answers or with the next one.
 constexpr int kEchoReplies = 2;
+// Resends of one request at most: the first at once, each further one paced.
+constexpr int kMaxResends = 5;
+// The pause before the second resend and between its back-to-back fragments; doubled each time.
+constexpr int64_t kFirstResendGapMicros = 4000;
 constexpr int kMaxDiscarded = 256;
 // LinkReceiveMessage's results when a resend did not go whole, and when the front end answered
 // that it holds no link with us.
@@ -76,33 +80,88 @@ bool keepAhead(const uint8_t* datagram, int length, int taken, int total, bool& 
     return !kept || datagram[1] != kLinkMoreFragmentsAckWanted || sendAcknowledgement();
 }
 
-// Only a flow token ends the wait. A notification is kept; fragments of the reply (the peer
-// answering as the last fragments go out, or while we resend) are kept for the reception; the
-// front end's word that it holds no link with us ends the wait and the link; anything else is
-// stale.
-bool awaitFlowToken() noexcept {
+// The front end's repetition of its previous reply, told by a fragment numbered as that reply's
+// first; a repetition after an empty message answers nothing of ours.
+bool isRepetition(const uint8_t* datagram) noexcept {
+    const RemoteLinkState& link = gRemoteLink;
+    return datagram[0] == LINK_DATA_IN && link.lastMessageLength != 0 &&
+           loadLE16(datagram + 2) == link.previousReplySequence;
+}
+
+// What a wait while a request goes out makes of a repetition of the previous reply.
+enum class WhileSending {
+    Pausing,    // a paced resend is under way already: a copy
+    Sending,    // the front end has not had the whole request: the echo of our last resend
+    LastToken,  // the last fragment is out: the front end's word that the request came broken
+};
+
+enum class Waited { Token, Elapsed, Failed };
+
+// Takes what comes until a flow token or the deadline. A notification is kept; fragments of the
+// reply (the peer answering as the last fragments go out, or while we resend) are kept for the
+// reception; the front end's word that it holds no link with us ends the wait and the link; a
+// repetition of the previous reply is noted as `when` says; anything else is stale.
+Waited awaitDatagrams(LinkDeadline deadline, WhileSending when) noexcept {
     RemoteLinkState& link = gRemoteLink;
-    const LinkDeadline deadline = LinkDeadlineAfter(LinkReplyTimeoutMicros());
     uint8_t datagram[kMaxPacketLength];
     for (;;) {
         int length = 0;
         LinkAddress from{};
-        if (LinkAwaitDatagramUntil(deadline, LinkSource::Answerer, datagram, link.packetLength,
-                                   &length, &from) != LinkWait::Received) {
-            return false;
-        }
-        if (length == 1 && datagram[0] == LINK_FLOW_TOKEN) return true;
+        const LinkWait wait = LinkAwaitDatagramUntil(deadline, LinkSource::Answerer, datagram,
+                                                     link.packetLength, &length, &from);
+        if (wait == LinkWait::TimedOut) return Waited::Elapsed;
+        if (wait != LinkWait::Received) return Waited::Failed;
+        if (length == 1 && datagram[0] == LINK_FLOW_TOKEN) return Waited::Token;
         if (length <= static_cast<int>(kFragmentHeaderSize)) continue;
         if (answersCurrentRequest(datagram, length)) {
             link.lost = true;
-            return false;
+            return Waited::Failed;
         }
         if (datagram[0] == LINK_NOTIFY) {
-            if (LinkKeepNotification(datagram, length) != 0) return false;
+            if (LinkKeepNotification(datagram, length) != 0) return Waited::Failed;
+        } else if (isRepetition(datagram)) {
+            // Ahead of the last token it answers this request (dropped, the call would wait in
+            // vain); earlier it is a copy, or the echo of the last call's resend.
+            if (when == WhileSending::LastToken) link.repetitionPending = true;
+            if (when == WhileSending::Sending && link.echoWindow == 1) link.echoWindow = 0;
         } else if (datagram[0] == LINK_DATA_IN) {
             bool kept = false;
-            if (!keepAhead(datagram, length, 0, 0, kept)) return false;
+            if (!keepAhead(datagram, length, 0, 0, kept)) return Waited::Failed;
         }
+    }
+}
+
+// How a message goes out. A first sending waits up to one reply time-out for each flow token, so
+// that a silent peer cannot hold the caller for ever. A resend waits less: a front end passes over,
+// without a token, a fragment that reaches it ahead of the resend's first. A further resend also
+// waits `gapMicros` after each fragment that would otherwise go back to back.
+struct Sending {
+    int64_t gapMicros = 0;
+    int64_t tokenMicros = 0;    // 0: the reply time-out
+    bool tokenOverdue = false;  // a token did not come within tokenMicros
+};
+
+bool awaitFlowToken(Sending& sending, WhileSending when) noexcept {
+    RemoteLinkState& link = gRemoteLink;
+    const int64_t timeout =
+        sending.tokenMicros > 0 ? sending.tokenMicros : LinkReplyTimeoutMicros();
+    const LinkDeadline start = LinkDeadlineAfter(0);
+    const Waited waited = awaitDatagrams(start + timeout, when);
+    if (waited == Waited::Token) {
+        const int64_t took = LinkDeadlineAfter(0) - start;
+        if (took > link.longestTokenWaitMicros) link.longestTokenWaitMicros = took;
+        return true;
+    }
+    sending.tokenOverdue = waited == Waited::Elapsed && sending.tokenMicros > 0;
+    return false;
+}
+
+// A pause of a paced resend; a flow token in it is a stray one. False when the link failed.
+bool pauseFor(int64_t micros) noexcept {
+    const LinkDeadline deadline = LinkDeadlineAfter(micros);
+    for (;;) {
+        const Waited waited = awaitDatagrams(deadline, WhileSending::Pausing);
+        if (waited != Waited::Token) return waited == Waited::Elapsed;
     }
 }
 
@@ -133,29 +192,6 @@ Arrival nextDatagram(LinkDeadline deadline, uint8_t* at, int* length) noexcept {
     // A repeated or late answer to a sync or a connect says nothing about the reply.
     if (isStrayHandshake(at, *length)) return Arrival::Skipped;
     return at[0] == LINK_DATA_IN ? Arrival::Fragment : Arrival::Failed;
-}
-
-// The peer repeats its previous reply when our last request never reached it: one resend per
-// request. Its own answer to the resend is a repetition of the reply that follows, let pass once
-// in the call after that reply.
-enum class Repetition { Ignored, Resent, NotSent };
-
-Repetition answerRepetition() noexcept {
-    RemoteLinkState& link = gRemoteLink;
-    if (link.echoWindow == 1) {
-        link.echoWindow = 0;
-        return Repetition::Ignored;
-    }
-    if (link.resendsLeft <= 0) return Repetition::Ignored;
-    --link.resendsLeft;
-    link.echoWindow = kEchoReplies;
-    link.transmitSequence = link.savedTransmitSequence;
-    const int length = link.lastMessageLength;
-    const int pieceCapacity = link.packetLength - static_cast<int>(kFragmentHeaderSize);
-    link.resentFragments +=
-        static_cast<uint64_t>(length == 0 ? 1 : (length + pieceCapacity - 1) / pieceCapacity);
-    return LinkTransmit(link.lastMessage, length) == length ? Repetition::Resent
-                                                            : Repetition::NotSent;
 }
 
 // What is already waiting before a request is sent belongs to earlier ones (late fragments of a
@@ -191,12 +227,15 @@ int readyForRequest() noexcept {
         link.replyToggle = -1;
         link.echoWindow = 0;
     }
-    link.resendsLeft = 1;
+    link.resendsSent = 0;
+    link.resendWaitsMicros = 0;
+    link.repetitionPending = false;
+    link.longestTokenWaitMicros = 0;
     return 0;
 }
 
 // Each header written over the 4 bytes in front of its piece and put back after the send.
-int transmitInPlace(uint8_t* message, int length) noexcept {
+int transmitInPlace(uint8_t* message, int length, Sending& sending) noexcept {
     RemoteLinkState& link = gRemoteLink;
     const int pieceCapacity = link.packetLength - static_cast<int>(kFragmentHeaderSize);
     int sentBytes = 0;
@@ -215,8 +254,11 @@ int transmitInPlace(uint8_t* message, int length) noexcept {
             return -1;
         }
         sentBytes += datagramLength;
-        // Bounded by the reply time-out so that a silent peer cannot hold the caller for ever.
-        if (sentBytes + link.packetLength > kFlowControlBytes && !awaitFlowToken()) {
+        const bool tokenDue = sentBytes + link.packetLength > kFlowControlBytes;
+        const bool last = remaining == piece;
+        const WhileSending when = last ? WhileSending::LastToken : WhileSending::Sending;
+        if ((tokenDue && !awaitFlowToken(sending, when)) ||
+            (!tokenDue && !last && sending.gapMicros > 0 && !pauseFor(sending.gapMicros))) {
             room.restore();
             return -1;
         }
@@ -250,7 +292,7 @@ int sendQueued(uint8_t* message, const LinkBatchDatagram* batch, int queued) noe
 
 // The same datagrams, but all those up to the next flow-control point (or the end) in one system
 // call; their headers are kept beside the pieces instead of over the message.
-int transmitInBatches(uint8_t* message, int length) noexcept {
+int transmitInBatches(uint8_t* message, int length, Sending& sending) noexcept {
     RemoteLinkState& link = gRemoteLink;
     const int pieceCapacity = link.packetLength - static_cast<int>(kFragmentHeaderSize);
     LinkBatchDatagram batch[kLinkMaxBatch];
@@ -279,25 +321,91 @@ int transmitInBatches(uint8_t* message, int length) noexcept {
             return -1;
         }
         link.transmitSequence = static_cast<uint16_t>(link.transmitSequence + queued - 1);
-        if (tokenDue && !awaitFlowToken()) return -1;
+        const WhileSending when = offset < length ? WhileSending::Sending : WhileSending::LastToken;
+        if (tokenDue && !awaitFlowToken(sending, when)) return -1;
         ++link.transmitSequence;
         queued = 0;
     } while (offset < length);
     return length;
 }
 
-}  // namespace
-
-int LinkTransmit(uint8_t* message, int length) noexcept {
+int transmit(uint8_t* message, int length, Sending& sending) noexcept {
     RemoteLinkState& link = gRemoteLink;
     link.lastMessage = message;
     link.lastMessageLength = length;
     link.savedTransmitSequence = link.transmitSequence;
-    // A message of one datagram gains nothing from a batch.
+    // A message of one datagram gains nothing from a batch, and a paced one goes one at a time.
     const bool severalDatagrams =
         length > link.packetLength - static_cast<int>(kFragmentHeaderSize);
-    return severalDatagrams && canSendInBatches(LinkSockets()) ? transmitInBatches(message, length)
-                                                               : transmitInPlace(message, length);
+    return severalDatagrams && sending.gapMicros == 0 && canSendInBatches(LinkSockets())
+               ? transmitInBatches(message, length, sending)
+               : transmitInPlace(message, length, sending);
+}
+
+// The peer repeats its previous reply when our last request reached it broken. The first resend
+// goes at once, which is all a lost datagram needs. A network that reorders back-to-back fragments
+// may break the resend too: a repetition comes again, or a flow token does not come within twice
+// the longest this request's tokens took (and a tenth of the reply time-out), as the peer passes
+// over without a token a fragment that reaches it ahead of the resend's first. Each further
+// resend (five resends in all) waits a gap first, so that the broken one's stragglers reach the
+// peer before it and a reply that comes meanwhile calls it off, and spaces its back-to-back
+// fragments by that gap, doubled each time. The pauses and the waits for tokens that did not come
+// stay within one reply time-out per request: a front end that falls silent during the resends is
+// given up on about as soon as one that never answered. Once a fragment of the reply is in, the
+// request was carried out and a repetition is a copy. The peer's answer to a resend of a request
+// it had already carried out is a repetition of the reply that follows, let pass once in the call
+// after that reply.
+enum class Repetition { Ignored, Resent, NotSent };
+
+Repetition answerRepetition(bool replyBegun) noexcept {
+    RemoteLinkState& link = gRemoteLink;
+    if (link.echoWindow == 1) {
+        link.echoWindow = 0;
+        return Repetition::Ignored;
+    }
+    if (replyBegun) return Repetition::Ignored;
+    const int length = link.lastMessageLength;
+    const int pieceCapacity = link.packetLength - static_cast<int>(kFragmentHeaderSize);
+    const int fragments = length == 0 ? 1 : (length + pieceCapacity - 1) / pieceCapacity;
+    const int backToBack = kFlowControlBytes / link.packetLength;
+    const int64_t timeout = LinkReplyTimeoutMicros();
+    // After a resend that stalled, giving up means the request did not go whole.
+    Repetition givenUp = Repetition::Ignored;
+    for (;;) {
+        Sending sending;
+        if (link.resendsSent > 0 && link.aheadFragments.empty()) {
+            if (link.resendsSent >= kMaxResends) return givenUp;
+            sending.gapMicros = kFirstResendGapMicros << (link.resendsSent - 1);
+            const int gaps = fragments < backToBack ? fragments : backToBack;
+            link.resendWaitsMicros += sending.gapMicros * gaps;
+            if (link.resendWaitsMicros > timeout) return givenUp;
+            if (!pauseFor(sending.gapMicros)) return Repetition::NotSent;
+        }
+        if (!link.aheadFragments.empty()) {
+            // The reply has begun to come: the request went whole before.
+            link.transmitSequence = static_cast<uint16_t>(link.savedTransmitSequence + fragments);
+            return givenUp == Repetition::Ignored ? Repetition::Ignored : Repetition::Resent;
+        }
+        const int64_t allowance = 2 * link.longestTokenWaitMicros;
+        sending.tokenMicros = allowance > timeout / 10 ? allowance : timeout / 10;
+        if (sending.tokenMicros > timeout) sending.tokenMicros = timeout;
+        ++link.resendsSent;
+        link.echoWindow = kEchoReplies;
+        link.repetitionPending = false;
+        link.transmitSequence = link.savedTransmitSequence;
+        link.resentFragments += static_cast<uint64_t>(fragments);
+        if (transmit(link.lastMessage, length, sending) == length) return Repetition::Resent;
+        if (!sending.tokenOverdue) return Repetition::NotSent;
+        link.resendWaitsMicros += sending.tokenMicros;
+        givenUp = Repetition::NotSent;
+    }
+}
+
+}  // namespace
+
+int LinkTransmit(uint8_t* message, int length) noexcept {
+    Sending sending;
+    return transmit(message, length, sending);
 }
 
 int LinkReceiveMessage(uint8_t* buffer) noexcept {
@@ -326,10 +434,28 @@ int LinkReceiveMessage(uint8_t* buffer) noexcept {
     };
     takeKept();
     if (complete) return total;
-    // Only a fragment taken or kept earns more time: a peer that keeps sending tokens,
-    // notifications or copies must not hold the caller beyond the time-out.
+    // Only a fragment taken or kept, or a resend, earns more time: a peer that keeps sending
+    // tokens, notifications or copies must not hold the caller beyond the time-out.
     LinkDeadline deadline = LinkDeadlineAfter(LinkReplyTimeoutMicros());
+    // One may have come while the request went out, ahead of its last flow token.
+    bool repeated = link.repetitionPending;
     for (;;) {
+        if (repeated) {
+            link.repetitionPending = false;
+            const Repetition answer = answerRepetition(taken > 0 || !ahead.empty());
+            if (answer == Repetition::NotSent) {
+                ahead.clear();
+                return kResendNotSent;
+            }
+            // What came while the resend went out may complete the reply.
+            takeKept();
+            if (complete) return total;
+            if (answer == Repetition::Resent)
+                deadline = LinkDeadlineAfter(LinkReplyTimeoutMicros());
+            // The resend may have come broken too, its answer ahead of its last flow token.
+            repeated = link.repetitionPending;
+            continue;
+        }
         uint8_t* write = buffer + total - kFragmentHeaderSize;
         const HeaderRoom room(write);
         int length = 0;
@@ -343,12 +469,12 @@ int LinkReceiveMessage(uint8_t* buffer) noexcept {
             room.restore();
             continue;
         }
-        const uint16_t sequence = loadLE16(write + 2);
-        if (sequence == link.previousReplySequence && link.lastMessageLength != 0 &&
-            answerRepetition() == Repetition::NotSent) {
-            ahead.clear();
-            return kResendNotSent;
+        if (isRepetition(write)) {
+            room.restore();
+            repeated = true;
+            continue;
         }
+        const uint16_t sequence = loadLE16(write + 2);
         const int index = static_cast<int16_t>(static_cast<uint16_t>(sequence - firstSequence));
         const uint8_t continuation = write[1];
         const int dataLength = length - static_cast<int>(kFragmentHeaderSize);

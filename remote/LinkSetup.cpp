@@ -25,7 +25,8 @@ void setText(char* text, const char* message, ErrorName errorName) noexcept {
 void clearRecovery() noexcept {
     gRemoteLink.resyncDue = false;
     gRemoteLink.lost = false;
-    gRemoteLink.resendsLeft = 0;
+    gRemoteLink.resendsSent = 0;
+    gRemoteLink.repetitionPending = false;
     gRemoteLink.echoWindow = 0;
     gRemoteLink.aheadFragments.clear();
 }

@@ -66,7 +66,11 @@ struct RemoteLinkState {
     // request is preceded by a sync. A sync that fails means the front end forgot the link.
     bool resyncDue = false;
     bool lost = false;
-    int resendsLeft = 0;  // resends of the current request still allowed
+    int resendsSent = 0;            // resends of the current request so far
+    int64_t resendWaitsMicros = 0;  // resends' pauses and waits for tokens that did not come
+    // A repetition of the previous reply came while the request's last flow token was awaited.
+    bool repetitionPending = false;
+    int64_t longestTokenWaitMicros = 0;  // of the current request's flow tokens so far
     // 2 after a resend, 1 once the reply to it came: the next repetition is the resend's echo.
     int echoWindow = 0;
     // Fragments of the reply awaited that came ahead of their turn, or while a long request still

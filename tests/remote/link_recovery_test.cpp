@@ -118,28 +118,34 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<ForgottenCase>& info) { return info.param.name; });
 
 struct RepetitionCase {
-    int repetitions;  // of the first reply, ahead of the second reply
+    const char* name;
+    int copiesAhead;  // of the first reply, ahead of the second reply
+    int copiesAmong;  // of the first reply, after the second reply's first fragment
 };
 
 class LinkRepetitionTest : public LinkRecoveryTest,
                            public ::testing::WithParamInterface<RepetitionCase> {};
 
-// The second request is resent once however often the previous reply comes again, and the
-// peer's answer to that resend (one more repetition, as a front end that had the request gives)
-// makes no resend of the third.
+// A repetition of the previous reply ahead of the second reply makes one resend; copies that come
+// once the reply has begun make none. The peer's answer to that resend (one more repetition, as a
+// front end that had the request gives) makes no resend of the third.
 TEST_P(LinkRepetitionTest, ResendsOnceAndLetsTheEchoPass) {
-    const int repetitions = GetParam().repetitions;
+    const RepetitionCase c = GetParam();
     std::atomic<int> arrivals{0};
-    peer.onRequest([&arrivals, repetitions](ScriptedPeer& p, const Bytes& request) {
+    peer.onRequest([&arrivals, c](ScriptedPeer& p, const Bytes& request) {
         const int arrival = arrivals++;
         if (arrival == 2) {
             p.repeatPreviousReply();
             return;
         }
+        ReplyShape shape;
         if (arrival == 1) {
-            for (int i = 0; i < repetitions; ++i) p.repeatPreviousReply();
+            for (int i = 0; i < c.copiesAhead; ++i) p.repeatPreviousReply();
+            for (int i = 0; i < c.copiesAmong; ++i) {
+                for (const Bytes& fragment : p.previousReply()) shape.before[1].push_back(fragment);
+            }
         }
-        p.sendReply(replyTo(request, static_cast<uint8_t>(arrival)));
+        p.sendReply(replyTo(request, static_cast<uint8_t>(arrival), Bytes(1500, 9)), shape);
     });
     EXPECT_EQ(KRV_Attach(), 0);
     EXPECT_EQ(KRV_Attach(), 1);
@@ -150,7 +156,70 @@ TEST_P(LinkRepetitionTest, ResendsOnceAndLetsTheEchoPass) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Repetitions, LinkRepetitionTest,
-                         ::testing::Values(RepetitionCase{1}, RepetitionCase{3}));
+                         ::testing::Values(RepetitionCase{"OneAhead", 1, 0},
+                                           RepetitionCase{"OneAheadTwoAmongTheReply", 1, 2}),
+                         [](const ::testing::TestParamInfo<RepetitionCase>& info) {
+                             return info.param.name;
+                         });
+
+struct BrokenCase {
+    const char* name;
+    int brokenSends;   // of the second request, answered as a front end that got them broken
+    bool longRequest;  // a raw shift of 100000 bits: 13 fragments, most after a flow token
+};
+
+class LinkBrokenResendTest : public LinkRecoveryTest,
+                             public ::testing::WithParamInterface<BrokenCase> {};
+
+// Broke: a resend that reached the front end broken too (a network that reorders back-to-back
+// fragments) was not followed by another, and the call failed after its time-out. Now further
+// resends follow until one comes whole, the reply is right and the next call needs no resend;
+// after six broken sends the call fails and the next one, synchronised first, is answered.
+TEST_P(LinkBrokenResendTest, ResendsUntilTheRequestComesWhole) {
+    const BrokenCase c = GetParam();
+    // A call that fails then waits one reply time-out.
+    if (c.brokenSends > 5) LinkSetTimeoutsForTest(0, 1000000);
+    Bytes tdo(12500);
+    for (size_t i = 0; i < tdo.size(); ++i) tdo[i] = static_cast<uint8_t>(i * 7 + i / 253);
+    std::atomic<int> arrivals{0};
+    peer.onRequest([&](ScriptedPeer& p, const Bytes& request) {
+        const int arrival = arrivals++;
+        if (arrival >= 1 && arrival <= c.brokenSends) {
+            p.repeatPreviousReply();
+            return;
+        }
+        if (arrival == 1 + c.brokenSends && c.longRequest) {
+            p.sendReply(replyTo(request, 0, tdo));
+        } else {
+            p.sendReply(replyTo(request, static_cast<uint8_t>(arrival)));
+        }
+    });
+    ASSERT_EQ(KRV_Attach(), 0);
+    const int sends = std::min(c.brokenSends, 5) + 1;
+    const int expected = c.brokenSends < sends ? sends : -1;
+    if (c.longRequest) {
+        Bytes captured(tdo.size(), 0);
+        const Bytes tdi(tdo.size(), 0x3C);
+        ASSERT_EQ(KRV_TAPAccessShiftRaw(0, 100000, nullptr, tdi.data(), captured.data()), 0);
+        EXPECT_EQ(captured, tdo);
+    } else {
+        EXPECT_EQ(KRV_Attach(), expected);
+    }
+    EXPECT_EQ(KRV_Attach(), expected < 0 ? 1 + c.brokenSends : sends + 1);
+    const std::vector<Bytes> requests = peer.requests();
+    ASSERT_EQ(requests.size(), static_cast<size_t>(sends + 2));
+    for (int send = 2; send <= sends; ++send) EXPECT_EQ(requests[1], requests[send]) << send;
+    EXPECT_EQ(peer.datagramsOfType(LINK_SYNC_REQUEST).size(), expected < 0 ? 2u : 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Sends, LinkBrokenResendTest,
+                         ::testing::Values(BrokenCase{"ShortTwice", 2, false},
+                                           BrokenCase{"LongTwice", 2, true},
+                                           BrokenCase{"LongFourTimes", 4, true},
+                                           BrokenCase{"ShortNeverWhole", 6, false}),
+                         [](const ::testing::TestParamInfo<BrokenCase>& info) {
+                             return info.param.name;
+                         });
 
 // A socket layer whose datagrams stop going out whole at the second one after arming.
 std::atomic<int> gWholeSendsLeft{-1};

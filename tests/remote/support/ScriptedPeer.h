@@ -62,6 +62,8 @@ class ScriptedPeer {
     uint16_t sendReply(const Bytes& message, const ReplyShape& shape = {},
                        const std::set<size_t>& lost = {});
     void repeatPreviousReply();
+    // For handlers: the fragments of the reply sent last.
+    const std::vector<Bytes>& previousReply() const noexcept { return previousReply_; }
     // For handlers: the sequence number of the request fragment that completed the request.
     uint16_t lastFragmentSequence() const noexcept { return lastFragmentSequence_; }
 
