@@ -88,10 +88,4 @@ for pin in pins:
             print(f"| {row} | {pin} | {before[name]:.1f} µs | {after[name]:.1f} µs | {after[name] / before[name]:.2f} |")
 PY
 cat "$results/table.md"
-python3 - bench/RESULTS.md "$results/table.md" <<'PY'
-import re, sys
-path, table = sys.argv[1:]
-text = open(path).read()
-text = re.sub(r"\n## Before and after\n.*?(?=\n## |\Z)", "", text, flags=re.S)  # an earlier run's goes
-open(path, "w").write(text.rstrip("\n") + "\n" + open(table).read())
-PY
+scripts/put-results-section.py bench/RESULTS.md "$results/table.md" "Before and after"

@@ -195,14 +195,7 @@ print("| SVF parsing alone (the 4-Mbit file, in memory) | %.0f MB/s | | | | | | 
 PY
     cat "$dir/row.md"
     # An earlier run's section of the same placement goes (and the one of the old layout).
-    python3 - bench/RESULTS.md "$dir/row.md" "${pin:-not pinned}" <<'PY'
-import re, sys
-results, row, pin = sys.argv[1:]
-text = open(results).read()
-for title in ("SVF playback", "SVF playback, placed " + pin):
-    text = re.sub(r"\n## %s\n.*?(?=\n## |\Z)" % re.escape(title), "", text, flags=re.S)
-open(results, "w").write(text.rstrip("\n") + "\n" + open(row).read())
-PY
+    scripts/put-results-section.py bench/RESULTS.md "$dir/row.md" "SVF playback" "SVF playback, placed ${pin:-not pinned}"
 }
 
 # ---- OpenOCD through the bridge (self-contained) ----
@@ -288,14 +281,8 @@ for name, what, floor in files:
 PY
     cat "$dir/row.md"
     # An earlier run's section of the same placement goes (and the one of the old layout).
-    python3 - bench/RESULTS.md "$dir/row.md" "${pin:-not pinned}" <<'PY'
-import re, sys
-results, row, pin = sys.argv[1:]
-text = open(results).read()
-for title in ("OpenOCD through the bridge", "OpenOCD through the bridge, placed " + pin):
-    text = re.sub(r"\n## %s\n.*?(?=\n## |\Z)" % re.escape(title), "", text, flags=re.S)
-open(results, "w").write(text.rstrip("\n") + "\n" + open(row).read())
-PY
+    scripts/put-results-section.py bench/RESULTS.md "$dir/row.md" "OpenOCD through the bridge" \
+        "OpenOCD through the bridge, placed ${pin:-not pinned}"
 }
 
 # ---- Python module rows (self-contained) ----
@@ -315,13 +302,7 @@ python_row() {
         "both pinned to CPU $cpu; $(date -u +%F), load average $(cut -d' ' -f1-3 /proc/loadavg)" \
         >"$dir/row.md"
     cat "$dir/row.md"
-    python3 - bench/RESULTS.md "$dir/row.md" <<'PY'
-import re, sys
-results, row = sys.argv[1:]
-text = open(results).read()
-text = re.sub(r"\n## Python module\n.*?(?=\n## |\Z)", "", text, flags=re.S)  # an earlier run's goes
-open(results, "w").write(text.rstrip("\n") + "\n" + open(row).read())
-PY
+    scripts/put-results-section.py bench/RESULTS.md "$dir/row.md" "Python module"
 }
 
 if [[ -n "$python_only" ]]; then
