@@ -135,6 +135,9 @@ struct ConnectFailure {
     const char* cause;
 };
 
+// gtest would otherwise print the raw bytes, padding included (valgrind finds them unset).
+void PrintTo(const ConnectFailure& c, std::ostream* out) { *out << c.name; }
+
 class ConnectFailureTest : public SimulatedTargetTest,
                            public ::testing::WithParamInterface<ConnectFailure> {};
 
@@ -313,6 +316,8 @@ struct FrontEndCase {
     const char* node;
     int packetLength;
 };
+
+void PrintTo(const FrontEndCase& c, std::ostream* out) { *out << c.node << ", " << c.packetLength; }
 
 class FrontEndOnAllAddresses : public SimulatedTargetTest,
                                public ::testing::WithParamInterface<FrontEndCase> {};
