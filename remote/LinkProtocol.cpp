@@ -6,6 +6,7 @@
 #include "remote/LinkRoutines.h"
 #include "remote/RemoteLink.h"
 #include "remote/RemoteLinkState.h"
+#include "remote/RetransmitTimer.h"
 
 namespace {
 
@@ -73,7 +74,8 @@ bool keepAhead(const uint8_t* datagram, int length, int taken, int total, bool& 
     RemoteLinkState& link = gRemoteLink;
     const int pieceBytes = link.packetLength - static_cast<int>(kFragmentHeaderSize);
     const uint16_t firstSequence = static_cast<uint16_t>(link.receiveSequence - taken);
-    const int index = static_cast<int16_t>(static_cast<uint16_t>(loadLE16(datagram + 2) - firstSequence));
+    const int index =
+        static_cast<int16_t>(static_cast<uint16_t>(loadLE16(datagram + 2) - firstSequence));
     // Only where every fragment before it in place was whole does its place follow from its number.
     kept = index >= taken && total == taken * pieceBytes &&
            link.aheadFragments.keep(LinkReplyMessage(), index, pieceBytes, datagram, length);
@@ -150,6 +152,7 @@ bool awaitFlowToken(Sending& sending, WhileSending when) noexcept {
     if (waited == Waited::Token) {
         const int64_t took = LinkDeadlineAfter(0) - start;
         if (took > link.longestTokenWaitMicros) link.longestTokenWaitMicros = took;
+        if (link.resendsSent == 0 && link.timeoutResends == 0) link.tokenTrip.sample(took);
         return true;
     }
     sending.tokenOverdue = waited == Waited::Elapsed && sending.tokenMicros > 0;
@@ -171,18 +174,17 @@ bool sendAcknowledgement() noexcept {
     return LinkSendDatagram(ack, kLinkControlDatagramSize) == kLinkControlDatagramSize;
 }
 
-enum class Arrival { Fragment, Skipped, Failed, Forgotten };
+enum class Arrival { Fragment, Skipped, TimedOut, Failed, Forgotten };
 
 // Reads the next datagram at `at`; flow tokens, notifications and stray handshake answers are
 // dealt with here.
 Arrival nextDatagram(LinkDeadline deadline, uint8_t* at, int* length) noexcept {
     RemoteLinkState& link = gRemoteLink;
     LinkAddress from{};
-    if (LinkAwaitDatagramUntil(deadline, LinkSource::Answerer, at, link.packetLength, length,
-                               &from) != LinkWait::Received ||
-        *length == 0) {
-        return Arrival::Failed;
-    }
+    const LinkWait wait = LinkAwaitDatagramUntil(deadline, LinkSource::Answerer, at,
+                                                 link.packetLength, length, &from);
+    if (wait == LinkWait::TimedOut) return Arrival::TimedOut;
+    if (wait != LinkWait::Received || *length == 0) return Arrival::Failed;
     if (*length == 1) return at[0] == LINK_FLOW_TOKEN ? Arrival::Skipped : Arrival::Failed;
     if (*length <= static_cast<int>(kFragmentHeaderSize)) return Arrival::Failed;
     if (at[0] == LINK_NOTIFY) {
@@ -228,6 +230,8 @@ int readyForRequest() noexcept {
         link.echoWindow = 0;
     }
     link.resendsSent = 0;
+    link.timeoutResends = 0;
+    link.roundTripSampled = false;
     link.resendWaitsMicros = 0;
     link.repetitionPending = false;
     link.longestTokenWaitMicros = 0;
@@ -401,6 +405,94 @@ Repetition answerRepetition(bool replyBegun) noexcept {
     }
 }
 
+int fragmentsOf(int length) noexcept {
+    const int pieceCapacity = gRemoteLink.packetLength - static_cast<int>(kFragmentHeaderSize);
+    return length == 0 ? 1 : (length + pieceCapacity - 1) / pieceCapacity;
+}
+
+// The wait before the next resend of the request in progress on a time-out.
+int64_t resendIntervalMicros() noexcept {
+    const RemoteLinkState& link = gRemoteLink;
+    const int64_t timeout = LinkReplyTimeoutMicros();
+    return retransmitIntervalMicros(link.roundTrip.timeoutMicros(timeout), link.timeoutResends,
+                                    timeout);
+}
+
+// How long a repeatable request's sending waits for one flow token before it starts again.
+int64_t tokenIntervalMicros() noexcept {
+    const RemoteLinkState& link = gRemoteLink;
+    const int64_t timeout = LinkReplyTimeoutMicros();
+    return retransmitIntervalMicros(link.tokenTrip.timeoutMicros(timeout), link.timeoutResends,
+                                    timeout);
+}
+
+void armResendTimer() noexcept {
+    gRemoteLink.nextResendAtMicros = LinkDeadlineAfter(resendIntervalMicros());
+}
+
+// One more sending of the request in progress, with its own sequence numbers, after a time-out.
+// A front end that carried it out already answers with its reply again; one that did not takes it
+// as new. False when the link failed; a sending whose flow token did not come is left to the
+// timer. The sequence number moves past the request whatever went.
+enum class TimedResend { Sent, Broken, Failed };
+
+TimedResend resendAfterTimeout() noexcept {
+    RemoteLinkState& link = gRemoteLink;
+    const int length = link.lastMessageLength;
+    const int fragments = fragmentsOf(length);
+    Sending sending;
+    sending.tokenMicros = tokenIntervalMicros();
+    ++link.timeoutResends;
+    ++link.timeoutRetransmissions;
+    link.resentFragments += static_cast<uint64_t>(fragments);
+    // The front end's answer to a resend of what it carried out is a repetition of this reply.
+    link.echoWindow = kEchoReplies;
+    link.transmitSequence = link.savedTransmitSequence;
+    const int sent = transmit(link.lastMessage, length, sending);
+    link.transmitSequence = static_cast<uint16_t>(link.savedTransmitSequence + fragments);
+    armResendTimer();
+    if (sent == length) return TimedResend::Sent;
+    return sending.tokenOverdue && !link.lost ? TimedResend::Broken : TimedResend::Failed;
+}
+
+// A request that may go out again: a flow token that does not come within its interval starts
+// the sending again from the first fragment, until the reply time-out has passed. Returns the
+// length, or -1 as transmit does.
+int transmitRepeatable(uint8_t* message, int length) noexcept {
+    RemoteLinkState& link = gRemoteLink;
+    const LinkDeadline giveUp = LinkDeadlineAfter(LinkReplyTimeoutMicros());
+    Sending sending;
+    sending.tokenMicros = tokenIntervalMicros();
+    int sent = transmit(message, length, sending);
+    while (sent != length) {
+        if (!sending.tokenOverdue || link.lost) return -1;
+        if (!link.aheadFragments.empty()) {
+            // The reply has begun to come: the request went whole, only a token was lost.
+            link.transmitSequence =
+                static_cast<uint16_t>(link.savedTransmitSequence + fragmentsOf(length));
+            return length;
+        }
+        if (LinkDeadlineAfter(0) >= giveUp) return -1;
+        ++link.timeoutResends;
+        ++link.timeoutRetransmissions;
+        link.resentFragments += static_cast<uint64_t>(fragmentsOf(length));
+        link.transmitSequence = link.savedTransmitSequence;
+        sending = Sending{};
+        sending.tokenMicros = tokenIntervalMicros();
+        sent = transmit(message, length, sending);
+    }
+    return length;
+}
+
+// The time from the request's last fragment to its reply, of a request that went out once.
+void sampleRoundTrip() noexcept {
+    RemoteLinkState& link = gRemoteLink;
+    if (link.roundTripSampled) return;
+    link.roundTripSampled = true;
+    if (link.timeoutResends != 0 || link.resendsSent != 0) return;
+    link.roundTrip.sample(LinkDeadlineAfter(0) - link.requestSentAtMicros);
+}
+
 }  // namespace
 
 int LinkTransmit(uint8_t* message, int length) noexcept {
@@ -450,8 +542,10 @@ int LinkReceiveMessage(uint8_t* buffer) noexcept {
             // What came while the resend went out may complete the reply.
             takeKept();
             if (complete) return total;
-            if (answer == Repetition::Resent)
+            if (answer == Repetition::Resent) {
                 deadline = LinkDeadlineAfter(LinkReplyTimeoutMicros());
+                armResendTimer();
+            }
             // The resend may have come broken too, its answer ahead of its last flow token.
             repeated = link.repetitionPending;
             continue;
@@ -459,10 +553,27 @@ int LinkReceiveMessage(uint8_t* buffer) noexcept {
         uint8_t* write = buffer + total - kFragmentHeaderSize;
         const HeaderRoom room(write);
         int length = 0;
-        const Arrival arrival = nextDatagram(deadline, write, &length);
-        if (arrival == Arrival::Failed || arrival == Arrival::Forgotten) {
+        // A repeatable request goes out again when nothing of its reply came within its interval.
+        const bool timed = link.requestRepeatable && link.lastMessageLength != 0 &&
+                           link.nextResendAtMicros < deadline;
+        const Arrival arrival =
+            nextDatagram(timed ? link.nextResendAtMicros : deadline, write, &length);
+        if (arrival == Arrival::TimedOut && timed) {
+            room.restore();
+            const TimedResend resent = resendAfterTimeout();
+            if (resent == TimedResend::Failed) {
+                ahead.clear();
+                return link.lost ? kFrontEndForgot : kResendNotSent;
+            }
+            takeKept();
+            if (complete) return total;
+            repeated = link.repetitionPending;
+            continue;
+        }
+        if (arrival == Arrival::TimedOut || arrival == Arrival::Failed ||
+            arrival == Arrival::Forgotten) {
             ahead.clear();
-            return arrival == Arrival::Failed ? -1 : kFrontEndForgot;
+            return arrival == Arrival::Forgotten ? kFrontEndForgot : -1;
         }
         if (arrival == Arrival::Skipped) {
             // The fragments already received stay; reception goes on where it was.
@@ -488,7 +599,10 @@ int LinkReceiveMessage(uint8_t* buffer) noexcept {
                 ahead.clear();
                 return -1;
             }
-            if (kept) deadline = LinkDeadlineAfter(LinkReplyTimeoutMicros());
+            if (kept) {
+                deadline = LinkDeadlineAfter(LinkReplyTimeoutMicros());
+                armResendTimer();
+            }
             continue;
         }
         room.restore();
@@ -508,6 +622,7 @@ int LinkReceiveMessage(uint8_t* buffer) noexcept {
             return total;
         }
         deadline = LinkDeadlineAfter(LinkReplyTimeoutMicros());
+        armResendTimer();
     }
 }
 
@@ -525,10 +640,17 @@ int LinkSendRequest(int length) noexcept {
     std::memset(message, 0, kRequestBodyOffset);
     const int messageLength = length == 0 ? 0 : static_cast<int>(kRequestBodyOffset) + length;
     // A request sent in part would be waited for in vain, or joined to the next by the peer.
-    if (LinkTransmit(message, messageLength) != messageLength) {
+    const bool repeatable = length != 0 && link.requestRepeatable;
+    const int sent = repeatable ? transmitRepeatable(message, messageLength)
+                                : LinkTransmit(message, messageLength);
+    if (sent != messageLength) {
         link.lastResult = link.lost ? kLinkLostResult : -2;
         link.resyncDue = !link.lost;
         return -1;
+    }
+    if (length != 0) {
+        link.requestSentAtMicros = LinkDeadlineAfter(0);
+        armResendTimer();
     }
     return 0;
 }
@@ -558,6 +680,7 @@ int LinkWaitReply() noexcept {
                 examined = 0;
             } else if ((flags & kReplyToggleValidFlag) == 0 || toggle != link.replyToggle) {
                 link.replyToggle = toggle;
+                sampleRoundTrip();
                 return length - 1;
             } else if (LinkSendRequest(0) != 0) {
                 // The same reply again: an empty message asks the peer for the new one.

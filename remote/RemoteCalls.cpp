@@ -40,9 +40,17 @@ uint8_t* beginRequest(uint8_t code, uint8_t subCode, uint8_t shortLength) noexce
     return request;
 }
 
+// What carrying a request out twice would do: nothing (an attach, a command line such as the pin
+// command), or move the TAP once more.
+enum class Twice { Harmless, MovesTheTap };
+
 // Sends the body (offset 5 on, `bodyLength` bytes, padded to even with a zero byte) and waits.
 // Returns the reply's status or a negative link code; `*replyValue` gets what LinkWaitReply gave.
-int exchange(size_t bodyLength, int* replyValue = nullptr) noexcept {
+int exchange(size_t bodyLength, Twice twice, int* replyValue = nullptr) noexcept {
+    const LinkRetransmit retransmit = gRemoteLink.retransmit;
+    gRemoteLink.requestRepeatable =
+        retransmit == LinkRetransmit::On ||
+        (retransmit == LinkRetransmit::Idempotent && twice == Twice::Harmless);
     uint8_t* request = LinkRequestMessage();
     if (bodyLength % 2 != 0) request[kRequestBodyOffset + bodyLength++] = 0;
     if (LinkSendRequest(static_cast<int>(bodyLength)) != 0) return gRemoteLink.lastResult;
@@ -131,7 +139,8 @@ int completeTapAccess(const TapAccessLayout& layout, int tdoBits, uint8_t* recei
         LinkRequestMessage()[kRequestLongParamsOffset + layout.blockLength - 1] = 0;
     }
     int replyValue = -1;
-    const int result = exchange(static_cast<size_t>(layout.blockLength) + 6, &replyValue);
+    const int result =
+        exchange(static_cast<size_t>(layout.blockLength) + 6, Twice::MovesTheTap, &replyValue);
     const int64_t tdoBytes = bytesOfBits(tdoBits);
     // A reply with fewer data bytes than asked for leaves `receive` as it was.
     if (result >= 0 && receive != nullptr && tdoBytes > 0 && replyValue >= tdoBytes + 4) {
@@ -144,7 +153,7 @@ int completeTapAccess(const TapAccessLayout& layout, int tdoBits, uint8_t* recei
 
 int KRV_Attach() {
     beginRequest(REQ_ATTACH, kAttachSubCode, 2);
-    return finish(exchange(4));
+    return finish(exchange(4, Twice::Harmless));
 }
 
 int KRV_ExecuteCommand(const char* command) {
@@ -156,12 +165,14 @@ int KRV_ExecuteCommand(const char* command) {
         uint8_t* request = beginRequest(REQ_COMMAND, kCommandSubCode,
                                         static_cast<uint8_t>(length + kCommandTextOverhead));
         std::memcpy(request + kRequestShortParamsOffset, command, withNul);
-        return finish(exchange(kRequestShortParamsOffset - kRequestBodyOffset + withNul));
+        return finish(
+            exchange(kRequestShortParamsOffset - kRequestBodyOffset + withNul, Twice::Harmless));
     }
     uint8_t* request = beginRequest(REQ_COMMAND, kCommandSubCode, 0);
     storeLE16(request + kRequestLongLengthOffset, static_cast<uint16_t>(withNul + 4));
     std::memcpy(request + kRequestLongParamsOffset, command, withNul);
-    return finish(exchange(kRequestLongParamsOffset - kRequestBodyOffset + withNul));
+    return finish(
+        exchange(kRequestLongParamsOffset - kRequestBodyOffset + withNul, Twice::Harmless));
 }
 
 int KRV_TAPAccessRequest(int tdoBits, int flags, int bits, int keep, const uint8_t* send,

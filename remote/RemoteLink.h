@@ -57,3 +57,26 @@ int KRV_LastResult();
 
 // The packet length in use: the one the front end's accept set, once connected.
 int KRV_PacketLength();
+
+// Which requests go out again, with their own sequence numbers, when no reply came within the
+// retransmission time-out (learnt from the round trips, within the reply time-out). Safe only
+// with a front end that answers a request it carried out already by repeating its reply.
+enum class LinkRetransmit {
+    Off,         // none: a request without an answer fails its call after the reply time-out
+    Idempotent,  // only those that change nothing when carried out twice (attach, commands)
+    On,          // every request
+};
+void KRV_SetRetransmit(LinkRetransmit retransmit);
+
+// What the front end does with a request it carried out already, learnt by sending the last
+// request once more with its own sequence numbers. Only for a request that changes nothing when
+// carried out twice (the attach), right after its reply came.
+enum class LinkRepeatAnswer {
+    RepeatsReply,   // its reply again: retransmission is safe
+    ExecutesAgain,  // a new reply: it carried the request out once more
+    NoAnswer,       // nothing within the wait, twice
+};
+LinkRepeatAnswer KRV_ProbeRepeatedRequest();
+
+// Requests sent again on a time-out since the library was loaded.
+uint64_t KRV_TimeoutRetransmissions();

@@ -8,6 +8,8 @@
 
 #include "remote/AheadFragments.h"
 #include "remote/LinkWire.h"
+#include "remote/RemoteLink.h"
+#include "remote/RetransmitTimer.h"
 #include "remote/SocketLayer.h"
 
 constexpr size_t kNodeNameSize = 80;  // 79 characters and the NUL
@@ -77,6 +79,17 @@ struct RemoteLinkState {
     // waited for a flow token; they lie in the reply buffer already.
     AheadFragments aheadFragments;
     uint64_t resentFragments = 0;  // request fragments sent again, for the soak's figures
+
+    // Retransmission on a time-out.
+    LinkRetransmit retransmit = LinkRetransmit::Off;
+    bool requestRepeatable = false;       // the request in progress may go out again on a time-out
+    RoundTripEstimate roundTrip;          // from the request's last fragment to its whole reply
+    RoundTripEstimate tokenTrip;          // from a fragment to its flow token
+    int64_t requestSentAtMicros = 0;      // steady clock, when the request's last fragment went
+    int timeoutResends = 0;               // of the request in progress
+    int64_t nextResendAtMicros = 0;       // steady clock
+    bool roundTripSampled = false;        // of the request in progress
+    uint64_t timeoutRetransmissions = 0;  // requests sent again on a time-out, for the figures
 
     // Notifications, newest first.
     NotificationRecord* newestNotification = nullptr;

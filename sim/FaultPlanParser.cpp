@@ -140,6 +140,8 @@ const std::vector<FaultItem>& faultItems() {
          [](FaultPlan& p, double, std::uint64_t n) { p.repeatIdleMs = static_cast<unsigned>(n); }},
         {"chatter", ValueKind::Milliseconds, true,
          [](FaultPlan& p, double, std::uint64_t n) { p.chatterMs = static_cast<unsigned>(n); }},
+        {"reexecute", ValueKind::None, false,
+         [](FaultPlan& p, double, std::uint64_t) { p.reexecute = true; }},
         {"seed", ValueKind::Seed, true, [](FaultPlan& p, double, std::uint64_t n) { p.seed = n; }},
     };
     return items;

@@ -205,13 +205,13 @@ void LinkPeer::onConnect(const std::uint8_t* data, std::size_t length, const Pee
         // went away without a disconnect notice.
         sendStrangerAnswer(from, LINK_CONNECT_REFUSED, kReasonBusy, readLe16(data + 2));
         ++counters_.connectsRefused;
-        log(LogKind::Info, "connect from " + addressText(from) + " refused: " +
-                               addressText(client_) + " holds the link");
+        log(LogKind::Info, "connect from " + addressText(from) +
+                               " refused: " + addressText(client_) + " holds the link");
         return;
     }
     if (connected_ && from != client_) {
-        log(LogKind::Info, "the link of " + addressText(client_) + ", silent for the lease, goes to " +
-                               addressText(from));
+        log(LogKind::Info, "the link of " + addressText(client_) +
+                               ", silent for the lease, goes to " + addressText(from));
     }
     client_ = from;
     lastHeard_ = now;
@@ -303,11 +303,11 @@ void LinkPeer::sendHandshake(std::uint8_t type, std::size_t length) {
     sendNow(answer, length, DatagramKind::Handshake, false);
 }
 
-void LinkPeer::answerStranger(const std::uint8_t* data, std::size_t length,
-                              const PeerAddress& from, std::uint8_t type, std::uint8_t reason) {
+void LinkPeer::answerStranger(const std::uint8_t* data, std::size_t length, const PeerAddress& from,
+                              std::uint8_t type, std::uint8_t reason) {
     const std::uint8_t kind = data[0];
-    const bool sync = kind == LINK_SYNC_REQUEST && length == kHandshakeBytes &&
-                      hasLinkMagic(data, length);
+    const bool sync =
+        kind == LINK_SYNC_REQUEST && length == kHandshakeBytes && hasLinkMagic(data, length);
     if (!sync && !(kind == LINK_DATA_OUT && length >= kFragmentHeaderBytes)) return;
     sendStrangerAnswer(from, type, reason, readLe16(data + 2));
 }
@@ -449,6 +449,14 @@ void LinkPeer::dispatchIdle(std::uint16_t sequence, const std::uint8_t* payload,
         appendFragment(sequence, payload, payloadLength);
         return;
     }
+    if (haveLastRequest_ && sequence == lastRequestStart_ && faults_.reexecute) {
+        ++counters_.retransmittedRequests;
+        log(LogKind::Info,
+            "request " + std::to_string(sequence) + " retransmitted; carried out again");
+        startMessage(sequence);
+        appendFragment(sequence, payload, payloadLength);
+        return;
+    }
     if (haveLastRequest_ && sequence == lastRequestStart_) {
         mode_ = ReceiveMode::Retransmission;
         messageStart_ = sequence;
@@ -532,7 +540,7 @@ void LinkPeer::completeMessage(PeerClock::time_point now) {
     (void)peekMessageId(request_.data(), request_.size(), id);
     // A stale copy, perhaps behind a stale sync that took the sequence numbers back: a front end
     // carries a request out once, or the chain moves behind the client's back.
-    if (!requestOverflow_ && executedAlready(messageStart_, id)) {
+    if (!requestOverflow_ && !faults_.reexecute && executedAlready(messageStart_, id)) {
         log(LogKind::Info, "request " + std::to_string(messageStart_) + " id " + hexByte(id) +
                                " was executed already; not again");
         return;

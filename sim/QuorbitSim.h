@@ -128,6 +128,9 @@ struct FaultPlan {
     unsigned ackEvery = 0;      // 0 = never ask
     unsigned repeatIdleMs = 0;  // 0 = never repeat on idle
     unsigned chatterMs = 0;     // 0 = answer requests
+    // A front end without a memory of the requests it carried out: one that arrives again with
+    // the same sequence numbers is carried out again and answered with a new reply.
+    bool reexecute = false;
     std::uint64_t seed = 1;
 };
 
@@ -231,11 +234,11 @@ struct SimCounters {
     std::uint64_t reordered = 0;              // faults reorder-in and reorder-out
     std::uint64_t acksReceived = 0;
     std::uint64_t notificationsSent = 0;
-    std::uint64_t connects = 0;     // connect requests answered with accept
+    std::uint64_t connects = 0;         // connect requests answered with accept
     std::uint64_t connectsRefused = 0;  // connect requests refused: another client holds the link
-    std::uint64_t syncs = 0;        // sync replies sent
-    std::uint64_t disconnects = 0;  // disconnect notices that closed a link
-    std::uint64_t rbbClocks = 0;    // rising TCK edges over remote_bitbang
+    std::uint64_t syncs = 0;            // sync replies sent
+    std::uint64_t disconnects = 0;      // disconnect notices that closed a link
+    std::uint64_t rbbClocks = 0;        // rising TCK edges over remote_bitbang
     // Rounds of remote_bitbang input that were answered: each a wait of a client that reads TDO
     // (OpenOCD waits only for answers).
     std::uint64_t rbbAnswerRounds = 0;

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "framework/CsePlugin.h"
+#include "target/InstructionGuard.h"
 
 namespace CsePluginInterface {
 
@@ -21,6 +22,10 @@ static_assert(2 * (kMaxMergedBits / 8) + 8 == 15360, "one raw-shift block of two
 // How chain shifts go to the debugger (host argument shifts=): split, as walk in, data and walk
 // out in raw shifts of their own; merged, as one raw shift carrying TMS and TDI together.
 enum class ShiftMode { Split, Merged };
+
+// Whether requests that got no reply go out again (host argument retransmit=): auto finds out at
+// open whether the front end makes it safe.
+enum class RetransmitSetting { Auto, On, Off };
 
 class QXCsePlugin : public CsePlugin {
   public:
@@ -88,6 +93,8 @@ class QXCsePlugin : public CsePlugin {
                      uint32_t bitCount, CseJtagTapState endState);
     // A walk and `count` extra clocks in as few raw shifts as one TMS stream allows.
     bool walkWithClocks(const uint8_t* path, uint32_t pathBits, uint32_t count);
+    // getOption("retransmit"): retransmitState into the host's buffer.
+    CseResult answerRetransmitState(void* outData, uint32_t outSize);
     // The raw-shift command's work once its input is checked.
     CseResult rawShiftCommand(const uint8_t* tms, const uint8_t* tdi, uint8_t* tdo,
                               uint32_t bitCount);
@@ -111,9 +118,13 @@ class QXCsePlugin : public CsePlugin {
     // a message, when that failed; the next operation tries again.
     bool ensureLink();
     bool reconnectLink();
-    // While the TAP was reset without the host asking (instructionsLost), a DR shift would read or
-    // write the register of the reset instruction instead of the host's: refused, with the reason.
+    // While the instructions are unknown after a recovery, a DR shift would read or write the
+    // register of the reset instruction instead of the host's: refused, with the reason.
     bool refusesDrShift();
+    // The refusal of a shift the instruction guard does not admit; false when it is admitted.
+    bool refusesShift(bool admitted);
+    // The IR path's length, 0 while some device has no IR length.
+    uint32_t irPathBits() const { return chain.totalIRLength(); }
 
     bool lockedMode = false;  // lockTargetImpl .. unlockTargetImpl; gates navigation
     // The state the chain's TAP controllers are believed to be in; mirrors tapState on every write.
@@ -124,13 +135,18 @@ class QXCsePlugin : public CsePlugin {
     bool tapUncertain = false;
     // The unlock ended the TAP access and nothing was shifted since: the close need not again.
     bool tapReleased = false;
-    // The TAP was reset to recover (or the front end was connected again) since the host last
-    // shifted an instruction or reset the TAP itself: every IR holds its reset value.
-    bool instructionsLost = false;
+    // What the instruction registers hold since the TAP was reset to recover (or the front end
+    // was connected again), followed through every clock the host's operations send.
+    InstructionGuard instructions;
     // The front end answered that it holds no link with us; the next operation connects again.
     bool linkLost = false;
     uint32_t recoveryResets = 0;  // resets recoverTapState sent, so a shift can tell one met it
     ShiftMode shiftMode = ShiftMode::Split;
+    RetransmitSetting retransmitSetting = RetransmitSetting::Auto;
+    // Retransmission as open settled it, and why; what getOption("retransmit") answers.
+    const char* retransmitState = "off: not open";
+    // Settles retransmission after the attach: the setting, or with auto what the front end shows.
+    void settleRetransmission();
     // Room for one merged block's streams and captured TDO: no allocation per shift.
     uint8_t mergedTms[kMaxMergedBits / 8] = {};
     uint8_t mergedTdi[kMaxMergedBits / 8] = {};

@@ -13,6 +13,9 @@ namespace {
 
 constexpr char kSendCommandName[] = "QXCsePlugin::sendCommandImpl";
 constexpr char kRawShiftVerb[] = "raw-shift";
+// getOption("retransmit"): whether requests without a reply go out again, and why.
+constexpr char kGetVerb[] = "get";
+constexpr char kRetransmitKey[] = "retransmit";
 constexpr uint32_t kCountBytes = 4;
 
 uint32_t bytesFor(uint32_t bitCount) {
@@ -23,27 +26,11 @@ bool tmsAt(const uint8_t* tms, uint32_t bit) {
     return ((tms[bit / 8] >> (bit % 8)) & 1u) != 0;
 }
 
-// What a TMS stream does from `from`: where it ends, and whether it enters Capture-DR before it
-// loads the instructions (Update-IR) or resets them (Test-Logic-Reset).
-struct StreamWalk {
-    CseJtagTapState end = CSEJTAG_TEST_LOGIC_RESET;
-    bool capturesDrFirst = false;
-    bool setsInstructions = false;
-};
-
-StreamWalk followStream(CseJtagTapState from, const uint8_t* tms, uint32_t bitCount) {
-    StreamWalk walk;
+// Where a TMS stream from `from` leaves the TAP.
+CseJtagTapState streamEnd(CseJtagTapState from, const uint8_t* tms, uint32_t bitCount) {
     CseJtagTapState state = from;
-    for (uint32_t bit = 0; bit < bitCount; ++bit) {
-        state = cseNextTapState(state, tmsAt(tms, bit));
-        if (state == CSEJTAG_UPDATE_IR || state == CSEJTAG_TEST_LOGIC_RESET) {
-            walk.setsInstructions = true;
-        } else if (state == CSEJTAG_CAPTURE_DR && !walk.setsInstructions) {
-            walk.capturesDrFirst = true;
-        }
-    }
-    walk.end = state;
-    return walk;
+    for (uint32_t bit = 0; bit < bitCount; ++bit) state = cseNextTapState(state, tmsAt(tms, bit));
+    return state;
 }
 
 }  // namespace
@@ -51,6 +38,11 @@ StreamWalk followStream(CseJtagTapState from, const uint8_t* tms, uint32_t bitCo
 CseResult QXCsePlugin::sendCommandImpl(const char* command, const void* inData, uint32_t inSize,
                                        void* outData, uint32_t outSize, uint32_t opaque1,
                                        uint32_t opaque2) {
+    if (command != nullptr && std::strcmp(command, kGetVerb) == 0 && inData != nullptr &&
+        inSize == sizeof kRetransmitKey &&
+        std::memcmp(inData, kRetransmitKey, sizeof kRetransmitKey) == 0) {
+        return answerRetransmitState(outData, outSize);
+    }
     if (command == nullptr || std::strcmp(command, kRawShiftVerb) != 0) {
         return CsePlugin::sendCommandImpl(command, inData, inSize, outData, outSize, opaque1,
                                           opaque2);
@@ -82,23 +74,34 @@ CseResult QXCsePlugin::sendCommandImpl(const char* command, const void* inData, 
     }
     // Like navigation, clocking the TAP needs the exclusive lock.
     if (!lockedMode) {
-        logMessage(CSE_MESSAGE_ERROR, "raw-shift needs the exclusive lock: call lockTarget first\n");
+        logMessage(CSE_MESSAGE_ERROR,
+                   "raw-shift needs the exclusive lock: call lockTarget first\n");
         return traceExit(kSendCommandName, CSE_FAILURE);
     }
     const uint8_t* tms = in + kCountBytes;
-    return traceExit(kSendCommandName,
-                     rawShiftCommand(tms, tms + streamBytes, static_cast<uint8_t*>(outData),
-                                     bitCount));
+    return traceExit(kSendCommandName, rawShiftCommand(tms, tms + streamBytes,
+                                                       static_cast<uint8_t*>(outData), bitCount));
+}
+
+CseResult QXCsePlugin::answerRetransmitState(void* outData, uint32_t outSize) {
+    const size_t size = std::strlen(retransmitState) + 1;
+    if (outData == nullptr || outSize < size) {
+        logMessage(CSE_MESSAGE_ERROR, "getOption(retransmit) needs %u bytes, not %u\n",
+                   static_cast<unsigned>(size), outSize);
+        return CSE_FAILURE;
+    }
+    std::memcpy(outData, retransmitState, size);
+    return CSE_SUCCESS;
 }
 
 CseResult QXCsePlugin::rawShiftCommand(const uint8_t* tms, const uint8_t* tdi, uint8_t* tdo,
                                        uint32_t bitCount) {
     if (bitCount == 0) return CSE_SUCCESS;
     if (!ensureLink() || !recoverTapState()) return CSE_FAILURE;
-    // After a recovery reset a stream that reaches Capture-DR before it loads or resets the
-    // instructions would capture the register of the reset instruction.
-    const StreamWalk walk = followStream(static_cast<CseJtagTapState>(currentTapState), tms, bitCount);
-    if (walk.capturesDrFirst && refusesDrShift()) return CSE_FAILURE;
+    // After a recovery reset a stream that starts in the DR column or reaches Capture-DR before
+    // it loads the whole IR path or resets the instructions would move the wrong register.
+    instructions.moveTo(static_cast<CseJtagTapState>(currentTapState));
+    if (refusesShift(instructions.admitsStream(tms, bitCount, irPathBits()))) return CSE_FAILURE;
     // Pieces of whole bytes, so that each starts on a byte of the caller's streams; the recorded
     // state follows each piece that was carried out.
     for (uint32_t done = 0; done < bitCount;) {
@@ -116,10 +119,9 @@ CseResult QXCsePlugin::rawShiftCommand(const uint8_t* tms, const uint8_t* tdi, u
             return CSE_FAILURE;
         }
         setCurrentTapState(
-            followStream(static_cast<CseJtagTapState>(currentTapState), tms + at, piece).end);
+            streamEnd(static_cast<CseJtagTapState>(currentTapState), tms + at, piece));
         done += piece;
     }
-    if (walk.setsInstructions) instructionsLost = false;
     return CSE_SUCCESS;
 }
 

@@ -72,6 +72,17 @@ CseResult QXCsePlugin::initializeTargetImpl(uint32_t argc, const char* const* ar
         logMessage(CSE_MESSAGE_ERROR, "Shifts %s not accepted (split or merged)\n", shifts);
         return traceExit(kInitializeTargetName, CSE_FAILURE);
     }
+    const char* retransmit = findKey(argc, argv, "retransmit");
+    if (retransmit == nullptr || std::strcmp(retransmit, "auto") == 0) {
+        retransmitSetting = RetransmitSetting::Auto;
+    } else if (std::strcmp(retransmit, "on") == 0) {
+        retransmitSetting = RetransmitSetting::On;
+    } else if (std::strcmp(retransmit, "off") == 0) {
+        retransmitSetting = RetransmitSetting::Off;
+    } else {
+        logMessage(CSE_MESSAGE_ERROR, "Retransmit %s not accepted (auto, on or off)\n", retransmit);
+        return traceExit(kInitializeTargetName, CSE_FAILURE);
+    }
     for (const LinkSetting& setting : kLinkSettings) {
         const char* value = findKey(argc, argv, setting.key);
         if (value == nullptr) value = setting.absent;
@@ -125,13 +136,19 @@ CseResult QXCsePlugin::openTargetImpl(uint32_t argc, const char* const* argv, ui
     KRV_Disconnect();  // ends a link an earlier open left behind
     tapReleased = false;
     tapUncertain = false;
-    instructionsLost = false;
+    instructions.reset(static_cast<CseJtagTapState>(currentTapState));
     linkLost = false;
 
     if (initializeTargetImpl(argc, argv) == CSE_FAILURE) {
         logMessage(CSE_MESSAGE_ERROR, "error parsing arguments\n");
         return traceExit(kOpenTargetName, CSE_FAILURE);
     }
+    // Until the front end has shown what it does with a repeated request, only requests that
+    // change nothing when carried out twice go out again.
+    KRV_SetRetransmit(retransmitSetting == RetransmitSetting::On    ? LinkRetransmit::On
+                      : retransmitSetting == RetransmitSetting::Off ? LinkRetransmit::Off
+                                                                    : LinkRetransmit::Idempotent);
+    retransmitState = "off: not open";
     if (KRV_Connect() == -1) {
         logMessage(CSE_MESSAGE_ERROR, "Failed to set up connection to KORAVEN debugger hardware\n");
         logMessage(CSE_MESSAGE_ERROR,
@@ -146,6 +163,7 @@ CseResult QXCsePlugin::openTargetImpl(uint32_t argc, const char* const* argv, ui
         logMessage(CSE_MESSAGE_ERROR, "Error calling KRV_Attach.\n");
         return traceExit(kOpenTargetName, CSE_FAILURE);
     }
+    settleRetransmission();
     // The pins are enabled on every open; a refusal shows later as failing shifts. No answer at
     // all is another matter: with the pins perhaps off, IR shifts would pass with stale TDO bits.
     if (KRV_ExecuteCommand("JTAG.PIN ENABLE") < 0) {
@@ -153,6 +171,30 @@ CseResult QXCsePlugin::openTargetImpl(uint32_t argc, const char* const* argv, ui
         return traceExit(kOpenTargetName, CSE_FAILURE);
     }
     return traceExit(kOpenTargetName, CSE_SUCCESS);
+}
+
+void QXCsePlugin::settleRetransmission() {
+    switch (retransmitSetting) {
+        case RetransmitSetting::On:
+            retransmitState = "on: retransmit=on";
+            break;
+        case RetransmitSetting::Off:
+            retransmitState = "off: retransmit=off";
+            break;
+        case RetransmitSetting::Auto: {
+            // The attach changes nothing when carried out twice: it is what the probe repeats.
+            const LinkRepeatAnswer answer = KRV_ProbeRepeatedRequest();
+            retransmitState = answer == LinkRepeatAnswer::RepeatsReply
+                                  ? "on: the front end answers a repeated request with its reply"
+                              : answer == LinkRepeatAnswer::ExecutesAgain
+                                  ? "off: the front end carries a repeated request out again"
+                                  : "off: the front end did not answer a repeated request";
+            KRV_SetRetransmit(answer == LinkRepeatAnswer::RepeatsReply ? LinkRetransmit::On
+                                                                       : LinkRetransmit::Off);
+            break;
+        }
+    }
+    logMessage(CSE_MESSAGE_STATUS, "retransmission %s\n", retransmitState);
 }
 
 CseResult QXCsePlugin::closeTargetImpl() {

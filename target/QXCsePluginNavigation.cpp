@@ -25,6 +25,9 @@ bool rawShiftFailed(int result) {
     return result < 0;
 }
 
+// Raw-shift option 8: the last bit has TMS 1.
+constexpr int kLeavesShift = 8;
+
 // TMS 0 leaves every state within three clocks for one it keeps (Run-Test/Idle, Shift, Pause).
 constexpr uint32_t kClocksToSettle = 3;
 
@@ -42,6 +45,7 @@ CseResult QXCsePlugin::navigateTAPImpl(CseJtagTapState state, uint32_t count) {
         return traceExit(kNavigateName, CSE_SUCCESS);
     }
     if (!ensureLink() || !recoverTapState()) return traceExit(kNavigateName, CSE_FAILURE);
+    instructions.moveTo(from);
 
     uint8_t path[kTmsPathBytes] = {};
     const uint32_t pathBits = walkTmsPath(from, state, path);
@@ -58,11 +62,10 @@ CseResult QXCsePlugin::navigateTAPImpl(CseJtagTapState state, uint32_t count) {
         return traceExit(kNavigateName, CSE_FAILURE);
     }
     setCurrentTapState(state);
-    // The host reset the TAP itself: it knows what the instruction registers hold.
-    if (state == CSEJTAG_TEST_LOGIC_RESET) instructionsLost = false;
 
     if (count != 0) {
-        if (!merged) logMessage(CSE_MESSAGE_DEBUG, "Extra cycle Count = %d \n", static_cast<int>(count));
+        if (!merged)
+            logMessage(CSE_MESSAGE_DEBUG, "Extra cycle Count = %d \n", static_cast<int>(count));
         // TMS stays 0, so the state does not change; but in Shift-DR or Shift-IR the clocks shift
         // the register, so clocks that may not have happened make the next bits unknown.
         if (!merged && !clockExtraCycles(count)) {
@@ -99,7 +102,7 @@ CseResult QXCsePlugin::initializeTAPImpl() {
         !ensureLink() || rawShiftFailed(rawShift(0, kResetTmsBits, kResetTms, nullptr, nullptr));
     if (resetUnanswered) return traceExit(kInitializeTAPName, CSE_FAILURE);
     tapUncertain = false;  // the reset itself brought the TAP to a known state
-    instructionsLost = false;  // and the host asked for it
+    instructions.reset(CSEJTAG_TEST_LOGIC_RESET);  // and the host asked for it
     setCurrentTapState(CSEJTAG_TEST_LOGIC_RESET);
     return traceExit(kInitializeTAPName, CSE_SUCCESS);
 }
@@ -118,23 +121,27 @@ bool QXCsePlugin::recoverTapState() {
     if (resetResult == kLinkLostResult && ensureLink())
         resetResult = sendRawShift(0, kResetTmsBits, kResetTms, nullptr, nullptr);
     const bool reset = !rawShiftFailed(resetResult);
-    // Even a reset whose answer was lost may have reached the chain: the host's instructions are
-    // gone either way.
-    instructionsLost = true;
     ++recoveryResets;
-    if (!reset ||
-        rawShiftFailed(sendRawShift(0, static_cast<int>(pathBits), path, nullptr, nullptr))) {
-        tapUncertain = true;
-        return false;
-    }
-    tapUncertain = false;
-    return true;
+    const bool walkedBack = reset && !rawShiftFailed(sendRawShift(0, static_cast<int>(pathBits),
+                                                                  path, nullptr, nullptr));
+    // Even a reset whose answer was lost may have reached the chain: the host's instructions are
+    // gone either way, and the walk back is none of the host's clocks.
+    instructions.recovered(recorded);
+    tapUncertain = !walkedBack;
+    return walkedBack;
 }
 
 int QXCsePlugin::sendRawShift(int options, int bits, const uint8_t* tms, const uint8_t* tdi,
                               uint8_t* tdo) {
     tapReleased = false;
     const int result = KRV_TAPAccessShiftRaw(options, bits, tms, tdi, tdo);
+    // Every clock carried out moves what the guard knows, whoever asked for it.
+    if (result >= 0 && tms != nullptr) {
+        instructions.followStream(tms, static_cast<uint32_t>(bits), irPathBits());
+    } else if (result >= 0) {
+        instructions.followShift(static_cast<uint32_t>(bits), (options & kLeavesShift) != 0,
+                                 irPathBits());
+    }
     // No reply, or a request that went out in part: the debugger may have clocked it.
     if (result == -1 || result == -2) tapUncertain = true;
     if (result == kLinkLostResult) linkLost = true;
@@ -189,11 +196,16 @@ bool QXCsePlugin::reconnectLink() {
 }
 
 bool QXCsePlugin::refusesDrShift() {
-    if (!instructionsLost) return false;
+    return refusesShift(instructions.known());
+}
+
+bool QXCsePlugin::refusesShift(bool admitted) {
+    if (admitted) return false;
     logMessage(CSE_MESSAGE_ERROR,
                "the TAP was reset to recover from a failed call: the instruction registers hold "
                "their reset values and a DR register may have taken the bits shifted so far; "
-               "shift the instructions again\n");
+               "shift the instructions again (one IR shift of the whole IR path, from Capture-IR "
+               "to Update-IR) or reset the TAP before any DR shift\n");
     return true;
 }
 

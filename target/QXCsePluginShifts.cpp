@@ -53,9 +53,11 @@ CseResult QXCsePlugin::shiftChainIRImpl(const uint8_t* tdiBuffer, uint8_t* tdoBu
     // Checked before anything moves, so a bad end state leaves the TAP untouched.
     if (!acceptsTapState(kShiftIRName, "end state", endState)) return CSE_FAILURE;
     if (!ensureLink() || !recoverTapState()) return traceExit(kShiftIRName, CSE_FAILURE);
-    // A shift that goes on in Shift-IR only completes the instructions an earlier one began.
-    const bool continues = currentTapState == CSEJTAG_SHIFT_IR;
-    const uint32_t resetsBefore = recoveryResets;
+    instructions.moveTo(static_cast<CseJtagTapState>(currentTapState));
+    // An IR shift that ends in the DR column must have loaded the instructions first.
+    if (refusesShift(
+            instructions.admitsChainShift(CSEJTAG_SHIFT_IR, bitCount, endState, irPathBits())))
+        return traceExit(kShiftIRName, CSE_FAILURE);
 
     if (shiftMode == ShiftMode::Merged) {
         if (!shiftMerged(ShiftPath::Ir, tdiBuffer, tdoBuffer, bitCount, endState))
@@ -65,8 +67,6 @@ CseResult QXCsePlugin::shiftChainIRImpl(const uint8_t* tdiBuffer, uint8_t* tdoBu
     }
     logMessage(CSE_MESSAGE_DEBUG, "Exitschiftstate = %d Shiftcount = %d \n",
                static_cast<int>(endState), static_cast<int>(bitCount));
-    // The host chose every instruction again, unless a reset took the beginning of them.
-    if (!continues || recoveryResets == resetsBefore) instructionsLost = false;
     return traceExit(kShiftIRName, CSE_SUCCESS);
 }
 
@@ -119,8 +119,12 @@ CseResult QXCsePlugin::shiftChainDRImpl(const uint8_t* tdiBuffer, uint8_t* tdoBu
     (void)opaque2;
     traceEnter(kShiftDRName);
     if (!acceptsTapState(kShiftDRName, "end state", endState)) return CSE_FAILURE;
-    // Refused before anything moves when a recovery reset the TAP, now or since the last IR shift.
-    if (!ensureLink() || !recoverTapState() || refusesDrShift())
+    // Refused before anything moves when a recovery reset the TAP, now or since the instructions
+    // were last loaded whole.
+    if (!ensureLink() || !recoverTapState()) return traceExit(kShiftDRName, CSE_FAILURE);
+    instructions.moveTo(static_cast<CseJtagTapState>(currentTapState));
+    if (refusesShift(
+            instructions.admitsChainShift(CSEJTAG_SHIFT_DR, bitCount, endState, irPathBits())))
         return traceExit(kShiftDRName, CSE_FAILURE);
 
     if (shiftMode == ShiftMode::Merged) {
@@ -148,9 +152,8 @@ bool QXCsePlugin::shiftSplitDR(const uint8_t* tdiBuffer, uint8_t* tdoBuffer, uin
         const bool shifted =
             splitsWithoutData(tdiBuffer, tdoBuffer, bitCount)
                 ? shiftInPieces(nullptr, nullptr, bitCount, ShiftEnd::StaysInShift)
-                : bitCount == 0 ||
-                      rawShift(kStayInShift, rawShiftBits(bitCount), nullptr, tdiBuffer, tdoBuffer,
-                               AfterReconnect::Fail) == 0;
+                : bitCount == 0 || rawShift(kStayInShift, rawShiftBits(bitCount), nullptr,
+                                            tdiBuffer, tdoBuffer, AfterReconnect::Fail) == 0;
         if (!shifted) {
             if (!refusesDrShift()) logMessage(CSE_MESSAGE_ERROR, "%s", kTargetUnreachable);
             return false;

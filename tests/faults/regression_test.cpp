@@ -32,8 +32,9 @@ class LostReplyRegression : public FaultSession {
 
     CseResult open() {
         const std::string port = "port=" + std::to_string(simulator->udpPort());
-        const char* const argv[] = {"node=127.0.0.1", port.c_str()};
-        return plugin->openTarget(2, argv, 0, 0);
+        // Without retransmission: each of these datagrams is lost for good.
+        const char* const argv[] = {"node=127.0.0.1", port.c_str(), "retransmit=off"};
+        return plugin->openTarget(3, argv, 0, 0);
     }
 
     // The next session must work as if nothing had happened. A lost reply leaves the link a

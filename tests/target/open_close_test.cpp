@@ -61,8 +61,12 @@ TEST_F(OpenClose, ConnectsAttachesAndEnablesThePins) {
         ">>Enter>> QXCsePlugin::initializeTargetImpl()\n",
         "<<Exit<<  QXCsePlugin::initializeTargetImpl() : CSE_SUCCESS\n",
         "packet length 1024 negotiated with the KORAVEN debugger\n",
+        "retransmission on: the front end answers a repeated request with its reply\n",
         "<<Exit<<  QXCsePlugin::openTargetImpl() : CSE_SUCCESS\n"};
     EXPECT_EQ(lines, expected);
+    // The probe's repeated attach was answered from the front end's memory, not carried out.
+    EXPECT_EQ(simulator->counters().requests, 2u);
+    EXPECT_EQ(simulator->counters().retransmittedRequests, 1u);
     EXPECT_EQ(std::string(LinkStateForTest().nodeName), "127.0.0.1");
     EXPECT_EQ(LinkStateForTest().peerPort, simulator->udpPort());
 }
@@ -136,7 +140,9 @@ struct ConnectFailure {
 };
 
 // gtest would otherwise print the raw bytes, padding included (valgrind finds them unset).
-void PrintTo(const ConnectFailure& c, std::ostream* out) { *out << c.name; }
+void PrintTo(const ConnectFailure& c, std::ostream* out) {
+    *out << c.name;
+}
 
 class ConnectFailureTest : public SimulatedTargetTest,
                            public ::testing::WithParamInterface<ConnectFailure> {};
@@ -317,7 +323,9 @@ struct FrontEndCase {
     int packetLength;
 };
 
-void PrintTo(const FrontEndCase& c, std::ostream* out) { *out << c.node << ", " << c.packetLength; }
+void PrintTo(const FrontEndCase& c, std::ostream* out) {
+    *out << c.node << ", " << c.packetLength;
+}
 
 class FrontEndOnAllAddresses : public SimulatedTargetTest,
                                public ::testing::WithParamInterface<FrontEndCase> {};

@@ -183,8 +183,9 @@ void FaultSession::modelLockOrScan() {
 bool FaultSession::openAndPrepare() {
     if (plugin->isOpened()) (void)close();
     const std::string port = "port=" + std::to_string(simulator->udpPort());
-    const char* const argv[] = {"node=127.0.0.1", port.c_str()};
-    if (call("openTarget", [&] { return plugin->openTarget(2, argv, 0, 0); }) != CSE_SUCCESS)
+    const std::string retransmission = "retransmit=" + retransmit;
+    const char* const argv[] = {"node=127.0.0.1", port.c_str(), retransmission.c_str()};
+    if (call("openTarget", [&] { return plugin->openTarget(3, argv, 0, 0); }) != CSE_SUCCESS)
         return false;
     ++openings;
     if (call("lockTarget", [&] { return plugin->lockTarget(0); }) != CSE_SUCCESS) return false;

@@ -52,6 +52,8 @@ class FaultSession : public ::testing::Test {
     // One line "[ figures  ] <test>, <what>: calls, successes, failures, wrong" on the output.
     void printFigures(const char* what) const;
 
+    // retransmit= of the opens: off where a lost datagram must fail its call.
+    std::string retransmit = "off";
     CallCounts counts;
     int openings = 0;  // successful openTarget calls
     std::vector<std::string> wrongResults;
