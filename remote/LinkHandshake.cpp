@@ -5,6 +5,7 @@
 #include "remote/LinkRoutines.h"
 #include "remote/RemoteLink.h"
 #include "remote/RemoteLinkState.h"
+#include "remote/RetransmitTimer.h"
 
 namespace {
 
@@ -66,13 +67,15 @@ namespace {
 // A sync in the middle of a session passes over sync replies behind the sequence number expected:
 // copies of an earlier sync's reply. 1 synchronised, -1 no answer, kLinkLostResult when the front
 // end answered this sync that it holds no link with us.
-int syncOnce(bool midSession) noexcept {
+int syncOnce(bool midSession, int64_t waitMicros) noexcept {
     if (!sendSyncDatagram(LINK_SYNC_REQUEST)) return -1;
     uint8_t datagram[kMaxPacketLength] = {};
+    const LinkDeadline deadline = LinkDeadlineAfter(waitMicros);
     for (int count = 1; count <= kMaxSyncDatagrams; ++count) {
         int received = 0;
-        if (LinkAwaitDatagram(LinkHandshakeTimeoutMicros(), datagram, kMaxPacketLength,
-                              &received) != LinkWait::Received) {
+        LinkAddress from{};
+        if (LinkAwaitDatagramUntil(deadline, LinkSource::Answerer, datagram, kMaxPacketLength,
+                                   &received, &from) != LinkWait::Received) {
             return -1;
         }
         if (received != kLinkControlDatagramSize) continue;
@@ -98,16 +101,32 @@ int syncOnce(bool midSession) noexcept {
 }  // namespace
 
 int LinkSync() noexcept {
-    return syncOnce(false);
+    return syncOnce(false, LinkHandshakeTimeoutMicros());
 }
 
 int LinkResync() noexcept {
-    for (int attempt = 0; attempt < kSyncAttempts; ++attempt) {
-        const int synced = syncOnce(true);
+    const RemoteLinkState& link = gRemoteLink;
+    const int64_t handshake = LinkHandshakeTimeoutMicros();
+    if (link.retransmit == LinkRetransmit::Off) {
+        for (int attempt = 0; attempt < kSyncAttempts; ++attempt) {
+            const int synced = syncOnce(true, handshake);
+            if (synced == 1) return 0;
+            if (synced == kLinkLostResult) return synced;
+        }
+        return -1;
+    }
+    // With retransmission the sync requests are paced as a request's resends, within the time
+    // four plain tries take: a front end back from an outage is heard within one interval.
+    const LinkDeadline giveUp = LinkDeadlineAfter(kSyncAttempts * handshake);
+    for (int resends = 0;; ++resends) {
+        const int64_t remaining = giveUp - LinkDeadlineAfter(0);
+        if (remaining <= 0) return -1;
+        const int64_t interval =
+            retransmitIntervalMicros(link.roundTrip.timeoutMicros(handshake), resends, handshake);
+        const int synced = syncOnce(true, interval < remaining ? interval : remaining);
         if (synced == 1) return 0;
         if (synced == kLinkLostResult) return synced;
     }
-    return -1;
 }
 
 bool LinkIsForgetting(const uint8_t* datagram, int length) noexcept {

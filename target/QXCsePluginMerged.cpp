@@ -102,8 +102,10 @@ bool QXCsePlugin::shiftMerged(ShiftPath path, const uint8_t* tdiBuffer, uint8_t*
     const MergedPlan plan =
         planMergedShift(in.length, out.length, bitCount, kMaxRawShiftBits, kMaxMergedBits);
     if (in.length != 0 && !plan.walkInWithData) {
-        if (!walkAlone(in) || (!ir && refusesDrShift())) return fail();
+        if (!walkAlone(in)) return fail();
         setCurrentTapState(shift);
+        // The walk may have met a restarted front end: the DR path is then the reset one's.
+        if (!ir && refusesDrShift()) return false;
     }
     const bool captures = tdoBuffer != nullptr;
     uint32_t position = 0;

@@ -29,7 +29,8 @@ constexpr uint32_t kChainDrBits = kUserBits + 2;  // one BYPASS bit for each oth
 std::vector<std::string> gMessages;
 
 void keepMessage(uint32_t, uint32_t category, const char* text) {
-    if (category == CSE_MESSAGE_ERROR || category == CSE_MESSAGE_WARNING) gMessages.emplace_back(text);
+    if (category == CSE_MESSAGE_ERROR || category == CSE_MESSAGE_WARNING)
+        gMessages.emplace_back(text);
 }
 
 bool said(const char* words) {
@@ -132,8 +133,8 @@ CseResult runDrCall(QXCsePlugin& plugin, DrCall call) {
         case DrCall::ChainWrite:
             return plugin.writeChainDR(in.data(), nullptr, kChainDrBits, idle, 0, 0);
         case DrCall::DeviceShift:
-            return plugin.shiftDeviceDR(kDevice, in.data(), out.data(), nullptr, nullptr,
-                                        kUserBits, idle, 0, 0);
+            return plugin.shiftDeviceDR(kDevice, in.data(), out.data(), nullptr, nullptr, kUserBits,
+                                        idle, 0, 0);
         case DrCall::DeviceRead:
             return plugin.readDeviceDR(kDevice, false, out.data(), nullptr, kUserBits, idle, 0, 0);
         case DrCall::DeviceWrite:
@@ -162,6 +163,7 @@ TEST_P(RefusedAfterRecovery, EveryDrShiftIsRefusedUntilAnInstructionIsShiftedAga
         expectStateAgrees();
     }
     EXPECT_EQ(plugin->navigateTAP(CSEJTAG_RUN_TEST_IDLE, 0), CSE_SUCCESS) << "not a DR shift";
+    EXPECT_EQ(runDrCall(*plugin, c.call), CSE_FAILURE) << "a navigation loads no instruction";
     ASSERT_EQ(selectUserRegister(), CSE_SUCCESS);
     EXPECT_EQ(runDrCall(*plugin, c.call), CSE_SUCCESS);
     expectRegisterReadsRight();
@@ -262,24 +264,21 @@ TEST_P(Restart, FrontEndOnTheSamePortIsConnectedToAgain) {
     expectStateAgrees();
     ASSERT_EQ(selectUserRegister(), CSE_SUCCESS);
     const std::vector<uint8_t> bits = patternBits(kUserBits, 9);
-    ASSERT_EQ(plugin->writeDeviceDR(kDevice, bits.data(), nullptr, kUserBits,
-                                    CSEJTAG_RUN_TEST_IDLE, 0, 0),
+    ASSERT_EQ(plugin->writeDeviceDR(kDevice, bits.data(), nullptr, kUserBits, CSEJTAG_RUN_TEST_IDLE,
+                                    0, 0),
               CSE_SUCCESS);
     expectRegisterReadsRight();
     EXPECT_EQ(openings, 1);
     EXPECT_EQ(simulator->counters().connects, 1u);
 }
 
-INSTANTIATE_TEST_SUITE_P(FirstCalls, Restart,
-                         ::testing::Values(
-                             RestartCase{"Walk", FailingStep::Walk, CSE_SUCCESS, false},
-                             RestartCase{"IrShift", FailingStep::IrShift, CSE_SUCCESS, false},
-                             RestartCase{"DrShift", FailingStep::DrShift, CSE_FAILURE, false},
-                             RestartCase{"WalkAfterAnOutage", FailingStep::Walk, CSE_SUCCESS,
-                                         true}),
-                         [](const ::testing::TestParamInfo<RestartCase>& info) {
-                             return info.param.name;
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    FirstCalls, Restart,
+    ::testing::Values(RestartCase{"Walk", FailingStep::Walk, CSE_SUCCESS, false},
+                      RestartCase{"IrShift", FailingStep::IrShift, CSE_SUCCESS, false},
+                      RestartCase{"DrShift", FailingStep::DrShift, CSE_FAILURE, false},
+                      RestartCase{"WalkAfterAnOutage", FailingStep::Walk, CSE_SUCCESS, true}),
+    [](const ::testing::TestParamInfo<RestartCase>& info) { return info.param.name; });
 
 // ---- A request that went out whole, though the client could not tell ------------------------
 

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "session/HexBits.h"
 #include "host/HostArguments.h"
+#include "session/HexBits.h"
 
 namespace faults {
 namespace {

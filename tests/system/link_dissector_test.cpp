@@ -174,7 +174,9 @@ TEST_F(LinkDissectorTest, OpenScanAndALongShiftAreDecodedAndReassembled) {
     EXPECT_EQ(frames(capture, "koraven.token"), capture.counters.flowTokensSent);
     // Every request is paired with its reply, and nothing else is.
     EXPECT_EQ(frames(capture, "koraven.response_to"), capture.counters.requests);
-    EXPECT_EQ(frames(capture, "koraven.request.id && !koraven.response_in"), 0u);
+    // A request sent again (the probe at open) is answered through its first sending.
+    EXPECT_EQ(frames(capture, "koraven.request.id && !koraven.response_in && !koraven.repeat_of"),
+              0u);
     keepOnFailure(capture);
 }
 
@@ -191,7 +193,9 @@ TEST_F(LinkDissectorTest, CseHostCapturesItsEmbeddedEmulator) {
     expectEveryDatagramDecoded(capture);
     EXPECT_EQ(frames(capture, "koraven.type == 0x03 || koraven.type == 0x13"), 2u);
     EXPECT_GT(frames(capture, "koraven.response_to"), 5u);
-    EXPECT_EQ(frames(capture, "koraven.request.id && !koraven.response_in"), 0u);
+    // A request sent again (the probe at open) is answered through its first sending.
+    EXPECT_EQ(frames(capture, "koraven.request.id && !koraven.response_in && !koraven.repeat_of"),
+              0u);
     keepOnFailure(capture);
 }
 
@@ -217,8 +221,8 @@ TEST_F(LinkDissectorTest, TheScriptNamedWithXWinsOverAnInstalledCopy) {
     const Rows alone = tshark(capture, "koraven", {"_ws.col.Info"});
     EXPECT_GT(alone.size(), 10u);
     EXPECT_EQ(withInstalled, alone);
-    EXPECT_EQ(tshark(capture, "_ws.expert.severity >= 0x00800000 || _ws.malformed", {"frame.number"},
-                     home)
+    EXPECT_EQ(tshark(capture, "_ws.expert.severity >= 0x00800000 || _ws.malformed",
+                     {"frame.number"}, home)
                   .size(),
               0u);
     keepOnFailure(capture);
@@ -246,7 +250,9 @@ TEST_P(LinkFaultTest, ExpertInfoStandsExactlyWhereTheFaultsWere) {
     expectEveryDatagramDecoded(capture);
     const quorbit::SimCounters& sim = capture.counters;
 
-    const std::size_t repeated = frames(capture, "koraven.expert.repeated_reply");
+    // The replies repeated for the open's probe of retransmission are notes of their own.
+    const std::size_t repeated = frames(capture, "koraven.expert.repeated_reply") +
+                                 frames(capture, "koraven.expert.reply_to_request_sent_again");
     const std::size_t sentAgain = frames(capture, "koraven.expert.request_sent_again");
     if (row.lossy) {
         EXPECT_LE(repeated, sim.repeatedReplies);
@@ -275,7 +281,9 @@ TEST_P(LinkFaultTest, ExpertInfoStandsExactlyWhereTheFaultsWere) {
     // A dropped last fragment shows no gap: nothing of its reply follows it.
     for (const unsigned seq : missing)
         EXPECT_EQ(capture.droppedFragments.count(seq), 1u) << "gap over fragment " << seq;
-    EXPECT_EQ(missing, capture.droppedFollowed);
+    // A request sent again after a lost reply fragment brings the reply again, which may fill the
+    // hole before anything after it shows the gap.
+    for (const unsigned seq : missing) EXPECT_EQ(capture.droppedFollowed.count(seq), 1u);
     EXPECT_EQ(missing.empty(), !row.lossy);
     EXPECT_EQ(frames(capture, "koraven.notify.kind"), sim.notificationsSent);
     keepOnFailure(capture);
@@ -348,9 +356,9 @@ TEST_F(OddDatagramTest, EachIsFlaggedAndNoneBreaksTheDissector) {
     ::close(fd);
     simulator.stop();
     // What was sent to the emulator; it answers request fragments of a link it does not hold.
-    const Rows messages = tshark(capture, "koraven && udp.dstport == " +
-                                              std::to_string(capture.port),
-                                 {"_ws.expert.message"});
+    const Rows messages =
+        tshark(capture, "koraven && udp.dstport == " + std::to_string(capture.port),
+               {"_ws.expert.message"});
     ASSERT_EQ(messages.size(), rows.size());
     for (std::size_t i = 0; i < rows.size(); ++i) {
         ASSERT_FALSE(messages[i].empty()) << rows[i].name;
@@ -358,7 +366,8 @@ TEST_F(OddDatagramTest, EachIsFlaggedAndNoneBreaksTheDissector) {
             << rows[i].name << ": " << messages[i][0];
     }
     // Its answers to the two request fragments: no link, each naming the fragment it answers.
-    const Rows refusals = tshark(capture, "koraven.refusal.reason == 2", {"koraven.refusal.answers"});
+    const Rows refusals =
+        tshark(capture, "koraven.refusal.reason == 2", {"koraven.refusal.answers"});
     EXPECT_EQ(refusals, (Rows{{"1"}, {"2"}}));
     EXPECT_EQ(frames(capture, "_ws.expert.severity >= 0x00800000 || _ws.malformed"), 0u);
     keepOnFailure(capture);

@@ -174,6 +174,9 @@ local e = {
                                expert.group.SEQUENCE, expert.severity.WARN),
     resent = ProtoExpert.new("koraven.expert.request_sent_again", "Request sent again",
                              expert.group.SEQUENCE, expert.severity.NOTE),
+    answered_again = ProtoExpert.new("koraven.expert.reply_to_request_sent_again",
+                                     "Reply repeated for a request sent again",
+                                     expert.group.SEQUENCE, expert.severity.NOTE),
     late = ProtoExpert.new("koraven.expert.late_fragment", "Fragment out of order",
                            expert.group.SEQUENCE, expert.severity.NOTE),
     orphan = ProtoExpert.new("koraven.expert.reply_without_request", "Reply without a request",
@@ -600,6 +603,17 @@ local function analyse(bytes, pinfo, record, number, src, dst)
         completing.pinfo = pinfo
         add_fragment(stream, record, number, handshake_seq, byte(bytes, 2) == 0, bytes,
                      client_side, true, client_side and request_completes or reply_completes)
+        -- A reply repeated after the client sent its request again answers that request: the
+        -- front end had carried it out already (its reply was lost or late).
+        if client_side then
+            if record.repeat_start then
+                link.resent = true
+            elseif not record.repeat_of then
+                link.resent = false
+            end
+        elseif record.repeat_start and link.resent then
+            record.answers_resend = true
+        end
     end
 end
 
@@ -906,7 +920,8 @@ local function show_fragment_notes(root, note, client)
             "%d fragment(s) missing from %d on", note.gap.count, note.gap.first))
     end
     if note.repeat_start then
-        root:add_proto_expert_info(client and e.resent or e.repeated, format(
+        local kind = client and e.resent or note.answers_resend and e.answered_again or e.repeated
+        root:add_proto_expert_info(kind, format(
             "same sequence numbers as the message that started in frame %d", note.repeat_start))
     end
     if note.repeat_of or note.repeat_start then

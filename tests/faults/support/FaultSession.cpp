@@ -184,8 +184,10 @@ bool FaultSession::openAndPrepare() {
     if (plugin->isOpened()) (void)close();
     const std::string port = "port=" + std::to_string(simulator->udpPort());
     const std::string retransmission = "retransmit=" + retransmit;
-    const char* const argv[] = {"node=127.0.0.1", port.c_str(), retransmission.c_str()};
-    if (call("openTarget", [&] { return plugin->openTarget(3, argv, 0, 0); }) != CSE_SUCCESS)
+    const std::string shiftMode = "shifts=" + shifts;
+    const char* const argv[] = {"node=127.0.0.1", port.c_str(), retransmission.c_str(),
+                                shiftMode.c_str()};
+    if (call("openTarget", [&] { return plugin->openTarget(4, argv, 0, 0); }) != CSE_SUCCESS)
         return false;
     ++openings;
     if (call("lockTarget", [&] { return plugin->lockTarget(0); }) != CSE_SUCCESS) return false;

@@ -54,6 +54,7 @@ class FaultSession : public ::testing::Test {
 
     // retransmit= of the opens: off where a lost datagram must fail its call.
     std::string retransmit = "off";
+    std::string shifts = "split";
     CallCounts counts;
     int openings = 0;  // successful openTarget calls
     std::vector<std::string> wrongResults;
