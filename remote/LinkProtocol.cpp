@@ -128,7 +128,9 @@ Waited awaitDatagrams(LinkDeadline deadline, WhileSending when) noexcept {
             if (when == WhileSending::Sending && link.echoWindow == 1) link.echoWindow = 0;
         } else if (datagram[0] == LINK_DATA_IN) {
             bool kept = false;
-            if (!keepAhead(datagram, length, 0, 0, kept)) return Waited::Failed;
+            // Where the reception of this reply stands: a resend may go out in the middle of it.
+            if (!keepAhead(datagram, length, link.replyTaken, link.replyTotal, kept))
+                return Waited::Failed;
         }
     }
 }
@@ -231,6 +233,8 @@ int readyForRequest() noexcept {
     }
     link.resendsSent = 0;
     link.timeoutResends = 0;
+    link.replyTaken = 0;
+    link.replyTotal = 0;
     link.roundTripSampled = false;
     link.resendWaitsMicros = 0;
     link.repetitionPending = false;
@@ -426,6 +430,13 @@ int64_t tokenIntervalMicros() noexcept {
                                     timeout);
 }
 
+// The space between back-to-back fragments of the resend after `resendsSoFar` timed ones.
+int64_t resendGapMicros(int resendsSoFar) noexcept {
+    constexpr int kLongestGapShift = 4;  // 64 ms: beyond any jitter a link lives with
+    return kFirstResendGapMicros << (resendsSoFar < kLongestGapShift ? resendsSoFar
+                                                                     : kLongestGapShift);
+}
+
 void armResendTimer() noexcept {
     gRemoteLink.nextResendAtMicros = LinkDeadlineAfter(resendIntervalMicros());
 }
@@ -442,6 +453,9 @@ TimedResend resendAfterTimeout() noexcept {
     const int fragments = fragmentsOf(length);
     Sending sending;
     sending.tokenMicros = tokenIntervalMicros();
+    // A network that delays each datagram on its own reorders back-to-back fragments, which
+    // breaks the resend again: they are spaced, more each time.
+    if (fragments > 1) sending.gapMicros = resendGapMicros(link.timeoutResends);
     ++link.timeoutResends;
     ++link.timeoutRetransmissions;
     link.resentFragments += static_cast<uint64_t>(fragments);
@@ -479,9 +493,15 @@ int transmitRepeatable(uint8_t* message, int length) noexcept {
         link.transmitSequence = link.savedTransmitSequence;
         sending = Sending{};
         sending.tokenMicros = tokenIntervalMicros();
+        sending.gapMicros = resendGapMicros(link.timeoutResends - 1);
         sent = transmit(message, length, sending);
     }
     return length;
+}
+
+// Whether the request in progress goes out again when no reply came within its interval.
+bool timedResends() noexcept {
+    return gRemoteLink.requestRepeatable && gRemoteLink.lastMessageLength != 0;
 }
 
 // The time from the request's last fragment to its reply, of a request that went out once.
@@ -526,6 +546,11 @@ int LinkReceiveMessage(uint8_t* buffer) noexcept {
     };
     takeKept();
     if (complete) return total;
+    // What a wait during a resend keeps must land where this reception stands.
+    const auto noteProgress = [&]() {
+        link.replyTaken = taken;
+        link.replyTotal = total;
+    };
     // Only a fragment taken or kept, or a resend, earns more time: a peer that keeps sending
     // tokens, notifications or copies must not hold the caller beyond the time-out.
     LinkDeadline deadline = LinkDeadlineAfter(LinkReplyTimeoutMicros());
@@ -534,10 +559,12 @@ int LinkReceiveMessage(uint8_t* buffer) noexcept {
     for (;;) {
         if (repeated) {
             link.repetitionPending = false;
+            noteProgress();
             const Repetition answer = answerRepetition(taken > 0 || !ahead.empty());
-            if (answer == Repetition::NotSent) {
+            // With retransmission the timer goes on where the paced resends gave up.
+            if (answer == Repetition::NotSent && (!timedResends() || link.lost)) {
                 ahead.clear();
-                return kResendNotSent;
+                return link.lost ? kFrontEndForgot : kResendNotSent;
             }
             // What came while the resend went out may complete the reply.
             takeKept();
@@ -554,12 +581,12 @@ int LinkReceiveMessage(uint8_t* buffer) noexcept {
         const HeaderRoom room(write);
         int length = 0;
         // A repeatable request goes out again when nothing of its reply came within its interval.
-        const bool timed = link.requestRepeatable && link.lastMessageLength != 0 &&
-                           link.nextResendAtMicros < deadline;
+        const bool timed = timedResends() && link.nextResendAtMicros < deadline;
         const Arrival arrival =
             nextDatagram(timed ? link.nextResendAtMicros : deadline, write, &length);
         if (arrival == Arrival::TimedOut && timed) {
             room.restore();
+            noteProgress();
             const TimedResend resent = resendAfterTimeout();
             if (resent == TimedResend::Failed) {
                 ahead.clear();

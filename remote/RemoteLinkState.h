@@ -78,6 +78,9 @@ struct RemoteLinkState {
     // Fragments of the reply awaited that came ahead of their turn, or while a long request still
     // waited for a flow token; they lie in the reply buffer already.
     AheadFragments aheadFragments;
+    // Fragments and bytes of the reply in progress taken in order, while a resend waits.
+    int replyTaken = 0;
+    int replyTotal = 0;
     uint64_t resentFragments = 0;  // request fragments sent again, for the soak's figures
 
     // Retransmission on a time-out.
