@@ -9,6 +9,7 @@
 #include <cstdlib>
 
 #include "koraven-cse-plugin/CsePlugin.h"
+#include "session/ChainSearch.h"
 #include "session/EmbeddedEmulator.h"
 #include "session/HexBits.h"
 #include "session/IrLengthDerivation.h"
@@ -186,7 +187,12 @@ void CableSession::State::startEmulator() {
     std::string error;
     emulator.setCapture(options.simPcapPath);
     emulator.setPort(options.simPort.value_or(0));
-    const std::string chain = chainFilePath(options.simChain, executableDirectory());
+    std::string chain;
+    const std::vector<std::string> folders =
+        options.chainFolders.empty()
+            ? std::vector<std::string>{installedChainFolder(executableDirectory())}
+            : options.chainFolders;
+    if (!findChainFile(options.simChain, folders, chain, error)) fail(ErrorKind::kUsage, error);
     switch (emulator.start(chain, options.simBoardFaults, error)) {
         case EmbeddedEmulator::StartResult::kBadChain:
             fail(ErrorKind::kUsage, error);
@@ -496,6 +502,10 @@ bool CableSession::chainScanned() const {
 
 bool CableSession::irPathFaulty() const {
     return state_->irPathFaulty;
+}
+
+uint32_t CableSession::irPathBits() const {
+    return state_->irMeasured ? state_->irTotalBits : 0;
 }
 
 bool CableSession::instructionsLoaded() const {
