@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 
 #include "koraven-cse-plugin/CsePlugin.h"
@@ -30,6 +31,8 @@ namespace {
 constexpr uint32_t kIdcodeBits = 32;
 // The plug-in has one link per process: a second open would end the first session's link.
 std::atomic<bool> gSessionOpen{false};
+// The plug-in's reply time-out when timeout= is not given.
+constexpr uint32_t kReplyTimeoutSeconds = 5;
 // The DR path in BYPASS is one bit a device; well beyond the devices a scan accepts.
 constexpr uint32_t kBypassFlushBits = 1024;
 
@@ -228,9 +231,19 @@ void CableSession::State::connect() {
     }
     // The one line of the session's own among the plug-in's traces: what openTarget is given.
     if (options.verbosity >= 4 && options.log) options.log(4, "openTarget " + listed);
+    const auto started = std::chrono::steady_clock::now();
     if (cseFailed(plugin->openTarget(static_cast<uint32_t>(argv.size()), argv.data(), 0, 0))) {
-        fail(ErrorKind::kLink, "cannot open the target through the front end at " + node + ":" +
-                                   std::to_string(port));
+        const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - started;
+        std::vector<std::string> errors = messages.takeErrors();
+        const std::string frontEnd = node + ":" + std::to_string(port);
+        const std::string cause = openFailureCause(
+            errors, frontEnd, options.timeoutSeconds.value_or(kReplyTimeoutSeconds),
+            elapsed.count());
+        throw SessionError(ErrorKind::kLink,
+                           cause.empty()
+                               ? "cannot open the target through the front end at " + frontEnd
+                               : "cannot open the target: " + cause,
+                           std::move(errors));
     }
     opened = true;
     if (cseFailed(plugin->lockTarget(0))) fail(ErrorKind::kLink, "cannot lock the target");

@@ -263,8 +263,9 @@ class Player {
 
     bool sendJoined(uint8_t* tdo, uint32_t tdoBytes) {
         const std::vector<uint8_t> input = joined_.takeCommandInput();
-        return !cseFailed(plugin_.sendCommand(
-            "raw-shift", input.data(), static_cast<uint32_t>(input.size()), tdo, tdoBytes, 0, 0));
+        return !cseFailed(plugin_.sendCommand("raw-shift", input.data(),
+                                              static_cast<uint32_t>(input.size()), tdo, tdoBytes,
+                                              0, 0));
     }
 
     // The kept clocks alone, before a statement they cannot go with.

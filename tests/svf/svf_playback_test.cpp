@@ -4,10 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+
 #include <random>
+#include <tuple>
 #include <sstream>
 #include <string>
-#include <tuple>
 
 #include "koraven-cse-plugin/CseTapWalk.h"
 #include "support/SimulatedTarget.h"
@@ -47,8 +48,8 @@ class SvfPlaybackTest : public targettest::SimulatedTargetTest {
             auto at = static_cast<CsePluginInterface::CseJtagTapState>(record.startState);
             for (uint32_t k = 0; k < record.bitCount; ++k) {
                 const bool lastHigh = (record.optionWord & 0x8) != 0 && k + 1 == record.bitCount;
-                const bool tms =
-                    lastHigh || (!record.tms.empty() && ((record.tms[k / 8] >> (k % 8)) & 1u) != 0);
+                const bool tms = lastHigh || (!record.tms.empty() &&
+                                              ((record.tms[k / 8] >> (k % 8)) & 1u) != 0);
                 if (at == state && !tms) ++clocks;
                 at = CsePluginInterface::cseNextTapState(at, tms);
             }
@@ -312,8 +313,7 @@ INSTANTIATE_TEST_SUITE_P(Files, SvfRunTestClocks,
 // With merged shifts a scan is one request, and a RUNTEST and the scan after it one together.
 TEST_F(SvfPlaybackTest, MergedPlaysAStatementPairInOneRequest) {
     std::string text = "SIR 18 TDI(3FFFF);\n";
-    for (int i = 0; i < 50; ++i)
-        text += "SDR 26 TDI(2AAAAAA) TDO(1555550) MASK(3FFFFF8);\nRUNTEST 10 TCK;\n";
+    for (int i = 0; i < 50; ++i) text += "SDR 26 TDI(2AAAAAA) TDO(1555550) MASK(3FFFFF8);\nRUNTEST 10 TCK;\n";
     const SvfResult split = play(text);
     ASSERT_EQ(split.outcome, Outcome::kPassed) << split.failure;
     EXPECT_EQ(simulator->counters().requests, 1u + 3 + 50 * 5) << "reset, SIR, 5 per pair";
