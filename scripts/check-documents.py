@@ -1,12 +1,13 @@
 # SPDX-License-Identifier: Apache-2.0
 """What an installed document refers to must exist, and its examples must run.
 
-    check-documents.py references --tree TREE DOCUMENT...
+    check-documents.py references --tree TREE [--tree TREE...] DOCUMENT...
         Every Markdown link (a file beside the document, a #section of it or of that file), every
-        section named in words (README's "X", the "X" section), every file named in backticks
-        (`board.svf`, `koraven.cfg`, `*.md`, `*.chain`, ...) and every file a Windows README lists
-        exists in TREE (by name, anywhere in it); no document names the code's own identifiers
-        (`Type::member`).
+        section named in words (README's "X", the "X" section) and every file named in backticks
+        (`board.svf`, `koraven.cfg`, `*.md`, `*.chain`, ...) exists: files by name anywhere in the
+        trees (the .zip's documents also describe the Linux packages), the files a Windows README
+        lists beside it; no document names the code's own identifiers (`Type::member`,
+        `parseFaultList`) unless the installed headers declare them.
     check-documents.py examples --tree TREE --work DIR DOCUMENT...
         Runs the shell examples of Markdown documents: the indented blocks' "$ command" lines
         (with the files that "$ cat FILE" shows written first) and the bare command lines of
@@ -68,10 +69,10 @@ def public_names(tree):
     return words
 
 
-def check_references(tree, documents):
+def check_references(trees, documents):
     problems = []
-    names = tree_files(tree)
-    public = public_names(tree)
+    names = set().union(*(tree_files(tree) for tree in trees))
+    public = set().union(*(public_names(tree) for tree in trees))
     every_heading = {}
     for document in documents:
         if document.endswith(".md"):
@@ -194,13 +195,18 @@ def run_examples(tree, work, documents):
 
 
 def main(arguments):
-    mode = arguments[0]
-    tree = arguments[arguments.index("--tree") + 1]
-    work = arguments[arguments.index("--work") + 1] if "--work" in arguments else None
-    documents = [argument for argument in arguments[1:]
-                 if argument not in (tree, work, "--tree", "--work")]
-    problems = check_references(tree, documents) if mode == "references" else \
-        run_examples(tree, work, documents)
+    mode, rest = arguments[0], arguments[1:]
+    trees, work, documents = [], None, []
+    while rest:
+        argument = rest.pop(0)
+        if argument == "--tree":
+            trees.append(rest.pop(0))
+        elif argument == "--work":
+            work = rest.pop(0)
+        else:
+            documents.append(argument)
+    problems = check_references(trees, documents) if mode == "references" else \
+        run_examples(trees[0], work, documents)
     for problem in problems:
         print("check-documents: " + problem)
     return 1 if problems else 0

@@ -238,7 +238,7 @@ if [[ -n "$zip" ]]; then
     done
     unzip -q "$zip" -d "$work/zip"
     zip_root=$(dirname "$(find "$work/zip" -name README-Windows.txt)")
-    python3 scripts/check-documents.py references --tree "$zip_root" "$zip_root"/README-Windows.txt \
+    python3 scripts/check-documents.py references --tree "$zip_root" --tree "$root" "$zip_root"/README-Windows.txt \
         "$zip_root"/*.md || fail "$zip's documents refer to what it does not hold"
     # Under Wine, where it runs: cse-host.exe offers every option README-Windows.txt names, and
     # nothing that means nothing on Windows.
