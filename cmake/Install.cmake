@@ -2,7 +2,8 @@
 # cmake --install: programs in bin/, the plug-in in its own folder under the library folder, the
 # host-facing headers, a relocatable CMake package and pkg-config file, chain files, documents,
 # man pages, bash completion and the link dissector. The 32-bit Windows build installs what its .zip
-# holds: the DLL beside cse-host.exe, the headers, the Windows README, the set-up guide and LICENSE.
+# holds: the DLL beside cse-host.exe, the headers, the Windows README, the set-up guide, cse-host.md
+# and quorbit-sim.md, the example files and LICENSE.
 include(CMakePackageConfigHelpers)
 
 set(krv_cmake_dir ${CMAKE_INSTALL_LIBDIR}/cmake/KoravenCsePlugin)
@@ -37,6 +38,32 @@ endforeach()
 
 # Package users get their own README and the set-up guide; the developer README stays in the tree.
 install(FILES ${PROJECT_SOURCE_DIR}/docs/setup-guide.md DESTINATION ${krv_doc_dir})
+# The folders' READMEs without their developer parts (packaging/UserDocument.cmake); the .zip
+# gets those of its programs' documents too, and the SVF file they use.
+set(krv_user_documents "")
+set(krv_document_pairs "host/README.md=cse-host.md" "sim/README.md=quorbit-sim.md")
+if(NOT WIN32)
+    list(APPEND krv_document_pairs "tools/wireshark/README.md=koraven-link-dissector.md")
+endif()
+foreach(pair IN LISTS krv_document_pairs)
+    string(REPLACE "=" ";" pair "${pair}")
+    list(GET pair 0 source)
+    list(GET pair 1 installed)
+    set(output ${CMAKE_BINARY_DIR}/doc/${installed})
+    add_custom_command(OUTPUT ${output}
+        COMMAND ${CMAKE_COMMAND} -DINPUT=${PROJECT_SOURCE_DIR}/${source} -DOUTPUT=${output}
+                -P ${PROJECT_SOURCE_DIR}/packaging/UserDocument.cmake
+        DEPENDS ${PROJECT_SOURCE_DIR}/${source} ${PROJECT_SOURCE_DIR}/packaging/UserDocument.cmake
+        VERBATIM)
+    list(APPEND krv_user_documents ${output})
+endforeach()
+add_custom_target(krv_user_documents ALL DEPENDS ${krv_user_documents})
+install(FILES ${krv_user_documents} DESTINATION ${krv_doc_dir})
+# Files the documents' examples use: an SVF file for the demo chain and OpenOCD's configuration
+# for cse-host serve.
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/examples/board.svf
+              ${PROJECT_SOURCE_DIR}/packaging/examples/koraven.cfg
+        DESTINATION ${krv_doc_dir}/examples)
 if(WIN32)
     install(FILES ${PROJECT_SOURCE_DIR}/packaging/README-Windows.txt ${PROJECT_SOURCE_DIR}/LICENSE
             DESTINATION .)
@@ -69,23 +96,6 @@ install(FILES ${CMAKE_BINARY_DIR}/packaging/${KRV_PACKAGE_NAME}.pc
 
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/sim/chains/ DESTINATION ${CMAKE_INSTALL_DATADIR}/quorbit-sim
         FILES_MATCHING PATTERN "*.chain")
-# The folders' READMEs without their developer parts (packaging/UserDocument.cmake).
-set(krv_user_documents "")
-foreach(pair IN ITEMS "host/README.md=cse-host.md" "sim/README.md=quorbit-sim.md"
-                      "tools/wireshark/README.md=koraven-link-dissector.md")
-    string(REPLACE "=" ";" pair "${pair}")
-    list(GET pair 0 source)
-    list(GET pair 1 installed)
-    set(output ${CMAKE_BINARY_DIR}/doc/${installed})
-    add_custom_command(OUTPUT ${output}
-        COMMAND ${CMAKE_COMMAND} -DINPUT=${PROJECT_SOURCE_DIR}/${source} -DOUTPUT=${output}
-                -P ${PROJECT_SOURCE_DIR}/packaging/UserDocument.cmake
-        DEPENDS ${PROJECT_SOURCE_DIR}/${source} ${PROJECT_SOURCE_DIR}/packaging/UserDocument.cmake
-        VERBATIM)
-    list(APPEND krv_user_documents ${output})
-endforeach()
-add_custom_target(krv_user_documents ALL DEPENDS ${krv_user_documents})
-install(FILES ${krv_user_documents} DESTINATION ${krv_doc_dir})
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/copyright DESTINATION ${krv_doc_dir})
 # Wireshark's global Lua plug-in folder (Debian: lib/<multiarch>/wireshark/plugins/): tshark and
 # Wireshark load the dissector with no option.

@@ -12,12 +12,14 @@ constexpr size_t kOptionColumn = 22;
 // serve is offered by the Windows build, so its --help lists only what works.
 constexpr bool kEmbeddedEmulator = false;
 constexpr bool kBridge = false;
+constexpr bool kBashCompletion = false;  // no bash to complete for
 constexpr const char* kLibHelp =
     "the plug-in library (default: $CSE_HOST_PLUGIN, else\n"
     "KoravenCsePlugin_14.dll beside cse-host.exe)";
 #else
 constexpr bool kEmbeddedEmulator = true;
 constexpr bool kBridge = true;
+constexpr bool kBashCompletion = true;
 constexpr const char* kLibHelp =
     "the plug-in library (default: $CSE_HOST_PLUGIN, else the one beside\n"
     "cse-host, else the installed one, ../lib/<multiarch>/koraven-cse-plugin/\n"
@@ -177,7 +179,9 @@ std::vector<OptionDefinition> hostOptions() {
     std::vector<OptionDefinition> options;
     for (const OptionDefinition& option : kOptions) {
         const bool bridgeOption = std::string(option.names).rfind("--rbb-", 0) == 0;
-        if ((kEmbeddedEmulator || !option.embeddedOnly) && (kBridge || !bridgeOption)) {
+        const bool completionOption = std::string(option.names) == "--bash-completion";
+        if ((kEmbeddedEmulator || !option.embeddedOnly) && (kBridge || !bridgeOption) &&
+            (kBashCompletion || !completionOption)) {
             options.push_back(option);
         }
     }

@@ -69,6 +69,7 @@ Outcome HostSession::playSvfCommand(const HostCommand& command) {
     options.fileName = name;
     options.keepGoing = command.keepGoing;
     options.joinRunTests = session_->mergedShifts();
+    options.irPathBits = session_->irPathBits();
     if (::isatty(STDERR_FILENO) != 0)
         options.progress = [&progress](uint64_t done, uint64_t total) {
             progress.show(done, total);

@@ -3,6 +3,10 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include <algorithm>
+#include <iterator>
+#include <utility>
+
 #include "krv/ProjectVersion.h"
 #include "python/PythonErrors.h"
 #include "python/PythonSession.h"
@@ -27,8 +31,8 @@ uint32_t unsignedArgument(const py::handle& value, const char* name, uint64_t ma
     const py::int_ number = py::reinterpret_steal<py::int_>(index);
     if (number < py::int_(minimum) || number > py::int_(maximum)) {
         throw csepython::usageError(std::string(name) + " must be " + std::to_string(minimum) +
-                                    ".." + std::to_string(maximum) +
-                                    ", not " + py::repr(number).cast<std::string>());
+                                    ".." + std::to_string(maximum) + ", not " +
+                                    py::repr(number).cast<std::string>());
     }
     return number.cast<uint32_t>();
 }
@@ -92,6 +96,47 @@ std::unique_ptr<PythonSession> openSession(const std::optional<std::string>& nod
     return std::make_unique<PythonSession>(arguments);
 }
 
+constexpr const char* kSessionKeywords[] = {
+    "node",    "port",     "lib",       "irlen",           "timeout",
+    "packlen", "hostport", "sim_chain", "sim_board_fault", "shifts"};
+
+std::string typeName(const py::handle& value) {
+    return py::str(value.get_type().attr("__name__")).cast<std::string>();
+}
+
+// Reached only when the arguments fit the signature above in no way: says which argument is wrong
+// and what is valid, as Python's own functions do, instead of pybind11's list of signatures.
+[[noreturn]] void refuseSessionArguments(const py::args& args, const py::kwargs& kwargs) {
+    std::string valid;
+    for (const char* keyword : kSessionKeywords)
+        valid += (valid.empty() ? "" : ", ") + std::string(keyword);
+    const size_t count = std::size(kSessionKeywords);
+    if (args.size() > count) {
+        throw py::type_error("Session() takes at most " + std::to_string(count) + " arguments (" +
+                             std::to_string(args.size()) + " given): " + valid);
+    }
+    std::vector<std::pair<std::string, py::handle>> given;
+    for (size_t i = 0; i < args.size(); ++i) given.emplace_back(kSessionKeywords[i], args[i]);
+    for (const auto& item : kwargs) {
+        const std::string name = py::str(item.first).cast<std::string>();
+        const auto* known =
+            std::find(std::begin(kSessionKeywords), std::end(kSessionKeywords), name);
+        if (known == std::end(kSessionKeywords)) {
+            throw py::type_error("Session() got an unexpected keyword argument '" + name +
+                                 "'; the valid ones: " + valid);
+        }
+        if (static_cast<size_t>(known - std::begin(kSessionKeywords)) < args.size())
+            throw py::type_error("Session() got multiple values for argument '" + name + "'");
+        given.emplace_back(name, item.second);
+    }
+    for (const auto& [name, value] : given) {
+        if ((name == "node" || name == "shifts") && !value.is_none() &&
+            !py::isinstance<py::str>(value))
+            throw py::type_error(name + " must be a str, not " + typeName(value));
+    }
+    throw py::type_error("Session() does not take these arguments; the valid ones: " + valid);
+}
+
 py::object deviceObject(const py::module_& types, const csepython::PyDevice& device) {
     return types.attr("Device")(device.index, device.idcode, device.irlen, device.manufacturer,
                                 device.part, device.version, device.openocdPosition, device.bank,
@@ -148,6 +193,10 @@ PYBIND11_MODULE(_core, m) {
              py::arg("timeout") = py::none(), py::arg("packlen") = py::none(),
              py::arg("hostport") = py::none(), py::arg("sim_chain") = py::none(),
              py::arg("sim_board_fault") = py::none(), py::arg("shifts") = py::none())
+        .def(py::init(
+            [](const py::args& args, const py::kwargs& kwargs) -> std::unique_ptr<PythonSession> {
+                refuseSessionArguments(args, kwargs);
+            }))
         .def("__enter__", [](py::object self) { return self; })
         .def(
             "__exit__",

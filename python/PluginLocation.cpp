@@ -9,6 +9,9 @@
 #ifndef KRV_PLUGIN_FILE
 #define KRV_PLUGIN_FILE "KoravenCsePlugin_14.so"
 #endif
+#ifndef KRV_CHAIN_DIR_FROM_PACKAGE
+#define KRV_CHAIN_DIR_FROM_PACKAGE "../../../../share/quorbit-sim"
+#endif
 #ifndef KRV_PLUGIN_DIR_FROM_PYTHONDIR
 #define KRV_PLUGIN_DIR_FROM_PYTHONDIR "../../x86_64-linux-gnu/koraven-cse-plugin"
 #endif
@@ -48,6 +51,20 @@ std::string defaultPluginPath() {
         if (exists(candidate)) return candidate;
     }
     return {};
+}
+
+std::vector<std::string> chainFolders() {
+    std::vector<std::string> folders;
+    const std::string package = packageDirectory();
+    // The build tree: <build>/python/koraven_cse/ and the chains in <build>/share/quorbit-sim/.
+    if (!package.empty()) {
+        if (exists(package + "../../share/quorbit-sim"))
+            folders.push_back(package + "../../share/quorbit-sim");
+        folders.push_back(package + KRV_CHAIN_DIR_FROM_PACKAGE);
+    }
+    folders.push_back("/usr/share/quorbit-sim");
+    folders.push_back("/usr/local/share/quorbit-sim");
+    return folders;
 }
 
 }  // namespace csepython

@@ -1,10 +1,11 @@
 // SPDX-License-Identifier: Apache-2.0
-// Which plug-in a Session loads when lib= is not given: the file CSE_HOST_PLUGIN names (the session
-// library reads it), else the plug-in found relative to this module's own file, so that the build
-// tree and an installed (even moved) tree each use their own plug-in.
+// Which plug-in a Session loads when lib= is not given, and where sim_chain= names are looked for:
+// relative to this module's own file first, so that the build tree and an installed (even moved)
+// tree each use their own plug-in and chains, whichever interpreter loads the module.
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace csepython {
 
@@ -13,5 +14,9 @@ namespace csepython {
 // the installed module. Empty as well when none exists: the library's own search then says where it
 // looked.
 [[nodiscard]] std::string defaultPluginPath();
+
+// The folders an installed chain name is looked for in: the build tree's, the installed tree's
+// relative to the module, then those of Debian's prefixes (/usr, /usr/local).
+[[nodiscard]] std::vector<std::string> chainFolders();
 
 }  // namespace csepython

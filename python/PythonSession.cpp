@@ -51,6 +51,7 @@ csesession::SessionOptions sessionOptions(const SessionArguments& arguments) {
     if (arguments.hostport) options.hostPort = static_cast<uint16_t>(*arguments.hostport);
     if (arguments.shifts) options.shifts = *arguments.shifts;
     if (arguments.simChain) options.simChain = *arguments.simChain;
+    options.chainFolders = chainFolders();
     for (const std::string& fault : arguments.simBoardFaults) {
         options.simBoardFaults += (options.simBoardFaults.empty() ? "" : ",") + fault;
     }

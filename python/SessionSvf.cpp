@@ -82,6 +82,7 @@ py::object PythonSession::svf(const py::object& source, bool keepGoing,
     const csesvf::SvfResult result = run([&](csesession::CableSession& session) {
         (void)session.takePluginErrors();
         options.joinRunTests = session.mergedShifts();
+        options.irPathBits = session.irPathBits();
         csesvf::SvfResult played;
         if (isFile) {
             std::istream input(&*buffer);

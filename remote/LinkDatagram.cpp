@@ -58,7 +58,12 @@ bool canReceiveWithin(const LinkSocketOps& sockets) noexcept {
            sockets.open == system.open && sockets.close == system.close;
 }
 
-enum class Round { Received, Nothing, Failed };
+enum class Round { Received, Nothing, Failed, Refused };
+
+Round afterError(int error) noexcept {
+    if (error == kLinkErrorConnectionReset) return Round::Refused;
+    return error == kLinkErrorWouldBlock || isPassing(error) ? Round::Nothing : Round::Failed;
+}
 
 // One try for one datagram, up to the deadline. Where the platform lets the receive wait by
 // itself, a datagram already waiting (within a burst of fragments, or on one processor) is taken
@@ -72,16 +77,15 @@ Round receiveOnce(const LinkSocketOps& sockets, LinkDeadline deadline, uint8_t* 
         *received = sockets.receiveWithin(gRemoteLink.socket, buffer, size, from,
                                           remainingMicros > 0 ? remainingMicros : 0);
         if (*received >= 0) return Round::Received;
-        const int error = sockets.lastError();
-        return error == kLinkErrorWouldBlock || isPassing(error) ? Round::Nothing : Round::Failed;
+        return afterError(sockets.lastError());
     }
     const int ready =
         sockets.waitReadable(gRemoteLink.socket, remainingMicros > 0 ? remainingMicros : 0);
-    if (ready < 0) return isPassing(sockets.lastError()) ? Round::Nothing : Round::Failed;
+    if (ready < 0) return afterError(sockets.lastError());
     if (ready == 0) return Round::Nothing;
     *received = sockets.receiveFrom(gRemoteLink.socket, buffer, size, from);
     if (*received >= 0) return Round::Received;
-    return isPassing(sockets.lastError()) ? Round::Nothing : Round::Failed;
+    return afterError(sockets.lastError());
 }
 
 }  // namespace
@@ -97,6 +101,8 @@ LinkWait LinkAwaitDatagramUntil(LinkDeadline deadline, LinkSource source, uint8_
         int received = 0;
         const Round round = receiveOnce(sockets, deadline, buffer, size, from, &received);
         if (round == Round::Failed) return LinkWait::Failed;
+        if (round == Round::Refused && source == LinkSource::PeerPortUntilRefused)
+            return LinkWait::Refused;
         // Nobody but the peer may answer in the debugger's name.
         if (round == Round::Received && isTaken(*from, source)) {
             if (received > size) return LinkWait::Failed;
@@ -123,6 +129,7 @@ int LinkReceiveDatagram(int64_t timeoutMicros, uint8_t* buffer, int size) noexce
         case LinkWait::TimedOut:
             return 0;
         case LinkWait::Failed:
+        case LinkWait::Refused:
             break;
     }
     return -1;

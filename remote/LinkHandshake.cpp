@@ -41,11 +41,12 @@ int LinkConnectRequest() noexcept {
     // Read into room for the longest accept: its length is the packet length the peer wants.
     int received = 0;
     LinkAddress from{};
-    if (LinkAwaitDatagramUntil(LinkDeadlineAfter(LinkHandshakeTimeoutMicros()),
-                               LinkSource::PeerPortOnAnyAddress, datagram, kMaxPacketLength,
-                               &received, &from) != LinkWait::Received) {
-        return 0;
-    }
+    const LinkWait wait = LinkAwaitDatagramUntil(
+        LinkDeadlineAfter(LinkHandshakeTimeoutMicros()),
+        LinkPeerIsLocal() ? LinkSource::PeerPortUntilRefused : LinkSource::PeerPortOnAnyAddress,
+        datagram, kMaxPacketLength, &received, &from);
+    if (wait == LinkWait::Refused) return 3;
+    if (wait != LinkWait::Received) return 0;
     // A shorter answer has no magic of its own and would shrink the packet length to nothing.
     if (received < kLinkControlDatagramSize || !hasMagic(datagram)) return 0;
     gRemoteLink.receiveSequence = loadLE16(datagram + 2);

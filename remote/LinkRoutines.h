@@ -18,16 +18,18 @@ constexpr size_t kLinkTextSize = 256;
 [[nodiscard]] int LinkParseConfigLine(const char* line) noexcept;
 
 // Datagrams (LinkDatagram.cpp).
-enum class LinkWait { Received, TimedOut, Failed };
+enum class LinkWait { Received, TimedOut, Failed, Refused };
 // A point on the steady clock in microseconds; waits end there whatever arrives before.
 using LinkDeadline = int64_t;
 [[nodiscard]] LinkDeadline LinkDeadlineAfter(int64_t timeoutMicros) noexcept;
 // Which senders a wait takes: the handshake does not know yet which of the peer's addresses
 // answers, so it takes the peer's port on any address; afterwards only the address that answered.
-enum class LinkSource { PeerPortOnAnyAddress, Answerer };
+// PeerPortUntilRefused is the handshake with a peer on this machine, where a report that the
+// port is unreachable means that nothing listens there: it ends the wait (Refused).
+enum class LinkSource { PeerPortOnAnyAddress, PeerPortUntilRefused, Answerer };
 // Waits until the deadline for one datagram from the peer; datagrams from anyone else, signals and
-// reports of unreachable ports are skipped within the same time. `*length` is the datagram's
-// length and `*from` its sender when Received.
+// reports of unreachable ports are skipped within the same time (but see PeerPortUntilRefused).
+// `*length` is the datagram's length and `*from` its sender when Received.
 [[nodiscard]] LinkWait LinkAwaitDatagramUntil(LinkDeadline deadline, LinkSource source,
                                               uint8_t* buffer, int size, int* length,
                                               LinkAddress* from) noexcept;
@@ -43,9 +45,12 @@ void LinkAppendSocketError(char* text) noexcept;
 // Set-up (LinkSetup.cpp, LinkHandshake.cpp).
 // The peer's IPv4 address in host order, or -1 with a diagnostic in the text.
 [[nodiscard]] int64_t LinkResolveNode(char* text) noexcept;
+// True when the peer's address is this machine's loopback (127.0.0.0/8).
+[[nodiscard]] bool LinkPeerIsLocal() noexcept;
 // 1 opened now, 0 was open already, -1 failed with a diagnostic in the text.
 [[nodiscard]] int LinkOpen(char* text) noexcept;
-// 1 accepted, 2 refused or denied, 0 no valid answer.
+// 1 accepted, 2 refused or denied, 0 no valid answer, 3 the port is unreachable (only with a peer
+// on this machine: LinkSource::PeerPortUntilRefused).
 [[nodiscard]] int LinkConnectRequest() noexcept;
 // 1 synchronised, -1 not.
 [[nodiscard]] int LinkSync() noexcept;

@@ -66,7 +66,7 @@ bool sizeSocketBuffer(LinkSocketBuffer which) noexcept {
            bytes >= kSocketBufferBytes;
 }
 
-int runHandshake(char* text) noexcept {
+int askToConnect(char* text) noexcept {
     for (int attempt = 0; attempt < kConnectAttempts; ++attempt) {
         const int answer = LinkConnectRequest();
         if (answer == 1) {
@@ -77,8 +77,23 @@ int runHandshake(char* text) noexcept {
             return failOpen(text, "KORAVEN access refused", ErrorName::Omitted,
                             LinkOpenFailure::kRefused);
         }
+        if (answer == 3) {
+            return failOpen(text, "KORAVEN port unreachable", ErrorName::Omitted,
+                            LinkOpenFailure::kNotListening);
+        }
     }
     return failOpen(text, "KORAVEN not responding", ErrorName::Omitted, LinkOpenFailure::kNoAnswer);
+}
+
+// On this machine a closed port is answered at once (ICMP port unreachable): nothing listens
+// there, and waiting out ten connect requests would only delay saying so. Elsewhere such a report
+// may come from a front end still starting, so the requests go on as before.
+int runHandshake(char* text) noexcept {
+    const bool watch = LinkPeerIsLocal() && LinkSockets().open == kLinkSystemSocketOps.open &&
+                       LinkWatchRefusals(gRemoteLink.socket, true) == 0;
+    const int opened = askToConnect(text);
+    if (watch && opened == 1) (void)LinkWatchRefusals(gRemoteLink.socket, false);
+    return opened;
 }
 
 void sendDisconnectNotices() noexcept {
@@ -90,6 +105,10 @@ void sendDisconnectNotices() noexcept {
 }
 
 }  // namespace
+
+bool LinkPeerIsLocal() noexcept {
+    return (gRemoteLink.peerAddress.ipv4 >> 24) == 127;
+}
 
 int64_t LinkResolveNode(char* text) noexcept {
     const char* node = gRemoteLink.nodeName;

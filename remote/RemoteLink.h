@@ -28,7 +28,15 @@ int KRV_Connect();
 
 // Why the last KRV_Connect gave -1, with the link's own text for it ("cannot bind socket",
 // "KORAVEN access refused", ...; empty when the connect never got that far).
-enum class LinkOpenFailure { kNone, kRefused, kNoAnswer, kLocalPort, kNoSync, kOther };
+enum class LinkOpenFailure {
+    kNone,
+    kRefused,
+    kNoAnswer,
+    kNotListening,
+    kLocalPort,
+    kNoSync,
+    kOther
+};
 LinkOpenFailure KRV_ConnectFailure(const char** text);
 
 // Closes the link if it is open and drops the kept notifications. Safe at any time.

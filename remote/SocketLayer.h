@@ -34,7 +34,8 @@ constexpr int kLinkErrorFamilyNotSupported = 10047;
 // Nothing came within a receive's own time.
 constexpr int kLinkErrorWouldBlock = 10035;
 constexpr int kLinkErrorNetworkDown = 10050;
-// Windows reports an ICMP port unreachable of an earlier datagram on the next receive.
+// Windows reports an ICMP port unreachable of an earlier datagram on the next receive; the POSIX
+// layer reports it so too while refusals are watched (LinkWatchRefusals).
 constexpr int kLinkErrorConnectionReset = 10054;
 constexpr int kLinkErrorNoBuffers = 10055;
 constexpr int kLinkErrorNotInitialised = 10093;
@@ -87,6 +88,11 @@ struct LinkSocketOps {
     int (*sendBatch)(LinkSocket socket, const LinkBatchDatagram* datagrams, int count,
                      const LinkAddress& to);
 };
+
+// While watched, an ICMP port unreachable for a datagram sent comes back on the next receive as
+// kLinkErrorConnectionReset, on an unconnected socket too (Windows always reports it; Linux only
+// when asked). 0, or -1 when the platform refused.
+int LinkWatchRefusals(LinkSocket socket, bool watch) noexcept;
 
 // The platform's own layer (defined in SocketLayerPosix.cpp or SocketLayerWin32.cpp).
 extern const LinkSocketOps kLinkSystemSocketOps;

@@ -35,6 +35,7 @@ constexpr ErrorTranslation kErrnoTranslations[] = {
     {EAFNOSUPPORT, kLinkErrorFamilyNotSupported},
     {ENETDOWN, kLinkErrorNetworkDown},
     {ENOBUFS, kLinkErrorNoBuffers},
+    {ECONNREFUSED, kLinkErrorConnectionReset},  // an ICMP port unreachable, as Windows names it
 };
 
 constexpr ErrorTranslation kResolverTranslations[] = {
@@ -166,6 +167,20 @@ int waitReadable(LinkSocket socket, int64_t timeoutMicros) {
     return ready > 0 ? 1 : 0;
 }
 
+// The reports kept with IP_RECVERR: read once the refusal is taken, so that poll does not keep
+// finding the socket in error and they do not take the room of datagrams.
+void drainErrorQueue(int descriptor) {
+    const int saved = errno;
+    uint8_t ignored[64];
+    iovec space{ignored, sizeof ignored};
+    msghdr message{};
+    message.msg_iov = &space;
+    message.msg_iovlen = 1;
+    while (::recvmsg(descriptor, &message, MSG_ERRQUEUE | MSG_DONTWAIT) >= 0) {
+    }
+    errno = saved;
+}
+
 int receiveWith(int flags, LinkSocket socket, uint8_t* data, int capacity, LinkAddress* from) {
     sockaddr_in address{};
     iovec space{data, static_cast<size_t>(capacity)};
@@ -180,6 +195,7 @@ int receiveWith(int flags, LinkSocket socket, uint8_t* data, int capacity, LinkA
             gLastError = kLinkErrorWouldBlock;
             return -1;
         }
+        if (errno == ECONNREFUSED) drainErrorQueue(descriptorOf(socket));
         return failWithErrno();
     }
     from->ipv4 = ntohl(address.sin_addr.s_addr);
@@ -274,6 +290,14 @@ int lastError() {
 }
 
 }  // namespace
+
+int LinkWatchRefusals(LinkSocket socket, bool watch) noexcept {
+    const int on = watch ? 1 : 0;  // off also drops the reports still kept
+    if (::setsockopt(descriptorOf(socket), IPPROTO_IP, IP_RECVERR, &on, sizeof on) < 0) {
+        return failWithErrno();
+    }
+    return 0;
+}
 
 const LinkSocketOps kLinkSystemSocketOps = {
     startup,       cleanup,       openSocket, bindSocket,    readLocalPort,

@@ -130,6 +130,11 @@ int lastError() {
 
 }  // namespace
 
+// Windows reports a refused datagram on the next receive whatever is asked.
+int LinkWatchRefusals(LinkSocket, bool) noexcept {
+    return 0;
+}
+
 // Windows Sockets 1.1 has neither a receive with a time-out of its own nor batches: every receive
 // waits with select first and every datagram is one sendto.
 const LinkSocketOps kLinkSystemSocketOps = {

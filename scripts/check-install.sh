@@ -4,10 +4,11 @@
 # module scanning the embedded emulator without --lib, a tiny host built out of tree with
 # find_package and another with pkg-config loading the installed plug-in through the public
 # headers, the dissector, man pages and documents a package user reads (no path of the source tree
-# in them; every example of the user README and the man pages that needs no machine or file of the
-# user's run as it stands), and the .deb's file list,
-# dependencies, Python module and lintian, the .tar.gz's and the Windows .zip's files (both taken
-# from beside the .deb).
+# in them; every example of every installed document and man page that needs no machine or file of
+# the user's run as it stands, with the package's /usr/... paths taken from the moved tree; every
+# section, file and name they refer to there: scripts/check-documents.py), and the .deb's file
+# list, dependencies, Python module and lintian, the .tar.gz's and the Windows .zip's files and
+# documents (both taken from beside the .deb; the .zip's cse-host.exe run under Wine).
 #   check-install.sh BUILD_DIR [PACKAGE.deb]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -33,7 +34,9 @@ grep -q '^3 devices' <<<"$scan" || fail "the installed cse-host did not scan the
 # The Python module of the moved tree loads the moved tree's plug-in (found relative to itself).
 python_check='import koraven_cse as kc
 with kc.Session() as s:
-    assert [d.irlen for d in s.devices] == [6, 8, 4], s.devices'
+    assert [d.irlen for d in s.devices] == [6, 8, 4], s.devices
+with kc.Session(sim_chain="long20") as s:  # an installed chain, found beside the module
+    assert len(s.devices) == 20, s.devices'
 module_dir=$(dirname "$(find "$root" -path '*/koraven_cse/__init__.py')")
 env -u CSE_HOST_PLUGIN PYTHONPATH="$(dirname "$module_dir")" timeout 60 /usr/bin/python3 -c "$python_check" ||
     fail "the installed Python module failed"
@@ -94,6 +97,17 @@ for document in "${documents[@]}"; do
     done
 done
 
+# What the documents refer to exists in the installed tree; their examples run as a user types
+# them, from a folder with the installed example files and a capture of the link.
+python3 scripts/check-documents.py references --tree "$root" "$doc"/*.md || fail "the documents refer to what is not installed"
+mkdir -p "$work/documents/home/.local/lib/wireshark"
+ln -s "$(dirname "$(find "$root" -name koraven_link.lua)")" "$work/documents/home/.local/lib/wireshark/plugins"
+cp "$doc"/examples/* "$work/documents/"
+(cd "$work/documents" && env -u CSE_HOST_PLUGIN "$root/bin/cse-host" --quiet --sim-pcap link.pcap idcode 1 >/dev/null)
+HOME="$work/documents/home" timeout 600 python3 scripts/check-documents.py examples --tree "$root" \
+    --work "$work/documents" "$doc"/{cse-host,quorbit-sim,koraven-link-dissector,setup-guide}.md ||
+    fail "an example of the installed documents failed"
+
 # Every shell session and Python script of the installed README runs as it stands, against the
 # moved tree: its programs first on the PATH, its Python module on PYTHONPATH, its dissector in a
 # personal plug-in folder (the blocks a user types; the others name machines of the user's).
@@ -101,10 +115,15 @@ if command -v tshark >/dev/null && command -v openocd >/dev/null; then
     examples="$work/examples"
     mkdir -p "$examples/home/.local/lib/wireshark"
     ln -s "$(dirname "$(find "$root" -name koraven_link.lua)")" "$examples/home/.local/lib/wireshark/plugins"
-    /usr/bin/python3 - "$doc/README.md" "$examples" <<'PYTHON'
-import re, sys
+    /usr/bin/python3 - "$doc/README.md" "$examples" "$root" <<'PYTHON'
+import os, re, sys
 text = open(sys.argv[1]).read()
+# The package's /usr/... paths as the moved tree has them (/usr/bin/python3 stays the system's).
+def moved(match):
+    inside = os.path.join(sys.argv[3], match.group(1))
+    return inside if os.path.exists(inside) else match.group(0)
 for number, (kind, body) in enumerate(re.findall(r"```(sh|python)\n(.*?)```", text, re.S)):
+    body = re.sub(r"/usr/([\w./-]+)", moved, body)
     open("%s/example%02d.%s" % (sys.argv[2], number, "py" if kind == "python" else "sh"), "w").write(body)
 PYTHON
     ran=0
@@ -120,6 +139,10 @@ PYTHON
         if grep -q openocd "$example" && [[ "$output" != *27a31eff* ]]; then
             fail "the README's OpenOCD example did not read the IDCODE: $output"
         fi
+        # ... with the installed configuration, which OpenOCD reads without a warning.
+        if grep -q openocd "$example" && grep -qE 'Warn : (Transport|An adapter speed)' <<<"$output"; then
+            fail "OpenOCD warns about the installed koraven.cfg: $output"
+        fi
         ran=$((ran + 1))
     done
     ((ran >= 4)) || fail "only $ran examples found in the installed README"
@@ -128,7 +151,8 @@ fi
 # The man pages' examples that need no machine or file of the user's run as they stand.
 for page in cse-host quorbit-sim; do
     while IFS= read -r example; do
-        [[ "$example" == *bench-pc* || "$example" == *board.svf* ]] && continue
+        [[ "$example" == *bench-pc* ]] && continue
+        example=$(sed "s|/usr/share/doc/koraven-cse-plugin/|$doc/|g" <<<"$example")
         case $example in
             quorbit-sim*)  # serves until stopped: it must come up and listen
                 output=$(cd "$work" && timeout --foreground 3 env PATH="$root/bin:$PATH" bash -c "$example" 2>&1) || true
@@ -207,7 +231,25 @@ if [[ -n "$zip" ]]; then
         grep -qx "$path" <<<"$files" || fail "$zip lacks $path"
     done
     ! grep -qx 'README.md' <<<"$files" || fail "$zip holds the developer README"
-    ! unzip -p "$zip" '*/README-Windows.txt' '*/setup-guide.md' | grep -qiE 'top README|build/bin|source tree' ||
+    ! unzip -p "$zip" '*/README-Windows.txt' '*/*.md' | grep -qiE 'top README|build/bin|source tree' ||
         fail "$zip's documents point into the source tree"
+    for path in cse-host.md quorbit-sim.md examples/board.svf; do
+        grep -qx "$path" <<<"$files" || fail "$zip lacks $path"
+    done
+    unzip -q "$zip" -d "$work/zip"
+    zip_root=$(dirname "$(find "$work/zip" -name README-Windows.txt)")
+    python3 scripts/check-documents.py references --tree "$zip_root" --tree "$root" "$zip_root"/README-Windows.txt \
+        "$zip_root"/*.md || fail "$zip's documents refer to what it does not hold"
+    # Under Wine, where it runs: cse-host.exe offers every option README-Windows.txt names, and
+    # nothing that means nothing on Windows.
+    if command -v wine >/dev/null && scripts/windows-wine-prefix.sh "$work/wine" >/dev/null 2>&1; then
+        help=$(timeout 120 scripts/windows-run.sh "$work/wine" "$zip_root/bin/cse-host.exe" --help 2>&1) ||
+            fail "cse-host.exe --help failed under Wine: $help"
+        for option in $(grep -E '^ *cse-host\.exe ' "$zip_root/README-Windows.txt" | grep -oE ' --?[a-z][a-z-]*' | sort -u); do
+            grep -qE -- "(^|[ ,])$option([ ,=]|$)" <<<"$help" ||
+                fail "README-Windows.txt runs cse-host.exe $option, which its --help does not list"
+        done
+        ! grep -qE -- '--bash-completion|^ *serve' <<<"$help" || fail "cse-host.exe --help lists what Windows lacks"
+    fi
 fi
 echo "check-install: installed tree, out-of-tree hosts, $deb${tgz:+, $tgz}${zip:+, $zip} are fine"

@@ -6,9 +6,11 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 
 #include "koraven-cse-plugin/CsePlugin.h"
+#include "session/ChainSearch.h"
 #include "session/EmbeddedEmulator.h"
 #include "session/HexBits.h"
 #include "session/IrLengthDerivation.h"
@@ -29,6 +31,8 @@ namespace {
 constexpr uint32_t kIdcodeBits = 32;
 // The plug-in has one link per process: a second open would end the first session's link.
 std::atomic<bool> gSessionOpen{false};
+// The plug-in's reply time-out when timeout= is not given.
+constexpr uint32_t kReplyTimeoutSeconds = 5;
 // The DR path in BYPASS is one bit a device; well beyond the devices a scan accepts.
 constexpr uint32_t kBypassFlushBits = 1024;
 
@@ -186,7 +190,12 @@ void CableSession::State::startEmulator() {
     std::string error;
     emulator.setCapture(options.simPcapPath);
     emulator.setPort(options.simPort.value_or(0));
-    const std::string chain = chainFilePath(options.simChain, executableDirectory());
+    std::string chain;
+    const std::vector<std::string> folders =
+        options.chainFolders.empty()
+            ? std::vector<std::string>{installedChainFolder(executableDirectory())}
+            : options.chainFolders;
+    if (!findChainFile(options.simChain, folders, chain, error)) fail(ErrorKind::kUsage, error);
     switch (emulator.start(chain, options.simBoardFaults, error)) {
         case EmbeddedEmulator::StartResult::kBadChain:
             fail(ErrorKind::kUsage, error);
@@ -222,9 +231,19 @@ void CableSession::State::connect() {
     }
     // The one line of the session's own among the plug-in's traces: what openTarget is given.
     if (options.verbosity >= 4 && options.log) options.log(4, "openTarget " + listed);
+    const auto started = std::chrono::steady_clock::now();
     if (cseFailed(plugin->openTarget(static_cast<uint32_t>(argv.size()), argv.data(), 0, 0))) {
-        fail(ErrorKind::kLink, "cannot open the target through the front end at " + node + ":" +
-                                   std::to_string(port));
+        const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - started;
+        std::vector<std::string> errors = messages.takeErrors();
+        const std::string frontEnd = node + ":" + std::to_string(port);
+        const std::string cause = openFailureCause(
+            errors, frontEnd, options.timeoutSeconds.value_or(kReplyTimeoutSeconds),
+            elapsed.count());
+        throw SessionError(ErrorKind::kLink,
+                           cause.empty()
+                               ? "cannot open the target through the front end at " + frontEnd
+                               : "cannot open the target: " + cause,
+                           std::move(errors));
     }
     opened = true;
     if (cseFailed(plugin->lockTarget(0))) fail(ErrorKind::kLink, "cannot lock the target");
@@ -496,6 +515,10 @@ bool CableSession::chainScanned() const {
 
 bool CableSession::irPathFaulty() const {
     return state_->irPathFaulty;
+}
+
+uint32_t CableSession::irPathBits() const {
+    return state_->irMeasured ? state_->irTotalBits : 0;
 }
 
 bool CableSession::instructionsLoaded() const {

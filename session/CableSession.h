@@ -67,6 +67,9 @@ struct SessionOptions {
     // or a navigation with extra clocks costs the link one request instead of two or three.
     std::string shifts;
     std::string simChain;                    // embedded emulator: chain file or installed name
+    // Where an installed chain name is looked for, in order; empty: the installed chain folder
+    // relative to the program.
+    std::vector<std::string> chainFolders;
     std::string simBoardFaults;              // embedded emulator: quorbit-sim's board faults
     std::string simPcapPath;                 // embedded emulator: capture file
     std::optional<uint16_t> simPort;         // embedded emulator: fixed UDP port
@@ -122,6 +125,8 @@ class CableSession {
     // True when the captured IR pattern fits no split into the devices: the chain does not
     // capture ...01 in every IR, so no IR length can be trusted.
     [[nodiscard]] bool irPathFaulty() const;
+    // The IR path's length as measured right after the lock; 0 when it could not be measured.
+    [[nodiscard]] uint32_t irPathBits() const;
     // True once an IR scan has put an instruction in every device since the last TAP reset.
     [[nodiscard]] bool instructionsLoaded() const;
     // True after a failed call or a raw shift, until an IR scan or a reset: the plug-in may have

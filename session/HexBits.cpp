@@ -61,6 +61,13 @@ bool parseHexBits(const std::string& text, uint32_t bitCount, std::vector<uint8_
         error = "hex value '" + text + "' has no digits";
         return false;
     }
+    // A value that is no hex at all is named so, whatever its length.
+    const size_t bad = digits.find_first_not_of("0123456789abcdefABCDEF");
+    if (bad != std::string::npos) {
+        error = "hex value '" + text + "' holds '" + digits[bad] +
+                "', which is not a hex digit (0-9, A-F, with or without 0x)";
+        return false;
+    }
     const size_t maxDigits = (static_cast<size_t>(bitCount) + 3) / 4;
     if (digits.size() > maxDigits) {
         error = "hex value '" + text + "' has " + std::to_string(digits.size()) +
@@ -72,10 +79,6 @@ bool parseHexBits(const std::string& text, uint32_t bitCount, std::vector<uint8_
     // The last digit written holds bits 0..3; walk from there towards the most significant digit.
     for (size_t i = 0; i < digits.size(); ++i) {
         const int value = hexDigitValue(digits[digits.size() - 1 - i]);
-        if (value < 0) {
-            error = "hex value '" + text + "' holds a character that is not a hex digit";
-            return false;
-        }
         for (uint32_t b = 0; b < 4; ++b) {
             if (((value >> b) & 1) == 0) continue;
             const uint64_t bit = i * 4 + b;

@@ -17,13 +17,18 @@ namespace csesession {
 namespace {
 
 // Windows' own text for an error number (126: the module or one it needs is missing), so that
-// the number is not all the user gets.
-std::string systemMessage(DWORD code) {
+// the number is not all the user gets. Its inserts ("%1 is not a valid Win32 application") are
+// left unfilled by the call; they stand for the file, so the file's name goes there.
+std::string systemMessage(DWORD code, const std::string& file) {
     char text[512] = {};
     const DWORD length =
         FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
                        0, text, sizeof text, nullptr);
     std::string message(text, length);
+    for (size_t at = message.find("%1"); at != std::string::npos;
+         at = message.find("%1", at + file.size())) {
+        message.replace(at, 2, file);
+    }
     while (!message.empty() && (message.back() == '\n' || message.back() == '\r' ||
                                 message.back() == ' ' || message.back() == '.')) {
         message.pop_back();
@@ -38,7 +43,8 @@ bool PluginLibrary::open(const std::string& path, std::string& error) {
     HMODULE module = LoadLibraryA(path.c_str());
     if (module == nullptr) {
         const DWORD code = GetLastError();
-        error = "cannot load " + path + " (error " + std::to_string(code) + systemMessage(code) + ")";
+        error = "cannot load " + path + " (error " + std::to_string(code) +
+                systemMessage(code, path) + ")";
         return false;
     }
     handle_ = reinterpret_cast<void*>(module);

@@ -16,6 +16,30 @@ constexpr int kTraceLevel = 4;
 constexpr int kDumpLevel = 5;
 constexpr size_t kMaxKeptErrors = 64;
 
+// The plug-in's fixed lines that name the step or call that failed, not why.
+constexpr const char* kCallNamingLines[] = {
+    "KORAVEN: Failed to set up connection to KORAVEN debugger hardware",
+    "KORAVEN: Assure that the KORAVEN Quorbit GUI is running and configured for Remote API access.",
+    "KORAVEN: Error calling KRV_Attach.",
+    "KORAVEN: Error calling KRV_ExecuteCommand.",
+    "KORAVEN: navigateTAPImpl: RawShift failed",
+};
+constexpr const char kAttachLine[] = "KORAVEN: Error calling KRV_Attach.";
+constexpr const char kPinCommandLine[] = "KORAVEN: Error calling KRV_ExecuteCommand.";
+
+std::string withoutTrailingBlanks(std::string text) {
+    while (!text.empty() && text.back() == ' ') text.pop_back();
+    return text;
+}
+
+bool namesTheCallOnly(const std::string& line) {
+    const std::string trimmed = withoutTrailingBlanks(line);
+    for (const char* fixed : kCallNamingLines) {
+        if (trimmed == fixed) return true;
+    }
+    return false;
+}
+
 std::mutex gReceiverMutex;
 PluginMessages* gReceiver = nullptr;
 // Sessions open at the same time, latest last: when one ends, the one before receives again.
@@ -101,7 +125,7 @@ std::vector<std::string> PluginMessages::takeErrors() {
     const std::lock_guard<std::mutex> lock(gReceiverMutex);
     std::vector<std::string> errors;
     errors.swap(errors_);
-    return errors;
+    return causeFirst(std::move(errors));
 }
 
 void PluginMessages::keepError(const std::string& line) {
@@ -160,6 +184,31 @@ void PluginMessages::onTraceEnter(const std::string& name) {
 void PluginMessages::onTraceExit(const std::string& result) {
     if (traceDepth_ > 0) --traceDepth_;
     if (verbosity_ >= kTraceLevel) show(kTraceLevel, result.empty() ? "<-" : "<- " + result);
+}
+
+std::vector<std::string> causeFirst(std::vector<std::string> lines) {
+    std::stable_partition(lines.begin(), lines.end(),
+                          [](const std::string& line) { return !namesTheCallOnly(line); });
+    return lines;
+}
+
+std::string openFailureCause(const std::vector<std::string>& lines, const std::string& frontEnd,
+                             uint32_t timeoutSeconds, double elapsedSeconds) {
+    if (!std::all_of(lines.begin(), lines.end(), namesTheCallOnly)) return {};
+    const auto has = [&lines](const char* fixed) {
+        return std::find(lines.begin(), lines.end(), fixed) != lines.end();
+    };
+    const char* call = has(kAttachLine)       ? "the attach"
+                       : has(kPinCommandLine) ? "the command "
+                                                "JTAG.PIN ENABLE"
+                                              : nullptr;
+    if (call == nullptr) return {};
+    // No reply fails only once the reply time-out has passed; an answer that refused comes at once.
+    if (elapsedSeconds >= timeoutSeconds) {
+        return "the front end at " + frontEnd + " did not answer " + call + " within " +
+               std::to_string(timeoutSeconds) + " s (timeout=)";
+    }
+    return "the front end at " + frontEnd + " refused " + call;
 }
 
 const CsePluginCallbacks& pluginCallbacks() {

@@ -45,6 +45,18 @@ class PluginMessages {
     std::vector<std::string> errors_;
 };
 
+// The lines in the order a user reads them: the plug-in's fixed lines that only name the call that
+// failed ("Error calling KRV_Attach.", "navigateTAPImpl: RawShift failed", ...) after the lines
+// that say why.
+[[nodiscard]] std::vector<std::string> causeFirst(std::vector<std::string> lines);
+
+// The session's own words for a failed open whose plug-in lines name the failed call but no cause:
+// "the front end at HOST:PORT did not answer the attach within 5 s (timeout=)" when the open took
+// the reply time-out, else that it refused. Empty when the lines hold a cause of their own.
+[[nodiscard]] std::string openFailureCause(const std::vector<std::string>& lines,
+                                           const std::string& frontEnd, uint32_t timeoutSeconds,
+                                           double elapsedSeconds);
+
 // The record to hand to CsePlugin_setCallbacks.
 [[nodiscard]] const CsePluginCallbacks& pluginCallbacks();
 

@@ -5,9 +5,6 @@
 
 #include "session/PluginLoader.h"
 
-#ifndef KRV_CHAIN_DIR_FROM_BINDIR
-#define KRV_CHAIN_DIR_FROM_BINDIR "../share/quorbit-sim"
-#endif
 #ifndef KRV_PLUGIN_DIR_FROM_BINDIR
 #define KRV_PLUGIN_DIR_FROM_BINDIR "../lib/koraven-cse-plugin"
 #endif
@@ -45,21 +42,6 @@ bool choosePlugin(const PluginCandidates& candidates, std::string& path, std::st
     error = std::string("no plug-in found (looked at ") + looked + "); give --lib PATH or set " +
             kPluginPathVariable;
     return false;
-}
-
-std::string chainFilePath(const std::string& nameOrPath, const std::string& programDirectory) {
-    struct stat status = {};
-    if (nameOrPath.empty() || stat(nameOrPath.c_str(), &status) == 0 ||
-        nameOrPath.find_first_of("/\\") != std::string::npos) {
-        return nameOrPath;
-    }
-    const std::string suffix = ".chain";
-    const bool hasSuffix =
-        nameOrPath.size() > suffix.size() &&
-        nameOrPath.compare(nameOrPath.size() - suffix.size(), suffix.size(), suffix) == 0;
-    const std::string installed =
-        programDirectory + KRV_CHAIN_DIR_FROM_BINDIR "/" + nameOrPath + (hasSuffix ? "" : suffix);
-    return stat(installed.c_str(), &status) == 0 ? installed : nameOrPath;
 }
 
 }  // namespace csesession

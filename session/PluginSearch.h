@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-// Where a front end looks for the plug-in library, in order, and for an installed chain file.
+// Where a front end looks for the plug-in library, in order.
 #pragma once
 
 #include <string>
@@ -26,11 +26,5 @@ struct PluginCandidates {
 // the places looked at in error.
 [[nodiscard]] bool choosePlugin(const PluginCandidates& candidates, std::string& path,
                                 std::string& error);
-
-// A chain file for the embedded emulator: the path as given when it exists or names a folder;
-// otherwise a bare name ("long20" or "long20.chain") is looked up in the installed chain folder
-// found relative to the program's folder. programDirectory ends in a separator or is empty.
-[[nodiscard]] std::string chainFilePath(const std::string& nameOrPath,
-                                        const std::string& programDirectory);
 
 }  // namespace csesession

@@ -50,6 +50,9 @@ struct SvfOptions {
     // (the plug-in's "raw-shift" command; without it the player does not join). With
     // shifts=merged a scan is one request, and so is a RUNTEST and the scan after it.
     bool joinRunTests = false;
+    // The IR path's length as the chain scan measured it: an SIR whose length with HIR and TIR
+    // differs is refused (kMalformed) before it is shifted. 0: not known, nothing is checked.
+    uint32_t irPathBits = 0;
     // Called now and then, and once at the end; bytesTotal is 0 when unknown (a pipe).
     std::function<void(uint64_t bytesDone, uint64_t bytesTotal)> progress;
     // Asked between statements; true stops the playback where it is (kStopped).
@@ -65,8 +68,9 @@ struct SvfResult {
         kPassed,      // every TDO check matched
         kMismatch,    // a TDO check failed (with keepGoing: at least one)
         kFailed,      // the plug-in failed a call
-        kMalformed,   // the text is malformed, or asks for what the cable cannot do; what came
-                      // before the bad statement has been played (nothing can be un-played)
+        kMalformed,   // the text is malformed, asks for what the cable cannot do, has an SIR
+                      // that does not fit the IR path, or holds no statement; what came before
+                      // the bad statement has been played (nothing can be un-played)
         kUnreadable,  // the file cannot be opened or read, or is larger than kMaxSvfBytes
         kStopped      // stopRequested said so
     };

@@ -7,6 +7,7 @@
 
 #include "koraven-cse-plugin/CsePlugin.h"
 #include "svf/SvfBits.h"
+#include "svf/SvfIrPathCheck.h"
 #include "svf/SvfJoinedShift.h"
 #include "svf/SvfParser.h"
 #include "svf/SvfPlayback.h"
@@ -47,7 +48,7 @@ class Player {
         SvfError error;
         bool reset = false;
         while (!stopped()) {
-            if (!parser.next(command, error)) break;
+            if (!parser.next(command, error) || !fitsIrPath(command)) break;
             // Every file starts from Test-Logic-Reset, as the parser assumes; a file refused at
             // its first statement touches nothing.
             if (!reset && !(reset = resetBeforeTheFile())) break;
@@ -73,7 +74,8 @@ class Player {
                 result_.outcome = SvfResult::Outcome::kUnreadable;
                 result_.failure = "cannot read the SVF file " + options_.fileName;
             } else if (!reset) {
-                (void)resetBeforeTheFile();  // a file without commands still starts from a reset
+                result_.outcome = SvfResult::Outcome::kMalformed;
+                result_.failure = noStatementFailure(options_.fileName);
             }
         }
         if (options_.progress) options_.progress(result_.bytesRead, totalBytes_);
@@ -99,6 +101,15 @@ class Player {
 
     std::string where(const SvfCommand& command) const {
         return options_.fileName + ":" + std::to_string(command.line);
+    }
+
+    bool fitsIrPath(const SvfCommand& command) {
+        if (command.kind != SvfCommand::Kind::kScan) return true;
+        const std::string mismatch = irPathMismatch(command.scan, options_.irPathBits);
+        if (mismatch.empty()) return true;
+        result_.outcome = SvfResult::Outcome::kMalformed;
+        result_.failure = where(command) + ": " + mismatch;
+        return false;
     }
 
     bool fail(const SvfCommand& command, const std::string& what) {

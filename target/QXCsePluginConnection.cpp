@@ -107,6 +107,12 @@ void QXCsePlugin::logConnectFailure() {
             logMessage(CSE_MESSAGE_ERROR,
                        "Nothing answered the connect requests at the node and port given.\n");
             break;
+        case LinkOpenFailure::kNotListening:
+            logMessage(CSE_MESSAGE_ERROR,
+                       "Nothing listens at the port given on this machine (the port is closed): "
+                       "the front end is not running, or its remote interface uses another "
+                       "port.\n");
+            break;
         case LinkOpenFailure::kLocalPort:
             logMessage(CSE_MESSAGE_ERROR,
                        "The local UDP port of the link cannot be used (%s): another program holds "

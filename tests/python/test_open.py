@@ -108,3 +108,38 @@ def test_after_a_failed_call_dr_scans_are_refused_until_an_irscan(quorbit_sim, f
         s.irscan(1, 0x22)
         assert s.drscan(1, 0x123456, 24) == 0  # the restarted emulator's register starts empty
         assert s.drscan(1, 0, 24) == 0x123456
+
+
+@pytest.mark.parametrize("arguments, message", [
+    ({"chain": "long20"}, "Session() got an unexpected keyword argument 'chain'; the valid ones: "
+     "node, port, lib, irlen, timeout, packlen, hostport, sim_chain, sim_board_fault, shifts"),
+    ({"node": 5}, "node must be a str, not int"),
+])
+def test_a_wrong_keyword_is_named_with_the_valid_ones(arguments, message):
+    with pytest.raises(TypeError) as raised:
+        kc.Session(**arguments)
+    assert message in str(raised.value) and "_core" not in str(raised.value)
+
+
+def test_chain_names_are_found_beside_the_moved_tree_whichever_python_runs_it(tmp_path):
+    """An installed tree moved elsewhere, run with PYTHONPATH: sim_chain names come from its own
+    share/quorbit-sim, and a missing name lists every folder looked in and the chains there."""
+    site = tmp_path / "lib" / "python3" / "dist-packages"
+    shutil.copytree(os.path.dirname(kc.__file__), site / "koraven_cse")
+    chains = tmp_path / "share" / "quorbit-sim"
+    chains.mkdir(parents=True)
+    shutil.copy(os.path.join(os.environ["KRV_SOURCE_DIR"], "sim", "chains", "demo.chain"),
+                chains / "moved-only.chain")
+    plugin = os.path.join(os.environ["KRV_BIN_DIR"], "KoravenCsePlugin_14.so")
+    script = ("import koraven_cse as kc\n"
+              "with kc.Session(sim_chain='moved-only', lib=%r) as s: print(len(s.devices))\n"
+              "try: kc.Session(sim_chain='nosuch', lib=%r)\n"
+              "except kc.UsageError as e: print(e.reason)\n") % (plugin, plugin)
+    done = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True,
+                          timeout=60, cwd=tmp_path, env=dict(os.environ, PYTHONPATH=str(site)))
+    assert done.returncode == 0, done.stderr
+    found, missing = done.stdout.splitlines()
+    assert found == "3"
+    assert missing.startswith("no chain file nosuch here, nor nosuch.chain in %s, "
+                              % os.path.realpath(chains)), missing
+    assert "/usr/share/quorbit-sim" in missing and "moved-only" in missing

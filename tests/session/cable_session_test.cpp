@@ -367,3 +367,77 @@ TEST(CableSession, AfterAFailedCallADeviceDrScanIsRefusedUntilAnIrScan) {
               (std::vector<uint8_t>{0x12, 0x34, 0x56}));
     session.close();
 }
+
+namespace {
+
+// A failed open reads cause first: the link's reason or the session's own words, then the
+// plug-in's fixed lines that only name the failed step.
+struct OpenCause {
+    const char* name;
+    std::function<void(quorbit::SimOptions&)> fault;  // null: nothing listens at the port
+    std::optional<uint32_t> timeoutSeconds;
+    const char* headline;  // HOST:PORT stands for the front end's address
+    std::vector<std::string> lines;
+};
+
+void PrintTo(const OpenCause& row, std::ostream* out) {
+    *out << row.name;
+}
+
+class OpenFailureCause : public ::testing::TestWithParam<OpenCause> {};
+
+TEST_P(OpenFailureCause, LeadsWithTheCause) {
+    SessionOptions options = embeddedOptions();
+    options.useFrontEnd = true;
+    std::unique_ptr<quorbit::Simulator> frontEnd;
+    if (GetParam().fault) {
+        quorbit::SimOptions sim;
+        GetParam().fault(sim);
+        frontEnd = std::make_unique<quorbit::Simulator>(sim);
+        std::string error;
+        ASSERT_TRUE(frontEnd->start(error)) << error;
+        options.node = "127.0.0.1";
+        options.port = static_cast<uint16_t>(frontEnd->udpPort());
+    } else {
+        // The silent port's number on another loopback address: nothing is bound there.
+        options.node = "127.0.0.2";
+        options.port = static_cast<uint16_t>(silentUdpPort());
+    }
+    options.timeoutSeconds = GetParam().timeoutSeconds;
+    const auto error = errorOf([&] { CableSession session(options); });
+    ASSERT_TRUE(error.has_value());
+    std::string headline = GetParam().headline;
+    const size_t at = headline.find("HOST:PORT");
+    if (at != std::string::npos)
+        headline.replace(at, 9, options.node + ":" + std::to_string(options.port));
+    EXPECT_EQ(error->headline(), headline);
+    EXPECT_EQ(error->pluginErrors(), GetParam().lines);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    CableSession, OpenFailureCause,
+    ::testing::Values(
+        OpenCause{"NothingListens",
+                  nullptr,
+                  std::nullopt,
+                  "cannot open the target through the front end at HOST:PORT",
+                  {"KORAVEN: Nothing listens at the port given on this machine (the port is "
+                   "closed): the front end is not running, or its remote interface uses another "
+                   "port.",
+                   "KORAVEN: Failed to set up connection to KORAVEN debugger hardware",
+                   "KORAVEN: Assure that the KORAVEN Quorbit GUI is running and configured for "
+                   "Remote API access."}},
+        OpenCause{"AttachRefused",
+                  [](quorbit::SimOptions& sim) { sim.faults.attachFails = true; },
+                  std::nullopt,
+                  "cannot open the target: the front end at HOST:PORT refused the attach",
+                  {"KORAVEN: Error calling KRV_Attach."}},
+        OpenCause{"AttachUnanswered",
+                  [](quorbit::SimOptions& sim) { sim.faults.delayReplyMs = 3000; },
+                  1,
+                  "cannot open the target: the front end at HOST:PORT did not answer the attach "
+                  "within 1 s (timeout=)",
+                  {"KORAVEN: Error calling KRV_Attach."}}),
+    [](const ::testing::TestParamInfo<OpenCause>& info) { return std::string(info.param.name); });
+
+}  // namespace

@@ -56,6 +56,7 @@ INSTANTIATE_TEST_SUITE_P(Values, HexRefused,
                                            HexRefusal{"0x7F", 6, "does not fit in 6 bits"},
                                            HexRefusal{"2", 1, "does not fit in 1 bits"},
                                            HexRefusal{"-1", 8, "not a hex digit"},
+                                           HexRefusal{"xyz", 8, "holds 'x', which is not a hex"},
                                            HexRefusal{"000000000", 32, "9 digits"}));
 
 TEST(HexBits, FormatsMostSignificantDigitFirstAndIgnoresBitsAboveTheCount) {

@@ -112,7 +112,8 @@ TEST_P(ExampleChainTest, ShippedExampleParsesAndValidates) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Examples, ExampleChainTest,
-                         ::testing::Values("demo.chain", "no-idcode.chain", "long20.chain"));
+                         ::testing::Values("demo.chain", "no-idcode.chain", "long20.chain",
+                                           "three-with-ffffffff.chain"));
 
 TEST(ChainFileParser, DemoChainFileDescribesTheBuiltInChain) {
     ChainDescription fromFile;

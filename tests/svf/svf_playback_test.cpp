@@ -110,6 +110,10 @@ const PlayRow kPlayRows[] = {
      0, 0, "t.svf:1: unknown command 'BAR'"},
     {"ByteOrderMarkSkipped", "\xEF\xBB\xBFSIR 18 TDI(3FFFF);\n", false, Outcome::kPassed, 1, 1, 0,
      0, ""},
+    // Nothing to play is no pass: a wrong or truncated file would otherwise read as checked.
+    {"EmptyFileIsRefused", "", false, Outcome::kMalformed, 0, 0, 0, 0, "t.svf: no statement"},
+    {"CommentsAndSettingsOnlyAreRefused", "! header\nENDIR IDLE;\nHIR 0;\n", false,
+     Outcome::kMalformed, 0, 0, 0, 0, "t.svf: no statement"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Rows, SvfPlaybackRows, testing::ValuesIn(kPlayRows),
@@ -134,6 +138,54 @@ TEST_F(SvfPlaybackTest, StopsWhenAskedAndReportsAMissingFile) {
               "f.svf: stopped before its end after 1 statement (1 scan, 0 TDO checks, 0 "
               "mismatches): the file did not finish");
 }
+
+// The demo chain's IR path is 18 bits: an SIR of another length with HIR and TIR would load the
+// devices with instructions made partly of stale bits, so it is refused before it is shifted.
+struct IrPathRow {
+    const char* name;
+    std::string_view text;
+    Outcome outcome;
+    uint64_t statements;
+    const char* failure;
+};
+
+void PrintTo(const IrPathRow& row, std::ostream* out) {
+    *out << row.name;
+}
+
+class SvfIrPathRows : public SvfPlaybackTest, public testing::WithParamInterface<IrPathRow> {};
+
+TEST_P(SvfIrPathRows, RefusesAnSirThatDoesNotFitTheMeasuredPath) {
+    csesvf::SvfOptions options;
+    options.irPathBits = 18;
+    const SvfResult result = play(GetParam().text, options);
+    EXPECT_EQ(result.outcome, GetParam().outcome) << result.failure;
+    EXPECT_EQ(result.statements, GetParam().statements);
+    EXPECT_EQ(result.failure, GetParam().failure);
+    if (GetParam().outcome == Outcome::kMalformed) {
+        // Nothing of the refused SIR reached the chain: only the scans before it.
+        uint64_t irShifts = 0;
+        for (const quorbit::RawShiftRecord& record : rawShifts()) irShifts += record.bitCount == 18;
+        EXPECT_EQ(irShifts, GetParam().statements);
+    }
+}
+
+const IrPathRow kIrPathRows[] = {
+    {"ShortWithoutTdo", "SIR 16 TDI(FFFF);\n", Outcome::kMalformed, 0,
+     "t.svf:1: SIR 16 (HIR 0, TIR 0: 16 bits) does not fit the IR path of 18 bits measured at the "
+     "chain scan: the file is for another chain; nothing of the SIR was shifted"},
+    {"LongWithTdoAfterAGoodOne", "SIR 18 TDI(3FFFF);\nTIR 2 TDI(3);\nSIR 18 TDI(3FFFF) TDO(1);\n",
+     Outcome::kMalformed, 1,
+     "t.svf:3: SIR 18 (HIR 0, TIR 2: 20 bits) does not fit the IR path of 18 bits measured at the "
+     "chain scan: the file is for another chain; nothing of the SIR was shifted"},
+    {"HeaderAndTrailerMakeItFit", "HIR 4 TDI(F);\nTIR 6 TDI(3F);\nSIR 8 TDI(FF);\n",
+     Outcome::kPassed, 1, ""},
+};
+
+INSTANTIATE_TEST_SUITE_P(Rows, SvfIrPathRows, testing::ValuesIn(kIrPathRows),
+                         [](const testing::TestParamInfo<IrPathRow>& info) {
+                             return info.param.name;
+                         });
 
 // Random files through the BYPASS chain: scans with and without TDO (some of it wrong), masks,
 // header bits, end states and RUNTEST. The expected rows are what the whole-file player of the

@@ -136,6 +136,7 @@ struct ConnectFailure {
     const char* name;
     bool refusingFrontEnd;  // quorbit-sim with the refuse fault; else a port where none answers
     bool localPortTaken;    // hostport= names the silent port's own, already bound
+    bool closedPort;        // 127.0.0.2 at the silent port's number: nothing bound there
     const char* cause;
 };
 
@@ -161,7 +162,8 @@ TEST_P(ConnectFailureTest, FailsWithTheTwoConnectionMessagesAndTheCause) {
     const std::string portKey = "port=" + std::to_string(port);
     const std::string hostport =
         "hostport=" + std::to_string(GetParam().localPortTaken ? silent.port() : 0);
-    const char* const argv[] = {"node=127.0.0.1", portKey.c_str(), hostport.c_str()};
+    const char* const argv[] = {GetParam().closedPort ? "node=127.0.0.2" : "node=127.0.0.1",
+                                portKey.c_str(), hostport.c_str()};
     EXPECT_EQ(plugin->openTarget(3, argv, 0, 0), CSE_FAILURE);
     EXPECT_FALSE(plugin->isOpened());
     const std::vector<std::string> lines = recorder.messages(kError);
@@ -177,10 +179,14 @@ TEST_P(ConnectFailureTest, FailsWithTheTwoConnectionMessagesAndTheCause) {
 INSTANTIATE_TEST_SUITE_P(
     Causes, ConnectFailureTest,
     ::testing::Values(
-        ConnectFailure{"NothingAnswers", false, false,
+        ConnectFailure{"NothingAnswers", false, false, false,
                        "Nothing answered the connect requests at the node and port given."},
-        ConnectFailure{"Refused", true, false, "The front end answered but refused the link"},
-        ConnectFailure{"LocalPortInUse", false, true,
+        // On this machine a closed port is refused at once, with its own cause.
+        ConnectFailure{"NothingListensOnThisMachine", false, false, true,
+                       "Nothing listens at the port given on this machine (the port is closed)"},
+        ConnectFailure{"Refused", true, false, false,
+                       "The front end answered but refused the link"},
+        ConnectFailure{"LocalPortInUse", false, true, false,
                        "The local UDP port of the link cannot be used (cannot bind socket"}),
     [](const ::testing::TestParamInfo<ConnectFailure>& info) { return info.param.name; });
 
