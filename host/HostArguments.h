@@ -65,6 +65,8 @@ struct HostOptions {
     std::string boardFaults;                 // --sim-board-fault, for the embedded emulator
     bool help = false;                       // --help
     bool keepGoing = false;                  // --keep-going (svf, run)
+    bool checkEach = false;                  // --check-each (svf)
+    uint32_t retries = 0;                    // --retries (svf, run)
     bool version = false;                    // --version
     std::optional<std::string> rbbBind;      // --rbb-bind (serve)
     std::optional<uint16_t> rbbPort;         // --rbb-port (serve)
@@ -73,6 +75,7 @@ struct HostOptions {
 
 constexpr uint32_t kMaxDeviceIndex = 254;  // the largest chain a scan accepts has 254 devices
 constexpr uint32_t kMaxIrLength = 65535;
+constexpr uint32_t kMaxRetries = 100;
 
 // args excludes the program name. False with a one-line reason on a usage error.
 [[nodiscard]] bool parseHostArguments(const std::vector<std::string>& args, HostOptions& options,

@@ -81,7 +81,7 @@ py::object PythonSession::svf(const py::object& source, bool keepGoing,
     std::vector<std::string> pluginErrors;
     const csesvf::SvfResult result = run([&](csesession::CableSession& session) {
         (void)session.takePluginErrors();
-        options.joinRunTests = session.mergedShifts();
+        options.rawShifts = session.mergedShifts();
         csesvf::SvfResult played;
         if (isFile) {
             std::istream input(&*buffer);
