@@ -95,10 +95,19 @@ Outcome HostSession::begin(const HostOptions& options) {
         return reported(error);
     }
     plugin_ = &session_->plugin();
+    calls_.setReport([this](const csesession::CallRepetition& repetition) {
+        if (progressLine_) std::fputc('\n', stderr);
+        progressLine_ = false;
+        std::fprintf(stderr, "cse-host: %s\n", repetition.headline.c_str());
+    });
     scanned_ = session_->chainScanned();
     deviceCount_ = static_cast<uint32_t>(session_->devices().size());
     if (!scanned_) scanProblem_ = session_->scanProblem();
     return Outcome::kSuccess;
+}
+
+std::string HostSession::callLabel(const HostCommand& command) {
+    return "'" + command.text + "'" + (command.origin.empty() ? "" : " (" + command.origin + ")");
 }
 
 bool HostSession::resetTap() {

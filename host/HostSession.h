@@ -12,6 +12,7 @@
 #include "host/HostArguments.h"
 #include "host/ResultWriter.h"
 #include "session/CableSession.h"
+#include "session/CallRetries.h"
 
 namespace CsePluginInterface {
 class ICsePlugin;
@@ -46,6 +47,8 @@ class HostSession {
     bool resetTap();
     Outcome needIrLengths(const HostCommand& command);
     Outcome needInstructions(const HostCommand& command);
+    // How a repetition names the command: "'drscan 1 24 0'", with " (FILE:LINE)" in a script.
+    static std::string callLabel(const HostCommand& command);
 
     Outcome scan(const HostCommand& command);
     Outcome readIdcode(const HostCommand& command);
@@ -60,6 +63,8 @@ class HostSession {
     int verbosity_ = 0;
     const HostOptions* options_ = nullptr;
     std::unique_ptr<csesession::CableSession> session_;
+    // Every scan and navigation goes through it: --retries, and the instruction to load again.
+    csesession::CallRetries calls_;
     // What the diagnosis and the SVF player drive directly.
     CsePluginInterface::ICsePlugin* plugin_ = nullptr;
     bool scanned_ = false;

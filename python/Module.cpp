@@ -39,6 +39,13 @@ std::optional<uint32_t> optionalUnsigned(const py::object& value, const char* na
     return unsignedArgument(value, name, maximum, minimum);
 }
 
+// Repetitions after a failed call, as cse-host's --retries takes them.
+constexpr uint64_t kMaxRetries = 100;
+
+uint32_t retriesArgument(const py::handle& value) {
+    return unsignedArgument(value, "retries", kMaxRetries);
+}
+
 std::optional<std::string> pathArgument(const py::object& value) {
     if (value.is_none()) return std::nullopt;
     return py::str(py::module_::import("os").attr("fspath")(value)).cast<std::string>();
@@ -178,59 +185,67 @@ PYBIND11_MODULE(_core, m) {
                                "Why the IR lengths are unknown, or None.")
         .def(
             "idcode",
-            [](PythonSession& self, const py::object& dev) {
-                return self.idcode(unsignedArgument(dev, "dev"));
+            [](PythonSession& self, const py::object& dev, const py::object& retries) {
+                return self.idcode(unsignedArgument(dev, "dev"), retriesArgument(retries));
             },
-            py::arg("dev"),
+            py::arg("dev"), py::kw_only(), py::arg("retries") = 0,
             "Resets the TAP and reads the IDCODE of device ``dev`` (0 = nearest TDI); returns it "
             "as an int. CseError for a device without an IDCODE.")
         .def(
             "irscan",
-            [](PythonSession& self, const py::object& dev, const py::object& value) {
-                return self.irscan(unsignedArgument(dev, "dev"), value);
+            [](PythonSession& self, const py::object& dev, const py::object& value,
+               const py::object& retries) {
+                return self.irscan(unsignedArgument(dev, "dev"), value, retriesArgument(retries));
             },
-            py::arg("dev"), py::arg("value"),
+            py::arg("dev"), py::arg("value"), py::kw_only(), py::arg("retries") = 0,
             "Shifts ``value`` into the IR of device ``dev`` (as many bits as its IR length), every "
-            "other device in BYPASS; returns the captured bits. Ends in Run-Test/Idle.")
+            "other device in BYPASS; returns the captured bits. Ends in Run-Test/Idle. "
+            "``retries``: after a failed call, load the instruction last loaded again (an "
+            "irscan, or a TAP reset) and make the call again, at most that many times, each "
+            "logged as a warning.")
         .def(
             "drscan",
             [](PythonSession& self, const py::object& dev, const py::object& value,
-               const py::object& bits) {
+               const py::object& bits, const py::object& retries) {
                 return self.drscan(unsignedArgument(dev, "dev"), value,
-                                   optionalUnsigned(bits, "bits"));
+                                   optionalUnsigned(bits, "bits"), retriesArgument(retries));
             },
-            py::arg("dev"), py::arg("value"), py::arg("bits") = py::none(),
+            py::arg("dev"), py::arg("value"), py::arg("bits") = py::none(), py::kw_only(),
+            py::arg("retries") = 0,
             "Shifts ``bits`` bits of ``value`` through the DR of device ``dev``, one bypass bit "
             "for each other device; returns the captured bits. Refused until an irscan has put "
             "the others in BYPASS (after a reset they present their IDCODEs). ``bits`` defaults "
-            "to all bits of a bytes value.")
+            "to all bits of a bytes value; ``retries`` as for irscan.")
         .def(
             "irscan_chain",
-            [](PythonSession& self, const py::object& value, const py::object& bits) {
+            [](PythonSession& self, const py::object& value, const py::object& bits,
+               const py::object& retries) {
                 return self.chainScan(csesession::Register::kIr, value,
-                                      optionalUnsigned(bits, "bits"));
+                                      optionalUnsigned(bits, "bits"), retriesArgument(retries));
             },
-            py::arg("value"), py::arg("bits") = py::none(),
+            py::arg("value"), py::arg("bits") = py::none(), py::kw_only(), py::arg("retries") = 0,
             "Shifts ``bits`` bits of ``value`` through the whole IR path (at most 122,816); "
             "returns the captured bits, as int or bytes like ``value``.")
         .def(
             "drscan_chain",
-            [](PythonSession& self, const py::object& value, const py::object& bits) {
+            [](PythonSession& self, const py::object& value, const py::object& bits,
+               const py::object& retries) {
                 return self.chainScan(csesession::Register::kDr, value,
-                                      optionalUnsigned(bits, "bits"));
+                                      optionalUnsigned(bits, "bits"), retriesArgument(retries));
             },
-            py::arg("value"), py::arg("bits") = py::none(),
+            py::arg("value"), py::arg("bits") = py::none(), py::kw_only(), py::arg("retries") = 0,
             "Shifts ``bits`` bits of ``value`` through the whole DR path; returns the captured "
             "bits, as int or bytes like ``value``. Bytes are read and written in place: one copy "
             "each way, made by the plug-in.")
         .def(
             "state",
             [](PythonSession& self, const std::string& name, const py::object& clocks,
-               const py::object& waitUs) {
+               const py::object& waitUs, const py::object& retries) {
                 return self.state(name, unsignedArgument(clocks, "clocks"),
-                                  unsignedArgument(waitUs, "wait_us"));
+                                  unsignedArgument(waitUs, "wait_us"), retriesArgument(retries));
             },
-            py::arg("name"), py::arg("clocks") = 0, py::arg("wait_us") = 0,
+            py::arg("name"), py::arg("clocks") = 0, py::arg("wait_us") = 0, py::kw_only(),
+            py::arg("retries") = 0,
             "Moves the TAP to ``name`` (\"PAUSE_DR\", \"CSEJTAG_PAUSE_DR\", \"Pause-DR\", "
             "\"DRPAUSE\", \"IDLE\", \"RESET\", ... in any case), clocks ``clocks`` more cycles "
             "there and waits ``wait_us`` microseconds; returns the state reached as cse-host "
@@ -239,15 +254,27 @@ PYBIND11_MODULE(_core, m) {
                                "The TAP state the plug-in records, e.g. \"RUN_TEST_IDLE\".")
         .def("reset", &PythonSession::reset,
              "TMS reset, then Run-Test/Idle: every device selects IDCODE (or BYPASS).")
-        .def("svf", &PythonSession::svf, py::arg("path_or_file"), py::arg("keep_going") = false,
-             py::arg("progress") = py::none(),
-             "Plays an SVF file (a path, or a file object opened in text or binary mode) through "
-             "the whole chain and checks every TDO; returns an SvfResult. ``keep_going`` plays on "
-             "after a mismatch and lists every one. ``progress(bytes_done, bytes_total)`` is "
-             "called now and then (bytes_total is 0 when unknown); an exception from it stops the "
-             "file and is raised. Raises FileNotFoundError (or another OSError) for a path that "
-             "cannot be opened, UsageError for a malformed file (what came before it has been "
-             "played), CseError when the plug-in fails.")
+        .def(
+            "svf",
+            [](PythonSession& self, const py::object& source, bool keepGoing,
+               const py::object& progress, bool checkEach, const py::object& retries) {
+                return self.svf(source, keepGoing, progress, checkEach, retriesArgument(retries));
+            },
+            py::arg("path_or_file"), py::arg("keep_going") = false,
+            py::arg("progress") = py::none(), py::kw_only(), py::arg("check_each") = false,
+            py::arg("retries") = 0,
+            "Plays an SVF file (a path, or a file object opened in text or binary mode) through "
+            "the whole chain and checks every TDO; returns an SvfResult. ``keep_going`` plays on "
+            "after a mismatch and lists every one. ``progress(bytes_done, bytes_total)`` is "
+            "called now and then (bytes_total is 0 when unknown); an exception from it stops the "
+            "file and is raised. Raises FileNotFoundError (or another OSError) for a path that "
+            "cannot be opened, UsageError for a malformed file (what came before it has been "
+            "played), CseError when the plug-in fails. With shifts=\"merged\" statements are "
+            "queued into one raw shift and checked when its TDO is back (a mismatch's "
+            "``played_after`` says how many statements after it were played); ``check_each`` "
+            "checks each scan before the next statement. ``retries``: after a failed call, "
+            "load the last SIR again and play the statement (or queue) again, at most that "
+            "many times, each logged as a warning.")
         .def("diagnose", &PythonSession::diagnose,
              "Board bring-up checks (tdo, device-count, ir-length, idcode, link), each a Check "
              "with its verdict (\"ok\", \"warning\", \"fault\"), reason and figures (counts as "

@@ -132,6 +132,8 @@ class CableSession {
     void noteTapReset();
     // A caller whose call through plugin() failed says so (as the session's own failures do).
     void noteFailedCall();
+    // Calls of the plug-in that failed so far (not the caller's mistakes, not refusals).
+    [[nodiscard]] uint64_t failedCalls() const;
 
     [[nodiscard]] uint32_t readIdcode(uint32_t device);
     // One device, the others in BYPASS; bits LSB first in bytes. IR scans take the IR length.
