@@ -11,7 +11,6 @@
 
 namespace csehost {
 
-
 enum class CommandKind {
     kScan,
     kIdcode,
@@ -23,7 +22,9 @@ enum class CommandKind {
     kRun,
     kDiagnose,
     kSvf,
-    kServe
+    kServe,
+    kQueue,    // run scripts only: the commands up to run-queue are queued
+    kRunQueue  // sends what was queued, then prints the results in order
 };
 
 struct HostCommand {
@@ -87,7 +88,8 @@ enum class RunNesting { kAllowRun, kRefuseRun };
                                      HostCommand& command, std::string& error);
 
 // A run script: one command a line, '#' starts a comment, blank lines are skipped. Errors name the
-// file and line.
+// file and line. `queue` ... `run-queue` marks a block of irscan, drscan, irscan-chain,
+// drscan-chain and state commands that go to the cable together.
 [[nodiscard]] bool parseRunScript(const std::string& text, const std::string& fileName,
                                   std::vector<HostCommand>& commands, std::string& error);
 

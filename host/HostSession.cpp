@@ -138,6 +138,7 @@ Outcome HostSession::execute(const HostCommand& command) {
     (void)session_->takePluginErrors();
     origin_ = command.origin.empty() ? "" : command.origin + ": ";
     Outcome outcome = Outcome::kUsage;
+    if (queue_ && command.kind != CommandKind::kRunQueue) return enqueue(command);
     switch (command.kind) {
         case CommandKind::kScan:
             outcome = scan(command);
@@ -166,6 +167,13 @@ Outcome HostSession::execute(const HostCommand& command) {
             break;
         case CommandKind::kServe:
             outcome = serve(command);
+            break;
+        case CommandKind::kQueue:
+            queue_ = std::make_unique<csesession::ScanQueue>();
+            queued_.clear();
+            return Outcome::kSuccess;
+        case CommandKind::kRunQueue:
+            outcome = runQueue();
             break;
         case CommandKind::kRun:  // main expands a script into its commands
             return usage("'" + command.text + "' cannot run here");

@@ -13,6 +13,7 @@
 #include "host/ResultWriter.h"
 #include "session/CableSession.h"
 #include "session/CallRetries.h"
+#include "session/ScanQueue.h"
 
 namespace CsePluginInterface {
 class ICsePlugin;
@@ -58,6 +59,8 @@ class HostSession {
     Outcome diagnose(const HostOptions& options);
     Outcome playSvfCommand(const HostCommand& command);  // HostSvf.cpp
     Outcome serve(const HostCommand& command);           // ServeCommand.cpp
+    Outcome enqueue(const HostCommand& command);         // HostQueue.cpp
+    Outcome runQueue();                                  // HostQueue.cpp
 
     ResultWriter& writer_;
     int verbosity_ = 0;
@@ -65,6 +68,9 @@ class HostSession {
     std::unique_ptr<csesession::CableSession> session_;
     // Every scan and navigation goes through it: --retries, and the instruction to load again.
     csesession::CallRetries calls_;
+    // Between a script's queue and run-queue lines: the queue and its commands, item by item.
+    std::unique_ptr<csesession::ScanQueue> queue_;
+    std::vector<HostCommand> queued_;
     // What the diagnosis and the SVF player drive directly.
     CsePluginInterface::ICsePlugin* plugin_ = nullptr;
     bool scanned_ = false;

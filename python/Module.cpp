@@ -6,9 +6,12 @@
 #include "krv/ProjectVersion.h"
 #include "python/PythonErrors.h"
 #include "python/PythonSession.h"
+#include "python/SessionQueue.h"
 
 namespace py = pybind11;
+using csepython::PythonQueue;
 using csepython::PythonSession;
+using csepython::QueuedResult;
 using csepython::SessionArguments;
 
 namespace {
@@ -138,6 +141,24 @@ prints them: "RUN_TEST_IDLE", "PAUSE_DR", ...
 Raises UsageError (also a ValueError) for wrong arguments, such as a negative device number or
 bit count; TypeError for an argument of the wrong type; LinkError when the front end does not
 answer; CseError when the plug-in fails.)";
+
+constexpr const char* kQueueDoc =
+    R"(Scans and navigations of a Session sent together: Session.queue() gives one.
+
+    with s.queue() as q:
+        q.irscan(1, 0x22)
+        reads = [q.drscan(1, 0, 24) for _ in range(1000)]
+    print(reads[0].value)
+
+The calls take the arguments of the Session's and return Queued results at once; the queue runs at
+the end of the ``with`` block (or at run()), where the items go to the cable as few raw shifts as
+their lengths allow, and the results are filled. A block that raises sends nothing. A failure
+raises CseError with ``item``, the index of the first item that failed; the items before it were
+carried out and keep their results. The session's rules hold: a drscan needs the instructions an
+irscan of the queue, or before it, loaded.)";
+
+constexpr const char* kQueuedDoc =
+    "The result of one item of a Queue: ``value`` once the queue has run, ``done``, ``index``.";
 
 }  // namespace
 
@@ -275,6 +296,18 @@ PYBIND11_MODULE(_core, m) {
             "checks each scan before the next statement. ``retries``: after a failed call, "
             "load the last SIR again and play the statement (or queue) again, at most that "
             "many times, each logged as a warning.")
+        .def(
+            "queue",
+            [](py::object self, const py::object& retries) {
+                return std::make_shared<PythonQueue>(self, retriesArgument(retries));
+            },
+            py::kw_only(), py::arg("retries") = 0,
+            "A Queue of scans and navigations of this session, sent together when it runs (at "
+            "the end of its ``with`` block) as few raw shifts as their lengths allow: one round "
+            "trip for a block of up to 61,408 clocks instead of one per call. Its calls take the "
+            "arguments of the session's and return Queued results, filled when the queue has "
+            "run. ``retries`` as for the scans: a failed raw shift is sent again from its start "
+            "after the instruction in effect there is loaded again.")
         .def("diagnose", &PythonSession::diagnose,
              "Board bring-up checks (tdo, device-count, ir-length, idcode, link), each a Check "
              "with its verdict (\"ok\", \"warning\", \"fault\"), reason and figures (counts as "
@@ -284,6 +317,84 @@ PYBIND11_MODULE(_core, m) {
                                  : "<koraven_cse.Session on " + self.frontEnd() + ">";
         });
     session.attr("__module__") = "koraven_cse";
+
+    py::class_<QueuedResult> queued(m, "Queued", kQueuedDoc);
+    queued
+        .def_property_readonly(
+            "value", [](const QueuedResult& self) { return self.queue->value(self.index); },
+            "The captured bits (int or bytes, as the value given) or the state reached; "
+            "UsageError before the queue has run, CseError when it failed before this item.")
+        .def_property_readonly(
+            "done", [](const QueuedResult& self) { return self.queue->done(self.index); },
+            "True once the item was carried out.")
+        .def_readonly("index", &QueuedResult::index, "The item's place in its queue, from 0.")
+        .def("__repr__", [](const QueuedResult& self) {
+            return "<koraven_cse.Queued item " + std::to_string(self.index) +
+                   (self.queue->done(self.index) ? " done>" : ">");
+        });
+    queued.attr("__module__") = "koraven_cse";
+
+    py::class_<PythonQueue, std::shared_ptr<PythonQueue>> queue(m, "Queue", kQueueDoc);
+    queue.def("__enter__", [](py::object self) { return self; })
+        .def(
+            "__exit__",
+            [](PythonQueue& self, const py::object& type, const py::object&, const py::object&) {
+                if (type.is_none()) {
+                    self.run();
+                } else {
+                    self.discard();
+                }
+                return false;
+            },
+            "Runs the queue, unless the block raised (then nothing is sent).")
+        .def("run", &PythonQueue::run,
+             "Sends the queued items; CseError (``item``: the first that failed) when one "
+             "failed, after the items before it were carried out. Once only.")
+        .def("__len__", &PythonQueue::size)
+        .def(
+            "irscan",
+            [](const std::shared_ptr<PythonQueue>& self, const py::object& dev,
+               const py::object& value) {
+                return QueuedResult{self, self->irscan(unsignedArgument(dev, "dev"), value)};
+            },
+            py::arg("dev"), py::arg("value"), "Session.irscan, queued.")
+        .def(
+            "drscan",
+            [](const std::shared_ptr<PythonQueue>& self, const py::object& dev,
+               const py::object& value, const py::object& bits) {
+                return QueuedResult{self, self->drscan(unsignedArgument(dev, "dev"), value,
+                                                       optionalUnsigned(bits, "bits"))};
+            },
+            py::arg("dev"), py::arg("value"), py::arg("bits") = py::none(),
+            "Session.drscan, queued: refused when the queue runs unless an irscan (of the queue "
+            "or before it) put the others in BYPASS.")
+        .def(
+            "irscan_chain",
+            [](const std::shared_ptr<PythonQueue>& self, const py::object& value,
+               const py::object& bits) {
+                return QueuedResult{self, self->chainScan(csesession::Register::kIr, value,
+                                                          optionalUnsigned(bits, "bits"))};
+            },
+            py::arg("value"), py::arg("bits") = py::none(), "Session.irscan_chain, queued.")
+        .def(
+            "drscan_chain",
+            [](const std::shared_ptr<PythonQueue>& self, const py::object& value,
+               const py::object& bits) {
+                return QueuedResult{self, self->chainScan(csesession::Register::kDr, value,
+                                                          optionalUnsigned(bits, "bits"))};
+            },
+            py::arg("value"), py::arg("bits") = py::none(), "Session.drscan_chain, queued.")
+        .def(
+            "state",
+            [](const std::shared_ptr<PythonQueue>& self, const std::string& name,
+               const py::object& clocks, const py::object& waitUs) {
+                return QueuedResult{self, self->state(name, unsignedArgument(clocks, "clocks"),
+                                                      unsignedArgument(waitUs, "wait_us"))};
+            },
+            py::arg("name"), py::arg("clocks") = 0, py::arg("wait_us") = 0,
+            "Session.state, queued; a wait is made on its own, between the raw shifts before "
+            "and after it.");
+    queue.attr("__module__") = "koraven_cse";
 
     py::module_::import("atexit").attr("register")(
         py::cpp_function([] { PythonSession::closeOpenSession(); }));

@@ -12,18 +12,6 @@ namespace {
 // The plug-in's link to the front end is process-wide: a second open would cut the first one's.
 PythonSession* openSessionOfProcess = nullptr;
 
-bool isBytesLike(const py::object& value) {
-    return PyObject_CheckBuffer(value.ptr()) != 0 && !py::isinstance<py::int_>(value);
-}
-
-py::int_ intValue(const py::object& value) {
-    if (!py::isinstance<py::int_>(value)) {
-        throw py::type_error("a value to shift must be an int or a bytes-like object, not " +
-                             std::string(py::str(value.get_type().attr("__name__"))));
-    }
-    return value;
-}
-
 py::bytes newBytes(size_t size) {
     return py::reinterpret_steal<py::bytes>(
         PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(size)));

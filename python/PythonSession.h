@@ -21,6 +21,7 @@
 #include "python/LogBridge.h"
 #include "session/CableSession.h"
 #include "session/CallRetries.h"
+#include "session/ScanQueue.h"
 
 namespace csepython {
 
@@ -84,6 +85,8 @@ class PythonSession {
     [[nodiscard]] py::object svf(const py::object& source, bool keepGoing,
                                  const py::object& progress, bool checkEach, uint32_t retries);
     [[nodiscard]] py::list diagnose();
+    // Runs a queue of this session's items (SessionQueue.cpp), repeating failed raw shifts.
+    void runQueue(csesession::ScanQueue& queue, uint32_t retries);
 
     void close();  // idempotent; raises when releasing the front end failed
     [[nodiscard]] bool closed() const { return session_ == nullptr; }

@@ -512,6 +512,10 @@ void CableSession::noteTapReset() {
     state_->instructions = Instructions::kReset;
 }
 
+void CableSession::noteInstructionsLoaded() {
+    state_->instructions = Instructions::kLoaded;
+}
+
 void CableSession::noteFailedCall() {
     ++state_->failedCalls;
     state_->forgetInstructions(kAfterAFailedCall);

@@ -130,6 +130,8 @@ class CableSession {
     [[nodiscard]] bool instructionsUnknown() const;
     // A caller that reset the TAP through plugin() says so: the IRs hold their reset values again.
     void noteTapReset();
+    // A caller whose IR shifts through plugin() put an instruction in every device says so.
+    void noteInstructionsLoaded();
     // A caller whose call through plugin() failed says so (as the session's own failures do).
     void noteFailedCall();
     // Calls of the plug-in that failed so far (not the caller's mistakes, not refusals).

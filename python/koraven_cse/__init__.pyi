@@ -21,14 +21,17 @@ git_commit: str
 _Bits = Union[bytes, bytearray, memoryview]
 _Path = Union[str, os.PathLike[str]]
 _S = TypeVar("_S", bound="Session")
+_Q = TypeVar("_Q", bound="Queue")
 
 class CseError(Exception):
     """An operation failed: the plug-in, the chain or the debugger refused it.
 
-    ``reason`` holds the one-line reason, with the plug-in's own error lines after it.
+    ``reason`` holds the one-line reason, with the plug-in's own error lines after it; ``item``
+    the index of the first item that failed when a Queue ran, else None.
     """
 
     reason: str
+    item: Optional[int]
     def __init__(self, reason: str) -> None: ...
 
 class UsageError(CseError, ValueError):
@@ -217,5 +220,44 @@ class Session:
         statements are queued into raw shifts; ``check_each`` checks each scan before the next
         statement; ``retries`` plays a failed statement or queue again after loading the last
         SIR again."""
+    def queue(self, *, retries: int = 0) -> Queue:
+        """A Queue of this session's scans and navigations, sent together as few raw shifts as
+        their lengths allow when it runs (at the end of its ``with`` block)."""
     def diagnose(self) -> List[Check]:
         """Board bring-up checks (tdo, device-count, ir-length, idcode, link), each a Check."""
+
+
+class Queued:
+    """The result of one item of a Queue, filled when the queue has run."""
+
+    index: int
+    @property
+    def value(self) -> Union[int, bytes, str]:
+        """The captured bits (int or bytes, as the value given) or the state reached;
+        UsageError before the queue has run, CseError when it failed before this item."""
+    @property
+    def done(self) -> bool:
+        """True once the item was carried out."""
+
+
+class Queue:
+    """Scans and navigations of a Session sent together (Session.queue()). Its calls take the
+    Session's arguments and return Queued results; the queue runs at the end of its ``with``
+    block (nothing is sent when the block raises) or at run(). A failure raises CseError whose
+    ``item`` is the index of the first item that failed; the items before it keep their results.
+    """
+
+    def __enter__(self: _Q) -> _Q: ...
+    def __exit__(
+        self,
+        exc_type: Optional[Type[BaseException]],
+        exc: Optional[BaseException],
+        tb: Optional[TracebackType],
+    ) -> bool: ...
+    def run(self) -> None: ...
+    def __len__(self) -> int: ...
+    def irscan(self, dev: int, value: Union[int, _Bits]) -> Queued: ...
+    def drscan(self, dev: int, value: Union[int, _Bits], bits: Optional[int] = None) -> Queued: ...
+    def irscan_chain(self, value: Union[int, _Bits], bits: Optional[int] = None) -> Queued: ...
+    def drscan_chain(self, value: Union[int, _Bits], bits: Optional[int] = None) -> Queued: ...
+    def state(self, name: str, clocks: int = 0, wait_us: int = 0) -> Queued: ...

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
-// cse-host svf and run with --retries against a front end that forgets the link in the middle of
-// the file (quorbit-sim's restart-after fault): without repetitions the job stops there; with one,
-// the instruction of the file is loaded again, the statement repeated, and everything after it
-// reads what it should.
+// cse-host svf and run (with and without a queue block) with --retries against a front end that
+// forgets the link in the middle of the file (quorbit-sim's restart-after fault): without
+// repetitions the job stops there; with one, the instruction of the file is loaded again, the
+// statement (or queue) repeated, and everything after it reads what it should.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -83,6 +83,17 @@ const RetryRow kRows[] = {
      "drscan 1 24 0x123456\nstate PAUSE_DR\ndrscan 1 24 0\n",
      ":3: 'drscan 1 24 0x123456' failed",
      ":3) failed (the DR shift of device 1 failed); played again (1 of 1) after loading "
+     "'irscan 1 8 0x22' (",
+     "0x01\n0x000000\n0xC0FFEE\nPAUSE_DR\n0x123456\n"},
+    // The same commands queued: one raw shift, played again from its start.
+    {"RunQueue",
+     {},
+     "run",
+     ".run",
+     "irscan 1 8 0x22\ndrscan 1 24 0xC0FFEE\n",
+     "queue\ndrscan 1 24 0x123456\nstate PAUSE_DR\ndrscan 1 24 0\nrun-queue\n",
+     ":7: queue item 0 ('drscan 1 24 0x123456' (",
+     ":4) failed (the raw shift of 65 clocks failed); played again (1 of 1) after loading "
      "'irscan 1 8 0x22' (",
      "0x01\n0x000000\n0xC0FFEE\nPAUSE_DR\n0x123456\n"},
 };

@@ -1,7 +1,8 @@
 # SPDX-License-Identifier: Apache-2.0
-"""retries= after a failed call against quorbit-sim in its own process, restarted in the middle
-of the work."""
+"""retries= after a failed call, and Session.queue(): against quorbit-sim in its own process,
+restarted in the middle of the work, and against the embedded one."""
 
+import contextlib
 import logging
 import re
 
@@ -62,3 +63,53 @@ def test_svf_with_retries_plays_the_failed_statement_again(quorbit_sim, tmp_path
         assert result.ok and result.repetitions == 1 and result.checks == 1
         assert [r.getMessage() for r in caplog.records if "played again" in r.getMessage()] == [
             failing + "; played again (1 of 1) after loading the SIR of line 5 again"]
+
+
+def test_queue_gives_what_the_calls_one_by_one_give():
+    def calls(target):
+        return [target.irscan(1, 0x22), target.drscan(1, 0xC0FFEE, 24),
+                target.drscan(1, bytes([0x56, 0x34, 0x12]), 24), target.state("PAUSE_DR", 3),
+                target.drscan(1, 0, 24), target.irscan_chain(0x3FFFF, 18),
+                target.drscan_chain(b"\xff", 8)]
+
+    with kc.Session() as s:
+        expected = calls(s)
+        s.reset()
+        with s.queue() as q:
+            queued = calls(q)
+            with pytest.raises(kc.UsageError, match="no result yet"):
+                queued[0].value
+        assert [r.value for r in queued] == expected
+        assert expected[2] == b"\xee\xff\xc0" and expected[4] == 0x123456
+        assert all(r.done for r in queued) and len(q) == 7 and s.tap_state == "RUN_TEST_IDLE"
+
+
+def test_queue_errors_name_the_item_and_what_was_done(quorbit_sim):
+    sim = quorbit_sim()
+    with kc.Session(node="127.0.0.1", port=sim.port, timeout=1) as s:
+        with pytest.raises(RuntimeError):
+            with s.queue() as q:
+                dropped = q.irscan(1, 0x22)
+                raise RuntimeError("the block raised")
+        with pytest.raises(kc.UsageError, match="the with block raised"):
+            dropped.value
+        with pytest.raises(kc.UsageError, match="device 1 comes before any IR scan") as refused:
+            with s.queue() as q:
+                q.drscan(1, 0, 24)
+        assert refused.value.item == 0
+        with pytest.raises(kc.UsageError, match="device 7 is out of range"):
+            s.queue().drscan(7, 0, 24)
+        for retries in (0, 1):
+            sim = restart(quorbit_sim, sim)  # the queue's raw shift is the first call to fail
+            with pytest.raises(kc.CseError) if retries == 0 else contextlib.nullcontext():
+                with s.queue(retries=retries) as q:
+                    loaded = q.irscan(1, 0x22)
+                    written = q.drscan(1, 0xC0FFEE, 24)
+                    read = q.drscan(1, 0, 24)
+            if retries == 0:
+                with pytest.raises(kc.CseError, match="queue item 2 was not carried out: the "
+                                                      "queue failed at item 0"):
+                    read.value
+                assert not loaded.done
+                continue
+            assert (loaded.value, written.value, read.value) == (1, 0, 0xC0FFEE)
