@@ -116,7 +116,6 @@ struct SvfResult {
     uint64_t mismatchCount = 0;
     std::vector<Mismatch> mismatches;  // the first SvfOptions::keepMismatches of them
     uint64_t repetitions = 0;          // statements and queues played again (SvfOptions::retries)
-    uint64_t rawShifts = 0;            // queues sent as one raw shift each
     uint64_t bytesRead = 0;
 
     // "FILE: 4 scans, 3 TDO checks, 0 mismatches" ("1 scan", ...); kStopped says the file did not

@@ -446,7 +446,6 @@ class Player {
             }
             announce(queue_.lines()[0], ++repeated, queue_.startInstruction().get());
         }
-        ++result_.rawShifts;
         result_.statements += queue_.lines().size();
         const bool checked = checkQueue();
         queue_.clear();
