@@ -120,7 +120,10 @@ class Player {
     // ---- one statement at a time, played again after a failed call (SvfOptions::retries) ----
 
     bool execute(const SvfCommand& command) {
-        if (queues(command)) return enqueue(command);
+        if (options_.rawShifts) {
+            const uint32_t bits = queuedBits(command);
+            if (bits <= kMaxQueueBits && rawShiftsWork()) return enqueue(command, bits);
+        }
         if (!sendQueue()) return false;
         const CseJtagTapState start = plugin_.getTAPState();
         if (command.kind == SvfCommand::Kind::kScan) ++result_.scans;
@@ -249,18 +252,23 @@ class Player {
         return !scan.check || checkTdo(command.line, scan, read_.data());
     }
 
-    // What was read against what the statement expects.
-    bool checkTdo(uint64_t line, const SvfScan& scan, const uint8_t* read,
-                  Mismatch* stopping = nullptr) {
+    // What was read against what the statement expects; `playedAfter` statements up to line
+    // `playedUpTo` went to the cable after it in the same raw shift.
+    bool checkTdo(uint64_t line, const SvfScan& scan, const uint8_t* read, uint64_t playedAfter = 0,
+                  uint64_t playedUpTo = 0) {
         ++result_.checks;
         const uint32_t bit = firstMismatchBit(read, scan.expected, scan.mask, scan.totalBits);
         if (bit == scan.totalBits) return true;
         ++result_.mismatchCount;
         Mismatch mismatch = describeMismatch(options_.fileName, line, scan, read, bit);
-        if (stopping != nullptr && !options_.keepGoing) {
-            mismatch.playedAfter = stopping->playedAfter;
-            mismatch.playedUpToLine = stopping->playedUpToLine;
-            mismatch.playedAfterText = stopping->playedAfterText;
+        // Said when the playback stops here: with keepGoing everything is played anyway.
+        if (playedAfter != 0 && !options_.keepGoing) {
+            mismatch.playedAfter = playedAfter;
+            mismatch.playedUpToLine = playedUpTo;
+            mismatch.playedAfterText =
+                std::to_string(playedAfter) +
+                (playedAfter == 1 ? " statement after it was" : " statements after it were") +
+                " played, up to line " + std::to_string(playedUpTo);
         }
         if (options_.onMismatch) options_.onMismatch(mismatch);
         if (result_.mismatches.size() < options_.keepMismatches)
@@ -340,7 +348,8 @@ class Player {
 
     // The clocks the statement adds to the queue; more than kMaxQueueBits for one that goes alone.
     uint32_t queuedBits(const SvfCommand& command) const {
-        const CseJtagTapState from = queue_.stateAfter(plugin_.getTAPState());
+        // The plug-in is asked only when nothing is queued: its state is the queue's start.
+        const CseJtagTapState from = queue_.empty() ? plugin_.getTAPState() : queue_.endState();
         constexpr uint32_t kAlone = kMaxQueueBits + 1;
         switch (command.kind) {
             case SvfCommand::Kind::kScan: {
@@ -375,12 +384,8 @@ class Player {
         return kAlone;
     }
 
-    bool queues(const SvfCommand& command) {
-        return options_.rawShifts && queuedBits(command) <= kMaxQueueBits && rawShiftsWork();
-    }
-
-    bool enqueue(const SvfCommand& command) {
-        if (queuedBits(command) > queue_.room() && !sendQueue()) return false;
+    bool enqueue(const SvfCommand& command, uint32_t bits) {
+        if (bits > queue_.room() && !sendQueue()) return false;
         if (queue_.empty()) queue_.begin(plugin_.getTAPState(), instruction_);
         switch (command.kind) {
             case SvfCommand::Kind::kScan:
@@ -454,28 +459,18 @@ class Player {
 
     bool checkQueue() {
         const std::vector<uint64_t>& lines = queue_.lines();
-        for (SvfQueuedCheck& check : queue_.checks()) {
-            SvfScan& scan = check.scan;
-            scan.expected = check.expected.data();
-            scan.mask = check.mask.empty() ? nullptr : check.mask.data();
+        for (const SvfQueuedCheck& check : queue_.checks()) {
+            const SvfScan scan = queue_.scanOf(check);
             read_.assign((static_cast<size_t>(scan.totalBits) + 7) / 8, 0);
             for (uint32_t k = 0; k < scan.totalBits; ++k) {
                 const uint32_t at = check.dataAt + k;
                 if (((queueTdo_[at / 8] >> (at % 8)) & 1u) != 0)
                     read_[k / 8] = static_cast<uint8_t>(read_[k / 8] | (1u << (k % 8)));
             }
-            Mismatch stopping;
-            stopping.playedAfter = lines.size() - 1 - check.statement;
-            stopping.playedUpToLine = stopping.playedAfter == 0 ? 0 : lines.back();
-            if (stopping.playedAfter != 0) {
-                stopping.playedAfterText = std::to_string(stopping.playedAfter) +
-                                           (stopping.playedAfter == 1 ? " statement after it was"
-                                                                      : " statements after "
-                                                                        "it were") +
-                                           " played, up to line " +
-                                           std::to_string(stopping.playedUpToLine);
+            if (!checkTdo(check.line, scan, read_.data(), lines.size() - 1 - check.statement,
+                          lines.back())) {
+                return false;
             }
-            if (!checkTdo(check.line, scan, read_.data(), &stopping)) return false;
         }
         return true;
     }

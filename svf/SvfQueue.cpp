@@ -31,13 +31,24 @@ void SvfQueue::addScan(uint64_t line, const SvfScan& scan) {
     check.statement = lines_.size() - 1;
     check.dataAt = dataAt;
     check.scan = scan;
-    const size_t bytes = (static_cast<size_t>(scan.totalBits) + 7) / 8;
-    check.expected.assign(scan.expected, scan.expected + bytes);
-    if (scan.mask != nullptr) check.mask.assign(scan.mask, scan.mask + bytes);
-    check.scan.tdi = nullptr;  // the parser's buffers do not outlive the statement
+    // The parser's buffers do not outlive the statement.
+    check.scan.tdi = nullptr;
     check.scan.expected = nullptr;
     check.scan.mask = nullptr;
-    checks_.push_back(std::move(check));
+    const size_t bytes = (static_cast<size_t>(scan.totalBits) + 7) / 8;
+    check.expectedAt = checkBits_.size();
+    checkBits_.insert(checkBits_.end(), scan.expected, scan.expected + bytes);
+    check.masked = scan.mask != nullptr;
+    check.maskAt = checkBits_.size();
+    if (check.masked) checkBits_.insert(checkBits_.end(), scan.mask, scan.mask + bytes);
+    checks_.push_back(check);
+}
+
+SvfScan SvfQueue::scanOf(const SvfQueuedCheck& check) const {
+    SvfScan scan = check.scan;
+    scan.expected = checkBits_.data() + check.expectedAt;
+    scan.mask = check.masked ? checkBits_.data() + check.maskAt : nullptr;
+    return scan;
 }
 
 uint32_t SvfQueue::runTestBits(CseJtagTapState from, const SvfRunTest& run) {
@@ -60,6 +71,7 @@ void SvfQueue::clear() {
     stream_.restart(stream_.state());
     lines_.clear();
     checks_.clear();
+    checkBits_.clear();
     instruction_.reset();
 }
 

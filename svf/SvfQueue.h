@@ -34,9 +34,10 @@ struct SvfQueuedCheck {
     uint64_t line = 0;
     size_t statement = 0;  // its place among the queue's statements
     uint32_t dataAt = 0;   // the first bit of its shift in the queue's stream
-    SvfScan scan;          // expected and mask point into the vectors below once checked
-    std::vector<uint8_t> expected;
-    std::vector<uint8_t> mask;  // empty: every bit counts
+    SvfScan scan;          // without the parser's buffers (SvfQueue::scanOf gives them back)
+    size_t expectedAt = 0;  // its expected bits and mask in the queue's own store
+    size_t maskAt = 0;
+    bool masked = false;  // else every bit counts
 };
 
 class SvfQueue {
@@ -45,11 +46,8 @@ class SvfQueue {
 
     [[nodiscard]] bool empty() const { return lines_.empty(); }
     [[nodiscard]] uint32_t room() const { return kMaxQueueBits - stream_.bits(); }
-    // Where the TAP stands once what is queued is clocked; `current` when nothing is.
-    [[nodiscard]] CsePluginInterface::CseJtagTapState stateAfter(
-        CsePluginInterface::CseJtagTapState current) const {
-        return empty() ? current : stream_.state();
-    }
+    // Where the TAP stands once what is queued is clocked (not empty()).
+    [[nodiscard]] CsePluginInterface::CseJtagTapState endState() const { return stream_.state(); }
 
     // Before the first statement of a queue: the state the TAP is in and the instruction in
     // effect there.
@@ -66,7 +64,9 @@ class SvfQueue {
     void addRunTest(const SvfRunTest& run);
 
     [[nodiscard]] const std::vector<uint64_t>& lines() const { return lines_; }
-    [[nodiscard]] std::vector<SvfQueuedCheck>& checks() { return checks_; }
+    [[nodiscard]] const std::vector<SvfQueuedCheck>& checks() const { return checks_; }
+    // The check's scan with its expected bits and mask (valid until the queue changes).
+    [[nodiscard]] SvfScan scanOf(const SvfQueuedCheck& check) const;
     [[nodiscard]] CsePluginInterface::CseJtagTapState startState() const {
         return stream_.startState();
     }
@@ -77,6 +77,7 @@ class SvfQueue {
     Stream stream_;
     std::vector<uint64_t> lines_;
     std::vector<SvfQueuedCheck> checks_;
+    std::vector<uint8_t> checkBits_;  // the checks' expected bits and masks, one after the other
     SvfInstructionPtr instruction_;
 };
 

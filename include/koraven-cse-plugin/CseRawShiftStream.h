@@ -71,10 +71,10 @@ class CseRawShiftStream {
         const CseJtagTapState shift = shiftState(reg);
         if (state_ != shift) walk(shift);
         const uint32_t dataAt = bits_;
-        const bool stays = end == shift;
-        for (uint32_t k = 0; k < bitCount; ++k) {
-            clock(k + 1 == bitCount && !stays,
-                  tdi != nullptr && ((tdi[k / 8] >> (k % 8)) & 1u) != 0);
+        if (bitCount != 0) {
+            shiftBits(tdi, bitCount - 1);
+            const uint32_t last = bitCount - 1;
+            clock(end != shift, tdi != nullptr && ((tdi[last / 8] >> (last % 8)) & 1u) != 0);
         }
         if (state_ != end) walk(end);
         return dataAt;
@@ -106,6 +106,26 @@ class CseRawShiftStream {
     [[nodiscard]] uint32_t tdoBytes() const noexcept { return (bits_ + 7) / 8; }
 
   private:
+    // `count` clocks with TMS 0 (the TAP stays in its Shift state) carrying the first `count`
+    // bits of tdi (zeros for null), a byte at a time.
+    void shiftBits(const uint8_t* tdi, uint32_t count) {
+        const uint32_t first = bits_;
+        bits_ += count;
+        tms_.resize((bits_ + 7) / 8, 0);
+        tdi_.resize((bits_ + 7) / 8, 0);
+        if (tdi == nullptr) return;
+        const uint32_t offset = first % 8;
+        uint8_t* out = tdi_.data() + first / 8;
+        for (uint32_t k = 0; k < (count + 7) / 8; ++k) {
+            const uint32_t left = count - 8 * k;
+            uint8_t byte = tdi[k];
+            if (left < 8) byte = static_cast<uint8_t>(byte & ((1u << left) - 1));
+            out[k] = static_cast<uint8_t>(out[k] | (byte << offset));
+            if (offset != 0 && (byte >> (8 - offset)) != 0)
+                out[k + 1] = static_cast<uint8_t>(out[k + 1] | (byte >> (8 - offset)));
+        }
+    }
+
     static constexpr CseJtagTapState shiftState(Register reg) noexcept {
         return reg == Register::kIr ? CSEJTAG_SHIFT_IR : CSEJTAG_SHIFT_DR;
     }
