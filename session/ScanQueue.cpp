@@ -190,13 +190,13 @@ void ScanQueue::check(const CableSession& session) const {
 }
 
 // Items gathered into one raw shift, with where each one's TDO sits in it.
+struct ScanQueue::BlockPart {
+    size_t item = 0;
+    uint32_t tdoAt = 0;  // the item's own bits in the block's TDO
+};
+
 class ScanQueue::Block {
   public:
-    struct Part {
-        size_t item = 0;
-        uint32_t tdoAt = 0;  // the item's own bits in the block's TDO
-    };
-
     [[nodiscard]] bool empty() const { return parts_.empty(); }
     [[nodiscard]] uint32_t bits() const { return stream_.bits(); }
     void begin(CseJtagTapState state) { stream_.restart(state); }
@@ -226,13 +226,13 @@ class ScanQueue::Block {
         parts_.push_back({index, 0});
     }
 
-    [[nodiscard]] const std::vector<Part>& parts() const { return parts_; }
+    [[nodiscard]] const std::vector<BlockPart>& parts() const { return parts_; }
     [[nodiscard]] const CseRawShiftStream& stream() const { return stream_; }
     void clear() { parts_.clear(); }
 
   private:
     CseRawShiftStream stream_;
-    std::vector<Part> parts_;
+    std::vector<BlockPart> parts_;
 };
 
 void ScanQueue::runAlone(CableSession& session, CallRetries& calls, uint32_t retries, Item& item) {
@@ -255,64 +255,70 @@ void ScanQueue::runAlone(CableSession& session, CallRetries& calls, uint32_t ret
     ++sends_;
 }
 
+// The block as one raw shift, sent again from its start after a failed call.
+void ScanQueue::sendBlock(CableSession& session, CallRetries& calls, uint32_t retries,
+                          Block& block) {
+    if (block.empty()) return;
+    const std::vector<uint8_t> input = block.stream().commandInput();
+    std::vector<uint8_t> tdo(block.stream().tdoBytes(), 0);
+    const size_t first = block.parts().front().item;
+    try {
+        calls.repeat(session, retries, items_[first].label, calls.loaded(),
+                     block.stream().startState(), [&] {
+                         (void)session.takePluginErrors();
+                         if (!cseFailed(session.plugin().sendCommand(
+                                 "raw-shift", input.data(), static_cast<uint32_t>(input.size()),
+                                 tdo.data(), static_cast<uint32_t>(tdo.size()), 0, 0))) {
+                             return;
+                         }
+                         session.noteFailedCall();
+                         throw SessionError(
+                             ErrorKind::kFailed,
+                             "the raw shift of " + plural(block.bits(), "clock") + " failed",
+                             session.takePluginErrors());
+                     });
+    } catch (const SessionError& error) {
+        failAt(first, error);
+    }
+    ++sends_;
+    for (const BlockPart& part : block.parts()) finishItem(session, calls, part, tdo);
+    block.clear();
+}
+
+// An item of a block that went through: its TDO, and the instructions it leaves.
+void ScanQueue::finishItem(CableSession& session, CallRetries& calls, const BlockPart& part,
+                           const std::vector<uint8_t>& tdo) {
+    Item& item = items_[part.item];
+    item.done = true;
+    if (item.kind == Item::Kind::kNavigation) {
+        if (item.end == CSEJTAG_TEST_LOGIC_RESET) {
+            session.noteTapReset();
+            calls.noteReset();
+        }
+        return;
+    }
+    item.tdo.assign((item.bitCount + 7) / 8, 0);
+    for (uint32_t k = 0; k < item.bitCount; ++k)
+        setBit(item.tdo, k, bitOf(tdo.data(), uint64_t{part.tdoAt} + k));
+    if (item.reg != Register::kIr) return;
+    session.noteInstructionsLoaded();
+    LoadedInstruction loaded;
+    loaded.kind = item.kind == Item::Kind::kDeviceScan ? LoadedInstruction::Kind::kDevice
+                                                       : LoadedInstruction::Kind::kChain;
+    loaded.device = item.device;
+    loaded.tdi = item.tdi;
+    loaded.bitCount = item.bitCount;
+    loaded.label = item.label;
+    calls.noteLoaded(std::move(loaded));
+}
+
 void ScanQueue::run(CableSession& session, CallRetries& calls, uint32_t retries) {
     if (ran_) usage("the queue has run: make a new one");
     ran_ = true;
     check(session);
     Block block;
     std::vector<uint8_t> chainTdi;
-    // The block goes as one raw shift, sent again from its start after a failed call.
-    const auto send = [&] {
-        if (block.empty()) return;
-        const std::vector<uint8_t> input = block.stream().commandInput();
-        std::vector<uint8_t> tdo(block.stream().tdoBytes(), 0);
-        const size_t first = block.parts().front().item;
-        try {
-            calls.repeat(session, retries, items_[first].label, calls.loaded(),
-                         block.stream().startState(), [&] {
-                             (void)session.takePluginErrors();
-                             if (!cseFailed(session.plugin().sendCommand(
-                                     "raw-shift", input.data(), static_cast<uint32_t>(input.size()),
-                                     tdo.data(), static_cast<uint32_t>(tdo.size()), 0, 0))) {
-                                 return;
-                             }
-                             session.noteFailedCall();
-                             throw SessionError(
-                                 ErrorKind::kFailed,
-                                 "the raw shift of " + plural(block.bits(), "clock") + " failed",
-                                 session.takePluginErrors());
-                         });
-        } catch (const SessionError& error) {
-            failAt(first, error);
-        }
-        ++sends_;
-        for (const Block::Part& part : block.parts()) {
-            Item& item = items_[part.item];
-            item.done = true;
-            if (item.kind == Item::Kind::kNavigation) {
-                if (item.end == CSEJTAG_TEST_LOGIC_RESET) {
-                    session.noteTapReset();
-                    calls.noteReset();
-                }
-                continue;
-            }
-            item.tdo.assign((item.bitCount + 7) / 8, 0);
-            for (uint32_t k = 0; k < item.bitCount; ++k)
-                setBit(item.tdo, k, bitOf(tdo.data(), uint64_t{part.tdoAt} + k));
-            if (item.reg != Register::kIr) continue;
-            session.noteInstructionsLoaded();
-            LoadedInstruction loaded;
-            loaded.kind = item.kind == Item::Kind::kDeviceScan ? LoadedInstruction::Kind::kDevice
-                                                               : LoadedInstruction::Kind::kChain;
-            loaded.device = item.device;
-            loaded.tdi = item.tdi;
-            loaded.bitCount = item.bitCount;
-            loaded.label = item.label;
-            calls.noteLoaded(std::move(loaded));
-        }
-        block.clear();
-    };
-
+    const auto send = [&] { sendBlock(session, calls, retries, block); };
     for (size_t index = 0; index < items_.size(); ++index) {
         Item& item = items_[index];
         if (block.empty()) block.begin(session.tapState());

@@ -95,8 +95,12 @@ class ScanQueue {
         CsePluginInterface::CseJtagTapState reached = CsePluginInterface::CSEJTAG_RUN_TEST_IDLE;
     };
     class Block;
+    struct BlockPart;
 
     void check(const CableSession& session) const;
+    void sendBlock(CableSession& session, CallRetries& calls, uint32_t retries, Block& block);
+    void finishItem(CableSession& session, CallRetries& calls, const BlockPart& part,
+                    const std::vector<uint8_t>& tdo);
     void runAlone(CableSession& session, CallRetries& calls, uint32_t retries, Item& item);
     [[noreturn]] void failAt(size_t item, const SessionError& cause) const;
 
