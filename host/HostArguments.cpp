@@ -108,15 +108,53 @@ bool parseCommandWords(const std::vector<std::string>& words, RunNesting nesting
             }
             command.file = args[0];
             return true;
+        case CommandKind::kQueue:
+        case CommandKind::kRunQueue:
+            return true;  // not in the command table: run scripts only
     }
     return true;
 }
+
+namespace {
+
+bool queueable(CommandKind kind) {
+    return kind == CommandKind::kIrScan || kind == CommandKind::kDrScan ||
+           kind == CommandKind::kIrScanChain || kind == CommandKind::kDrScanChain ||
+           kind == CommandKind::kState;
+}
+
+// `queue` and `run-queue` lines, and what may stand between them.
+bool parseQueueMark(const std::vector<std::string>& words, unsigned& openedAt, unsigned lineNumber,
+                    HostCommand& command, std::string& error) {
+    const bool opens = words[0] == "queue";
+    if (words.size() != 1) {
+        error = "'" + words[0] + "' takes no arguments";
+        return false;
+    }
+    if (opens && openedAt != 0) {
+        error = "a queue inside the queue of line " + std::to_string(openedAt) +
+                " (end that one with run-queue first)";
+        return false;
+    }
+    if (!opens && openedAt == 0) {
+        error = "run-queue without a queue line before it";
+        return false;
+    }
+    openedAt = opens ? lineNumber : 0;
+    command = HostCommand{};
+    command.kind = opens ? CommandKind::kQueue : CommandKind::kRunQueue;
+    command.text = words[0];
+    return true;
+}
+
+}  // namespace
 
 bool parseRunScript(const std::string& text, const std::string& fileName,
                     std::vector<HostCommand>& commands, std::string& error) {
     commands.clear();
     std::istringstream lines(text);
     std::string line;
+    unsigned queueLine = 0;  // the open queue's line
     for (unsigned lineNumber = 1; std::getline(lines, line); ++lineNumber) {
         const size_t comment = line.find('#');
         if (comment != std::string::npos) line.erase(comment);
@@ -125,12 +163,24 @@ bool parseRunScript(const std::string& text, const std::string& fileName,
         for (std::string word; wordStream >> word;) words.push_back(word);
         if (words.empty()) continue;
         HostCommand command;
-        if (!parseCommandWords(words, RunNesting::kRefuseRun, command, error)) {
+        const bool mark = words[0] == "queue" || words[0] == "run-queue";
+        if (mark ? !parseQueueMark(words, queueLine, lineNumber, command, error)
+                 : !parseCommandWords(words, RunNesting::kRefuseRun, command, error)) {
             error = fileName + ":" + std::to_string(lineNumber) + ": " + error;
+            return false;
+        }
+        if (!mark && queueLine != 0 && !queueable(command.kind)) {
+            error = fileName + ":" + std::to_string(lineNumber) + ": '" + words[0] +
+                    "' cannot be queued (only irscan, drscan, irscan-chain, drscan-chain and "
+                    "state go between queue and run-queue)";
             return false;
         }
         command.origin = fileName + ":" + std::to_string(lineNumber);
         commands.push_back(std::move(command));
+    }
+    if (queueLine != 0) {
+        error = fileName + ":" + std::to_string(queueLine) + ": queue without run-queue";
+        return false;
     }
     if (commands.empty()) {
         error = fileName + ": no commands";

@@ -11,7 +11,6 @@
 
 namespace csehost {
 
-
 enum class CommandKind {
     kScan,
     kIdcode,
@@ -23,7 +22,9 @@ enum class CommandKind {
     kRun,
     kDiagnose,
     kSvf,
-    kServe
+    kServe,
+    kQueue,    // run scripts only: the commands up to run-queue are queued
+    kRunQueue  // sends what was queued, then prints the results in order
 };
 
 struct HostCommand {
@@ -65,6 +66,8 @@ struct HostOptions {
     std::string boardFaults;                 // --sim-board-fault, for the embedded emulator
     bool help = false;                       // --help
     bool keepGoing = false;                  // --keep-going (svf, run)
+    bool checkEach = false;                  // --check-each (svf)
+    uint32_t retries = 0;                    // --retries (svf, run)
     bool version = false;                    // --version
     std::optional<std::string> rbbBind;      // --rbb-bind (serve)
     std::optional<uint16_t> rbbPort;         // --rbb-port (serve)
@@ -73,6 +76,7 @@ struct HostOptions {
 
 constexpr uint32_t kMaxDeviceIndex = 254;  // the largest chain a scan accepts has 254 devices
 constexpr uint32_t kMaxIrLength = 65535;
+constexpr uint32_t kMaxRetries = 100;
 
 // args excludes the program name. False with a one-line reason on a usage error.
 [[nodiscard]] bool parseHostArguments(const std::vector<std::string>& args, HostOptions& options,
@@ -84,7 +88,8 @@ enum class RunNesting { kAllowRun, kRefuseRun };
                                      HostCommand& command, std::string& error);
 
 // A run script: one command a line, '#' starts a comment, blank lines are skipped. Errors name the
-// file and line.
+// file and line. `queue` ... `run-queue` marks a block of irscan, drscan, irscan-chain,
+// drscan-chain and state commands that go to the cable together.
 [[nodiscard]] bool parseRunScript(const std::string& text, const std::string& fileName,
                                   std::vector<HostCommand>& commands, std::string& error);
 

@@ -72,6 +72,9 @@ bool applyValue(const std::string& name, const std::string& value, HostOptions& 
     } else if (name == "--irlen") {
         options.hasIrLengths = true;
         return parseIrLengthList(value, options.irLengths, error);
+    } else if (name == "--retries") {
+        if (!parseNumber("--retries", value, 0, kMaxRetries, number, error)) return false;
+        options.retries = number;
     } else if (name == "--rbb-port") {
         if (!parseNumber("--rbb-port", value, 0, 65535, number, error)) return false;
         options.rbbPort = static_cast<uint16_t>(number);
@@ -169,6 +172,7 @@ bool parseHostArguments(const std::vector<std::string>& args, HostOptions& optio
     options.json = flags["--json"];
     options.quiet = flags["--quiet"];
     options.keepGoing = flags["--keep-going"];
+    options.checkEach = flags["--check-each"];
     options.verbosity = std::min(kMaxVerbosity, verbosity);
     for (const auto& [name, value] : values) {
         if (!applyValue(name, value, options, error)) return false;
@@ -214,6 +218,17 @@ bool parseHostArguments(const std::vector<std::string>& args, HostOptions& optio
         return false;
     }
     options.command.keepGoing = options.keepGoing;
+    if (options.checkEach && options.command.kind != CommandKind::kSvf) {
+        error = "--check-each is for the svf command";
+        return false;
+    }
+    const bool retriesGiven = std::any_of(
+        values.begin(), values.end(), [](const auto& value) { return value.first == "--retries"; });
+    if (retriesGiven && options.command.kind != CommandKind::kSvf &&
+        options.command.kind != CommandKind::kRun) {
+        error = "--retries is for the svf and run commands";
+        return false;
+    }
     if ((options.rbbPort || options.rbbBind) && options.command.kind != CommandKind::kServe) {
         error = "--rbb-port and --rbb-bind are for the serve command";
         return false;

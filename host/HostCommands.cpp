@@ -73,7 +73,8 @@ Outcome HostSession::scan(const HostCommand& command) {
 
 Outcome HostSession::readIdcode(const HostCommand& command) {
     try {
-        const uint32_t idcode = session_->readIdcode(command.device);
+        const uint32_t idcode =
+            calls_.readIdcode(*session_, command.device, options_->retries, callLabel(command));
         writer_.value(command.text, command.origin, "idcode", hexNumber(idcode, 8), 0);
         return Outcome::kSuccess;
     } catch (const csesession::SessionError& error) {
@@ -89,9 +90,9 @@ Outcome HostSession::deviceScan(const HostCommand& command) {
     if (!ir && command.device < deviceCount_ && needInstructions(command) != Outcome::kSuccess)
         return Outcome::kUsage;
     try {
-        const std::vector<uint8_t> tdo =
-            session_->deviceScan(ir ? csesession::Register::kIr : csesession::Register::kDr,
-                                 command.device, command.tdi, command.bitCount);
+        const std::vector<uint8_t> tdo = calls_.deviceScan(
+            *session_, ir ? csesession::Register::kIr : csesession::Register::kDr, command.device,
+            command.tdi, command.bitCount, options_->retries, callLabel(command));
         writer_.value(command.text, command.origin, "tdo",
                       "0x" + formatHexBits(tdo.data(), command.bitCount), command.bitCount);
         return Outcome::kSuccess;
@@ -106,8 +107,10 @@ Outcome HostSession::chainScan(const HostCommand& command) {
     const bool ir = command.kind == CommandKind::kIrScanChain;
     std::vector<uint8_t> tdo(command.tdi.size(), 0);
     try {
-        session_->chainScan(ir ? csesession::Register::kIr : csesession::Register::kDr,
-                            command.tdi.data(), tdo.data(), command.bitCount);
+        calls_.chainScan(*session_, ir ? csesession::Register::kIr : csesession::Register::kDr,
+                         command.tdi.data(), tdo.data(), command.bitCount,
+                         CsePluginInterface::CSEJTAG_RUN_TEST_IDLE, options_->retries,
+                         callLabel(command));
     } catch (const csesession::SessionError& error) {
         return reported(error, error.kind() == csesession::ErrorKind::kUsage
                                    ? ""
@@ -121,9 +124,10 @@ Outcome HostSession::chainScan(const HostCommand& command) {
 Outcome HostSession::moveTap(const HostCommand& command) {
     CseJtagTapState reached = CsePluginInterface::CSEJTAG_TEST_LOGIC_RESET;
     try {
-        reached = session_->navigate(
-            static_cast<CseJtagTapState>(command.state), command.clocks,
-            command.hasWait ? std::optional<uint32_t>(command.waitMicroseconds) : std::nullopt);
+        reached = calls_.navigate(
+            *session_, static_cast<CseJtagTapState>(command.state), command.clocks,
+            command.hasWait ? std::optional<uint32_t>(command.waitMicroseconds) : std::nullopt,
+            options_->retries, callLabel(command));
     } catch (const csesession::SessionError& error) {
         return reported(error, error.kind() == csesession::ErrorKind::kUsage
                                    ? ""

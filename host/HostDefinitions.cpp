@@ -123,6 +123,15 @@ const std::vector<OptionDefinition> kOptions = {
      "svf: report every TDO mismatch instead of stopping at the first; run: go on after a\n"
      "failing command (exit 1 at the end)",
      Completion::kNothing, false},
+    {"--check-each", "", OptionKind::kFlag, "--check-each",
+     "svf: check each scan's TDO before anything after it is played (the default\n"
+     "with --shifts merged queues statements into one raw shift and checks them\n"
+     "when its TDO is back)",
+     Completion::kNothing, false},
+    {"--retries", "N", OptionKind::kValue, "--retries N",
+     "svf, run: after a failed call load the instruction last set again and\n"
+     "repeat the failed statement or command, at most N times (default 0)",
+     Completion::kNothing, false},
     {"--rbb-port", "N", OptionKind::kValue, "--rbb-port N",
      "serve: TCP port (default 3335; 0 picks a free one, printed)", Completion::kNothing, false},
     {"--rbb-bind", "ADDR", OptionKind::kValue, "--rbb-bind ADDR",

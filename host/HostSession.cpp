@@ -95,10 +95,19 @@ Outcome HostSession::begin(const HostOptions& options) {
         return reported(error);
     }
     plugin_ = &session_->plugin();
+    calls_.setReport([this](const csesession::CallRepetition& repetition) {
+        if (progressLine_) std::fputc('\n', stderr);
+        progressLine_ = false;
+        std::fprintf(stderr, "cse-host: %s\n", repetition.headline.c_str());
+    });
     scanned_ = session_->chainScanned();
     deviceCount_ = static_cast<uint32_t>(session_->devices().size());
     if (!scanned_) scanProblem_ = session_->scanProblem();
     return Outcome::kSuccess;
+}
+
+std::string HostSession::callLabel(const HostCommand& command) {
+    return "'" + command.text + "'" + (command.origin.empty() ? "" : " (" + command.origin + ")");
 }
 
 bool HostSession::resetTap() {
@@ -129,6 +138,7 @@ Outcome HostSession::execute(const HostCommand& command) {
     (void)session_->takePluginErrors();
     origin_ = command.origin.empty() ? "" : command.origin + ": ";
     Outcome outcome = Outcome::kUsage;
+    if (queue_ && command.kind != CommandKind::kRunQueue) return enqueue(command);
     switch (command.kind) {
         case CommandKind::kScan:
             outcome = scan(command);
@@ -157,6 +167,13 @@ Outcome HostSession::execute(const HostCommand& command) {
             break;
         case CommandKind::kServe:
             outcome = serve(command);
+            break;
+        case CommandKind::kQueue:
+            queue_ = std::make_unique<csesession::ScanQueue>();
+            queued_.clear();
+            return Outcome::kSuccess;
+        case CommandKind::kRunQueue:
+            outcome = runQueue();
             break;
         case CommandKind::kRun:  // main expands a script into its commands
             return usage("'" + command.text + "' cannot run here");

@@ -12,6 +12,8 @@
 #include "host/HostArguments.h"
 #include "host/ResultWriter.h"
 #include "session/CableSession.h"
+#include "session/CallRetries.h"
+#include "session/ScanQueue.h"
 
 namespace CsePluginInterface {
 class ICsePlugin;
@@ -46,6 +48,8 @@ class HostSession {
     bool resetTap();
     Outcome needIrLengths(const HostCommand& command);
     Outcome needInstructions(const HostCommand& command);
+    // How a repetition names the command: "'drscan 1 24 0'", with " (FILE:LINE)" in a script.
+    static std::string callLabel(const HostCommand& command);
 
     Outcome scan(const HostCommand& command);
     Outcome readIdcode(const HostCommand& command);
@@ -55,11 +59,18 @@ class HostSession {
     Outcome diagnose(const HostOptions& options);
     Outcome playSvfCommand(const HostCommand& command);  // HostSvf.cpp
     Outcome serve(const HostCommand& command);           // ServeCommand.cpp
+    Outcome enqueue(const HostCommand& command);         // HostQueue.cpp
+    Outcome runQueue();                                  // HostQueue.cpp
 
     ResultWriter& writer_;
     int verbosity_ = 0;
     const HostOptions* options_ = nullptr;
     std::unique_ptr<csesession::CableSession> session_;
+    // Every scan and navigation goes through it: --retries, and the instruction to load again.
+    csesession::CallRetries calls_;
+    // Between a script's queue and run-queue lines: the queue and its commands, item by item.
+    std::unique_ptr<csesession::ScanQueue> queue_;
+    std::vector<HostCommand> queued_;
     // What the diagnosis and the SVF player drive directly.
     CsePluginInterface::ICsePlugin* plugin_ = nullptr;
     bool scanned_ = false;

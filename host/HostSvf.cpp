@@ -68,8 +68,14 @@ Outcome HostSession::playSvfCommand(const HostCommand& command) {
     csesvf::SvfOptions options;
     options.fileName = name;
     options.keepGoing = command.keepGoing;
-    options.joinRunTests = session_->mergedShifts();
+    options.rawShifts = session_->mergedShifts();
     options.irPathBits = session_->irPathBits();
+    options.checkEach = options_->checkEach;
+    options.retries = options_->retries;
+    options.onRepeat = [&progress](const csesvf::Repetition& repetition) {
+        progress.clear();
+        std::fprintf(stderr, "cse-host: %s\n", repetition.headline.c_str());
+    };
     if (::isatty(STDERR_FILENO) != 0)
         options.progress = [&progress](uint64_t done, uint64_t total) {
             progress.show(done, total);
@@ -82,6 +88,9 @@ Outcome HostSession::playSvfCommand(const HostCommand& command) {
                      "cse-host:   mask     %s\n",
                      mismatch.headline.c_str(), mismatch.expected.c_str(), mismatch.read.c_str(),
                      mismatch.mask.c_str());
+        // Queued statements after it went to the cable before its TDO was back.
+        if (!mismatch.playedAfterText.empty())
+            std::fprintf(stderr, "cse-host:   %s\n", mismatch.playedAfterText.c_str());
     };
     const csesvf::SvfResult played = csesvf::playSvfFile(*plugin_, command.file, options);
     progress.end();

@@ -5,7 +5,7 @@
 // value is {"command", "origin"?, FIELD, "bits"?}; diagnose gives {"command", "checks": [{"name",
 // "verdict", "reason", "figures"?}], "faults", "warnings"}; svf gives {"command", "summary", "scans",
 // "checks", "mismatchCount", "mismatches": [{"file", "line", "command", "expected", "read",
-// "mask", "firstBit"}]}.
+// "mask", "firstBit", "playedAfter"?, "playedUpToLine"?}], "repetitions"?}.
 #include <nlohmann/json.hpp>
 
 #include <cmath>
@@ -97,11 +97,16 @@ class JsonOutput : public ResultWriter {
                                   {"read", m.read},
                                   {"mask", m.mask},
                                   {"firstBit", m.firstBit}});
+            if (m.playedAfter != 0) {
+                mismatches.back()["playedAfter"] = m.playedAfter;
+                mismatches.back()["playedUpToLine"] = m.playedUpToLine;
+            }
         }
         nlohmann::json result = {{"command", command},           {"summary", summary},
                                  {"scans", played.scans},        {"checks", played.checks},
                                  {"mismatchCount", played.mismatchCount},
                                  {"mismatches", mismatches}};
+        if (played.repetitions != 0) result["repetitions"] = played.repetitions;
         if (!origin.empty()) result["origin"] = origin;
         results_.push_back(result);
     }

@@ -61,4 +61,27 @@ uint32_t bitCountOf(const py::buffer& value) {
     return static_cast<uint32_t>(bits);
 }
 
+bool isBytesLike(const py::object& value) {
+    return PyObject_CheckBuffer(value.ptr()) != 0 && !py::isinstance<py::int_>(value);
+}
+
+py::int_ intValue(const py::object& value) {
+    if (!py::isinstance<py::int_>(value)) {
+        throw py::type_error("a value to shift must be an int or a bytes-like object, not " +
+                             std::string(py::str(value.get_type().attr("__name__"))));
+    }
+    return value;
+}
+
+std::vector<uint8_t> valueBits(const py::object& value, std::optional<uint32_t>& bits,
+                               const char* call) {
+    if (isBytesLike(value)) {
+        if (!bits) bits = bitCountOf(value);
+        const BitsView view(value, *bits);
+        return {view.data(), view.data() + view.size()};
+    }
+    if (!bits) throw usageError(std::string(call) + " of an int needs bits");
+    return intToBits(intValue(value), *bits);
+}
+
 }  // namespace csepython

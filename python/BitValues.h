@@ -6,6 +6,7 @@
 #include <pybind11/pybind11.h>
 
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 namespace csepython {
@@ -35,5 +36,14 @@ class BitsView {
 
 // The bit count a bytes-like value stands for when none is given: all its bits.
 [[nodiscard]] uint32_t bitCountOf(const py::buffer& value);
+
+// Whether a value to shift is given as bytes (and comes back as bytes) rather than an int.
+[[nodiscard]] bool isBytesLike(const py::object& value);
+// A value to shift as an int; TypeError for anything else.
+[[nodiscard]] py::int_ intValue(const py::object& value);
+// What a scan shifts: the bits of an int or of a bytes-like value; `bits` absent takes all of a
+// bytes value's bits (an int needs it: UsageError naming `call`).
+[[nodiscard]] std::vector<uint8_t> valueBits(const py::object& value, std::optional<uint32_t>& bits,
+                                             const char* call);
 
 }  // namespace csepython

@@ -10,9 +10,12 @@
 #include "krv/ProjectVersion.h"
 #include "python/PythonErrors.h"
 #include "python/PythonSession.h"
+#include "python/SessionQueue.h"
 
 namespace py = pybind11;
+using csepython::PythonQueue;
 using csepython::PythonSession;
+using csepython::QueuedResult;
 using csepython::SessionArguments;
 
 namespace {
@@ -41,6 +44,13 @@ std::optional<uint32_t> optionalUnsigned(const py::object& value, const char* na
                                          uint64_t maximum = UINT32_MAX, uint64_t minimum = 0) {
     if (value.is_none()) return std::nullopt;
     return unsignedArgument(value, name, maximum, minimum);
+}
+
+// Repetitions after a failed call, as cse-host's --retries takes them.
+constexpr uint64_t kMaxRetries = 100;
+
+uint32_t retriesArgument(const py::handle& value) {
+    return unsignedArgument(value, "retries", kMaxRetries);
 }
 
 std::optional<std::string> pathArgument(const py::object& value) {
@@ -177,6 +187,24 @@ Raises UsageError (also a ValueError) for wrong arguments, such as a negative de
 bit count; TypeError for an argument of the wrong type; LinkError when the front end does not
 answer; CseError when the plug-in fails.)";
 
+constexpr const char* kQueueDoc =
+    R"(Scans and navigations of a Session sent together: Session.queue() gives one.
+
+    with s.queue() as q:
+        q.irscan(1, 0x22)
+        reads = [q.drscan(1, 0, 24) for _ in range(1000)]
+    print(reads[0].value)
+
+The calls take the arguments of the Session's and return Queued results at once; the queue runs at
+the end of the ``with`` block (or at run()), where the items go to the cable as few raw shifts as
+their lengths allow, and the results are filled. A block that raises sends nothing. A failure
+raises CseError with ``item``, the index of the first item that failed; the items before it were
+carried out and keep their results. The session's rules hold: a drscan needs the instructions an
+irscan of the queue, or before it, loaded.)";
+
+constexpr const char* kQueuedDoc =
+    "The result of one item of a Queue: ``value`` once the queue has run, ``done``, ``index``.";
+
 }  // namespace
 
 PYBIND11_MODULE(_core, m) {
@@ -227,59 +255,67 @@ PYBIND11_MODULE(_core, m) {
                                "Why the IR lengths are unknown, or None.")
         .def(
             "idcode",
-            [](PythonSession& self, const py::object& dev) {
-                return self.idcode(unsignedArgument(dev, "dev"));
+            [](PythonSession& self, const py::object& dev, const py::object& retries) {
+                return self.idcode(unsignedArgument(dev, "dev"), retriesArgument(retries));
             },
-            py::arg("dev"),
+            py::arg("dev"), py::kw_only(), py::arg("retries") = 0,
             "Resets the TAP and reads the IDCODE of device ``dev`` (0 = nearest TDI); returns it "
             "as an int. CseError for a device without an IDCODE.")
         .def(
             "irscan",
-            [](PythonSession& self, const py::object& dev, const py::object& value) {
-                return self.irscan(unsignedArgument(dev, "dev"), value);
+            [](PythonSession& self, const py::object& dev, const py::object& value,
+               const py::object& retries) {
+                return self.irscan(unsignedArgument(dev, "dev"), value, retriesArgument(retries));
             },
-            py::arg("dev"), py::arg("value"),
+            py::arg("dev"), py::arg("value"), py::kw_only(), py::arg("retries") = 0,
             "Shifts ``value`` into the IR of device ``dev`` (as many bits as its IR length), every "
-            "other device in BYPASS; returns the captured bits. Ends in Run-Test/Idle.")
+            "other device in BYPASS; returns the captured bits. Ends in Run-Test/Idle. "
+            "``retries``: after a failed call, load the instruction last loaded again (an "
+            "irscan, or a TAP reset) and make the call again, at most that many times, each "
+            "logged as a warning.")
         .def(
             "drscan",
             [](PythonSession& self, const py::object& dev, const py::object& value,
-               const py::object& bits) {
+               const py::object& bits, const py::object& retries) {
                 return self.drscan(unsignedArgument(dev, "dev"), value,
-                                   optionalUnsigned(bits, "bits"));
+                                   optionalUnsigned(bits, "bits"), retriesArgument(retries));
             },
-            py::arg("dev"), py::arg("value"), py::arg("bits") = py::none(),
+            py::arg("dev"), py::arg("value"), py::arg("bits") = py::none(), py::kw_only(),
+            py::arg("retries") = 0,
             "Shifts ``bits`` bits of ``value`` through the DR of device ``dev``, one bypass bit "
             "for each other device; returns the captured bits. Refused until an irscan has put "
             "the others in BYPASS (after a reset they present their IDCODEs). ``bits`` defaults "
-            "to all bits of a bytes value.")
+            "to all bits of a bytes value; ``retries`` as for irscan.")
         .def(
             "irscan_chain",
-            [](PythonSession& self, const py::object& value, const py::object& bits) {
+            [](PythonSession& self, const py::object& value, const py::object& bits,
+               const py::object& retries) {
                 return self.chainScan(csesession::Register::kIr, value,
-                                      optionalUnsigned(bits, "bits"));
+                                      optionalUnsigned(bits, "bits"), retriesArgument(retries));
             },
-            py::arg("value"), py::arg("bits") = py::none(),
+            py::arg("value"), py::arg("bits") = py::none(), py::kw_only(), py::arg("retries") = 0,
             "Shifts ``bits`` bits of ``value`` through the whole IR path (at most 122,816); "
             "returns the captured bits, as int or bytes like ``value``.")
         .def(
             "drscan_chain",
-            [](PythonSession& self, const py::object& value, const py::object& bits) {
+            [](PythonSession& self, const py::object& value, const py::object& bits,
+               const py::object& retries) {
                 return self.chainScan(csesession::Register::kDr, value,
-                                      optionalUnsigned(bits, "bits"));
+                                      optionalUnsigned(bits, "bits"), retriesArgument(retries));
             },
-            py::arg("value"), py::arg("bits") = py::none(),
+            py::arg("value"), py::arg("bits") = py::none(), py::kw_only(), py::arg("retries") = 0,
             "Shifts ``bits`` bits of ``value`` through the whole DR path; returns the captured "
             "bits, as int or bytes like ``value``. Bytes are read and written in place: one copy "
             "each way, made by the plug-in.")
         .def(
             "state",
             [](PythonSession& self, const std::string& name, const py::object& clocks,
-               const py::object& waitUs) {
+               const py::object& waitUs, const py::object& retries) {
                 return self.state(name, unsignedArgument(clocks, "clocks"),
-                                  unsignedArgument(waitUs, "wait_us"));
+                                  unsignedArgument(waitUs, "wait_us"), retriesArgument(retries));
             },
-            py::arg("name"), py::arg("clocks") = 0, py::arg("wait_us") = 0,
+            py::arg("name"), py::arg("clocks") = 0, py::arg("wait_us") = 0, py::kw_only(),
+            py::arg("retries") = 0,
             "Moves the TAP to ``name`` (\"PAUSE_DR\", \"CSEJTAG_PAUSE_DR\", \"Pause-DR\", "
             "\"DRPAUSE\", \"IDLE\", \"RESET\", ... in any case), clocks ``clocks`` more cycles "
             "there and waits ``wait_us`` microseconds; returns the state reached as cse-host "
@@ -288,15 +324,39 @@ PYBIND11_MODULE(_core, m) {
                                "The TAP state the plug-in records, e.g. \"RUN_TEST_IDLE\".")
         .def("reset", &PythonSession::reset,
              "TMS reset, then Run-Test/Idle: every device selects IDCODE (or BYPASS).")
-        .def("svf", &PythonSession::svf, py::arg("path_or_file"), py::arg("keep_going") = false,
-             py::arg("progress") = py::none(),
-             "Plays an SVF file (a path, or a file object opened in text or binary mode) through "
-             "the whole chain and checks every TDO; returns an SvfResult. ``keep_going`` plays on "
-             "after a mismatch and lists every one. ``progress(bytes_done, bytes_total)`` is "
-             "called now and then (bytes_total is 0 when unknown); an exception from it stops the "
-             "file and is raised. Raises FileNotFoundError (or another OSError) for a path that "
-             "cannot be opened, UsageError for a malformed file (what came before it has been "
-             "played), CseError when the plug-in fails.")
+        .def(
+            "svf",
+            [](PythonSession& self, const py::object& source, bool keepGoing,
+               const py::object& progress, bool checkEach, const py::object& retries) {
+                return self.svf(source, keepGoing, progress, checkEach, retriesArgument(retries));
+            },
+            py::arg("path_or_file"), py::arg("keep_going") = false,
+            py::arg("progress") = py::none(), py::kw_only(), py::arg("check_each") = false,
+            py::arg("retries") = 0,
+            "Plays an SVF file (a path, or a file object opened in text or binary mode) through "
+            "the whole chain and checks every TDO; returns an SvfResult. ``keep_going`` plays on "
+            "after a mismatch and lists every one. ``progress(bytes_done, bytes_total)`` is "
+            "called now and then (bytes_total is 0 when unknown); an exception from it stops the "
+            "file and is raised. Raises FileNotFoundError (or another OSError) for a path that "
+            "cannot be opened, UsageError for a malformed file (what came before it has been "
+            "played), CseError when the plug-in fails. With shifts=\"merged\" statements are "
+            "queued into one raw shift and checked when its TDO is back (a mismatch's "
+            "``played_after`` says how many statements after it were played); ``check_each`` "
+            "checks each scan before the next statement. ``retries``: after a failed call, "
+            "load the last SIR again and play the statement (or queue) again, at most that "
+            "many times, each logged as a warning.")
+        .def(
+            "queue",
+            [](py::object self, const py::object& retries) {
+                return std::make_shared<PythonQueue>(self, retriesArgument(retries));
+            },
+            py::kw_only(), py::arg("retries") = 0,
+            "A Queue of scans and navigations of this session, sent together when it runs (at "
+            "the end of its ``with`` block) as few raw shifts as their lengths allow: one round "
+            "trip for a block of up to 61,408 clocks instead of one per call. Its calls take the "
+            "arguments of the session's and return Queued results, filled when the queue has "
+            "run. ``retries`` as for the scans: a failed raw shift is sent again from its start "
+            "after the instruction in effect there is loaded again.")
         .def("diagnose", &PythonSession::diagnose,
              "Board bring-up checks (tdo, device-count, ir-length, idcode, link), each a Check "
              "with its verdict (\"ok\", \"warning\", \"fault\"), reason and figures (counts as "
@@ -306,6 +366,84 @@ PYBIND11_MODULE(_core, m) {
                                  : "<koraven_cse.Session on " + self.frontEnd() + ">";
         });
     session.attr("__module__") = "koraven_cse";
+
+    py::class_<QueuedResult> queued(m, "Queued", kQueuedDoc);
+    queued
+        .def_property_readonly(
+            "value", [](const QueuedResult& self) { return self.queue->value(self.index); },
+            "The captured bits (int or bytes, as the value given) or the state reached; "
+            "UsageError before the queue has run, CseError when it failed before this item.")
+        .def_property_readonly(
+            "done", [](const QueuedResult& self) { return self.queue->done(self.index); },
+            "True once the item was carried out.")
+        .def_readonly("index", &QueuedResult::index, "The item's place in its queue, from 0.")
+        .def("__repr__", [](const QueuedResult& self) {
+            return "<koraven_cse.Queued item " + std::to_string(self.index) +
+                   (self.queue->done(self.index) ? " done>" : ">");
+        });
+    queued.attr("__module__") = "koraven_cse";
+
+    py::class_<PythonQueue, std::shared_ptr<PythonQueue>> queue(m, "Queue", kQueueDoc);
+    queue.def("__enter__", [](py::object self) { return self; })
+        .def(
+            "__exit__",
+            [](PythonQueue& self, const py::object& type, const py::object&, const py::object&) {
+                if (type.is_none()) {
+                    self.run();
+                } else {
+                    self.discard();
+                }
+                return false;
+            },
+            "Runs the queue, unless the block raised (then nothing is sent).")
+        .def("run", &PythonQueue::run,
+             "Sends the queued items; CseError (``item``: the first that failed) when one "
+             "failed, after the items before it were carried out. Once only.")
+        .def("__len__", &PythonQueue::size)
+        .def(
+            "irscan",
+            [](const std::shared_ptr<PythonQueue>& self, const py::object& dev,
+               const py::object& value) {
+                return QueuedResult{self, self->irscan(unsignedArgument(dev, "dev"), value)};
+            },
+            py::arg("dev"), py::arg("value"), "Session.irscan, queued.")
+        .def(
+            "drscan",
+            [](const std::shared_ptr<PythonQueue>& self, const py::object& dev,
+               const py::object& value, const py::object& bits) {
+                return QueuedResult{self, self->drscan(unsignedArgument(dev, "dev"), value,
+                                                       optionalUnsigned(bits, "bits"))};
+            },
+            py::arg("dev"), py::arg("value"), py::arg("bits") = py::none(),
+            "Session.drscan, queued: refused when the queue runs unless an irscan (of the queue "
+            "or before it) put the others in BYPASS.")
+        .def(
+            "irscan_chain",
+            [](const std::shared_ptr<PythonQueue>& self, const py::object& value,
+               const py::object& bits) {
+                return QueuedResult{self, self->chainScan(csesession::Register::kIr, value,
+                                                          optionalUnsigned(bits, "bits"))};
+            },
+            py::arg("value"), py::arg("bits") = py::none(), "Session.irscan_chain, queued.")
+        .def(
+            "drscan_chain",
+            [](const std::shared_ptr<PythonQueue>& self, const py::object& value,
+               const py::object& bits) {
+                return QueuedResult{self, self->chainScan(csesession::Register::kDr, value,
+                                                          optionalUnsigned(bits, "bits"))};
+            },
+            py::arg("value"), py::arg("bits") = py::none(), "Session.drscan_chain, queued.")
+        .def(
+            "state",
+            [](const std::shared_ptr<PythonQueue>& self, const std::string& name,
+               const py::object& clocks, const py::object& waitUs) {
+                return QueuedResult{self, self->state(name, unsignedArgument(clocks, "clocks"),
+                                                      unsignedArgument(waitUs, "wait_us"))};
+            },
+            py::arg("name"), py::arg("clocks") = 0, py::arg("wait_us") = 0,
+            "Session.state, queued; a wait is made on its own, between the raw shifts before "
+            "and after it.");
+    queue.attr("__module__") = "koraven_cse";
 
     py::module_::import("atexit").attr("register")(
         py::cpp_function([] { PythonSession::closeOpenSession(); }));

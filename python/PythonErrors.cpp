@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "python/PythonErrors.h"
 
+#include "session/ScanQueue.h"
+
 namespace csepython {
 
 namespace py = pybind11;
@@ -27,6 +29,9 @@ void raise(const csesession::SessionError& error) {
     const py::object errors = py::module_::import("koraven_cse._errors");
     const py::object type = errors.attr(className(error.kind()));
     const py::object exception = type(error.what());
+    // A queue's failure names the first item that failed.
+    if (const auto* queued = dynamic_cast<const csesession::QueueError*>(&error))
+        exception.attr("item") = queued->item();
     PyErr_SetObject(type.ptr(), exception.ptr());
 }
 

@@ -12,18 +12,6 @@ namespace {
 // The plug-in's link to the front end is process-wide: a second open would cut the first one's.
 PythonSession* openSessionOfProcess = nullptr;
 
-bool isBytesLike(const py::object& value) {
-    return PyObject_CheckBuffer(value.ptr()) != 0 && !py::isinstance<py::int_>(value);
-}
-
-py::int_ intValue(const py::object& value) {
-    if (!py::isinstance<py::int_>(value)) {
-        throw py::type_error("a value to shift must be an int or a bytes-like object, not " +
-                             std::string(py::str(value.get_type().attr("__name__"))));
-    }
-    return value;
-}
-
 py::bytes newBytes(size_t size) {
     return py::reinterpret_steal<py::bytes>(
         PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(size)));
@@ -74,6 +62,10 @@ PythonSession::PythonSession(const SessionArguments& arguments) {
     options.verbosity = log_.verbosity();
     options.log = log_.sink();
     options.progress = [this](uint64_t, uint64_t) { return keepRunning(); };
+    // Repetitions are warnings of the module's logger, handed over with the plug-in's lines.
+    calls_.setReport([sink = log_.sink()](const csesession::CallRepetition& repetition) {
+        sink(1, repetition.headline);
+    });
     openSessionOfProcess = this;  // taken before the GIL is let go: no second open meanwhile
     std::exception_ptr failure;
     {
@@ -184,11 +176,14 @@ std::vector<PyDevice> PythonSession::devices() {
     });
 }
 
-uint32_t PythonSession::idcode(uint32_t device) {
-    return run([device](csesession::CableSession& session) { return session.readIdcode(device); });
+uint32_t PythonSession::idcode(uint32_t device, uint32_t retries) {
+    return run([&](csesession::CableSession& session) {
+        return calls_.readIdcode(session, device, retries,
+                                 "idcode(" + std::to_string(device) + ")");
+    });
 }
 
-py::object PythonSession::irscan(uint32_t device, const py::object& value) {
+py::object PythonSession::irscan(uint32_t device, const py::object& value, uint32_t retries) {
     // The IR length decides the bit count; an unknown one (or device) is left to the library to
     // refuse, with its own reason.
     const uint32_t bits = run([device](csesession::CableSession& session) -> uint32_t {
@@ -201,37 +196,44 @@ py::object PythonSession::irscan(uint32_t device, const py::object& value) {
             (void)session.deviceScan(csesession::Register::kIr, device, {}, 0);
         });
     }
-    return deviceScan(csesession::Register::kIr, device, value, bits);
+    return deviceScan(csesession::Register::kIr, device, value, bits, retries);
 }
 
 py::object PythonSession::drscan(uint32_t device, const py::object& value,
-                                 std::optional<uint32_t> bits) {
+                                 std::optional<uint32_t> bits, uint32_t retries) {
     if (!bits) {
         if (!isBytesLike(value)) throw usageError("drscan of an int needs bits");
         bits = bitCountOf(value);
     }
-    return deviceScan(csesession::Register::kDr, device, value, *bits);
+    return deviceScan(csesession::Register::kDr, device, value, *bits, retries);
 }
 
 py::object PythonSession::deviceScan(csesession::Register reg, uint32_t device,
-                                     const py::object& value, uint32_t bits) {
-    if (isBytesLike(value)) {
+                                     const py::object& value, uint32_t bits, uint32_t retries) {
+    const bool bytes = isBytesLike(value);
+    std::vector<uint8_t> tdi;
+    if (bytes) {
         const BitsView view(value, bits);
-        const std::vector<uint8_t> tdi(view.data(), view.data() + view.size());
-        const std::vector<uint8_t> tdo = run([&](csesession::CableSession& session) {
-            return session.deviceScan(reg, device, tdi, bits);
-        });
-        return py::bytes(reinterpret_cast<const char*>(tdo.data()), tdo.size());
+        tdi.assign(view.data(), view.data() + view.size());
+    } else {
+        tdi = intToBits(intValue(value), bits);
     }
-    const std::vector<uint8_t> tdi = intToBits(intValue(value), bits);
+    const std::string label = std::string(reg == csesession::Register::kIr ? "irscan" : "drscan") +
+                              " of device " + std::to_string(device) + " (" + std::to_string(bits) +
+                              " bits)";
     const std::vector<uint8_t> tdo = run([&](csesession::CableSession& session) {
-        return session.deviceScan(reg, device, tdi, bits);
+        return calls_.deviceScan(session, reg, device, tdi, bits, retries, label);
     });
+    if (bytes) return py::bytes(reinterpret_cast<const char*>(tdo.data()), tdo.size());
     return bitsToInt(tdo.data(), tdo.size());
 }
 
 py::object PythonSession::chainScan(csesession::Register reg, const py::object& value,
-                                    std::optional<uint32_t> bits) {
+                                    std::optional<uint32_t> bits, uint32_t retries) {
+    const auto label = [reg](uint32_t count) {
+        return std::string(reg == csesession::Register::kIr ? "irscan_chain" : "drscan_chain") +
+               " (" + std::to_string(count) + " bits)";
+    };
     if (isBytesLike(value)) {
         // In place both ways: TDI read from the caller's buffer, TDO written into the new bytes.
         const uint32_t count = bits ? *bits : bitCountOf(value);
@@ -239,7 +241,8 @@ py::object PythonSession::chainScan(csesession::Register reg, const py::object& 
         py::bytes tdo = newBytes(view.size());
         auto* out = reinterpret_cast<uint8_t*>(PyBytes_AS_STRING(tdo.ptr()));
         run([&](csesession::CableSession& session) {
-            session.chainScan(reg, view.data(), out, count);
+            calls_.chainScan(session, reg, view.data(), out, count,
+                             CsePluginInterface::CSEJTAG_RUN_TEST_IDLE, retries, label(count));
         });
         return std::move(tdo);
     }
@@ -247,20 +250,23 @@ py::object PythonSession::chainScan(csesession::Register reg, const py::object& 
     const std::vector<uint8_t> tdi = intToBits(intValue(value), *bits);
     std::vector<uint8_t> tdo(tdi.size(), 0);
     run([&](csesession::CableSession& session) {
-        session.chainScan(reg, tdi.data(), tdo.data(), *bits);
+        calls_.chainScan(session, reg, tdi.data(), tdo.data(), *bits,
+                         CsePluginInterface::CSEJTAG_RUN_TEST_IDLE, retries, label(*bits));
     });
     return bitsToInt(tdo.data(), tdo.size());
 }
 
-std::string PythonSession::state(const std::string& name, uint32_t clocks, uint32_t waitUs) {
+std::string PythonSession::state(const std::string& name, uint32_t clocks, uint32_t waitUs,
+                                 uint32_t retries) {
     const auto goal = csesession::parseTapState(name);
     if (!goal) {
         throw usageError("unknown TAP state '" + name +
                          "' (e.g. RUN_TEST_IDLE, SHIFT_DR, PAUSE_IR, DRPAUSE)");
     }
     const auto reached = run([&](csesession::CableSession& session) {
-        return session.navigate(*goal, clocks,
-                                waitUs == 0 ? std::nullopt : std::optional<uint32_t>(waitUs));
+        return calls_.navigate(session, *goal, clocks,
+                               waitUs == 0 ? std::nullopt : std::optional<uint32_t>(waitUs),
+                               retries, "state(" + csesession::tapStateName(*goal) + ")");
     });
     return csesession::tapStateName(reached);
 }
@@ -271,7 +277,10 @@ std::string PythonSession::tapState() {
 }
 
 void PythonSession::reset() {
-    run([](csesession::CableSession& session) { session.resetTap(); });
+    run([this](csesession::CableSession& session) {
+        calls_.noteReset();
+        session.resetTap();
+    });
 }
 
 std::string PythonSession::frontEnd() {

@@ -20,6 +20,8 @@
 
 #include "python/LogBridge.h"
 #include "session/CableSession.h"
+#include "session/CallRetries.h"
+#include "session/ScanQueue.h"
 
 namespace csepython {
 
@@ -65,13 +67,15 @@ class PythonSession {
     PythonSession& operator=(const PythonSession&) = delete;
 
     [[nodiscard]] std::vector<PyDevice> devices();
-    [[nodiscard]] uint32_t idcode(uint32_t device);
-    [[nodiscard]] py::object irscan(uint32_t device, const py::object& value);
+    // `retries`: repetitions after a failed call (csesession::CallRetries), each logged.
+    [[nodiscard]] uint32_t idcode(uint32_t device, uint32_t retries);
+    [[nodiscard]] py::object irscan(uint32_t device, const py::object& value, uint32_t retries);
     [[nodiscard]] py::object drscan(uint32_t device, const py::object& value,
-                                    std::optional<uint32_t> bits);
+                                    std::optional<uint32_t> bits, uint32_t retries);
     [[nodiscard]] py::object chainScan(csesession::Register reg, const py::object& value,
-                                       std::optional<uint32_t> bits);
-    [[nodiscard]] std::string state(const std::string& name, uint32_t clocks, uint32_t waitUs);
+                                       std::optional<uint32_t> bits, uint32_t retries);
+    [[nodiscard]] std::string state(const std::string& name, uint32_t clocks, uint32_t waitUs,
+                                    uint32_t retries);
     [[nodiscard]] std::string tapState();
     void reset();
     [[nodiscard]] std::string frontEnd();
@@ -79,8 +83,10 @@ class PythonSession {
     [[nodiscard]] std::optional<std::string> scanProblem();
     [[nodiscard]] std::optional<std::string> irLengthProblem();
     [[nodiscard]] py::object svf(const py::object& source, bool keepGoing,
-                                 const py::object& progress);
+                                 const py::object& progress, bool checkEach, uint32_t retries);
     [[nodiscard]] py::list diagnose();
+    // Runs a queue of this session's items (SessionQueue.cpp), repeating failed raw shifts.
+    void runQueue(csesession::ScanQueue& queue, uint32_t retries);
 
     void close();  // idempotent; raises when releasing the front end failed
     [[nodiscard]] bool closed() const { return session_ == nullptr; }
@@ -131,12 +137,13 @@ class PythonSession {
     // After a run stopped so: closes the session, then raises the handler's exception.
     void raiseInterrupt();
     [[nodiscard]] py::object deviceScan(csesession::Register reg, uint32_t device,
-                                        const py::object& value, uint32_t bits);
+                                        const py::object& value, uint32_t bits, uint32_t retries);
 
     LogBridge log_;
     std::vector<uint32_t> irLengthsGiven_;            // irlen=, for diagnose
     std::optional<py::error_already_set> interrupt_;  // set by keepRunning, taken by raiseInterrupt
     std::unique_ptr<csesession::CableSession> session_;
+    csesession::CallRetries calls_;  // under mutex_, as the session
     std::mutex mutex_;
     std::atomic<std::thread::id> busyThread_{};
 };

@@ -27,6 +27,7 @@ PyDevice describeDevice(const csesession::Device& device) {
 
 py::list PythonSession::diagnose() {
     const std::vector<csediag::Check> checks = run([this](csesession::CableSession& session) {
+        calls_.noteUnknown();  // its shifts leave no instruction a repetition could load again
         return csediag::diagnoseSession(session, irLengthsGiven_);
     });
     const py::module_ types = py::module_::import("koraven_cse._types");

@@ -44,13 +44,14 @@ struct PythonStop {
 
 py::object mismatchObject(const py::module_& types, const csesvf::Mismatch& mismatch) {
     return types.attr("Mismatch")(mismatch.file, mismatch.line, mismatch.command, mismatch.expected,
-                                  mismatch.read, mismatch.mask, mismatch.firstBit);
+                                  mismatch.read, mismatch.mask, mismatch.firstBit,
+                                  mismatch.playedAfter, mismatch.playedUpToLine);
 }
 
 }  // namespace
 
-py::object PythonSession::svf(const py::object& source, bool keepGoing,
-                              const py::object& progress) {
+py::object PythonSession::svf(const py::object& source, bool keepGoing, const py::object& progress,
+                              bool checkEach, uint32_t retries) {
     const bool isFile = py::hasattr(source, "read");
     std::string path;
     if (!isFile)
@@ -61,6 +62,11 @@ py::object PythonSession::svf(const py::object& source, bool keepGoing,
     PythonStop stop;
     csesvf::SvfOptions options;
     options.keepGoing = keepGoing;
+    options.checkEach = checkEach;
+    options.retries = retries;
+    options.onRepeat = [sink = log().sink()](const csesvf::Repetition& repetition) {
+        sink(1, repetition.headline);
+    };
     options.fileName =
         isFile ? py::str(py::getattr(source, "name", py::str("<file>"))).cast<std::string>() : path;
     options.stopRequested = [&] { return stop.requested(buffer ? &*buffer : nullptr); };
@@ -81,7 +87,7 @@ py::object PythonSession::svf(const py::object& source, bool keepGoing,
     std::vector<std::string> pluginErrors;
     const csesvf::SvfResult result = run([&](csesession::CableSession& session) {
         (void)session.takePluginErrors();
-        options.joinRunTests = session.mergedShifts();
+        options.rawShifts = session.mergedShifts();
         options.irPathBits = session.irPathBits();
         csesvf::SvfResult played;
         if (isFile) {
@@ -91,6 +97,7 @@ py::object PythonSession::svf(const py::object& source, bool keepGoing,
             played = csesvf::playSvfFile(session.plugin(), path, options);
         }
         pluginErrors = session.takePluginErrors();
+        calls_.noteUnknown();  // the file's own instructions, which no call here can load again
         if (played.outcome == csesvf::SvfResult::Outcome::kFailed) session.noteFailedCall();
         return played;
     });
@@ -134,7 +141,8 @@ py::object PythonSession::svf(const py::object& source, bool keepGoing,
         mismatches.append(mismatchObject(types, mismatch));
     }
     return types.attr("SvfResult")(csesvf::outcomeName(result.outcome), result.statements,
-                                   result.scans, result.checks, result.mismatchCount, mismatches);
+                                   result.scans, result.checks, result.mismatchCount, mismatches,
+                                   result.repetitions);
 }
 
 }  // namespace csepython

@@ -80,6 +80,7 @@ struct CableSession::State {
     // A call of the plug-in failed: it may have reset the TAP to recover (then every IR holds its
     // reset value), so the instructions loaded before count for nothing any more.
     [[noreturn]] void failCall(const std::string& headline) {
+        ++failedCalls;
         forgetInstructions(kAfterAFailedCall);
         fail(ErrorKind::kFailed, headline);
     }
@@ -127,6 +128,7 @@ struct CableSession::State {
     bool irPathFaulty = false;
     Instructions instructions = Instructions::kReset;
     const char* instructionsWhy = "";  // when unknown: after what
+    uint64_t failedCalls = 0;
     // The IR path as measured right after the lock: its length and captured pattern.
     bool irMeasured = false;
     uint32_t irTotalBits = 0;
@@ -533,8 +535,17 @@ void CableSession::noteTapReset() {
     state_->instructions = Instructions::kReset;
 }
 
+void CableSession::noteInstructionsLoaded() {
+    state_->instructions = Instructions::kLoaded;
+}
+
 void CableSession::noteFailedCall() {
+    ++state_->failedCalls;
     state_->forgetInstructions(kAfterAFailedCall);
+}
+
+uint64_t CableSession::failedCalls() const {
+    return state_->failedCalls;
 }
 
 uint32_t CableSession::readIdcode(uint32_t device) {

@@ -135,8 +135,12 @@ class CableSession {
     [[nodiscard]] bool instructionsUnknown() const;
     // A caller that reset the TAP through plugin() says so: the IRs hold their reset values again.
     void noteTapReset();
+    // A caller whose IR shifts through plugin() put an instruction in every device says so.
+    void noteInstructionsLoaded();
     // A caller whose call through plugin() failed says so (as the session's own failures do).
     void noteFailedCall();
+    // Calls of the plug-in that failed so far (not the caller's mistakes, not refusals).
+    [[nodiscard]] uint64_t failedCalls() const;
 
     [[nodiscard]] uint32_t readIdcode(uint32_t device);
     // One device, the others in BYPASS; bits LSB first in bytes. IR scans take the IR length.

@@ -41,15 +41,49 @@ struct Mismatch {
     uint32_t firstBit = 0;     // first differing bit of the statement (of the whole shift for a
                                // header or trailer bit)
     uint32_t windowFirst = 0;  // the bit number of the lowest bit shown in the hex values
+    // Statements after it that went to the cable in the same raw shift before its TDO was back
+    // (queued playback; 0 otherwise), and the line of the last of them. Set when the playback
+    // stops at this mismatch; `playedAfterText` says it in words, empty when none were.
+    uint64_t playedAfter = 0;
+    uint64_t playedUpToLine = 0;
+    std::string playedAfterText;  // "3 statements after it were played, up to line 17"
+};
+
+// A statement (or a queue of them) played again after a failed call.
+struct Repetition {
+    std::string file;
+    uint64_t line = 0;        // the statement, or the first of the queue
+    uint32_t attempt = 0;     // 1 for the first repetition
+    uint32_t retries = 0;     // SvfOptions::retries
+    uint64_t reloadLine = 0;  // the SIR loaded again; 0: a TAP reset (no SIR since the last one)
+    std::string failure;      // what failed, "FILE:LINE: reason"
+    // "FILE:LINE: SDR 24: the DR shift failed; played again (1 of 2) after loading the SIR of
+    // line 6 again"
+    std::string headline;
 };
 
 struct SvfOptions {
     std::string fileName;    // in FILE:LINE; empty: the path given to playSvfFile ("<stdin>" for -)
     bool keepGoing = false;  // report every mismatch instead of stopping at the first
-    // RUNTEST statements that need no wait go to the cable with the next scan as one raw shift
-    // (the plug-in's "raw-shift" command; without it the player does not join). With
-    // shifts=merged a scan is one request, and so is a RUNTEST and the scan after it.
-    bool joinRunTests = false;
+    // Consecutive statements go to the cable as one raw shift (the plug-in's "raw-shift"
+    // command; a plug-in without it is played statement by statement), up to the plug-in's block
+    // of 61,408 clocks, and their TDO checks are made when that shift's TDO is back. A queue
+    // ends at its block limit, before a RUNTEST with a wait (the wait must pass on the board),
+    // after a checked scan that follows such a wait (a status poll is checked before anything
+    // after it is played) and at the end of the file. A scan longer than a block, TRST and
+    // RUNTEST in RESET go alone. With shifts=merged the plug-in sends each raw shift as one
+    // request.
+    bool rawShifts = false;
+    // With rawShifts: every checked scan also ends its queue, so nothing after a mismatch is
+    // played (the RUNTEST and STATE statements before it still go with it).
+    bool checkEach = false;
+    // After a failed call: load the instruction the file last set again (its last SIR with the
+    // header and trailer it was played with, or a TAP reset when none came since the last one),
+    // go back to the state the failed statement started from and play it again, at most this
+    // many times per statement. A failed queue is played again from its start.
+    uint32_t retries = 0;
+    // Called before each repetition.
+    std::function<void(const Repetition&)> onRepeat;
     // The IR path's length as the chain scan measured it: an SIR whose length with HIR and TIR
     // differs is refused (kMalformed) before it is shifted. 0: not known, nothing is checked.
     uint32_t irPathBits = 0;
@@ -75,14 +109,17 @@ struct SvfResult {
         kStopped      // stopRequested said so
     };
     Outcome outcome = Outcome::kPassed;
-    std::string failure;      // kFailed, kMalformed, kUnreadable: "FILE:LINE: reason" or
-                              // "cannot read the SVF file FILE: No such file or directory"
-    int systemError = 0;      // kUnreadable: the errno of the failed open (0: another cause)
-    uint64_t statements = 0;  // statements carried out on the cable (scans, RUNTEST, STATE, TRST)
+    std::string failure;  // kFailed, kMalformed, kUnreadable: "FILE:LINE: reason" or
+                          // "cannot read the SVF file FILE: No such file or directory"
+    int systemError = 0;  // kUnreadable: the errno of the failed open (0: another cause)
+    // Statements carried out on the cable (scans, RUNTEST, STATE, TRST); queued ones count when
+    // their raw shift is done, also those after a mismatch in it.
+    uint64_t statements = 0;
     uint64_t scans = 0;
     uint64_t checks = 0;  // scans with TDO
     uint64_t mismatchCount = 0;
     std::vector<Mismatch> mismatches;  // the first SvfOptions::keepMismatches of them
+    uint64_t repetitions = 0;          // statements and queues played again (SvfOptions::retries)
     uint64_t bytesRead = 0;
 
     // "FILE: 4 scans, 3 TDO checks, 0 mismatches" ("1 scan", ...); kStopped says the file did not

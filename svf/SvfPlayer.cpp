@@ -6,11 +6,12 @@
 #include <cmath>
 
 #include "koraven-cse-plugin/CsePlugin.h"
+#include "koraven-cse-plugin/CseTapWalk.h"
 #include "svf/SvfBits.h"
 #include "svf/SvfIrPathCheck.h"
-#include "svf/SvfJoinedShift.h"
 #include "svf/SvfParser.h"
 #include "svf/SvfPlayback.h"
+#include "svf/SvfQueue.h"
 #include "svf/SvfReport.h"
 
 namespace csesvf {
@@ -47,22 +48,28 @@ class Player {
         SvfCommand command;
         SvfError error;
         bool reset = false;
+        bool going = true;
         while (!stopped()) {
             if (!parser.next(command, error) || !fitsIrPath(command)) break;
             // Every file starts from Test-Logic-Reset, as the parser assumes; a file refused at
             // its first statement touches nothing.
-            if (!reset && !(reset = resetBeforeTheFile())) break;
-            if (!execute(command)) break;
-            ++result_.statements;
+            if (!reset && !(reset = resetBeforeTheFile())) {
+                going = false;
+                break;
+            }
+            if (!execute(command)) {
+                going = false;
+                break;
+            }
             if (options_.progress && command.endOffset - shownAt_ >= kProgressStepBytes) {
                 shownAt_ = command.endOffset;
                 options_.progress(command.endOffset, totalBytes_);
             }
         }
         result_.bytesRead = parser.offset();
-        // Clocks kept for a scan that did not come still go out, whatever ended the file.
-        if (result_.outcome == SvfResult::Outcome::kPassed) (void)flushJoined();
-        if (result_.outcome == SvfResult::Outcome::kPassed && !stopped_) {
+        // What is queued still goes out and is checked, whatever ended the file.
+        if (going) going = sendQueue();
+        if (going && result_.outcome == SvfResult::Outcome::kPassed && !stopped_) {
             if (!error.message.empty()) {
                 result_.outcome = SvfResult::Outcome::kMalformed;
                 result_.failure =
@@ -93,14 +100,17 @@ class Player {
     }
 
     bool resetBeforeTheFile() {
-        if (!cseFailed(plugin_.initializeTAP())) return true;
-        result_.outcome = SvfResult::Outcome::kFailed;
-        result_.failure = options_.fileName + ": the TAP reset before the file failed";
-        return false;
+        for (uint32_t repeated = 0;; ++repeated) {
+            if (!cseFailed(plugin_.initializeTAP())) return true;
+            result_.outcome = SvfResult::Outcome::kFailed;
+            result_.failure = options_.fileName + ": the TAP reset before the file failed";
+            if (repeated == options_.retries) return false;
+            announce(0, repeated + 1, nullptr);
+        }
     }
 
-    std::string where(const SvfCommand& command) const {
-        return options_.fileName + ":" + std::to_string(command.line);
+    std::string where(uint64_t line) const {
+        return options_.fileName + ":" + std::to_string(line);
     }
 
     bool fitsIrPath(const SvfCommand& command) {
@@ -108,27 +118,113 @@ class Player {
         const std::string mismatch = irPathMismatch(command.scan, options_.irPathBits);
         if (mismatch.empty()) return true;
         result_.outcome = SvfResult::Outcome::kMalformed;
-        result_.failure = where(command) + ": " + mismatch;
+        result_.failure = where(command.line) + ": " + mismatch;
         return false;
     }
 
     bool fail(const SvfCommand& command, const std::string& what) {
         result_.outcome = SvfResult::Outcome::kFailed;
-        result_.failure = where(command) + ": " + what;
+        result_.failure = where(command.line) + ": " + what;
         return false;
     }
 
+    // ---- one statement at a time, played again after a failed call (SvfOptions::retries) ----
+
     bool execute(const SvfCommand& command) {
-        if (command.kind == SvfCommand::Kind::kRunTest && joinsRunTest(command.runTest)) {
-            const SvfRunTest& run = command.runTest;
-            const CseJtagTapState from = joined_.stateAfter(plugin_.getTAPState());
-            if (joined_.empty()) joinedLine_ = command.line;
-            joined_.addRunTest(from, tapState(run.runState), run.clocks, tapState(run.endState));
-            return true;
+        if (options_.rawShifts) {
+            const uint32_t bits = queuedBits(command);
+            if (bits <= kMaxQueueBits && rawShiftsWork()) return enqueue(command, bits);
         }
-        if (command.kind == SvfCommand::Kind::kScan && !joined_.empty() && joinsScan(command.scan))
-            return scanJoined(command);
-        if (!flushJoined()) return false;
+        if (!sendQueue()) return false;
+        const CseJtagTapState start = plugin_.getTAPState();
+        if (command.kind == SvfCommand::Kind::kScan) ++result_.scans;
+        for (uint32_t repeated = 0;;) {
+            if ((repeated == 0 || reload(start, instruction_, command.line)) && playAlone(command))
+                break;
+            if (result_.outcome != SvfResult::Outcome::kFailed || repeated == options_.retries)
+                return false;
+            announce(command.line, ++repeated, instruction_.get());
+        }
+        ++result_.statements;
+        noteInstruction(command);
+        if (command.kind == SvfCommand::Kind::kScan && command.scan.check) afterWait_ = false;
+        if (command.kind == SvfCommand::Kind::kRunTest && waitOf(command.runTest) != 0)
+            afterWait_ = true;
+        return true;
+    }
+
+    // Before a repetition: the failure is reported and no longer the outcome.
+    void announce(uint64_t line, uint32_t attempt, const SvfInstruction* reloaded) {
+        ++result_.repetitions;
+        Repetition repetition;
+        repetition.file = options_.fileName;
+        repetition.line = line;
+        repetition.attempt = attempt;
+        repetition.retries = options_.retries;
+        repetition.reloadLine = reloaded != nullptr ? reloaded->line : 0;
+        repetition.failure = result_.failure;
+        const std::string how =
+            line == 0 ? "after a TAP reset"
+            : reloaded != nullptr
+                ? "after loading the SIR of line " + std::to_string(reloaded->line) + " again"
+                : "after a TAP reset (no SIR since the last reset)";
+        repetition.headline = result_.failure + "; played again (" + std::to_string(attempt) +
+                              " of " + std::to_string(options_.retries) + ") " + how;
+        result_.outcome = SvfResult::Outcome::kPassed;
+        result_.failure.clear();
+        if (options_.onRepeat) options_.onRepeat(repetition);
+    }
+
+    // The instruction in effect where a failed statement or queue started is loaded again (a
+    // full IR shift, or a TAP reset), then the TAP goes back to the state it started from.
+    bool reload(CseJtagTapState start, const SvfInstructionPtr& instruction, uint64_t line) {
+        const bool loaded =
+            instruction ? !cseFailed(plugin_.shiftChainIR(instruction->tdi.data(), nullptr, nullptr,
+                                                          nullptr, instruction->bits,
+                                                          tapState(instruction->endState), 0, 0))
+                        : !cseFailed(plugin_.initializeTAP());
+        if (loaded && (plugin_.getTAPState() == start || navigate(start, 0, 0))) return true;
+        result_.outcome = SvfResult::Outcome::kFailed;
+        result_.failure = where(line) + ": " +
+                          (instruction ? "loading the SIR of line " +
+                                             std::to_string(instruction->line) + " again failed"
+                                       : std::string("the TAP reset before playing it again "
+                                                     "failed"));
+        return false;
+    }
+
+    // What the next repetition loads: the last SIR, or nothing after a reset. Kept only when
+    // repetitions may come.
+    void noteInstruction(const SvfCommand& command) {
+        if (options_.retries == 0) return;
+        switch (command.kind) {
+            case SvfCommand::Kind::kScan:
+                if (command.scan.instruction) {
+                    auto saved = std::make_shared<SvfInstruction>();
+                    saved->line = command.line;
+                    saved->bits = command.scan.totalBits;
+                    saved->tdi.assign(command.scan.tdi,
+                                      command.scan.tdi + (command.scan.totalBits + 7) / 8);
+                    saved->endState = command.scan.endState;
+                    instruction_ = std::move(saved);
+                }
+                return;
+            case SvfCommand::Kind::kRunTest:
+                if (command.runTest.runState == SvfState::kReset ||
+                    command.runTest.endState == SvfState::kReset)
+                    instruction_.reset();
+                return;
+            case SvfCommand::Kind::kState:
+                for (const SvfState state : command.path)
+                    if (state == SvfState::kReset) instruction_.reset();
+                return;
+            case SvfCommand::Kind::kTapReset:
+                instruction_.reset();
+                return;
+        }
+    }
+
+    bool playAlone(const SvfCommand& command) {
         switch (command.kind) {
             case SvfCommand::Kind::kScan:
                 return scan(command);
@@ -152,7 +248,6 @@ class Player {
 
     bool scan(const SvfCommand& command) {
         const SvfScan& scan = command.scan;
-        ++result_.scans;
         if (scan.check) read_.assign((static_cast<size_t>(scan.totalBits) + 7) / 8, 0);
         uint8_t* tdo = scan.check ? read_.data() : nullptr;
         const auto result =
@@ -165,20 +260,27 @@ class Player {
             return fail(command, std::string(keyword) + " " + std::to_string(scan.ownBits) +
                                      ": the " + (scan.instruction ? "IR" : "DR") + " shift failed");
         }
-        return checkTdo(command);
+        return !scan.check || checkTdo(command.line, scan, read_.data());
     }
 
-    // The TDO of the scan, in read_, against what the statement expects.
-    bool checkTdo(const SvfCommand& command) {
-        const SvfScan& scan = command.scan;
-        if (!scan.check) return true;
+    // What was read against what the statement expects; `playedAfter` statements up to line
+    // `playedUpTo` went to the cable after it in the same raw shift.
+    bool checkTdo(uint64_t line, const SvfScan& scan, const uint8_t* read, uint64_t playedAfter = 0,
+                  uint64_t playedUpTo = 0) {
         ++result_.checks;
-        const uint32_t bit =
-            firstMismatchBit(read_.data(), scan.expected, scan.mask, scan.totalBits);
+        const uint32_t bit = firstMismatchBit(read, scan.expected, scan.mask, scan.totalBits);
         if (bit == scan.totalBits) return true;
         ++result_.mismatchCount;
-        Mismatch mismatch =
-            describeMismatch(options_.fileName, command.line, scan, read_.data(), bit);
+        Mismatch mismatch = describeMismatch(options_.fileName, line, scan, read, bit);
+        // Said when the playback stops here: with keepGoing everything is played anyway.
+        if (playedAfter != 0 && !options_.keepGoing) {
+            mismatch.playedAfter = playedAfter;
+            mismatch.playedUpToLine = playedUpTo;
+            mismatch.playedAfterText =
+                std::to_string(playedAfter) +
+                (playedAfter == 1 ? " statement after it was" : " statements after it were") +
+                " played, up to line " + std::to_string(playedUpTo);
+        }
         if (options_.onMismatch) options_.onMismatch(mismatch);
         if (result_.mismatches.size() < options_.keepMismatches)
             result_.mismatches.push_back(std::move(mismatch));
@@ -186,7 +288,10 @@ class Player {
     }
 
     bool navigate(SvfState state, uint64_t clocks, uint64_t waitMicroseconds) {
-        const CseJtagTapState goal = tapState(state);
+        return navigate(tapState(state), clocks, waitMicroseconds);
+    }
+
+    bool navigate(CseJtagTapState goal, uint64_t clocks, uint64_t waitMicroseconds) {
         uint64_t wait = std::min(waitMicroseconds, kMaxWaitPerCall);
         if (cseFailed(wait == 0 ? plugin_.navigateTAP(goal, static_cast<uint32_t>(clocks))
                                 : plugin_.navigateTAP(goal, static_cast<uint32_t>(clocks),
@@ -201,9 +306,13 @@ class Player {
         return true;
     }
 
+    static uint64_t waitOf(const SvfRunTest& run) {
+        return static_cast<uint64_t>(std::ceil(run.minSeconds * 1e6));
+    }
+
     bool runTest(const SvfCommand& command) {
         const SvfRunTest& run = command.runTest;
-        const auto wait = static_cast<uint64_t>(std::ceil(run.minSeconds * 1e6));
+        const uint64_t wait = waitOf(run);
         if (run.runState == SvfState::kReset) {
             // Extra clocks hold TMS at 0, which would leave RESET; a TAP held there ignores them.
             if (!navigate(run.runState, 0, wait))
@@ -235,15 +344,10 @@ class Player {
         return true;
     }
 
-    // ---- RUNTEST clocks joined to the next scan (SvfOptions::joinRunTests) ----
+    // ---- statements queued into one raw shift (SvfOptions::rawShifts) ----
 
-    bool joinsRunTest(const SvfRunTest& run) {
-        const double wait = std::ceil(run.minSeconds * 1e6);
-        if (!options_.joinRunTests || wait != 0 || run.runState == SvfState::kReset ||
-            run.clocks > kMaxJoinedClocks || joined_.bits() + run.clocks + 16 > kMaxJoinedBits) {
-            return false;
-        }
-        // Asked once: a plug-in without the command is played without joining.
+    // Asked once: a plug-in without the raw-shift command is played statement by statement.
+    bool rawShiftsWork() {
         if (!rawShiftKnown_) {
             rawShiftKnown_ = true;
             const uint8_t noClocks[4] = {};
@@ -253,54 +357,133 @@ class Player {
         return rawShiftWorks_;
     }
 
-    bool joinsScan(const SvfScan& scan) const {
-        const CseJtagTapState from = joined_.stateAfter(plugin_.getTAPState());
-        return scan.totalBits != 0 &&
-               joined_.bits() + JoinedShift::scanBits(from, scan.instruction, scan.totalBits,
-                                                      tapState(scan.endState)) <=
-                   kMaxJoinedBits;
-    }
-
-    bool sendJoined(uint8_t* tdo, uint32_t tdoBytes) {
-        const std::vector<uint8_t> input = joined_.takeCommandInput();
-        return !cseFailed(plugin_.sendCommand("raw-shift", input.data(),
-                                              static_cast<uint32_t>(input.size()), tdo, tdoBytes,
-                                              0, 0));
-    }
-
-    // The kept clocks alone, before a statement they cannot go with.
-    bool flushJoined() {
-        if (joined_.empty()) return true;
-        if (sendJoined(nullptr, 0)) return true;
-        result_.outcome = SvfResult::Outcome::kFailed;
-        result_.failure = options_.fileName + ":" + std::to_string(joinedLine_) +
-                          ": RUNTEST: the raw shift of its clocks failed";
-        return false;
-    }
-
-    bool scanJoined(const SvfCommand& command) {
-        const SvfScan& scan = command.scan;
-        ++result_.scans;
-        const CseJtagTapState from = joined_.stateAfter(plugin_.getTAPState());
-        const uint32_t dataAt = joined_.addScan(from, scan.instruction, scan.tdi, scan.totalBits,
-                                                tapState(scan.endState));
-        const uint32_t bits = joined_.bits();
-        std::vector<uint8_t>& tdo = joinedTdo_;
-        tdo.assign((static_cast<size_t>(bits) + 7) / 8, 0);
-        if (!sendJoined(scan.check ? tdo.data() : nullptr, static_cast<uint32_t>(tdo.size()))) {
-            return fail(command, std::string(scan.instruction ? "SIR " : "SDR ") +
-                                     std::to_string(scan.ownBits) +
-                                     ": the raw shift with the RUNTEST of line " +
-                                     std::to_string(joinedLine_) + " before it failed");
+    // The clocks the statement adds to the queue; more than kMaxQueueBits for one that goes alone.
+    uint32_t queuedBits(const SvfCommand& command) const {
+        // The plug-in is asked only when nothing is queued: its state is the queue's start.
+        const CseJtagTapState from = queue_.empty() ? plugin_.getTAPState() : queue_.endState();
+        constexpr uint32_t kAlone = kMaxQueueBits + 1;
+        switch (command.kind) {
+            case SvfCommand::Kind::kScan: {
+                const SvfScan& scan = command.scan;
+                if (scan.totalBits == 0 || scan.totalBits > kMaxQueueBits) return kAlone;
+                return SvfQueue::Stream::scanBits(from,
+                                                  scan.instruction
+                                                      ? SvfQueue::Stream::Register::kIr
+                                                      : SvfQueue::Stream::Register::kDr,
+                                                  scan.totalBits, tapState(scan.endState));
+            }
+            case SvfCommand::Kind::kRunTest: {
+                const SvfRunTest& run = command.runTest;
+                if (waitOf(run) != 0 || run.runState == SvfState::kReset ||
+                    run.clocks > kMaxQueueBits)
+                    return kAlone;
+                return SvfQueue::runTestBits(from, run);
+            }
+            case SvfCommand::Kind::kState: {
+                uint64_t bits = 0;
+                CseJtagTapState at = from;
+                for (const SvfState state : command.path) {
+                    if (svfStableState(state) && at == tapState(state)) continue;
+                    bits += CsePluginInterface::cseWalkTms(at, tapState(state)).length;
+                    at = tapState(state);
+                }
+                return bits > kMaxQueueBits ? kAlone : static_cast<uint32_t>(bits);
+            }
+            case SvfCommand::Kind::kTapReset:
+                return kAlone;
         }
-        if (!scan.check) return true;
-        read_.assign((static_cast<size_t>(scan.totalBits) + 7) / 8, 0);
-        for (uint32_t k = 0; k < scan.totalBits; ++k) {
-            const uint32_t at = dataAt + k;
-            if (((tdo[at / 8] >> (at % 8)) & 1u) != 0)
-                read_[k / 8] = static_cast<uint8_t>(read_[k / 8] | (1u << (k % 8)));
+        return kAlone;
+    }
+
+    bool enqueue(const SvfCommand& command, uint32_t bits) {
+        if (bits > queue_.room() && !sendQueue()) return false;
+        if (queue_.empty()) queue_.begin(plugin_.getTAPState(), instruction_);
+        switch (command.kind) {
+            case SvfCommand::Kind::kScan:
+                ++result_.scans;
+                queue_.addScan(command.line, command.scan);
+                break;
+            case SvfCommand::Kind::kRunTest:
+                queue_.addStatement(command.line);
+                queue_.addRunTest(command.runTest);
+                break;
+            case SvfCommand::Kind::kState:
+                queue_.addStatement(command.line);
+                for (const SvfState state : command.path) {
+                    if (svfStableState(state) && queue_.stream().state() == tapState(state))
+                        continue;
+                    queue_.stream().walk(tapState(state));
+                }
+                break;
+            case SvfCommand::Kind::kTapReset:
+                break;
         }
-        return checkTdo(command);
+        noteInstruction(command);
+        // A checked scan ends the queue when nothing may be played before its check.
+        if (command.kind == SvfCommand::Kind::kScan && command.scan.check &&
+            (options_.checkEach || afterWait_)) {
+            afterWait_ = false;
+            return sendQueue();
+        }
+        return true;
+    }
+
+    std::string queueFailure() const {
+        const std::vector<uint64_t>& lines = queue_.lines();
+        if (lines.size() == 1) return where(lines[0]) + ": the raw shift of its clocks failed";
+        return where(lines[0]) + ": the raw shift of the " + std::to_string(lines.size()) +
+               " statements of lines " + std::to_string(lines[0]) + " to " +
+               std::to_string(lines.back()) + " failed";
+    }
+
+    // What is queued, as one raw shift (played again from its start after a failed call), then
+    // its checks in order.
+    bool sendQueue() {
+        if (queue_.empty()) return true;
+        const std::vector<uint8_t> input = queue_.stream().commandInput();
+        const bool wantsTdo = !queue_.checks().empty();
+        queueTdo_.assign(wantsTdo ? queue_.stream().tdoBytes() : 0, 0);
+        for (uint32_t repeated = 0;;) {
+            if ((repeated == 0 ||
+                 reload(queue_.startState(), queue_.startInstruction(), queue_.lines()[0])) &&
+                !cseFailed(plugin_.sendCommand("raw-shift", input.data(),
+                                               static_cast<uint32_t>(input.size()),
+                                               wantsTdo ? queueTdo_.data() : nullptr,
+                                               static_cast<uint32_t>(queueTdo_.size()), 0, 0))) {
+                break;
+            }
+            if (result_.outcome != SvfResult::Outcome::kFailed) {
+                result_.outcome = SvfResult::Outcome::kFailed;
+                result_.failure = queueFailure();
+            }
+            if (repeated == options_.retries) {
+                queue_.clear();
+                return false;
+            }
+            announce(queue_.lines()[0], ++repeated, queue_.startInstruction().get());
+        }
+        result_.statements += queue_.lines().size();
+        const bool checked = checkQueue();
+        queue_.clear();
+        return checked;
+    }
+
+    bool checkQueue() {
+        const std::vector<uint64_t>& lines = queue_.lines();
+        for (const SvfQueuedCheck& check : queue_.checks()) {
+            const SvfScan scan = queue_.scanOf(check);
+            read_.assign((static_cast<size_t>(scan.totalBits) + 7) / 8, 0);
+            for (uint32_t k = 0; k < scan.totalBits; ++k) {
+                const uint32_t at = check.dataAt + k;
+                if (((queueTdo_[at / 8] >> (at % 8)) & 1u) != 0)
+                    read_[k / 8] = static_cast<uint8_t>(read_[k / 8] | (1u << (k % 8)));
+            }
+            if (!checkTdo(check.line, scan, read_.data(), lines.size() - 1 - check.statement,
+                          lines.back())) {
+                return false;
+            }
+        }
+        return true;
     }
 
     ICsePlugin& plugin_;
@@ -308,9 +491,10 @@ class Player {
     uint64_t totalBytes_;
     SvfResult result_;
     std::vector<uint8_t> read_;
-    JoinedShift joined_;
-    uint64_t joinedLine_ = 0;  // the first RUNTEST kept in joined_
-    std::vector<uint8_t> joinedTdo_;
+    SvfQueue queue_;
+    std::vector<uint8_t> queueTdo_;
+    SvfInstructionPtr instruction_;  // loaded again before a repetition; null: after a reset
+    bool afterWait_ = false;         // a RUNTEST with a wait came, and no checked scan since
     bool rawShiftKnown_ = false;
     bool rawShiftWorks_ = false;
     uint64_t shownAt_ = 0;

@@ -16,9 +16,9 @@ import logging
 
 from ._errors import CseError, LinkError, UsageError
 from ._types import Check, Device, Mismatch, SvfResult
-from ._core import Session, __version__, git_commit
+from ._core import Queue, Queued, Session, __version__, git_commit
 
 logging.getLogger(__name__).addHandler(logging.NullHandler())
 
-__all__ = ["Session", "Device", "Check", "Mismatch", "SvfResult", "CseError", "UsageError",
+__all__ = ["Session", "Queue", "Queued", "Device", "Check", "Mismatch", "SvfResult", "CseError", "UsageError",
            "LinkError", "__version__"]

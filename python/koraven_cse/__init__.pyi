@@ -21,14 +21,17 @@ git_commit: str
 _Bits = Union[bytes, bytearray, memoryview]
 _Path = Union[str, os.PathLike[str]]
 _S = TypeVar("_S", bound="Session")
+_Q = TypeVar("_Q", bound="Queue")
 
 class CseError(Exception):
     """An operation failed: the plug-in, the chain or the debugger refused it.
 
-    ``reason`` holds the one-line reason, with the plug-in's own error lines after it.
+    ``reason`` holds the one-line reason, with the plug-in's own error lines after it; ``item``
+    the index of the first item that failed when a Queue ran, else None.
     """
 
     reason: str
+    item: Optional[int]
     def __init__(self, reason: str) -> None: ...
 
 class UsageError(CseError, ValueError):
@@ -60,7 +63,8 @@ class Device:
 class Mismatch:
     """A TDO check of an SVF file that failed: ``expected``, ``read`` and ``mask`` in hex as
     cse-host prints them; ``first_bit`` is the first differing bit, counted from the first bit
-    shifted."""
+    shifted; ``played_after`` statements after it (up to ``played_up_to_line``) went to the cable
+    in the same raw shift before its TDO was back."""
 
     file: str
     line: int
@@ -69,6 +73,8 @@ class Mismatch:
     read: str
     mask: str
     first_bit: int
+    played_after: int
+    played_up_to_line: int
 
 class SvfResult:
     """What playing an SVF file gave.
@@ -77,7 +83,8 @@ class SvfResult:
     when every check passed. ``statements`` counts the statements that act on the cable (SIR,
     SDR, RUNTEST, STATE, TRST; not HIR, HDR, TIR, TDR, ENDIR, ENDDR, FREQUENCY), ``scans`` the SIR
     and SDR, ``checks`` the scans that gave TDO, ``mismatch_count`` the failed checks
-    (``mismatches`` keeps the first 1,000).
+    (``mismatches`` keeps the first 1,000); ``repetitions`` the statements or queues played
+    again after a failed call.
     """
 
     outcome: str
@@ -86,6 +93,7 @@ class SvfResult:
     checks: int
     mismatch_count: int
     mismatches: List[Mismatch]
+    repetitions: int
     @property
     def ok(self) -> bool:
         """True exactly when every TDO check passed."""
@@ -161,33 +169,37 @@ class Session:
     @property
     def tap_state(self) -> str:
         """The TAP state the plug-in records, e.g. "RUN_TEST_IDLE"."""
-    def idcode(self, dev: int) -> int:
+    def idcode(self, dev: int, *, retries: int = 0) -> int:
         """Resets the TAP and reads the IDCODE of device ``dev`` (0 = nearest TDI)."""
     @overload
-    def irscan(self, dev: int, value: int) -> int:
+    def irscan(self, dev: int, value: int, *, retries: int = 0) -> int:
         """Shifts ``value`` into the IR of device ``dev`` (its IR length in bits), every other
-        device in BYPASS; returns the captured bits. Ends in Run-Test/Idle."""
+        device in BYPASS; returns the captured bits. Ends in Run-Test/Idle. ``retries``: after a
+        failed call, load the instruction last loaded again (an irscan, or a TAP reset) and make
+        the call again, at most that many times, each logged as a warning."""
     @overload
-    def irscan(self, dev: int, value: _Bits) -> bytes: ...
+    def irscan(self, dev: int, value: _Bits, *, retries: int = 0) -> bytes: ...
     @overload
-    def drscan(self, dev: int, value: int, bits: int) -> int:
+    def drscan(self, dev: int, value: int, bits: int, *, retries: int = 0) -> int:
         """Shifts ``bits`` bits of ``value`` through the DR of device ``dev``, one bypass bit for
         each other device; returns the captured bits. Refused until an irscan has put the others
         in BYPASS."""
     @overload
-    def drscan(self, dev: int, value: _Bits, bits: Optional[int] = None) -> bytes: ...
+    def drscan(
+        self, dev: int, value: _Bits, bits: Optional[int] = None, *, retries: int = 0
+    ) -> bytes: ...
     @overload
-    def irscan_chain(self, value: int, bits: int) -> int:
+    def irscan_chain(self, value: int, bits: int, *, retries: int = 0) -> int:
         """Shifts ``bits`` bits of ``value`` through the whole IR path (at most 122,816)."""
     @overload
-    def irscan_chain(self, value: _Bits, bits: Optional[int] = None) -> bytes: ...
+    def irscan_chain(self, value: _Bits, bits: Optional[int] = None, *, retries: int = 0) -> bytes: ...
     @overload
-    def drscan_chain(self, value: int, bits: int) -> int:
+    def drscan_chain(self, value: int, bits: int, *, retries: int = 0) -> int:
         """Shifts ``bits`` bits of ``value`` through the whole DR path; bytes are read and
         written in place."""
     @overload
-    def drscan_chain(self, value: _Bits, bits: Optional[int] = None) -> bytes: ...
-    def state(self, name: str, clocks: int = 0, wait_us: int = 0) -> str:
+    def drscan_chain(self, value: _Bits, bits: Optional[int] = None, *, retries: int = 0) -> bytes: ...
+    def state(self, name: str, clocks: int = 0, wait_us: int = 0, *, retries: int = 0) -> str:
         """Moves the TAP to ``name`` ("PAUSE_DR", "CSEJTAG_PAUSE_DR", "Pause-DR", "DRPAUSE",
         ...), clocks ``clocks`` more cycles there and waits ``wait_us`` microseconds; returns the
         state reached as cse-host prints it, e.g. "PAUSE_DR"."""
@@ -198,9 +210,54 @@ class Session:
         path_or_file: Union[_Path, IO[str], IO[bytes]],
         keep_going: bool = False,
         progress: Optional[Callable[[int, int], object]] = None,
+        *,
+        check_each: bool = False,
+        retries: int = 0,
     ) -> SvfResult:
         """Plays an SVF file (a path or a file object) through the whole chain and checks every
         TDO. FileNotFoundError (or another OSError) for a path that cannot be opened,
-        UsageError for a malformed file, CseError when the plug-in fails."""
+        UsageError for a malformed file, CseError when the plug-in fails. With shifts="merged"
+        statements are queued into raw shifts; ``check_each`` checks each scan before the next
+        statement; ``retries`` plays a failed statement or queue again after loading the last
+        SIR again."""
+    def queue(self, *, retries: int = 0) -> Queue:
+        """A Queue of this session's scans and navigations, sent together as few raw shifts as
+        their lengths allow when it runs (at the end of its ``with`` block)."""
     def diagnose(self) -> List[Check]:
         """Board bring-up checks (tdo, device-count, ir-length, idcode, link), each a Check."""
+
+
+class Queued:
+    """The result of one item of a Queue, filled when the queue has run."""
+
+    index: int
+    @property
+    def value(self) -> Union[int, bytes, str]:
+        """The captured bits (int or bytes, as the value given) or the state reached;
+        UsageError before the queue has run, CseError when it failed before this item."""
+    @property
+    def done(self) -> bool:
+        """True once the item was carried out."""
+
+
+class Queue:
+    """Scans and navigations of a Session sent together (Session.queue()). Its calls take the
+    Session's arguments and return Queued results; the queue runs at the end of its ``with``
+    block (nothing is sent when the block raises) or at run(). A failure raises CseError whose
+    ``item`` is the index of the first item that failed; the items before it keep their results.
+    """
+
+    def __enter__(self: _Q) -> _Q: ...
+    def __exit__(
+        self,
+        exc_type: Optional[Type[BaseException]],
+        exc: Optional[BaseException],
+        tb: Optional[TracebackType],
+    ) -> bool: ...
+    def run(self) -> None: ...
+    def __len__(self) -> int: ...
+    def irscan(self, dev: int, value: Union[int, _Bits]) -> Queued: ...
+    def drscan(self, dev: int, value: Union[int, _Bits], bits: Optional[int] = None) -> Queued: ...
+    def irscan_chain(self, value: Union[int, _Bits], bits: Optional[int] = None) -> Queued: ...
+    def drscan_chain(self, value: Union[int, _Bits], bits: Optional[int] = None) -> Queued: ...
+    def state(self, name: str, clocks: int = 0, wait_us: int = 0) -> Queued: ...

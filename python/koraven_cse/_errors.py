@@ -5,8 +5,11 @@
 class CseError(Exception):
     """An operation failed: the plug-in, the chain or the debugger refused it.
 
-    ``reason`` holds the one-line reason, with the plug-in's own error lines after it.
+    ``reason`` holds the one-line reason, with the plug-in's own error lines after it. ``item``
+    is the index of the first item that failed when a Session.queue() ran, else None.
     """
+
+    item = None
 
     def __init__(self, reason: str) -> None:
         super().__init__(reason)

@@ -39,6 +39,9 @@ class Mismatch:
     ``expected``, ``read`` and ``mask`` are hex as cse-host prints them (the statement's own bits,
     or the whole shift when a header or trailer bit failed; a 256-bit window for long scans);
     ``first_bit`` is the first differing bit, counted from the first bit shifted.
+    ``played_after`` counts the statements after it that went to the cable in the same raw shift
+    before its TDO was back (queued playback with shifts="merged"; 0 otherwise), the last of
+    them at ``played_up_to_line``.
     """
 
     file: str
@@ -48,6 +51,8 @@ class Mismatch:
     read: str
     mask: str
     first_bit: int
+    played_after: int = 0
+    played_up_to_line: int = 0
 
 
 @dataclass(frozen=True)
@@ -62,7 +67,8 @@ class SvfResult:
     TRST. Those that only set what later ones use (HIR, HDR, TIR, TDR, ENDIR, ENDDR, FREQUENCY)
     are not counted, so a file of 15 statements may report 8. ``scans`` counts SIR and SDR,
     ``checks`` the scans that gave TDO, ``mismatch_count`` the checks that failed (all of them;
-    ``mismatches`` keeps the first 1,000).
+    ``mismatches`` keeps the first 1,000). ``repetitions`` counts the statements (or queues)
+    played again after a failed call (``retries``).
     """
 
     outcome: str
@@ -71,6 +77,7 @@ class SvfResult:
     checks: int
     mismatch_count: int
     mismatches: List[Mismatch] = field(default_factory=list)
+    repetitions: int = 0
 
     @property
     def ok(self) -> bool:

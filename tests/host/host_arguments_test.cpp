@@ -237,4 +237,32 @@ TEST(RunScript, ErrorsNameTheFileAndLine) {
     EXPECT_NE(error.find("no commands"), std::string::npos);
 }
 
+// A queue block holds only scans and navigations, is closed before the script ends and does not
+// nest; the refusal names the line.
+TEST(RunScript, QueueBlocks) {
+    std::vector<HostCommand> commands;
+    std::string error;
+    ASSERT_TRUE(parseRunScript("queue\nirscan 1 8 0x22\nstate PAUSE_DR 4\nrun-queue\nidcode 1\n",
+                               "q.run", commands, error))
+        << error;
+    ASSERT_EQ(commands.size(), 5u);
+    EXPECT_EQ(commands[0].kind, CommandKind::kQueue);
+    EXPECT_EQ(commands[3].kind, CommandKind::kRunQueue);
+    EXPECT_EQ(commands[3].origin, "q.run:4");
+    const std::pair<const char*, const char*> refused[] = {
+        {"queue\nidcode 1\nrun-queue\n", "q.run:2: 'idcode' cannot be queued"},
+        {"queue\nqueue\n", "q.run:2: a queue inside the queue of line 1"},
+        {"scan\nrun-queue\n", "q.run:2: run-queue without a queue line before it"},
+        {"queue\ndrscan 1 24 0\n", "q.run:1: queue without run-queue"},
+        {"queue 3\nrun-queue\n", "q.run:1: 'queue' takes no arguments"},
+    };
+    for (const auto& [text, reason] : refused) {
+        EXPECT_FALSE(parseRunScript(text, "q.run", commands, error)) << text;
+        EXPECT_EQ(error.rfind(reason, 0), 0u) << error;
+    }
+    HostOptions options;
+    EXPECT_FALSE(parseHostArguments({"queue"}, options, error));
+    EXPECT_EQ(error, "unknown command 'queue'");
+}
+
 }  // namespace

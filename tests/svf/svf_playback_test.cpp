@@ -4,11 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
-
 #include <random>
-#include <tuple>
 #include <sstream>
 #include <string>
+#include <tuple>
 
 #include "koraven-cse-plugin/CseTapWalk.h"
 #include "support/SimulatedTarget.h"
@@ -31,7 +30,7 @@ class SvfPlaybackTest : public targettest::SimulatedTargetTest {
             EXPECT_EQ(plugin->openTarget(3, argv, 0, 0), CsePluginInterface::CSE_SUCCESS);
             EXPECT_EQ(plugin->lockTarget(0), CsePluginInterface::CSE_SUCCESS);
             simulator->resetInspection();
-            options.joinRunTests = true;
+            options.rawShifts = true;
         } else {
             openAndLock();
         }
@@ -48,8 +47,8 @@ class SvfPlaybackTest : public targettest::SimulatedTargetTest {
             auto at = static_cast<CsePluginInterface::CseJtagTapState>(record.startState);
             for (uint32_t k = 0; k < record.bitCount; ++k) {
                 const bool lastHigh = (record.optionWord & 0x8) != 0 && k + 1 == record.bitCount;
-                const bool tms = lastHigh || (!record.tms.empty() &&
-                                              ((record.tms[k / 8] >> (k % 8)) & 1u) != 0);
+                const bool tms =
+                    lastHigh || (!record.tms.empty() && ((record.tms[k / 8] >> (k % 8)) & 1u) != 0);
                 if (at == state && !tms) ++clocks;
                 at = CsePluginInterface::cseNextTapState(at, tms);
             }
@@ -230,23 +229,35 @@ struct RandomRow {
     const char* recorded;  // "scans checks mismatches first-line:bit last-line:bit"
 };
 
-class SvfRandomFiles : public SvfPlaybackTest,
-                       public testing::WithParamInterface<std::tuple<RandomRow, bool>> {};
+enum class Mode { kSplit, kQueued, kCheckEach };
 
-// Split, and merged with the RUNTEST clocks joined to the scans: the same reports.
+class SvfRandomFiles : public SvfPlaybackTest,
+                       public testing::WithParamInterface<std::tuple<RandomRow, Mode>> {};
+
+// Split, merged with queued statements and merged with each check before the next statement:
+// the same reports, and without keep-going the same first mismatch.
 TEST_P(SvfRandomFiles, PlayAsTheWholeFilePlayerDid) {
     const RandomRow row = std::get<0>(GetParam());
+    const Mode mode = std::get<1>(GetParam());
     csesvf::SvfOptions options;
     options.keepGoing = true;
-    const SvfResult result = play(randomFile(row.seed), options, std::get<1>(GetParam()));
+    options.checkEach = mode == Mode::kCheckEach;
+    const SvfResult result = play(randomFile(row.seed), options, mode != Mode::kSplit);
+    const auto at = [](const csesvf::Mismatch& m) {
+        return std::to_string(m.line) + ":" + std::to_string(m.firstBit);
+    };
     std::string seen = std::to_string(result.scans) + " " + std::to_string(result.checks) + " " +
                        std::to_string(result.mismatchCount);
-    for (size_t i : {size_t{0}, result.mismatches.size() - 1}) {
-        if (result.mismatches.empty()) break;
-        const csesvf::Mismatch& m = result.mismatches[i];
-        seen += " " + std::to_string(m.line) + ":" + std::to_string(m.firstBit);
-    }
+    if (!result.mismatches.empty())
+        seen += " " + at(result.mismatches.front()) + " " + at(result.mismatches.back());
     EXPECT_EQ(seen, row.recorded) << randomFile(row.seed);
+    plugin.reset();
+    simulator->stop();
+    options.keepGoing = false;
+    const SvfResult first = play(randomFile(row.seed), options, mode != Mode::kSplit);
+    ASSERT_EQ(first.mismatches.size(), 1u);
+    ASSERT_FALSE(result.mismatches.empty());
+    EXPECT_EQ(at(first.mismatches[0]), at(result.mismatches[0]));
 }
 
 const RandomRow kRandomRows[] = {
@@ -260,10 +271,15 @@ void PrintTo(const RandomRow& row, std::ostream* out) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Seeds, SvfRandomFiles,
-                         testing::Combine(testing::ValuesIn(kRandomRows), testing::Bool()),
-                         [](const testing::TestParamInfo<std::tuple<RandomRow, bool>>& info) {
+                         testing::Combine(testing::ValuesIn(kRandomRows),
+                                          testing::Values(Mode::kSplit, Mode::kQueued,
+                                                          Mode::kCheckEach)),
+                         [](const testing::TestParamInfo<std::tuple<RandomRow, Mode>>& info) {
+                             const Mode mode = std::get<1>(info.param);
                              return "Seed" + std::to_string(std::get<0>(info.param).seed) +
-                                    (std::get<1>(info.param) ? "Merged" : "Split");
+                                    (mode == Mode::kSplit    ? "Split"
+                                     : mode == Mode::kQueued ? "Queued"
+                                                             : "CheckEach");
                          });
 
 // Every RUNTEST clocks exactly its count in its run state, whether it starts there or not, and
@@ -310,20 +326,27 @@ INSTANTIATE_TEST_SUITE_P(Files, SvfRunTestClocks,
                                     (std::get<1>(info.param) ? "Merged" : "Split");
                          });
 
-// With merged shifts a scan is one request, and a RUNTEST and the scan after it one together.
+// With merged shifts and --check-each a scan is one request, and so is a RUNTEST and the checked
+// scan after it; queued, the whole file is one.
 TEST_F(SvfPlaybackTest, MergedPlaysAStatementPairInOneRequest) {
     std::string text = "SIR 18 TDI(3FFFF);\n";
-    for (int i = 0; i < 50; ++i) text += "SDR 26 TDI(2AAAAAA) TDO(1555550) MASK(3FFFFF8);\nRUNTEST 10 TCK;\n";
+    for (int i = 0; i < 50; ++i)
+        text += "SDR 26 TDI(2AAAAAA) TDO(1555550) MASK(3FFFFF8);\nRUNTEST 10 TCK;\n";
     const SvfResult split = play(text);
     ASSERT_EQ(split.outcome, Outcome::kPassed) << split.failure;
     EXPECT_EQ(simulator->counters().requests, 1u + 3 + 50 * 5) << "reset, SIR, 5 per pair";
-    plugin.reset();
-    simulator->stop();
-    const SvfResult merged = play(text, {}, true);
-    ASSERT_EQ(merged.outcome, Outcome::kPassed) << merged.failure;
-    EXPECT_EQ(merged.checks, 50u);
-    // The reset, the SIR, one per pair (each SDR with the RUNTEST before it), the last RUNTEST.
-    EXPECT_EQ(simulator->counters().requests, 1u + 1 + 50 + 1);
+    for (const bool checkEach : {true, false}) {
+        plugin.reset();
+        simulator->stop();
+        csesvf::SvfOptions options;
+        options.checkEach = checkEach;
+        const SvfResult merged = play(text, options, true);
+        ASSERT_EQ(merged.outcome, Outcome::kPassed) << merged.failure;
+        EXPECT_EQ(merged.checks, 50u);
+        // The reset, one per pair (the SIR with the first), the last RUNTEST; or the reset and
+        // one raw shift.
+        EXPECT_EQ(simulator->counters().requests, checkEach ? 1u + 50 + 1 : 1u + 1);
+    }
 }
 
 TEST(SvfSummary, CountsTakeTheSingularForOne) {

@@ -180,10 +180,24 @@ TEST_P(SvfAgreementTest, CseHostAndOpenOcdPassOrFailAtTheSameLine) {
     ASSERT_TRUE(simulator.start(error)) << error;
     const SvfFile file(GetParam().text);
 
-    const systemtest::CommandRun host =
-        systemtest::runCommand({KRV_CSE_HOST, "--node", "127.0.0.1", "--port",
-                                std::to_string(simulator.udpPort()), "svf", file.path()},
-                               kTimeLimitSeconds);
+    const auto cseHost = [&](std::vector<std::string> options) {
+        std::vector<std::string> args = {KRV_CSE_HOST, "--node", "127.0.0.1", "--port",
+                                         std::to_string(simulator.udpPort())};
+        args.insert(args.end(), options.begin(), options.end());
+        args.insert(args.end(), {"svf", file.path()});
+        return systemtest::runCommand(args, kTimeLimitSeconds);
+    };
+    const systemtest::CommandRun host = cseHost({});
+    // Queued into raw shifts, and with each check before the next statement: the same verdict.
+    for (const std::vector<std::string>& options :
+         {std::vector<std::string>{"--shifts", "merged"},
+          std::vector<std::string>{"--shifts", "merged", "--check-each"}}) {
+        const systemtest::CommandRun merged = cseHost(options);
+        EXPECT_EQ(merged.exitCode, GetParam().hostExit) << options.back() << merged.output;
+        EXPECT_EQ(merged.exitCode == 0 ? 0 : lineOf(merged.output, R"(\.svf:(\d+): )"),
+                  GetParam().failingLine)
+            << options.back() << merged.output;
+    }
     const systemtest::CommandRun ocd = systemtest::runCommand(
         openOcdSvf(openocd, simulator.rbbPort(), options.chain, file.path()), kTimeLimitSeconds);
 
