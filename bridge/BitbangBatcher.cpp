@@ -76,6 +76,10 @@ void BitbangBatcher::step(char c, std::string& answers, FeedResult& result) {
         case 'B':
         case 'b':
             break;
+        case 'Z':
+        case 'z':
+            // Sleep 1 ms / 1 us: nothing to do on a cable whose link has its own pacing.
+            break;
         case 'r':
         case 's':
         case 't':

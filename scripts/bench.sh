@@ -4,7 +4,7 @@
 # bench/results/latest.json and, with the machine and this command, to bench/RESULTS.md.
 #
 #   scripts/bench.sh [--pin CLIENT,PEER] [--compare-pinned CLIENT,PEER] [--quick] [--svf-only]
-#                    [--bridge-only] [--python-only]
+#                    [--bridge-only] [--bridge-wait-only] [--python-only]
 #     --pin CLIENT,PEER  pin the benchmark (and OpenOCD) to CPU CLIENT and every peer process
 #                        (quorbit-sim, the floor's peer) to CPU PEER; unpinned by default
 #     --compare-pinned CLIENT,PEER
@@ -13,6 +13,8 @@
 #     --quick            one short repetition instead of five, to try the script out
 #     --svf-only         only the SVF playback row (appended to bench/RESULTS.md)
 #     --bridge-only      only OpenOCD through cse-host serve against OpenOCD directly (appended)
+#     --bridge-wait-only only the bridge's own overhead, futex calls and context switches per
+#                        OpenOCD wait (on one CPU unless --pin; appended)
 #     --python-only      only the Python module's rows (appended to bench/RESULTS.md)
 #
 # Parts: krv-bench (end to end against quorbit-sim and the floor, framework against a null target,
@@ -28,6 +30,7 @@ min_time=0.5
 openocd_shifts=5
 svf_only=""
 bridge_only=""
+bridge_wait_only=""
 python_only=""
 while [[ $# -gt 0 ]]; do
     case "$1" in
@@ -36,9 +39,10 @@ while [[ $# -gt 0 ]]; do
         --quick) repetitions=1; min_time=0.05; openocd_shifts=2; shift ;;
         --svf-only) svf_only=1; shift ;;
         --bridge-only) bridge_only=1; shift ;;
+        --bridge-wait-only) bridge_wait_only=1; shift ;;
         --python-only) python_only=1; shift ;;
         *)
-            echo "usage: scripts/bench.sh [--pin CLIENT,PEER] [--compare-pinned CLIENT,PEER] [--quick] [--svf-only] [--bridge-only] [--python-only]" >&2
+            echo "usage: scripts/bench.sh [--pin CLIENT,PEER] [--compare-pinned CLIENT,PEER] [--quick] [--svf-only] [--bridge-only] [--bridge-wait-only] [--python-only]" >&2
             exit 2
             ;;
     esac
@@ -305,19 +309,147 @@ python_row() {
     scripts/put-results-section.py bench/RESULTS.md "$dir/row.md" "Python module"
 }
 
+# ---- The bridge's own overhead per OpenOCD wait (self-contained) ----
+# OpenOCD's svf of the small-statement and the 4-Mbit file through "cse-host serve" and directly
+# on one quorbit-sim, alternated; and the plug-in's raw-shift call alone (krv-raw-shift-calls, of
+# the file's clocks per wait) on the same quorbit-sim. The bridge's own overhead is its time less
+# the direct time and less waits times one raw-shift call. Futex calls per wait: strace -f -c of
+# the serving process during one more bridge run; context switches per wait: the serving
+# process's threads' counts (/proc) around the timed bridge runs. Placed on one CPU unless --pin
+# says otherwise; appended to bench/RESULTS.md.
+serve_switches() {  # the voluntary and involuntary context switches of every thread of a process
+    cat /proc/"$1"/task/*/status 2>/dev/null |
+        awk '/^(voluntary|nonvoluntary)_ctxt_switches/ {n += $2} END {print n + 0}'
+}
+sim_figures() {  # the emulator's counters now: "REQUESTS CLOCKS ROUNDS"
+    local before
+    before="$(grep -c 'counters:' "$dir/sim.txt" || true)"
+    kill -USR1 "$sim_pid"
+    while [[ "$(grep -c 'counters:' "$dir/sim.txt" || true)" == "$before" ]]; do sleep 0.01; done
+    grep 'counters:' "$dir/sim.txt" | tail -1 |
+        sed 's/.*counters: \([0-9]*\) requests, \([0-9]*\) remote_bitbang clocks, \([0-9]*\) .*/\1 \2 \3/'
+}
+bridge_wait_row() {
+    local runs="$1" dir="$results/bridge-wait" sim_pid serve_pid udp_port rbb_port bridge_port
+    local placement="${pin:-0,0}" on_client on_peer name file ms before after sw_before sw_after
+    local clocks rounds bits
+    mkdir -p "$dir" "$results/svf"
+    rm -f "$dir"/*.txt
+    echo "The bridge's own overhead per wait, $runs runs each ..." >&2
+    cmake --build "$build" -j2 --target cse-host quorbit-sim KoravenCsePlugin_14 krv-raw-shift-calls >/dev/null
+    make_svf_files "$dir"
+    local client_cpu="${placement%,*}" peer_cpu="${placement#*,}"
+    on_client="taskset -c $client_cpu"
+    start_rbb_sim "$dir"
+    $on_client "$bin/cse-host" --node 127.0.0.1 --port "$udp_port" --shifts merged \
+        serve --rbb-port 0 >"$dir/serve.txt" 2>&1 &
+    serve_pid=$!
+    for _ in $(seq 50); do
+        grep -qs '^remote_bitbang on' "$dir/serve.txt" && break
+        sleep 0.1
+    done
+    bridge_port="$(sed -n 's/^remote_bitbang on .*:\([0-9]*\)$/\1/p' "$dir/serve.txt")"
+    for name in small-sdrs bypass-4mbit; do
+        file="$dir/$name.svf"
+        for _ in $(seq "$runs"); do
+            before="$(sim_figures)"
+            ms="$(bridge_ocd_ms "$rbb_port" "$file")" ||
+                { cat "$results/svf/last-run.txt" >&2; kill "$sim_pid" "$serve_pid"; return 1; }
+            after="$(sim_figures)"
+            echo "$ms $before $after" >>"$dir/$name-direct.txt"
+            before="$(sim_figures)"
+            sw_before="$(serve_switches "$serve_pid")"
+            ms="$(bridge_ocd_ms "$bridge_port" "$file")" ||
+                { cat "$results/svf/last-run.txt" >&2; kill "$sim_pid" "$serve_pid"; return 1; }
+            sw_after="$(serve_switches "$serve_pid")"
+            after="$(sim_figures)"
+            echo "$ms $before $after $((sw_after - sw_before))" >>"$dir/$name-bridge.txt"
+        done
+        # One more bridge run under strace, for the futex calls (strace slows it: not timed).
+        strace -f -c -o "$dir/$name-strace.txt" -p "$serve_pid" 2>/dev/null &
+        local strace_pid=$!
+        sleep 0.5
+        before="$(sim_figures)"
+        bridge_ocd_ms "$bridge_port" "$file" >/dev/null ||
+            { cat "$results/svf/last-run.txt" >&2; kill "$sim_pid" "$serve_pid" "$strace_pid"; return 1; }
+        after="$(sim_figures)"
+        kill -INT "$strace_pid"
+        wait "$strace_pid" 2>/dev/null || true
+        echo "$before $after" >"$dir/$name-strace-counts.txt"
+    done
+    kill -INT "$serve_pid"
+    wait "$serve_pid" 2>/dev/null || true
+    # One raw shift of each file's clocks per wait (from the direct path's counters), once the
+    # bridge has let go of the link.
+    for name in small-sdrs bypass-4mbit; do
+        read -r clocks rounds <<<"$(awk '{c += $6 - $3; r += $7 - $4} END {print c, r}' "$dir/$name-direct.txt")"
+        bits=$(((clocks + rounds / 2) / rounds))
+        $on_client "$bin/krv-raw-shift-calls" 127.0.0.1 "$udp_port" 3000 "$bits" >"$dir/$name-call.json" ||
+            { kill "$sim_pid"; return 1; }
+    done
+    kill "$sim_pid" 2>/dev/null || true
+    wait "$sim_pid" 2>/dev/null || true
+    python3 - "$dir" "$runs" "$placement" \
+        "$(date -u +%F), load average $(cut -d' ' -f1-3 /proc/loadavg)" >"$dir/row.md" <<'PY'
+import json, re, statistics, sys
+d, runs, placement, when = sys.argv[1:]
+print("\n## The bridge's own overhead per OpenOCD wait, placed %s\n" % placement)
+print("Medians of %s runs each, process start included; OpenOCD `svf` through `cse-host serve"
+      " --shifts merged` and directly on the same quorbit-sim, alternated; placement (OpenOCD,"
+      " cse-host and the raw-shift calls, quorbit-sim): %s; %s. Waits: the rounds quorbit-sim"
+      " answered on the direct path. One raw-shift call: `krv-raw-shift-calls` of the file's"
+      " clocks per wait, 3,000 calls, on the same quorbit-sim. The bridge's own overhead: its time"
+      " less the direct time and less waits times one raw-shift call. Futex calls: `strace -f -c`"
+      " of the serving process during one more bridge run; context switches: the serving"
+      " process's threads (/proc) during the timed bridge runs." % (runs, placement, when))
+print("\n| File | Waits | Through the bridge | Directly | One raw-shift call | Bridge's own overhead per wait | Share of the bridge's time | Link requests per wait | Futex calls per wait | Context switches per wait | Target |")
+print("|---|---|---|---|---|---|---|---|---|---|---|")
+files = (("small-sdrs", "3,000 SDRs of 26 bits, each with RUNTEST 10 TCK, TDO checked"),
+         ("bypass-4mbit", "4 Mbit: 20 SDRs of 200,000 bits, BYPASS, TDO checked"))
+for name, what in files:
+    direct = [list(map(int, l.split())) for l in open("%s/%s-direct.txt" % (d, name))]
+    bridge = [list(map(int, l.split())) for l in open("%s/%s-bridge.txt" % (d, name))]
+    waits = statistics.median(r[6] - r[3] for r in direct)
+    requests = statistics.median(r[4] - r[1] for r in bridge)
+    switches = statistics.median(r[7] for r in bridge)
+    t_bridge = statistics.median(r[0] for r in bridge) * 1000.0  # µs
+    t_direct = statistics.median(r[0] for r in direct) * 1000.0
+    call = json.load(open("%s/%s-call.json" % (d, name)))["raw_shift_us"]
+    own = t_bridge - t_direct - waits * call
+    futex = 0
+    for line in open("%s/%s-strace.txt" % (d, name)):
+        m = re.match(r"\s*[\d.]+\s+[\d.]+\s+\d+\s+(\d+)\s+(?:\d+\s+)?futex$", line)
+        if m:
+            futex = int(m.group(1))
+    counts = list(map(int, open("%s/%s-strace-counts.txt" % (d, name)).read().split()))
+    strace_requests = counts[3] - counts[0]
+    share = own / t_bridge
+    targets = ["futex ≤ 1 per wait: " + ("met" if futex <= strace_requests else "MISSED"),
+               "overhead ≤ 5%%: %s" % ("met" if share <= 0.05 else "MISSED")]
+    print("| %s | %d | %.0f ms | %.0f ms | %.1f µs | %.1f µs | %.1f%% | %.3f | %.3f | %.2f | %s |"
+          % (what, waits, t_bridge / 1000, t_direct / 1000, call, own / waits, 100 * share,
+             requests / waits, futex / max(strace_requests, 1), switches / waits,
+             "; ".join(targets)))
+PY
+    cat "$dir/row.md"
+    scripts/put-results-section.py bench/RESULTS.md "$dir/row.md" \
+        "The bridge's own overhead per OpenOCD wait, placed $placement"
+}
+
 if [[ -n "$python_only" ]]; then
     cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKRV_BUILD_BENCH=ON >/dev/null
     client_cpu="${pin%,*}"
     python_row "$repetitions"
     exit 0
 fi
-if [[ -n "$svf_only$bridge_only" ]]; then
+if [[ -n "$svf_only$bridge_only$bridge_wait_only" ]]; then
     cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKRV_BUILD_BENCH=ON >/dev/null
     client_cpu="${pin%,*}"
     peer_cpu="${pin#*,}"
     mkdir -p "$results/svf"
     [[ -n "$svf_only" ]] && svf_row "$repetitions"
     [[ -n "$bridge_only" ]] && bridge_row "$repetitions"
+    [[ -n "$bridge_wait_only" ]] && bridge_wait_row "$repetitions"
     exit 0
 fi
 rm -f "$results"/*.json "$results"/*.txt "$results"/callgrind.out*
@@ -435,4 +567,5 @@ python3 bench/bench_report.py --gbench "$results/gbench.json" \
 cp "$results/latest.md" bench/RESULTS.md
 svf_row "$repetitions"
 command -v openocd >/dev/null && bridge_row "$repetitions"
+command -v openocd >/dev/null && command -v strace >/dev/null && bridge_wait_row "$repetitions"
 python_row "$repetitions"
