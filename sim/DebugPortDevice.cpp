@@ -34,7 +34,9 @@ std::uint32_t DebugPortDevice::ctrlStat() const {
 std::uint64_t DebugPortDevice::capture(std::uint64_t instruction) {
     dropUpdate_ = false;
     if (instruction == kAbort) return kAckOk;  // ABORT is taken even while the AP is busy
-    if (busyScans_ > 0) {
+    // A busy AP holds off the next AP accesses; the DP's own registers stay reachable (a read
+    // keeps its result, so RDBUFF has it at once).
+    if (instruction == kApAccess && busyScans_ > 0) {
         --busyScans_;
         dropUpdate_ = true;
         return kAckWait;
@@ -71,13 +73,14 @@ void DebugPortDevice::dpAccess(bool read, std::uint32_t address, std::uint32_t d
             case kSelect:
                 readResult_ = select_;
                 break;
+            case kRdBuff:
+                break;  // starts nothing: the last read's result stays for the next capture
             default:
-                readResult_ = 0;  // DPIDR: none (a DPv0 port); RDBUFF starts nothing
+                readResult_ = 0;  // DPIDR: none (a DPv0 port)
                 break;
         }
         return;
     }
-    readResult_ = 0;
     if (address == kCtrlStat) writeCtrlStat(data);
     if (address == kSelect) select_ = data;
 }
@@ -88,7 +91,6 @@ void DebugPortDevice::writeCtrlStat(std::uint32_t value) {
 }
 
 void DebugPortDevice::apAccess(bool read, std::uint32_t address, std::uint32_t data) {
-    readResult_ = 0;
     if ((ctrlStat_ & (kStickyError | kStickyOverrun)) != 0) return;  // dropped until cleared
     ++apAccesses_;
     if (faults_.waitEvery != 0 && apAccesses_ % faults_.waitEvery == 0)
@@ -97,14 +99,19 @@ void DebugPortDevice::apAccess(bool read, std::uint32_t address, std::uint32_t d
         ctrlStat_ |= kStickyError;  // the AP is in the unpowered debug domain
         return;
     }
-    if ((select_ >> kApSelectShift) != 0) return;  // no such AP: reads zero, writes ignored
+    if ((select_ >> kApSelectShift) != 0) {
+        if (read) readResult_ = 0;  // no such AP: reads zero, writes are ignored
+        return;
+    }
     const std::uint32_t reg = (select_ & kApBankMask) | address;
     std::uint32_t busAddress = 0;
     if (accessPort_.busAddress(reg, busAddress) && busFault(busAddress)) {
         ctrlStat_ |= kStickyError;
         return;
     }
-    const bool done = read ? accessPort_.read(reg, readResult_) : accessPort_.write(reg, data);
+    std::uint32_t value = 0;
+    const bool done = read ? accessPort_.read(reg, value) : accessPort_.write(reg, data);
+    if (read && done) readResult_ = value;
     if (!done) ctrlStat_ |= kStickyError;  // a bus error
 }
 

@@ -4,13 +4,16 @@
 // gives and Update-DR hands the shifted bits to update().
 //
 // DPACC/APACC: TDI bit 0 RnW, bits 2:1 A[3:2], bits 34:3 the data; TDO bits 2:0 the ACK (OK
-// 0b010, WAIT 0b001), bits 34:3 the result of the previous read (reads are posted: a read's value
-// comes out in the next scan, RDBUFF being the read that starts nothing). While an AP access is
-// still busy, scans answer WAIT and their requests are dropped (with CTRL/STAT.ORUNDETECT set,
-// STICKYORUN is set too). While STICKYERR or STICKYORUN is set, AP accesses are dropped; DP
-// accesses still work, and writing ones to the sticky bits of CTRL/STAT clears them. ABORT's
-// DAPABORT ends a busy AP access. Power: CDBGPWRUPREQ and CSYSPWRUPREQ are acknowledged in
-// CDBGPWRUPACK and CSYSPWRUPACK; an AP access without debug power fails with STICKYERR.
+// 0b010, WAIT 0b001), bits 34:3 the result of the last read (reads are posted: a read's value
+// comes out in the next scan; writes, dropped requests and RDBUFF, the read that starts nothing,
+// leave it as it is). While an AP access is
+// still busy, APACC scans answer WAIT and their requests are dropped (with CTRL/STAT.ORUNDETECT
+// set, STICKYORUN is set too); a read's result is there at once, and DP registers stay reachable,
+// so a WAIT always falls on an AP access the debugger checks. While STICKYERR or STICKYORUN is set,
+// AP accesses are dropped; DP accesses still work, and writing ones to the sticky bits of CTRL/STAT
+// clears them. ABORT's DAPABORT ends a busy AP access. Power: CDBGPWRUPREQ and CSYSPWRUPREQ are
+// acknowledged in CDBGPWRUPACK and CSYSPWRUPACK; an AP access without debug power fails with
+// STICKYERR.
 #pragma once
 
 #include <cstdint>
@@ -78,8 +81,8 @@ class DebugPortDevice {
     DebugPortFaults faults_;
     std::uint32_t ctrlStat_ = 0;  // without the acknowledgements, which follow the requests
     std::uint32_t select_ = 0;
-    std::uint32_t readResult_ = 0;  // what the next scan captures
-    unsigned busyScans_ = 0;        // scans still to answer WAIT
+    std::uint32_t readResult_ = 0;  // the last read's result: what the next scan captures
+    unsigned busyScans_ = 0;        // APACC scans still to answer WAIT
     bool dropUpdate_ = false;       // this scan was answered WAIT: its request is dropped
     std::uint64_t apAccesses_ = 0;
     bool stickyFaultDone_ = false;

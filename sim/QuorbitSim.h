@@ -105,9 +105,9 @@ ChainDescription defaultDemoChain();
 //                    notification or a stale reply fragment instead, in turn, until the next one
 //   seed=N           seed of the pseudo-random draws (default 1)
 // Faults of a chain's ARM debug port (devices with jtag-dp), counted from the emulator's start:
-//   dap-wait=N         every N-th access of the MEM-AP keeps the AP busy: the scans after it
-//                      answer WAIT (and with overrun detection set STICKYORUN)
-//   dap-wait-scans=K   ... that many scans (default 1)
+//   dap-wait=N         every N-th access of the MEM-AP keeps the AP busy: the AP accesses after
+//                      it answer WAIT (and with overrun detection set STICKYORUN)
+//   dap-wait-scans=K   ... that many of them (default 1)
 //   dap-sticky-error=A the first bus access to address A (hexadecimal) fails: STICKYERR
 //   dap-power-lost=A   the first bus access to address A finds the debug power domain lost: the
 //                      power-up requests and acknowledgements drop, STICKYERR is set
