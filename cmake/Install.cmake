@@ -69,6 +69,9 @@ install(FILES ${CMAKE_BINARY_DIR}/packaging/${KRV_PACKAGE_NAME}.pc
 
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/sim/chains/ DESTINATION ${CMAKE_INSTALL_DATADIR}/quorbit-sim
         FILES_MATCHING PATTERN "*.chain")
+# OpenOCD's configuration for the ARM core of the arm chain through cse-host serve.
+install(FILES ${PROJECT_SOURCE_DIR}/bridge/openocd/koraven-arm.cfg
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/${KRV_PACKAGE_NAME}/openocd)
 # The folders' READMEs without their developer parts (packaging/UserDocument.cmake).
 set(krv_user_documents "")
 foreach(pair IN ITEMS "host/README.md=cse-host.md" "sim/README.md=quorbit-sim.md"

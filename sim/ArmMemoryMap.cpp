@@ -69,16 +69,25 @@ std::uint32_t laneMask(std::uint32_t address, unsigned sizeBytes) {
 
 ArmMemoryMap::ArmMemoryMap(std::uint32_t ramBytes) : ram_(ramBytes, 0) {}
 
-bool ArmMemoryMap::inRam(std::uint32_t address, unsigned sizeBytes) const {
-    return address >= kDebugRamBase && address - kDebugRamBase <= ram_.size() &&
-           ram_.size() - (address - kDebugRamBase) >= sizeBytes;
+// The RAM at kDebugRamBase and its boot alias at address 0 (where the core finds its vector
+// table on reset).
+bool ArmMemoryMap::ramOffset(std::uint32_t address, unsigned sizeBytes, std::size_t& offset) const {
+    for (const std::uint32_t base : {kDebugRamBase, std::uint32_t{0}}) {
+        if (address >= base && address - base <= ram_.size() &&
+            ram_.size() - (address - base) >= sizeBytes) {
+            offset = address - base;
+            return true;
+        }
+    }
+    return false;
 }
 
 bool ArmMemoryMap::read(std::uint32_t address, unsigned sizeBytes, std::uint32_t& lanes) {
     address &= ~(sizeBytes - 1);  // AHB transfers are aligned to their size
     const std::uint32_t word = address & ~3u;
-    if (inRam(word, 4)) {
-        const std::uint8_t* at = &ram_[word - kDebugRamBase];
+    std::size_t offset = 0;
+    if (ramOffset(word, 4, offset)) {
+        const std::uint8_t* at = &ram_[offset];
         lanes = std::uint32_t{at[0]} | (std::uint32_t{at[1]} << 8) | (std::uint32_t{at[2]} << 16) |
                 (std::uint32_t{at[3]} << 24);
         return true;
@@ -93,11 +102,12 @@ bool ArmMemoryMap::read(std::uint32_t address, unsigned sizeBytes, std::uint32_t
 bool ArmMemoryMap::write(std::uint32_t address, unsigned sizeBytes, std::uint32_t lanes) {
     address &= ~(sizeBytes - 1);
     const std::uint32_t word = address & ~3u;
-    if (inRam(word, 4)) {
+    std::size_t offset = 0;
+    if (ramOffset(word, 4, offset)) {
         const std::uint32_t mask = laneMask(address, sizeBytes);
         for (unsigned byte = 0; byte < 4; ++byte) {
             if (((mask >> (8 * byte)) & 0xFF) != 0)
-                ram_[word - kDebugRamBase + byte] = static_cast<std::uint8_t>(lanes >> (8 * byte));
+                ram_[offset + byte] = static_cast<std::uint8_t>(lanes >> (8 * byte));
         }
         return true;
     }
@@ -124,8 +134,7 @@ std::uint32_t ArmMemoryMap::peripheralWord(std::uint32_t address) {
 }
 
 void ArmMemoryMap::systemReset() {
-    // The vector table at address 0: the initial stack pointer and the reset vector; nothing is
-    // mapped there on this system, so both read zero unless the map gains memory there.
+    // The vector table at address 0 (the RAM's alias): the initial stack pointer, the reset vector.
     std::uint32_t stack = 0;
     std::uint32_t vector = 0;
     if (!read(0, 4, stack)) stack = 0;

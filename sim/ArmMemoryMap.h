@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
-// What the debug port's MEM-AP reaches over its AHB: RAM at kDebugRamBase, the Cortex-M core's
+// What the debug port's MEM-AP reaches over its AHB: RAM at kDebugRamBase, also seen at address 0
+// (a boot alias: the core takes its vector table from there on reset), the Cortex-M core's
 // Private Peripheral Bus (0xE0000000..0xE00FFFFF: the core's debug and system registers, a DWT
 // and a breakpoint unit, a ROM table listing them, each with its CoreSight identification; other
 // addresses there read zero and ignore writes) and nothing else: any other address is a bus
@@ -7,6 +8,7 @@
 // A in bits 8*(A%4)..8*(A%4)+7), as on AHB.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -29,7 +31,8 @@ class ArmMemoryMap {
     [[nodiscard]] std::uint32_t ramBytes() const { return static_cast<std::uint32_t>(ram_.size()); }
 
   private:
-    [[nodiscard]] bool inRam(std::uint32_t address, unsigned sizeBytes) const;
+    [[nodiscard]] bool ramOffset(std::uint32_t address, unsigned sizeBytes,
+                                 std::size_t& offset) const;
     std::uint32_t peripheralWord(std::uint32_t address);
     void systemReset();
 

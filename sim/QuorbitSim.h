@@ -26,7 +26,8 @@ namespace quorbit {
 
 // An ARM debug port behind a device's TAP (sim/DebugPortDevice.h): a JTAG-DP (IR 4 bits, ABORT 0x8,
 // DPACC 0xA, APACC 0xB, IDCODE 0xE) with one AHB MEM-AP to a Cortex-M core's system: RAM at
-// kDebugRamBase, a ROM table and the core's debug registers.
+// kDebugRamBase (and at address 0, where the vector table is), a ROM table and the core's debug
+// registers.
 struct DebugPortDescription {
     std::uint32_t ramBytes = 64u << 10;  // 1 KiB..64 MiB, a multiple of 1 KiB
 };
