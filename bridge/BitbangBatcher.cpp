@@ -51,6 +51,8 @@ BitbangBatcher::FeedResult BitbangBatcher::feed(const char* data, std::size_t le
 }
 
 void BitbangBatcher::step(char c, std::string& answers, FeedResult& result) {
+    // 'b' ends a queue; the next queue's 'B' comes on its own (OpenOCD sends each at once).
+    if (c != 'B') queueEnded_ = c == 'b';
     if (failed_) {
         if (c == 'R') answers.push_back(kFailedRead);
         result.open = c != 'Q';

@@ -387,7 +387,8 @@ std::string BitbangServer::serveInput(int fd, const std::string& peer, ClientInp
             chunk.clear();
             drained = false;
         } else {
-            drained = input.take(chunk, kFeedChunk, ended);
+            // Only bytes just taken can have emptied the socket for the next look.
+            drained = input.take(chunk, kFeedChunk, ended) && !chunk.empty();
         }
         answers.clear();
         // With no read waiting when the cable fails, the client's next read gets the error
@@ -411,9 +412,15 @@ std::string BitbangServer::serveInput(int fd, const std::string& peer, ClientInp
             continue;
         }
         const bool boundary = sinceWait % kClientBuffer == 0;
-        const bool waits = !boundary || (boundaryDeadline != kNoDeadline &&
-                                         Clock::now() >= boundaryDeadline);
-        if (ended || waits) {
+        const bool due = boundaryDeadline != kNoDeadline && Clock::now() >= boundaryDeadline;
+        const bool waits = !boundary || due;
+        // The tail of a finished command queue that no read waits for (the last scan's Update-DR
+        // and idle clocks) goes with the next queue's clocks, or after kBoundaryWait when none
+        // come: one request per wait, not two. The client's buffer starts anew after the flush.
+        if (!ended && !due && waits && batcher.queueTailOnly()) {
+            sinceWait = 0;
+            if (boundaryDeadline == kNoDeadline) boundaryDeadline = Clock::now() + kBoundaryWait;
+        } else if (ended || waits) {
             try {
                 // What a client sent before it went still happens.
                 if (!batcher.idle()) batcher.carryOut(answers);

@@ -4,7 +4,7 @@
 # bench/results/latest.json and, with the machine and this command, to bench/RESULTS.md.
 #
 #   scripts/bench.sh [--pin CLIENT,PEER] [--compare-pinned CLIENT,PEER] [--quick] [--svf-only]
-#                    [--bridge-only] [--bridge-wait-only] [--python-only]
+#                    [--bridge-only] [--bridge-wait-only] [--arm-only] [--python-only]
 #     --pin CLIENT,PEER  pin the benchmark (and OpenOCD) to CPU CLIENT and every peer process
 #                        (quorbit-sim, the floor's peer) to CPU PEER; unpinned by default
 #     --compare-pinned CLIENT,PEER
@@ -15,6 +15,8 @@
 #     --bridge-only      only OpenOCD through cse-host serve against OpenOCD directly (appended)
 #     --bridge-wait-only only the bridge's own overhead, futex calls and context switches per
 #                        OpenOCD wait (on one CPU unless --pin; appended)
+#     --arm-only         only OpenOCD's operations on the arm chain's core, bridge against direct
+#                        (appended)
 #     --python-only      only the Python module's rows (appended to bench/RESULTS.md)
 #
 # Parts: krv-bench (end to end against quorbit-sim and the floor, framework against a null target,
@@ -31,6 +33,7 @@ openocd_shifts=5
 svf_only=""
 bridge_only=""
 bridge_wait_only=""
+arm_only=""
 python_only=""
 while [[ $# -gt 0 ]]; do
     case "$1" in
@@ -40,9 +43,10 @@ while [[ $# -gt 0 ]]; do
         --svf-only) svf_only=1; shift ;;
         --bridge-only) bridge_only=1; shift ;;
         --bridge-wait-only) bridge_wait_only=1; shift ;;
+        --arm-only) arm_only=1; shift ;;
         --python-only) python_only=1; shift ;;
         *)
-            echo "usage: scripts/bench.sh [--pin CLIENT,PEER] [--compare-pinned CLIENT,PEER] [--quick] [--svf-only] [--bridge-only] [--bridge-wait-only] [--python-only]" >&2
+            echo "usage: scripts/bench.sh [--pin CLIENT,PEER] [--compare-pinned CLIENT,PEER] [--quick] [--svf-only] [--bridge-only] [--bridge-wait-only] [--arm-only] [--python-only]" >&2
             exit 2
             ;;
     esac
@@ -309,6 +313,105 @@ python_row() {
     scripts/put-results-section.py bench/RESULTS.md "$dir/row.md" "Python module"
 }
 
+# ---- OpenOCD on the arm chain's core (self-contained) ----
+# One OpenOCD process per operation (bench/openocd/arm_operation.tcl: init and halt untimed, then
+# the operation REPS times, timed inside OpenOCD) through "cse-host serve" and directly on the same
+# quorbit-sim process with the arm chain, alternated. Link requests per operation: the emulator's
+# count during a bridge run less that of a run without the operation, per repetition; OpenOCD's
+# waits: the remote_bitbang rounds the emulator answered on the direct path, likewise. Appended to
+# bench/RESULTS.md.
+arm_row() {
+    local runs="$1" dir="$results/arm" sim_pid serve_pid udp_port rbb_port bridge_port op reps
+    local path port before after line on_client="" on_peer=""
+    mkdir -p "$dir"
+    rm -f "$dir"/*.txt
+    echo "OpenOCD on the arm chain's core through the bridge and directly, $runs runs each ..." >&2
+    cmake --build "$build" -j2 --target cse-host quorbit-sim KoravenCsePlugin_14 >/dev/null
+    head -c 16384 /dev/urandom >"$dir/image16k.bin"
+    head -c 65536 /dev/urandom >"$dir/image64k.bin"
+    [[ -n "${client_cpu:-}" ]] && on_client="taskset -c $client_cpu"
+    [[ -n "${peer_cpu:-}" ]] && on_peer="taskset -c $peer_cpu"
+    $on_peer "$bin/quorbit-sim" --port 0 --rbb-port 0 --chain sim/chains/arm.chain >"$dir/sim.txt" 2>&1 &
+    sim_pid=$!
+    for _ in $(seq 50); do
+        grep -qs '^remote_bitbang on' "$dir/sim.txt" && break
+        sleep 0.1
+    done
+    udp_port="$(sed -n 's/^listening on .*:\([0-9]*\)$/\1/p' "$dir/sim.txt")"
+    rbb_port="$(sed -n 's/^remote_bitbang on .*:\([0-9]*\)$/\1/p' "$dir/sim.txt")"
+    $on_client "$bin/cse-host" --node 127.0.0.1 --port "$udp_port" serve --rbb-port 0 >"$dir/serve.txt" 2>&1 &
+    serve_pid=$!
+    for _ in $(seq 50); do
+        grep -qs '^remote_bitbang on' "$dir/serve.txt" && break
+        sleep 0.1
+    done
+    bridge_port="$(sed -n 's/^remote_bitbang on .*:\([0-9]*\)$/\1/p' "$dir/serve.txt")"
+    for entry in none:1 mdw:200 mww:200 reg:100 halt:50 load16k:3 load64k:2; do
+        op="${entry%:*}"
+        reps="${entry#*:}"
+        for _ in $(seq "$runs"); do
+            for path in direct bridge; do
+                port="$([[ $path == direct ]] && echo "$rbb_port" || echo "$bridge_port")"
+                before="$(sim_figures)"
+                $on_client timeout 600 openocd -c "set RBB_PORT $port" -f bridge/openocd/koraven-arm.cfg \
+                    -c "gdb_port disabled" -c "tcl_port disabled" -c "telnet_port disabled" \
+                    -c "set op $op; set reps $reps" -c "set image16k $dir/image16k.bin" \
+                    -c "set image64k $dir/image64k.bin" -f bench/openocd/arm_operation.tcl \
+                    >"$dir/last-run.txt" 2>&1 || { cat "$dir/last-run.txt" >&2; kill "$sim_pid" "$serve_pid"; return 1; }
+                after="$(sim_figures)"
+                line="$(grep '^op ' "$dir/last-run.txt")" || { cat "$dir/last-run.txt" >&2; kill "$sim_pid" "$serve_pid"; return 1; }
+                echo "${line#op } $before $after" >>"$dir/$op-$path.txt"
+            done
+        done
+    done
+    kill -INT "$serve_pid"
+    wait "$serve_pid" 2>/dev/null || true
+    kill "$sim_pid" 2>/dev/null || true
+    wait "$sim_pid" 2>/dev/null || true
+    python3 - "$dir" "$runs" "${pin:-not pinned}" \
+        "$(date -u +%F), load average $(cut -d' ' -f1-3 /proc/loadavg)" >"$dir/row.md" <<'PY'
+import statistics, sys
+d, runs, pin, when = sys.argv[1:]
+def rows(op, path):
+    # NAME REPS TOTAL_US  REQUESTS CLOCKS ROUNDS (before)  REQUESTS CLOCKS ROUNDS (after)
+    return [l.split() for l in open("%s/%s-%s.txt" % (d, op, path))]
+def med(values):
+    return statistics.median(values)
+def per_op(op, path, column):
+    reps = int(rows(op, path)[0][1])
+    extra = med(int(r[6 + column]) - int(r[3 + column]) for r in rows(op, path))
+    base = med(int(r[6 + column]) - int(r[3 + column]) for r in rows("none", path))
+    return (extra - base) / reps
+def micros(op, path):
+    return med(int(r[2]) / int(r[1]) for r in rows(op, path))
+print("\n## OpenOCD on the arm chain's core, placed %s\n" % pin)
+print("Medians of %s runs each, one OpenOCD process per operation and path, the operation repeated"
+      " inside it and timed by OpenOCD (`clock microseconds`; its start, init and halt not timed);"
+      " `cse-host serve` and OpenOCD directly on the same quorbit-sim process (arm chain),"
+      " alternated; placement (OpenOCD and cse-host, quorbit-sim): %s; %s. Link requests: the"
+      " emulator's count per operation through the bridge (a run without the operation"
+      " subtracted); OpenOCD's waits: the rounds the emulator answered on the direct path, likewise."
+      % (runs, pin, when))
+print("\n| Operation | Through the bridge | OpenOCD directly | Ratio (direct / bridge) | Link requests | OpenOCD waits | Requests per wait | Target |")
+print("|---|---|---|---|---|---|---|---|")
+ops = (("mdw", "`mdw` of one word"), ("mww", "`mww` of one word"),
+       ("reg", "`reg r0 force` (one core register from the core)"),
+       ("halt", "`resume` and `halt`"), ("load16k", "`load_image` of 16 KiB"),
+       ("load64k", "`load_image` of 64 KiB"))
+for op, what in ops:
+    bridge, direct = micros(op, "bridge"), micros(op, "direct")
+    requests, waits = per_op(op, "bridge", 0), per_op(op, "direct", 2)
+    ratio = requests / waits if waits else 0
+    unit = lambda us: "%.1f ms" % (us / 1000) if us >= 10000 else "%.0f µs" % us
+    print("| %s | %s | %s | %.2f | %.1f | %.1f | %.3f | ≤ 1.0 requests per wait: %s |"
+          % (what, unit(bridge), unit(direct), direct / bridge, requests, waits, ratio,
+             "met" if ratio <= 1.0 else "MISSED"))
+PY
+    cat "$dir/row.md"
+    scripts/put-results-section.py bench/RESULTS.md "$dir/row.md" \
+        "OpenOCD on the arm chain's core, placed ${pin:-not pinned}"
+}
+
 # ---- The bridge's own overhead per OpenOCD wait (self-contained) ----
 # OpenOCD's svf of the small-statement and the 4-Mbit file through "cse-host serve" and directly
 # on one quorbit-sim, alternated; and the plug-in's raw-shift call alone (krv-raw-shift-calls, of
@@ -442,7 +545,7 @@ if [[ -n "$python_only" ]]; then
     python_row "$repetitions"
     exit 0
 fi
-if [[ -n "$svf_only$bridge_only$bridge_wait_only" ]]; then
+if [[ -n "$svf_only$bridge_only$bridge_wait_only$arm_only" ]]; then
     cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKRV_BUILD_BENCH=ON >/dev/null
     client_cpu="${pin%,*}"
     peer_cpu="${pin#*,}"
@@ -450,6 +553,7 @@ if [[ -n "$svf_only$bridge_only$bridge_wait_only" ]]; then
     [[ -n "$svf_only" ]] && svf_row "$repetitions"
     [[ -n "$bridge_only" ]] && bridge_row "$repetitions"
     [[ -n "$bridge_wait_only" ]] && bridge_wait_row "$repetitions"
+    [[ -n "$arm_only" ]] && arm_row "$repetitions"
     exit 0
 fi
 rm -f "$results"/*.json "$results"/*.txt "$results"/callgrind.out*
@@ -568,4 +672,5 @@ cp "$results/latest.md" bench/RESULTS.md
 svf_row "$repetitions"
 command -v openocd >/dev/null && bridge_row "$repetitions"
 command -v openocd >/dev/null && command -v strace >/dev/null && bridge_wait_row "$repetitions"
+command -v openocd >/dev/null && arm_row "$repetitions"
 python_row "$repetitions"

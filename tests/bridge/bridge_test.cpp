@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <condition_variable>
 #include <cstdio>
+#include <cstring>
 #include <mutex>
 #include <ostream>
 #include <random>
@@ -347,6 +348,25 @@ TEST(BitbangServerTest, OneClientAtATimeAndTheNextAfterADisconnectMidScan) {
     std::lock_guard<std::mutex> lock(serving.mutex);
     EXPECT_NE(serving.notes.find("refused: one client at a time"), std::string::npos);
     EXPECT_NE(serving.notes.find("byte 0x58 is not a command"), std::string::npos);
+}
+
+// OpenOCD ends each command queue with 'b' and starts the next with 'B', each sent at once: clocks
+// that end a queue without a read (the last scan's Update-DR, idle clocks) may wait for the next
+// queue's clocks (the server sends them together); other clocks without a read may not.
+TEST(BatchingTest, OnlyTheTailOfAFinishedQueueMayWait) {
+    struct Row {
+        const char* bytes;
+        bool tail;
+    };
+    for (const Row row : {Row{"0404b", true}, Row{"0404bB", true}, Row{"262604bB", true},
+                          Row{"0404", false}, Row{"0404bB04", false}, Row{"0R4b", false},
+                          Row{"b", false}, Row{"0404bBZ", false}}) {
+        bridgetest::ModelCable cable(quorbit::defaultDemoChain());
+        BitbangBatcher batcher(cable, nullptr);
+        std::string answers;
+        ASSERT_TRUE(batcher.feed(row.bytes, std::strlen(row.bytes), answers).open);
+        EXPECT_EQ(batcher.queueTailOnly(), row.tail) << row.bytes;
+    }
 }
 
 // A cable failure under a client: its reads get errors and the cable is recovered for the next;
