@@ -433,6 +433,9 @@ std::string BitbangServer::serveInput(int fd, const std::string& peer, ClientInp
             boundaryDeadline = kNoDeadline;
             if (!sendAll(fd, answers, stopRead_)) return "disconnected";
             if (errorSent()) return "closed: the cable failed";
+            // The socket was empty when this window went, and a client that waited sends again
+            // only once it has the answers: wait for it rather than look at once.
+            drained = true;
             continue;
         }
         if (!batcher.idle() && boundaryDeadline == kNoDeadline)
