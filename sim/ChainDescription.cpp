@@ -123,12 +123,19 @@ bool validateChain(const ChainDescription& chain, std::string& error) {
         error = "more than " + std::to_string(kMaxChainDevices) + " devices";
         return false;
     }
+    std::uint64_t debugRam = 0;
     for (std::size_t i = 0; i < chain.devices.size(); ++i) {
         std::string what;
         if (!validateDevice(chain.devices[i], what)) {
             error = deviceLabel(i, chain.devices[i]) + ": " + what;
             return false;
         }
+        if (chain.devices[i].debugPort) debugRam += chain.devices[i].debugPort->ramBytes;
+    }
+    // Every debug port's RAM is allocated: a chain file must not ask for more than one may have.
+    if (debugRam > kMaxDebugRamBytes) {
+        error = "the debug ports' RAM adds up to more than 64M";
+        return false;
     }
     return true;
 }

@@ -190,6 +190,11 @@ bool parseChainText(const std::string& text, const std::string& fileName, ChainD
         error = fileName + ": no devices";
         return false;
     }
+    std::string whole;
+    if (!validateChain(parsed, whole)) {  // what no single line shows: the RAM of all debug ports
+        error = fileName + ": " + whole;
+        return false;
+    }
     chain = std::move(parsed);
     return true;
 }

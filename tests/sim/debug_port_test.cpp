@@ -342,7 +342,9 @@ INSTANTIATE_TEST_SUITE_P(
                  "b.chain:1: jtag-dp RAM of 512 bytes: 1K to 64M in whole KiB"},
         ChainRow{"RamTooLarge", "d 4 0x3 E jtag-dp ram=65M\n",
                  "b.chain:1: RAM size '65M' is not a size of at most 64M"},
-        ChainRow{"RamWithoutPort", "d 4 0x3 E ram=4K\n", "b.chain:1: ram= follows jtag-dp"}),
+        ChainRow{"RamWithoutPort", "d 4 0x3 E ram=4K\n", "b.chain:1: ram= follows jtag-dp"},
+        ChainRow{"RamOfAllPorts", "d 4 0x3 E jtag-dp ram=40M\ne 4 0x3 E jtag-dp ram=40M\n",
+                 "b.chain: the debug ports' RAM adds up to more than 64M"}),
     [](const testing::TestParamInfo<ChainRow>& info) { return info.param.name; });
 
 TEST(DebugPortFaultList, ItemsAndRefusals) {
