@@ -51,6 +51,8 @@ BitbangBatcher::FeedResult BitbangBatcher::feed(const char* data, std::size_t le
 }
 
 void BitbangBatcher::step(char c, std::string& answers, FeedResult& result) {
+    // 'b' ends a queue; the next queue's 'B' comes on its own (OpenOCD sends each at once).
+    if (c != 'B') queueEnded_ = c == 'b';
     if (failed_) {
         if (c == 'R') answers.push_back(kFailedRead);
         result.open = c != 'Q';
@@ -75,6 +77,10 @@ void BitbangBatcher::step(char c, std::string& answers, FeedResult& result) {
             break;
         case 'B':
         case 'b':
+            break;
+        case 'Z':
+        case 'z':
+            // Sleep 1 ms / 1 us: nothing to do on a cable whose link has its own pacing.
             break;
         case 'r':
         case 's':

@@ -59,6 +59,14 @@ class BitbangBatcher {
     [[nodiscard]] bool idle() const { return windowClocks_ == 0 && reads_.empty(); }
     // A read waits for its answer: a client that waits sends nothing more until it has it.
     [[nodiscard]] bool readsWaiting() const { return !reads_.empty(); }
+    // Clocks wait that no read waits for, and the last byte was 'b' (or 'b' and 'B'): OpenOCD
+    // switches its LED off at the end of each command queue and on at the start of the next (a
+    // sleep inside a queue comes before the 'b'), so these clocks are the tail of a finished
+    // queue, typically the Update-DR of the last scan and its idle clocks, which the server may
+    // send with the next queue's clocks.
+    [[nodiscard]] bool queueTailOnly() const {
+        return windowClocks_ > 0 && queueEnded_ && reads_.empty() && !ahead_;
+    }
     [[nodiscard]] bool failed() const { return failed_; }
     [[nodiscard]] const BatchCounts& counts() const { return counts_; }
 
@@ -101,6 +109,7 @@ class BitbangBatcher {
     bool aheadTdi_ = false;
     uint64_t aheadClock_ = 0;
     bool aheadTdo_ = true;
+    bool queueEnded_ = false;  // the last bytes fed were 'b' or "bB"
     bool failed_ = false;
     bool srstReported_ = false;
     bool trstWarned_ = false;

@@ -177,11 +177,15 @@ class BitbangServer::ClientInput {
         return !closed_ && unread() < kInputLimit;
     }
     // What the socket has now, then up to `most` bytes into `chunk` (replaced); `ended` once the
-    // client closed and all of it is taken.
-    void take(std::string& chunk, std::size_t most, bool& ended) {
+    // client closed and all of it is taken. Returns whether the socket was found empty after the
+    // bytes taken: a client that has sent all it will before it waits then needs no second look.
+    bool take(std::string& chunk, std::size_t most, bool& ended) {
+        bool wake = false;
+        bool drained = false;
         {
             std::lock_guard<std::mutex> lock(mutex_);
-            readAvailable();
+            const bool full = unread() >= kInputLimit;
+            drained = readAvailable();
             const std::size_t count = std::min(most, unread());
             chunk.assign(data_, taken_, count);
             taken_ += count;
@@ -191,8 +195,12 @@ class BitbangServer::ClientInput {
                 taken_ = 0;
             }
             ended = closed_ && data_.empty();
+            drained = drained && unread() == 0;
+            // Only a standby reader stopped by a full buffer waits for room; nobody else waits.
+            wake = full && standbyWanted_ && unread() < kInputLimit;
         }
-        changed_.notify_all();
+        if (wake) changed_.notify_all();
+        return drained;
     }
     void setStandby(bool on) {
         {
@@ -205,18 +213,22 @@ class BitbangServer::ClientInput {
   private:
     [[nodiscard]] std::size_t unread() const { return data_.size() - taken_; }
     // Under the lock: recv without waiting until the socket is empty, closed or the room is used.
-    void readAvailable() {
+    // True when the socket was found empty and open. A read shorter than asked for took all the
+    // socket held, so it ends the loop without a further recv that would find nothing.
+    bool readAvailable() {
         char chunk[kReadChunk];
         while (!closed_ && unread() < kInputLimit) {
             const ssize_t count = ::recv(fd_, chunk, sizeof chunk, MSG_DONTWAIT);
             if (count > 0) {
                 data_.append(chunk, static_cast<std::size_t>(count));
+                if (static_cast<std::size_t>(count) < sizeof chunk) return true;
                 continue;
             }
             if (count < 0 && errno == EINTR) continue;
-            if (count < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;
+            if (count < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return true;
             closed_ = true;  // the end, or an error (a reset): nothing more will come
         }
+        return false;
     }
     void keepDrained() {
         std::unique_lock<std::mutex> lock(mutex_);
@@ -230,7 +242,7 @@ class BitbangServer::ClientInput {
             pollfd readable = {fd_, POLLIN, 0};
             (void)::poll(&readable, 1, 10);
             lock.lock();
-            if (standbyWanted_) readAvailable();
+            if (standbyWanted_) (void)readAvailable();
         }
     }
 
@@ -357,6 +369,7 @@ std::string BitbangServer::serveInput(int fd, const std::string& peer, ClientInp
                                       JtagCable& cable, BitbangBatcher& batcher) {
     std::string chunk;
     std::string answers;
+    bool drained = false;  // the last take emptied the socket: the next look may skip the recv
     uint64_t sinceWait = 0;
     constexpr Clock::time_point kNoDeadline = Clock::time_point::max();
     Clock::time_point boundaryDeadline = kNoDeadline;
@@ -369,7 +382,14 @@ std::string BitbangServer::serveInput(int fd, const std::string& peer, ClientInp
             return "closed: the bridge is stopping";
         }
         bool ended = false;
-        input.take(chunk, kFeedChunk, ended);
+        if (drained) {
+            // All the client had sent was fed: the socket was empty a moment ago.
+            chunk.clear();
+            drained = false;
+        } else {
+            // Only bytes just taken can have emptied the socket for the next look.
+            drained = input.take(chunk, kFeedChunk, ended) && !chunk.empty();
+        }
         answers.clear();
         // With no read waiting when the cable fails, the client's next read gets the error
         // (closing first would leave it waiting for an answer that never comes).
@@ -392,9 +412,15 @@ std::string BitbangServer::serveInput(int fd, const std::string& peer, ClientInp
             continue;
         }
         const bool boundary = sinceWait % kClientBuffer == 0;
-        const bool waits = !boundary || (boundaryDeadline != kNoDeadline &&
-                                         Clock::now() >= boundaryDeadline);
-        if (ended || waits) {
+        const bool due = boundaryDeadline != kNoDeadline && Clock::now() >= boundaryDeadline;
+        const bool waits = !boundary || due;
+        // The tail of a finished command queue that no read waits for (the last scan's Update-DR
+        // and idle clocks) goes with the next queue's clocks, or after kBoundaryWait when none
+        // come: one request per wait, not two. The client's buffer starts anew after the flush.
+        if (!ended && !due && waits && batcher.queueTailOnly()) {
+            sinceWait = 0;
+            if (boundaryDeadline == kNoDeadline) boundaryDeadline = Clock::now() + kBoundaryWait;
+        } else if (ended || waits) {
             try {
                 // What a client sent before it went still happens.
                 if (!batcher.idle()) batcher.carryOut(answers);
@@ -407,6 +433,9 @@ std::string BitbangServer::serveInput(int fd, const std::string& peer, ClientInp
             boundaryDeadline = kNoDeadline;
             if (!sendAll(fd, answers, stopRead_)) return "disconnected";
             if (errorSent()) return "closed: the cable failed";
+            // The socket was empty when this window went, and a client that waited sends again
+            // only once it has the answers: wait for it rather than look at once.
+            drained = true;
             continue;
         }
         if (!batcher.idle() && boundaryDeadline == kNoDeadline)

@@ -96,6 +96,9 @@ install(FILES ${CMAKE_BINARY_DIR}/packaging/${KRV_PACKAGE_NAME}.pc
 
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/sim/chains/ DESTINATION ${CMAKE_INSTALL_DATADIR}/quorbit-sim
         FILES_MATCHING PATTERN "*.chain")
+# OpenOCD's configuration for the ARM core of the arm chain through cse-host serve.
+install(FILES ${PROJECT_SOURCE_DIR}/bridge/openocd/koraven-arm.cfg
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/${KRV_PACKAGE_NAME}/openocd)
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/copyright DESTINATION ${krv_doc_dir})
 # Wireshark's global Lua plug-in folder (Debian: lib/<multiarch>/wireshark/plugins/): tshark and
 # Wireshark load the dissector with no option.

@@ -4,7 +4,7 @@
 # bench/results/latest.json and, with the machine and this command, to bench/RESULTS.md.
 #
 #   scripts/bench.sh [--pin CLIENT,PEER] [--compare-pinned CLIENT,PEER] [--quick] [--svf-only]
-#                    [--bridge-only] [--python-only]
+#                    [--bridge-only] [--bridge-wait-only] [--arm-only] [--python-only]
 #     --pin CLIENT,PEER  pin the benchmark (and OpenOCD) to CPU CLIENT and every peer process
 #                        (quorbit-sim, the floor's peer) to CPU PEER; unpinned by default
 #     --compare-pinned CLIENT,PEER
@@ -14,6 +14,10 @@
 #     --svf-only         only the SVF playback rows: split, check-each, queued and OpenOCD
 #                        (appended to bench/RESULTS.md)
 #     --bridge-only      only OpenOCD through cse-host serve against OpenOCD directly (appended)
+#     --bridge-wait-only only the bridge's own overhead, futex calls and context switches per
+#                        OpenOCD wait (on one CPU unless --pin; appended)
+#     --arm-only         only OpenOCD's operations on the arm chain's core, bridge against direct
+#                        (appended)
 #     --python-only      only the Python module's rows (appended to bench/RESULTS.md)
 #
 # Parts: krv-bench (end to end against quorbit-sim and the floor, framework against a null target,
@@ -29,6 +33,8 @@ min_time=0.5
 openocd_shifts=5
 svf_only=""
 bridge_only=""
+bridge_wait_only=""
+arm_only=""
 python_only=""
 while [[ $# -gt 0 ]]; do
     case "$1" in
@@ -37,9 +43,11 @@ while [[ $# -gt 0 ]]; do
         --quick) repetitions=1; min_time=0.05; openocd_shifts=2; shift ;;
         --svf-only) svf_only=1; shift ;;
         --bridge-only) bridge_only=1; shift ;;
+        --bridge-wait-only) bridge_wait_only=1; shift ;;
+        --arm-only) arm_only=1; shift ;;
         --python-only) python_only=1; shift ;;
         *)
-            echo "usage: scripts/bench.sh [--pin CLIENT,PEER] [--compare-pinned CLIENT,PEER] [--quick] [--svf-only] [--bridge-only] [--python-only]" >&2
+            echo "usage: scripts/bench.sh [--pin CLIENT,PEER] [--compare-pinned CLIENT,PEER] [--quick] [--svf-only] [--bridge-only] [--bridge-wait-only] [--arm-only] [--python-only]" >&2
             exit 2
             ;;
     esac
@@ -325,19 +333,248 @@ python_row() {
     scripts/put-results-section.py bench/RESULTS.md "$dir/row.md" "Python module"
 }
 
+# ---- OpenOCD on the arm chain's core (self-contained) ----
+# One OpenOCD process per operation (bench/openocd/arm_operation.tcl: init and halt untimed, then
+# the operation REPS times, timed inside OpenOCD) through "cse-host serve" and directly on the same
+# quorbit-sim process with the arm chain, alternated. Link requests per operation: the emulator's
+# count during a bridge run less that of a run without the operation, per repetition; OpenOCD's
+# waits: the remote_bitbang rounds the emulator answered on the direct path, likewise. Appended to
+# bench/RESULTS.md.
+arm_row() {
+    local runs="$1" dir="$results/arm" sim_pid serve_pid udp_port rbb_port bridge_port op reps
+    local path port before after line on_client="" on_peer=""
+    mkdir -p "$dir"
+    rm -f "$dir"/*.txt
+    echo "OpenOCD on the arm chain's core through the bridge and directly, $runs runs each ..." >&2
+    cmake --build "$build" -j2 --target cse-host quorbit-sim KoravenCsePlugin_14 >/dev/null
+    head -c 16384 /dev/urandom >"$dir/image16k.bin"
+    head -c 65536 /dev/urandom >"$dir/image64k.bin"
+    [[ -n "${client_cpu:-}" ]] && on_client="taskset -c $client_cpu"
+    [[ -n "${peer_cpu:-}" ]] && on_peer="taskset -c $peer_cpu"
+    $on_peer "$bin/quorbit-sim" --port 0 --rbb-port 0 --chain sim/chains/arm.chain >"$dir/sim.txt" 2>&1 &
+    sim_pid=$!
+    for _ in $(seq 50); do
+        grep -qs '^remote_bitbang on' "$dir/sim.txt" && break
+        sleep 0.1
+    done
+    udp_port="$(sed -n 's/^listening on .*:\([0-9]*\)$/\1/p' "$dir/sim.txt")"
+    rbb_port="$(sed -n 's/^remote_bitbang on .*:\([0-9]*\)$/\1/p' "$dir/sim.txt")"
+    $on_client "$bin/cse-host" --node 127.0.0.1 --port "$udp_port" serve --rbb-port 0 >"$dir/serve.txt" 2>&1 &
+    serve_pid=$!
+    for _ in $(seq 50); do
+        grep -qs '^remote_bitbang on' "$dir/serve.txt" && break
+        sleep 0.1
+    done
+    bridge_port="$(sed -n 's/^remote_bitbang on .*:\([0-9]*\)$/\1/p' "$dir/serve.txt")"
+    for entry in none:1 mdw:200 mww:200 reg:100 halt:50 load16k:3 load64k:2; do
+        op="${entry%:*}"
+        reps="${entry#*:}"
+        for _ in $(seq "$runs"); do
+            for path in direct bridge; do
+                port="$([[ $path == direct ]] && echo "$rbb_port" || echo "$bridge_port")"
+                before="$(sim_figures)"
+                $on_client timeout 600 openocd -c "set RBB_PORT $port" -f bridge/openocd/koraven-arm.cfg \
+                    -c "gdb_port disabled" -c "tcl_port disabled" -c "telnet_port disabled" \
+                    -c "set op $op; set reps $reps" -c "set image16k $dir/image16k.bin" \
+                    -c "set image64k $dir/image64k.bin" -f bench/openocd/arm_operation.tcl \
+                    >"$dir/last-run.txt" 2>&1 || { cat "$dir/last-run.txt" >&2; kill "$sim_pid" "$serve_pid"; return 1; }
+                after="$(sim_figures)"
+                line="$(grep '^op ' "$dir/last-run.txt")" || { cat "$dir/last-run.txt" >&2; kill "$sim_pid" "$serve_pid"; return 1; }
+                echo "${line#op } $before $after" >>"$dir/$op-$path.txt"
+            done
+        done
+    done
+    kill -INT "$serve_pid"
+    wait "$serve_pid" 2>/dev/null || true
+    kill "$sim_pid" 2>/dev/null || true
+    wait "$sim_pid" 2>/dev/null || true
+    python3 - "$dir" "$runs" "${pin:-not pinned}" \
+        "$(date -u +%F), load average $(cut -d' ' -f1-3 /proc/loadavg)" >"$dir/row.md" <<'PY'
+import statistics, sys
+d, runs, pin, when = sys.argv[1:]
+def rows(op, path):
+    # NAME REPS TOTAL_US  REQUESTS CLOCKS ROUNDS (before)  REQUESTS CLOCKS ROUNDS (after)
+    return [l.split() for l in open("%s/%s-%s.txt" % (d, op, path))]
+def med(values):
+    return statistics.median(values)
+def per_op(op, path, column):
+    reps = int(rows(op, path)[0][1])
+    extra = med(int(r[6 + column]) - int(r[3 + column]) for r in rows(op, path))
+    base = med(int(r[6 + column]) - int(r[3 + column]) for r in rows("none", path))
+    return (extra - base) / reps
+def micros(op, path):
+    return med(int(r[2]) / int(r[1]) for r in rows(op, path))
+print("\n## OpenOCD on the arm chain's core, placed %s\n" % pin)
+print("Medians of %s runs each, one OpenOCD process per operation and path, the operation repeated"
+      " inside it and timed by OpenOCD (`clock microseconds`; its start, init and halt not timed);"
+      " `cse-host serve` and OpenOCD directly on the same quorbit-sim process (arm chain),"
+      " alternated; placement (OpenOCD and cse-host, quorbit-sim): %s; %s. Link requests: the"
+      " emulator's count per operation through the bridge (a run without the operation"
+      " subtracted); OpenOCD's waits: the rounds the emulator answered on the direct path, likewise."
+      % (runs, pin, when))
+print("\n| Operation | Through the bridge | OpenOCD directly | Ratio (direct / bridge) | Link requests | OpenOCD waits | Requests per wait | Target |")
+print("|---|---|---|---|---|---|---|---|")
+ops = (("mdw", "`mdw` of one word"), ("mww", "`mww` of one word"),
+       ("reg", "`reg r0 force` (one core register from the core)"),
+       ("halt", "`resume` and `halt`"), ("load16k", "`load_image` of 16 KiB"),
+       ("load64k", "`load_image` of 64 KiB"))
+for op, what in ops:
+    bridge, direct = micros(op, "bridge"), micros(op, "direct")
+    requests, waits = per_op(op, "bridge", 0), per_op(op, "direct", 2)
+    ratio = requests / waits if waits else 0
+    unit = lambda us: "%.1f ms" % (us / 1000) if us >= 10000 else "%.0f µs" % us
+    # The direct count may take two of OpenOCD's flushes in one round: judged to two decimals.
+    print("| %s | %s | %s | %.2f | %.1f | %.1f | %.3f | ≤ 1.0 requests per wait: %s |"
+          % (what, unit(bridge), unit(direct), direct / bridge, requests, waits, ratio,
+             "met" if round(ratio, 2) <= 1.0 else "MISSED"))
+PY
+    cat "$dir/row.md"
+    scripts/put-results-section.py bench/RESULTS.md "$dir/row.md" \
+        "OpenOCD on the arm chain's core, placed ${pin:-not pinned}"
+}
+
+# ---- The bridge's own overhead per OpenOCD wait (self-contained) ----
+# OpenOCD's svf of the small-statement and the 4-Mbit file through "cse-host serve" and directly
+# on one quorbit-sim, alternated; and the plug-in's raw-shift call alone (krv-raw-shift-calls, of
+# the file's clocks per wait) on the same quorbit-sim. The bridge's own overhead is its time less
+# the direct time and less waits times one raw-shift call. Futex calls per wait: strace -f -c of
+# the serving process during one more bridge run; context switches per wait: the serving
+# process's threads' counts (/proc) around the timed bridge runs. Placed on one CPU unless --pin
+# says otherwise; appended to bench/RESULTS.md.
+serve_switches() {  # the voluntary and involuntary context switches of every thread of a process
+    cat /proc/"$1"/task/*/status 2>/dev/null |
+        awk '/^(voluntary|nonvoluntary)_ctxt_switches/ {n += $2} END {print n + 0}'
+}
+sim_figures() {  # the emulator's counters now: "REQUESTS CLOCKS ROUNDS"
+    local before
+    before="$(grep -c 'counters:' "$dir/sim.txt" || true)"
+    kill -USR1 "$sim_pid"
+    while [[ "$(grep -c 'counters:' "$dir/sim.txt" || true)" == "$before" ]]; do sleep 0.01; done
+    grep 'counters:' "$dir/sim.txt" | tail -1 |
+        sed 's/.*counters: \([0-9]*\) requests, \([0-9]*\) remote_bitbang clocks, \([0-9]*\) .*/\1 \2 \3/'
+}
+bridge_wait_row() {
+    local runs="$1" dir="$results/bridge-wait" sim_pid serve_pid udp_port rbb_port bridge_port
+    local placement="${pin:-0,0}" on_client on_peer name file ms before after sw_before sw_after
+    local clocks rounds bits
+    mkdir -p "$dir" "$results/svf"
+    rm -f "$dir"/*.txt
+    echo "The bridge's own overhead per wait, $runs runs each ..." >&2
+    cmake --build "$build" -j2 --target cse-host quorbit-sim KoravenCsePlugin_14 krv-raw-shift-calls >/dev/null
+    make_svf_files "$dir"
+    local client_cpu="${placement%,*}" peer_cpu="${placement#*,}"
+    on_client="taskset -c $client_cpu"
+    start_rbb_sim "$dir"
+    $on_client "$bin/cse-host" --node 127.0.0.1 --port "$udp_port" --shifts merged \
+        serve --rbb-port 0 >"$dir/serve.txt" 2>&1 &
+    serve_pid=$!
+    for _ in $(seq 50); do
+        grep -qs '^remote_bitbang on' "$dir/serve.txt" && break
+        sleep 0.1
+    done
+    bridge_port="$(sed -n 's/^remote_bitbang on .*:\([0-9]*\)$/\1/p' "$dir/serve.txt")"
+    for name in small-sdrs bypass-4mbit; do
+        file="$dir/$name.svf"
+        for _ in $(seq "$runs"); do
+            before="$(sim_figures)"
+            ms="$(bridge_ocd_ms "$rbb_port" "$file")" ||
+                { cat "$results/svf/last-run.txt" >&2; kill "$sim_pid" "$serve_pid"; return 1; }
+            after="$(sim_figures)"
+            echo "$ms $before $after" >>"$dir/$name-direct.txt"
+            before="$(sim_figures)"
+            sw_before="$(serve_switches "$serve_pid")"
+            ms="$(bridge_ocd_ms "$bridge_port" "$file")" ||
+                { cat "$results/svf/last-run.txt" >&2; kill "$sim_pid" "$serve_pid"; return 1; }
+            sw_after="$(serve_switches "$serve_pid")"
+            after="$(sim_figures)"
+            echo "$ms $before $after $((sw_after - sw_before))" >>"$dir/$name-bridge.txt"
+        done
+        # One more bridge run under strace, for the futex calls (strace slows it: not timed).
+        strace -f -c -o "$dir/$name-strace.txt" -p "$serve_pid" 2>/dev/null &
+        local strace_pid=$!
+        sleep 0.5
+        before="$(sim_figures)"
+        bridge_ocd_ms "$bridge_port" "$file" >/dev/null ||
+            { cat "$results/svf/last-run.txt" >&2; kill "$sim_pid" "$serve_pid" "$strace_pid"; return 1; }
+        after="$(sim_figures)"
+        kill -INT "$strace_pid"
+        wait "$strace_pid" 2>/dev/null || true
+        echo "$before $after" >"$dir/$name-strace-counts.txt"
+    done
+    kill -INT "$serve_pid"
+    wait "$serve_pid" 2>/dev/null || true
+    # One raw shift of each file's clocks per wait (from the direct path's counters), once the
+    # bridge has let go of the link.
+    for name in small-sdrs bypass-4mbit; do
+        read -r clocks rounds <<<"$(awk '{c += $6 - $3; r += $7 - $4} END {print c, r}' "$dir/$name-direct.txt")"
+        bits=$(((clocks + rounds / 2) / rounds))
+        $on_client "$bin/krv-raw-shift-calls" 127.0.0.1 "$udp_port" 3000 "$bits" >"$dir/$name-call.json" ||
+            { kill "$sim_pid"; return 1; }
+    done
+    kill "$sim_pid" 2>/dev/null || true
+    wait "$sim_pid" 2>/dev/null || true
+    python3 - "$dir" "$runs" "$placement" \
+        "$(date -u +%F), load average $(cut -d' ' -f1-3 /proc/loadavg)" >"$dir/row.md" <<'PY'
+import json, re, statistics, sys
+d, runs, placement, when = sys.argv[1:]
+print("\n## The bridge's own overhead per OpenOCD wait, placed %s\n" % placement)
+print("Medians of %s runs each, process start included; OpenOCD `svf` through `cse-host serve"
+      " --shifts merged` and directly on the same quorbit-sim, alternated; placement (OpenOCD,"
+      " cse-host and the raw-shift calls, quorbit-sim): %s; %s. Waits: the rounds quorbit-sim"
+      " answered on the direct path. One raw-shift call: `krv-raw-shift-calls` of the file's"
+      " clocks per wait, 3,000 calls, on the same quorbit-sim. The bridge's own overhead: its time"
+      " less the direct time and less waits times one raw-shift call. Futex calls: `strace -f -c`"
+      " of the serving process during one more bridge run; context switches: the serving"
+      " process's threads (/proc) during the timed bridge runs." % (runs, placement, when))
+print("\n| File | Waits | Through the bridge | Directly | One raw-shift call | Bridge's own overhead per wait | Share of the bridge's time | Link requests per wait | Futex calls per wait | Context switches per wait | Target |")
+print("|---|---|---|---|---|---|---|---|---|---|---|")
+files = (("small-sdrs", "3,000 SDRs of 26 bits, each with RUNTEST 10 TCK, TDO checked"),
+         ("bypass-4mbit", "4 Mbit: 20 SDRs of 200,000 bits, BYPASS, TDO checked"))
+for name, what in files:
+    direct = [list(map(int, l.split())) for l in open("%s/%s-direct.txt" % (d, name))]
+    bridge = [list(map(int, l.split())) for l in open("%s/%s-bridge.txt" % (d, name))]
+    waits = statistics.median(r[6] - r[3] for r in direct)
+    requests = statistics.median(r[4] - r[1] for r in bridge)
+    switches = statistics.median(r[7] for r in bridge)
+    t_bridge = statistics.median(r[0] for r in bridge) * 1000.0  # µs
+    t_direct = statistics.median(r[0] for r in direct) * 1000.0
+    call = json.load(open("%s/%s-call.json" % (d, name)))["raw_shift_us"]
+    own = t_bridge - t_direct - waits * call
+    futex = 0
+    for line in open("%s/%s-strace.txt" % (d, name)):
+        m = re.match(r"\s*[\d.]+\s+[\d.]+\s+\d+\s+(\d+)\s+(?:\d+\s+)?futex$", line)
+        if m:
+            futex = int(m.group(1))
+    counts = list(map(int, open("%s/%s-strace-counts.txt" % (d, name)).read().split()))
+    strace_requests = counts[3] - counts[0]
+    share = own / t_bridge
+    targets = ["futex ≤ 1 per wait: " + ("met" if futex <= strace_requests else "MISSED"),
+               "overhead ≤ 5%%: %s" % ("met" if share <= 0.05 else "MISSED")]
+    print("| %s | %d | %.0f ms | %.0f ms | %.1f µs | %.1f µs | %.1f%% | %.3f | %.3f | %.2f | %s |"
+          % (what, waits, t_bridge / 1000, t_direct / 1000, call, own / waits, 100 * share,
+             requests / waits, futex / max(strace_requests, 1), switches / waits,
+             "; ".join(targets)))
+PY
+    cat "$dir/row.md"
+    scripts/put-results-section.py bench/RESULTS.md "$dir/row.md" \
+        "The bridge's own overhead per OpenOCD wait, placed $placement"
+}
+
 if [[ -n "$python_only" ]]; then
     cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKRV_BUILD_BENCH=ON >/dev/null
     client_cpu="${pin%,*}"
     python_row "$repetitions"
     exit 0
 fi
-if [[ -n "$svf_only$bridge_only" ]]; then
+if [[ -n "$svf_only$bridge_only$bridge_wait_only$arm_only" ]]; then
     cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKRV_BUILD_BENCH=ON >/dev/null
     client_cpu="${pin%,*}"
     peer_cpu="${pin#*,}"
     mkdir -p "$results/svf"
     [[ -n "$svf_only" ]] && svf_row "$repetitions"
     [[ -n "$bridge_only" ]] && bridge_row "$repetitions"
+    [[ -n "$bridge_wait_only" ]] && bridge_wait_row "$repetitions"
+    [[ -n "$arm_only" ]] && arm_row "$repetitions"
     exit 0
 fi
 rm -f "$results"/*.json "$results"/*.txt "$results"/callgrind.out*
@@ -455,4 +692,6 @@ python3 bench/bench_report.py --gbench "$results/gbench.json" \
 cp "$results/latest.md" bench/RESULTS.md
 svf_row "$repetitions"
 command -v openocd >/dev/null && bridge_row "$repetitions"
+command -v openocd >/dev/null && command -v strace >/dev/null && bridge_wait_row "$repetitions"
+command -v openocd >/dev/null && arm_row "$repetitions"
 python_row "$repetitions"

@@ -13,6 +13,8 @@ if [[ "$mode" == "test" ]]; then
     packages+=(clang libclang-rt-14-dev valgrind g++-mingw-w64-i686 openocd tshark wine wine32:i386)
     packages+=(help2man man-db dpkg-dev file lintian pkg-config unzip)
     packages+=(python3-pytest python3-venv)  # python3-venv: the user README's venv example
+    packages+=(gdb-multiarch binutils-arm-none-eabi)  # GDB on the emulated ARM core, its test ELF
+    packages+=(strace)  # the bridge's system calls per wait (bench.sh)
 fi
 
 missing=()

@@ -4,6 +4,7 @@
 
 #include "sim/BitBuffer.h"
 #include "sim/ChainRules.h"
+#include "sim/DebugPortDevice.h"
 #include "sim/HexText.h"
 #include "sim/QuorbitSim.h"
 
@@ -20,6 +21,22 @@ constexpr std::uint32_t makeIdcode(std::uint32_t version, std::uint32_t part) {
 
 std::string deviceLabel(std::size_t index, const DeviceDescription& device) {
     return "device " + std::to_string(index) + " (" + device.name + ")";
+}
+
+// A JTAG-DP has its fixed instructions: IR 4 bits, IDCODE at 0xE, no other registers.
+bool validDebugPort(const DeviceDescription& device, std::string& error) {
+    if (device.irLength != DebugPortDevice::kIrLength || !device.idcode ||
+        device.idcodeOpcode != DebugPortDevice::kIdcodeInstruction ||
+        !device.userRegisters.empty()) {
+        error = "a jtag-dp device has IR length 4, an IDCODE at opcode E and no user registers";
+        return false;
+    }
+    const std::uint32_t ram = device.debugPort->ramBytes;
+    if (ram < 1024 || ram > kMaxDebugRamBytes || ram % 1024 != 0) {
+        error = "jtag-dp RAM of " + std::to_string(ram) + " bytes: 1K to 64M in whole KiB";
+        return false;
+    }
+    return true;
 }
 
 }  // namespace
@@ -49,6 +66,7 @@ bool validateDevice(const DeviceDescription& device, std::string& error) {
             return false;
         }
     }
+    if (device.debugPort && !validDebugPort(device, error)) return false;
     for (const auto& [opcode, width] : device.userRegisters) {
         const std::string which = "user register opcode " + hexText(opcode);
         if (opcode > bypass) {
@@ -105,12 +123,19 @@ bool validateChain(const ChainDescription& chain, std::string& error) {
         error = "more than " + std::to_string(kMaxChainDevices) + " devices";
         return false;
     }
+    std::uint64_t debugRam = 0;
     for (std::size_t i = 0; i < chain.devices.size(); ++i) {
         std::string what;
         if (!validateDevice(chain.devices[i], what)) {
             error = deviceLabel(i, chain.devices[i]) + ": " + what;
             return false;
         }
+        if (chain.devices[i].debugPort) debugRam += chain.devices[i].debugPort->ramBytes;
+    }
+    // Every debug port's RAM is allocated: a chain file must not ask for more than one may have.
+    if (debugRam > kMaxDebugRamBytes) {
+        error = "the debug ports' RAM adds up to more than 64M";
+        return false;
     }
     return true;
 }

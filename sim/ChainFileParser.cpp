@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 // Reads chain descriptions: one device per line, "#" comments, blank lines skipped.
 //   <name> <ir-length> <idcode-hex | -> <idcode-opcode-hex | -> [<opcode-hex>=<width> ...]
+//   <name> 4 <idcode-hex> E jtag-dp [ram=<size>]          (an ARM debug port)
 #include <cctype>
 #include <fstream>
 #include <sstream>
@@ -72,6 +73,42 @@ bool parseUserRegister(const std::string& field, DeviceDescription& device, std:
     return true;
 }
 
+// "ram=128K": bytes, or KiB / MiB with a K or M suffix.
+bool parseRamSize(const std::string& field, std::uint32_t& bytes, std::string& error) {
+    std::string digits = field.substr(4);
+    std::uint64_t scale = 1;
+    if (!digits.empty() && (digits.back() == 'K' || digits.back() == 'M')) {
+        scale = digits.back() == 'K' ? 1024 : 1024 * 1024;
+        digits.pop_back();
+    }
+    std::uint64_t number = 0;
+    if (!parseDigits(digits, 10, 8, number) || number * scale > kMaxDebugRamBytes) {
+        error = "RAM size '" + field.substr(4) + "' is not a size of at most 64M";
+        return false;
+    }
+    bytes = static_cast<std::uint32_t>(number * scale);
+    return true;
+}
+
+// The fields after the IDCODE opcode: user registers, or an ARM debug port and its RAM size.
+bool parseDeviceExtras(const std::vector<std::string>& fields, DeviceDescription& device,
+                       std::string& error) {
+    for (std::size_t i = 4; i < fields.size(); ++i) {
+        if (fields[i] == "jtag-dp") {
+            device.debugPort = DebugPortDescription{};
+        } else if (fields[i].rfind("ram=", 0) == 0) {
+            if (!device.debugPort) {
+                error = "ram= follows jtag-dp";
+                return false;
+            }
+            if (!parseRamSize(fields[i], device.debugPort->ramBytes, error)) return false;
+        } else if (!parseUserRegister(fields[i], device, error)) {
+            return false;
+        }
+    }
+    return true;
+}
+
 bool parseDeviceLine(const std::vector<std::string>& fields, DeviceDescription& device,
                      std::string& error) {
     if (fields.size() < 4) {
@@ -110,9 +147,7 @@ bool parseDeviceLine(const std::vector<std::string>& fields, DeviceDescription& 
         }
         device.idcodeOpcode = number;
     }
-    for (std::size_t i = 4; i < fields.size(); ++i) {
-        if (!parseUserRegister(fields[i], device, error)) return false;
-    }
+    if (!parseDeviceExtras(fields, device, error)) return false;
     return validateDevice(device, error);
 }
 
@@ -153,6 +188,11 @@ bool parseChainText(const std::string& text, const std::string& fileName, ChainD
     }
     if (parsed.devices.empty()) {
         error = fileName + ": no devices";
+        return false;
+    }
+    std::string whole;
+    if (!validateChain(parsed, whole)) {  // what no single line shows: the RAM of all debug ports
+        error = fileName + ": " + whole;
         return false;
     }
     chain = std::move(parsed);

@@ -35,6 +35,7 @@ class EmulatedDebugger {
     [[nodiscard]] bool openVcd(const std::string& path, std::uint64_t maxBytes, std::string& error);
     void setFaults(bool attachFails, bool releaseFails);
     void setBoardFaults(const BoardFaults& faults) { chain_.setBoardFaults(faults); }
+    void setDebugPortFaults(const DebugPortFaults& faults) { chain_.setDebugPortFaults(faults); }
     void flushVcd() { vcd_.flush(); }
     // Whether successful TAP accesses get a description (kind, bits, states passed); building it
     // costs more than the shift of a short scan, so it is done only for verbose output.

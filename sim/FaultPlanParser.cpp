@@ -69,7 +69,26 @@ bool parseMillisecondRange(const std::string& text, std::uint64_t& packed) {
     return true;
 }
 
-enum class ValueKind { None, Probability, Count, Milliseconds, MillisecondRange, Seed };
+// "0x20000010" or "20000010": a 32-bit address in hexadecimal.
+bool parseAddress(const std::string& text, std::uint64_t& value) {
+    std::string digits = text;
+    if (digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X'))
+        digits = digits.substr(2);
+    if (digits.empty() || digits.size() > 8) return false;
+    std::uint64_t result = 0;
+    for (const char c : digits) {
+        const int digit = c >= '0' && c <= '9'   ? c - '0'
+                          : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                          : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                                 : -1;
+        if (digit < 0) return false;
+        result = result * 16 + static_cast<std::uint64_t>(digit);
+    }
+    value = result;
+    return true;
+}
+
+enum class ValueKind { None, Probability, Count, Milliseconds, MillisecondRange, Seed, Address };
 
 struct FaultItem {
     const char* name;
@@ -143,6 +162,22 @@ const std::vector<FaultItem>& faultItems() {
         {"reexecute", ValueKind::None, false,
          [](FaultPlan& p, double, std::uint64_t) { p.reexecute = true; }},
         {"seed", ValueKind::Seed, true, [](FaultPlan& p, double, std::uint64_t n) { p.seed = n; }},
+        {"dap-wait", ValueKind::Count, true,
+         [](FaultPlan& p, double, std::uint64_t n) {
+             p.debugPort.waitEvery = static_cast<unsigned>(n);
+         }},
+        {"dap-wait-scans", ValueKind::Count, true,
+         [](FaultPlan& p, double, std::uint64_t n) {
+             p.debugPort.waitScans = static_cast<unsigned>(n);
+         }},
+        {"dap-sticky-error", ValueKind::Address, true,
+         [](FaultPlan& p, double, std::uint64_t n) {
+             p.debugPort.stickyErrorAt = static_cast<std::uint32_t>(n);
+         }},
+        {"dap-power-lost", ValueKind::Address, true,
+         [](FaultPlan& p, double, std::uint64_t n) {
+             p.debugPort.powerLostAt = static_cast<std::uint32_t>(n);
+         }},
     };
     return items;
 }
@@ -159,6 +194,8 @@ const char* valueDescription(ValueKind kind) {
             return "a time or a range of times such as 1-30ms";
         case ValueKind::Seed:
             return "a decimal number";
+        case ValueKind::Address:
+            return "a hexadecimal address such as 0x20000010";
         case ValueKind::None:
             break;
     }
@@ -204,6 +241,9 @@ bool applyItem(const std::string& item, FaultPlan& plan, std::string& error) {
                 break;
             case ValueKind::Seed:
                 ok = parseUnsigned(value, number);
+                break;
+            case ValueKind::Address:
+                ok = parseAddress(value, number);
                 break;
         }
         if (!ok) {

@@ -24,6 +24,16 @@ namespace quorbit {
 
 // ---- Chain description ------------------------------------------------------------------------
 
+// An ARM debug port behind a device's TAP (sim/DebugPortDevice.h): a JTAG-DP (IR 4 bits, ABORT 0x8,
+// DPACC 0xA, APACC 0xB, IDCODE 0xE) with one AHB MEM-AP to a Cortex-M core's system: RAM at
+// kDebugRamBase (and at address 0, where the vector table is), a ROM table and the core's debug
+// registers.
+struct DebugPortDescription {
+    std::uint32_t ramBytes = 64u << 10;  // 1 KiB..64 MiB, a multiple of 1 KiB
+};
+constexpr std::uint32_t kDebugRamBase = 0x20000000;
+constexpr std::uint32_t kMaxDebugRamBytes = 64u << 20;
+
 // One device of the virtual chain.
 struct DeviceDescription {
     std::string name;
@@ -31,6 +41,8 @@ struct DeviceDescription {
     std::optional<std::uint32_t> idcode;              // absent: the device has no IDCODE register
     std::uint64_t idcodeOpcode = 0;                   // instruction selecting IDCODE (if present)
     std::map<std::uint64_t, unsigned> userRegisters;  // opcode -> width in bits (1..1048576)
+    // Present: an ARM debug port (IR 4, IDCODE E). Initialised here so that brace lists may omit it.
+    std::optional<DebugPortDescription> debugPort = std::nullopt;
 };
 
 // The whole chain; devices[0] is nearest TDI, the last device drives TDO.
@@ -53,6 +65,8 @@ ChainDescription defaultDemoChain();
 
 // Chain text: one device per line, "#" starts a comment, blank lines are skipped:
 //   <name> <ir-length> <idcode-hex | -> <idcode-opcode-hex | -> [<opcode-hex>=<width> ...]
+// or, for an ARM debug port, "jtag-dp" and optionally "ram=<size>" (bytes, K or M suffix) after
+// the IDCODE opcode: <name> 4 <idcode-hex> E jtag-dp [ram=128K]
 // Errors read "<fileName>:<line>: <what is wrong>" (or "<fileName>: no devices").
 [[nodiscard]] bool parseChainText(const std::string& text, const std::string& fileName,
                                   ChainDescription& chain, std::string& error);
@@ -91,6 +105,21 @@ ChainDescription defaultDemoChain();
 //   chatter=Nms      never answer a request; every N milliseconds send a flow token, a
 //                    notification or a stale reply fragment instead, in turn, until the next one
 //   seed=N           seed of the pseudo-random draws (default 1)
+// Faults of a chain's ARM debug port (devices with jtag-dp), counted from the emulator's start:
+//   dap-wait=N         every N-th access of the MEM-AP keeps the AP busy: the AP accesses after
+//                      it answer WAIT (and with overrun detection set STICKYORUN)
+//   dap-wait-scans=K   ... that many of them (default 1)
+//   dap-sticky-error=A the first bus access to address A (hexadecimal) fails: STICKYERR
+//   dap-power-lost=A   the first bus access to address A finds the debug power domain lost: the
+//                      power-up requests and acknowledgements drop, STICKYERR is set
+
+// The ARM debug port's faults (see dap-* above).
+struct DebugPortFaults {
+    unsigned waitEvery = 0;  // 0 = never
+    unsigned waitScans = 1;
+    std::optional<std::uint32_t> stickyErrorAt;
+    std::optional<std::uint32_t> powerLostAt;
+};
 
 // A range of delays; each datagram draws its own.
 struct DelayRange {
@@ -132,6 +161,7 @@ struct FaultPlan {
     // the same sequence numbers is carried out again and answered with a new reply.
     bool reexecute = false;
     std::uint64_t seed = 1;
+    DebugPortFaults debugPort;
 };
 
 // Parses the text form above into a fresh plan (fields not named keep their defaults). An empty

@@ -348,6 +348,7 @@ bool Simulator::start(std::string& error) {
         return false;
     }
     impl.debugger.setBoardFaults(impl.options.boardFaults);
+    impl.debugger.setDebugPortFaults(impl.options.faults.debugPort);
     if (!impl.openSockets(error)) {
         impl.udp.reset();
         impl.secondUdp.reset();

@@ -66,6 +66,10 @@ VirtualChain::Device VirtualChain::makeDevice(const DeviceDescription& descripti
     device.idcodeOpcode = description.idcodeOpcode;
     device.bypass.resize(1);
     device.idcodeShifter.resize(32);
+    if (description.debugPort) {
+        device.debugPort = std::make_unique<DebugPortDevice>(*description.debugPort);
+        device.accessShifter.resize(DebugPortDevice::kAccessBits);
+    }
     for (const auto& [opcode, width] : description.userRegisters) {
         UserRegister user;
         user.opcode = opcode;
@@ -84,6 +88,10 @@ void VirtualChain::selectInstruction(Device& device, std::uint64_t opcode) {
         device.selected = DrKind::Idcode;
         return;
     }
+    if (device.debugPort && DebugPortDevice::selectsAccessRegister(device.instruction)) {
+        device.selected = DrKind::DebugPortAccess;
+        return;
+    }
     for (std::size_t i = 0; i < device.users.size(); ++i) {
         if (device.users[i].opcode == device.instruction) {
             device.selected = DrKind::User;
@@ -99,6 +107,8 @@ ShiftRegister& VirtualChain::selectedDr(Device& device) {
             return device.idcodeShifter;
         case DrKind::User:
             return device.users[device.selectedUser].shifter;
+        case DrKind::DebugPortAccess:
+            return device.accessShifter;
         case DrKind::Bypass:
             break;
     }
@@ -115,6 +125,16 @@ void VirtualChain::setBoardFaults(const BoardFaults& faults) {
     for (const auto& [device, value] : faults.irCapture) {
         if (device < devices_.size()) devices_[device].irCapture = value & devices_[device].irMask;
     }
+}
+
+void VirtualChain::setDebugPortFaults(const DebugPortFaults& faults) {
+    for (Device& device : devices_) {
+        if (device.debugPort) device.debugPort->setFaults(faults);
+    }
+}
+
+DebugPortDevice* VirtualChain::debugPort(std::size_t device) {
+    return device < devices_.size() ? devices_[device].debugPort.get() : nullptr;
 }
 
 bool VirtualChain::faultyTdo(bool driven, bool tdi) const {
@@ -318,12 +338,17 @@ void VirtualChain::captureDr() {
                 user.shifter.load(user.value.data());
                 break;
             }
+            case DrKind::DebugPortAccess:
+                device.accessShifter.loadValue(device.debugPort->capture(device.instruction));
+                break;
         }
     }
 }
 
 void VirtualChain::updateDr() {
     for (Device& device : devices_) {
+        if (device.selected == DrKind::DebugPortAccess)
+            device.debugPort->update(device.instruction, device.accessShifter.value());
         if (device.selected != DrKind::User) continue;
         UserRegister& user = device.users[device.selectedUser];
         user.shifter.store(user.value.data());

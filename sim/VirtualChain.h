@@ -13,8 +13,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <vector>
 
+#include "sim/DebugPortDevice.h"
 #include "sim/QuorbitSim.h"
 #include "sim/ShiftRegister.h"
 #include "sim/TapState.h"
@@ -54,12 +56,16 @@ class VirtualChain {
 
     // Board faults on the chain's lines (the faults must pass checkBoardFaults for this chain).
     void setBoardFaults(const BoardFaults& faults);
+    // The faults of every ARM debug port of the chain.
+    void setDebugPortFaults(const DebugPortFaults& faults);
+    // A device's ARM debug port; null for other devices.
+    DebugPortDevice* debugPort(std::size_t device);
 
     // Called on every change of the TAP state (not on clocks that stay in a state).
     void setTransitionListener(std::function<void(TapState from, TapState to)> listener);
 
   private:
-    enum class DrKind : std::uint8_t { Bypass, Idcode, User };
+    enum class DrKind : std::uint8_t { Bypass, Idcode, User, DebugPortAccess };
 
     struct UserRegister {
         std::uint64_t opcode = 0;
@@ -81,6 +87,8 @@ class VirtualChain {
         std::vector<UserRegister> users;
         DrKind selected = DrKind::Bypass;
         std::size_t selectedUser = 0;
+        std::unique_ptr<DebugPortDevice> debugPort;  // its DPACC, APACC and ABORT behind the TAP
+        ShiftRegister accessShifter;                 // the 35 bits of those three
     };
 
     static Device makeDevice(const DeviceDescription& description);
