@@ -327,6 +327,16 @@ std::vector<Check> diagnoseChain(ICsePlugin& plugin, const ChainFacts& facts) {
         checks.back().figures["throughputMbitPerSecond"] =
             bulkMs > 0 ? kThroughputBits / 1e3 / bulkMs : 0.0;
     }
+    // Whether a lost datagram costs a resend or a whole call: what the open found out of the
+    // front end (a plug-in without the option says nothing).
+    char retransmission[160] = {};
+    if (!cseFailed(plugin.getOption("retransmit", retransmission, sizeof retransmission))) {
+        const std::string state = retransmission;
+        const bool chosenOff = state.rfind("off: the front end", 0) == 0;
+        add("retransmission", chosenOff ? Verdict::kWarning : Verdict::kOk,
+            state + (chosenOff ? " (a lost datagram fails its call)" : ""));
+    }
+
     (void)resetTap(plugin);
 
     return checks;

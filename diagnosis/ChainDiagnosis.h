@@ -38,7 +38,7 @@ enum class Verdict { kOk, kWarning, kFault };
 [[nodiscard]] bool isCountFigure(const std::string& name);
 
 struct Check {
-    std::string name;  // "tdo", "device-count", "ir-length", "idcode", "link"
+    std::string name;  // "tdo", "device-count", "ir-length", "idcode", "retransmission", "link"
     Verdict verdict = Verdict::kOk;
     std::string reason;  // one line
     // Measured values by name, for scripts: "irPathBits", "devicesInBypass", "devicesInScan",

@@ -66,13 +66,40 @@ bool sizeSocketBuffer(LinkSocketBuffer which) noexcept {
            bytes >= kSocketBufferBytes;
 }
 
+// A front end refuses a connect while the link's holder was heard lately, and our own link closed
+// a moment ago may be that holder: its disconnect notices can reach the front end after the new
+// connect request on a network that delays datagrams. Such a refusal is tried again, briefly.
+constexpr int64_t kOwnHolderMicros = 5000000;
+constexpr int64_t kRefusalPauseMicros = 50000;
+constexpr int kRefusalRetries = 3;
+
+bool refusedByOurOwnLink(int& retries) noexcept {
+    const RemoteLinkState& link = gRemoteLink;
+    const int64_t since = LinkDeadlineAfter(0) - link.disconnectedAtMicros;
+    if (link.disconnectedAtMicros == 0 || !(link.disconnectedFrom == link.peerAddress) ||
+        since > kOwnHolderMicros || retries >= kRefusalRetries) {
+        return false;
+    }
+    ++retries;
+    uint8_t datagram[kMaxPacketLength];
+    int length = 0;
+    LinkAddress from{};
+    const LinkDeadline pause = LinkDeadlineAfter(kRefusalPauseMicros);
+    while (LinkAwaitDatagramUntil(pause, LinkSource::PeerPortOnAnyAddress, datagram,
+                                  kMaxPacketLength, &length, &from) == LinkWait::Received) {
+    }
+    return true;
+}
+
 int askToConnect(char* text) noexcept {
+    int refusals = 0;
     for (int attempt = 0; attempt < kConnectAttempts; ++attempt) {
         const int answer = LinkConnectRequest();
         if (answer == 1) {
             gRemoteLink.connected = 1;
             return 1;
         }
+        if (answer == 2 && refusedByOurOwnLink(refusals)) continue;
         if (answer == 2) {
             return failOpen(text, "KORAVEN access refused", ErrorName::Omitted,
                             LinkOpenFailure::kRefused);
@@ -188,5 +215,7 @@ void KRV_Disconnect() {
     LinkReleaseNotifications();
     if (!gRemoteLink.connected) return;
     if (gRemoteLink.socket != kInvalidLinkSocket) sendDisconnectNotices();
+    gRemoteLink.disconnectedAtMicros = LinkDeadlineAfter(0);
+    gRemoteLink.disconnectedFrom = gRemoteLink.peerAddress;
     closeLink();
 }

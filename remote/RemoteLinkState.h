@@ -94,6 +94,10 @@ struct RemoteLinkState {
     bool roundTripSampled = false;        // of the request in progress
     uint64_t timeoutRetransmissions = 0;  // requests sent again on a time-out, for the figures
 
+    // When this process last closed a connected link (steady clock), 0 never.
+    int64_t disconnectedAtMicros = 0;
+    LinkAddress disconnectedFrom{};
+
     // Notifications, newest first.
     NotificationRecord* newestNotification = nullptr;
     NotificationRecord* oldestNotification = nullptr;

@@ -44,6 +44,12 @@ bool withinRange(const char* text, const LinkSetting& setting) {
     return digits > 0 && value >= setting.lowest && value <= setting.highest;
 }
 
+// The release's answer: done, or the front end holds no link with us (restarted since the last
+// call), so no TAP access of ours either.
+bool releasedOrNoLink(int result) {
+    return result == 0 || result == kLinkLostResult;
+}
+
 }  // namespace
 
 CseResult QXCsePlugin::initializeTargetImpl(uint32_t argc, const char* const* argv) {
@@ -208,7 +214,7 @@ CseResult QXCsePlugin::closeTargetImpl() {
     // After an unlock the TAP access is already ended: the debugger hears one release. A front
     // end that holds no link with us any more holds no TAP access of ours either.
     const CseResult result =
-        tapReleased || linkLost || KRV_ReleaseTAP() == 0 ? CSE_SUCCESS : CSE_FAILURE;
+        tapReleased || linkLost || releasedOrNoLink(KRV_ReleaseTAP()) ? CSE_SUCCESS : CSE_FAILURE;
     tapReleased = false;
     KRV_Disconnect();  // whatever the release gave
     return traceExit(kCloseTargetName, result);

@@ -342,10 +342,14 @@ class ICsePlugin {
     //            null when TDO is not wanted
     // The TAP state getTAPState reports follows the TMS stream (the walk of CseTapWalk.h builds
     // streams that pass the states the plug-in's own navigations pass). After a failed call the
-    // plug-in resets the TAP to recover; then a stream that reaches Capture-DR before it passes
-    // Update-IR or Test-Logic-Reset is refused, as every DR shift is, until an instruction is
-    // shifted again. Every other command fails with the framework's "not implemented" message,
-    // so setOption and getOption keep their answers.
+    // plug-in resets the TAP to recover; then a stream that starts in the DR column (Capture-DR
+    // to Exit2-DR) or reaches Capture-DR before the instructions are known again is refused, as
+    // every DR shift is. They are known again after a reset by the host (initializeTAP, a
+    // navigation or stream through Test-Logic-Reset, lockTarget) or an IR shift that entered
+    // Capture-IR after the recovery and shifted at least the whole IR path before Update-IR.
+    // getOption("retransmit") answers whether requests without a reply in time go out again
+    // ("on: ..." or "off: ..." with the reason: retransmit=, or what the open found out of the
+    // front end). Every other command fails with the framework's "not implemented" message.
     virtual CseResult sendCommand(const char* command, const void* inData, uint32_t inSize,
                                   void* outData, uint32_t outSize, uint32_t opaque1,
                                   uint32_t opaque2) = 0;

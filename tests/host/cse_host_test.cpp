@@ -212,7 +212,8 @@ TEST(CseHost, VerbosityShowsLogsAndIndentedTraces) {
 
     result = cseHost({"-vv", "scan"});
     ASSERT_EQ(result.exitCode, 0);
-    const std::string initializing = "KORAVEN: Initializing KORAVEN-CsePlugin (64bit)";  // this host is 64-bit
+    const std::string initializing =
+        "KORAVEN: Initializing KORAVEN-CsePlugin (64bit)";  // this host is 64-bit
     const size_t first = result.err.find(initializing);
     EXPECT_NE(first, std::string::npos);
     EXPECT_EQ(result.err.find(initializing, first + 1), std::string::npos) << "shown once";
@@ -316,16 +317,17 @@ TEST(CseHost, KeepGoingRunRefusesDrScansAfterAFailureUntilAnIrscan) {
     const char* const prefix = "irscan 1 8 0x22\ndrscan 1 24 0xC0FFEE\n";
     FrontEnd counting;
     const TemporaryFile first(prefix);
-    ASSERT_EQ(cseHost({"--node", "127.0.0.1", "--port", counting.port(), "run", first.path()})
-                  .exitCode,
-              0);
+    ASSERT_EQ(
+        cseHost({"--node", "127.0.0.1", "--port", counting.port(), "run", first.path()}).exitCode,
+        0);
     quorbit::FaultPlan faults;
-    faults.restartAfter = static_cast<unsigned>(counting.requests() - 1);  // not the close's release
+    faults.restartAfter =
+        static_cast<unsigned>(counting.requests() - 1);  // not the close's release
     FrontEnd frontEnd(faults);
     const TemporaryFile script(std::string(prefix) +
                                "drscan 1 24 0\ndrscan 1 24 0\nirscan 1 8 0x22\ndrscan 1 24 0\n");
-    const ProcessResult result = cseHost({"--keep-going", "--node", "127.0.0.1", "--port",
-                                          frontEnd.port(), "run", script.path()});
+    const ProcessResult result = cseHost(
+        {"--keep-going", "--node", "127.0.0.1", "--port", frontEnd.port(), "run", script.path()});
     EXPECT_EQ(result.exitCode, 1);
     const size_t byPlugin = result.err.find(":3: ");
     const size_t bySession = result.err.find(":4: ");
@@ -514,8 +516,9 @@ INSTANTIATE_TEST_SUITE_P(
                     false,
                     ""}));
 
-// What a run shows beside its result:// What a run shows beside its result: the argument list at -vvvv, an installed chain by name, the
-// emulator's fixed port, the reason for a faulty IR capture even with --quiet.
+// What a run shows beside its result:// What a run shows beside its result: the argument list at
+// -vvvv, an installed chain by name, the emulator's fixed port, the reason for a faulty IR capture
+// even with --quiet.
 struct ShownCase {
     std::vector<std::string> args;
     int exitCode;
@@ -662,8 +665,8 @@ TEST_P(Diagnosis, ReportsTheBoardAsItIs) {
     for (const nlohmann::json& check : checks) {
         if (!check.contains("figures")) continue;
         for (const auto& [name, value] : check["figures"].items()) {
-            const bool measured = name == "roundTripMs" || name == "bulkShiftMs" ||
-                                  name == "throughputMbitPerSecond";
+            const bool measured =
+                name == "roundTripMs" || name == "bulkShiftMs" || name == "throughputMbitPerSecond";
             EXPECT_EQ(value.is_number_integer(), !measured) << name << ": " << value;
         }
     }
@@ -676,6 +679,10 @@ INSTANTIATE_TEST_SUITE_P(
         DiagnosisCase{{}, "device-count", "ok", "3 devices in BYPASS, 3 in the IDCODE scan"},
         DiagnosisCase{{}, "idcode", "warning", "manufacturer id 0x7F"},
         DiagnosisCase{{}, "link", "ok", "1 Mbit through BYPASS"},
+        DiagnosisCase{{},
+                      "retransmission",
+                      "ok",
+                      "on: the front end answers a repeated request with its reply"},
         DiagnosisCase{{"--sim-chain", CSE_SIM_CHAINS "/long20.chain"},
                       "device-count",
                       "ok",

@@ -343,16 +343,18 @@ TEST(CableSession, AfterAFailedCallADeviceDrScanIsRefusedUntilAnIrScan) {
 
     frontEnd->stop();  // restarted: the plug-in connects again, resetting the TAP
     frontEnd = startFrontEnd(static_cast<uint16_t>(options.port));
-    const std::optional<SessionError> byPlugin =
-        errorOf([&] { (void)session.deviceScan(Register::kDr, 1, {0, 0, 0}, 24); });
+    const std::optional<SessionError> byPlugin = errorOf([&] {
+        (void)session.deviceScan(Register::kDr, 1, {0, 0, 0}, 24);
+    });
     ASSERT_TRUE(byPlugin);
     EXPECT_EQ(byPlugin->kind(), ErrorKind::kFailed);
     EXPECT_NE(reasonOf(byPlugin).find("shift the instructions again"), std::string::npos)
         << reasonOf(byPlugin);
     EXPECT_TRUE(session.instructionsUnknown());
 
-    const std::optional<SessionError> bySession =
-        errorOf([&] { (void)session.deviceScan(Register::kDr, 1, {0, 0, 0}, 24); });
+    const std::optional<SessionError> bySession = errorOf([&] {
+        (void)session.deviceScan(Register::kDr, 1, {0, 0, 0}, 24);
+    });
     ASSERT_TRUE(bySession);
     EXPECT_EQ(bySession->kind(), ErrorKind::kFailed);
     EXPECT_NE(reasonOf(bySession).find("after a failed call is refused"), std::string::npos)
@@ -365,6 +367,31 @@ TEST(CableSession, AfterAFailedCallADeviceDrScanIsRefusedUntilAnIrScan) {
         << "the restarted front end's register is empty";
     EXPECT_EQ(session.deviceScan(Register::kDr, 1, {0, 0, 0}, 24),
               (std::vector<uint8_t>{0x12, 0x34, 0x56}));
+    session.close();
+}
+
+// Broke when mutated: a failed navigation must leave the instructions unknown to the session too,
+// which then refuses the next device DR scan itself, without calling the plug-in.
+TEST(CableSession, AFailedNavigationMakesTheInstructionsUnknown) {
+    std::unique_ptr<quorbit::Simulator> frontEnd = startFrontEnd(0);
+    SessionOptions options = embeddedOptions();
+    options.useFrontEnd = true;
+    options.node = "127.0.0.1";
+    options.port = frontEnd->udpPort();
+    options.timeoutSeconds = 1;
+    CableSession session(options);
+    (void)session.deviceScan(Register::kIr, 1, {0x22}, 8);
+    frontEnd->stop();
+    EXPECT_TRUE(errorOf([&] { (void)session.navigate(CsePluginInterface::CSEJTAG_PAUSE_DR, 0); }));
+    EXPECT_TRUE(session.instructionsUnknown());
+    frontEnd = startFrontEnd(static_cast<uint16_t>(options.port));
+    const std::optional<SessionError> bySession = errorOf([&] {
+        (void)session.deviceScan(Register::kDr, 1, {0, 0, 0}, 24);
+    });
+    ASSERT_TRUE(bySession);
+    EXPECT_NE(reasonOf(bySession).find("after a failed call is refused"), std::string::npos)
+        << reasonOf(bySession);
+    EXPECT_TRUE(bySession->pluginErrors().empty()) << "refused before the plug-in was called";
     session.close();
 }
 
