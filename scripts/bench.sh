@@ -74,12 +74,15 @@ start_rbb_sim() {
     rbb_port="$(sed -n 's/^remote_bitbang on .*:\([0-9]*\)$/\1/p' "$dir/sim.txt")"
 }
 
-sim_counters() {  # the emulator's counters now: "REQUESTS ROUNDS"
+sim_counter_line() {  # the emulator's counters line now (SIGUSR1), of $sim_pid into $dir/sim.txt
     local before
     before="$(grep -c 'counters:' "$dir/sim.txt" || true)"
     kill -USR1 "$sim_pid"
     while [[ "$(grep -c 'counters:' "$dir/sim.txt" || true)" == "$before" ]]; do sleep 0.01; done
-    grep 'counters:' "$dir/sim.txt" | tail -1 |
+    grep 'counters:' "$dir/sim.txt" | tail -1
+}
+sim_counters() {  # the emulator's counters now: "REQUESTS ROUNDS"
+    sim_counter_line |
         sed 's/.*counters: \([0-9]*\) requests, [0-9]* remote_bitbang clocks, \([0-9]*\) .*/\1 \2/'
 }
 
@@ -446,11 +449,7 @@ serve_switches() {  # the voluntary and involuntary context switches of every th
         awk '/^(voluntary|nonvoluntary)_ctxt_switches/ {n += $2} END {print n + 0}'
 }
 sim_figures() {  # the emulator's counters now: "REQUESTS CLOCKS ROUNDS"
-    local before
-    before="$(grep -c 'counters:' "$dir/sim.txt" || true)"
-    kill -USR1 "$sim_pid"
-    while [[ "$(grep -c 'counters:' "$dir/sim.txt" || true)" == "$before" ]]; do sleep 0.01; done
-    grep 'counters:' "$dir/sim.txt" | tail -1 |
+    sim_counter_line |
         sed 's/.*counters: \([0-9]*\) requests, \([0-9]*\) remote_bitbang clocks, \([0-9]*\) .*/\1 \2 \3/'
 }
 bridge_wait_row() {
