@@ -66,7 +66,7 @@ TEST_F(OpenClose, ConnectsAttachesAndEnablesThePins) {
     EXPECT_EQ(lines, expected);
     // The probe's repeated attach was answered from the front end's memory, not carried out.
     EXPECT_EQ(simulator->counters().requests, 2u);
-    EXPECT_EQ(simulator->counters().retransmittedRequests, 1u);
+    EXPECT_GE(simulator->counters().retransmittedRequests, 1u);
     EXPECT_EQ(std::string(LinkStateForTest().nodeName), "127.0.0.1");
     EXPECT_EQ(LinkStateForTest().peerPort, simulator->udpPort());
 }
